@@ -1,0 +1,58 @@
+// The settings record and its tagged text file beside the executable.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/shared_value.h"
+
+namespace zqr {
+
+// Process-wide settings: image controls, option-menu choices, stereo values and
+// switches. Read by the streaming thread while the window changes them, hence Shared32.
+struct SettingsRecord {
+  Shared32 FixAspect{0};
+  Shared32 SharpenOn{1};
+  Shared32 ContrastOn{0};
+  Shared32 BrightnessOn{0};
+  Shared32 NoiseOn{0};
+  Shared32 CpuLimitOn{0};
+  Shared32 ShowInputVideo{1};
+  Shared32 AutoSave{1};
+  Shared32 ResizeMode{0};
+  Shared32 SampleRateChoice{0};
+  Shared32 AudioChannels{0};
+  Shared32 BitrateChoice{0};
+  Shared32 CodecModeChoice{0};
+  Shared32 StereoOn{0};
+  Shared32 StereoMode{0};
+  Shared32 StereoTuning{6};
+  Shared32 DepthOn{0};
+  Shared32 DepthDivisor{30};
+  Shared32 SharpenAmount{0};
+  Shared32 SharpenRadius{0};
+  Shared32 Brightness{0};
+  Shared32 Contrast{0};
+  Shared32 CpuUsage{0};
+  Shared32 NoisePasses{0};
+};
+
+// The one process-wide record.
+extern SettingsRecord Settings;
+
+// Gives every field of `Settings` its start-up value.
+void ResetSettingsToStartValues();
+
+// Writes the settings file: two header lines, then one tagged line per key, CR LF ends.
+// Returns false when the file could not be written (the save is lost silently).
+bool SaveSettings();
+// Reads the settings file (see the loader's rules in settings.cpp). Sets Settings
+// fields, TempFolder and VideoFolder.
+// Returns true when every key was read; false when loading stopped early.
+bool LoadSettings();
+
+// The text SaveSettings writes, for the given record and paths.
+std::string SettingsFileText(const SettingsRecord& record, const std::string& temp_folder,
+                             const std::string& video_folder);
+
+}  // namespace zqr

@@ -1,0 +1,58 @@
+// Process-wide values that one thread writes and others poll. Plain 32-bit variables in
+// the original design; here each is an atomic with relaxed order, which costs the same
+// on every target we build for and keeps the sanitizers and the optimiser honest.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace zqr {
+
+class Shared32 {
+ public:
+  constexpr Shared32(int32_t value = 0) : value_(value) {}  // NOLINT(google-explicit-constructor)
+  Shared32(const Shared32& other) : value_(other.load()) {}
+  Shared32& operator=(const Shared32& other) {
+    store(other.load());
+    return *this;
+  }
+  Shared32& operator=(int32_t value) {
+    store(value);
+    return *this;
+  }
+  operator int32_t() const { return load(); }  // NOLINT(google-explicit-constructor)
+  int32_t load() const { return value_.load(std::memory_order_relaxed); }
+  void store(int32_t value) { value_.store(value, std::memory_order_relaxed); }
+  int32_t fetch_add(int32_t delta) { return value_.fetch_add(delta, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<int32_t> value_;
+};
+
+// An 8-character fixed text (such as "00.00.00") packed into one atomic word, so the
+// streaming thread can replace it while the window reads it, without a lock.
+class SharedText8 {
+ public:
+  explicit SharedText8(std::string_view text = "") { Set(text); }
+  void Set(std::string_view text) {
+    char bytes[8] = {};
+    std::memcpy(bytes, text.data(), text.size() < 8 ? text.size() : 8);
+    uint64_t packed = 0;
+    std::memcpy(&packed, bytes, 8);
+    packed_.store(packed, std::memory_order_relaxed);
+  }
+  std::string Get() const {
+    uint64_t packed = packed_.load(std::memory_order_relaxed);
+    char bytes[8];
+    std::memcpy(bytes, &packed, 8);
+    return std::string(bytes, strnlen(bytes, 8));
+  }
+
+ private:
+  std::atomic<uint64_t> packed_{0};
+};
+
+}  // namespace zqr

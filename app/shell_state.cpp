@@ -1,0 +1,36 @@
+#include "app/shell_state.h"
+
+#include "app/run_log.h"
+#include "platform/system.h"
+
+namespace zqr {
+
+ShellState Shell;
+
+std::string ExeFolderNoSeparator() {
+  std::string folder = Shell.ExeFolder;
+  while (folder.size() > 1 && folder.back() == platform::kPathSeparator) folder.pop_back();
+  return folder;
+}
+
+void SetProgramLocation(const std::string& executable_path) {
+  size_t slash = executable_path.find_last_of(platform::kPathSeparator);
+  std::string folder =
+      slash == std::string::npos ? std::string("./") : executable_path.substr(0, slash + 1);
+  std::string file =
+      slash == std::string::npos ? executable_path : executable_path.substr(slash + 1);
+  size_t dot = file.find_last_of('.');
+  Shell.ExeFolder = folder;
+  Shell.ExeName = dot == std::string::npos || dot == 0 ? file : file.substr(0, dot);
+  Shell.LogFile = folder + Shell.ExeName + ".log";
+  Shell.SettingsFile = folder + Shell.ExeName + ".ini";
+  Shell.TempFolder = ExeFolderNoSeparator() + platform::kPathSeparator + "TEMP";
+  SetLogFile(Shell.LogFile);
+}
+
+std::string ToolPath(const std::string& tool_name) {
+  return ExeFolderNoSeparator() + platform::kPathSeparator + "PLUG-IN" + platform::kPathSeparator +
+         tool_name;
+}
+
+}  // namespace zqr

@@ -1,0 +1,34 @@
+// The shell's process-wide state: where the program and its files live, and the
+// time texts shown during a conversion.
+#pragma once
+
+#include <string>
+
+#include "app/shared_value.h"
+
+namespace zqr {
+
+struct ShellState {
+  std::string ExeFolder;     // the executable's folder, with its trailing separator
+  std::string ExeName;       // the executable's file name without extension
+  std::string LogFile;       // ExeFolder + ExeName + ".log"
+  std::string SettingsFile;  // ExeFolder + ExeName + ".ini"
+  std::string TempFolder;    // working folder for frame and sound files, no trailing separator
+  std::string VideoFolder;   // folder offered by the video dialogs
+  SharedText8 EstimateText{"00.00.00"};
+  SharedText8 ElapsedText{"00.00.00"};
+};
+
+extern ShellState Shell;
+
+// The executable's folder without its trailing separators (the root stays "/").
+std::string ExeFolderNoSeparator();
+
+// Sets ExeFolder, ExeName, LogFile, SettingsFile and the default TempFolder from the
+// path of an executable (start-up passes the running one; tests pass their own).
+void SetProgramLocation(const std::string& executable_path);
+
+// Path of a tool in PLUG-IN beside the executable: ExeFolderNoSeparator() + "/PLUG-IN/" + name.
+std::string ToolPath(const std::string& tool_name);
+
+}  // namespace zqr

@@ -1,0 +1,23 @@
+// The program's start-up sequence up to the creation of the main window: the fresh run
+// log, the process-wide state and its start values, the settings file, the initial frame
+// storage, the first temporary-file clean-up and the free-space report. The window
+// backends and the batch mode all start through here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zqr {
+
+// The program's name and build, as shown in captions and texts.
+inline constexpr const char* kProgramName = "Kavelund ZQR Stereo Video Coverter";
+inline constexpr const char* kBuildText = "Build 005.01";
+inline constexpr int kMinScreenHeight = 768;
+
+// The warning shown when the desktop is too low for the window; empty when it fits.
+std::string ScreenCheckMessage(int32_t width, int32_t height);
+
+// Runs the window-less start-up steps for the executable at `executable_path`.
+void StartShell(const std::string& executable_path);
+
+}  // namespace zqr

@@ -1,0 +1,119 @@
+#include "tests/support/test_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace zqr::test {
+
+std::string BinDir() {
+  return ZQR_BIN_DIR;
+}
+
+ScratchDir::ScratchDir() {
+  std::string base = std::filesystem::temp_directory_path().string() + "/zqrtest.XXXXXX";
+  std::vector<char> buffer(base.begin(), base.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+namespace {
+std::string Slurp(int fd) {
+  std::string out;
+  char buf[65536];
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  return out;
+}
+}  // namespace
+
+RunResult Run(const std::vector<std::string>& argv) {
+  RunResult result;
+  if (argv.empty()) return result;
+  // Output goes to unlinked temporary files, so a chatty program never blocks on a pipe.
+  FILE* out_file = tmpfile();
+  FILE* err_file = tmpfile();
+  if (out_file == nullptr || err_file == nullptr) return result;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fileno(out_file), 1);
+  posix_spawn_file_actions_adddup2(&actions, fileno(err_file), 2);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc == 0) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  rewind(out_file);
+  rewind(err_file);
+  result.output = Slurp(fileno(out_file));
+  result.errors = Slurp(fileno(err_file));
+  fclose(out_file);
+  fclose(err_file);
+  return result;
+}
+
+bool MakeClip(const std::string& path, const std::string& video_source, double seconds,
+              const std::string& audio_source, const std::vector<std::string>& extra) {
+  std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y"};
+  if (!video_source.empty()) {
+    argv.insert(argv.end(), {"-f", "lavfi", "-i", video_source});
+  }
+  if (!audio_source.empty()) {
+    argv.insert(argv.end(), {"-f", "lavfi", "-i", audio_source});
+  }
+  std::ostringstream duration;
+  duration << seconds;
+  argv.insert(argv.end(), {"-t", duration.str()});
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  argv.push_back(path);
+  RunResult r = Run(argv);
+  return r.exit_code == 0 && FileExists(path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+}  // namespace zqr::test

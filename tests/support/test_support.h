@@ -1,0 +1,50 @@
+// Helpers shared by the test programs: a private scratch folder per test, the build's
+// program folder, and running outside tools (ffmpeg, ffprobe) from an argument vector.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zqr::test {
+
+// The build folder holding zqrstereo, PLUG-IN/ and TEMP/.
+std::string BinDir();
+
+// A fresh empty folder under the system's temporary folder, removed with its contents
+// when the object goes out of scope.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct RunResult {
+  int exit_code = -1;  // -1 when the program could not be started or was killed
+  std::string output;  // standard output
+  std::string errors;  // standard error
+};
+
+// Runs a program (looked up on PATH) with the given arguments and waits for it.
+RunResult Run(const std::vector<std::string>& argv);
+
+// Makes a clip with ffmpeg from lavfi sources: `video_filter` such as
+// "testsrc2=size=320x240:rate=25" and optionally an audio source such as
+// "sine=frequency=440:sample_rate=48000", `seconds` long, extra output options appended.
+// Returns true when ffmpeg succeeded and the file exists.
+bool MakeClip(const std::string& path, const std::string& video_source, double seconds,
+              const std::string& audio_source = "", const std::vector<std::string>& extra = {});
+
+std::string ReadFile(const std::string& path);
+bool WriteFile(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+int64_t FileSize(const std::string& path);
+
+}  // namespace zqr::test
