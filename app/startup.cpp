@@ -1,4 +1,8 @@
+// The window-less part of start-up, in the order the program has always run it.
 #include "app/startup.h"
+
+#include <filesystem>
+#include <system_error>
 
 #include "app/numbers.h"
 #include "app/run_log.h"
@@ -17,8 +21,26 @@ std::string ScreenCheckMessage(int32_t width, int32_t height) {
 }
 
 void StartShell(const std::string& executable_path) {
-  SetProgramLocation(executable_path);
+  SetProgramLocation(executable_path);  // LogFile, SettingsFile, default TempFolder
   StartRunLog();
+  Shell.VideoFolder = platform::CurrentDirectory();
+  Shell.EstimateText.Set("00.00.00");
+  Shell.ElapsedText.Set("00.00.00");
+  ResetSettingsToStartValues();
+
+  std::error_code ec;
+  if (std::filesystem::exists(Shell.SettingsFile, ec)) {
+    LoadSettings();
+    Shell.TempFolder = TrimBlanksAndNuls(Shell.TempFolder);
+    if (Shell.TempFolder.empty()) Shell.TempFolder = ExeFolderNoSeparator();
+  }
+  // Without its working folder a conversion would write no frame and encode nothing.
+  std::filesystem::create_directories(Shell.TempFolder, ec);
+
+  LogLine("Temp file:");
+  LogLine(Shell.TempFolder);
+  LogLine("Temp Folder Free Space:");
+  LogLine(FormatByteGroups(platform::FreeSpaceBytes(TrimBlanks(Shell.TempFolder))) + " bytes");
 }
 
 }  // namespace zqr
