@@ -1,19 +1,58 @@
-// zqrstereo: the program's entry.
+// zqrstereo: the program's entry. Without arguments it opens the window; the window-less
+// start-up runs first either way, so every client shares one start.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "app/run_log.h"
 #include "app/startup.h"
 #include "platform/system.h"
+#include "platform/ui.h"
+#include "platform/window.h"
 
-int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::printf("%s %s\nusage: zqrstereo            open the window\n", zqr::kProgramName,
-                  zqr::kBuildText);
+namespace {
+
+void PrintUsage() {
+  std::printf(
+      "%s %s\n"
+      "usage: zqrstereo          open the main window\n"
+      "       zqrstereo --help   show this text\n",
+      zqr::kProgramName, zqr::kBuildText);
+}
+
+int RunWindow() {
+  if (!zqr::platform::WindowBackendAvailable()) {
+    std::fprintf(stderr, "zqrstereo: no display to open the window on (DISPLAY is not set)\n");
+    return 1;
+  }
+  int width = 0, height = 0;
+  if (zqr::platform::DesktopSize(&width, &height)) {
+    std::string refusal = zqr::ScreenCheckMessage(width, height);
+    if (!refusal.empty()) {
+      zqr::platform::ShowStartupMessage(refusal, "Warning !", zqr::platform::kMbIconWarning);
       return 0;
     }
   }
   zqr::StartShell(zqr::platform::ExecutablePath());
-  return 0;
+  zqr::platform::MainWindowSpec spec;
+  spec.caption = std::string(zqr::kProgramName) + " " + zqr::kBuildText;
+  spec.client_width = 1010;
+  spec.client_height = 650;
+  spec.build_text = zqr::kBuildText;
+  spec.on_created = [] { zqr::LogLine("Main Form Created Ok"); };
+  return zqr::platform::RunMainWindow(spec) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      PrintUsage();
+      return 0;
+    }
+    std::fprintf(stderr, "zqrstereo: unknown option %s (see --help)\n", argv[i]);
+    return 2;
+  }
+  return RunWindow();
 }

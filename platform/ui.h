@@ -61,6 +61,7 @@ class HeadlessUi : public Ui {
     int style = 0;
   };
 
+  HeadlessUi();
   const char* Name() const override { return "headless"; }
   int ShowMessage(const std::string& text, const std::string& caption, int style) override;
   void SetLabel(int control_id, const std::string& text) override;
@@ -79,7 +80,7 @@ class HeadlessUi : public Ui {
 
  private:
   struct State;
-  std::shared_ptr<State> state_ = std::make_shared<State>();
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace zqr::platform

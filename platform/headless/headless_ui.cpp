@@ -21,6 +21,8 @@ struct HeadlessUi::State {
   bool echo = false;
 };
 
+HeadlessUi::HeadlessUi() : state_(std::make_shared<State>()) {}
+
 int HeadlessUi::ShowMessage(const std::string& text, const std::string& caption, int style) {
   std::lock_guard lock(state_->mutex);
   state_->messages.push_back({text, caption, style});

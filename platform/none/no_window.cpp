@@ -1,0 +1,18 @@
+// The window entry points of a build without a window backend: nothing can be shown,
+// so the program runs its window-less paths only.
+#include "platform/window.h"
+
+namespace zqr::platform {
+
+bool WindowBackendAvailable() {
+  return false;
+}
+bool DesktopSize(int*, int*) {
+  return false;
+}
+void ShowStartupMessage(const std::string&, const std::string&, int) {}
+bool RunMainWindow(const MainWindowSpec&) {
+  return false;
+}
+
+}  // namespace zqr::platform
