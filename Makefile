@@ -14,7 +14,7 @@ build: bootstrap
 	@cmake --build $(BUILD) -j $(JOBS)
 
 build-asan: bootstrap
-	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQR_SANITIZE=ON -DZQR_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQR_SANITIZE=ON -DZQR_BENCH=OFF -DZQR_GUI=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 run: build
