@@ -1,0 +1,240 @@
+// Markers and the scan: the output buffer, the JFIF headers, the quantisation, frame and
+// Huffman table segments, and the entropy-coded data with its byte stuffing and the final
+// padding with 1-bits.
+#include <algorithm>
+#include <cstring>
+
+#include "jpeg/jpeg_internal.h"
+
+namespace zqr::jpeg {
+
+const char kCommentText[] = "Kavelund Inc.\r\nCodding by zqrstereo JPEGMAIN";
+
+bool OutputBuffer::Reset(size_t capacity) {
+  data_.reset(new (std::nothrow) uint8_t[capacity]);
+  size_ = 0;
+  capacity_ = data_ ? capacity : 0;
+  failed_ = data_ == nullptr;
+  return !failed_;
+}
+
+bool OutputBuffer::Grow(size_t extra) {
+  size_t wanted = std::max(capacity_ * 2, size_ + extra);
+  std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[wanted]);
+  if (!bigger) {
+    failed_ = true;
+    return false;
+  }
+  if (size_ != 0) std::memcpy(bigger.get(), data_.get(), size_);
+  data_ = std::move(bigger);
+  capacity_ = wanted;
+  return true;
+}
+
+void OutputBuffer::PutBytes(const void* bytes, size_t count) {
+  if (count == 0 || !Reserve(count)) return;
+  std::memcpy(data_.get() + size_, bytes, count);
+  size_ += count;
+}
+
+void WriteHeaders(OutputBuffer& out, const QualityTables& tables, int32_t width, int32_t height) {
+  static const uint8_t kStartAndJfif[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',
+                                          'F',  'I',  'F',  0x00, 0x01, 0x01, 0x00,
+                                          0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
+  out.PutBytes(kStartAndJfif, sizeof kStartAndJfif);
+
+  size_t comment = sizeof kCommentText - 1;
+  if (comment != 0) {
+    out.Put16(0xFFFE);
+    out.Put16(static_cast<uint32_t>(2 + comment));
+    out.PutBytes(kCommentText, comment);
+  }
+
+  for (int t = 0; t < 2; ++t) {
+    out.Put16(0xFFDB);
+    out.Put16(67);
+    out.Put(static_cast<uint8_t>(t));
+    out.PutBytes(tables.QuantTable[t], 64);
+  }
+
+  out.Put16(0xFFC0);
+  out.Put16(17);
+  out.Put(8);
+  out.Put16(static_cast<uint32_t>(height));
+  out.Put16(static_cast<uint32_t>(width));
+  out.Put(3);
+  for (uint8_t component = 1; component <= 3; ++component) {
+    out.Put(component);
+    out.Put(0x11);
+    out.Put(component == 1 ? 0 : 1);
+  }
+}
+
+void WriteHuffmanSegment(OutputBuffer& out, int32_t table_class, int32_t table_number,
+                         const HuffTable& table) {
+  int32_t m = 0;
+  for (int i = 0; i < 16; ++i) m += table.counts[i];
+  out.Put16(0xFFC4);
+  out.Put16(static_cast<uint32_t>(19 + m));
+  out.Put(static_cast<uint8_t>(16 * table_class + table_number));
+  out.PutBytes(table.counts, 16);
+  out.PutBytes(table.symbols, static_cast<size_t>(std::min(m, 256)));
+}
+
+void WriteEndOfImage(OutputBuffer& out) {
+  out.Put16(0xFFD9);
+}
+
+namespace {
+
+// Code and length of every symbol of one table, in the form the scan loop wants.
+struct CodeTable {
+  uint32_t code[256];
+  uint8_t length[256];
+
+  explicit CodeTable(const HuffTable& table) {
+    for (int s = 0; s < 256; ++s) {
+      length[s] = static_cast<uint8_t>(CodeLength(table, s));
+      code[s] = table.code[s] < 0 ? 0 : static_cast<uint32_t>(table.code[s]);
+    }
+  }
+};
+
+// Bits go into a 64-bit accumulator, most significant first; whole accumulators go out as
+// eight bytes at once unless one of them is 0xFF and needs its stuffed zero.
+class BitWriter {
+ public:
+  explicit BitWriter(OutputBuffer& out) : out_(out) {}
+
+  // `bits` holds exactly `count` bits, 1 <= count <= 32.
+  inline void Put(uint64_t bits, int count) {
+    if (count < free_) {
+      acc_ = (acc_ << count) | bits;
+      free_ -= count;
+      return;
+    }
+    int rest = count - free_;
+    Flush8((acc_ << free_) | (bits >> rest));
+    // The already written high bits of `bits` are shifted out before the next flush.
+    acc_ = bits;
+    free_ = 64 - rest;
+  }
+
+  // Completes the last byte with 1-bits and writes what is left.
+  void Finish() {
+    int used = 64 - free_;
+    int pad = (8 - used % 8) % 8;
+    if (pad != 0) Put((uint64_t{1} << pad) - 1, pad);
+    used = 64 - free_;
+    uint64_t left = used == 0 ? 0 : acc_ << free_;
+    for (int i = 0; i < used / 8; ++i) {
+      PutStuffed(static_cast<uint8_t>(left >> 56));
+      left <<= 8;
+    }
+    acc_ = 0;
+    free_ = 64;
+  }
+
+ private:
+  inline void Flush8(uint64_t full) {
+    uint8_t* p = out_.end();
+    if ((full & 0x8080808080808080ULL & ~(full + 0x0101010101010101ULL)) == 0) {
+      uint64_t big = __builtin_bswap64(full);
+      std::memcpy(p, &big, 8);
+      out_.Advance(8);
+      return;
+    }
+    size_t n = 0;
+    for (int i = 0; i < 8; ++i) {
+      uint8_t byte = static_cast<uint8_t>(full >> 56);
+      full <<= 8;
+      p[n++] = byte;
+      if (byte == 0xFF) p[n++] = 0x00;
+    }
+    out_.Advance(n);
+  }
+
+  void PutStuffed(uint8_t byte) {
+    out_.Put(byte);
+    if (byte == 0xFF) out_.Put(0x00);
+  }
+
+  OutputBuffer& out_;
+  uint64_t acc_ = 0;
+  int free_ = 64;
+};
+
+// Room one block position can need at most: three blocks of 64 symbols with 16-bit codes
+// and up to 16 extra bits, every byte stuffed, plus a spilled accumulator.
+constexpr size_t kMaxBytesPerPosition = 3 * 64 * 4 * 2 + 32;
+
+// Writes one block; false when a symbol has no code in the tables.
+inline bool CodeBlock(BitWriter& bits, const int32_t* block, uint64_t mask, int32_t& previous_dc,
+                      const CodeTable& dc, const CodeTable& ac) {
+  int32_t diff = block[0] - previous_dc;
+  previous_dc = block[0];
+  int32_t size = MagnitudeSize(diff);
+  if (size > 15) return false;
+  int length = dc.length[size];
+  if (length == 0) return false;
+  if (size == 0) {
+    bits.Put(dc.code[0], length);
+  } else {
+    uint32_t extra = static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << size) - 1);
+    bits.Put(static_cast<uint64_t>(dc.code[size]) << size | extra, length + size);
+  }
+
+  uint64_t rest = mask & ~uint64_t{1};
+  int last = 0;
+  bool ok = true;
+  while (rest != 0) {
+    int z = __builtin_ctzll(rest);
+    rest &= rest - 1;
+    int run = z - last - 1;
+    while (run > 15) {
+      ok &= ac.length[0xF0] != 0;
+      bits.Put(ac.code[0xF0], ac.length[0xF0] | (ac.length[0xF0] == 0));
+      run -= 16;
+    }
+    int32_t v = block[z];
+    int32_t vsize = AcSize(v);
+    int symbol = (run << 4) | vsize;
+    int vlength = ac.length[symbol];
+    ok &= vlength != 0;
+    uint32_t extra = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << vsize) - 1);
+    bits.Put(static_cast<uint64_t>(ac.code[symbol]) << vsize | extra, vlength + vsize);
+    last = z;
+  }
+  if (last < 63) {
+    ok &= ac.length[0x00] != 0;
+    bits.Put(ac.code[0x00], ac.length[0x00] | (ac.length[0x00] == 0));
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool WriteScan(OutputBuffer& out, const CoefPlanes& planes, const HuffTable tables[4]) {
+  static const uint8_t kScanHeader[] = {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00,
+                                        0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00};
+  out.PutBytes(kScanHeader, sizeof kScanHeader);
+
+  const CodeTable dc0(tables[kDc0]), ac0(tables[kAc0]), dc1(tables[kDc1]), ac1(tables[kAc1]);
+  const CodeTable* dc[3] = {&dc0, &dc1, &dc1};
+  const CodeTable* ac[3] = {&ac0, &ac1, &ac1};
+  int32_t previous_dc[3] = {0, 0, 0};
+  BitWriter bits(out);
+  bool ok = true;
+  size_t blocks = planes.blocks();
+  for (size_t k = 0; k < blocks && ok; ++k) {
+    if (!out.Reserve(kMaxBytesPerPosition)) return false;
+    for (int c = 0; c < 3; ++c) {
+      ok &= CodeBlock(bits, planes.CoefPlane[c].data() + 64 * k, planes.nonzero[c][k],
+                      previous_dc[c], *dc[c], *ac[c]);
+    }
+  }
+  bits.Finish();
+  return ok && !out.failed();
+}
+
+}  // namespace zqr::jpeg
