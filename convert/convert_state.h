@@ -1,0 +1,41 @@
+// Process-wide state of the conversion subsystem: the flags other threads poll, and the
+// values the export stage hands to the encoder thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/shared_value.h"
+
+namespace zqr {
+
+struct ConversionState {
+  // 1 while an encoder run is under way; the progress window waits for 0.
+  Shared32 EncoderRunning{0};
+  // The leading number of the quality list's current text (0 for "Default Quality").
+  Shared32 CompressionValue{0};
+};
+
+extern ConversionState Conversion;
+
+// What the encoder stage reads when its thread starts: the output name handed to the
+// export stage, the frame-file size from the frame-file header, and the loaded video's
+// timing.
+struct EncoderJob {
+  std::string OutputName;
+  int32_t FrameFileWidth = 0;
+  int32_t FrameFileHeight = 0;
+  int64_t TimePerFrame = 0;  // 100 ns units
+  double DurationSeconds = 0.0;
+};
+
+// Both sides run on different threads, so the job is copied under a lock.
+void SetEncoderJob(const EncoderJob& job);
+EncoderJob CurrentEncoderJob();
+
+// The loaded video's path. It belongs to the video loader, but the sound extraction
+// reads it and the loader builds on this subsystem, so it lives here.
+void SetCurrentVideo(const std::string& path);
+std::string CurrentVideo();
+
+}  // namespace zqr

@@ -1,0 +1,227 @@
+// Composition of the encoder command line from fixed fragments, and the encoder thread.
+// The fragments are exact text: their leading and trailing blanks simply add up where
+// two of them meet, and the tool splits the line into arguments.
+#include "convert/encoder_command.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/numbers.h"
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "convert/convert_state.h"
+#include "convert/temp_files.h"
+#include "convert/tool_runner.h"
+#include "platform/system.h"
+
+namespace zqr {
+
+namespace {
+
+constexpr char kQuote = '"';
+
+// Single-precision on purpose: 0.9f and 0.7f lie below their decimal values, so 640
+// columns become 560 at 90 %, not 576.
+constexpr float kResizeFactors[] = {0.9f, 0.8f, 0.7f, 0.6f, 0.5f};
+
+constexpr const char* kBitrateFragments[] = {
+    "",           " -b 500k ",  " -b 700k ",  " -b 900k ",  " -b 1200k ",
+    " -b 1500k ", " -b 2000k ", " -b 3000k ", " -b 4000k ", " -b 5000k ",
+};
+
+constexpr const char* kA1 =
+    " -threads 0 -coder 0 -flags +loop -cmp +chroma -partitions "
+    "-parti8x8-parti4x4-partp8x8-partp4x4-partb8x8  -subq 0 -me_range 16 ";
+constexpr const char* kA2 =
+    " -threads 0 -coder 0 -flags +loop -cmp +chroma -partitions "
+    "-parti8x8+parti4x4+partp8x8-partp4x4-partb8x8  -subq 3 -me_range 16 ";
+constexpr const char* kA3 =
+    " -threads 0 -coder 1 -flags +loop -cmp +chroma -partitions "
+    "-parti8x8+parti4x4+partp8x8+partp4x4-partb8x8  -subq 5 -me_range 16 ";
+constexpr const char* kA4 =
+    " -threads 0 -coder 1 -flags +loop -cmp +chroma -partitions "
+    "+parti8x8+parti4x4+partp8x8+partp4x4-partb8x8  -subq 8 ";
+constexpr const char* kB =
+    " -g 250 -keyint_min 25 -sc_threshold 40 -i_qfactor 0.71 -b_strategy 1 -qcomp 0.6 "
+    "-qmin 10 -qmax 51 -qdiff 4 ";
+constexpr const char* kB16 =
+    " -me_range 16 -g 250 -keyint_min 25 -sc_threshold 40 -i_qfactor 0.71 -b_strategy 1 "
+    "-qcomp 0.6 -qmin 10 -qmax 51 -qdiff 4 -refs 16 ";
+constexpr const char* kB4 =
+    " -me_range 16 -g 250 -keyint_min 25 -sc_threshold 40 -i_qfactor 0.71 -b_strategy 1 "
+    "-qcomp 0.6 -qmin 10 -qmax 51 -qdiff 4 -refs 4 ";
+
+std::string CodecModeFragment(int32_t choice) {
+  switch (choice) {
+    case 1:
+      return std::string(kA1) + kB;
+    case 2:
+      return std::string(kA2) + kB;
+    case 3:
+      return std::string(kA3) + kB;
+    case 4:
+      return std::string(kA4) + kB16;
+    case 5:
+      return std::string(kA4) + kB4;
+    default:
+      return std::string();
+  }
+}
+
+std::string SizeFragment(int32_t resize_mode, int32_t width, int32_t height) {
+  if (resize_mode < 1 || resize_mode > 5) return std::string();
+  FrameSize size = ResizedFrameSize(resize_mode, width, height);
+  return " -s " + std::to_string(size.width) + "x" + std::to_string(size.height) + " ";
+}
+
+std::string SampleRateFragment(int32_t choice, const std::string& extension) {
+  switch (choice) {
+    case 0:
+    case 2:
+      return " -ar 44100 ";
+    case 1:
+      return extension == ".flv" ? " -ar 44100 " : " -ar 48000 ";
+    case 3:
+      return " -ar 22050 ";
+    case 4:
+      return " -ar 11025 ";
+    default:
+      return std::string();
+  }
+}
+
+std::string Quoted(const std::string& text) {
+  return kQuote + text + kQuote;
+}
+
+// Per extension: the container name, and whether the extension gets the explicit x264
+// codecs (with the audio codec) or the container's defaults at an output rate of 30.
+struct OutputForm {
+  const char* extension;
+  const char* container;
+  const char* codecs;  // nullptr: the container's default codecs, output rate 30
+};
+
+constexpr const char* kV1 = " -vcodec libx264 -acodec mp3 ";
+constexpr const char* kV2 = " -vcodec libx264 -acodec pcm_s16le ";
+
+constexpr OutputForm kOutputForms[] = {
+    {".flv", "flv", kV1},     {".mov", "mov", kV1},       {".avi", "avi", kV2},
+    {".mp4", "mp4", nullptr}, {".m4v", "m4v", nullptr},   {".ogg", "ogg", nullptr},
+    {".ogv", "ogg", nullptr}, {".webm", "webm", nullptr},
+};
+
+}  // namespace
+
+std::string OutputExtension(std::string_view output_name) {
+  size_t dot = output_name.find_last_of('.');
+  size_t separator = output_name.find_last_of(platform::kPathSeparator);
+  if (dot == std::string_view::npos) return std::string();
+  if (separator != std::string_view::npos && separator > dot) return std::string();
+  return ToLowerAscii(output_name.substr(dot));
+}
+
+FrameSize ResizedFrameSize(int32_t resize_mode, int32_t width, int32_t height) {
+  if (resize_mode < 1 || resize_mode > 5) return FrameSize{width, height};
+  // The float widens to double exactly, and the product and the division by 16 are
+  // exact in double for any 32-bit size, so truncation sees the float's true value.
+  double factor = static_cast<double>(kResizeFactors[resize_mode - 1]);
+  auto scaled = [factor](int32_t value) {
+    return 16 * static_cast<int64_t>(factor * static_cast<double>(value) / 16.0);
+  };
+  return FrameSize{scaled(width), scaled(height)};
+}
+
+std::string EncoderCommandLine(const EncoderInputs& in) {
+  const std::string extension = OutputExtension(in.output_name);
+  const OutputForm* form = nullptr;
+  for (const OutputForm& candidate : kOutputForms) {
+    if (extension == candidate.extension) form = &candidate;
+  }
+  if (form == nullptr) return std::string();
+
+  const std::string output = TrimBlanks(in.output_name);
+  const std::string frames = TrimBlanks(FramePattern(in.temp_folder));
+  const std::string sound = TrimBlanks(SoundFile(in.temp_folder));
+  for (const std::string* path : {&output, &frames, &sound, &in.tool_path}) {
+    if (!PathFitsCommandLine(*path)) return std::string();
+  }
+
+  const std::string size = SizeFragment(in.resize_mode, in.frame_width, in.frame_height);
+  const std::string channels = in.audio_channels == 0 ? " -ac 2 " : " -ac 1 ";
+  const std::string channels_and_rate =
+      channels + SampleRateFragment(in.sample_rate_choice, extension);
+  const int32_t q = in.quality;
+  const std::string bitrate =
+      in.bitrate_choice >= 0 && in.bitrate_choice <= 9 ? kBitrateFragments[in.bitrate_choice] : "";
+  const std::string timing = " -t " + FormatHms(in.duration_seconds) + bitrate +
+                             CodecModeFragment(in.codec_mode_choice) + size;
+  const std::string input_rate =
+      in.time_per_frame == 0
+          ? std::string(" -r 30 ")
+          : " -r " + FormatMask0000(10000000.0 / static_cast<double>(in.time_per_frame)) + " ";
+  const std::string sound_input =
+      in.sound_usable ? "-i " + Quoted(sound) + channels_and_rate : std::string(" ");
+
+  const std::string prefix =
+      Quoted(in.tool_path) + " " + input_rate + "-i " + Quoted(frames) + " " + sound_input;
+  const std::string container = " -f " + std::string(form->container) + " ";
+  const std::string output_fragment = " -y " + Quoted(output);
+  std::string command = prefix;
+  if (form->codecs != nullptr) {
+    command += form->codecs + timing;
+    command += q == 0 ? std::string(" -crf 22 -qscale 15") : " -crf " + std::to_string(q + 10);
+  } else {
+    command += " -r 30 " + timing;
+    command += q == 0 ? std::string(" -sameq -qscale 15") : " -qscale " + std::to_string(q);
+  }
+  command += container + output_fragment;
+  return command;
+}
+
+bool SoundFileUsable(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
+  auto length = std::filesystem::file_size(path, error);
+  return !error && length > 0;
+}
+
+EncoderInputs CurrentEncoderInputs() {
+  EncoderJob job = CurrentEncoderJob();
+  EncoderInputs in;
+  in.output_name = job.OutputName;
+  in.temp_folder = Shell.TempFolder;
+  in.frame_width = job.FrameFileWidth;
+  in.frame_height = job.FrameFileHeight;
+  in.time_per_frame = job.TimePerFrame;
+  in.duration_seconds = job.DurationSeconds;
+  in.resize_mode = Settings.ResizeMode;
+  in.audio_channels = Settings.AudioChannels;
+  in.sample_rate_choice = Settings.SampleRateChoice;
+  in.bitrate_choice = Settings.BitrateChoice;
+  in.codec_mode_choice = Settings.CodecModeChoice;
+  in.quality = Conversion.CompressionValue;
+  in.tool_path = ToolPath("ffmpeg_III");
+  in.sound_usable = SoundFileUsable(SoundFile(in.temp_folder));
+  return in;
+}
+
+void ConvertRectFFMPEG(int32_t /*unused*/) {
+  EncoderInputs inputs = CurrentEncoderInputs();
+  std::string command = EncoderCommandLine(inputs);
+  LogLine("ConvertRectFFMPEG aVIDEOEXT " + OutputExtension(inputs.output_name));
+  LogLine("FFMPEG : " + command);
+  if (!command.empty()) RunToolHidden(command);
+  Conversion.EncoderRunning = 0;
+}
+
+bool StartConvertRectFFMPEG() {
+  if (platform::StartDetachedThread([] { ConvertRectFFMPEG(0); })) return true;
+  // Without the thread nobody would clear the flag and the progress window would wait
+  // for ever.
+  Conversion.EncoderRunning = 0;
+  return false;
+}
+
+}  // namespace zqr

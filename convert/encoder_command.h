@@ -1,0 +1,60 @@
+// The encoder stage of a conversion: the command line for PLUG-IN/ffmpeg_III, composed
+// from the output settings as exact text, and the thread that runs it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zqr {
+
+// Everything the command line depends on.
+struct EncoderInputs {
+  std::string output_name;
+  std::string temp_folder;
+  int32_t frame_width = 0;     // frame-file width (FrameW - 16)
+  int32_t frame_height = 0;    // frame-file height
+  int64_t time_per_frame = 0;  // 100 ns units; 0 gives an input rate of 30
+  double duration_seconds = 0.0;
+  int32_t resize_mode = 0;         // 0 natural, 1..5 = 90 % .. 50 %
+  int32_t audio_channels = 0;      // 0 stereo, 1 mono
+  int32_t sample_rate_choice = 0;  // 0 auto, 1 48000, 2 44100, 3 22050, 4 11025
+  int32_t bitrate_choice = 0;      // 0..9
+  int32_t codec_mode_choice = 0;   // 0..5
+  int32_t quality = 0;             // CompressionValue q: 0 default, 1 best .. 21 lower
+  std::string tool_path;
+  bool sound_usable = false;  // the sound file exists and is not empty
+};
+
+// The output name's extension from its last ".", lower case with the dot; empty when
+// the last name part has none.
+std::string OutputExtension(std::string_view output_name);
+
+// Output frame size for a resize mode, from the single-precision factor exactly.
+struct FrameSize {
+  int64_t width = 0;
+  int64_t height = 0;
+};
+FrameSize ResizedFrameSize(int32_t resize_mode, int32_t width, int32_t height);
+
+// The complete command line; empty for an extension the encoder does not write, or when
+// a path in it cannot be quoted (see CheckPathForCommandLine).
+std::string EncoderCommandLine(const EncoderInputs& inputs);
+
+// Whether the sound file can be muxed: it exists and is not empty right now.
+bool SoundFileUsable(const std::string& path);
+
+// The inputs as the process-wide state has them now: the encoder job, the settings'
+// choices, CompressionValue, TempFolder, the tool path and the sound file's state.
+EncoderInputs CurrentEncoderInputs();
+
+// Thread body: composes the command, logs "ConvertRectFFMPEG aVIDEOEXT " and "FFMPEG : "
+// lines, runs the tool and waits for it, then clears EncoderRunning. The parameter is
+// not read.
+void ConvertRectFFMPEG(int32_t unused);
+
+// Starts ConvertRectFFMPEG on a detached 1 MiB thread; EncoderRunning is cleared at
+// once when the thread cannot be created.
+bool StartConvertRectFFMPEG();
+
+}  // namespace zqr

@@ -1,0 +1,28 @@
+// Running the encoder tools in PLUG-IN beside the executable: a composed command line is
+// started hidden and waited for on the calling thread; the tools' messages are not read.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zqr {
+
+// Caption of the message box that refuses a file name.
+inline constexpr const char* kErrorMonitoringCaption = "Error Monitoring";
+
+// Starts the command line (program first, Windows quoting rules) and waits for the tool
+// to end. Returns false when nothing could be started; the exit code is not read.
+bool RunToolHidden(std::string_view command_line);
+
+// Every command line quotes its file names with double quotes, so a name that holds a
+// double quote, a line break, or ends with a backslash (which would escape the closing
+// quote) could add arguments of its own. Returns the message to show for such a path,
+// or an empty text when the path can be passed on.
+std::string CheckPathForCommandLine(std::string_view path);
+
+// True when `path` can stand inside double quotes on a composed command line.
+inline bool PathFitsCommandLine(std::string_view path) {
+  return CheckPathForCommandLine(path).empty();
+}
+
+}  // namespace zqr

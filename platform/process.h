@@ -1,0 +1,62 @@
+// Starting external tools from a command line written for the Windows process start:
+// the line is split into arguments by the Windows rules and the program is started
+// directly (never through a shell), with standard input from /dev/null, and waited for
+// on the calling thread. A one-line batch file with redirections is run the same way.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zqr::platform {
+
+// Splits a command line into arguments by the rules of the Windows C runtime: blanks and
+// tabs separate arguments outside double quotes; a double quote toggles quoting; 2n
+// backslashes before a quote give n backslashes and the quote toggles, 2n+1 give n
+// backslashes and a literal quote; a doubled quote inside quotes gives one literal quote;
+// other backslashes are literal. The first argument (the program) takes everything up to
+// the next blank outside quotes, with its quotes removed, and knows no escapes.
+std::vector<std::string> SplitCommandLine(std::string_view command_line);
+
+// An unquoted program path that contains blanks is ambiguous. As the Windows process
+// start does, try successively longer blank-separated prefixes of the line as the
+// program file; `is_program` tells whether a candidate names a file that can be run.
+// Returns the number of leading characters of `command_line` that form the program
+// (0 when the line starts with a quote or no prefix but the first word qualifies).
+size_t UnquotedProgramLength(std::string_view command_line,
+                             bool (*is_program)(const std::string& path));
+
+// Where a started program's standard output and error go; an empty path leaves the
+// stream as the caller's.
+struct Redirections {
+  std::string output_path;
+  bool append_output = false;
+  std::string error_path;
+  bool append_error = false;
+  bool error_to_output = false;  // "2>&1"
+};
+
+// The single command of a batch line with its redirections ("2> file", "> file",
+// ">> file", "2>&1") taken out; redirections inside double quotes are plain text.
+struct BatchCommand {
+  std::string command_line;
+  Redirections redirections;
+};
+BatchCommand ParseBatchLine(std::string_view line);
+
+struct ProcessResult {
+  bool started = false;  // the program could be started
+  int exit_code = -1;    // its exit code; -1 when it did not start or ended by a signal
+};
+
+// Splits `command_line`, starts the program (looked up on PATH when it names no folder)
+// with the given redirections and standard input from /dev/null, and waits for its end.
+// No descriptor of the caller is passed on but the three standard streams.
+ProcessResult RunCommandLine(std::string_view command_line, const Redirections& redirections = {});
+
+// Runs the first line of a batch file: its redirections are honoured, the rest is
+// started as RunCommandLine starts a command line. A missing or empty file starts
+// nothing.
+ProcessResult RunBatchFile(const std::string& batch_path);
+
+}  // namespace zqr::platform

@@ -1,0 +1,351 @@
+// The encoder command line: every fragment, blank and table row, and the refusal of
+// file names that cannot be quoted.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "convert/convert_state.h"
+#include "convert/encoder_command.h"
+#include "convert/temp_files.h"
+#include "convert/tool_runner.h"
+#include "platform/process.h"
+#include "platform/system.h"
+#include "tests/support/test_support.h"
+
+namespace zqr {
+namespace {
+
+EncoderInputs WorkedExample() {
+  EncoderInputs in;
+  in.output_name = "/Out/a.flv";
+  in.temp_folder = "/App/TEMP";
+  in.frame_width = 640;
+  in.frame_height = 480;
+  in.time_per_frame = 400000;
+  in.duration_seconds = 90.0;
+  in.tool_path = "/App/PLUG-IN/ffmpeg_III";
+  in.sound_usable = true;
+  return in;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(EncoderCommandLine, WorkedExampleIsExact) {
+  EXPECT_EQ(EncoderCommandLine(WorkedExample()),
+            "\"/App/PLUG-IN/ffmpeg_III\"  -r 25.00 -i \"/App/TEMP/temp%06d.bmp\" "
+            "-i \"/App/TEMP/temp.wav\" -ac 2  -ar 44100  -vcodec libx264 -acodec mp3  "
+            "-t 00:01:30 -crf 22 -qscale 15 -f flv  -y \"/Out/a.flv\"");
+}
+
+TEST(EncoderCommandLine, ContainerFormsWithDefaultQuality) {
+  EncoderInputs in = WorkedExample();
+  in.sound_usable = false;
+  const std::string head = "\"/App/PLUG-IN/ffmpeg_III\"  -r 25.00 -i \"/App/TEMP/temp%06d.bmp\"  ";
+  struct Row {
+    const char* name;
+    const char* rest;
+  };
+  const Row rows[] = {
+      {"/o/a.mov", " -vcodec libx264 -acodec mp3  -t 00:01:30 -crf 22 -qscale 15 -f mov "},
+      {"/o/a.avi", " -vcodec libx264 -acodec pcm_s16le  -t 00:01:30 -crf 22 -qscale 15 -f avi "},
+      {"/o/a.mp4", " -r 30  -t 00:01:30 -sameq -qscale 15 -f mp4 "},
+      {"/o/a.m4v", " -r 30  -t 00:01:30 -sameq -qscale 15 -f m4v "},
+      {"/o/a.ogg", " -r 30  -t 00:01:30 -sameq -qscale 15 -f ogg "},
+      {"/o/a.ogv", " -r 30  -t 00:01:30 -sameq -qscale 15 -f ogg "},
+      {"/o/a.webm", " -r 30  -t 00:01:30 -sameq -qscale 15 -f webm "},
+  };
+  for (const Row& row : rows) {
+    in.output_name = row.name;
+    EXPECT_EQ(EncoderCommandLine(in), head + row.rest + " -y \"" + std::string(row.name) + "\"")
+        << row.name;
+  }
+}
+
+TEST(EncoderCommandLine, QualityGivesCrfPlusTenOrQscale) {
+  EncoderInputs in = WorkedExample();
+  in.quality = 7;
+  for (const char* name : {"/o/a.flv", "/o/a.mov", "/o/a.avi"}) {
+    in.output_name = name;
+    std::string command = EncoderCommandLine(in);
+    EXPECT_TRUE(Contains(command, " -t 00:01:30 -crf 17 -f ")) << command;
+    EXPECT_FALSE(Contains(command, "-qscale")) << command;
+  }
+  for (const char* name : {"/o/a.mp4", "/o/a.m4v", "/o/a.ogg", "/o/a.webm"}) {
+    in.output_name = name;
+    std::string command = EncoderCommandLine(in);
+    EXPECT_TRUE(Contains(command, " -t 00:01:30 -qscale 7 -f ")) << command;
+    EXPECT_FALSE(Contains(command, "-sameq")) << command;
+    EXPECT_FALSE(Contains(command, "-crf")) << command;
+  }
+  in.quality = 21;
+  in.output_name = "/o/a.avi";
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), " -crf 31 -f avi  -y "));
+}
+
+TEST(EncoderCommandLine, UnknownExtensionGivesNoCommand) {
+  EncoderInputs in = WorkedExample();
+  for (const char* name :
+       {"/o/a.mkv", "/o/a", "/o/a.flv.txt", "/o.flv/a", "/o/a.fl", "/o/a.flv "}) {
+    in.output_name = name;
+    EXPECT_EQ(EncoderCommandLine(in), "") << name;
+  }
+}
+
+TEST(EncoderCommandLine, ExtensionInCapitalsCountsAsLowerCase) {
+  EncoderInputs in = WorkedExample();
+  in.output_name = "/o/A.FLV";
+  std::string command = EncoderCommandLine(in);
+  EXPECT_TRUE(Contains(command, " -f flv  -y \"/o/A.FLV\"")) << command;
+  EXPECT_EQ(OutputExtension("/o/A.FLV"), ".flv");
+  EXPECT_EQ(OutputExtension("/o/a.tar.WebM"), ".webm");
+  EXPECT_EQ(OutputExtension("/o.d/a"), "");
+  EXPECT_EQ(OutputExtension("noext"), "");
+}
+
+TEST(EncoderCommandLine, ResizeModeZeroHasNoSizeOption) {
+  EncoderInputs in = WorkedExample();
+  EXPECT_FALSE(Contains(EncoderCommandLine(in), " -s "));
+  in.resize_mode = 1;
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), " -t 00:01:30 -s 560x416  -crf 22"));
+}
+
+TEST(ResizedFrameSize, SinglePrecisionFactors) {
+  // 0.9f and 0.7f lie below their decimal values, 0.8f and 0.6f above.
+  EXPECT_EQ(ResizedFrameSize(1, 640, 480).width, 560);
+  EXPECT_EQ(ResizedFrameSize(2, 640, 480).width, 512);
+  EXPECT_EQ(ResizedFrameSize(3, 640, 480).width, 432);
+  EXPECT_EQ(ResizedFrameSize(4, 640, 480).width, 384);
+  EXPECT_EQ(ResizedFrameSize(5, 640, 480).width, 320);
+  EXPECT_EQ(ResizedFrameSize(1, 640, 480).height, 416);
+  EXPECT_EQ(ResizedFrameSize(3, 640, 480).height, 320);
+  EXPECT_EQ(ResizedFrameSize(5, 304, 240).width, 144);
+  EXPECT_EQ(ResizedFrameSize(5, 304, 240).height, 112);
+  EXPECT_EQ(ResizedFrameSize(0, 304, 240).width, 304);
+  // 0.6f * 1280 = 768.0000114..., exactly a multiple of 16 above.
+  EXPECT_EQ(ResizedFrameSize(4, 1280, 720).width, 768);
+  EXPECT_EQ(ResizedFrameSize(4, 1280, 720).height, 432);
+}
+
+TEST(EncoderCommandLine, ChannelAndSampleRateFragments) {
+  EncoderInputs in = WorkedExample();
+  in.output_name = "/o/a.mp4";
+  const char* expected[] = {" -ar 44100 ", " -ar 48000 ", " -ar 44100 ", " -ar 22050 ",
+                            " -ar 11025 "};
+  for (int32_t choice = 0; choice < 5; ++choice) {
+    in.sample_rate_choice = choice;
+    EXPECT_TRUE(Contains(EncoderCommandLine(in),
+                         "temp.wav\" -ac 2 " + std::string(expected[choice]) + " -r 30 "))
+        << choice;
+  }
+  in.sample_rate_choice = 1;
+  in.output_name = "/o/a.flv";
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), " -ac 2  -ar 44100  -vcodec"));
+  in.audio_channels = 1;
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), "temp.wav\" -ac 1  -ar 44100  -vcodec"));
+}
+
+TEST(EncoderCommandLine, NoSoundFileLeavesOneBlank) {
+  EncoderInputs in = WorkedExample();
+  in.sound_usable = false;
+  std::string command = EncoderCommandLine(in);
+  EXPECT_TRUE(Contains(command, "temp%06d.bmp\"   -vcodec libx264")) << command;
+  EXPECT_FALSE(Contains(command, "temp.wav"));
+  EXPECT_FALSE(Contains(command, "-ac "));
+  EXPECT_FALSE(Contains(command, "-ar "));
+}
+
+TEST(EncoderCommandLine, InputRate) {
+  EncoderInputs in = WorkedExample();
+  in.time_per_frame = 0;
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), "ffmpeg_III\"  -r 30 -i "));
+  in.time_per_frame = 333667;
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), "ffmpeg_III\"  -r 29.97 -i "));
+  in.time_per_frame = 2000000;
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), "ffmpeg_III\"  -r 05.00 -i "));
+}
+
+TEST(EncoderCommandLine, DurationIsHoursMinutesSecondsWithoutFraction) {
+  EncoderInputs in = WorkedExample();
+  in.duration_seconds = 3725.9;
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), " -t 01:02:05 -crf"));
+}
+
+TEST(EncoderCommandLine, BitrateFragments) {
+  EncoderInputs in = WorkedExample();
+  const char* expected[] = {"",           " -b 500k ",  " -b 700k ",  " -b 900k ",  " -b 1200k ",
+                            " -b 1500k ", " -b 2000k ", " -b 3000k ", " -b 4000k ", " -b 5000k "};
+  for (int32_t choice = 0; choice < 10; ++choice) {
+    in.bitrate_choice = choice;
+    EXPECT_TRUE(Contains(EncoderCommandLine(in),
+                         " -t 00:01:30" + std::string(expected[choice]) + " -crf 22"))
+        << choice;
+  }
+  in.bitrate_choice = 10;
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), " -t 00:01:30 -crf 22"));
+}
+
+TEST(EncoderCommandLine, CodecModeFragments) {
+  EncoderInputs in = WorkedExample();
+  in.bitrate_choice = 1;
+  in.resize_mode = 5;
+  const std::string a1 =
+      " -threads 0 -coder 0 -flags +loop -cmp +chroma -partitions "
+      "-parti8x8-parti4x4-partp8x8-partp4x4-partb8x8  -subq 0 -me_range 16 ";
+  const std::string a2 =
+      " -threads 0 -coder 0 -flags +loop -cmp +chroma -partitions "
+      "-parti8x8+parti4x4+partp8x8-partp4x4-partb8x8  -subq 3 -me_range 16 ";
+  const std::string a3 =
+      " -threads 0 -coder 1 -flags +loop -cmp +chroma -partitions "
+      "-parti8x8+parti4x4+partp8x8+partp4x4-partb8x8  -subq 5 -me_range 16 ";
+  const std::string a4 =
+      " -threads 0 -coder 1 -flags +loop -cmp +chroma -partitions "
+      "+parti8x8+parti4x4+partp8x8+partp4x4-partb8x8  -subq 8 ";
+  const std::string common =
+      "-g 250 -keyint_min 25 -sc_threshold 40 -i_qfactor 0.71 -b_strategy 1 -qcomp 0.6 "
+      "-qmin 10 -qmax 51 -qdiff 4 ";
+  const std::string fragments[] = {
+      "",
+      a1 + " " + common,
+      a2 + " " + common,
+      a3 + " " + common,
+      a4 + " -me_range 16 " + common + "-refs 16 ",
+      a4 + " -me_range 16 " + common + "-refs 4 ",
+  };
+  for (int32_t choice = 0; choice < 6; ++choice) {
+    in.codec_mode_choice = choice;
+    EXPECT_TRUE(Contains(EncoderCommandLine(in),
+                         " -t 00:01:30 -b 500k " + fragments[choice] + " -s 320x240  -crf 22"))
+        << choice;
+  }
+}
+
+TEST(EncoderCommandLine, PathsAreTrimmedInsideTheirQuotes) {
+  EncoderInputs in = WorkedExample();
+  in.output_name = "  /o/a b.flv";
+  in.temp_folder = " /t m p";
+  std::string command = EncoderCommandLine(in);
+  EXPECT_TRUE(Contains(command, "-i \"/t m p/temp%06d.bmp\" -i \"/t m p/temp.wav\"")) << command;
+  EXPECT_TRUE(Contains(command, " -y \"/o/a b.flv\"")) << command;
+  // The tool receives each path as one argument.
+  std::vector<std::string> args = platform::SplitCommandLine(command);
+  EXPECT_EQ(args.back(), "/o/a b.flv");
+  EXPECT_EQ(args[4], "/t m p/temp%06d.bmp");
+}
+
+TEST(CheckPathForCommandLine, RefusesNamesThatBreakTheQuoting) {
+  EXPECT_EQ(CheckPathForCommandLine("/v/my clip.avi"), "");
+  EXPECT_EQ(CheckPathForCommandLine("/v/back\\slash.avi"), "");
+  std::string quote = CheckPathForCommandLine("/v/a\" -y \"/etc/x.avi");
+  EXPECT_TRUE(Contains(quote, "double quote")) << quote;
+  EXPECT_TRUE(Contains(quote, "/v/a\" -y \"/etc/x.avi")) << quote;
+  EXPECT_TRUE(Contains(CheckPathForCommandLine("/v/a\nb.avi"), "line break"));
+  EXPECT_TRUE(Contains(CheckPathForCommandLine("/v/ab.avi\\  "), "backslash"));
+}
+
+TEST(EncoderCommandLine, NameWithADoubleQuoteComposesNothing) {
+  EncoderInputs in = WorkedExample();
+  in.output_name = "/o/x\" -y \"/home/victim.flv";
+  EXPECT_EQ(EncoderCommandLine(in), "");
+  in = WorkedExample();
+  in.temp_folder = "/t\"mp";
+  EXPECT_EQ(EncoderCommandLine(in), "");
+}
+
+TEST(SoundFileUsable, MissingOrEmptyFileIsNotUsed) {
+  test::ScratchDir dir;
+  EXPECT_FALSE(SoundFileUsable(dir.File("temp.wav")));
+  ASSERT_TRUE(test::WriteFile(dir.File("temp.wav"), ""));
+  EXPECT_FALSE(SoundFileUsable(dir.File("temp.wav")));
+  ASSERT_TRUE(test::WriteFile(dir.File("temp.wav"), "RIFF"));
+  EXPECT_TRUE(SoundFileUsable(dir.File("temp.wav")));
+  EXPECT_FALSE(SoundFileUsable(dir.path()));
+}
+
+// The encoder thread body with a stand-in tool that records its arguments.
+class ConvertRectFFMPEGTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_exe_folder_ = Shell.ExeFolder;
+    saved_temp_folder_ = Shell.TempFolder;
+    saved_log_file_ = Shell.LogFile;
+    ASSERT_FALSE(dir_.path().empty());
+    SetProgramLocation(dir_.File("zqrstereo"));
+    ASSERT_TRUE(test::Run({"mkdir", "-p", dir_.File("PLUG-IN"), dir_.File("TEMP")}).exit_code == 0);
+    ResetSettingsToStartValues();
+    Conversion.CompressionValue = 0;
+  }
+  void TearDown() override {
+    Shell.ExeFolder = saved_exe_folder_;
+    Shell.TempFolder = saved_temp_folder_;
+    SetLogFile(saved_log_file_);
+    SetEncoderJob(EncoderJob{});
+    ResetSettingsToStartValues();
+  }
+  test::ScratchDir dir_;
+
+ private:
+  std::string saved_exe_folder_, saved_temp_folder_, saved_log_file_;
+};
+
+TEST_F(ConvertRectFFMPEGTest, LogsBothLinesRunsTheToolAndClearsTheFlag) {
+  const std::string record = dir_.File("args.txt");
+  ASSERT_TRUE(
+      test::WriteFile(dir_.File("PLUG-IN/ffmpeg_III"),
+                      "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > '" + record + "'\n"));
+  ASSERT_EQ(test::Run({"chmod", "+x", dir_.File("PLUG-IN/ffmpeg_III")}).exit_code, 0);
+  ASSERT_TRUE(test::WriteFile(SoundFile(Shell.TempFolder), "RIFF...."));
+  SetEncoderJob(EncoderJob{dir_.File("out clip.MP4"), 304, 240, 400000, 2.5});
+  Settings.AudioChannels = 1;
+  Settings.SampleRateChoice = 1;
+  Settings.ResizeMode = 5;
+  Conversion.CompressionValue = 4;
+  Conversion.EncoderRunning = 1;
+
+  ConvertRectFFMPEG(0);
+
+  EXPECT_EQ(Conversion.EncoderRunning, 0);
+  std::string args = test::ReadFile(record);
+  EXPECT_EQ(args, "-r\n25.00\n-i\n" + Shell.TempFolder + "/temp%06d.bmp\n-i\n" + Shell.TempFolder +
+                      "/temp.wav\n-ac\n1\n-ar\n48000\n-r\n30\n-t\n00:00:02\n-s\n144x112\n"
+                      "-qscale\n4\n-f\nmp4\n-y\n" +
+                      dir_.File("out clip.MP4") + "\n");
+  std::string log = test::ReadFile(Shell.LogFile);
+  std::string command = "\"" + ToolPath("ffmpeg_III") + "\"  -r 25.00 -i \"" + Shell.TempFolder +
+                        "/temp%06d.bmp\" -i \"" + Shell.TempFolder +
+                        "/temp.wav\" -ac 1  -ar 48000  -r 30  -t 00:00:02 -s 144x112  -qscale 4 "
+                        "-f mp4  -y \"" +
+                        dir_.File("out clip.MP4") + "\"";
+  EXPECT_EQ(log, "ConvertRectFFMPEG aVIDEOEXT .mp4\r\nFFMPEG : " + command + "\r\n");
+}
+
+TEST_F(ConvertRectFFMPEGTest, UnknownExtensionOrMissingToolRunsNothing) {
+  SetEncoderJob(EncoderJob{dir_.File("out.mkv"), 304, 240, 400000, 2.0});
+  Conversion.EncoderRunning = 1;
+  ConvertRectFFMPEG(0);
+  EXPECT_EQ(Conversion.EncoderRunning, 0);
+  EXPECT_EQ(test::ReadFile(Shell.LogFile), "ConvertRectFFMPEG aVIDEOEXT .mkv\r\nFFMPEG : \r\n");
+
+  // No tool in PLUG-IN: the stage ends at once, as after a finished run.
+  SetEncoderJob(EncoderJob{dir_.File("out.avi"), 304, 240, 400000, 2.0});
+  Conversion.EncoderRunning = 1;
+  ConvertRectFFMPEG(0);
+  EXPECT_EQ(Conversion.EncoderRunning, 0);
+  EXPECT_FALSE(test::FileExists(dir_.File("out.avi")));
+}
+
+TEST_F(ConvertRectFFMPEGTest, StartedThreadClearsTheFlag) {
+  SetEncoderJob(EncoderJob{dir_.File("out.mkv"), 304, 240, 400000, 2.0});
+  Conversion.EncoderRunning = 1;
+  ASSERT_TRUE(StartConvertRectFFMPEG());
+  for (int i = 0; i < 500 && Conversion.EncoderRunning != 0; ++i) platform::SleepMs(10);
+  EXPECT_EQ(Conversion.EncoderRunning, 0);
+}
+
+}  // namespace
+}  // namespace zqr
