@@ -1,0 +1,211 @@
+// The graph build and its teardown, step by step, and the program's frame callback.
+// Each build step maps to one call of the media seam; a failing step shows its message
+// and goes straight to the common teardown, which every build ends with.
+#include "video/graph.h"
+
+#include <atomic>
+#include <memory>
+#include <utility>
+
+#include "app/numbers.h"
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "video/frame_callback.h"
+#include "video/frame_store.h"
+#include "video/play.h"
+#include "video/play_rules.h"
+#include "video/probe.h"
+#include "video/video_state.h"
+
+namespace zqr {
+
+using platform::Failed;
+using platform::HResult;
+using platform::MediaGraph;
+using platform::RefTime;
+
+namespace {
+
+std::atomic<ResetPreviewHook> reset_preview_hook{nullptr};
+std::atomic<int> settle_ms{1000};
+
+class FrameCallbackObject final : public platform::SampleGrabberCallback {
+ public:
+  HResult SampleCB(double /*sample_time*/, const platform::GrabbedSample& /*sample*/) override {
+    return platform::kSOk;
+  }
+  HResult BufferCB(double /*sample_time*/, uint8_t* buffer, int32_t buffer_length) override {
+    if (buffer_length > 0) zqr::BufferCB(buffer, buffer_length);
+    return platform::kSOk;
+  }
+};
+
+void ResetPreview() {
+  if (ResetPreviewHook hook = reset_preview_hook.load()) hook();
+}
+
+void ShowGraphError(const char* text) {
+  platform::CurrentUi().ShowMessage(text, kGraphErrorCaption, platform::kMbIconInformation);
+}
+
+// Steps 4 to 32: builds the graph, publishes it and shows the video's figures. Returns
+// false after an error message.
+bool BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out) {
+  std::shared_ptr<MediaGraph> graph = platform::CreateMediaGraph();
+  if (!graph) {
+    ShowGraphError(kNoGraphText);
+    return false;
+  }
+  if (Failed(graph->CreateSampleGrabber())) {
+    ShowGraphError(kGrabberErrorText);
+    return false;
+  }
+  if (Failed(graph->AddGrabberFilter("Sample Grabber"))) {
+    ShowGraphError(kAddGrabberErrorText);
+    return false;
+  }
+  platform::MediaType type;
+  type.majortype = platform::MajorType::kVideo;
+  type.subtype = platform::SubType::kRgb32;
+  type.formattype = platform::FormatType::kVideoInfo;
+  if (Failed(graph->SetMediaType(type))) {
+    ShowGraphError(kMediaTypeErrorText);
+    return false;
+  }
+  const std::string source_name = TrimBlanksAndNuls(file_name);
+  if (Failed(graph->AddSourceFilter(source_name, "Source"))) {
+    ShowGraphError(kAddSourceErrorText);
+    return false;
+  }
+  if (Failed(graph->ConnectSourceToGrabber())) {
+    ShowGraphError(kUnsupportedText);
+    return false;
+  }
+  if (Failed(graph->AddNullRenderer("NullRenderer"))) {
+    ShowGraphError(kAddRendererErrorText);
+    return false;
+  }
+  if (Failed(graph->ConnectGrabberToNullRenderer())) {
+    ShowGraphError(kStream010Text);
+    return false;
+  }
+  if (Failed(graph->SetBufferSamples(true))) {
+    ShowGraphError(kStream011Text);
+    return false;
+  }
+  graph->SetCallback(nullptr, platform::kSelectSampleCB);
+  // The control interfaces exist from here on: the window commands and the conversion
+  // driver may drive the graph.
+  out = graph;
+  SetCurrentGraph(graph);
+  graph->RenderFile(source_name);
+  graph->Pause();
+  LogLine("OS_ASPECT = " + NumberText(Settings.FixAspect.load()));
+  graph->SetDefaultSyncSource();
+  LogLine("Render file: " + file_name);
+  if (Failed(graph->GetConnectedMediaType(&type))) {
+    ShowGraphError(kFormatErrorText);
+    return false;
+  }
+  const platform::VideoInfoHeader format = type.format;
+  graph->SetOneShot(false);
+  platform::TimeFormat time_format = platform::TimeFormat::kNone;
+  graph->GetTimeFormat(&time_format);
+  graph->SetTimeFormat(platform::TimeFormat::kMediaTime);
+  RefTime duration = 0;
+  graph->GetDuration(&duration);
+  Video.Duration = duration;
+  const double seconds = static_cast<double>(duration) / 10'000'000.0;
+  Video.DurationSeconds = seconds;
+  LogLine("VIDEO File Duration = " + NumberText(seconds));
+  if (Video.Converting == 0) graph->Run();
+
+  Video.PlayState = 2;
+  Video.SampleSize = type.lSampleSize;
+  const int32_t width = format.Width;
+  const int32_t height = format.Height;
+  FrameStore.FrameW = width;
+  FrameStore.FrameH = height;
+  const int64_t time_per_frame = TimePerFrameFromProbe(VideoInfoText(), format.AvgTimePerFrame);
+  Video.TimePerFrame = time_per_frame;
+  const int32_t numframes = FrameCount(duration, time_per_frame);
+  FrameStore.numframes = numframes;
+  const double fps = FramesPerSecond(time_per_frame);
+  LogLine("Frame Size = " + NumberText(width) + "x" + NumberText(height));
+  LogLine("getTimePerFrame = " + NumberText(SecondsPerFrame(time_per_frame)));
+  LogLine("FPS = " + FormatMask0000(fps));
+  LogLine("numframes = " + NumberText(numframes));
+  // WorkFrame, GrabBuffer, the frame pixel count and the display header. A size that
+  // cannot be held leaves the arrays empty, and the preview poll then skips its copy.
+  AllocateGrabFrames(width, height);
+
+  platform::Ui& ui = platform::CurrentUi();
+  ui.SetLabel(kFileNameLabel, " " + TrimBlanks(file_name) + " ");
+  ui.SetLabel(kFrameSizeLabel, NumberText(width) + "x" + NumberText(height));
+  ui.SetLabel(kFrameRateLabel, FormatMask0000(fps) + " fps");
+  ui.SetLabel(kFrameCountLabel, NumberText(numframes));
+  ui.SetLabel(kDurationLabel, FormatHms(seconds));
+  return true;
+}
+
+}  // namespace
+
+int32_t BuildAndPlayGraph(const std::string& file_name) {
+  if (Video.GraphBusy == 1) return 0;
+  SetPositionBar(1);
+  Video.GraphBusy = 1;
+
+  std::shared_ptr<MediaGraph> graph;
+  if (BuildGraph(file_name, graph)) {
+    const int settle = settle_ms.load();
+    platform::SleepMs(settle);
+    platform::CurrentUi().PumpOrSleep(settle);
+    Video.PlayState = 1;
+    RunPlayLoop(*graph);
+    graph->Stop();
+    platform::SleepMs(100);
+    LogLine("**************** CYCLE STOPPED");
+  }
+
+  // Common exit: give a running conversion a moment to let go of the graph.
+  for (int round = 0; round < 50 && Video.Converting != 0; ++round) {
+    platform::CurrentUi().PumpOrSleep(10);
+    platform::SleepMs(10);
+  }
+  graph.reset();
+  ReleaseGraph();
+  Video.GraphBusy = 0;
+  ResetPreview();
+  LogLine("File exit Ok");
+  SetPositionBar(1);
+  LogLine("File exit Final");
+  return 0;
+}
+
+void ReleaseGraph() {
+  SetCurrentGraph(nullptr);
+}
+
+platform::SampleGrabberCallback& FrameCallback() {
+  // One object for the life of the process; the graph never owns it.
+  static FrameCallbackObject callback;
+  return callback;
+}
+
+HResult InstallFrameCallback() {
+  auto graph = CurrentGraph();
+  if (!graph) return platform::kEPointer;
+  return graph->SetCallback(&FrameCallback(), platform::kSelectBufferCB);
+}
+
+void SetResetPreviewHook(ResetPreviewHook hook) {
+  reset_preview_hook = hook;
+}
+
+void SetGraphSettleMs(int milliseconds) {
+  settle_ms = milliseconds < 0 ? 0 : milliseconds;
+}
+
+}  // namespace zqr

@@ -1,0 +1,51 @@
+// The frame-grabbing graph of the loaded video: its build and play (BuildAndPlayGraph,
+// run on the loader's thread until playback ends), its teardown, and the frame callback
+// that the conversion driver installs so every decoded frame runs through BufferCB.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/media.h"
+
+namespace zqr {
+
+// Message texts of the graph build (caption kGraphErrorCaption).
+inline constexpr const char* kGraphErrorCaption = "Error Monitoring";
+inline constexpr const char* kNoGraphText = "FilterGraph Error.";
+inline constexpr const char* kGrabberErrorText = "ISampleGrabber Error.";
+inline constexpr const char* kAddGrabberErrorText = "GraphBuilder AddFilter Error.";
+inline constexpr const char* kMediaTypeErrorText = "ISampleGrabber SetMediaType Error.";
+inline constexpr const char* kAddSourceErrorText = "AddSourceFile Error";
+inline constexpr const char* kUnsupportedText = "Unsupported media type!";
+inline constexpr const char* kAddRendererErrorText = "AddFilter m_pNullRenderer";
+inline constexpr const char* kStream010Text = "Stream Error 010";
+inline constexpr const char* kStream011Text = "Stream Error 011";
+inline constexpr const char* kFormatErrorText =
+    "Format of the file is not support.\r\nOr - File can be open by another app.";
+
+// Builds the graph for `file_name`, shows the video's figures, plays it in the preview
+// until PlayState becomes 0, then tears the graph down. Returns 0 at once when another
+// build is active; otherwise returns 0 after playback ended or an error was shown.
+int32_t BuildAndPlayGraph(const std::string& file_name);
+
+// Empties the graph set; the graph ends when its last caller lets go of it.
+void ReleaseGraph();
+
+// The program's grabber callback: selector 1 runs BufferCB for every frame.
+platform::SampleGrabberCallback& FrameCallback();
+
+// The conversion driver's installation: the grabber's SetCallback with FrameCallback and
+// selector 1. kEPointer when no graph exists.
+platform::HResult InstallFrameCallback();
+
+// ResetPreview, called at the end of every playback. The shell connects its own; until
+// then nothing happens.
+using ResetPreviewHook = void (*)();
+void SetResetPreviewHook(ResetPreviewHook hook);
+
+// The settle time after the graph starts (step before the play loop), 1000 ms. Tests
+// shorten it.
+void SetGraphSettleMs(int milliseconds);
+
+}  // namespace zqr

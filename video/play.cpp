@@ -1,0 +1,82 @@
+// The play loop, the preview poll and the main window's video figures.
+#include "video/play.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "platform/ui.h"
+#include "video/frame_callback.h"
+#include "video/frame_store.h"
+#include "video/play_rules.h"
+#include "video/probe.h"
+#include "video/video_state.h"
+
+namespace zqr {
+
+namespace {
+// The preview poll's one-byte spin lock.
+std::atomic<uint8_t> poll_lock{0};
+
+void TakePollLock() {
+  while (poll_lock.exchange(0xFF, std::memory_order_acquire) != 0) std::this_thread::yield();
+}
+void ReleasePollLock() {
+  poll_lock.store(0, std::memory_order_release);
+}
+}  // namespace
+
+void PollPreviewFrame() {
+  TakePollLock();
+  if (auto graph = CurrentGraph()) {
+    FrameStoreState& s = FrameStore;
+    int32_t size = Video.SampleSize;
+    // The grabber writes at most `size` bytes: never more than GrabBuffer holds.
+    if (!s.GrabBuffer.empty() && size > 0 &&
+        static_cast<size_t>(size) <= s.GrabBuffer.byte_size()) {
+      graph->GetCurrentBuffer(&size, s.GrabBuffer.data());
+      if (!s.WorkFrame.empty()) {
+        const int64_t count = std::min<int64_t>(
+            {int64_t{s.FramePixelCount}, s.GrabBuffer.pixel_count(), s.WorkFrame.pixel_count()});
+        if (count > 0) {
+          std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), static_cast<size_t>(count) * 4);
+        }
+        ApplyFrameFilters();
+      }
+    }
+  }
+  ReleasePollLock();
+}
+
+void ClearVideoInfo() {
+  platform::Ui& ui = platform::CurrentUi();
+  for (int id : {kDurationLabel, kFileNameLabel, kFrameSizeLabel, kFrameRateLabel, kFrameCountLabel,
+                 kFramesDoneLabel}) {
+    ui.SetLabel(id, "");
+  }
+  SetVideoInfoText("");
+}
+
+void SetPositionBar(int32_t width) {
+  // The window seam has no picture-size call yet: the bar's width travels as its
+  // position (the height is always kPositionBarHeight).
+  platform::CurrentUi().SetProgressPos(kProgressBarImage, width);
+}
+
+void RunPlayLoop(platform::MediaGraph& graph) {
+  platform::Ui& ui = platform::CurrentUi();
+  while (Video.PlayState != 0) {
+    if (Video.Converting == 0) {
+      PollPreviewFrame();
+      platform::RefTime position = 0;
+      graph.GetCurrentPosition(&position);
+      SetPositionBar(PositionBarWidth(position, Video.Duration.load()));
+      ui.PumpOrSleep(32);
+    } else {
+      ui.PumpOrSleep(120);
+    }
+  }
+}
+
+}  // namespace zqr

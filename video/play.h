@@ -1,0 +1,35 @@
+// The preview side of the graph: the play loop that polls the grabber about every 32 ms
+// while the user watches, the preview poll itself, the position bar, and the clearing of
+// the video's figures from the main window.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/media.h"
+
+namespace zqr {
+
+// Controls of the main window written here.
+inline constexpr int kFileNameLabel = 303;
+inline constexpr int kFrameSizeLabel = 304;
+inline constexpr int kFrameRateLabel = 305;
+inline constexpr int kFrameCountLabel = 306;
+inline constexpr int kFramesDoneLabel = 307;
+inline constexpr int kDurationLabel = 409;
+inline constexpr int kProgressBarImage = 3012;
+
+// One preview frame: the grabber's newest sample into GrabBuffer, then WorkFrame, then
+// the filter chain (which repaints the preview). One thread at a time (spin lock).
+void PollPreviewFrame();
+
+// Empties labels 409, 303, 304, 305, 306 and 307 and the probe summary.
+void ClearVideoInfo();
+
+// ProgressBarImage: `width` pixels wide, 12 high, repainted at once.
+void SetPositionBar(int32_t width);
+
+// The play loop on `graph`, until PlayState becomes 0: preview poll, position bar and a
+// 32-ms pump while no conversion runs, a 120-ms pump while one does.
+void RunPlayLoop(platform::MediaGraph& graph);
+
+}  // namespace zqr

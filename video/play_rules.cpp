@@ -1,0 +1,51 @@
+// The loaded video's figures: frame-rate rule, frame count, rate and bar width.
+#include "video/play_rules.h"
+
+#include <cmath>
+#include <limits>
+
+#include "app/numbers.h"
+
+namespace zqr {
+
+int64_t TimePerFrameFromProbe(std::string_view video_info_text, int64_t connected_time_per_frame) {
+  const int64_t fallback = connected_time_per_frame > 0 ? connected_time_per_frame : 0;
+  const size_t fps = video_info_text.find("fps,");
+  if (fps == std::string_view::npos) return fallback;
+  std::string_view rest = video_info_text.substr(fps + 4);
+  const size_t tbr = rest.find("tbr");
+  if (tbr != std::string_view::npos) rest = rest.substr(0, tbr);
+  const double rate = LeadingNumber(rest);
+  // A rate that is not a positive number (or so large that a frame lasts no time) says
+  // nothing about the video; the stream's own figure is better than a nonsense count.
+  if (!(rate > 0.0) || !std::isfinite(rate)) return fallback;
+  const int64_t time = RoundHalfEven64((1.0 / rate) * 10'000'000.0);
+  return time > 0 ? time : fallback;
+}
+
+int32_t FrameCount(int64_t duration, int64_t time_per_frame) {
+  if (duration <= 0 || time_per_frame <= 0) return 0;
+  const int64_t count = duration / time_per_frame;
+  return count > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                     : static_cast<int32_t>(count);
+}
+
+double FramesPerSecond(int64_t time_per_frame) {
+  if (time_per_frame <= 0) return 0.0;
+  return 10'000'000.0 / static_cast<double>(time_per_frame);
+}
+
+double SecondsPerFrame(int64_t time_per_frame) {
+  return static_cast<double>(time_per_frame) / 10'000'000.0;
+}
+
+int32_t PositionBarWidth(int64_t position, int64_t duration) {
+  if (duration <= 0) return 1;
+  const double exact = static_cast<double>(kPositionBarMaxWidth) * static_cast<double>(position) /
+                       static_cast<double>(duration);
+  const int32_t width = RoundHalfEven32(exact);
+  if (width < 1) return 1;
+  return width > kPositionBarMaxWidth ? kPositionBarMaxWidth : width;
+}
+
+}  // namespace zqr
