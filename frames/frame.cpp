@@ -1,0 +1,71 @@
+// Frame array storage: one aligned allocation holding the front guard, the pixels and
+// the back guard, all zero when allocated.
+#include "frames/frame.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace zqr::frames {
+
+namespace {
+constexpr std::align_val_t kAlignment{64};
+}  // namespace
+
+FrameArray::~FrameArray() {
+  Free();
+}
+
+FrameArray::FrameArray(FrameArray&& other) noexcept {
+  swap(*this, other);
+}
+
+FrameArray& FrameArray::operator=(FrameArray&& other) noexcept {
+  if (this != &other) {
+    Free();
+    swap(*this, other);
+  }
+  return *this;
+}
+
+bool FrameArray::Allocate(int32_t width, int32_t rows) {
+  Free();
+  if (width < 1 || rows < 1 || int64_t{width} * rows > kMaxPixels) return false;
+  const size_t total = static_cast<size_t>(int64_t{width} * rows + 2 * kGuardPixels);
+  void* memory = ::operator new[](total * sizeof(uint32_t), kAlignment, std::nothrow);
+  if (memory == nullptr) return false;
+  std::memset(memory, 0, total * sizeof(uint32_t));
+  storage_ = static_cast<uint32_t*>(memory);
+  data_ = storage_ + kGuardPixels;
+  width_ = width;
+  rows_ = rows;
+  return true;
+}
+
+void FrameArray::Free() {
+  if (storage_ != nullptr) ::operator delete[](storage_, kAlignment);
+  storage_ = nullptr;
+  data_ = nullptr;
+  width_ = 0;
+  rows_ = 0;
+}
+
+void FrameArray::Zero() {
+  if (data_ != nullptr) std::memset(data_, 0, byte_size());
+}
+
+void swap(FrameArray& a, FrameArray& b) noexcept {
+  std::swap(a.storage_, b.storage_);
+  std::swap(a.data_, b.data_);
+  std::swap(a.width_, b.width_);
+  std::swap(a.rows_, b.rows_);
+}
+
+BitmapInfoHeader MakeBitmapInfoHeader(int32_t width, int32_t height) {
+  BitmapInfoHeader header;
+  header.width = width;
+  header.height = height;
+  return header;
+}
+
+}  // namespace zqr::frames

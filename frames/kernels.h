@@ -1,0 +1,55 @@
+// The table of per-pixel kernels used by the frame steps. The plain C++ kernels are
+// always installed first; at the first use the CPU's features decide whether vector
+// versions replace them. Every vector kernel gives the same bytes as its plain twin.
+// ZQR_FORCE_SCALAR=1 in the environment keeps the plain kernels.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace zqr::frames {
+
+// Brightness and contrast, resolved from the settings (see brightness_contrast.h).
+struct BrightnessContrastParams {
+  bool brightness_on = false;
+  int32_t offset = 0;  // brightness - 127, -127..128
+  bool contrast_on = false;
+  int32_t contrast = 128;  // 0..255
+};
+
+// One pass of the stereo merge with its optional 3D Depth displacement (see stereo.h).
+struct StereoPassArgs {
+  const uint32_t* current = nullptr;  // the frame to compose (first view)
+  const uint32_t* second = nullptr;   // source of the second view
+  uint32_t* out = nullptr;            // receives every pixel of the composed frame
+  int32_t width = 0;
+  int64_t picture = 0;  // width x height: the pixels the merge covers
+  int64_t total = 0;    // width x (height + 1): the whole array
+  int32_t shift = 0;    // 2 x tuning
+  bool depth = false;
+  float depth_factor = 0.0f;  // 1 / divisor in single precision
+};
+
+struct FrameKernels {
+  // One recursive smoothing pass over pixels width .. count - width - 1.
+  void (*smooth_pass)(uint32_t* frame, int32_t width, int64_t count);
+  // Brightness and contrast over `count` pixels.
+  void (*brightness_contrast)(uint32_t* frame, int64_t count,
+                              const BrightnessContrastParams& params);
+  // Sharpened rows 1 .. height - 2 of `src` into the same rows of `dst` (amount 1..5).
+  void (*sharpen_rows)(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height,
+                       int32_t amount, int32_t radius);
+  // Stereo merge of one frame, every pixel of `out`.
+  void (*stereo_pass)(const StereoPassArgs& args);
+  const char* name;
+};
+
+// The plain C++ kernels.
+const FrameKernels& ScalarKernels();
+// The kernels chosen for this CPU (plain ones when ZQR_FORCE_SCALAR=1).
+const FrameKernels& ActiveKernels();
+// Every kernel set this CPU can run, plain ones first, whatever the environment says
+// (the tests prove each of them against the plain kernels).
+std::vector<FrameKernels> AvailableKernelSets();
+
+}  // namespace zqr::frames

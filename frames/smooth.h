@@ -1,0 +1,18 @@
+// Noise smoothing ("Noise Median", though it computes a mean): a recursive eight-sample
+// mean in memory order.
+#pragma once
+
+#include <cstdint>
+
+namespace zqr::frames {
+
+// The reference pass. Replaces pixels width .. count - width - 1, one at a time in
+// memory order, each byte by the sum of eight samples divided by 8: the pixel itself,
+// i + 1, i - 1, i + W, i + W - 1, i + W + 1, i - W and i - W + 1 (i - W - 1 is left out).
+// Samples before i are already replaced. Reads pixel `count`, which must exist.
+void SmoothFramePassScalar(uint32_t* frame, int32_t width, int64_t count);
+
+// One pass with the active kernel.
+void SmoothFramePass(uint32_t* frame, int32_t width, int64_t count);
+
+}  // namespace zqr::frames

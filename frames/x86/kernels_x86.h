@@ -1,0 +1,25 @@
+// Vector kernels for x86.
+//
+// Why hand-written x86 intrinsics and not a portable layer such as Google Highway: the
+// product runs on x86-64 desktops, where SSE2 is always present and AVX2 nearly always;
+// the kernels are few and short, their hard part (the serial chain of the smoothing pass)
+// is about instruction latency, which is easier to control with the instructions in
+// view; and the build needs no further library. An ARM port would add a neon/ folder
+// beside this one with its own init, the plain kernels staying the reference for both.
+//
+// The SSE2 kernels are the baseline; the AVX2 ones replace them after a run-time check of
+// the CPU. Every kernel gives exactly the bytes of its plain twin.
+#pragma once
+
+#include <vector>
+
+#include "frames/kernels.h"
+
+namespace zqr::frames {
+
+// Replaces the entries of `kernels` by the best vector kernels this CPU can run.
+void InstallX86Kernels(FrameKernels& kernels);
+// Appends each vector kernel set this CPU can run, baseline first.
+void AppendX86KernelSets(std::vector<FrameKernels>& sets);
+
+}  // namespace zqr::frames

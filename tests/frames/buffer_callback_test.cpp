@@ -1,0 +1,277 @@
+// The per-frame callback body over a sequence of frames: file count, names, sizes and
+// contents against the reference kernels, counters, estimate texts, odd buffers, and a
+// slow disk that must not make memory grow.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "frames/brightness_contrast.h"
+#include "frames/frame_file.h"
+#include "frames/sharpen.h"
+#include "frames/smooth.h"
+#include "frames/stereo.h"
+#include "tests/frames/frames_test_util.h"
+#include "tests/support/test_support.h"
+#include "video/frame_callback.h"
+#include "video/frame_store.h"
+
+namespace zqr {
+namespace {
+
+using frames::FrameArray;
+
+std::vector<int32_t> sleeps;
+void RecordSleep(int32_t ms) {
+  sleeps.push_back(ms);
+}
+int previews = 0;
+void CountPreview() {
+  ++previews;
+}
+
+// The whole per-frame step done with the reference kernels, frame after frame.
+class ReferencePipeline {
+ public:
+  ReferencePipeline(int32_t w, int32_t h) : w_(w), h_(h) {
+    for (FrameArray* a : {&d1_, &d2_, &d3_, &d4_, &v1_, &v2_}) a->Allocate(w, h + 1);
+  }
+  // The file pixels ((w - 16) x h) of one delivered frame.
+  std::vector<uint32_t> Frame(const std::vector<uint32_t>& delivered) {
+    std::vector<uint32_t> work(delivered);
+    work.resize(static_cast<size_t>(w_) * (h_ + 1), 0);
+    const int64_t n = int64_t{w_} * h_;
+    if (Settings.NoiseOn == 1) {
+      for (int k = 0; k < Settings.NoisePasses; ++k) {
+        frames::SmoothFramePassScalar(work.data(), w_, n);
+      }
+    }
+    if (frames::BrightnessContrastRuns(Settings.Brightness, Settings.ContrastOn)) {
+      frames::BrightnessContrastScalar(
+          work.data(), n,
+          frames::MakeBrightnessContrastParams(Settings.BrightnessOn, Settings.Brightness,
+                                               Settings.ContrastOn, Settings.Contrast));
+    }
+    std::memcpy(d1_.data(), work.data(), work.size() * 4);
+    if (Settings.SharpenOn == 1) {
+      frames::SharpenFrame(w_, h_, d1_.data(), d2_.data(), Settings.SharpenAmount,
+                           Settings.SharpenRadius);
+    }
+    if (Settings.StereoOn == 1) {
+      frames::StereoFrameStepReference(
+          {d1_.data(), d2_.data(), d3_.data(), v1_.data(), v2_.data()}, d4_.data(), w_, h_,
+          {Settings.StereoMode, Settings.StereoTuning, Settings.DepthOn, Settings.DepthDivisor});
+    }
+    std::vector<uint32_t> file;
+    for (int32_t y = 0; y < h_; ++y) {
+      file.insert(file.end(), d1_.data() + int64_t{y} * w_, d1_.data() + int64_t{y} * w_ + w_ - 16);
+    }
+    return file;
+  }
+
+ private:
+  int32_t w_;
+  int32_t h_;
+  FrameArray d1_, d2_, d3_, d4_, v1_, v2_;
+};
+
+class BufferCallback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings.CpuLimitOn = 1;
+    Settings.CpuUsage = 100;
+    Settings.NoiseOn = 1;
+    Settings.NoisePasses = 1;
+    Settings.BrightnessOn = 1;
+    Settings.Brightness = 140;
+    Settings.ContrastOn = 1;
+    Settings.Contrast = 127;
+    Settings.SharpenOn = 1;
+    Settings.SharpenAmount = 1;
+    Settings.SharpenRadius = 1;
+    Settings.StereoOn = 1;
+    Settings.StereoMode = 0;
+    Settings.StereoTuning = 6;
+    Settings.DepthOn = 1;
+    Settings.DepthDivisor = 30;
+    Shell.TempFolder = dir_.path();
+    Shell.EstimateText.Set("00.00.00");
+    Shell.ElapsedText.Set("00.00.00");
+    SetThrottleSleep(RecordSleep);
+    SetShowPreviewFrameHook(CountPreview);
+    sleeps.clear();
+    previews = 0;
+  }
+  void TearDown() override {
+    WaitForFrameFiles();
+    ConfigureFrameFileWriters({});
+    SetThrottleSleep(nullptr);
+    SetShowPreviewFrameHook(nullptr);
+  }
+  // Geometry as the graph build and the conversion driver set it up.
+  void StartConversion(int32_t w, int32_t h, int32_t numframes) {
+    ASSERT_TRUE(AllocateGrabFrames(w, h));
+    FrameStore.numframes = numframes;
+    ASSERT_TRUE(AllocateConversionFrames());
+    ResetEstimateTiming();
+    FrameStore.FrameCounter = 0;
+  }
+  std::vector<uint32_t> RandomFrame(int32_t w, int32_t h) {
+    std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+    frames::test::FillRandom(pixels.data(), static_cast<int64_t>(pixels.size()), rng_);
+    return pixels;
+  }
+  void ExpectFile(int32_t number, int32_t w, int32_t h, const std::vector<uint32_t>& pixels) {
+    const std::string bytes = test::ReadFile(frames::FrameFileName(dir_.path(), number));
+    ASSERT_EQ(static_cast<int64_t>(bytes.size()), frames::FrameFileSize(w - 16, h)) << number;
+    const auto headers = frames::FrameFileHeaders(w - 16, h);
+    EXPECT_EQ(std::memcmp(bytes.data(), headers.data(), 54), 0) << number;
+    EXPECT_EQ(std::memcmp(bytes.data() + 54, pixels.data(), pixels.size() * 4), 0)
+        << "frame file " << number << " holds other pixels";
+  }
+
+  test::ScratchDir dir_;
+  std::mt19937 rng_{2024};
+};
+
+TEST_F(BufferCallback, ConvertsASequenceIntoNumberedFrameFiles) {
+  const int32_t w = 61;
+  const int32_t h = 9;
+  StartConversion(w, h, 900);
+  ReferencePipeline reference(w, h);
+  std::vector<std::vector<uint32_t>> expected;
+  for (int frame = 0; frame < 35; ++frame) {
+    if (frame == 10) Settings.StereoMode = 1;  // settings act from the next frame on
+    if (frame == 20) Settings.StereoTuning = -10;
+    const std::vector<uint32_t> delivered = RandomFrame(w, h);
+    expected.push_back(reference.Frame(delivered));
+    BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
+    EXPECT_EQ(FrameStore.FrameCounter, frame + 1);
+    if (frame == 28) {
+      EXPECT_EQ(Shell.EstimateText.Get(), "00.00.00");
+    }
+  }
+  WaitForFrameFiles();
+  EXPECT_EQ(previews, 35);
+  EXPECT_EQ(sleeps, std::vector<int32_t>(35, 0));
+  // The 30th frame wrote the first estimate (hh:mm:ss).
+  EXPECT_EQ(Shell.EstimateText.Get().size(), 8u);
+  EXPECT_EQ(Shell.EstimateText.Get()[2], ':');
+  EXPECT_EQ(Shell.ElapsedText.Get()[5], ':');
+  for (int32_t frame = 0; frame < 35; ++frame) ExpectFile(frame, w, h, expected[frame]);
+  EXPECT_FALSE(test::FileExists(frames::FrameFileName(dir_.path(), 35)));
+  EXPECT_TRUE(test::FileExists(dir_.File("temp000034.bmp")));
+}
+
+TEST_F(BufferCallback, EmptyOrNullBuffersChangeNothing) {
+  StartConversion(40, 4, 10);
+  const std::vector<uint32_t> delivered = RandomFrame(40, 4);
+  BufferCB(nullptr, 640);
+  BufferCB(delivered.data(), 0);
+  WaitForFrameFiles();
+  EXPECT_EQ(FrameStore.FrameCounter, 0);
+  EXPECT_EQ(previews, 0);
+  EXPECT_FALSE(test::FileExists(dir_.File("temp000000.bmp")));
+}
+
+TEST_F(BufferCallback, LongBuffersAreCutShortOnesProcessedAsDelivered) {
+  Settings.NoiseOn = 0;
+  Settings.StereoOn = 0;
+  Settings.SharpenOn = 0;
+  Settings.BrightnessOn = 0;
+  Settings.ContrastOn = 0;
+  StartConversion(40, 4, 10);
+  std::vector<uint32_t> delivered(40 * 7, 0xABCDEF01u);
+  BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4 + 3);
+  EXPECT_EQ(FrameStore.FramePixelCount, 160);
+  for (int64_t i = 160; i < 200; ++i) ASSERT_EQ(FrameStore.WorkFrame.data()[i], 0u);
+  EXPECT_TRUE(frames::test::GuardsZero(FrameStore.WorkFrame));
+  // A short buffer: only its pixels are replaced.
+  std::vector<uint32_t> shorter(50, 0x11111111u);
+  BufferCB(shorter.data(), 50 * 4 + 2);
+  EXPECT_EQ(FrameStore.FramePixelCount, 50);
+  EXPECT_EQ(FrameStore.WorkFrame.data()[49], 0x11111111u);
+  EXPECT_EQ(FrameStore.WorkFrame.data()[50], 0xABCDEF01u);
+  WaitForFrameFiles();
+  EXPECT_EQ(FrameStore.FrameCounter, 2);
+  ExpectFile(0, 40, 4, std::vector<uint32_t>(24 * 4, 0xABCDEF01u));
+}
+
+TEST_F(BufferCallback, SlowDiskKeepsMemoryBoundedAndEveryFrameIntact) {
+  frames::FrameFileWriter::Options options;
+  options.max_in_flight = 2;
+  options.write = [](const std::string& path, int32_t w, int32_t h, const uint32_t* px) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return frames::WriteFrameFileNow(path, w, h, px);
+  };
+  ConfigureFrameFileWriters(options);
+  const int32_t w = 48;
+  const int32_t h = 6;
+  StartConversion(w, h, 12);
+  ReferencePipeline reference(w, h);
+  std::vector<std::vector<uint32_t>> expected;
+  for (int frame = 0; frame < 12; ++frame) {
+    const std::vector<uint32_t> delivered = RandomFrame(w, h);
+    expected.push_back(reference.Frame(delivered));
+    BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
+    const frames::FrameFileWriter::Stats stats = FrameFileWriters().stats();
+    ASSERT_LE(stats.buffers, 2) << "frame " << frame;
+    ASSERT_LE(stats.peak_in_flight, 2);
+  }
+  EXPECT_GT(FrameFileWriters().stats().waits, 0);
+  WaitForFrameFiles();
+  EXPECT_EQ(FrameFileWriters().stats().written, 12);
+  for (int32_t frame = 0; frame < 12; ++frame) ExpectFile(frame, w, h, expected[frame]);
+}
+
+TEST_F(BufferCallback, ApplyFrameFiltersWorksOnTheWorkFrameAndShowsIt) {
+  ASSERT_TRUE(AllocateGrabFrames(30, 5));
+  Settings.CpuUsage = 60;
+  std::mt19937 rng(4);
+  frames::test::FillRandom(FrameStore.WorkFrame.data(), 150, rng);
+  std::vector<uint32_t> expected(FrameStore.WorkFrame.data(), FrameStore.WorkFrame.data() + 180);
+  frames::SmoothFramePassScalar(expected.data(), 30, 150);
+  frames::BrightnessContrastScalar(expected.data(), 150,
+                                   frames::MakeBrightnessContrastParams(1, 140, 1, 127));
+  ApplyFrameFilters();
+  EXPECT_EQ(frames::test::FirstDifference(expected.data(), FrameStore.WorkFrame.data(), 180), "");
+  EXPECT_EQ(sleeps, std::vector<int32_t>{400});
+  EXPECT_EQ(previews, 1);
+}
+
+TEST(FrameStore, InitialStorageIsFourHundredByThreeHundred) {
+  ASSERT_TRUE(AllocateInitialFrameStorage());
+  EXPECT_EQ(FrameStore.FrameW, 400);
+  EXPECT_EQ(FrameStore.FrameH, 300);
+  EXPECT_EQ(FrameStore.WorkFrame.width(), 400);
+  EXPECT_EQ(FrameStore.WorkFrame.rows(), 301);
+  EXPECT_EQ(FrameStore.GrabBuffer.rows(), 301);
+  for (const FrameArray* a :
+       {&FrameStore.DMEM1, &FrameStore.DMEM4, &FrameStore.ViewCopy2, &FrameStore.sDIB}) {
+    EXPECT_EQ(a->width(), 1201);
+    EXPECT_EQ(a->rows(), 301);
+  }
+}
+
+TEST(FrameStore, ConversionArraysFollowTheVideo) {
+  ASSERT_TRUE(AllocateGrabFrames(640, 480));
+  EXPECT_EQ(FrameStore.FramePixelCount, 307200);
+  ASSERT_TRUE(AllocateConversionFrames());
+  EXPECT_EQ(FrameStore.CUTOFF[0], 640);
+  EXPECT_EQ(FrameStore.CUTOFF[1], 480);
+  EXPECT_EQ(FrameStore.DMEM3.width(), 640);
+  EXPECT_EQ(FrameStore.DMEM3.rows(), 481);
+  EXPECT_EQ(FrameStore.sDIB.width(), 624);
+  EXPECT_EQ(FrameStore.sDIB.rows(), 481);
+  EXPECT_EQ(FrameStore.DisplayHeader.width, 640);
+  EXPECT_EQ(FrameStore.FileInfoHeader.width, 624);
+  EXPECT_EQ(FrameStore.FileInfoHeader.height, 480);
+  EXPECT_EQ(FrameStore.FileInfoHeader.bit_count, 32);
+}
+
+}  // namespace
+}  // namespace zqr

@@ -1,0 +1,202 @@
+// Every kernel set this CPU can run against the plain kernels, byte for byte, on random
+// frames and settings, with widths that are not multiples of any vector width and
+// heights 1 to 5.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frames/kernels.h"
+#include "frames/stereo.h"
+#include "tests/frames/frames_test_util.h"
+
+namespace zqr::frames {
+namespace {
+
+const int32_t kWidths[] = {17, 18, 23, 31, 33, 45, 64, 100, 641, 1921};
+
+class Checkasm : public ::testing::TestWithParam<int> {
+ protected:
+  const FrameKernels& ref() const { return ScalarKernels(); }
+  const FrameKernels& candidate() const { return sets_[static_cast<size_t>(GetParam())]; }
+  std::string Name() const { return candidate().name; }
+  static std::vector<FrameKernels> sets_;
+};
+std::vector<FrameKernels> Checkasm::sets_ = AvailableKernelSets();
+
+TEST_P(Checkasm, SmoothPass) {
+  std::mt19937 rng(1000 + GetParam());
+  for (int32_t w : kWidths) {
+    for (int32_t h = 1; h <= 5; ++h) {
+      FrameArray a = test::RandomFrame(w, h + 1, rng);
+      FrameArray b = test::CopyOf(a);
+      const int64_t n = int64_t{w} * h;
+      // Whole pictures, and counts that end inside a row.
+      for (int64_t count : {n, n - 1, n - w / 2 - 3}) {
+        if (count < 0) continue;
+        for (int pass = 0; pass < 2; ++pass) {
+          ref().smooth_pass(a.data(), w, count);
+          candidate().smooth_pass(b.data(), w, count);
+        }
+        ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
+            << Name() << " " << w << "x" << h << " count " << count;
+      }
+      ASSERT_TRUE(test::GuardsZero(b));
+    }
+  }
+}
+
+TEST_P(Checkasm, SmoothPassOnExtremeValues) {
+  // All 255 (largest sums) and alternating 0 / 255 columns.
+  for (int32_t w : {17, 45, 641}) {
+    FrameArray a;
+    a.Allocate(w, 6);
+    for (int64_t i = 0; i < int64_t{w} * 5; ++i) a.data()[i] = (i % 3 == 0) ? 0 : 0xFFFFFFFFu;
+    FrameArray b = test::CopyOf(a);
+    ref().smooth_pass(a.data(), w, int64_t{w} * 5);
+    candidate().smooth_pass(b.data(), w, int64_t{w} * 5);
+    ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "") << Name() << w;
+  }
+}
+
+TEST_P(Checkasm, BrightnessContrast) {
+  std::mt19937 rng(2000 + GetParam());
+  const int32_t contrasts[] = {0, 1, 64, 127, 128, 129, 200, 255};
+  for (int round = 0; round < 60; ++round) {
+    const int64_t count = static_cast<int64_t>(rng() % 700) + 1;
+    FrameArray a;
+    a.Allocate(static_cast<int32_t>(count), 1);
+    test::FillRandom(a.data(), count, rng);
+    FrameArray b = test::CopyOf(a);
+    BrightnessContrastParams params;
+    params.brightness_on = rng() % 4 != 0;
+    params.offset = static_cast<int32_t>(rng() % 256) - 127;
+    params.contrast_on = rng() % 4 != 0;
+    params.contrast = round < 8 ? contrasts[round] : static_cast<int32_t>(rng() % 256);
+    ref().brightness_contrast(a.data(), count, params);
+    candidate().brightness_contrast(b.data(), count, params);
+    ASSERT_EQ(test::FirstDifference(a.data(), b.data(), count), "")
+        << Name() << " count " << count << " offset " << params.offset << " contrast "
+        << params.contrast;
+    ASSERT_TRUE(test::GuardsZero(b));
+  }
+}
+
+TEST_P(Checkasm, BrightnessContrastEveryByteValue) {
+  // All 256 values in every byte position, for every offset and contrast edge.
+  FrameArray a;
+  a.Allocate(256, 1);
+  for (uint32_t v = 0; v < 256; ++v) a.data()[v] = test::Px(v, 255 - v, v ^ 0x55, v);
+  for (int32_t offset : {-127, -1, 0, 1, 77, 128}) {
+    for (int32_t contrast : {0, 127, 128, 255}) {
+      for (int mode = 1; mode < 4; ++mode) {
+        FrameArray x = test::CopyOf(a);
+        FrameArray y = test::CopyOf(a);
+        const BrightnessContrastParams params{(mode & 1) != 0, offset, (mode & 2) != 0, contrast};
+        ref().brightness_contrast(x.data(), 256, params);
+        candidate().brightness_contrast(y.data(), 256, params);
+        ASSERT_EQ(test::FirstDifference(x.data(), y.data(), 256), "")
+            << Name() << " offset " << offset << " contrast " << contrast << " mode " << mode;
+      }
+    }
+  }
+}
+
+TEST_P(Checkasm, SharpenRows) {
+  std::mt19937 rng(3000 + GetParam());
+  for (int32_t w : kWidths) {
+    for (int32_t h = 1; h <= 5; ++h) {
+      for (int32_t amount = 1; amount <= 5; ++amount) {
+        const int32_t radius = static_cast<int32_t>(rng() % 5);  // 4: the "any other" case
+        const FrameArray src = test::RandomFrame(w, h + 1, rng);
+        FrameArray a = test::RandomFrame(w, h + 1, rng);  // rows the kernel must not touch
+        FrameArray b = test::CopyOf(a);
+        ref().sharpen_rows(src.data(), a.data(), w, h, amount, radius);
+        candidate().sharpen_rows(src.data(), b.data(), w, h, amount, radius);
+        ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
+            << Name() << " " << w << "x" << h << " amount " << amount << " radius " << radius;
+        ASSERT_TRUE(test::GuardsZero(b));
+      }
+    }
+  }
+}
+
+TEST_P(Checkasm, StereoPass) {
+  std::mt19937 rng(4000 + GetParam());
+  for (int32_t w : kWidths) {
+    for (int32_t h = 1; h <= 5; ++h) {
+      for (int round = 0; round < 4; ++round) {
+        const FrameArray current = test::RandomFrame(w, h + 1, rng);
+        const FrameArray previous = test::RandomFrame(w, h + 1, rng);
+        FrameArray a = test::RandomFrame(w, h + 1, rng);  // every pixel must be written
+        FrameArray b = test::CopyOf(a);
+        StereoPassArgs args;
+        args.current = current.data();
+        args.second = rng() % 2 ? previous.data() : current.data();
+        args.width = w;
+        args.picture = int64_t{w} * h;
+        args.total = int64_t{w} * (h + 1);
+        args.shift = StereoShift(static_cast<int32_t>(rng() % 21) - 10);
+        args.depth = round != 0;
+        args.depth_factor = DepthFactor(round == 3 ? 1 + static_cast<int32_t>(rng() % 30)
+                                                   : 20 + static_cast<int32_t>(rng() % 81));
+        args.out = a.data();
+        ref().stereo_pass(args);
+        args.out = b.data();
+        candidate().stereo_pass(args);
+        ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
+            << Name() << " " << w << "x" << h << " shift " << args.shift << " depth " << args.depth
+            << " k " << args.depth_factor;
+        ASSERT_TRUE(test::GuardsZero(b));
+      }
+    }
+  }
+}
+
+TEST_P(Checkasm, StereoPassEveryDisplacement) {
+  // Every red and green value with every divisor of the drop-down list and beyond.
+  const int32_t w = 641;
+  const int32_t h = 4;
+  FrameArray current;
+  current.Allocate(w, h + 1);
+  for (int64_t i = 0; i < int64_t{w} * h; ++i) {
+    const uint32_t v = static_cast<uint32_t>(i % 256);
+    current.data()[i] = test::Px(v, (v * 7) & 255, v, 0);
+  }
+  for (int32_t divisor = 1; divisor <= 130; ++divisor) {
+    FrameArray a;
+    a.Allocate(w, h + 1);
+    FrameArray b;
+    b.Allocate(w, h + 1);
+    StereoPassArgs args{current.data(),      current.data(),       a.data(), w,
+                        int64_t{w} * h,      int64_t{w} * (h + 1), 12,       true,
+                        DepthFactor(divisor)};
+    ref().stereo_pass(args);
+    args.out = b.data();
+    candidate().stereo_pass(args);
+    ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
+        << Name() << " divisor " << divisor;
+  }
+}
+
+std::string SetName(const ::testing::TestParamInfo<int>& info) {
+  return AvailableKernelSets()[static_cast<size_t>(info.param)].name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, Checkasm,
+                         ::testing::Range(0, static_cast<int>(AvailableKernelSets().size())),
+                         SetName);
+
+TEST(KernelChoice, ActiveKernelsFollowTheScalarSwitch) {
+  const char* forced = std::getenv("ZQR_FORCE_SCALAR");
+  const bool scalar = forced != nullptr && std::strcmp(forced, "1") == 0;
+  if (scalar) {
+    EXPECT_STREQ(ActiveKernels().name, "scalar");
+  } else {
+    EXPECT_STREQ(ActiveKernels().name, AvailableKernelSets().back().name);
+  }
+}
+
+}  // namespace
+}  // namespace zqr::frames

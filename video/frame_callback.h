@@ -1,0 +1,38 @@
+// The per-frame work: the filter chain on the WorkFrame (preview and conversion), and the
+// body of the grabber's per-frame callback during a conversion: copy, chain, sharpen,
+// stereo, crop, frame file, time estimate, frame counter.
+#pragma once
+
+#include <cstdint>
+
+#include "frames/frame_file.h"
+#include "frames/throttle.h"
+
+namespace zqr {
+
+// ShowPreviewFrame: the last step of the filter chain. The window connects its drawing
+// here; until then (and in tests) it does nothing.
+using PreviewHook = void (*)();
+void SetShowPreviewFrameHook(PreviewHook hook);
+void ShowPreviewFrame();
+
+// The throttle's sleep (tests replace it so that nothing sleeps for real).
+void SetThrottleSleep(frames::SleepFunction sleep);
+
+// The filter chain on FrameStore.WorkFrame (the first FramePixelCount pixels) with the
+// current settings, ending with ShowPreviewFrame.
+void ApplyFrameFilters();
+
+// The body of BufferCB for one delivered frame of `length` bytes. Does nothing for a null
+// buffer or a length of 0. A buffer longer than the picture is cut to FrameW x FrameH
+// pixels, so the spare row stays zero.
+void BufferCB(const void* buffer, int64_t length);
+
+// The frame-file writers used by BufferCB.
+frames::FrameFileWriter& FrameFileWriters();
+// Replaces them (after the old ones have finished); for tests and special runs.
+void ConfigureFrameFileWriters(frames::FrameFileWriter::Options options);
+// Returns when every frame file started so far has been written.
+void WaitForFrameFiles();
+
+}  // namespace zqr

@@ -1,0 +1,68 @@
+// The process-wide frame storage: the frame arrays the graph, the filter chain, the
+// conversion and the frame files share, the frame geometry and counters, the bitmap
+// headers and the estimate's timing state.
+//
+// Ownership by thread: the graph build (re)allocates WorkFrame and GrabBuffer, the
+// conversion driver the conversion arrays, each while no frame is being processed; during
+// a conversion only the streaming thread (BufferCB) touches the arrays.
+#pragma once
+
+#include <cstdint>
+
+#include "app/shared_value.h"
+#include "frames/estimate.h"
+#include "frames/frame.h"
+
+namespace zqr {
+
+struct FrameStoreState {
+  frames::FrameArray WorkFrame;   // FrameW x (FrameH + 1): receives every frame
+  frames::FrameArray GrabBuffer;  // same shape: the preview poll's copy of the grabber
+  frames::FrameArray DMEM1;       // output frame
+  frames::FrameArray DMEM2;       // sharpen scratch and second view
+  frames::FrameArray DMEM3;       // previous frame
+  frames::FrameArray DMEM4;       // pre-stereo stash
+  frames::FrameArray ViewCopy1;   // copy of the first view
+  frames::FrameArray ViewCopy2;   // copy of the second view
+  frames::FrameArray sDIB;        // (FrameW - 16) x (FrameH + 1): the file frame
+
+  Shared32 FrameW{0};
+  Shared32 FrameH{0};
+  Shared32 FramePixelCount{0};  // pixels of the current frame (delivered bytes / 4)
+  Shared32 FrameCounter{0};     // frames delivered since the conversion began
+  Shared32 numframes{0};        // frame count of the loaded video (set by the graph build)
+  Shared32 CUTOFF[2] = {0, 0};  // width and height fixed at the start of a conversion
+
+  frames::BitmapInfoHeader DisplayHeader;   // FrameW x FrameH, for drawing
+  frames::BitmapInfoHeader FileInfoHeader;  // (FrameW - 16) x FrameH, heads each frame file
+
+  frames::EstimateClock Estimate;  // counter to 30, estimate mark, start mark
+};
+
+extern FrameStoreState FrameStore;
+
+// Start-up storage for a 400 x 300 picture: WorkFrame and GrabBuffer of 400 x 301 pixels,
+// the seven conversion arrays of 1201 x 301; FrameW = 400, FrameH = 300.
+bool AllocateInitialFrameStorage();
+
+// Graph build: FrameW, FrameH, WorkFrame and GrabBuffer of width x (height + 1) zero
+// pixels, the frame pixel count and the display header. False when the size cannot be
+// allocated (the arrays are then empty).
+bool AllocateGrabFrames(int32_t width, int32_t height);
+
+// Conversion start, in the driver's order:
+// CUTOFF = (FrameW, FrameH).
+void SetCutoff();
+// DMEM1..DMEM4, ViewCopy1, ViewCopy2 freed and allocated anew, FrameW x (FrameH + 1), zero.
+bool AllocateConversionArrays();
+// The display header (FrameW) and the frame-file information header (FrameW - 16).
+void PrepareFrameFileHeaders();
+// sDIB freed and allocated anew, (FrameW - 16) x (FrameH + 1); needs FrameW > 16.
+bool AllocateFileFrame();
+// All of the above in that order.
+bool AllocateConversionFrames();
+
+// Count 0 and both marks at the clock's current reading.
+void ResetEstimateTiming();
+
+}  // namespace zqr
