@@ -224,6 +224,55 @@ class OutputBuffer {
   bool failed_ = false;
 };
 
+// Bits of the scan, most significant first, collected in a 64-bit accumulator; whole
+// accumulators go out as eight bytes at once unless one of them is 0xFF and needs its
+// stuffed zero. The caller reserves room in the buffer before each batch of Put calls
+// (at most 2 x 8 bytes per 32 bits put).
+class BitWriter {
+ public:
+  explicit BitWriter(OutputBuffer& out) : out_(out) {}
+
+  // `bits` holds exactly `count` bits, 1 <= count <= 32.
+  inline void Put(uint64_t bits, int count) {
+    if (count < free_) {
+      acc_ = (acc_ << count) | bits;
+      free_ -= count;
+      return;
+    }
+    int rest = count - free_;
+    Flush8((acc_ << free_) | (bits >> rest));
+    // The already written high bits of `bits` are shifted out before the next flush.
+    acc_ = bits;
+    free_ = 64 - rest;
+  }
+
+  // Completes the last byte with 1-bits and writes what is left (with stuffing).
+  void Finish();
+
+ private:
+  inline void Flush8(uint64_t full) {
+    uint8_t* p = out_.end();
+    // Cheap test for a 0xFF byte among the eight.
+    if ((full & 0x8080808080808080ULL & ~(full + 0x0101010101010101ULL)) == 0) {
+      for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(full >> (56 - 8 * i));
+      out_.Advance(8);
+      return;
+    }
+    size_t n = 0;
+    for (int i = 0; i < 8; ++i) {
+      uint8_t byte = static_cast<uint8_t>(full >> 56);
+      full <<= 8;
+      p[n++] = byte;
+      if (byte == 0xFF) p[n++] = 0x00;
+    }
+    out_.Advance(n);
+  }
+
+  OutputBuffer& out_;
+  uint64_t acc_ = 0;
+  int free_ = 64;
+};
+
 // The comment segment's text.
 extern const char kCommentText[];
 

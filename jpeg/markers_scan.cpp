@@ -85,6 +85,25 @@ void WriteEndOfImage(OutputBuffer& out) {
   out.Put16(0xFFD9);
 }
 
+void BitWriter::Finish() {
+  int used = 64 - free_;
+  int pad = (8 - used % 8) % 8;
+  if (pad != 0) {
+    if (!out_.Reserve(16)) return;
+    Put((uint64_t{1} << pad) - 1, pad);
+  }
+  used = 64 - free_;
+  uint64_t left = used == 0 ? 0 : acc_ << free_;
+  for (int i = 0; i < used / 8; ++i) {
+    uint8_t byte = static_cast<uint8_t>(left >> 56);
+    left <<= 8;
+    out_.Put(byte);
+    if (byte == 0xFF) out_.Put(0x00);
+  }
+  acc_ = 0;
+  free_ = 64;
+}
+
 namespace {
 
 // Code and length of every symbol of one table, in the form the scan loop wants.
@@ -98,70 +117,6 @@ struct CodeTable {
       code[s] = table.code[s] < 0 ? 0 : static_cast<uint32_t>(table.code[s]);
     }
   }
-};
-
-// Bits go into a 64-bit accumulator, most significant first; whole accumulators go out as
-// eight bytes at once unless one of them is 0xFF and needs its stuffed zero.
-class BitWriter {
- public:
-  explicit BitWriter(OutputBuffer& out) : out_(out) {}
-
-  // `bits` holds exactly `count` bits, 1 <= count <= 32.
-  inline void Put(uint64_t bits, int count) {
-    if (count < free_) {
-      acc_ = (acc_ << count) | bits;
-      free_ -= count;
-      return;
-    }
-    int rest = count - free_;
-    Flush8((acc_ << free_) | (bits >> rest));
-    // The already written high bits of `bits` are shifted out before the next flush.
-    acc_ = bits;
-    free_ = 64 - rest;
-  }
-
-  // Completes the last byte with 1-bits and writes what is left.
-  void Finish() {
-    int used = 64 - free_;
-    int pad = (8 - used % 8) % 8;
-    if (pad != 0) Put((uint64_t{1} << pad) - 1, pad);
-    used = 64 - free_;
-    uint64_t left = used == 0 ? 0 : acc_ << free_;
-    for (int i = 0; i < used / 8; ++i) {
-      PutStuffed(static_cast<uint8_t>(left >> 56));
-      left <<= 8;
-    }
-    acc_ = 0;
-    free_ = 64;
-  }
-
- private:
-  inline void Flush8(uint64_t full) {
-    uint8_t* p = out_.end();
-    if ((full & 0x8080808080808080ULL & ~(full + 0x0101010101010101ULL)) == 0) {
-      uint64_t big = __builtin_bswap64(full);
-      std::memcpy(p, &big, 8);
-      out_.Advance(8);
-      return;
-    }
-    size_t n = 0;
-    for (int i = 0; i < 8; ++i) {
-      uint8_t byte = static_cast<uint8_t>(full >> 56);
-      full <<= 8;
-      p[n++] = byte;
-      if (byte == 0xFF) p[n++] = 0x00;
-    }
-    out_.Advance(n);
-  }
-
-  void PutStuffed(uint8_t byte) {
-    out_.Put(byte);
-    if (byte == 0xFF) out_.Put(0x00);
-  }
-
-  OutputBuffer& out_;
-  uint64_t acc_ = 0;
-  int free_ = 64;
 };
 
 // Room one block position can need at most: three blocks of 64 symbols with 16-bit codes
