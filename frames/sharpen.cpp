@@ -14,16 +14,14 @@ int32_t EffectiveSharpenAmount(int32_t amount) {
   return (amount >= 1 && amount <= 5) ? amount : 1;
 }
 
-void SharpenRowsScalar(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height,
-                       int32_t amount, int32_t radius) {
+void SharpenRangeScalar(const uint32_t* src, uint32_t* dst, int32_t width, int64_t begin,
+                        int64_t end, int32_t amount, int32_t radius) {
   const int64_t w = width;
-  const int64_t n = w * height;
-  if (width < 1 || n - w <= w) return;
   const int32_t a = amount;
   const int32_t m = 4 * a + 1;
   const uint8_t* p = reinterpret_cast<const uint8_t*>(src);
   uint8_t* out = reinterpret_cast<uint8_t*>(dst);
-  for (int64_t i = w; i < n - w; ++i) {
+  for (int64_t i = begin; i < end; ++i) {
     for (int64_t c = 0; c < 4; ++c) {
       const int32_t o = p[i * 4 + c];
       const int32_t neighbours =
@@ -47,6 +45,14 @@ void SharpenRowsScalar(const uint32_t* src, uint32_t* dst, int32_t width, int32_
       out[i * 4 + c] = static_cast<uint8_t>(result);
     }
   }
+}
+
+void SharpenRowsScalar(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height,
+                       int32_t amount, int32_t radius) {
+  const int64_t w = width;
+  const int64_t n = w * height;
+  if (width < 1 || n - w <= w) return;
+  SharpenRangeScalar(src, dst, width, w, n - w, amount, radius);
 }
 
 void SharpenFrame(int32_t width, int32_t height, uint32_t* source, uint32_t* scratch,

@@ -17,6 +17,11 @@ int32_t EffectiveSharpenAmount(int32_t amount);
 void SharpenRowsScalar(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height,
                        int32_t amount, int32_t radius);
 
+// The reference kernel over pixels begin .. end - 1 only (rows 1 .. height - 2 lie in
+// width .. width x (height - 1) - 1); the vector kernels finish their rows with it.
+void SharpenRangeScalar(const uint32_t* src, uint32_t* dst, int32_t width, int64_t begin,
+                        int64_t end, int32_t amount, int32_t radius);
+
 // The sharpen step in place on `source` (width x height pixels), with `scratch` of the same
 // size receiving the sharpened rows before they are copied back. Amount 0 leaves the frame
 // unchanged. This is the reference form; the frame callback uses SharpenCopy.

@@ -8,18 +8,23 @@
 
 namespace zqr::frames {
 
-void SmoothFramePassScalar(uint32_t* frame, int32_t width, int64_t count) {
+void SmoothRangeScalar(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
   const int64_t w = width;
-  if (width < 1 || count - w <= w) return;  // fewer than three rows: nothing to smooth
   uint8_t* bytes = reinterpret_cast<uint8_t*>(frame);
   const int64_t offsets[8] = {0, 1, -1, w, w - 1, w + 1, -w, -w + 1};
-  for (int64_t i = w; i < count - w; ++i) {
+  for (int64_t i = begin; i < end; ++i) {
     for (int64_t c = 0; c < 4; ++c) {
       int32_t sum = 0;
       for (int64_t offset : offsets) sum += bytes[(i + offset) * 4 + c];
       bytes[i * 4 + c] = static_cast<uint8_t>(sum >> 3);
     }
   }
+}
+
+void SmoothFramePassScalar(uint32_t* frame, int32_t width, int64_t count) {
+  const int64_t w = width;
+  if (width < 1 || count - w <= w) return;  // fewer than three rows: nothing to smooth
+  SmoothRangeScalar(frame, width, w, count - w);
 }
 
 void SmoothFramePass(uint32_t* frame, int32_t width, int64_t count) {

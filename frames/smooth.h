@@ -12,6 +12,10 @@ namespace zqr::frames {
 // Samples before i are already replaced. Reads pixel `count`, which must exist.
 void SmoothFramePassScalar(uint32_t* frame, int32_t width, int64_t count);
 
+// The reference pass over pixels begin .. end - 1 only (begin >= width), as the whole pass
+// would compute them; the vector kernels finish their passes with it.
+void SmoothRangeScalar(uint32_t* frame, int32_t width, int64_t begin, int64_t end);
+
 // One pass with the active kernel.
 void SmoothFramePass(uint32_t* frame, int32_t width, int64_t count);
 

@@ -10,8 +10,7 @@
 namespace zqr::frames {
 
 namespace {
-// The merge starts this many pixels into the frame.
-constexpr int64_t kMergeStart = 24;
+constexpr int64_t kMergeStart = kStereoMergeStart;
 
 uint32_t Red(uint32_t pixel) {
   return (pixel >> 16) & 0xFFu;
@@ -77,6 +76,10 @@ void StereoFrameStepReference(const StereoArrays& arrays, uint32_t* dmem4, int32
 }
 
 void StereoPassScalar(const StereoPassArgs& args) {
+  StereoPassScalarRange(args, 0, args.total);
+}
+
+void StereoPassScalarRange(const StereoPassArgs& args, int64_t begin, int64_t end) {
   const uint32_t* cur = args.current;
   const uint32_t* sec = args.second;
   const int64_t w = args.width;
@@ -97,9 +100,9 @@ void StereoPassScalar(const StereoPassArgs& args) {
     if (args.depth && j >= w && j < n - w) return sec[j - table[Green(cur[j])]];
     return sec[j];
   };
-  const int64_t end = std::min(n + kMergeStart, args.total);
-  for (int64_t i = 0; i < args.total; ++i) {
-    if (i < kMergeStart || i >= end) {
+  const int64_t merge_end = std::min(n + kMergeStart, args.total);
+  for (int64_t i = begin; i < end; ++i) {
+    if (i < kMergeStart || i >= merge_end) {
       args.out[i] = first(i);
     } else {
       args.out[i] = (first(i) & kLowHalf) | (second(i + args.shift) & kHighHalf);

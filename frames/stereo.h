@@ -47,6 +47,12 @@ void StereoFrameStepReference(const StereoArrays& arrays, uint32_t* dmem4, int32
 // The fused plain kernel: the whole composed frame in one pass from the current frame and
 // the second view's source, without the intermediate copies.
 void StereoPassScalar(const StereoPassArgs& args);
+// The pixel at which the merge starts.
+inline constexpr int64_t kStereoMergeStart = 24;
+
+// The same for pixels begin .. end - 1 of `out` only; the vector kernels use it for the
+// ends of the frame.
+void StereoPassScalarRange(const StereoPassArgs& args, int64_t begin, int64_t end);
 
 // The frame arrays the step works on; all of one shape, width x (height + 1).
 struct StereoFrameSet {

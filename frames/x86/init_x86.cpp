@@ -3,8 +3,20 @@
 
 namespace zqr::frames {
 
-void InstallX86Kernels(FrameKernels& kernels) { (void)kernels; }
+namespace {
+bool HasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+}  // namespace
 
-void AppendX86KernelSets(std::vector<FrameKernels>& sets) { (void)sets; }
+void InstallX86Kernels(FrameKernels& kernels) {
+  kernels = HasAvx2() ? Avx2Kernels() : Sse2Kernels();
+}
+
+void AppendX86KernelSets(std::vector<FrameKernels>& sets) {
+  sets.push_back(Sse2Kernels());
+  if (HasAvx2()) sets.push_back(Avx2Kernels());
+}
 
 }  // namespace zqr::frames

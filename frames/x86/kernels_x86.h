@@ -22,4 +22,12 @@ void InstallX86Kernels(FrameKernels& kernels);
 // Appends each vector kernel set this CPU can run, baseline first.
 void AppendX86KernelSets(std::vector<FrameKernels>& sets);
 
+// The kernel sets themselves (kernels_sse2.cpp, kernels_avx2.cpp).
+FrameKernels Sse2Kernels();
+FrameKernels Avx2Kernels();
+
+// Frames narrower than this go to the plain kernels: the vector smoothing pass needs its
+// blocks to end before the pixel above the next block.
+inline constexpr int32_t kMinVectorWidth = 17;
+
 }  // namespace zqr::frames

@@ -1,0 +1,191 @@
+// AVX2 kernels: the SSE2 ones on 256-bit registers, plus gathers for the 3D Depth
+// displacement. Built with -mavx2; installed only after a run-time check of the CPU.
+#include <immintrin.h>
+
+#include <algorithm>
+
+#include "frames/brightness_contrast.h"
+#include "frames/sharpen.h"
+#include "frames/smooth.h"
+#include "frames/stereo.h"
+#include "frames/x86/kernels_x86.h"
+
+namespace zqr::frames {
+
+namespace {
+
+__m256i Load(const uint32_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+void Store(uint32_t* p, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+// Unpacking and packing both work within each 128-bit half, so Lo/Hi followed by packus
+// gives the pixels back in order: Lo holds pixels 0, 1, 4, 5 and Hi pixels 2, 3, 6, 7.
+__m256i Lo(__m256i v) {
+  return _mm256_unpacklo_epi8(v, _mm256_setzero_si256());
+}
+__m256i Hi(__m256i v) {
+  return _mm256_unpackhi_epi8(v, _mm256_setzero_si256());
+}
+
+// Smoothing: the sums of eight pixels at a time in 256-bit registers, then the serial
+// chain two pixels per step in 128-bit registers (see the SSE2 kernel for the algebra).
+void SmoothPass(uint32_t* frame, int32_t width, int64_t count) {
+  const int64_t w = width;
+  if (width < kMinVectorWidth) return SmoothFramePassScalar(frame, width, count);
+  if (count - w <= w) return;
+  const int64_t begin = w;
+  const int64_t end = count - w;
+  __m128i x_prev =
+      _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame + begin - 2)));
+  const __m128i x_last = _mm_srli_si128(x_prev, 8);
+  __m128i p_prev = _mm_slli_si128(_mm_sub_epi16(_mm_slli_epi16(x_last, 3), x_prev), 8);
+  int64_t j = begin;
+  for (; j + 8 <= end; j += 8) {
+    const __m256i a = Load(frame + j);
+    const __m256i b = Load(frame + j + 1);
+    const __m256i c = Load(frame + j - w);
+    const __m256i d = Load(frame + j - w + 1);
+    const __m256i e = Load(frame + j + w - 1);
+    const __m256i f = Load(frame + j + w);
+    const __m256i g = Load(frame + j + w + 1);
+    const __m256i lo = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(Lo(a), Lo(b)), _mm256_add_epi16(Lo(c), Lo(d))),
+        _mm256_add_epi16(_mm256_add_epi16(Lo(e), Lo(f)), Lo(g)));
+    const __m256i hi = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(Hi(a), Hi(b)), _mm256_add_epi16(Hi(c), Hi(d))),
+        _mm256_add_epi16(_mm256_add_epi16(Hi(e), Hi(f)), Hi(g)));
+    const __m128i p01 = _mm256_castsi256_si128(lo);
+    const __m128i p23 = _mm256_castsi256_si128(hi);
+    const __m128i p45 = _mm256_extracti128_si256(lo, 1);
+    const __m128i p67 = _mm256_extracti128_si256(hi, 1);
+    const __m128i q01 = _mm_add_epi16(_mm_slli_epi16(p01, 3), _mm_alignr_epi8(p01, p_prev, 8));
+    const __m128i q23 = _mm_add_epi16(_mm_slli_epi16(p23, 3), _mm_alignr_epi8(p23, p01, 8));
+    const __m128i q45 = _mm_add_epi16(_mm_slli_epi16(p45, 3), _mm_alignr_epi8(p45, p23, 8));
+    const __m128i q67 = _mm_add_epi16(_mm_slli_epi16(p67, 3), _mm_alignr_epi8(p67, p45, 8));
+    p_prev = p67;
+    const __m128i x01 = _mm_srli_epi16(_mm_add_epi16(q01, x_prev), 6);
+    const __m128i x23 = _mm_srli_epi16(_mm_add_epi16(q23, x01), 6);
+    const __m128i x45 = _mm_srli_epi16(_mm_add_epi16(q45, x23), 6);
+    const __m128i x67 = _mm_srli_epi16(_mm_add_epi16(q67, x45), 6);
+    x_prev = x67;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(frame + j), _mm_packus_epi16(x01, x23));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(frame + j + 4), _mm_packus_epi16(x45, x67));
+  }
+  SmoothRangeScalar(frame, width, j, end);
+}
+
+void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrastParams& params) {
+  const __m256i up = _mm256_set1_epi8(static_cast<char>(params.offset > 0 ? params.offset : 0));
+  const __m256i down = _mm256_set1_epi8(static_cast<char>(params.offset < 0 ? -params.offset : 0));
+  const __m256i pivot = _mm256_set1_epi64x(0x0000008000800080LL);
+  const __m256i colour = _mm256_set1_epi64x(0x0000FFFFFFFFFFFFLL);
+  const __m256i contrast = _mm256_set1_epi16(static_cast<int16_t>(params.contrast));
+  auto scale = [&](__m256i v) {
+    const __m256i product = _mm256_mullo_epi16(_mm256_sub_epi16(v, pivot), contrast);
+    const __m256i shifted =
+        _mm256_or_si256(_mm256_and_si256(colour, _mm256_srai_epi16(product, 7)),
+                        _mm256_andnot_si256(colour, _mm256_srli_epi16(product, 7)));
+    return _mm256_add_epi16(shifted, pivot);
+  };
+  int64_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    __m256i v = Load(frame + i);
+    if (params.brightness_on) v = _mm256_subs_epu8(_mm256_adds_epu8(v, up), down);
+    if (params.contrast_on) v = _mm256_packus_epi16(scale(Lo(v)), scale(Hi(v)));
+    Store(frame + i, v);
+  }
+  BrightnessContrastScalar(frame + i, count - i, params);
+}
+
+void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height, int32_t amount,
+                 int32_t radius) {
+  const int64_t w = width;
+  const int64_t end = w * height - w;
+  if (width < 1 || end <= w) return;
+  const int32_t shift = (radius >= 0 && radius <= 2) ? radius : 3;
+  const __m256i centre = _mm256_set1_epi16(static_cast<int16_t>(4 * amount + 1));
+  const __m256i side = _mm256_set1_epi16(static_cast<int16_t>(amount));
+  const __m256i keep = _mm256_set1_epi16(static_cast<int16_t>((1 << shift) - 1));
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i full = _mm256_set1_epi16(255);
+  auto half = [&](__m256i o, __m256i n) {
+    __m256i s = _mm256_sub_epi16(_mm256_mullo_epi16(o, centre), _mm256_mullo_epi16(n, side));
+    s = _mm256_min_epi16(_mm256_max_epi16(s, zero), full);
+    return _mm256_srl_epi16(_mm256_add_epi16(s, _mm256_mullo_epi16(o, keep)), count);
+  };
+  int64_t i = w;
+  for (; i + 8 <= end; i += 8) {
+    const __m256i o = Load(src + i);
+    const __m256i l = Load(src + i - 1);
+    const __m256i r = Load(src + i + 1);
+    const __m256i u = Load(src + i - w);
+    const __m256i d = Load(src + i + w);
+    const __m256i n_lo =
+        _mm256_add_epi16(_mm256_add_epi16(Lo(l), Lo(r)), _mm256_add_epi16(Lo(u), Lo(d)));
+    const __m256i n_hi =
+        _mm256_add_epi16(_mm256_add_epi16(Hi(l), Hi(r)), _mm256_add_epi16(Hi(u), Hi(d)));
+    Store(dst + i, _mm256_packus_epi16(half(Lo(o), n_lo), half(Hi(o), n_hi)));
+  }
+  SharpenRangeScalar(src, dst, width, i, end, amount, radius);
+}
+
+// Displacement of eight pixels: round(byte x k) in single precision (the conversion rounds
+// to nearest, ties to even, as the plain kernel's nearbyint), 0 outside the rows that
+// the displacement covers.
+__m256i Displacement(__m256i byte, __m256 k, __m256i index, __m256i first, __m256i past) {
+  const __m256i moved = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(byte), k));
+  const __m256i inside =
+      _mm256_andnot_si256(_mm256_cmpgt_epi32(first, index), _mm256_cmpgt_epi32(past, index));
+  return _mm256_and_si256(moved, inside);
+}
+
+void StereoPass(const StereoPassArgs& args) {
+  const int64_t begin = std::min(kStereoMergeStart, args.total);
+  const int64_t end = std::min(args.picture + kStereoMergeStart, args.total);
+  const __m256i low = _mm256_set1_epi32(static_cast<int32_t>(kLowHalf));
+  StereoPassScalarRange(args, 0, begin);
+  int64_t i = begin;
+  if (!args.depth) {
+    for (; i + 8 <= end; i += 8) {
+      const __m256i own = Load(args.current + i);
+      const __m256i other = Load(args.second + i + args.shift);
+      Store(args.out + i,
+            _mm256_or_si256(_mm256_and_si256(own, low), _mm256_andnot_si256(low, other)));
+    }
+  } else {
+    const __m256 k = _mm256_set1_ps(args.depth_factor);
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256i first = _mm256_set1_epi32(args.width);  // first displaced pixel
+    const __m256i past = _mm256_set1_epi32(static_cast<int32_t>(args.picture - args.width));
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i shift = _mm256_set1_epi32(args.shift);
+    const int* current = reinterpret_cast<const int*>(args.current);
+    const int* second = reinterpret_cast<const int*>(args.second);
+    for (; i + 8 <= end; i += 8) {
+      const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(i)), lanes);
+      const __m256i own = Load(args.current + i);
+      const __m256i red = _mm256_and_si256(_mm256_srli_epi32(own, 16), byte);
+      const __m256i dr = Displacement(red, k, index, first, past);
+      const __m256i view1 = _mm256_i32gather_epi32(current, _mm256_add_epi32(index, dr), 4);
+      const __m256i target = _mm256_add_epi32(index, shift);
+      const __m256i at_target = Load(args.current + i + args.shift);
+      const __m256i green = _mm256_and_si256(_mm256_srli_epi32(at_target, 8), byte);
+      const __m256i dg = Displacement(green, k, target, first, past);
+      const __m256i view2 = _mm256_i32gather_epi32(second, _mm256_sub_epi32(target, dg), 4);
+      Store(args.out + i,
+            _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)));
+    }
+  }
+  StereoPassScalarRange(args, i, args.total);
+}
+
+}  // namespace
+
+FrameKernels Avx2Kernels() {
+  return {SmoothPass, BrightnessContrast, SharpenRows, StereoPass, "avx2"};
+}
+
+}  // namespace zqr::frames

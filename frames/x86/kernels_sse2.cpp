@@ -1,0 +1,153 @@
+// SSE2 kernels, the x86-64 baseline: four bytes of a pixel in 16-bit lanes, two pixels
+// per register.
+#include <emmintrin.h>
+
+#include <algorithm>
+
+#include "frames/brightness_contrast.h"
+#include "frames/sharpen.h"
+#include "frames/smooth.h"
+#include "frames/stereo.h"
+#include "frames/x86/kernels_x86.h"
+
+namespace zqr::frames {
+
+namespace {
+
+__m128i Load(const uint32_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+void Store(uint32_t* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+__m128i Lo(__m128i v) {
+  return _mm_unpacklo_epi8(v, _mm_setzero_si128());
+}
+__m128i Hi(__m128i v) {
+  return _mm_unpackhi_epi8(v, _mm_setzero_si128());
+}
+
+// Smoothing. Pixel i of a pass is x_i = (P_i + x_{i-1}) >> 3, P_i being the seven samples
+// other than i - 1. Only x_{i-1} is serial; the sums P come four pixels at a time. The
+// chain is halved by taking two steps at once: floor((P_i + floor((P_{i-1} + x_{i-2}) / 8)) / 8)
+// = floor((8 P_i + P_{i-1} + x_{i-2}) / 64), so with Q_i = 8 P_i + P_{i-1} (at most 16 065)
+// pixels i and i + 1 follow from i - 2 and i - 1 by one add and one shift in 16-bit lanes.
+void SmoothPass(uint32_t* frame, int32_t width, int64_t count) {
+  const int64_t w = width;
+  if (width < kMinVectorWidth) return SmoothFramePassScalar(frame, width, count);
+  if (count - w <= w) return;
+  const int64_t begin = w;
+  const int64_t end = count - w;
+  // Chain state before the first pixel: x_{begin-2}, x_{begin-1} (first-row pixels), and a
+  // stand-in for P_{begin-1} that makes Q_begin + x_{begin-2} = 8 (P_begin + x_{begin-1}).
+  __m128i x_prev = Lo(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame + begin - 2)));
+  const __m128i x_last = _mm_srli_si128(x_prev, 8);
+  __m128i p_prev = _mm_slli_si128(_mm_sub_epi16(_mm_slli_epi16(x_last, 3), x_prev), 8);
+  int64_t j = begin;
+  for (; j + 4 <= end; j += 4) {
+    const __m128i a = Load(frame + j);          // old i
+    const __m128i b = Load(frame + j + 1);      // old i + 1
+    const __m128i c = Load(frame + j - w);      // new i - W
+    const __m128i d = Load(frame + j - w + 1);  // new i - W + 1
+    const __m128i e = Load(frame + j + w - 1);  // old row after
+    const __m128i f = Load(frame + j + w);
+    const __m128i g = Load(frame + j + w + 1);
+    const __m128i p01 =
+        _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(Lo(a), Lo(b)), _mm_add_epi16(Lo(c), Lo(d))),
+                      _mm_add_epi16(_mm_add_epi16(Lo(e), Lo(f)), Lo(g)));
+    const __m128i p23 =
+        _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(Hi(a), Hi(b)), _mm_add_epi16(Hi(c), Hi(d))),
+                      _mm_add_epi16(_mm_add_epi16(Hi(e), Hi(f)), Hi(g)));
+    // P_{i-1} beside each P_i: the previous register's upper pixel, then our lower one.
+    const __m128i before01 = _mm_or_si128(_mm_srli_si128(p_prev, 8), _mm_slli_si128(p01, 8));
+    const __m128i before23 = _mm_or_si128(_mm_srli_si128(p01, 8), _mm_slli_si128(p23, 8));
+    const __m128i q01 = _mm_add_epi16(_mm_slli_epi16(p01, 3), before01);
+    const __m128i q23 = _mm_add_epi16(_mm_slli_epi16(p23, 3), before23);
+    p_prev = p23;
+    const __m128i x01 = _mm_srli_epi16(_mm_add_epi16(q01, x_prev), 6);
+    const __m128i x23 = _mm_srli_epi16(_mm_add_epi16(q23, x01), 6);
+    x_prev = x23;
+    Store(frame + j, _mm_packus_epi16(x01, x23));
+  }
+  SmoothRangeScalar(frame, width, j, end);
+}
+
+void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrastParams& params) {
+  const __m128i up = _mm_set1_epi8(static_cast<char>(params.offset > 0 ? params.offset : 0));
+  const __m128i down = _mm_set1_epi8(static_cast<char>(params.offset < 0 ? -params.offset : 0));
+  // Colour lanes pivot on 128 and shift arithmetically; the fourth byte has no pivot and
+  // its product (up to 65 025) is shifted as unsigned.
+  const __m128i pivot = _mm_set_epi16(0, 128, 128, 128, 0, 128, 128, 128);
+  const __m128i colour = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+  const __m128i contrast = _mm_set1_epi16(static_cast<int16_t>(params.contrast));
+  auto scale = [&](__m128i v) {
+    const __m128i product = _mm_mullo_epi16(_mm_sub_epi16(v, pivot), contrast);
+    const __m128i shifted = _mm_or_si128(_mm_and_si128(colour, _mm_srai_epi16(product, 7)),
+                                         _mm_andnot_si128(colour, _mm_srli_epi16(product, 7)));
+    return _mm_add_epi16(shifted, pivot);
+  };
+  int64_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    __m128i v = Load(frame + i);
+    if (params.brightness_on) v = _mm_subs_epu8(_mm_adds_epu8(v, up), down);
+    if (params.contrast_on) v = _mm_packus_epi16(scale(Lo(v)), scale(Hi(v)));
+    Store(frame + i, v);
+  }
+  BrightnessContrastScalar(frame + i, count - i, params);
+}
+
+void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height, int32_t amount,
+                 int32_t radius) {
+  const int64_t w = width;
+  const int64_t end = w * height - w;
+  if (width < 1 || end <= w) return;
+  const int32_t shift = (radius >= 0 && radius <= 2) ? radius : 3;
+  const __m128i centre = _mm_set1_epi16(static_cast<int16_t>(4 * amount + 1));
+  const __m128i side = _mm_set1_epi16(static_cast<int16_t>(amount));
+  const __m128i keep = _mm_set1_epi16(static_cast<int16_t>((1 << shift) - 1));
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i full = _mm_set1_epi16(255);
+  auto half = [&](__m128i o, __m128i n) {
+    __m128i s = _mm_sub_epi16(_mm_mullo_epi16(o, centre), _mm_mullo_epi16(n, side));
+    s = _mm_min_epi16(_mm_max_epi16(s, zero), full);
+    return _mm_srl_epi16(_mm_add_epi16(s, _mm_mullo_epi16(o, keep)), count);
+  };
+  int64_t i = w;
+  for (; i + 4 <= end; i += 4) {
+    const __m128i o = Load(src + i);
+    const __m128i l = Load(src + i - 1);
+    const __m128i r = Load(src + i + 1);
+    const __m128i u = Load(src + i - w);
+    const __m128i d = Load(src + i + w);
+    const __m128i n_lo = _mm_add_epi16(_mm_add_epi16(Lo(l), Lo(r)), _mm_add_epi16(Lo(u), Lo(d)));
+    const __m128i n_hi = _mm_add_epi16(_mm_add_epi16(Hi(l), Hi(r)), _mm_add_epi16(Hi(u), Hi(d)));
+    Store(dst + i, _mm_packus_epi16(half(Lo(o), n_lo), half(Hi(o), n_hi)));
+  }
+  SharpenRangeScalar(src, dst, width, i, end, amount, radius);
+}
+
+// The merge without displacement in vectors; with 3D Depth the baseline keeps the plain
+// kernel (no gather before AVX2).
+void StereoPass(const StereoPassArgs& args) {
+  if (args.depth) return StereoPassScalar(args);
+  const int64_t begin = std::min(kStereoMergeStart, args.total);
+  const int64_t end = std::min(args.picture + kStereoMergeStart, args.total);
+  const __m128i low = _mm_set1_epi32(static_cast<int32_t>(kLowHalf));
+  StereoPassScalarRange(args, 0, begin);
+  int64_t i = begin;
+  for (; i + 4 <= end; i += 4) {
+    const __m128i own = Load(args.current + i);
+    const __m128i other = Load(args.second + i + args.shift);
+    Store(args.out + i, _mm_or_si128(_mm_and_si128(own, low), _mm_andnot_si128(low, other)));
+  }
+  StereoPassScalarRange(args, i, args.total);
+}
+
+}  // namespace
+
+FrameKernels Sse2Kernels() {
+  return {SmoothPass, BrightnessContrast, SharpenRows, StereoPass, "sse2"};
+}
+
+}  // namespace zqr::frames
