@@ -1,0 +1,36 @@
+// The sound-extraction thread.
+#include "convert/make_wave.h"
+
+#include "app/numbers.h"
+#include "app/shell_state.h"
+#include "convert/convert_state.h"
+#include "convert/temp_files.h"
+#include "convert/tool_runner.h"
+#include "platform/system.h"
+
+namespace zqr {
+
+std::string SoundCommandLine(const std::string& tool_path, const std::string& video_path,
+                             const std::string& sound_file) {
+  const std::string input = TrimBlanks(video_path);
+  if (!PathFitsCommandLine(tool_path) || !PathFitsCommandLine(input) ||
+      !PathFitsCommandLine(sound_file)) {
+    return std::string();
+  }
+  // The tool path stands unquoted; the runner finds the program even in a folder with
+  // blanks by trying the longer blank-separated prefixes.
+  return tool_path + " " + "-i " + "\"" + input + "\"" +
+         " -f wav -ar 44100 -ac 2 -acodec pcm_s16le -y " + "\"" + sound_file + "\"";
+}
+
+void MakeWave(int32_t /*unused*/) {
+  std::string command =
+      SoundCommandLine(ToolPath("ffmpeg"), CurrentVideo(), SoundFile(TrimBlanks(Shell.TempFolder)));
+  if (!command.empty()) RunToolHidden(command);
+}
+
+bool StartMakeWave() {
+  return platform::StartDetachedThread([] { MakeWave(0); });
+}
+
+}  // namespace zqr

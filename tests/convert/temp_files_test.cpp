@@ -1,0 +1,75 @@
+// The temporary-file names and their clean-up.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/shell_state.h"
+#include "convert/temp_files.h"
+#include "platform/system.h"
+#include "tests/support/test_support.h"
+
+namespace zqr {
+namespace {
+
+class CleanTempFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { saved_ = Shell.TempFolder; }
+  void TearDown() override { Shell.TempFolder = saved_; }
+  void Fill() {
+    for (const char* name :
+         {"temp000000.bmp", "temp000001.BMP", "temp.wav", "keep.avi", "notes.txt", "x.bmp.txt"}) {
+      ASSERT_TRUE(test::WriteFile(dir_.File(name), "data"));
+    }
+  }
+  test::ScratchDir dir_;
+  std::string saved_;
+};
+
+TEST(TempFileNames, PatternAndSoundFile) {
+  EXPECT_EQ(FramePattern("/p/TEMP"), "/p/TEMP/temp%06d.bmp");
+  EXPECT_EQ(SoundFile("/p/TEMP"), "/p/TEMP/temp.wav");
+}
+
+TEST_F(CleanTempFilesTest, KeepAviRemovesFramesAndSoundOnly) {
+  Fill();
+  Shell.TempFolder = dir_.path();
+  CleanTempFiles(1);
+  EXPECT_FALSE(test::FileExists(dir_.File("temp000000.bmp")));
+  EXPECT_FALSE(test::FileExists(dir_.File("temp000001.BMP")));
+  EXPECT_FALSE(test::FileExists(dir_.File("temp.wav")));
+  EXPECT_TRUE(test::FileExists(dir_.File("keep.avi")));
+  EXPECT_TRUE(test::FileExists(dir_.File("notes.txt")));
+  EXPECT_TRUE(test::FileExists(dir_.File("x.bmp.txt")));
+}
+
+TEST_F(CleanTempFilesTest, ZeroAlsoRemovesAvi) {
+  Fill();
+  Shell.TempFolder = dir_.path();
+  CleanTempFiles(0);
+  EXPECT_FALSE(test::FileExists(dir_.File("keep.avi")));
+  EXPECT_TRUE(test::FileExists(dir_.File("notes.txt")));
+}
+
+TEST_F(CleanTempFilesTest, FramesWrittenDuringTheWaitAreRemovedToo) {
+  Shell.TempFolder = dir_.path();
+  ASSERT_TRUE(StartCleanTempFiles(1));
+  platform::SleepMs(150);
+  // A writer that finishes after the first pass.
+  ASSERT_TRUE(test::WriteFile(dir_.File("temp000007.bmp"), "late"));
+  for (int i = 0; i < 300 && test::FileExists(dir_.File("temp000007.bmp")); ++i) {
+    platform::SleepMs(10);
+  }
+  EXPECT_FALSE(test::FileExists(dir_.File("temp000007.bmp")));
+  platform::SleepMs(50);  // the thread reads TempFolder only at its start
+}
+
+TEST_F(CleanTempFilesTest, MissingFolderIsNoError) {
+  Shell.TempFolder = dir_.File("none");
+  int64_t start = platform::MonotonicMs();
+  CleanTempFiles(0);
+  EXPECT_GE(platform::MonotonicMs() - start, 450);
+  EXPECT_FALSE(test::FileExists(dir_.File("none")));
+}
+
+}  // namespace
+}  // namespace zqr

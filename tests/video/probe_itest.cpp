@@ -1,0 +1,105 @@
+// The probe on generated clips, through the batch file in a scratch program folder:
+// with the real ffmpeg, and with a stand-in tool that reports in the numbering of the
+// ffmpeg releases the converter was written against.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/run_log.h"
+#include "app/shell_state.h"
+#include "tests/support/test_support.h"
+#include "video/probe.h"
+
+namespace zqr {
+namespace {
+
+class ProbeVideoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_exe_ = Shell.ExeFolder;
+    saved_temp_ = Shell.TempFolder;
+    saved_log_ = Shell.LogFile;
+    folder_ = dir_.File("my app");
+    mkdir(folder_.c_str(), 0755);
+    mkdir((folder_ + "/PLUG-IN").c_str(), 0755);
+    SetProgramLocation(folder_ + "/zqrstereo");
+    SetVideoInfoText("");
+  }
+  void TearDown() override {
+    Shell.ExeFolder = saved_exe_;
+    Shell.TempFolder = saved_temp_;
+    SetLogFile(saved_log_);
+    SetVideoInfoText("");
+  }
+  void UseRealFfmpeg() {
+    std::string ffmpeg = test::Run({"sh", "-c", "command -v ffmpeg"}).output;
+    while (!ffmpeg.empty() && ffmpeg.back() == '\n') ffmpeg.pop_back();
+    ASSERT_EQ(symlink(ffmpeg.c_str(), (folder_ + "/PLUG-IN/ffmpeg").c_str()), 0);
+  }
+  void ExpectNoProbeFiles() {
+    EXPECT_FALSE(test::FileExists(folder_ + "/tempKRun.bat"));
+    EXPECT_FALSE(test::FileExists(folder_ + "/metrixVIDEOKRun.txt"));
+  }
+  test::ScratchDir dir_;
+  std::string folder_;
+  std::string saved_exe_, saved_temp_, saved_log_;
+};
+
+TEST_F(ProbeVideoTest, RealFfmpegOnAGeneratedClip) {
+  UseRealFfmpeg();
+  std::string clip = dir_.File("clip.mp4");
+  ASSERT_TRUE(test::MakeClip(clip, "testsrc2=size=320x240:rate=25", 1.0,
+                             "sine=frequency=440:sample_rate=48000"));
+  ProbeVideo("  " + clip);
+  // Today's ffmpeg numbers streams "#0:0", which the summary does not take.
+  EXPECT_EQ(VideoInfoText(), "VIDEO file: clip.mp4\r\n");
+  ExpectNoProbeFiles();
+}
+
+TEST_F(ProbeVideoTest, ReportWithStreamLinesGivesTheirSummaries) {
+  // The stand-in prints a report like the ffmpeg of that era on its error stream, and
+  // its arguments on its output stream (which the batch line does not redirect).
+  ASSERT_TRUE(test::WriteFile(
+      folder_ + "/PLUG-IN/ffmpeg",
+      "#!/bin/sh\n"
+      "[ \"$1\" = -i ] && [ -f \"$2\" ] && [ $# -eq 2 ] || exit 2\n"
+      "echo \"Input #0, avi, from '$2':\" >&2\n"
+      "echo '    Stream #0.0(und): Video: mpeg4, yuv420p, 640x480, 25 fps, 25 tbr, 25 tbn, 25 "
+      "tbc' >&2\n"
+      "echo '    Stream #0.1(und): Audio: mp3, 44100 Hz, stereo, s16, 128 kb/s' >&2\n"
+      "echo 'At least one output file must be specified' >&2\n"
+      "exit 1\n"));
+  ASSERT_EQ(chmod((folder_ + "/PLUG-IN/ffmpeg").c_str(), 0755), 0);
+  std::string clip = dir_.File("a clip.avi");
+  ASSERT_TRUE(test::WriteFile(clip, "not really a video"));
+  ProbeVideo(clip + "  ");
+  EXPECT_EQ(VideoInfoText(),
+            "VIDEO file: a clip.avi  \r\n\r\n"
+            "video: mpeg4, yuv420p, 640x480, 25 fps, 25 tbr, 25 tbn, 25 tbc\r\n"
+            "audio: mp3, 44100 hz, stereo, s16, 128 kb/s");
+  ExpectNoProbeFiles();
+}
+
+TEST_F(ProbeVideoTest, EmptyOrMissingPathChangesNothing) {
+  UseRealFfmpeg();
+  SetVideoInfoText("before");
+  ProbeVideo("   ");
+  ProbeVideo(dir_.File("none.avi"));
+  ProbeVideo(dir_.path());
+  EXPECT_EQ(VideoInfoText(), "before");
+  ExpectNoProbeFiles();
+}
+
+TEST_F(ProbeVideoTest, MissingToolGivesTheHeaderOnly) {
+  std::string clip = dir_.File("c.avi");
+  ASSERT_TRUE(test::WriteFile(clip, "x"));
+  ProbeVideo(clip);
+  EXPECT_EQ(VideoInfoText(), "VIDEO file: c.avi\r\n");
+  ExpectNoProbeFiles();
+}
+
+}  // namespace
+}  // namespace zqr

@@ -1,0 +1,114 @@
+// The media probe through a one-line batch file and its report.
+#include "video/probe.h"
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <system_error>
+
+#include "app/numbers.h"
+#include "app/shell_state.h"
+#include "convert/tool_runner.h"
+#include "platform/process.h"
+#include "platform/system.h"
+
+namespace zqr {
+
+namespace {
+
+std::mutex& InfoLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::string& InfoStorage() {
+  static std::string text;
+  return text;
+}
+
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+// The name with extension, without its folder; blanks around it stay.
+std::string FileNameOf(const std::string& path) {
+  size_t separator = path.find_last_of(platform::kPathSeparator);
+  return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace
+
+std::string VideoInfoText() {
+  std::lock_guard<std::mutex> guard(InfoLock());
+  return InfoStorage();
+}
+
+void SetVideoInfoText(const std::string& text) {
+  std::lock_guard<std::mutex> guard(InfoLock());
+  InfoStorage() = text;
+}
+
+std::string ProbeCommandLine(const std::string& tool_path, const std::string& video_path,
+                             const std::string& report_path) {
+  const std::string video = TrimBlanks(video_path);
+  if (!PathFitsCommandLine(tool_path) || !PathFitsCommandLine(video) ||
+      !PathFitsCommandLine(report_path)) {
+    return std::string();
+  }
+  return Quoted(tool_path) + " -i " + Quoted(video) + " 2> " + Quoted(report_path);
+}
+
+std::string StreamSummary(std::string_view report_line) {
+  size_t colon = report_line.find(':');
+  std::string_view rest =
+      colon == std::string_view::npos ? std::string_view() : report_line.substr(colon + 1);
+  return TrimBlanks(rest);
+}
+
+std::string ProbeSummaryText(const std::string& file_name, std::string_view report) {
+  std::string text = "VIDEO file: " + file_name + "\r\n";
+  size_t start = 0;
+  while (start < report.size()) {
+    size_t end = report.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = report.size();
+    std::string line = ToLowerAscii(TrimBlanksAndNuls(report.substr(start, end - start)));
+    start = end + 1;
+    // Only the first two streams, in the tool's numbering with a point, are kept.
+    std::string_view head = std::string_view(line).substr(0, 11);
+    if (head == "stream #0.0" || head == "stream #0.1") text += "\r\n" + StreamSummary(line);
+  }
+  return text;
+}
+
+void ProbeVideo(const std::string& video_path) {
+  const std::string video = TrimBlanks(video_path);
+  if (video.empty()) return;
+  std::error_code error;
+  if (!std::filesystem::exists(video, error) || std::filesystem::is_directory(video, error)) {
+    return;
+  }
+  const std::string report_path = Shell.ExeFolder + kProbeReportName;
+  const std::string batch_path = Shell.ExeFolder + kProbeBatchName;
+  const std::string command = ProbeCommandLine(ToolPath("ffmpeg"), video, report_path);
+  if (command.empty()) return;
+
+  {
+    std::ofstream batch(batch_path, std::ios::binary | std::ios::trunc);
+    batch << command << "\r\n";
+  }
+  platform::RunBatchFile(batch_path);
+  std::filesystem::remove(batch_path, error);
+
+  std::string report;
+  {
+    std::ifstream file(report_path, std::ios::binary);
+    char buffer[4096];
+    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+      report.append(buffer, static_cast<size_t>(file.gcount()));
+    }
+  }
+  SetVideoInfoText(ProbeSummaryText(FileNameOf(video_path), report));
+  std::filesystem::remove(report_path, error);
+}
+
+}  // namespace zqr
