@@ -8,7 +8,9 @@
 #include "app/run_log.h"
 #include "app/settings.h"
 #include "app/shell_state.h"
+#include "convert/temp_files.h"
 #include "platform/system.h"
+#include "video/frame_store.h"
 
 namespace zqr {
 
@@ -27,15 +29,21 @@ void StartShell(const std::string& executable_path) {
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
   ResetSettingsToStartValues();
+  AllocateInitialFrameStorage();
 
   std::error_code ec;
   if (std::filesystem::exists(Shell.SettingsFile, ec)) {
-    LoadSettings();
+    if (!LoadSettings()) {
+      FrameStore.FrameW = 400;
+      FrameStore.FrameH = 300;
+    }
     Shell.TempFolder = TrimBlanksAndNuls(Shell.TempFolder);
     if (Shell.TempFolder.empty()) Shell.TempFolder = ExeFolderNoSeparator();
   }
   // Without its working folder a conversion would write no frame and encode nothing.
   std::filesystem::create_directories(Shell.TempFolder, ec);
+  StartCleanTempFiles(0);
+  FrameStore.DisplayHeader = frames::MakeBitmapInfoHeader(FrameStore.FrameW, FrameStore.FrameH);
 
   LogLine("Temp file:");
   LogLine(Shell.TempFolder);

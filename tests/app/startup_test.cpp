@@ -11,6 +11,7 @@
 #include "app/startup.h"
 #include "platform/system.h"
 #include "tests/support/test_support.h"
+#include "video/frame_store.h"
 
 namespace zqr {
 namespace {
@@ -54,6 +55,30 @@ TEST_F(StartupTest, FreshLogAndStartValuesWithoutSettingsFile) {
   EXPECT_EQ(Settings.SharpenAmount, 0) << "sliders without a stored value start at 0";
   EXPECT_TRUE(test::FileExists(dir_.File("TEMP"))) << "the working folder is made when missing";
   EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.ini"))) << "start-up never writes settings";
+}
+
+TEST_F(StartupTest, InitialFrameStorageAndFirstCleanUp) {
+  std::filesystem::create_directories(dir_.File("TEMP"));
+  for (const char* name : {"temp000000.bmp", "temp.wav", "old.avi", "keep.txt"}) {
+    test::WriteFile(dir_.File(std::string("TEMP/") + name), "x");
+  }
+  StartShell(Exe());
+  EXPECT_EQ(FrameStore.FrameW, 400);
+  EXPECT_EQ(FrameStore.FrameH, 300);
+  EXPECT_EQ(FrameStore.WorkFrame.width(), 400);
+  EXPECT_EQ(FrameStore.WorkFrame.rows(), 301);
+  EXPECT_EQ(FrameStore.DMEM1.width(), 1201);
+  EXPECT_EQ(FrameStore.DMEM1.rows(), 301);
+  EXPECT_EQ(FrameStore.DisplayHeader.width, 400);
+  EXPECT_EQ(FrameStore.DisplayHeader.height, 300);
+  // The clean-up runs on its own thread with keepAvi 0 and takes about half a second.
+  for (int i = 0; i < 50 && test::FileExists(dir_.File("TEMP/old.avi")); ++i) {
+    platform::SleepMs(50);
+  }
+  EXPECT_FALSE(test::FileExists(dir_.File("TEMP/temp000000.bmp")));
+  EXPECT_FALSE(test::FileExists(dir_.File("TEMP/temp.wav")));
+  EXPECT_FALSE(test::FileExists(dir_.File("TEMP/old.avi")));
+  EXPECT_TRUE(test::FileExists(dir_.File("TEMP/keep.txt")));
 }
 
 TEST_F(StartupTest, BlankTempFolderMeansTheProgramFolder) {
