@@ -1,4 +1,5 @@
 // The crop into the file frame: the 16 rightmost columns of the output frame are dropped.
+// The frame-file writers crop while they take their copy of the frame.
 #pragma once
 
 #include <cstdint>

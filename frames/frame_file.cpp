@@ -2,6 +2,8 @@
 // header, pixels) and no conversion of the pixels.
 #include "frames/frame_file.h"
 
+#include "frames/crop.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -81,7 +83,7 @@ int32_t FrameFileWriter::BoundFor(size_t frame_bytes) const {
 }
 
 void FrameFileWriter::Submit(std::string path, const uint32_t* pixels, int32_t width,
-                             int32_t height) {
+                             int32_t height, int32_t stride) {
   const size_t count =
       static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
   const int32_t bound = BoundFor(count * 4);
@@ -105,7 +107,7 @@ void FrameFileWriter::Submit(std::string path, const uint32_t* pixels, int32_t w
   }
   // The copy happens outside the lock, so the writer thread is never held up by it.
   buffer.resize(count);
-  if (count > 0) std::memcpy(buffer.data(), pixels, count * 4);
+  if (count > 0) CropFrame(pixels, stride, buffer.data(), width, height);
   {
     std::lock_guard lock(mutex_);
     queue_.push_back(Job{std::move(path), std::move(buffer), width, height});

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zqr::frames {
@@ -55,8 +56,13 @@ class FrameFileWriter {
   // frame size, within 1 .. max_in_flight.
   int32_t BoundFor(size_t frame_bytes) const;
 
-  // Copies `height` rows of `width` pixels and queues the file `path`.
-  void Submit(std::string path, const uint32_t* pixels, int32_t width, int32_t height);
+  // Copies `height` rows of `width` pixels, rows `stride` pixels apart in `pixels` (so the
+  // copy can crop a wider frame), and queues the file `path`.
+  void Submit(std::string path, const uint32_t* pixels, int32_t width, int32_t height,
+              int32_t stride);
+  void Submit(std::string path, const uint32_t* pixels, int32_t width, int32_t height) {
+    Submit(std::move(path), pixels, width, height, width);
+  }
   // Returns when every submitted file has been written (or has failed).
   void WaitAll();
 

@@ -32,7 +32,7 @@ FrameKernels ChooseKernels() {
 }  // namespace
 
 const FrameKernels& ScalarKernels() {
-  static const FrameKernels kernels = {SmoothFramePassScalar, BrightnessContrastScalar,
+  static const FrameKernels kernels = {SmoothRangeScalar, BrightnessContrastScalar,
                                        SharpenRowsScalar, StereoPassScalar, "scalar"};
   return kernels;
 }

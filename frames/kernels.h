@@ -31,8 +31,10 @@ struct StereoPassArgs {
 };
 
 struct FrameKernels {
-  // One recursive smoothing pass over pixels width .. count - width - 1.
-  void (*smooth_pass)(uint32_t* frame, int32_t width, int64_t count);
+  // The recursive smoothing of pixels begin .. end - 1 (width <= begin, and pixels up to
+  // end + width must exist), exactly as a whole pass computes them when the pixels before
+  // `begin` are already done.
+  void (*smooth_range)(uint32_t* frame, int32_t width, int64_t begin, int64_t end);
   // Brightness and contrast over `count` pixels.
   void (*brightness_contrast)(uint32_t* frame, int64_t count,
                               const BrightnessContrastParams& params);

@@ -28,7 +28,9 @@ void SmoothFramePassScalar(uint32_t* frame, int32_t width, int64_t count) {
 }
 
 void SmoothFramePass(uint32_t* frame, int32_t width, int64_t count) {
-  ActiveKernels().smooth_pass(frame, width, count);
+  const int64_t w = width;
+  if (width < 1 || count - w <= w) return;
+  ActiveKernels().smooth_range(frame, width, w, count - w);
 }
 
 }  // namespace zqr::frames

@@ -111,13 +111,12 @@ void BufferCB(const void* buffer, int64_t length) {
       frames::StereoFrameStep({&s.DMEM1, &s.DMEM2, &s.DMEM3, &s.DMEM4, &s.ViewCopy1, &s.ViewCopy2},
                               stereo);
     }
-    // 5. Crop into the file frame (spare row included) and hand it to a writer, which
-    //    keeps its own copy.
+    // 5. The file frame: a writer crops DMEM1 into a buffer of its own and writes the file
+    //    off this thread.
     const int32_t file_width = width - frames::kCropColumns;
-    if (file_width > 0 && s.sDIB.width() == file_width && s.sDIB.rows() == rows) {
-      frames::CropFrame(s.DMEM1.data(), width, s.sDIB.data(), file_width, rows);
+    if (file_width > 0) {
       FrameFileWriters().Submit(frames::FrameFileName(Shell.TempFolder, s.FrameCounter),
-                                s.sDIB.data(), file_width, height);
+                                s.DMEM1.data(), file_width, height, width);
     }
   }
 

@@ -23,9 +23,13 @@ void SetThrottleSleep(frames::SleepFunction sleep);
 // current settings, ending with ShowPreviewFrame.
 void ApplyFrameFilters();
 
-// The body of BufferCB for one delivered frame of `length` bytes. Does nothing for a null
-// buffer or a length of 0. A buffer longer than the picture is cut to FrameW x FrameH
-// pixels, so the spare row stays zero.
+// The body of BufferCB for one delivered frame of `length` bytes: copy into the WorkFrame,
+// ApplyFrameFilters, copy into DMEM1 and sharpen (one pass), stereo when StereoOn, the
+// frame file of number FrameCounter (cropped by 16 columns into a writer's own buffer,
+// written off this thread), the estimate every 30 frames, FrameCounter + 1.
+// Does nothing for a null buffer or a length of 0. A buffer longer than the picture is cut
+// to FrameW x FrameH pixels, so the spare row stays zero. Without conversion arrays of the
+// WorkFrame's shape only the chain runs (and the frame is counted).
 void BufferCB(const void* buffer, int64_t length);
 
 // The frame-file writers used by BufferCB.

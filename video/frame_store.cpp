@@ -25,7 +25,6 @@ bool AllocateConversionShape(int32_t width, int32_t rows) {
 bool AllocateInitialFrameStorage() {
   bool ok = AllocateGrabFrames(kInitialWidth, kInitialHeight);
   ok = AllocateConversionShape(kInitialConversionWidth, kInitialHeight + 1) && ok;
-  ok = FrameStore.sDIB.Allocate(kInitialConversionWidth, kInitialHeight + 1) && ok;
   return ok;
 }
 
@@ -61,20 +60,15 @@ void PrepareFrameFileHeaders() {
   FrameStore.FileInfoHeader.width = width - frames::kCropColumns;
 }
 
-bool AllocateFileFrame() {
-  const int32_t width = FrameStore.FrameW - frames::kCropColumns;
-  if (width < 1) {
-    FrameStore.sDIB.Free();
-    return false;
-  }
-  return FrameStore.sDIB.Allocate(width, FrameStore.FrameH + 1);
+bool PrepareFileFrame() {
+  return FrameStore.FrameW > frames::kCropColumns;
 }
 
 bool AllocateConversionFrames() {
   SetCutoff();
   bool ok = AllocateConversionArrays();
   PrepareFrameFileHeaders();
-  ok = AllocateFileFrame() && ok;
+  ok = PrepareFileFrame() && ok;
   return ok;
 }
 

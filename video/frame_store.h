@@ -24,7 +24,9 @@ struct FrameStoreState {
   frames::FrameArray DMEM4;       // pre-stereo stash
   frames::FrameArray ViewCopy1;   // copy of the first view
   frames::FrameArray ViewCopy2;   // copy of the second view
-  frames::FrameArray sDIB;        // (FrameW - 16) x (FrameH + 1): the file frame
+  // The file frame ((FrameW - 16) x FrameH) has no shared array: the frame-file writers crop
+  // DMEM1 straight into a buffer of their own for each frame (see frame_callback.h), so no
+  // writer can ever see the next frame's pixels.
 
   Shared32 FrameW{0};
   Shared32 FrameH{0};
@@ -42,7 +44,7 @@ struct FrameStoreState {
 extern FrameStoreState FrameStore;
 
 // Start-up storage for a 400 x 300 picture: WorkFrame and GrabBuffer of 400 x 301 pixels,
-// the seven conversion arrays of 1201 x 301; FrameW = 400, FrameH = 300.
+// the six conversion arrays of 1201 x 301; FrameW = 400, FrameH = 300.
 bool AllocateInitialFrameStorage();
 
 // Graph build: FrameW, FrameH, WorkFrame and GrabBuffer of width x (height + 1) zero
@@ -57,8 +59,9 @@ void SetCutoff();
 bool AllocateConversionArrays();
 // The display header (FrameW) and the frame-file information header (FrameW - 16).
 void PrepareFrameFileHeaders();
-// sDIB freed and allocated anew, (FrameW - 16) x (FrameH + 1); needs FrameW > 16.
-bool AllocateFileFrame();
+// Whether frame files can be made for this video (FrameW > 16; narrower frames give files
+// without a valid width, and BufferCB then writes none).
+bool PrepareFileFrame();
 // All of the above in that order.
 bool AllocateConversionFrames();
 

@@ -31,12 +31,9 @@ __m256i Hi(__m256i v) {
 
 // Smoothing: the sums of eight pixels at a time in 256-bit registers, then the serial
 // chain two pixels per step in 128-bit registers (see the SSE2 kernel for the algebra).
-void SmoothPass(uint32_t* frame, int32_t width, int64_t count) {
+void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
   const int64_t w = width;
-  if (width < kMinVectorWidth) return SmoothFramePassScalar(frame, width, count);
-  if (count - w <= w) return;
-  const int64_t begin = w;
-  const int64_t end = count - w;
+  if (width < kMinVectorWidth) return SmoothRangeScalar(frame, width, begin, end);
   __m128i x_prev =
       _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame + begin - 2)));
   const __m128i x_last = _mm_srli_si128(x_prev, 8);
@@ -185,7 +182,7 @@ void StereoPass(const StereoPassArgs& args) {
 }  // namespace
 
 FrameKernels Avx2Kernels() {
-  return {SmoothPass, BrightnessContrast, SharpenRows, StereoPass, "avx2"};
+  return {SmoothRange, BrightnessContrast, SharpenRows, StereoPass, "avx2"};
 }
 
 }  // namespace zqr::frames

@@ -32,13 +32,10 @@ __m128i Hi(__m128i v) {
 // chain is halved by taking two steps at once: floor((P_i + floor((P_{i-1} + x_{i-2}) / 8)) / 8)
 // = floor((8 P_i + P_{i-1} + x_{i-2}) / 64), so with Q_i = 8 P_i + P_{i-1} (at most 16 065)
 // pixels i and i + 1 follow from i - 2 and i - 1 by one add and one shift in 16-bit lanes.
-void SmoothPass(uint32_t* frame, int32_t width, int64_t count) {
+void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
   const int64_t w = width;
-  if (width < kMinVectorWidth) return SmoothFramePassScalar(frame, width, count);
-  if (count - w <= w) return;
-  const int64_t begin = w;
-  const int64_t end = count - w;
-  // Chain state before the first pixel: x_{begin-2}, x_{begin-1} (first-row pixels), and a
+  if (width < kMinVectorWidth) return SmoothRangeScalar(frame, width, begin, end);
+  // Chain state before the first pixel: x_{begin-2}, x_{begin-1} (already final), and a
   // stand-in for P_{begin-1} that makes Q_begin + x_{begin-2} = 8 (P_begin + x_{begin-1}).
   __m128i x_prev = Lo(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame + begin - 2)));
   const __m128i x_last = _mm_srli_si128(x_prev, 8);
@@ -147,7 +144,7 @@ void StereoPass(const StereoPassArgs& args) {
 }  // namespace
 
 FrameKernels Sse2Kernels() {
-  return {SmoothPass, BrightnessContrast, SharpenRows, StereoPass, "sse2"};
+  return {SmoothRange, BrightnessContrast, SharpenRows, StereoPass, "sse2"};
 }
 
 }  // namespace zqr::frames

@@ -243,6 +243,19 @@ TEST_F(BufferCallback, ApplyFrameFiltersWorksOnTheWorkFrameAndShowsIt) {
   EXPECT_EQ(previews, 1);
 }
 
+TEST_F(BufferCallback, FramesOfSixteenColumnsOrFewerGiveNoFiles) {
+  ASSERT_TRUE(AllocateGrabFrames(16, 5));
+  EXPECT_FALSE(AllocateConversionFrames());  // the arrays are there, the files cannot be
+  EXPECT_FALSE(PrepareFileFrame());
+  EXPECT_EQ(FrameStore.DMEM1.width(), 16);
+  FrameStore.FrameCounter = 0;
+  const std::vector<uint32_t> delivered = RandomFrame(16, 5);
+  BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
+  WaitForFrameFiles();
+  EXPECT_EQ(FrameStore.FrameCounter, 1);
+  EXPECT_FALSE(test::FileExists(dir_.File("temp000000.bmp")));
+}
+
 TEST(FrameStore, InitialStorageIsFourHundredByThreeHundred) {
   ASSERT_TRUE(AllocateInitialFrameStorage());
   EXPECT_EQ(FrameStore.FrameW, 400);
@@ -250,8 +263,8 @@ TEST(FrameStore, InitialStorageIsFourHundredByThreeHundred) {
   EXPECT_EQ(FrameStore.WorkFrame.width(), 400);
   EXPECT_EQ(FrameStore.WorkFrame.rows(), 301);
   EXPECT_EQ(FrameStore.GrabBuffer.rows(), 301);
-  for (const FrameArray* a :
-       {&FrameStore.DMEM1, &FrameStore.DMEM4, &FrameStore.ViewCopy2, &FrameStore.sDIB}) {
+  for (const FrameArray* a : {&FrameStore.DMEM1, &FrameStore.DMEM2, &FrameStore.DMEM3,
+                              &FrameStore.DMEM4, &FrameStore.ViewCopy1, &FrameStore.ViewCopy2}) {
     EXPECT_EQ(a->width(), 1201);
     EXPECT_EQ(a->rows(), 301);
   }
@@ -265,8 +278,6 @@ TEST(FrameStore, ConversionArraysFollowTheVideo) {
   EXPECT_EQ(FrameStore.CUTOFF[1], 480);
   EXPECT_EQ(FrameStore.DMEM3.width(), 640);
   EXPECT_EQ(FrameStore.DMEM3.rows(), 481);
-  EXPECT_EQ(FrameStore.sDIB.width(), 624);
-  EXPECT_EQ(FrameStore.sDIB.rows(), 481);
   EXPECT_EQ(FrameStore.DisplayHeader.width, 640);
   EXPECT_EQ(FrameStore.FileInfoHeader.width, 624);
   EXPECT_EQ(FrameStore.FileInfoHeader.height, 480);

@@ -213,3 +213,44 @@ TEST(FilterChain, OrderIsThrottleSmoothingThenBrightnessContrast) {
 
 }  // namespace
 }  // namespace zqr::frames
+
+namespace zqr::frames {
+namespace {
+
+// The chain in the order of its steps with the reference kernels, for comparison with the
+// chain as it runs (last smoothing pass and brightness/contrast interleaved in slices).
+void ReferenceChain(uint32_t* frame, int32_t w, int64_t count, const FilterSettings& s) {
+  for (int32_t k = 0; k < SmoothingPasses(s.noise_on, s.noise_passes); ++k) {
+    SmoothFramePassScalar(frame, w, count);
+  }
+  if (BrightnessContrastRuns(s.brightness, s.contrast_on)) {
+    BrightnessContrastScalar(
+        frame, count,
+        MakeBrightnessContrastParams(s.brightness_on, s.brightness, s.contrast_on, s.contrast));
+  }
+}
+
+TEST(FilterChain, InterleavedLastPassEqualsTheStepsInOrder) {
+  std::mt19937 rng(77);
+  struct Case {
+    int32_t w, h;
+    int64_t cut;  // pixels short of the whole picture
+  };
+  for (const Case c : {Case{641, 40, 0}, Case{1921, 5, 0}, Case{17, 400, 0}, Case{700, 30, 333},
+                       Case{45, 3, 0}, Case{45, 2, 0}}) {
+    for (int32_t passes : {1, 2}) {
+      FrameArray frame = test::RandomFrame(c.w, c.h + 1, rng);
+      FrameArray expected = test::CopyOf(frame);
+      const int64_t count = int64_t{c.w} * c.h - c.cut;
+      const FilterSettings settings{0, 100, 1, passes, 1, 90, 1, 200};
+      ReferenceChain(expected.data(), c.w, count, settings);
+      RunFilterChain(frame.data(), c.w, count, settings, RecordSleep);
+      ASSERT_EQ(test::FirstDifference(expected.data(), frame.data(), frame.pixel_count()), "")
+          << c.w << "x" << c.h << " passes " << passes;
+      ASSERT_TRUE(test::GuardsZero(frame));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zqr::frames

@@ -129,6 +129,21 @@ TEST(FrameFileWriter, EachFileGetsTheFrameAsSubmittedAndMemoryStaysBounded) {
   }
 }
 
+TEST(FrameFileWriter, CropsAWiderFrameWhileCopying) {
+  std::vector<uint32_t> got;
+  FrameFileWriter::Options options;
+  options.write = [&](const std::string&, int32_t w, int32_t h, const uint32_t* px) {
+    got.assign(px, px + int64_t{w} * h);
+    return true;
+  };
+  FrameFileWriter writer(options);
+  std::vector<uint32_t> frame(20 * 3);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint32_t>(i);
+  writer.Submit("/d/x", frame.data(), 4, 3, 20);
+  writer.WaitAll();
+  EXPECT_EQ(got, (std::vector<uint32_t>{0, 1, 2, 3, 20, 21, 22, 23, 40, 41, 42, 43}));
+}
+
 TEST(FrameFileWriter, DoesNotWaitWhileBelowTheBound) {
   FrameFileWriter::Options options;
   options.max_in_flight = 8;

@@ -1,0 +1,175 @@
+// Speed of the frame kernels and of the whole per-frame step, one thread, at 640x480,
+// 1280x720 and 1920x1080, beside the time of one memcpy of the frame. The argument of
+// each benchmark is the size index; ratio counters compare with the memcpy.
+//
+//   build/bench/frames_step [--benchmark_filter=1080]
+//   ZQR_FORCE_SCALAR=1 build/bench/frames_step   (the plain kernels)
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "frames/brightness_contrast.h"
+#include "frames/frame.h"
+#include "frames/frame_file.h"
+#include "frames/kernels.h"
+#include "frames/sharpen.h"
+#include "frames/smooth.h"
+#include "frames/stereo.h"
+#include "video/frame_callback.h"
+#include "video/frame_store.h"
+
+namespace {
+
+using zqr::frames::FrameArray;
+
+struct Size {
+  int32_t w;
+  int32_t h;
+};
+constexpr Size kSizes[] = {{640, 480}, {1280, 720}, {1920, 1080}};
+
+FrameArray RandomFrame(Size size, uint32_t seed) {
+  FrameArray frame;
+  frame.Allocate(size.w, size.h + 1);
+  std::mt19937 rng(seed);
+  for (int64_t i = 0; i < int64_t{size.w} * size.h; ++i) frame.data()[i] = rng();
+  return frame;
+}
+
+void Label(benchmark::State& state, Size size) {
+  state.SetLabel(std::to_string(size.w) + "x" + std::to_string(size.h) + " " +
+                 zqr::frames::ActiveKernels().name);
+  state.SetBytesProcessed(state.iterations() * int64_t{size.w} * size.h * 4);
+}
+
+void BM_Memcpy(benchmark::State& state) {
+  const Size size = kSizes[state.range(0)];
+  const FrameArray src = RandomFrame(size, 1);
+  FrameArray dst;
+  dst.Allocate(size.w, size.h + 1);
+  for (auto _ : state) {
+    std::memcpy(dst.data(), src.data(), src.byte_size());
+    benchmark::ClobberMemory();
+  }
+  Label(state, size);
+}
+
+void BM_Smooth(benchmark::State& state) {
+  const Size size = kSizes[state.range(0)];
+  FrameArray frame = RandomFrame(size, 2);
+  for (auto _ : state) {
+    zqr::frames::SmoothFramePass(frame.data(), size.w, int64_t{size.w} * size.h);
+    benchmark::ClobberMemory();
+  }
+  Label(state, size);
+}
+
+void BM_BrightnessContrast(benchmark::State& state) {
+  const Size size = kSizes[state.range(0)];
+  FrameArray frame = RandomFrame(size, 3);
+  for (auto _ : state) {
+    zqr::frames::ApplyBrightnessContrast(frame.data(), int64_t{size.w} * size.h, 1, 140, 1, 127);
+    benchmark::ClobberMemory();
+  }
+  Label(state, size);
+}
+
+void BM_SharpenCopy(benchmark::State& state) {
+  const Size size = kSizes[state.range(0)];
+  const FrameArray src = RandomFrame(size, 4);
+  FrameArray dst;
+  dst.Allocate(size.w, size.h + 1);
+  for (auto _ : state) {
+    zqr::frames::SharpenCopy(src.data(), dst.data(), size.w, size.h, size.h + 1, 1, 1);
+    benchmark::ClobberMemory();
+  }
+  Label(state, size);
+}
+
+void BM_StereoDynamicDepth(benchmark::State& state) {
+  const Size size = kSizes[state.range(0)];
+  FrameArray arrays[6];
+  for (FrameArray& a : arrays) a.Allocate(size.w, size.h + 1);
+  const FrameArray input = RandomFrame(size, 5);
+  arrays[2] = RandomFrame(size, 6);
+  const zqr::frames::StereoFrameSet set{&arrays[0], &arrays[1], &arrays[2],
+                                        &arrays[3], &arrays[4], &arrays[5]};
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::memcpy(arrays[0].data(), input.data(), input.byte_size());
+    state.ResumeTiming();
+    zqr::frames::StereoFrameStep(set, {0, 6, 1, 30});
+    benchmark::ClobberMemory();
+  }
+  Label(state, size);
+}
+
+bool Discard(const std::string&, int32_t, int32_t, const uint32_t*) {
+  return true;
+}
+
+// The crop into the writer's own buffer, the file frame's only copy (the file itself is
+// not written).
+void BM_CropIntoWriter(benchmark::State& state) {
+  const Size size = kSizes[state.range(0)];
+  const FrameArray src = RandomFrame(size, 8);
+  zqr::frames::FrameFileWriter::Options options;
+  options.write = Discard;
+  zqr::frames::FrameFileWriter writer(options);
+  for (auto _ : state) writer.Submit("x", src.data(), size.w - 16, size.h, size.w);
+  writer.WaitAll();
+  Label(state, size);
+}
+
+// The whole per-frame step through the callback body: noise 1 pass, brightness and
+// contrast, sharpen 1 / radius 1, dynamic stereo with 3D Depth, crop and the writer's
+// copy (files discarded, so the disk does not count). The input buffer stands for the
+// grabber's sample.
+void BM_WholeStep(benchmark::State& state) {
+  const Size size = kSizes[state.range(0)];
+  zqr::Settings.CpuLimitOn = 0;
+  zqr::Settings.NoiseOn = 1;
+  zqr::Settings.NoisePasses = 1;
+  zqr::Settings.BrightnessOn = 1;
+  zqr::Settings.Brightness = 140;
+  zqr::Settings.ContrastOn = 1;
+  zqr::Settings.Contrast = 127;
+  zqr::Settings.SharpenOn = 1;
+  zqr::Settings.SharpenAmount = 1;
+  zqr::Settings.SharpenRadius = 1;
+  zqr::Settings.StereoOn = 1;
+  zqr::Settings.StereoMode = 0;
+  zqr::Settings.StereoTuning = 6;
+  zqr::Settings.DepthOn = 1;
+  zqr::Settings.DepthDivisor = 30;
+  zqr::Shell.TempFolder = "/nonexistent";
+  zqr::frames::FrameFileWriter::Options options;
+  options.write = Discard;
+  zqr::ConfigureFrameFileWriters(options);
+  zqr::AllocateGrabFrames(size.w, size.h);
+  zqr::AllocateConversionFrames();
+  zqr::ResetEstimateTiming();
+  zqr::FrameStore.numframes = 1000;
+  const FrameArray input = RandomFrame(size, 9);
+  const int64_t bytes = int64_t{size.w} * size.h * 4;
+  for (auto _ : state) zqr::BufferCB(input.data(), bytes);
+  zqr::WaitForFrameFiles();
+  Label(state, size);
+}
+
+#define SIZES Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond)
+BENCHMARK(BM_Memcpy)->SIZES;
+BENCHMARK(BM_Smooth)->SIZES;
+BENCHMARK(BM_BrightnessContrast)->SIZES;
+BENCHMARK(BM_SharpenCopy)->SIZES;
+BENCHMARK(BM_StereoDynamicDepth)->SIZES;
+BENCHMARK(BM_CropIntoWriter)->SIZES;
+BENCHMARK(BM_WholeStep)->SIZES;
+
+}  // namespace
+
+BENCHMARK_MAIN();
