@@ -11,6 +11,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/mem.h>
+#include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -97,6 +98,7 @@ class FfmpegGraph final : public MediaGraph {
   void StartStreamingLocked();
   void StreamingThread();
   Decoded DecodeNextFrame(AVPacket* packet, AVFrame* frame);
+  bool MakeScaler(int width, int height, AVPixelFormat format);
   bool ConvertFrame(const AVFrame* frame, uint8_t* target);
   RefTime FrameTime(const AVFrame* frame);
   void PerformSeek(RefTime target);
@@ -133,6 +135,9 @@ class FfmpegGraph final : public MediaGraph {
 
   // Streaming-thread state (owned by that thread once it runs).
   SwsContext* sws_ = nullptr;
+  int scaler_width_ = 0;
+  int scaler_height_ = 0;
+  AVPixelFormat scaler_format_ = AV_PIX_FMT_NONE;
   bool draining_ = false;
   int read_errors_ = 0;
   RefTime last_frame_time_ = -1;
@@ -289,9 +294,7 @@ HResult FfmpegGraph::ConnectSourceToGrabber() {
   const int64_t bytes = int64_t{width_} * height_ * 4;
   if (width_ > 0 && height_ > 0 && bytes <= kMaxSampleBytes && pixel_format != AV_PIX_FMT_NONE &&
       sws_isSupportedInput(pixel_format) > 0) {
-    sws_ = sws_getContext(width_, height_, pixel_format, width_, height_, AV_PIX_FMT_BGRA,
-                          SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (sws_ != nullptr) {
+    if (MakeScaler(width_, height_, pixel_format)) {
       sample_size_ = static_cast<int32_t>(bytes);
       buffers_[0] = static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(bytes)));
       buffers_[1] = static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(bytes)));
@@ -606,14 +609,41 @@ RefTime FfmpegGraph::FrameTime(const AVFrame* frame) {
   return time;
 }
 
+// A converter from the decoder's frames to the connected size in BGRA, working on
+// slices in parallel (one thread per core), as ffmpeg's own scale filter does.
+bool FfmpegGraph::MakeScaler(int width, int height, AVPixelFormat format) {
+  sws_freeContext(sws_);
+  scaler_width_ = 0;
+  sws_ = sws_alloc_context();
+  if (sws_ == nullptr) return false;
+  av_opt_set_int(sws_, "srcw", width, 0);
+  av_opt_set_int(sws_, "srch", height, 0);
+  av_opt_set_int(sws_, "src_format", format, 0);
+  av_opt_set_int(sws_, "dstw", width_, 0);
+  av_opt_set_int(sws_, "dsth", height_, 0);
+  av_opt_set_int(sws_, "dst_format", AV_PIX_FMT_BGRA, 0);
+  av_opt_set_int(sws_, "sws_flags", SWS_BICUBIC, 0);
+  av_opt_set_int(sws_, "threads", 0, 0);
+  if (sws_init_context(sws_, nullptr, nullptr) < 0) {
+    sws_freeContext(sws_);
+    sws_ = nullptr;
+    return false;
+  }
+  scaler_width_ = width;
+  scaler_height_ = height;
+  scaler_format_ = format;
+  return true;
+}
+
 bool FfmpegGraph::ConvertFrame(const AVFrame* frame, uint8_t* target) {
   if (frame->width <= 0 || frame->height <= 0) return false;
   // A stream may change its size or format midway (or claim to, when damaged): the
   // picture is scaled to the connected size, which the consumers were built for.
-  sws_ = sws_getCachedContext(sws_, frame->width, frame->height,
-                              static_cast<AVPixelFormat>(frame->format), width_, height_,
-                              AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr, nullptr);
-  if (sws_ == nullptr) return false;
+  const auto format = static_cast<AVPixelFormat>(frame->format);
+  if (frame->width != scaler_width_ || frame->height != scaler_height_ ||
+      format != scaler_format_) {
+    if (!MakeScaler(frame->width, frame->height, format)) return false;
+  }
   const int stride = width_ * 4;
   // Bottom row first: start at the last row and step backwards.
   uint8_t* planes[4] = {target + static_cast<ptrdiff_t>(height_ - 1) * stride, nullptr, nullptr,

@@ -350,6 +350,49 @@ TEST_F(MediaGraphTest, OddSizedFramesKeepTheirShape) {
   for (bool ok : rec.bottom_first) EXPECT_TRUE(ok);
 }
 
+// Checks every pixel of every frame of a NumberedRgbSource clip.
+class ExactChecker : public SampleGrabberCallback {
+ public:
+  ExactChecker(int width, int height) : width_(width), height_(height) {}
+  HResult SampleCB(double, const GrabbedSample&) override { return kSOk; }
+  HResult BufferCB(double, uint8_t* buffer, int32_t length) override {
+    if (length != width_ * height_ * 4) ++wrong_pixels;
+    for (int row = 0; row < height_ && length == width_ * height_ * 4; ++row) {
+      const uint8_t* line = buffer + static_cast<size_t>(row) * width_ * 4;
+      const auto top_row = static_cast<uint8_t>((height_ - 1 - row) % 256);
+      for (int x = 0; x < width_; ++x) {
+        const uint8_t* p = line + static_cast<size_t>(x) * 4;
+        if (p[0] != top_row || p[1] != static_cast<uint8_t>(x % 256) ||
+            p[2] != static_cast<uint8_t>(frames % 256)) {
+          ++wrong_pixels;
+        }
+      }
+    }
+    ++frames;
+    return kSOk;
+  }
+  int frames = 0;
+  int64_t wrong_pixels = 0;
+
+ private:
+  int width_;
+  int height_;
+};
+
+TEST_F(MediaGraphTest, LargeFramesArriveExactlyRowByRow) {
+  const std::string clip = dir_.File("large.mkv");
+  ASSERT_TRUE(MakeClip(clip, NumberedRgbSource(1280, 720, 25), 0.2, "", LosslessOptions()));
+  Built b = Build(clip);
+  ASSERT_EQ(b.failed_at_type, kSOk);
+  ExactChecker checker(1280, 720);
+  b.graph->SetNoSyncSource();
+  b.graph->SetCallback(&checker, kSelectBufferCB);
+  b.graph->Run();
+  ASSERT_TRUE(WaitForEnd(*b.graph, 20));
+  EXPECT_EQ(checker.frames, 5);
+  EXPECT_EQ(checker.wrong_pixels, 0);
+}
+
 TEST_F(MediaGraphTest, SoundFirstVariableRateAndRotatedFilesPlay) {
   struct Case {
     const char* name;
