@@ -65,10 +65,58 @@ inline void Dct8(float* d, int step) {
 bool CoefPlanes::Allocate(int32_t blocks_across, int32_t blocks_down) {
   bw = blocks_across;
   bh = blocks_down;
+  Rewind();
   for (int c = 0; c < 3; ++c) {
-    if (!CoefPlane[c].Allocate(blocks() * 64, false) || !nonzero[c].Allocate(blocks(), false)) {
+    // Only the pages the packed values reach are ever touched.
+    if (!values[c].Allocate(blocks() * 64, false) || !nonzero[c].Allocate(blocks(), false) ||
+        !start[c].Allocate(blocks(), false)) {
       return false;
     }
+  }
+  return true;
+}
+
+void CoefPlanes::Rewind() {
+  for (int c = 0; c < 3; ++c) used[c] = appended[c] = 0;
+}
+
+namespace {
+
+inline int16_t Saturate16(int32_t v) {
+  return static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+}
+
+}  // namespace
+
+void CoefPlanes::AppendBlock(int component, const int32_t* zigzag) {
+  int16_t short_block[64];
+  for (int z = 0; z < 64; ++z) short_block[z] = Saturate16(zigzag[z]);
+  uint64_t mask = 0;
+  for (int z = 0; z < 64; ++z) mask |= static_cast<uint64_t>(short_block[z] != 0) << z;
+  size_t k = appended[component]++;
+  int16_t* out = values[component].data();
+  size_t p = used[component];
+  start[component][k] = static_cast<uint32_t>(p);
+  nonzero[component][k] = mask;
+  out[p++] = short_block[0];
+  for (int z = 1; z < 64; ++z) {
+    if (short_block[z] != 0) out[p++] = short_block[z];
+  }
+  used[component] = p;
+}
+
+void CoefPlanes::GetBlock(int component, size_t k, int32_t* zigzag) const {
+  const int16_t* in = values[component].data() + start[component][k];
+  uint64_t mask = nonzero[component][k];
+  zigzag[0] = *in++;
+  for (int z = 1; z < 64; ++z) zigzag[z] = (mask >> z) & 1 ? *in++ : 0;
+}
+
+bool PackPlanes(int32_t blocks_across, int32_t blocks_down, const int32_t* const full[3],
+                CoefPlanes& planes) {
+  if (!planes.Allocate(blocks_across, blocks_down)) return false;
+  for (int c = 0; c < 3; ++c) {
+    for (size_t k = 0; k < planes.blocks(); ++k) planes.AppendBlock(c, full[c] + 64 * k);
   }
   return true;
 }
@@ -79,14 +127,6 @@ uint64_t NonzeroMask(const int32_t* block) {
     if (block[z] != 0) mask |= uint64_t{1} << z;
   }
   return mask;
-}
-
-void RefreshNonzeroMasks(CoefPlanes& planes) {
-  for (int c = 0; c < 3; ++c) {
-    for (size_t k = 0; k < planes.blocks(); ++k) {
-      planes.nonzero[c][k] = NonzeroMask(planes.CoefPlane[c].data() + 64 * k);
-    }
-  }
 }
 
 void ConvertBlock(const uint8_t* bgr, size_t stride, Component component, float* block) {
@@ -119,32 +159,30 @@ void QuantiseBlock(const float* dct, const float* quant_scale, int32_t* zigzag_o
 }
 
 void TransformBlockRowScalar(const uint8_t* bgr, size_t stride, int32_t blocks,
-                             const QualityTables& tables, int32_t* const out[3],
-                             uint64_t* const masks[3]) {
+                             const QualityTables& tables, CoefPlanes& planes) {
   float block[64];
+  int32_t coefs[64];
   for (int32_t b = 0; b < blocks; ++b) {
     for (int c = 0; c < 3; ++c) {
       ConvertBlock(bgr + static_cast<size_t>(b) * 24, stride, static_cast<Component>(c), block);
       ForwardDct(block);
-      int32_t* coefs = out[c] + static_cast<size_t>(b) * 64;
       QuantiseBlock(block, tables.QuantScale[c == kY ? 0 : 1], coefs);
-      masks[c][b] = NonzeroMask(coefs);
+      planes.AppendBlock(c, coefs);
     }
   }
 }
 
 #if !defined(__x86_64__) && !defined(__i386__)
 void TransformBlockRowAvx2(const uint8_t* bgr, size_t stride, int32_t blocks,
-                           const QualityTables& tables, int32_t* const out[3],
-                           uint64_t* const masks[3]) {
-  TransformBlockRowScalar(bgr, stride, blocks, tables, out, masks);
+                           const QualityTables& tables, CoefPlanes& planes) {
+  TransformBlockRowScalar(bgr, stride, blocks, tables, planes);
 }
 #endif
 
 bool KernelAvailable(Kernel kernel) {
   if (kernel == Kernel::kScalar) return true;
 #if defined(__x86_64__) || defined(__i386__)
-  return __builtin_cpu_supports("avx2");
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #else
   return false;
 #endif
@@ -160,16 +198,10 @@ void TransformPicture(const WorkPicture& picture, const QualityTables& tables, C
                       Kernel kernel) {
   if (!KernelAvailable(kernel)) kernel = Kernel::kScalar;
   auto row_kernel = kernel == Kernel::kAvx2 ? TransformBlockRowAvx2 : TransformBlockRowScalar;
-  size_t bw = static_cast<size_t>(planes.bw);
+  planes.Rewind();
   for (int32_t row = 0; row < planes.bh; ++row) {
     const uint8_t* bgr = picture.bgr.data() + static_cast<size_t>(row) * 8 * picture.stride;
-    size_t first = static_cast<size_t>(row) * bw;
-    int32_t* const out[3] = {planes.CoefPlane[0].data() + first * 64,
-                             planes.CoefPlane[1].data() + first * 64,
-                             planes.CoefPlane[2].data() + first * 64};
-    uint64_t* const masks[3] = {planes.nonzero[0].data() + first, planes.nonzero[1].data() + first,
-                                planes.nonzero[2].data() + first};
-    row_kernel(bgr, picture.stride, planes.bw, tables, out, masks);
+    row_kernel(bgr, picture.stride, planes.bw, tables, planes);
   }
 }
 

@@ -1,31 +1,34 @@
-// AVX2 twin of the colour conversion, DCT and quantisation kernel in color_dct.cpp. It does
-// the same arithmetic in the same order, eight columns (or rows) per instruction: colour
-// sums in double precision, where they are exact, each DCT step in single precision, and
-// the quantisation product in double precision rounded half to even. The results are
-// therefore bit-identical to the scalar kernel, which the kernel tests check.
+// AVX2 (with FMA) twin of the colour conversion, DCT and quantisation kernel in
+// color_dct.cpp. It does the same arithmetic in the same order, eight columns (or rows) per
+// instruction: colour sums in double precision, where they are exact, each DCT step in
+// single precision without fusing, and the quantisation product in double precision
+// rounded half to even. The results are therefore bit-identical to the scalar kernel,
+// which the kernel tests check.
 #include "jpeg/jpeg_internal.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
-#define ZQR_AVX2 __attribute__((target("avx2")))
+#define ZQR_AVX2 __attribute__((target("avx2,fma")))
 
 namespace zqr::jpeg {
 
 namespace {
 
-// Zigzag position -> index in the transposed block the vector DCT leaves behind
-// (column frequency x 8 + row frequency).
-struct TransposedOrder {
+// Zigzag position -> where the vector quantiser leaves that coefficient: it packs the
+// transposed block (vector u holds D(0..7, u)) to 16 bits two vectors at a time, and the
+// pack interleaves their 128-bit halves.
+struct PackedOrder {
   uint8_t index[64];
-  constexpr TransposedOrder() : index() {
+  constexpr PackedOrder() : index() {
     for (int z = 0; z < 64; ++z) {
       int n = kZigzagToNatural[z];
-      index[z] = static_cast<uint8_t>((n % 8) * 8 + n / 8);
+      int r = n / 8, u = n % 8;
+      index[z] = static_cast<uint8_t>((u / 2) * 16 + (r < 4 ? 0 : 8) + (u % 2) * 4 + (r & 3));
     }
   }
 };
-constexpr TransposedOrder kTransposed;
+constexpr PackedOrder kPacked;
 
 ZQR_AVX2 inline void Dct8(__m256* d) {
   const __m256 c4 = _mm256_set1_ps(0.707106781f);
@@ -99,12 +102,13 @@ ZQR_AVX2 inline void Transpose8(__m256* r) {
   r[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
 }
 
-// Colour sum of four pixels in double precision (exact), rounded once to single.
+// Colour sum of four pixels in double precision, rounded once to single. Every product and
+// partial sum is exact in double precision, so fusing them changes nothing.
 ZQR_AVX2 inline __m128 ColourSum(__m256d r, __m256d g, __m256d b, const double* k) {
-  __m256d sum =
-      _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(k[0]), r), _mm256_mul_pd(_mm256_set1_pd(k[1]), g));
-  sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(k[2]), b));
-  sum = _mm256_add_pd(sum, _mm256_set1_pd(k[3]));
+  __m256d sum = _mm256_mul_pd(_mm256_set1_pd(k[2]), b);
+  sum = _mm256_fmadd_pd(_mm256_set1_pd(k[1]), g, sum);
+  sum = _mm256_fmadd_pd(_mm256_set1_pd(k[0]), r, sum);
+  if (k[3] != 0) sum = _mm256_add_pd(sum, _mm256_set1_pd(k[3]));
   return _mm256_cvtpd_ps(sum);
 }
 
@@ -139,36 +143,57 @@ ZQR_AVX2 inline void ConvertBlocks(const uint8_t* bgr, size_t stride, const doub
   }
 }
 
-// Quantises a transposed DCT block (vector u holds D(0..7, u)) into zigzag order and
-// returns its nonzero mask.
-ZQR_AVX2 inline uint64_t Quantise(const __m256* d, const double* scale, int32_t* out) {
-  alignas(32) int32_t transposed[64];
-  for (int u = 0; u < 8; ++u) {
-    __m256d lo = _mm256_cvtps_pd(_mm256_castps256_ps128(d[u]));
-    __m256d hi = _mm256_cvtps_pd(_mm256_extractf128_ps(d[u], 1));
-    // cvtpd_epi32 rounds in the current mode: to nearest, half to even.
-    __m128i qlo = _mm256_cvtpd_epi32(_mm256_mul_pd(lo, _mm256_load_pd(scale + u * 8)));
-    __m128i qhi = _mm256_cvtpd_epi32(_mm256_mul_pd(hi, _mm256_load_pd(scale + u * 8 + 4)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(transposed + u * 8),
-                       _mm256_inserti128_si256(_mm256_castsi128_si256(qlo), qhi, 1));
+// Quantises a transposed DCT block (vector u holds D(0..7, u)) and appends it to the
+// component's packed plane.
+ZQR_AVX2 inline void QuantiseAndPack(const __m256* d, const double* scale, CoefPlanes& planes,
+                                     int component) {
+  alignas(32) int16_t packed[64];
+  for (int u = 0; u < 8; u += 2) {
+    __m256i q[2];
+    for (int i = 0; i < 2; ++i) {
+      __m256d lo = _mm256_cvtps_pd(_mm256_castps256_ps128(d[u + i]));
+      __m256d hi = _mm256_cvtps_pd(_mm256_extractf128_ps(d[u + i], 1));
+      // cvtpd_epi32 rounds in the current mode: to nearest, half to even.
+      __m128i qlo = _mm256_cvtpd_epi32(_mm256_mul_pd(lo, _mm256_load_pd(scale + (u + i) * 8)));
+      __m128i qhi = _mm256_cvtpd_epi32(_mm256_mul_pd(hi, _mm256_load_pd(scale + (u + i) * 8 + 4)));
+      q[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(qlo), qhi, 1);
+    }
+    // Saturating to 16 bits as the scalar packer does.
+    _mm256_store_si256(reinterpret_cast<__m256i*>(packed + u * 8), _mm256_packs_epi32(q[0], q[1]));
   }
-  for (int z = 0; z < 64; ++z) out[z] = transposed[kTransposed.index[z]];
-  uint64_t zero = 0;
+  alignas(32) int16_t zigzag[64];
+  for (int z = 0; z < 64; ++z) zigzag[z] = packed[kPacked.index[z]];
+
+  // Nonzero mask: compare, narrow to bytes in order, one bit per coefficient.
   const __m256i nil = _mm256_setzero_si256();
-  for (int i = 0; i < 8; ++i) {
-    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + i * 8));
-    uint32_t bits =
-        static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(v, nil))));
-    zero |= static_cast<uint64_t>(bits) << (8 * i);
+  uint64_t zero = 0;
+  for (int half = 0; half < 2; ++half) {
+    const __m256i* v = reinterpret_cast<const __m256i*>(zigzag + half * 32);
+    __m256i bytes = _mm256_packs_epi16(_mm256_cmpeq_epi16(_mm256_load_si256(v), nil),
+                                       _mm256_cmpeq_epi16(_mm256_load_si256(v + 1), nil));
+    bytes = _mm256_permute4x64_epi64(bytes, _MM_SHUFFLE(3, 1, 2, 0));
+    zero |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(bytes)))
+            << (32 * half);
   }
-  return ~zero;
+  uint64_t mask = ~zero;
+
+  size_t k = planes.appended[component]++;
+  size_t p = planes.used[component];
+  int16_t* out = planes.values[component].data() + p;
+  planes.start[component][k] = static_cast<uint32_t>(p);
+  planes.nonzero[component][k] = mask;
+  out[0] = zigzag[0];
+  size_t n = 1;
+  for (uint64_t rest = mask & ~uint64_t{1}; rest != 0; rest &= rest - 1) {
+    out[n++] = zigzag[__builtin_ctzll(rest)];
+  }
+  planes.used[component] = p + n;
 }
 
 }  // namespace
 
 ZQR_AVX2 void TransformBlockRowAvx2(const uint8_t* bgr, size_t stride, int32_t blocks,
-                                    const QualityTables& tables, int32_t* const out[3],
-                                    uint64_t* const masks[3]) {
+                                    const QualityTables& tables, CoefPlanes& planes) {
   double colour[3][4];
   for (int c = 0; c < 3; ++c) {
     for (int i = 0; i < 4; ++i) colour[c][i] = static_cast<double>(kColourCoefficients[c][i]);
@@ -177,7 +202,8 @@ ZQR_AVX2 void TransformBlockRowAvx2(const uint8_t* bgr, size_t stride, int32_t b
   alignas(32) double scale[2][64];
   for (int t = 0; t < 2; ++t) {
     for (int z = 0; z < 64; ++z) {
-      scale[t][kTransposed.index[z]] = static_cast<double>(tables.QuantScale[t][z]);
+      int n = kZigzagToNatural[z];
+      scale[t][(n % 8) * 8 + n / 8] = static_cast<double>(tables.QuantScale[t][z]);
     }
   }
   __m256 rows[3][8];
@@ -187,7 +213,7 @@ ZQR_AVX2 void TransformBlockRowAvx2(const uint8_t* bgr, size_t stride, int32_t b
       Dct8(rows[c]);  // down the columns: each lane is one column
       Transpose8(rows[c]);
       Dct8(rows[c]);  // along the rows, now held one per lane
-      masks[c][b] = Quantise(rows[c], scale[c == kY ? 0 : 1], out[c] + static_cast<size_t>(b) * 64);
+      QuantiseAndPack(rows[c], scale[c == kY ? 0 : 1], planes, c);
     }
   }
 }

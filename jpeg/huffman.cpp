@@ -36,45 +36,63 @@ inline int SmallestCount(const int64_t* counts, int skip) {
 
 }  // namespace
 
+namespace {
+
+// Counts blocks first .. first + count - 1 of one component into the DC and AC counters.
+void CountComponent(const CoefPlanes& planes, int component, size_t first, size_t count,
+                    int32_t& previous_dc, SymbolCounts& dc, SymbolCounts& ac) {
+  if (count == 0) return;
+  const int16_t* in = planes.values[component].data() + planes.start[component][first];
+  const uint64_t* masks = planes.nonzero[component].data() + first;
+  for (size_t k = 0; k < count; ++k) {
+    int32_t value = *in++;
+    ++dc[MagnitudeSize(value - previous_dc)];
+    previous_dc = value;
+    // Only the nonzero ACs are stored; the gaps between them are the runs of zeros.
+    uint64_t rest = masks[k] & ~uint64_t{1};
+    int last = 0;
+    while (rest != 0) {
+      int z = __builtin_ctzll(rest);
+      rest &= rest - 1;
+      int run = z - last - 1;
+      while (run > 15) {
+        ++ac[0xF0];
+        run -= 16;
+      }
+      ++ac[(run << 4) | AcSize(*in++)];
+      last = z;
+    }
+    if (last < 63) ++ac[0x00];
+  }
+}
+
+}  // namespace
+
 void CountDcSymbols(const CoefPlanes& planes, int32_t table, SymbolCounts& counts) {
   int components[2];
   int n = ComponentsOf(table, components);
+  SymbolCounts ignored = {};
   for (int i = 0; i < n; ++i) {
-    const int32_t* plane = planes.CoefPlane[components[i]].data();
     int32_t previous = 0;
-    for (size_t k = 0; k < planes.blocks(); ++k) {
-      int32_t dc = plane[64 * k];
-      ++counts[MagnitudeSize(dc - previous)];
-      previous = dc;
-    }
+    CountComponent(planes, components[i], 0, planes.blocks(), previous, counts, ignored);
   }
 }
 
 void CountAcSymbols(const CoefPlanes& planes, int32_t table, SymbolCounts& counts) {
   int components[2];
   int n = ComponentsOf(table, components);
+  SymbolCounts ignored = {};
   for (int i = 0; i < n; ++i) {
-    const int32_t* plane = planes.CoefPlane[components[i]].data();
-    const uint64_t* masks = planes.nonzero[components[i]].data();
-    for (size_t k = 0; k < planes.blocks(); ++k) {
-      const int32_t* block = plane + 64 * k;
-      // Walk the nonzero ACs only; the gaps between them are the runs of zeros.
-      uint64_t rest = masks[k] & ~uint64_t{1};
-      int last = 0;
-      while (rest != 0) {
-        int z = __builtin_ctzll(rest);
-        rest &= rest - 1;
-        int run = z - last - 1;
-        while (run > 15) {
-          ++counts[0xF0];
-          run -= 16;
-        }
-        ++counts[(run << 4) | AcSize(block[z])];
-        last = z;
-      }
-      if (last < 63) ++counts[0x00];
-    }
+    int32_t previous = 0;
+    CountComponent(planes, components[i], 0, planes.blocks(), previous, ignored, counts);
   }
+}
+
+void CountBlocks(SymbolStatistics& statistics, Component component, const CoefPlanes& planes,
+                 size_t first, size_t count) {
+  int table = component == kY ? 0 : 1;
+  CountComponent(planes, component, first, count, statistics.previous_dc[component],
+                 statistics.dc[table], statistics.ac[table]);
 }
 
 void BuildOptimalTable(SymbolCounts& counts, HuffTable& table) {
@@ -164,29 +182,35 @@ void AssignCodes(HuffTable& table) {
   }
 }
 
-int64_t BuildHuffmanTables(const CoefPlanes& planes, HuffTable tables[4]) {
-  SymbolCounts counts = {};
+int64_t BuildHuffmanTables(SymbolStatistics& statistics, HuffTable tables[4]) {
   SymbolCounts kept;
   int64_t bits = 0;
   for (int32_t t = 0; t < 2; ++t) {
     HuffTable& dc = tables[t == 0 ? kDc0 : kDc1];
     HuffTable& ac = tables[t == 0 ? kAc0 : kAc1];
 
-    CountDcSymbols(planes, t, counts);
-    std::memcpy(kept, counts, sizeof kept);
-    BuildOptimalTable(counts, dc);
+    std::memcpy(kept, statistics.dc[t], sizeof kept);
+    BuildOptimalTable(statistics.dc[t], dc);
     for (int s = 0; s < 256; ++s) {
       if (kept[s] != 0) bits += kept[s] * (CodeLength(dc, s) + s);
     }
 
-    CountAcSymbols(planes, t, counts);
-    std::memcpy(kept, counts, sizeof kept);
-    BuildOptimalTable(counts, ac);
+    std::memcpy(kept, statistics.ac[t], sizeof kept);
+    BuildOptimalTable(statistics.ac[t], ac);
     for (int s = 0; s < 256; ++s) {
       if (kept[s] != 0) bits += kept[s] * (CodeLength(ac, s) + (s & 15));
     }
   }
   return (bits + 7) / 8;
+}
+
+int64_t BuildHuffmanTables(const CoefPlanes& planes, HuffTable tables[4]) {
+  SymbolStatistics statistics;
+  for (int32_t t = 0; t < 2; ++t) {
+    CountDcSymbols(planes, t, statistics.dc[t]);
+    CountAcSymbols(planes, t, statistics.ac[t]);
+  }
+  return BuildHuffmanTables(statistics, tables);
 }
 
 }  // namespace zqr::jpeg

@@ -92,6 +92,19 @@ struct WorkPicture {
 bool PreparePicture(const uint8_t* pixels, int32_t width, int32_t height, int32_t bits_per_pixel,
                     WorkPicture& picture);
 
+// The input's depth after the "0 means 32" rule when the picture can be coded: known depth,
+// pixels present, width and height within 1..65535; otherwise 0.
+int32_t CheckInput(const uint8_t* pixels, int32_t width, int32_t height, int32_t bits_per_pixel);
+
+enum class Kernel { kScalar, kAvx2 };
+
+// The working picture's rows 8 x band .. 8 x band + 7 drawn into `out` (rows `stride`
+// apart, at least width8 x 3 bytes each, 16 bytes of slack after the last), black beyond
+// the input. The encoder draws one band at a time, so the whole working picture never
+// needs to exist; PreparePicture draws all bands. `depth` as CheckInput returns it.
+void PrepareBand(const uint8_t* pixels, int32_t width, int32_t height, int32_t depth, int32_t band,
+                 uint8_t* out, size_t stride, Kernel kernel);
+
 // ---------------------------------------------------------------- colour, DCT, quantisation
 
 enum Component { kY = 0, kCb = 1, kCr = 2 };
@@ -99,29 +112,41 @@ enum Component { kY = 0, kCb = 1, kCr = 2 };
 // Single-precision colour coefficients per component: red, green, blue, offset.
 extern const float kColourCoefficients[3][4];
 
-// Quantised coefficients of each component, block k (row by row from the top-left block)
-// at entries 64k .. 64k + 63 in zigzag order; beside them a mask per block with bit z set
-// when coefficient z is nonzero, which lets the entropy coder skip the zeros. Coefficients
-// of 8-bit pictures stay within +-2047; the entropy coder assumes +-32767 at most.
+// The coefficient planes: the quantised coefficients of each component, block k counted row
+// by row from the top-left block, 64 per block in zigzag order. They are kept packed: for
+// each block its DC, then only its nonzero ACs in zigzag order, beside a mask with bit z
+// set when coefficient z is nonzero. The entropy coder walks just those, and a picture
+// touches a fraction of the memory the full planes would take. Coefficients of 8-bit
+// pictures stay within +-2047; storage holds +-32767 (beyond that they would saturate).
 struct CoefPlanes {
-  int32_t bw = 0;  // blocks across
-  int32_t bh = 0;  // blocks down
-  Buffer<int32_t> CoefPlane[3];
-  Buffer<uint64_t> nonzero[3];
+  int32_t bw = 0;               // blocks across
+  int32_t bh = 0;               // blocks down
+  Buffer<int16_t> values[3];    // room for 64 per block; filled from the start
+  Buffer<uint64_t> nonzero[3];  // per block
+  Buffer<uint32_t> start[3];    // per block: index of its DC in values
+  size_t used[3] = {};          // values and blocks appended so far
+  size_t appended[3] = {};
+
   size_t blocks() const { return static_cast<size_t>(bw) * static_cast<size_t>(bh); }
   bool Allocate(int32_t blocks_across, int32_t blocks_down);
+  void Rewind();
+  // Appends the next block of a component from its 64 zigzag coefficients.
+  void AppendBlock(int component, const int32_t* zigzag);
+  // Block k of a component as 64 zigzag coefficients.
+  void GetBlock(int component, size_t k, int32_t* zigzag) const;
 };
 
-// Recomputes every block's nonzero mask from the coefficients (for planes filled by hand).
-void RefreshNonzeroMasks(CoefPlanes& planes);
+// Fills planes for a bw x bh block grid from full zigzag blocks (block k of component c at
+// full[c] + 64 k): for tests and other callers holding whole blocks.
+bool PackPlanes(int32_t blocks_across, int32_t blocks_down, const int32_t* const full[3],
+                CoefPlanes& planes);
+
 uint64_t NonzeroMask(const int32_t* block);
 
 // The single stages, scalar. `bgr` points at the block's top-left pixel.
 void ConvertBlock(const uint8_t* bgr, size_t stride, Component component, float* block);
 void ForwardDct(float* block);  // in place, natural order, columns first, then rows
 void QuantiseBlock(const float* dct, const float* quant_scale, int32_t* zigzag_out);
-
-enum class Kernel { kScalar, kAvx2 };
 
 // The fastest kernel the processor runs, or scalar when ZQR_FORCE_SCALAR=1 is set.
 Kernel SelectKernel();
@@ -132,13 +157,12 @@ bool KernelAvailable(Kernel kernel);
 void TransformPicture(const WorkPicture& picture, const QualityTables& tables, CoefPlanes& planes,
                       Kernel kernel);
 
-// One row of block positions (all three components); the kernels behind TransformPicture.
+// One row of `blocks` block positions (all three components), appended to the planes; the
+// kernels behind TransformPicture.
 void TransformBlockRowScalar(const uint8_t* bgr, size_t stride, int32_t blocks,
-                             const QualityTables& tables, int32_t* const out[3],
-                             uint64_t* const masks[3]);
+                             const QualityTables& tables, CoefPlanes& planes);
 void TransformBlockRowAvx2(const uint8_t* bgr, size_t stride, int32_t blocks,
-                           const QualityTables& tables, int32_t* const out[3],
-                           uint64_t* const masks[3]);
+                           const QualityTables& tables, CoefPlanes& planes);
 
 // ---------------------------------------------------------------- Huffman tables
 
@@ -188,6 +212,21 @@ inline int32_t CodeLength(const HuffTable& table, int symbol) {
 
 // Builds the four tables and returns the estimate E of the entropy-coded bytes.
 int64_t BuildHuffmanTables(const CoefPlanes& planes, HuffTable tables[4]);
+
+// The symbol counts of all four tables, gathered block by block while the coefficients are
+// still in the cache; the same counts as CountDcSymbols and CountAcSymbols over the planes.
+struct SymbolStatistics {
+  SymbolCounts dc[2] = {};
+  SymbolCounts ac[2] = {};
+  int32_t previous_dc[3] = {};
+};
+
+// Counts blocks first .. first + count - 1 of one component, continuing its DC chain.
+void CountBlocks(SymbolStatistics& statistics, Component component, const CoefPlanes& planes,
+                 size_t first, size_t count);
+
+// Builds the four tables from gathered counts (which it clears) and returns the estimate.
+int64_t BuildHuffmanTables(SymbolStatistics& statistics, HuffTable tables[4]);
 
 // ---------------------------------------------------------------- markers and scan
 

@@ -1,6 +1,7 @@
 // The exported entry JPEGMAIN: runs the stages (quality tables, picture preparation,
-// colour/DCT/quantisation, Huffman tables, markers and scan) into a buffer in memory and
-// writes the file with one write. Also the length-prefixed string helpers for its callers.
+// colour/DCT/quantisation with the symbol statistics, Huffman tables, markers and scan) into
+// a buffer in memory and writes the file with one write. Also the length-prefixed string
+// helpers for its callers.
 #include "jpeg/jpegmain.h"
 
 #include <cmath>
@@ -15,19 +16,37 @@ namespace zqr::jpeg {
 
 bool EncodeJpegWith(const uint8_t* pixels, int32_t width, int32_t height, int32_t bits_per_pixel,
                     int32_t quality, Kernel kernel, OutputBuffer& out) {
+  int32_t depth = CheckInput(pixels, width, height, bits_per_pixel);
+  if (depth == 0) return false;
+  if (!KernelAvailable(kernel)) kernel = Kernel::kScalar;
+
   QualityTables tables;
   BuildQualityTables(quality, tables);
 
+  // Picture to coefficient planes, one band of block rows at a time: draw the band, convert,
+  // transform and quantise it, and count its symbols while it is still in the cache.
+  int32_t width8 = (width + 7) & ~7;
+  int32_t height8 = (height + 7) & ~7;
   CoefPlanes planes;
-  {
-    WorkPicture picture;
-    if (!PreparePicture(pixels, width, height, bits_per_pixel, picture)) return false;
-    if (!planes.Allocate(picture.width8 / 8, picture.height8 / 8)) return false;
-    TransformPicture(picture, tables, planes, kernel);
+  Buffer<uint8_t> band;
+  size_t stride = static_cast<size_t>(width8) * 3;
+  if (!planes.Allocate(width8 / 8, height8 / 8) || !band.Allocate(stride * 8 + 16, true)) {
+    return false;
   }
+  auto row_kernel = kernel == Kernel::kAvx2 ? TransformBlockRowAvx2 : TransformBlockRowScalar;
+  SymbolStatistics statistics;
+  size_t bw = static_cast<size_t>(planes.bw);
+  for (int32_t row = 0; row < planes.bh; ++row) {
+    PrepareBand(pixels, width, height, depth, row, band.data(), stride, kernel);
+    row_kernel(band.data(), stride, planes.bw, tables, planes);
+    for (int c = 0; c < 3; ++c) {
+      CountBlocks(statistics, static_cast<Component>(c), planes, static_cast<size_t>(row) * bw, bw);
+    }
+  }
+  band.Release();
 
   HuffTable huffman[4];
-  int64_t estimate = BuildHuffmanTables(planes, huffman);
+  int64_t estimate = BuildHuffmanTables(statistics, huffman);
 
   // The estimate leaves out stuffing and headers; the buffer grows if it is still short.
   long double wanted = 1.3L * static_cast<long double>(estimate) + 1000;

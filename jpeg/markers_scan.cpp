@@ -123,13 +123,15 @@ struct CodeTable {
 // and up to 16 extra bits, every byte stuffed, plus a spilled accumulator.
 constexpr size_t kMaxBytesPerPosition = 3 * 64 * 4 * 2 + 32;
 
-// Writes one block; false when a symbol has no code in the tables.
-inline bool CodeBlock(BitWriter& bits, const int32_t* block, uint64_t mask, int32_t& previous_dc,
+// Writes one block from its packed values (advancing `in`); false when a symbol has no code
+// in the tables.
+inline bool CodeBlock(BitWriter& bits, const int16_t*& in, uint64_t mask, int32_t& previous_dc,
                       const CodeTable& dc, const CodeTable& ac) {
-  int32_t diff = block[0] - previous_dc;
-  previous_dc = block[0];
+  int32_t value = *in++;
+  int32_t diff = value - previous_dc;
+  previous_dc = value;
   int32_t size = MagnitudeSize(diff);
-  if (size > 15) return false;
+  if (size > 16) return false;
   int length = dc.length[size];
   if (length == 0) return false;
   if (size == 0) {
@@ -141,30 +143,30 @@ inline bool CodeBlock(BitWriter& bits, const int32_t* block, uint64_t mask, int3
 
   uint64_t rest = mask & ~uint64_t{1};
   int last = 0;
-  bool ok = true;
+  uint32_t missing = 0;
   while (rest != 0) {
     int z = __builtin_ctzll(rest);
     rest &= rest - 1;
     int run = z - last - 1;
     while (run > 15) {
-      ok &= ac.length[0xF0] != 0;
+      missing |= ac.length[0xF0] == 0;
       bits.Put(ac.code[0xF0], ac.length[0xF0] | (ac.length[0xF0] == 0));
       run -= 16;
     }
-    int32_t v = block[z];
+    int32_t v = *in++;
     int32_t vsize = AcSize(v);
     int symbol = (run << 4) | vsize;
     int vlength = ac.length[symbol];
-    ok &= vlength != 0;
+    missing |= vlength == 0;
     uint32_t extra = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << vsize) - 1);
     bits.Put(static_cast<uint64_t>(ac.code[symbol]) << vsize | extra, vlength + vsize);
     last = z;
   }
   if (last < 63) {
-    ok &= ac.length[0x00] != 0;
+    missing |= ac.length[0x00] == 0;
     bits.Put(ac.code[0x00], ac.length[0x00] | (ac.length[0x00] == 0));
   }
-  return ok;
+  return missing == 0;
 }
 
 }  // namespace
@@ -178,15 +180,18 @@ bool WriteScan(OutputBuffer& out, const CoefPlanes& planes, const HuffTable tabl
   const CodeTable* dc[3] = {&dc0, &dc1, &dc1};
   const CodeTable* ac[3] = {&ac0, &ac1, &ac1};
   int32_t previous_dc[3] = {0, 0, 0};
+  const int16_t* in[3] = {planes.values[0].data(), planes.values[1].data(),
+                          planes.values[2].data()};
+  const uint64_t* masks[3] = {planes.nonzero[0].data(), planes.nonzero[1].data(),
+                              planes.nonzero[2].data()};
   BitWriter bits(out);
   bool ok = true;
   size_t blocks = planes.blocks();
   for (size_t k = 0; k < blocks && ok; ++k) {
     if (!out.Reserve(kMaxBytesPerPosition)) return false;
-    for (int c = 0; c < 3; ++c) {
-      ok &= CodeBlock(bits, planes.CoefPlane[c].data() + 64 * k, planes.nonzero[c][k],
-                      previous_dc[c], *dc[c], *ac[c]);
-    }
+    ok &= CodeBlock(bits, in[0], masks[0][k], previous_dc[0], *dc[0], *ac[0]);
+    ok &= CodeBlock(bits, in[1], masks[1][k], previous_dc[1], *dc[1], *ac[1]);
+    ok &= CodeBlock(bits, in[2], masks[2][k], previous_dc[2], *dc[2], *ac[2]);
   }
   bits.Finish();
   return ok && !out.failed();

@@ -223,15 +223,21 @@ TEST(TransformKernels, VectorKernelMatchesScalarBitForBit) {
       TransformPicture(w, tables, scalar, Kernel::kScalar);
       TransformPicture(w, tables, vector, Kernel::kAvx2);
       for (int c = 0; c < 3; ++c) {
-        ASSERT_EQ(std::memcmp(scalar.CoefPlane[c].data(), vector.CoefPlane[c].data(),
-                              scalar.blocks() * 64 * sizeof(int32_t)),
+        ASSERT_EQ(scalar.used[c], vector.used[c]) << "component " << c;
+        ASSERT_EQ(std::memcmp(scalar.values[c].data(), vector.values[c].data(),
+                              scalar.used[c] * sizeof(int16_t)),
                   0)
             << "component " << c << ", " << across << " blocks across, quality " << q;
         ASSERT_EQ(std::memcmp(scalar.nonzero[c].data(), vector.nonzero[c].data(),
                               scalar.blocks() * sizeof(uint64_t)),
                   0);
+        ASSERT_EQ(std::memcmp(scalar.start[c].data(), vector.start[c].data(),
+                              scalar.blocks() * sizeof(uint32_t)),
+                  0);
         for (size_t k = 0; k < scalar.blocks(); ++k) {
-          ASSERT_EQ(scalar.nonzero[c][k], NonzeroMask(scalar.CoefPlane[c].data() + 64 * k));
+          int32_t block[64];
+          scalar.GetBlock(c, k, block);
+          ASSERT_EQ(scalar.nonzero[c][k], NonzeroMask(block));
         }
       }
     }

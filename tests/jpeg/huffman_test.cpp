@@ -12,14 +12,7 @@
 namespace zqr::jpeg {
 namespace {
 
-// Planes of the given grid, every coefficient 0.
-void ZeroPlanes(CoefPlanes& planes, int32_t across, int32_t down) {
-  ASSERT_TRUE(planes.Allocate(across, down));
-  for (int c = 0; c < 3; ++c) {
-    std::memset(planes.CoefPlane[c].data(), 0, planes.blocks() * 64 * sizeof(int32_t));
-  }
-  RefreshNonzeroMasks(planes);
-}
+using test::FullPlanes;
 
 // Total cost in bits of an optimal (unlimited) prefix code for the counts.
 int64_t OptimalCost(std::vector<int64_t> counts) {
@@ -197,17 +190,17 @@ TEST(HuffmanTables, EveryPossibleSymbolFitsInSixteenBits) {
 }
 
 TEST(HuffmanStatistics, DcSymbolsAreSizesOfDifferencesPerComponent) {
-  CoefPlanes planes;
-  ZeroPlanes(planes, 2, 2);
+  FullPlanes full(2, 2);
   // Y: 5, 5, -3, 0 -> diffs 5 (3), 0 (0), -8 (4), 3 (2)
   int32_t y[4] = {5, 5, -3, 0};
   // Cb: 1, 1, 1, 1 -> 1 (1), 0, 0, 0; Cr: -1 ... -> 1 (1), 0, 0, 0
-  for (int k = 0; k < 4; ++k) {
-    planes.CoefPlane[kY][64 * k] = y[k];
-    planes.CoefPlane[kCb][64 * k] = 1;
-    planes.CoefPlane[kCr][64 * k] = -1;
+  for (size_t k = 0; k < 4; ++k) {
+    full.block(kY, k)[0] = y[k];
+    full.block(kCb, k)[0] = 1;
+    full.block(kCr, k)[0] = -1;
   }
-  RefreshNonzeroMasks(planes);
+  CoefPlanes planes;
+  ASSERT_TRUE(full.Pack(planes));
   SymbolCounts luma = {}, chroma = {};
   CountDcSymbols(planes, 0, luma);
   CountDcSymbols(planes, 1, chroma);
@@ -220,9 +213,8 @@ TEST(HuffmanStatistics, DcSymbolsAreSizesOfDifferencesPerComponent) {
 }
 
 TEST(HuffmanStatistics, AcRunsEndOfBlockAndSixteenZeroRuns) {
-  CoefPlanes planes;
-  ZeroPlanes(planes, 4, 1);
-  int32_t* y = planes.CoefPlane[kY].data();
+  FullPlanes full(4, 1);
+  int32_t* y = full.plane[kY].data();
   // Block 0: all ACs zero -> one end of block.
   // Block 1: last coefficient nonzero -> no end of block: run 62, size 1.
   y[64 + 63] = 1;
@@ -231,7 +223,8 @@ TEST(HuffmanStatistics, AcRunsEndOfBlockAndSixteenZeroRuns) {
   // Block 3: -1 at z = 1, 600 at z = 2 (size 10).
   y[192 + 1] = -1;
   y[192 + 2] = 600;
-  RefreshNonzeroMasks(planes);
+  CoefPlanes planes;
+  ASSERT_TRUE(full.Pack(planes));
   SymbolCounts counts = {};
   CountAcSymbols(planes, 0, counts);
   EXPECT_EQ(counts[0x00], 3);  // blocks 0, 2 and 3
@@ -249,16 +242,39 @@ TEST(HuffmanStatistics, AcRunsEndOfBlockAndSixteenZeroRuns) {
   EXPECT_EQ(chroma[0x00], 8);
 }
 
-TEST(HuffmanStatistics, EstimateIsCodeAndExtraBitsRoundedUpToBytes) {
-  CoefPlanes planes;
-  ZeroPlanes(planes, 3, 2);
-  test::Lcg lcg(9);
+TEST(HuffmanStatistics, BlockByBlockCountsEqualWholePlaneCounts) {
+  FullPlanes full(5, 3);
+  test::Lcg lcg(12);
   for (int c = 0; c < 3; ++c) {
-    for (size_t i = 0; i < planes.blocks() * 64; ++i) {
-      if (lcg.Range(0, 3) == 0) planes.CoefPlane[c][i] = lcg.Range(-300, 300);
+    for (int32_t& v : full.plane[c]) {
+      if (lcg.Range(0, 5) == 0) v = lcg.Range(-500, 500);
     }
   }
-  RefreshNonzeroMasks(planes);
+  CoefPlanes planes;
+  ASSERT_TRUE(full.Pack(planes));
+  SymbolStatistics banded;
+  for (size_t row = 0; row < 3; ++row) {
+    for (int c = 0; c < 3; ++c) CountBlocks(banded, static_cast<Component>(c), planes, row * 5, 5);
+  }
+  for (int32_t t = 0; t < 2; ++t) {
+    SymbolCounts dc = {}, ac = {};
+    CountDcSymbols(planes, t, dc);
+    CountAcSymbols(planes, t, ac);
+    EXPECT_EQ(std::memcmp(dc, banded.dc[t], sizeof dc), 0) << "table " << t;
+    EXPECT_EQ(std::memcmp(ac, banded.ac[t], sizeof ac), 0) << "table " << t;
+  }
+}
+
+TEST(HuffmanStatistics, EstimateIsCodeAndExtraBitsRoundedUpToBytes) {
+  FullPlanes full(3, 2);
+  test::Lcg lcg(9);
+  for (int c = 0; c < 3; ++c) {
+    for (int32_t& v : full.plane[c]) {
+      if (lcg.Range(0, 3) == 0) v = lcg.Range(-300, 300);
+    }
+  }
+  CoefPlanes planes;
+  ASSERT_TRUE(full.Pack(planes));
   HuffTable tables[4];
   int64_t estimate = BuildHuffmanTables(planes, tables);
   // Recount by walking every coefficient the plain way.
@@ -268,7 +284,7 @@ TEST(HuffmanStatistics, EstimateIsCodeAndExtraBitsRoundedUpToBytes) {
     const HuffTable& ac = tables[c == 0 ? kAc0 : kAc1];
     int32_t previous = 0;
     for (size_t k = 0; k < planes.blocks(); ++k) {
-      const int32_t* b = planes.CoefPlane[c].data() + 64 * k;
+      const int32_t* b = full.block(c, k);
       int32_t size = MagnitudeSize(b[0] - previous);
       previous = b[0];
       ASSERT_GT(CodeLength(dc, size), 0);

@@ -246,6 +246,22 @@ inline std::vector<uint8_t> EncodeWithLibjpeg(const RgbPicture& p, const uint8_t
   return result;
 }
 
+// Coefficient planes as whole zigzag blocks, to fill by hand and then pack.
+struct FullPlanes {
+  int32_t bw;
+  int32_t bh;
+  std::vector<int32_t> plane[3];
+  FullPlanes(int32_t across, int32_t down) : bw(across), bh(down) {
+    for (auto& p : plane) p.assign(blocks() * 64, 0);
+  }
+  size_t blocks() const { return static_cast<size_t>(bw) * static_cast<size_t>(bh); }
+  int32_t* block(int component, size_t k) { return plane[component].data() + 64 * k; }
+  bool Pack(CoefPlanes& planes) const {
+    const int32_t* full[3] = {plane[0].data(), plane[1].data(), plane[2].data()};
+    return PackPlanes(bw, bh, full, planes);
+  }
+};
+
 // Byte offset of the first marker segment `marker` (e.g. 0xC0) before the scan, or -1.
 inline long FindSegment(const uint8_t* data, size_t size, uint8_t marker) {
   size_t i = 2;

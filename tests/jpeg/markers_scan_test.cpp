@@ -87,11 +87,11 @@ TEST(BitWriter, LongRandomSequencesMatchTheModel) {
 
 // Planes of a 1 x 1 block picture with the given Y, Cb, Cr blocks.
 void OneBlockPlanes(CoefPlanes& planes, const int32_t* y, const int32_t* cb, const int32_t* cr) {
-  ASSERT_TRUE(planes.Allocate(1, 1));
-  std::memcpy(planes.CoefPlane[kY].data(), y, 64 * sizeof(int32_t));
-  std::memcpy(planes.CoefPlane[kCb].data(), cb, 64 * sizeof(int32_t));
-  std::memcpy(planes.CoefPlane[kCr].data(), cr, 64 * sizeof(int32_t));
-  RefreshNonzeroMasks(planes);
+  test::FullPlanes full(1, 1);
+  std::memcpy(full.block(kY, 0), y, 64 * sizeof(int32_t));
+  std::memcpy(full.block(kCb, 0), cb, 64 * sizeof(int32_t));
+  std::memcpy(full.block(kCr, 0), cr, 64 * sizeof(int32_t));
+  ASSERT_TRUE(full.Pack(planes));
 }
 
 // The entropy-coded bytes of a scan: after the 14-byte scan header.
@@ -257,18 +257,18 @@ TEST(Scan, RandomPlanesDecodeBackExactly) {
   test::Lcg lcg(21);
   for (int trial = 0; trial < 12; ++trial) {
     int32_t across = lcg.Range(1, 6), down = lcg.Range(1, 4);
-    CoefPlanes planes;
-    ASSERT_TRUE(planes.Allocate(across, down));
+    test::FullPlanes full(across, down);
     int sparsity = lcg.Range(1, 20);
     for (int c = 0; c < 3; ++c) {
-      for (size_t i = 0; i < planes.blocks() * 64; ++i) {
+      for (size_t i = 0; i < full.blocks() * 64; ++i) {
         bool dc = i % 64 == 0;
-        planes.CoefPlane[c][i] = dc                            ? lcg.Range(-1024, 1016)
-                                 : lcg.Range(0, sparsity) == 0 ? lcg.Range(-1023, 1023)
-                                                               : 0;
+        full.plane[c][i] = dc                            ? lcg.Range(-1024, 1016)
+                           : lcg.Range(0, sparsity) == 0 ? lcg.Range(-1023, 1023)
+                                                         : 0;
       }
     }
-    RefreshNonzeroMasks(planes);
+    CoefPlanes planes;
+    ASSERT_TRUE(full.Pack(planes));
     HuffTable t[4];
     std::vector<uint8_t> data = ScanData(planes, t);
     ScanReader reader(data.data(), data.size());
@@ -295,7 +295,7 @@ TEST(Scan, RandomPlanesDecodeBackExactly) {
           if ((symbol & 15) != 0) block[z] = v;
           ++z;
         }
-        ASSERT_EQ(std::memcmp(block, planes.CoefPlane[c].data() + 64 * k, sizeof block), 0)
+        ASSERT_EQ(std::memcmp(block, full.block(c, k), sizeof block), 0)
             << "trial " << trial << " block " << k << " component " << c;
       }
     }
@@ -304,14 +304,13 @@ TEST(Scan, RandomPlanesDecodeBackExactly) {
 }
 
 TEST(OutputBuffer, GrowsWhenTheEstimateIsShort) {
-  CoefPlanes planes;
-  ASSERT_TRUE(planes.Allocate(8, 8));
+  test::FullPlanes full(8, 8);
   test::Lcg lcg(8);
   for (int c = 0; c < 3; ++c) {
-    for (size_t i = 0; i < planes.blocks() * 64; ++i)
-      planes.CoefPlane[c][i] = lcg.Range(-1023, 1023);
+    for (int32_t& v : full.plane[c]) v = lcg.Range(-1023, 1023);
   }
-  RefreshNonzeroMasks(planes);
+  CoefPlanes planes;
+  ASSERT_TRUE(full.Pack(planes));
   HuffTable t[4];
   BuildHuffmanTables(planes, t);
   OutputBuffer roomy, tiny;
