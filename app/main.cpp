@@ -6,6 +6,7 @@
 
 #include "app/run_log.h"
 #include "app/startup.h"
+#include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "platform/window.h"
@@ -33,6 +34,7 @@ int RunWindow() {
       return 0;
     }
   }
+  zqr::platform::InstallFfmpegMedia();
   zqr::StartShell(zqr::platform::ExecutablePath());
   zqr::platform::MainWindowSpec spec;
   spec.caption = std::string(zqr::kProgramName) + " " + zqr::kBuildText;
