@@ -82,7 +82,7 @@ class GraphFileTest : public ::testing::Test {
     SetLogFile(log_);
     ui().Clear();
     SetVideoInfoText("");
-    Video.PlayState = 1;
+    Video.PlayState = 2;  // as the loader leaves it; the play loop sets 1 once the frames exist
     Video.GraphBusy = 0;
     Video.Converting = 0;
   }
