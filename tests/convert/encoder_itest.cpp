@@ -3,6 +3,8 @@
 // frame size, frame rate and sound.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <map>
 #include <sstream>
 #include <string>
@@ -95,6 +97,11 @@ struct Case {
   int channels;      // 0: no sound stream
   int sample_rate;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class EncoderOutputsCases : public EncoderOutputs, public ::testing::WithParamInterface<Case> {};
 

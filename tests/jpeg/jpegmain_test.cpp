@@ -3,6 +3,8 @@
 // helpers; and the refusals that leave no file behind.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -96,6 +98,10 @@ TEST(Jpegmain, StringHelpersLayOutLengthBytesAndZero) {
 struct DecodeCase {
   int32_t width, height;
 };
+
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+  *os << c.width << "x" << c.height;
+}
 
 class JpegmainDecodes : public ::testing::TestWithParam<DecodeCase> {};
 
