@@ -16,6 +16,7 @@
 #include "frames/brightness_contrast.h"
 #include "frames/frame.h"
 #include "frames/frame_file.h"
+#include "frames/frame_step.h"
 #include "frames/kernels.h"
 #include "frames/sharpen.h"
 #include "frames/smooth.h"
@@ -146,8 +147,8 @@ void BM_CropIntoWriter(benchmark::State& state) {
 // contrast, sharpen 1 / radius 1, dynamic stereo with 3D Depth, crop and the writer's
 // copy (files discarded, so the disk does not count). The input buffer stands for the
 // grabber's sample.
-void BM_WholeStep(benchmark::State& state) {
-  const Size size = kSizes[state.range(0)];
+void WholeStep(benchmark::State& state, Size size, int64_t strip) {
+  zqr::SetFrameStepStrip(strip);
   zqr::Settings.CpuLimitOn = 0;
   zqr::Settings.NoiseOn = 1;
   zqr::Settings.NoisePasses = 1;
@@ -175,7 +176,23 @@ void BM_WholeStep(benchmark::State& state) {
   const int64_t bytes = int64_t{size.w} * size.h * 4;
   for (auto _ : state) zqr::BufferCB(input.data(), bytes);
   zqr::WaitForFrameFiles();
+  zqr::SetFrameStepStrip(zqr::frames::kFrameStepStrip);
   Label(state, size);
+}
+
+// The whole step as the callback runs it: the stages in strips of kFrameStepStrip pixels.
+void BM_WholeStep(benchmark::State& state) {
+  WholeStep(state, kSizes[state.range(0)], zqr::frames::kFrameStepStrip);
+}
+
+// The same with the stages one after the other over whole frames.
+void BM_WholeStepInStages(benchmark::State& state) {
+  WholeStep(state, kSizes[state.range(0)], 0);
+}
+
+// 1920x1080 with strips of other sizes (the argument: rows per strip).
+void BM_WholeStepStripRows(benchmark::State& state) {
+  WholeStep(state, kSizes[2], state.range(0) * kSizes[2].w);
 }
 
 #define SIZES Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond)
@@ -187,6 +204,15 @@ BENCHMARK(BM_SharpenCopy)->SIZES;
 BENCHMARK(BM_StereoDynamicDepth)->SIZES;
 BENCHMARK(BM_CropIntoWriter)->SIZES;
 BENCHMARK(BM_WholeStep)->SIZES;
+BENCHMARK(BM_WholeStepInStages)->SIZES;
+BENCHMARK(BM_WholeStepStripRows)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(8)
+    ->Arg(16)
+    ->Arg(64)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

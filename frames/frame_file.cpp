@@ -86,6 +86,12 @@ void FrameFileWriter::Submit(std::string path, const uint32_t* pixels, int32_t w
                              int32_t height, int32_t stride) {
   const size_t count =
       static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
+  std::vector<uint32_t> buffer = TakeBuffer(count);
+  if (count > 0) CropFrame(pixels, stride, buffer.data(), width, height);
+  Queue(std::move(path), std::move(buffer), width, height);
+}
+
+std::vector<uint32_t> FrameFileWriter::TakeBuffer(size_t count) {
   const int32_t bound = BoundFor(count * 4);
   std::vector<uint32_t> buffer;
   {
@@ -105,12 +111,16 @@ void FrameFileWriter::Submit(std::string path, const uint32_t* pixels, int32_t w
     }
     if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   }
-  // The copy happens outside the lock, so the writer thread is never held up by it.
+  // The caller fills the buffer outside the lock, so the writer thread is never held up.
   buffer.resize(count);
-  if (count > 0) CropFrame(pixels, stride, buffer.data(), width, height);
+  return buffer;
+}
+
+void FrameFileWriter::Queue(std::string path, std::vector<uint32_t> pixels, int32_t width,
+                            int32_t height) {
   {
     std::lock_guard lock(mutex_);
-    queue_.push_back(Job{std::move(path), std::move(buffer), width, height});
+    queue_.push_back(Job{std::move(path), std::move(pixels), width, height});
   }
   changed_.notify_all();
 }

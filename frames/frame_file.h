@@ -63,6 +63,12 @@ class FrameFileWriter {
   void Submit(std::string path, const uint32_t* pixels, int32_t width, int32_t height) {
     Submit(std::move(path), pixels, width, height, width);
   }
+  // The two halves of Submit, for a caller that fills the buffer itself (the frame step
+  // crops strip by strip into it): TakeBuffer waits, like Submit, until a frame may be in
+  // flight and returns a buffer of `count` pixels that counts as in flight from then on;
+  // Queue hands it back with the file to write. Every taken buffer must be queued.
+  std::vector<uint32_t> TakeBuffer(size_t count);
+  void Queue(std::string path, std::vector<uint32_t> pixels, int32_t width, int32_t height);
   // Returns when every submitted file has been written (or has failed).
   void WaitAll();
 

@@ -32,8 +32,9 @@ FrameKernels ChooseKernels() {
 }  // namespace
 
 const FrameKernels& ScalarKernels() {
-  static const FrameKernels kernels = {SmoothRangeScalar, BrightnessContrastScalar,
-                                       SharpenRowsScalar, StereoPassScalar, "scalar"};
+  static const FrameKernels kernels = {
+      SmoothRangeScalar,  BrightnessContrastScalar, SharpenRowsScalar, StereoPassScalar,
+      SharpenRangeScalar, StereoPassScalarRange,    "scalar"};
   return kernels;
 }
 

@@ -28,6 +28,9 @@ struct StereoPassArgs {
   int32_t shift = 0;    // 2 x tuning
   bool depth = false;
   float depth_factor = 0.0f;  // 1 / divisor in single precision
+  // round(v x depth_factor) for v = 0..255 when the caller has it already (a pass over a
+  // strip of the frame should not compute it again); null: computed by the kernel.
+  const int16_t* depth_table = nullptr;
 };
 
 struct FrameKernels {
@@ -43,6 +46,12 @@ struct FrameKernels {
                        int32_t amount, int32_t radius);
   // Stereo merge of one frame, every pixel of `out`.
   void (*stereo_pass)(const StereoPassArgs& args);
+  // Sharpened pixels begin .. end - 1 of `src` into `dst` (width <= begin, end <= the
+  // pixels of all rows but the last); the same bytes as sharpen_rows gives them.
+  void (*sharpen_range)(const uint32_t* src, uint32_t* dst, int32_t width, int64_t begin,
+                        int64_t end, int32_t amount, int32_t radius);
+  // Pixels begin .. end - 1 of `out` of the stereo merge, as stereo_pass gives them.
+  void (*stereo_range)(const StereoPassArgs& args, int64_t begin, int64_t end);
   const char* name;
 };
 

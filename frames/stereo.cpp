@@ -84,11 +84,14 @@ void StereoPassScalarRange(const StereoPassArgs& args, int64_t begin, int64_t en
   const uint32_t* sec = args.second;
   const int64_t w = args.width;
   const int64_t n = args.picture;
-  int16_t table[256] = {};
-  if (args.depth) {
+  if (begin >= end) return;
+  int16_t own_table[256] = {};
+  const int16_t* table = args.depth_table;
+  if (args.depth && table == nullptr) {
     for (int32_t v = 0; v < 256; ++v) {
-      table[v] = static_cast<int16_t>(DepthDisplacement(v, args.depth_factor));
+      own_table[v] = static_cast<int16_t>(DepthDisplacement(v, args.depth_factor));
     }
+    table = own_table;
   }
   // First view of pixel i and second view of pixel j after the optional displacement.
   auto first = [&](int64_t i) {

@@ -7,12 +7,15 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "app/numbers.h"
 #include "app/settings.h"
 #include "app/shell_state.h"
 #include "frames/crop.h"
 #include "frames/filter_chain.h"
+#include "frames/frame_step.h"
 #include "frames/sharpen.h"
 #include "frames/stereo.h"
 #include "video/frame_store.h"
@@ -22,6 +25,7 @@ namespace zqr {
 namespace {
 std::atomic<PreviewHook> preview_hook{nullptr};
 std::atomic<frames::SleepFunction> throttle_sleep{frames::SleepMilliseconds};
+std::atomic<int64_t> frame_step_strip{frames::kFrameStepStrip};
 
 std::mutex writers_mutex;
 std::unique_ptr<frames::FrameFileWriter> writers;
@@ -38,6 +42,28 @@ bool ConversionArraysReady(const FrameStoreState& s) {
     if (array->empty() || !array->SameShape(s.WorkFrame)) return false;
   }
   return true;
+}
+
+frames::FilterSettings CurrentFilterSettings() {
+  frames::FilterSettings settings;
+  settings.cpu_limit_on = Settings.CpuLimitOn;
+  settings.cpu_usage = Settings.CpuUsage;
+  settings.noise_on = Settings.NoiseOn;
+  settings.noise_passes = Settings.NoisePasses;
+  settings.brightness_on = Settings.BrightnessOn;
+  settings.brightness = Settings.Brightness;
+  settings.contrast_on = Settings.ContrastOn;
+  settings.contrast = Settings.Contrast;
+  return settings;
+}
+
+frames::StereoSettings CurrentStereoSettings() {
+  frames::StereoSettings stereo;
+  stereo.mode = Settings.StereoMode;
+  stereo.tuning = Settings.StereoTuning;
+  stereo.depth_on = Settings.DepthOn;
+  stereo.divisor = Settings.DepthDivisor;
+  return stereo;
 }
 
 // The time estimate, every 30th frame.
@@ -66,63 +92,106 @@ void SetThrottleSleep(frames::SleepFunction sleep) {
 
 void ApplyFrameFilters() {
   FrameStoreState& s = FrameStore;
-  frames::FilterSettings settings;
-  settings.cpu_limit_on = Settings.CpuLimitOn;
-  settings.cpu_usage = Settings.CpuUsage;
-  settings.noise_on = Settings.NoiseOn;
-  settings.noise_passes = Settings.NoisePasses;
-  settings.brightness_on = Settings.BrightnessOn;
-  settings.brightness = Settings.Brightness;
-  settings.contrast_on = Settings.ContrastOn;
-  settings.contrast = Settings.Contrast;
+  const frames::FilterSettings settings = CurrentFilterSettings();
   const int64_t count = std::clamp<int64_t>(s.FramePixelCount, 0, PicturePixels(s.WorkFrame));
   frames::RunFilterChain(s.WorkFrame.data(), s.WorkFrame.width(), count, settings,
                          throttle_sleep.load());
   ShowPreviewFrame();
 }
 
+namespace {
+// The conversion steps one after the other over whole frames: the chain on the WorkFrame
+// (ending with the preview), copy into DMEM1 with sharpen, stereo, the frame file.
+void ProcessFrameInStages(FrameStoreState& s) {
+  ApplyFrameFilters();
+  if (!ConversionArraysReady(s)) return;
+  const int32_t width = s.WorkFrame.width();
+  const int32_t rows = s.WorkFrame.rows();
+  const int32_t height = rows - 1;
+  const int32_t amount = Settings.SharpenOn == 1 ? Settings.SharpenAmount.load() : 0;
+  frames::SharpenCopy(s.WorkFrame.data(), s.DMEM1.data(), width, height, rows, amount,
+                      Settings.SharpenRadius);
+  if (Settings.StereoOn == 1) {
+    frames::StereoFrameStep({&s.DMEM1, &s.DMEM2, &s.DMEM3, &s.DMEM4, &s.ViewCopy1, &s.ViewCopy2},
+                            CurrentStereoSettings());
+  }
+  const int32_t file_width = width - frames::kCropColumns;
+  if (file_width > 0) {
+    FrameFileWriters().Submit(frames::FrameFileName(Shell.TempFolder, s.FrameCounter),
+                              s.DMEM1.data(), file_width, height, width);
+  }
+}
+
+// The same steps in strips over the whole picture (see frames/frame_step.h), with the same
+// results: the sharpened frame is built in DMEM2's storage and the anaglyph in DMEM4's, and
+// the arrays are handed round only after the preview, which during a conversion still
+// shows the frame before this one in DMEM1.
+void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
+  const frames::FilterSettings filter = CurrentFilterSettings();
+  frames::Throttle(filter.cpu_limit_on, filter.cpu_usage, throttle_sleep.load());
+  const int32_t width = s.WorkFrame.width();
+  const int32_t height = s.WorkFrame.rows() - 1;
+  const int32_t file_width = width - frames::kCropColumns;
+  std::vector<uint32_t> file;
+  if (file_width > 0) {
+    file = FrameFileWriters().TakeBuffer(static_cast<size_t>(file_width) *
+                                         static_cast<size_t>(height));
+  }
+  frames::FrameStepSettings settings;
+  settings.filter = filter;
+  settings.sharpen_amount = Settings.SharpenOn == 1 ? Settings.SharpenAmount.load() : 0;
+  settings.sharpen_radius = Settings.SharpenRadius;
+  settings.stereo_on = Settings.StereoOn == 1;
+  settings.stereo = CurrentStereoSettings();
+  frames::FrameStepBuffers buffers;
+  buffers.width = width;
+  buffers.height = height;
+  buffers.delivered = static_cast<const uint32_t*>(buffer);
+  buffers.work = s.WorkFrame.data();
+  buffers.sharpened = s.DMEM2.data();
+  buffers.previous = s.DMEM3.data();
+  buffers.composed = s.DMEM4.data();
+  buffers.file = file_width > 0 ? file.data() : nullptr;
+  buffers.file_width = file_width;
+  frames::RunFrameStepInStrips(buffers, settings, frame_step_strip.load());
+  ShowPreviewFrame();
+  if (settings.stereo_on) {
+    // DMEM1 <- anaglyph, DMEM3 <- this frame before the stereo step; the rest is scratch.
+    swap(s.DMEM1, s.DMEM4);
+    swap(s.DMEM3, s.DMEM2);
+  } else {
+    swap(s.DMEM1, s.DMEM2);
+  }
+  if (file_width > 0) {
+    FrameFileWriters().Queue(frames::FrameFileName(Shell.TempFolder, s.FrameCounter),
+                             std::move(file), file_width, height);
+  }
+}
+}  // namespace
+
 void BufferCB(const void* buffer, int64_t length) {
   FrameStoreState& s = FrameStore;
   if (buffer == nullptr || length <= 0 || s.WorkFrame.empty()) return;
 
-  // 1. The delivered pixels into the WorkFrame, never past the picture.
-  const int64_t count = std::min(length / 4, PicturePixels(s.WorkFrame));
-  std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
+  // The delivered pixels go into the WorkFrame, never past the picture. A whole picture
+  // with the conversion arrays ready takes the strip pipeline; anything else the stages.
+  const int64_t picture = PicturePixels(s.WorkFrame);
+  const int64_t count = std::min(length / 4, picture);
   s.FramePixelCount = static_cast<int32_t>(count);
-
-  // 2. The filter chain (ends with the preview).
-  ApplyFrameFilters();
-
-  if (ConversionArraysReady(s)) {
-    const int32_t width = s.WorkFrame.width();
-    const int32_t rows = s.WorkFrame.rows();
-    const int32_t height = rows - 1;
-    // 3. Copy into DMEM1 and sharpen, in one pass.
-    const int32_t amount = Settings.SharpenOn == 1 ? Settings.SharpenAmount.load() : 0;
-    frames::SharpenCopy(s.WorkFrame.data(), s.DMEM1.data(), width, height, rows, amount,
-                        Settings.SharpenRadius);
-    // 4. Stereo: DMEM1 becomes the anaglyph, DMEM3 the frame as it was before it.
-    if (Settings.StereoOn == 1) {
-      frames::StereoSettings stereo;
-      stereo.mode = Settings.StereoMode;
-      stereo.tuning = Settings.StereoTuning;
-      stereo.depth_on = Settings.DepthOn;
-      stereo.divisor = Settings.DepthDivisor;
-      frames::StereoFrameStep({&s.DMEM1, &s.DMEM2, &s.DMEM3, &s.DMEM4, &s.ViewCopy1, &s.ViewCopy2},
-                              stereo);
-    }
-    // 5. The file frame: a writer crops DMEM1 into a buffer of its own and writes the file
-    //    off this thread.
-    const int32_t file_width = width - frames::kCropColumns;
-    if (file_width > 0) {
-      FrameFileWriters().Submit(frames::FrameFileName(Shell.TempFolder, s.FrameCounter),
-                                s.DMEM1.data(), file_width, height, width);
-    }
+  if (count == picture && count > 0 && ConversionArraysReady(s) && frame_step_strip.load() > 0) {
+    ProcessFrameInStrips(s, buffer);
+  } else {
+    std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
+    ProcessFrameInStages(s);
   }
 
-  // 6. Time estimate every 30 frames, then the frame counter.
+  // Time estimate every 30 frames, then the frame counter.
   UpdateEstimate(s);
   s.FrameCounter.fetch_add(1);
+}
+
+void SetFrameStepStrip(int64_t pixels) {
+  frame_step_strip.store(pixels);
 }
 
 frames::FrameFileWriter& FrameFileWriters() {

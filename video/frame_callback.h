@@ -30,7 +30,16 @@ void ApplyFrameFilters();
 // Does nothing for a null buffer or a length of 0. A buffer longer than the picture is cut
 // to FrameW x FrameH pixels, so the spare row stays zero. Without conversion arrays of the
 // WorkFrame's shape only the chain runs (and the frame is counted).
+//
+// A whole picture with the conversion arrays ready runs as one strip pipeline over the
+// frame (frames/frame_step.h) with the same results: the stages' bytes in WorkFrame, DMEM1,
+// DMEM3 and the frame file, the preview called once the WorkFrame is filtered and while
+// DMEM1 still holds the frame before. DMEM2, DMEM4 and the view copies hold scratch.
 void BufferCB(const void* buffer, int64_t length);
+
+// Pixels per strip of that pipeline (tests and benchmarks try other sizes); 0 runs the
+// stages one after the other over whole frames instead.
+void SetFrameStepStrip(int64_t pixels);
 
 // The frame-file writers used by BufferCB.
 frames::FrameFileWriter& FrameFileWriters();

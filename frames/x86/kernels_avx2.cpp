@@ -96,11 +96,9 @@ void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrast
   BrightnessContrastScalar(frame + i, count - i, params);
 }
 
-void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height, int32_t amount,
-                 int32_t radius) {
+void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t begin, int64_t end,
+                  int32_t amount, int32_t radius) {
   const int64_t w = width;
-  const int64_t end = w * height - w;
-  if (width < 1 || end <= w) return;
   const int32_t shift = (radius >= 0 && radius <= 2) ? radius : 3;
   const __m256i side = _mm256_set1_epi16(static_cast<int16_t>(amount));
   const __m128i count = _mm_cvtsi32_si128(shift);
@@ -115,7 +113,7 @@ void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t heig
     const __m256i kept = _mm256_sub_epi16(_mm256_sll_epi16(o, count), o);
     return _mm256_srl_epi16(_mm256_add_epi16(s, kept), count);
   };
-  int64_t i = w;
+  int64_t i = begin;
   for (; i + 8 <= end; i += 8) {
     const __m256i o = Load(src + i);
     const __m256i l = Load(src + i - 1);
@@ -129,6 +127,13 @@ void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t heig
     Store(dst + i, _mm256_packus_epi16(half(Lo(o), n_lo), half(Hi(o), n_hi)));
   }
   SharpenRangeScalar(src, dst, width, i, end, amount, radius);
+}
+
+void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height, int32_t amount,
+                 int32_t radius) {
+  const int64_t w = width;
+  if (width < 1 || w * height - w <= w) return;
+  SharpenRange(src, dst, width, w, w * height - w, amount, radius);
 }
 
 // Displacement of eight pixels: round(byte x k) in single precision (the conversion rounds
@@ -151,11 +156,12 @@ __m256i Pick24(const uint32_t* p, __m256i offset) {
   return _mm256_blendv_epi8(ab, c, _mm256_cmpgt_epi32(offset, _mm256_set1_epi32(15)));
 }
 
-void StereoPass(const StereoPassArgs& args) {
-  const int64_t begin = std::min(kStereoMergeStart, args.total);
-  const int64_t end = std::min(args.picture + kStereoMergeStart, args.total);
+void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
+  const int64_t begin = std::clamp(kStereoMergeStart, range_begin, range_end);
+  const int64_t end =
+      std::clamp(std::min(args.picture + kStereoMergeStart, args.total), begin, range_end);
   const __m256i low = _mm256_set1_epi32(static_cast<int32_t>(kLowHalf));
-  StereoPassScalarRange(args, 0, begin);
+  StereoPassScalarRange(args, range_begin, begin);
   int64_t i = begin;
   if (!args.depth) {
     for (; i + 8 <= end; i += 8) {
@@ -208,13 +214,18 @@ void StereoPass(const StereoPassArgs& args) {
             _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)));
     }
   }
-  StereoPassScalarRange(args, i, args.total);
+  StereoPassScalarRange(args, i, range_end);
+}
+
+void StereoPass(const StereoPassArgs& args) {
+  StereoRange(args, 0, args.total);
 }
 
 }  // namespace
 
 FrameKernels Avx2Kernels() {
-  return {SmoothRange, BrightnessContrast, SharpenRows, StereoPass, "avx2"};
+  return {SmoothRange,  BrightnessContrast, SharpenRows, StereoPass,
+          SharpenRange, StereoRange,        "avx2"};
 }
 
 }  // namespace zqr::frames

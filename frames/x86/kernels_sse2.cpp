@@ -93,11 +93,9 @@ void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrast
   BrightnessContrastScalar(frame + i, count - i, params);
 }
 
-void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height, int32_t amount,
-                 int32_t radius) {
+void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t begin, int64_t end,
+                  int32_t amount, int32_t radius) {
   const int64_t w = width;
-  const int64_t end = w * height - w;
-  if (width < 1 || end <= w) return;
   const int32_t shift = (radius >= 0 && radius <= 2) ? radius : 3;
   const __m128i centre = _mm_set1_epi16(static_cast<int16_t>(4 * amount + 1));
   const __m128i side = _mm_set1_epi16(static_cast<int16_t>(amount));
@@ -110,7 +108,7 @@ void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t heig
     s = _mm_min_epi16(_mm_max_epi16(s, zero), full);
     return _mm_srl_epi16(_mm_add_epi16(s, _mm_mullo_epi16(o, keep)), count);
   };
-  int64_t i = w;
+  int64_t i = begin;
   for (; i + 4 <= end; i += 4) {
     const __m128i o = Load(src + i);
     const __m128i l = Load(src + i - 1);
@@ -124,27 +122,40 @@ void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t heig
   SharpenRangeScalar(src, dst, width, i, end, amount, radius);
 }
 
+void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height, int32_t amount,
+                 int32_t radius) {
+  const int64_t w = width;
+  if (width < 1 || w * height - w <= w) return;
+  SharpenRange(src, dst, width, w, w * height - w, amount, radius);
+}
+
 // The merge without displacement in vectors; with 3D Depth the baseline keeps the plain
 // kernel (no gather before AVX2).
-void StereoPass(const StereoPassArgs& args) {
-  if (args.depth) return StereoPassScalar(args);
-  const int64_t begin = std::min(kStereoMergeStart, args.total);
-  const int64_t end = std::min(args.picture + kStereoMergeStart, args.total);
+void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
+  if (args.depth) return StereoPassScalarRange(args, range_begin, range_end);
+  const int64_t begin = std::clamp(kStereoMergeStart, range_begin, range_end);
+  const int64_t end =
+      std::clamp(std::min(args.picture + kStereoMergeStart, args.total), begin, range_end);
   const __m128i low = _mm_set1_epi32(static_cast<int32_t>(kLowHalf));
-  StereoPassScalarRange(args, 0, begin);
+  StereoPassScalarRange(args, range_begin, begin);
   int64_t i = begin;
   for (; i + 4 <= end; i += 4) {
     const __m128i own = Load(args.current + i);
     const __m128i other = Load(args.second + i + args.shift);
     Store(args.out + i, _mm_or_si128(_mm_and_si128(own, low), _mm_andnot_si128(low, other)));
   }
-  StereoPassScalarRange(args, i, args.total);
+  StereoPassScalarRange(args, i, range_end);
+}
+
+void StereoPass(const StereoPassArgs& args) {
+  StereoRange(args, 0, args.total);
 }
 
 }  // namespace
 
 FrameKernels Sse2Kernels() {
-  return {SmoothRange, BrightnessContrast, SharpenRows, StereoPass, "sse2"};
+  return {SmoothRange,  BrightnessContrast, SharpenRows, StereoPass,
+          SharpenRange, StereoRange,        "sse2"};
 }
 
 }  // namespace zqr::frames

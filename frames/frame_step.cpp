@@ -1,0 +1,171 @@
+// The strip-pipelined frame step. Each stage keeps a frontier (its pixels below it are
+// done) and a "ready" mark (below it its output is final); a stage may only advance as far
+// as the stage before it is ready plus what its own reads reach ahead:
+//  - a smoothing pass at pixel i reads i + W + 1 of the pass before, and while it works
+//    in place the pass before must still find its own values W pixels below its frontier,
+//    which holds because every pass stays W + 1 pixels behind the one before;
+//  - brightness/contrast must not change pixels the last pass still reads (W below it);
+//  - the sharpened pixel i reads i + W of the WorkFrame;
+//  - the stereo pixel i reads the sharpened frame up to the largest 3D Depth displacement
+//    or the shift ahead (the previous frame is complete from the start);
+//  - a file row needs its first file-width pixels of the final frame.
+#include "frames/frame_step.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "frames/brightness_contrast.h"
+#include "frames/kernels.h"
+#include "frames/sharpen.h"
+
+namespace zqr::frames {
+
+namespace {
+// Where a stage at `done` of its range ending at `end` goes when it may reach `limit`:
+// in whole blocks of eight pixels (no plain tails in the vector kernels) until it may
+// finish.
+int64_t Advance(int64_t done, int64_t end, int64_t limit) {
+  if (limit >= end) return end;
+  if (limit <= done) return done;
+  return done + ((limit - done) & ~int64_t{7});
+}
+
+// Output of a stage that covers [.., end) and is at `done`, over input final below
+// `ready_before`: all of it once the stage is through.
+int64_t Ready(int64_t done, int64_t end, int64_t ready_before) {
+  return done >= end ? ready_before : std::min(done, ready_before);
+}
+}  // namespace
+
+void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& settings,
+                          int64_t strip) {
+  const FrameKernels& kernels = ActiveKernels();
+  const int64_t w = b.width;
+  const int64_t n = w * b.height;
+  const int64_t total = n + w;
+  if (w < 1 || b.height < 1) return;
+  strip = std::max<int64_t>(strip, 1);
+
+  // Smoothing passes over [w, n - w), none for frames of fewer than three rows.
+  const int32_t passes =
+      n - w > w ? SmoothingPasses(settings.filter.noise_on, settings.filter.noise_passes) : 0;
+  const FilterSettings& f = settings.filter;
+  const BrightnessContrastParams params =
+      MakeBrightnessContrastParams(f.brightness_on, f.brightness, f.contrast_on, f.contrast);
+  const bool adjust = BrightnessContrastRuns(f.brightness, f.contrast_on) &&
+                      (params.brightness_on || params.contrast_on);
+  const int32_t amount = b.height >= 3 ? EffectiveSharpenAmount(settings.sharpen_amount) : 0;
+
+  StereoPassArgs stereo;
+  int16_t table[256] = {};
+  int64_t reach = 0;
+  if (settings.stereo_on) {
+    stereo.current = b.sharpened;
+    stereo.second = settings.stereo.mode == 0 ? b.previous : b.sharpened;
+    stereo.out = b.composed;
+    stereo.width = b.width;
+    stereo.picture = n;
+    stereo.total = total;
+    stereo.shift = StereoShift(settings.stereo.tuning);
+    stereo.depth = settings.stereo.depth_on == 1;
+    stereo.depth_factor = DepthFactor(settings.stereo.divisor);
+    if (stereo.depth) {
+      for (int32_t v = 0; v < 256; ++v) {
+        table[v] = static_cast<int16_t>(DepthDisplacement(v, stereo.depth_factor));
+      }
+      stereo.depth_table = table;
+    }
+    reach = std::max<int64_t>({0, stereo.shift, stereo.depth ? table[255] : 0});
+  }
+  const uint32_t* final_frame = settings.stereo_on ? b.composed : b.sharpened;
+  const int64_t file_width = b.file != nullptr ? b.file_width : 0;
+
+  int64_t copied = 0;
+  int64_t smoothed[5] = {w, w, w, w, w};
+  int64_t adjusted = 0;
+  int64_t sharpened = 0;
+  int64_t composed = 0;
+  int64_t file_rows = 0;
+  for (;;) {
+    // Copy into the WorkFrame; its spare row is never written.
+    const int64_t copy_to = std::min(n, copied + strip);
+    std::memcpy(b.work + copied, b.delivered + copied, static_cast<size_t>(copy_to - copied) * 4);
+    copied = copy_to;
+    int64_t ready = copied >= n ? total : copied;
+
+    // Smoothing passes, each in place behind the one before.
+    for (int32_t p = 0; p < passes; ++p) {
+      const int64_t to = Advance(smoothed[p], n - w, ready - w - 1);
+      if (to > smoothed[p]) kernels.smooth_range(b.work, b.width, smoothed[p], to);
+      smoothed[p] = to;
+      ready = Ready(smoothed[p], n - w, ready);
+    }
+
+    // Brightness and contrast, below what the last pass still reads.
+    if (adjust) {
+      int64_t limit = ready;
+      if (passes > 0 && smoothed[passes - 1] < n - w) {
+        limit = std::min(limit, smoothed[passes - 1] - w);
+      }
+      const int64_t to = Advance(adjusted, n, limit);
+      if (to > adjusted) kernels.brightness_contrast(b.work + adjusted, to - adjusted, params);
+      adjusted = to;
+      ready = Ready(adjusted, n, ready);
+    }
+
+    // Copy into the sharpened frame; rows 1 .. height - 2 sharpened.
+    {
+      const int64_t limit = amount == 0 ? ready : (ready >= total ? total : ready - w);
+      const int64_t to = Advance(sharpened, total, limit);
+      if (to > sharpened) {
+        if (amount == 0) {
+          std::memcpy(b.sharpened + sharpened, b.work + sharpened,
+                      static_cast<size_t>(to - sharpened) * 4);
+        } else {
+          const int64_t first_end = std::min(to, w);
+          if (sharpened < first_end) {
+            std::memcpy(b.sharpened + sharpened, b.work + sharpened,
+                        static_cast<size_t>(first_end - sharpened) * 4);
+          }
+          const int64_t from = std::max(sharpened, w);
+          const int64_t middle_end = std::min(to, n - w);
+          if (from < middle_end) {
+            kernels.sharpen_range(b.work, b.sharpened, b.width, from, middle_end, amount,
+                                  settings.sharpen_radius);
+          }
+          const int64_t last = std::max(sharpened, n - w);
+          if (last < to) {
+            std::memcpy(b.sharpened + last, b.work + last, static_cast<size_t>(to - last) * 4);
+          }
+        }
+      }
+      sharpened = to;
+      ready = Ready(sharpened, total, ready);
+    }
+
+    // The stereo merge into its own array.
+    if (settings.stereo_on) {
+      const int64_t to = Advance(composed, total, ready >= total ? total : ready - reach);
+      if (to > composed) kernels.stereo_range(stereo, composed, to);
+      composed = to;
+      ready = Ready(composed, total, ready);
+    }
+
+    // Whole rows of the file frame.
+    if (file_width > 0) {
+      const int64_t rows =
+          ready >= total
+              ? b.height
+              : (ready < file_width ? 0
+                                    : std::min<int64_t>(b.height, (ready - file_width) / w + 1));
+      for (; file_rows < rows; ++file_rows) {
+        std::memcpy(b.file + file_rows * file_width, final_frame + file_rows * w,
+                    static_cast<size_t>(file_width) * 4);
+      }
+    }
+
+    if (copied >= n) break;  // the last round has taken every stage to its end
+  }
+}
+
+}  // namespace zqr::frames

@@ -1,0 +1,46 @@
+// The whole per-frame step of a conversion in strips: copy of the delivered picture into
+// the WorkFrame, smoothing passes, brightness/contrast, copy with sharpen, stereo merge and
+// the crop into the file frame, each stage a few rows behind the one before, so that every
+// stage finds its rows still in the cache. The bytes are those of the stages run one after
+// the other over whole frames, whatever the strip size.
+#pragma once
+
+#include <cstdint>
+
+#include "frames/filter_chain.h"
+#include "frames/stereo.h"
+
+namespace zqr::frames {
+
+struct FrameStepSettings {
+  FilterSettings filter;       // the throttle is the caller's (it sleeps before the step)
+  int32_t sharpen_amount = 0;  // 0 off; out-of-range values as SharpenCopy takes them
+  int32_t sharpen_radius = 1;
+  bool stereo_on = false;
+  StereoSettings stereo;
+};
+
+// The arrays of one step; the frame arrays are width x (height + 1) pixels and distinct.
+struct FrameStepBuffers {
+  int32_t width = 0;
+  int32_t height = 0;
+  const uint32_t* delivered = nullptr;  // width x height picture pixels
+  uint32_t* work = nullptr;             // the WorkFrame: receives the picture, filtered in place
+  uint32_t* sharpened = nullptr;        // receives the WorkFrame copied and sharpened
+  const uint32_t* previous = nullptr;   // the previous frame (second view, dynamic mode)
+  uint32_t* composed = nullptr;         // receives the anaglyph (stereo on only)
+  uint32_t* file = nullptr;             // null, or file_width x height pixels
+  int32_t file_width = 0;               // 1 .. width
+};
+
+// Pixels per strip when the caller does not choose.
+inline constexpr int64_t kFrameStepStrip = 4 * 1920;
+
+// Runs the step. Afterwards `work` holds the filtered picture (as RunFilterChain leaves
+// it), `sharpened` what SharpenCopy makes of it, `composed` (stereo on) what the stereo
+// pass makes of `sharpened` and `previous`, and `file` the crop of the final frame
+// (`composed` with stereo, `sharpened` without). `strip` is in pixels (at least 1).
+void RunFrameStepInStrips(const FrameStepBuffers& buffers, const FrameStepSettings& settings,
+                          int64_t strip = kFrameStepStrip);
+
+}  // namespace zqr::frames
