@@ -96,23 +96,24 @@ void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrast
   BrightnessContrastScalar(frame + i, count - i, params);
 }
 
+// Sharpen with byte-pair products: maddubs multiplies interleaved unsigned bytes by signed
+// byte weights and adds each pair into a 16-bit lane, so (4a + 1) o - a (l + r + u + d)
+// takes three of them per half and no widening of its own; packus clamps it to 0..255
+// exactly as the plain kernel, and (s + (2^r - 1) o) >> r is one more product per half.
+// Every sum stays far inside 16 bits (at most 21 x 255), so no product saturates.
 void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t begin, int64_t end,
                   int32_t amount, int32_t radius) {
   const int64_t w = width;
   const int32_t shift = (radius >= 0 && radius <= 2) ? radius : 3;
-  const __m256i side = _mm256_set1_epi16(static_cast<int16_t>(amount));
+  auto pair = [](int32_t first, int32_t second) {
+    return _mm256_set1_epi16(static_cast<int16_t>((first & 0xFF) | ((second & 0xFF) << 8)));
+  };
+  const __m256i centre_left = pair(4 * amount + 1, -amount);
+  const __m256i sides = pair(-amount, -amount);
+  const __m256i last = pair(-amount, 0);
+  const __m256i blend = pair(1, (1 << shift) - 1);
   const __m128i count = _mm_cvtsi32_si128(shift);
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i full = _mm256_set1_epi16(255);
-  // The same integers as the plain kernel with one product: m o - a N = o + a (4 o - N),
-  // and (s + (2^r - 1) o) >> r = (s + (o << r) - o) >> r.
-  auto half = [&](__m256i o, __m256i n) {
-    const __m256i t = _mm256_sub_epi16(_mm256_slli_epi16(o, 2), n);
-    __m256i s = _mm256_add_epi16(o, _mm256_mullo_epi16(t, side));
-    s = _mm256_min_epi16(_mm256_max_epi16(s, zero), full);
-    const __m256i kept = _mm256_sub_epi16(_mm256_sll_epi16(o, count), o);
-    return _mm256_srl_epi16(_mm256_add_epi16(s, kept), count);
-  };
   int64_t i = begin;
   for (; i + 8 <= end; i += 8) {
     const __m256i o = Load(src + i);
@@ -120,11 +121,24 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
     const __m256i r = Load(src + i + 1);
     const __m256i u = Load(src + i - w);
     const __m256i d = Load(src + i + w);
-    const __m256i n_lo =
-        _mm256_add_epi16(_mm256_add_epi16(Lo(l), Lo(r)), _mm256_add_epi16(Lo(u), Lo(d)));
-    const __m256i n_hi =
-        _mm256_add_epi16(_mm256_add_epi16(Hi(l), Hi(r)), _mm256_add_epi16(Hi(u), Hi(d)));
-    Store(dst + i, _mm256_packus_epi16(half(Lo(o), n_lo), half(Hi(o), n_hi)));
+    const __m256i s_lo = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(o, l), centre_left),
+                         _mm256_maddubs_epi16(_mm256_unpacklo_epi8(r, u), sides)),
+        _mm256_maddubs_epi16(_mm256_unpacklo_epi8(d, zero), last));
+    const __m256i s_hi = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(o, l), centre_left),
+                         _mm256_maddubs_epi16(_mm256_unpackhi_epi8(r, u), sides)),
+        _mm256_maddubs_epi16(_mm256_unpackhi_epi8(d, zero), last));
+    const __m256i s = _mm256_packus_epi16(s_lo, s_hi);
+    if (shift == 0) {
+      Store(dst + i, s);
+      continue;
+    }
+    const __m256i q_lo =
+        _mm256_srl_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(s, o), blend), count);
+    const __m256i q_hi =
+        _mm256_srl_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(s, o), blend), count);
+    Store(dst + i, _mm256_packus_epi16(q_lo, q_hi));
   }
   SharpenRangeScalar(src, dst, width, i, end, amount, radius);
 }
@@ -181,7 +195,49 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
     const int* second = reinterpret_cast<const int*>(args.second);
     // Displacements grow with the byte, so 255 gives the largest. Up to 16 pixels the
     // sources of eight pixels lie within 24 pixels and permutes replace the gathers.
-    if (DepthDisplacement(255, args.depth_factor) <= 16) {
+    const int32_t reach = DepthDisplacement(255, args.depth_factor);
+    if (reach <= 8) {
+      // Up to 8 pixels the sources lie within 16 pixels: two permutes and a blend per view.
+      // Blocks whose eight pixels and eight targets all lie in the displaced rows need no
+      // masks (the usual case: all but the first and last row of the frame).
+      const int64_t inside_begin = std::max(args.width, args.width - args.shift);
+      const int64_t inside_end =
+          std::min(args.picture - args.width, args.picture - args.width - args.shift) - 8;
+      const __m256i eight = _mm256_set1_epi32(8);
+      const __m256i red_byte =
+          _mm256_setr_epi8(2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1, 2, -1, -1,
+                           -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1);
+      const __m256i green_byte =
+          _mm256_setr_epi8(1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1, 1, -1, -1,
+                           -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1);
+      auto moved = [&](__m256i value) {
+        return _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(value), k));
+      };
+      auto pick16 = [](const uint32_t* p, __m256i offset) {
+        const __m256i a = _mm256_permutevar8x32_epi32(Load(p), offset);
+        const __m256i b = _mm256_permutevar8x32_epi32(Load(p + 8), offset);
+        return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi32(offset, _mm256_set1_epi32(7)));
+      };
+      for (; i + 8 <= end; i += 8) {
+        __m256i dr = moved(_mm256_shuffle_epi8(Load(args.current + i), red_byte));
+        __m256i dg = moved(_mm256_shuffle_epi8(Load(args.current + i + args.shift), green_byte));
+        if (i < inside_begin || i > inside_end) {
+          const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(i)), lanes);
+          const __m256i target = _mm256_add_epi32(index, shift);
+          auto inside = [&](__m256i at) {
+            return _mm256_andnot_si256(_mm256_cmpgt_epi32(first, at), _mm256_cmpgt_epi32(past, at));
+          };
+          dr = _mm256_and_si256(dr, inside(index));
+          dg = _mm256_and_si256(dg, inside(target));
+        }
+        const __m256i view1 = pick16(args.current + i, _mm256_add_epi32(lanes, dr));
+        const __m256i view2 = pick16(args.second + i + args.shift - 8,
+                                     _mm256_sub_epi32(_mm256_add_epi32(lanes, eight), dg));
+        Store(args.out + i,
+              _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)));
+      }
+    }
+    if (reach <= 16) {
       const __m256i sixteen = _mm256_set1_epi32(16);
       for (; i + 8 <= end; i += 8) {
         const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(i)), lanes);
