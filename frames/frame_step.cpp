@@ -158,9 +158,10 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
               ? b.height
               : (ready < file_width ? 0
                                     : std::min<int64_t>(b.height, (ready - file_width) / w + 1));
-      for (; file_rows < rows; ++file_rows) {
-        std::memcpy(b.file + file_rows * file_width, final_frame + file_rows * w,
-                    static_cast<size_t>(file_width) * 4);
+      if (rows > file_rows) {
+        kernels.crop_stream(final_frame + file_rows * w, b.width, b.file + file_rows * file_width,
+                            b.file_width, static_cast<int32_t>(rows - file_rows));
+        file_rows = rows;
       }
     }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "frames/brightness_contrast.h"
+#include "frames/crop.h"
 #include "frames/sharpen.h"
 #include "frames/smooth.h"
 #include "frames/stereo.h"
@@ -34,7 +35,7 @@ FrameKernels ChooseKernels() {
 const FrameKernels& ScalarKernels() {
   static const FrameKernels kernels = {
       SmoothRangeScalar,  BrightnessContrastScalar, SharpenRowsScalar, StereoPassScalar,
-      SharpenRangeScalar, StereoPassScalarRange,    "scalar"};
+      SharpenRangeScalar, StereoPassScalarRange,    CropFrame,         "scalar"};
   return kernels;
 }
 

@@ -281,7 +281,7 @@ void StereoPass(const StereoPassArgs& args) {
 
 FrameKernels Avx2Kernels() {
   return {SmoothRange,  BrightnessContrast, SharpenRows, StereoPass,
-          SharpenRange, StereoRange,        "avx2"};
+          SharpenRange, StereoRange,        CropStream,  "avx2"};
 }
 
 }  // namespace zqr::frames

@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "frames/brightness_contrast.h"
 #include "frames/sharpen.h"
@@ -153,9 +154,27 @@ void StereoPass(const StereoPassArgs& args) {
 
 }  // namespace
 
+void CropStream(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t dst_width,
+                int32_t rows) {
+  if (dst_width <= 0 || dst_width > src_width) return;
+  for (int64_t y = 0; y < rows; ++y) {
+    const uint32_t* from = src + y * src_width;
+    uint32_t* to = dst + y * dst_width;
+    int64_t x = 0;
+    // Up to the first 16-byte boundary of the destination one pixel at a time (pixels are
+    // 4-byte aligned, so every row reaches one), then whole registers past the cache.
+    for (; x < dst_width && (reinterpret_cast<uintptr_t>(to + x) & 15) != 0; ++x) to[x] = from[x];
+    for (; x + 4 <= dst_width; x += 4) {
+      _mm_stream_si128(reinterpret_cast<__m128i*>(to + x), Load(from + x));
+    }
+    for (; x < dst_width; ++x) to[x] = from[x];
+  }
+  _mm_sfence();
+}
+
 FrameKernels Sse2Kernels() {
   return {SmoothRange,  BrightnessContrast, SharpenRows, StereoPass,
-          SharpenRange, StereoRange,        "sse2"};
+          SharpenRange, StereoRange,        CropStream,  "sse2"};
 }
 
 }  // namespace zqr::frames

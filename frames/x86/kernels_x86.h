@@ -11,6 +11,7 @@
 // the CPU. Every kernel gives exactly the bytes of its plain twin.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "frames/kernels.h"
@@ -25,6 +26,11 @@ void AppendX86KernelSets(std::vector<FrameKernels>& sets);
 // The kernel sets themselves (kernels_sse2.cpp, kernels_avx2.cpp).
 FrameKernels Sse2Kernels();
 FrameKernels Avx2Kernels();
+
+// The streaming crop; the SSE2 one serves every set (the copy is bound by memory, not by
+// the register width).
+void CropStream(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t dst_width,
+                int32_t rows);
 
 // Frames narrower than this go to the plain kernels: the vector smoothing pass needs its
 // blocks to end before the pixel above the next block.

@@ -186,6 +186,73 @@ TEST_P(Checkasm, StereoPassEveryDisplacement) {
   }
 }
 
+// The range kernels over a frame cut into pieces at random points give the plain
+// kernel's whole frame.
+TEST_P(Checkasm, SharpenAndStereoInRandomPieces) {
+  std::mt19937 rng(6000 + GetParam());
+  for (int32_t w : kWidths) {
+    for (int32_t h : {3, 4, 7}) {
+      const int64_t n = int64_t{w} * h;
+      const int32_t amount = 1 + static_cast<int32_t>(rng() % 5);
+      const int32_t radius = static_cast<int32_t>(rng() % 5);
+      const FrameArray src = test::RandomFrame(w, h + 1, rng);
+      FrameArray a = test::RandomFrame(w, h + 1, rng);
+      FrameArray b = test::CopyOf(a);
+      ref().sharpen_rows(src.data(), a.data(), w, h, amount, radius);
+      for (int64_t start = w; start < n - w;) {
+        const int64_t stop = std::min<int64_t>(n - w, start + 1 + static_cast<int64_t>(rng() % 70));
+        candidate().sharpen_range(src.data(), b.data(), w, start, stop, amount, radius);
+        start = stop;
+      }
+      ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
+          << Name() << " sharpen " << w << "x" << h;
+      ASSERT_TRUE(test::GuardsZero(b));
+
+      const FrameArray previous = test::RandomFrame(w, h + 1, rng);
+      StereoPassArgs args;
+      args.current = src.data();
+      args.second = rng() % 2 ? previous.data() : src.data();
+      args.width = w;
+      args.picture = n;
+      args.total = n + w;
+      args.shift = StereoShift(static_cast<int32_t>(rng() % 21) - 10);
+      args.depth = rng() % 4 != 0;
+      args.depth_factor = DepthFactor(1 + static_cast<int32_t>(rng() % 60));
+      args.out = a.data();
+      ref().stereo_pass(args);
+      args.out = b.data();
+      for (int64_t start = 0; start < n + w;) {
+        const int64_t stop = std::min<int64_t>(n + w, start + 1 + static_cast<int64_t>(rng() % 90));
+        candidate().stereo_range(args, start, stop);
+        start = stop;
+      }
+      ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
+          << Name() << " stereo " << w << "x" << h << " shift " << args.shift << " k "
+          << args.depth_factor;
+      ASSERT_TRUE(test::GuardsZero(b));
+    }
+  }
+}
+
+TEST_P(Checkasm, CropStreamCopiesTheRowsAndNothingElse) {
+  std::mt19937 rng(7000 + GetParam());
+  for (int32_t w : kWidths) {
+    for (int32_t dst_width : {1, 3, w / 2 + 1, std::max(1, w - 16), w}) {
+      const int32_t rows = 1 + static_cast<int32_t>(rng() % 6);
+      const FrameArray src = test::RandomFrame(w, rows + 1, rng);
+      // One pixel of slack at each end, and every alignment of the destination.
+      for (size_t skew = 0; skew < 4; ++skew) {
+        std::vector<uint32_t> a(static_cast<size_t>(dst_width) * rows + 2 + skew, 0x5A5A5A5Au);
+        std::vector<uint32_t> b(a);
+        ref().crop_stream(src.data(), w, a.data() + 1 + skew, dst_width, rows);
+        candidate().crop_stream(src.data(), w, b.data() + 1 + skew, dst_width, rows);
+        ASSERT_EQ(a, b) << Name() << " " << w << " -> " << dst_width << " skew " << skew;
+        ASSERT_EQ(a[1 + skew], src.data()[0]);
+      }
+    }
+  }
+}
+
 std::string SetName(const ::testing::TestParamInfo<int>& info) {
   return AvailableKernelSets()[static_cast<size_t>(info.param)].name;
 }
