@@ -207,17 +207,25 @@ EncoderInputs CurrentEncoderInputs() {
   return in;
 }
 
-void ConvertRectFFMPEG(int32_t /*unused*/) {
-  EncoderInputs inputs = CurrentEncoderInputs();
+namespace {
+void RunEncoder(const EncoderInputs& inputs) {
   std::string command = EncoderCommandLine(inputs);
   LogLine("ConvertRectFFMPEG aVIDEOEXT " + OutputExtension(inputs.output_name));
   LogLine("FFMPEG : " + command);
   if (!command.empty()) RunToolHidden(command);
   Conversion.EncoderRunning = 0;
 }
+}  // namespace
+
+void ConvertRectFFMPEG(int32_t /*unused*/) {
+  RunEncoder(CurrentEncoderInputs());
+}
 
 bool StartConvertRectFFMPEG() {
-  if (platform::StartDetachedThread([] { ConvertRectFFMPEG(0); })) return true;
+  // The inputs are read on the caller's thread, where the shared strings are written.
+  if (platform::StartDetachedThread([inputs = CurrentEncoderInputs()] { RunEncoder(inputs); })) {
+    return true;
+  }
   // Without the thread nobody would clear the flag and the progress window would wait
   // for ever.
   Conversion.EncoderRunning = 0;

@@ -23,14 +23,25 @@ std::string SoundCommandLine(const std::string& tool_path, const std::string& vi
          " -f wav -ar 44100 -ac 2 -acodec pcm_s16le -y " + "\"" + sound_file + "\"";
 }
 
-void MakeWave(int32_t /*unused*/) {
-  std::string command =
-      SoundCommandLine(ToolPath("ffmpeg"), CurrentVideo(), SoundFile(TrimBlanks(Shell.TempFolder)));
+namespace {
+std::string CurrentSoundCommandLine() {
+  return SoundCommandLine(ToolPath("ffmpeg"), CurrentVideo(),
+                          SoundFile(TrimBlanks(Shell.TempFolder)));
+}
+void RunSoundCommand(const std::string& command) {
   if (!command.empty()) RunToolHidden(command);
+}
+}  // namespace
+
+void MakeWave(int32_t /*unused*/) {
+  RunSoundCommand(CurrentSoundCommandLine());
 }
 
 bool StartMakeWave() {
-  return platform::StartDetachedThread([] { MakeWave(0); });
+  // The command is composed on the caller's thread, so the worker reads no shared string
+  // that the window could be replacing.
+  return platform::StartDetachedThread(
+      [command = CurrentSoundCommandLine()] { RunSoundCommand(command); });
 }
 
 }  // namespace zqr

@@ -14,8 +14,7 @@ std::string SoundFile(const std::string& temp_folder) {
   return temp_folder + platform::kPathSeparator + "temp.wav";
 }
 
-void CleanTempFiles(int32_t keep_avi) {
-  const std::string folder = Shell.TempFolder;
+void CleanTempFolder(const std::string& folder, int32_t keep_avi) {
   platform::DeleteFilesWithSuffix(folder, ".bmp");
   // Frame-file writers still finishing when the clean-up starts leave files behind;
   // the second pass catches them.
@@ -25,8 +24,15 @@ void CleanTempFiles(int32_t keep_avi) {
   if (keep_avi == 0) platform::DeleteFilesWithSuffix(folder, ".avi");
 }
 
+void CleanTempFiles(int32_t keep_avi) {
+  CleanTempFolder(Shell.TempFolder, keep_avi);
+}
+
 bool StartCleanTempFiles(int32_t keep_avi) {
-  return platform::StartDetachedThread([keep_avi] { CleanTempFiles(keep_avi); });
+  // The folder is read on the caller's thread: the window may change TempFolder while
+  // the clean-up runs, and a string must not be read while it is being replaced.
+  return platform::StartDetachedThread(
+      [folder = Shell.TempFolder, keep_avi] { CleanTempFolder(folder, keep_avi); });
 }
 
 }  // namespace zqr

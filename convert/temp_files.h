@@ -15,6 +15,8 @@ std::string SoundFile(const std::string& temp_folder);
 // Thread body: deletes the frame files, waits half a second, deletes them again, deletes
 // the sound files, and with keep_avi 0 the AVI files. Every failure is ignored.
 void CleanTempFiles(int32_t keep_avi);
+// The same for a given folder.
+void CleanTempFolder(const std::string& folder, int32_t keep_avi);
 
 // Starts CleanTempFiles on a detached 1 MiB thread; nobody waits for it.
 bool StartCleanTempFiles(int32_t keep_avi);
