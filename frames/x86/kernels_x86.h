@@ -26,6 +26,8 @@ void AppendX86KernelSets(std::vector<FrameKernels>& sets);
 // The kernel sets themselves (kernels_sse2.cpp, kernels_avx2.cpp).
 FrameKernels Sse2Kernels();
 FrameKernels Avx2Kernels();
+// AVX2 plus AVX-512 F, BW and VBMI (kernels_avx512.cpp).
+FrameKernels Avx512Kernels();
 
 // The streaming crop; the SSE2 one serves every set (the copy is bound by memory, not by
 // the register width).
