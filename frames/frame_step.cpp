@@ -80,23 +80,44 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
   const uint32_t* final_frame = settings.stereo_on ? b.composed : b.sharpened;
   const int64_t file_width = b.file != nullptr ? b.file_width : 0;
 
-  int64_t copied = 0;
+  // With smoothing, the first pass reads the delivered picture itself and only the first
+  // row and the last two rows are copied: the first row before the pass (it reads that row
+  // as replaced), the rest before the pass reaches `split`, from where on it reads the
+  // WorkFrame in place (the delivered picture has no spare row for it to read).
+  const int64_t split = std::max(w, n - 2 * w);
+  bool tail_copied = false;
+  if (passes > 0) std::memcpy(b.work, b.delivered, static_cast<size_t>(w) * 4);
+  int64_t copied = 0;  // with smoothing: how far the delivered picture is taken as arrived
   int64_t smoothed[5] = {w, w, w, w, w};
   int64_t adjusted = 0;
   int64_t sharpened = 0;
   int64_t composed = 0;
   int64_t file_rows = 0;
   for (;;) {
-    // Copy into the WorkFrame; its spare row is never written.
+    // Copy into the WorkFrame (its spare row is never written), or as much taken as
+    // arrived for the first pass.
     const int64_t copy_to = std::min(n, copied + strip);
-    std::memcpy(b.work + copied, b.delivered + copied, static_cast<size_t>(copy_to - copied) * 4);
+    if (passes == 0) {
+      std::memcpy(b.work + copied, b.delivered + copied, static_cast<size_t>(copy_to - copied) * 4);
+    }
     copied = copy_to;
     int64_t ready = copied >= n ? total : copied;
 
     // Smoothing passes, each in place behind the one before.
     for (int32_t p = 0; p < passes; ++p) {
       const int64_t to = Advance(smoothed[p], n - w, ready - w - 1);
-      if (to > smoothed[p]) kernels.smooth_range(b.work, b.width, smoothed[p], to);
+      if (p == 0 && smoothed[0] < split && to > smoothed[0]) {
+        const int64_t stop = std::min(to, split);
+        kernels.smooth_range_from(b.delivered, b.work, b.width, smoothed[0], stop);
+        smoothed[0] = stop;
+      }
+      if (to > smoothed[p]) {
+        if (p == 0 && !tail_copied) {
+          std::memcpy(b.work + split, b.delivered + split, static_cast<size_t>(n - split) * 4);
+          tail_copied = true;
+        }
+        kernels.smooth_range(b.work, b.width, smoothed[p], to);
+      }
       smoothed[p] = to;
       ready = Ready(smoothed[p], n - w, ready);
     }

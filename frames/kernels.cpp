@@ -34,8 +34,9 @@ FrameKernels ChooseKernels() {
 
 const FrameKernels& ScalarKernels() {
   static const FrameKernels kernels = {
-      SmoothRangeScalar,  BrightnessContrastScalar, SharpenRowsScalar, StereoPassScalar,
-      SharpenRangeScalar, StereoPassScalarRange,    CropFrame,         "scalar"};
+      SmoothRangeScalar, SmoothRangeFromScalar, BrightnessContrastScalar, SharpenRowsScalar,
+      StereoPassScalar,  SharpenRangeScalar,    StereoPassScalarRange,    CropFrame,
+      "scalar"};
   return kernels;
 }
 

@@ -38,6 +38,11 @@ struct FrameKernels {
   // end + width must exist), exactly as a whole pass computes them when the pixels before
   // `begin` are already done.
   void (*smooth_range)(uint32_t* frame, int32_t width, int64_t begin, int64_t end);
+  // The same with the pixels not yet replaced (i, i + 1 and the row after) read from
+  // `src` instead of `frame`: the pass over a frame being copied from `src` at the same
+  // time, as if the copy had been made first.
+  void (*smooth_range_from)(const uint32_t* src, uint32_t* frame, int32_t width, int64_t begin,
+                            int64_t end);
   // Brightness and contrast over `count` pixels.
   void (*brightness_contrast)(uint32_t* frame, int64_t count,
                               const BrightnessContrastParams& params);

@@ -16,6 +16,11 @@ void SmoothFramePassScalar(uint32_t* frame, int32_t width, int64_t count);
 // would compute them; the vector kernels finish their passes with it.
 void SmoothRangeScalar(uint32_t* frame, int32_t width, int64_t begin, int64_t end);
 
+// SmoothRangeScalar with the pixels not yet replaced read from `src` (the same indices):
+// the pass over a frame that is being copied from `src` at the same time.
+void SmoothRangeFromScalar(const uint32_t* src, uint32_t* frame, int32_t width, int64_t begin,
+                           int64_t end);
+
 // One pass with the active kernel.
 void SmoothFramePass(uint32_t* frame, int32_t width, int64_t count);
 

@@ -31,22 +31,24 @@ __m256i Hi(__m256i v) {
 
 // Smoothing: the sums of eight pixels at a time in 256-bit registers, then the serial
 // chain two pixels per step in 128-bit registers (see the SSE2 kernel for the algebra).
-void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
+// `src` holds the pixels not yet replaced: `frame` itself, or the frame being copied.
+void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_t begin,
+                     int64_t end) {
   const int64_t w = width;
-  if (width < kMinVectorWidth) return SmoothRangeScalar(frame, width, begin, end);
+  if (width < kMinVectorWidth) return SmoothRangeFromScalar(src, frame, width, begin, end);
   __m128i x_prev =
       _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame + begin - 2)));
   const __m128i x_last = _mm_srli_si128(x_prev, 8);
   __m128i p_prev = _mm_slli_si128(_mm_sub_epi16(_mm_slli_epi16(x_last, 3), x_prev), 8);
   int64_t j = begin;
   for (; j + 8 <= end; j += 8) {
-    const __m256i a = Load(frame + j);
-    const __m256i b = Load(frame + j + 1);
+    const __m256i a = Load(src + j);
+    const __m256i b = Load(src + j + 1);
     const __m256i c = Load(frame + j - w);
     const __m256i d = Load(frame + j - w + 1);
-    const __m256i e = Load(frame + j + w - 1);
-    const __m256i f = Load(frame + j + w);
-    const __m256i g = Load(frame + j + w + 1);
+    const __m256i e = Load(src + j + w - 1);
+    const __m256i f = Load(src + j + w);
+    const __m256i g = Load(src + j + w + 1);
     const __m256i lo = _mm256_add_epi16(
         _mm256_add_epi16(_mm256_add_epi16(Lo(a), Lo(b)), _mm256_add_epi16(Lo(c), Lo(d))),
         _mm256_add_epi16(_mm256_add_epi16(Lo(e), Lo(f)), Lo(g)));
@@ -70,7 +72,11 @@ void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(frame + j), _mm_packus_epi16(x01, x23));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(frame + j + 4), _mm_packus_epi16(x45, x67));
   }
-  SmoothRangeScalar(frame, width, j, end);
+  SmoothRangeFromScalar(src, frame, width, j, end);
+}
+
+void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
+  SmoothRangeFrom(frame, frame, width, begin, end);
 }
 
 void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrastParams& params) {
@@ -280,8 +286,8 @@ void StereoPass(const StereoPassArgs& args) {
 }  // namespace
 
 FrameKernels Avx2Kernels() {
-  return {SmoothRange,  BrightnessContrast, SharpenRows, StereoPass,
-          SharpenRange, StereoRange,        CropStream,  "avx2"};
+  return {SmoothRange,  SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass,
+          SharpenRange, StereoRange,     CropStream,         "avx2"};
 }
 
 }  // namespace zqr::frames

@@ -33,9 +33,11 @@ __m128i Hi(__m128i v) {
 // chain is halved by taking two steps at once: floor((P_i + floor((P_{i-1} + x_{i-2}) / 8)) / 8)
 // = floor((8 P_i + P_{i-1} + x_{i-2}) / 64), so with Q_i = 8 P_i + P_{i-1} (at most 16 065)
 // pixels i and i + 1 follow from i - 2 and i - 1 by one add and one shift in 16-bit lanes.
-void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
+// `src` holds the pixels not yet replaced: `frame` itself, or the frame being copied.
+void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_t begin,
+                     int64_t end) {
   const int64_t w = width;
-  if (width < kMinVectorWidth) return SmoothRangeScalar(frame, width, begin, end);
+  if (width < kMinVectorWidth) return SmoothRangeFromScalar(src, frame, width, begin, end);
   // Chain state before the first pixel: x_{begin-2}, x_{begin-1} (already final), and a
   // stand-in for P_{begin-1} that makes Q_begin + x_{begin-2} = 8 (P_begin + x_{begin-1}).
   __m128i x_prev = Lo(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame + begin - 2)));
@@ -43,13 +45,13 @@ void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
   __m128i p_prev = _mm_slli_si128(_mm_sub_epi16(_mm_slli_epi16(x_last, 3), x_prev), 8);
   int64_t j = begin;
   for (; j + 4 <= end; j += 4) {
-    const __m128i a = Load(frame + j);          // old i
-    const __m128i b = Load(frame + j + 1);      // old i + 1
+    const __m128i a = Load(src + j);            // old i
+    const __m128i b = Load(src + j + 1);        // old i + 1
     const __m128i c = Load(frame + j - w);      // new i - W
     const __m128i d = Load(frame + j - w + 1);  // new i - W + 1
-    const __m128i e = Load(frame + j + w - 1);  // old row after
-    const __m128i f = Load(frame + j + w);
-    const __m128i g = Load(frame + j + w + 1);
+    const __m128i e = Load(src + j + w - 1);    // old row after
+    const __m128i f = Load(src + j + w);
+    const __m128i g = Load(src + j + w + 1);
     const __m128i p01 =
         _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(Lo(a), Lo(b)), _mm_add_epi16(Lo(c), Lo(d))),
                       _mm_add_epi16(_mm_add_epi16(Lo(e), Lo(f)), Lo(g)));
@@ -67,7 +69,11 @@ void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
     x_prev = x23;
     Store(frame + j, _mm_packus_epi16(x01, x23));
   }
-  SmoothRangeScalar(frame, width, j, end);
+  SmoothRangeFromScalar(src, frame, width, j, end);
+}
+
+void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
+  SmoothRangeFrom(frame, frame, width, begin, end);
 }
 
 void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrastParams& params) {
@@ -173,8 +179,8 @@ void CropStream(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t d
 }
 
 FrameKernels Sse2Kernels() {
-  return {SmoothRange,  BrightnessContrast, SharpenRows, StereoPass,
-          SharpenRange, StereoRange,        CropStream,  "sse2"};
+  return {SmoothRange,  SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass,
+          SharpenRange, StereoRange,     CropStream,         "sse2"};
 }
 
 }  // namespace zqr::frames

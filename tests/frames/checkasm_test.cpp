@@ -186,6 +186,26 @@ TEST_P(Checkasm, StereoPassEveryDisplacement) {
   }
 }
 
+// The pass reading its pixels not yet replaced from another frame: the WorkFrame beyond
+// what the pass has written may hold anything.
+TEST_P(Checkasm, SmoothPassFromAnotherFrame) {
+  std::mt19937 rng(5000 + GetParam());
+  for (int32_t w : {1, 2, 16, 17, 45, 641}) {
+    for (int32_t h = 3; h <= 6; ++h) {
+      const int64_t n = int64_t{w} * h;
+      const FrameArray src = test::RandomFrame(w, h + 1, rng);
+      FrameArray a = test::CopyOf(src);
+      ref().smooth_range(a.data(), w, w, n - w);
+      FrameArray b = test::RandomFrame(w, h + 1, rng);
+      std::memcpy(b.data(), src.data(), static_cast<size_t>(w) * 4);  // the first row
+      candidate().smooth_range_from(src.data(), b.data(), w, w, n - w);
+      ASSERT_EQ(test::FirstDifference(a.data() + w, b.data() + w, n - 2 * w), "")
+          << Name() << " " << w << "x" << h;
+      ASSERT_TRUE(test::GuardsZero(b));
+    }
+  }
+}
+
 // The range kernels over a frame cut into pieces at random points give the plain
 // kernel's whole frame.
 TEST_P(Checkasm, SharpenAndStereoInRandomPieces) {
