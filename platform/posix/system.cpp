@@ -98,7 +98,9 @@ int DeleteFilesWithSuffix(const std::string& folder, const std::string& suffix) 
     std::string name = entry->d_name;
     if (name.size() < suffix.size()) continue;
     if (strcasecmp(name.c_str() + name.size() - suffix.size(), suffix.c_str()) != 0) continue;
-    std::string full = folder + kPathSeparator + name;
+    std::string full = folder;
+    full += kPathSeparator;
+    full += name;
     struct stat st {};
     if (lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     if (unlink(full.c_str()) == 0) ++deleted;
