@@ -14,4 +14,8 @@ inline constexpr int32_t kCropColumns = 16;
 void CropFrame(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t dst_width,
                int32_t rows);
 
+// Plain copies for the kernel table's streaming copy (a block copy) and its fence (none).
+void StreamCopyScalar(uint32_t* dst, const uint32_t* src, int64_t count);
+void StreamFenceScalar();
+
 }  // namespace zqr::frames

@@ -33,10 +33,17 @@ FrameKernels ChooseKernels() {
 }  // namespace
 
 const FrameKernels& ScalarKernels() {
-  static const FrameKernels kernels = {
-      SmoothRangeScalar, SmoothRangeFromScalar, BrightnessContrastScalar, SharpenRowsScalar,
-      StereoPassScalar,  SharpenRangeScalar,    StereoPassScalarRange,    CropFrame,
-      "scalar"};
+  static const FrameKernels kernels = {SmoothRangeScalar,
+                                       SmoothRangeFromScalar,
+                                       BrightnessContrastScalar,
+                                       SharpenRowsScalar,
+                                       StereoPassScalar,
+                                       SharpenRangeScalar,
+                                       StereoPassScalarRange,
+                                       CropFrame,
+                                       StreamCopyScalar,
+                                       StreamFenceScalar,
+                                       "scalar"};
   return kernels;
 }
 

@@ -34,6 +34,9 @@ FrameKernels Avx512Kernels();
 void CropStream(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t dst_width,
                 int32_t rows);
 
+void StreamCopy(uint32_t* dst, const uint32_t* src, int64_t count);
+void StreamFence();
+
 // Frames narrower than this go to the plain kernels: the vector smoothing pass needs its
 // blocks to end before the pixel above the next block.
 inline constexpr int32_t kMinVectorWidth = 17;
