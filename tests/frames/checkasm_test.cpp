@@ -240,12 +240,25 @@ TEST_P(Checkasm, SharpenAndStereoInRandomPieces) {
       args.depth_factor = DepthFactor(1 + static_cast<int32_t>(rng() % 60));
       args.out = a.data();
       ref().stereo_pass(args);
-      args.out = b.data();
+      // Every other piece into a buffer of its own (out_base), copied over afterwards.
+      std::vector<uint32_t> piece;
       for (int64_t start = 0; start < n + w;) {
         const int64_t stop = std::min<int64_t>(n + w, start + 1 + static_cast<int64_t>(rng() % 90));
-        candidate().stereo_range(args, start, stop);
+        if (rng() % 2 == 0) {
+          args.out = b.data();
+          args.out_base = 0;
+          candidate().stereo_range(args, start, stop);
+        } else {
+          piece.assign(static_cast<size_t>(stop - start), 0);
+          args.out = piece.data();
+          args.out_base = start;
+          candidate().stereo_range(args, start, stop);
+          candidate().stream_copy(b.data() + start, piece.data(), stop - start);
+        }
         start = stop;
       }
+      candidate().stream_fence();
+
       ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
           << Name() << " stereo " << w << "x" << h << " shift " << args.shift << " k "
           << args.depth_factor;
