@@ -39,7 +39,9 @@ void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_
   __m128i x_prev =
       _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame + begin - 2)));
   const __m128i x_last = _mm_srli_si128(x_prev, 8);
-  __m128i p_prev = _mm_slli_si128(_mm_sub_epi16(_mm_slli_epi16(x_last, 3), x_prev), 8);
+  const __m128i p_prev = _mm_slli_si128(_mm_sub_epi16(_mm_slli_epi16(x_last, 3), x_prev), 8);
+  __m256i hi_prev = _mm256_inserti128_si256(_mm256_setzero_si256(), p_prev, 1);
+  const __m256i ones = _mm256_set1_epi8(1);
   int64_t j = begin;
   for (; j + 8 <= end; j += 8) {
     const __m256i a = Load(src + j);
@@ -49,21 +51,28 @@ void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_
     const __m256i e = Load(src + j + w - 1);
     const __m256i f = Load(src + j + w);
     const __m256i g = Load(src + j + w + 1);
+    // Pairs of samples interleaved and added by one byte-pair product each (weights 1, 1).
     const __m256i lo = _mm256_add_epi16(
-        _mm256_add_epi16(_mm256_add_epi16(Lo(a), Lo(b)), _mm256_add_epi16(Lo(c), Lo(d))),
-        _mm256_add_epi16(_mm256_add_epi16(Lo(e), Lo(f)), Lo(g)));
+        _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), ones),
+                         _mm256_maddubs_epi16(_mm256_unpacklo_epi8(c, d), ones)),
+        _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(e, f), ones), Lo(g)));
     const __m256i hi = _mm256_add_epi16(
-        _mm256_add_epi16(_mm256_add_epi16(Hi(a), Hi(b)), _mm256_add_epi16(Hi(c), Hi(d))),
-        _mm256_add_epi16(_mm256_add_epi16(Hi(e), Hi(f)), Hi(g)));
-    const __m128i p01 = _mm256_castsi256_si128(lo);
-    const __m128i p23 = _mm256_castsi256_si128(hi);
-    const __m128i p45 = _mm256_extracti128_si256(lo, 1);
-    const __m128i p67 = _mm256_extracti128_si256(hi, 1);
-    const __m128i q01 = _mm_add_epi16(_mm_slli_epi16(p01, 3), _mm_alignr_epi8(p01, p_prev, 8));
-    const __m128i q23 = _mm_add_epi16(_mm_slli_epi16(p23, 3), _mm_alignr_epi8(p23, p01, 8));
-    const __m128i q45 = _mm_add_epi16(_mm_slli_epi16(p45, 3), _mm_alignr_epi8(p45, p23, 8));
-    const __m128i q67 = _mm_add_epi16(_mm_slli_epi16(p67, 3), _mm_alignr_epi8(p67, p45, 8));
-    p_prev = p67;
+        _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), ones),
+                         _mm256_maddubs_epi16(_mm256_unpackhi_epi8(c, d), ones)),
+        _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(e, f), ones), Hi(g)));
+    // Q = 8 P_i + P_{i-1} on whole registers: lo holds pixels 0, 1 | 4, 5 and hi 2, 3 | 6, 7,
+    // so the pixels before hi's are lo's (one alignr per lane), and those before lo's are
+    // the previous hi's last and this hi's first half.
+    const __m256i before_lo =
+        _mm256_alignr_epi8(lo, _mm256_permute2x128_si256(hi_prev, hi, 0x21), 8);
+    const __m256i before_hi = _mm256_alignr_epi8(hi, lo, 8);
+    const __m256i q_lo = _mm256_add_epi16(_mm256_slli_epi16(lo, 3), before_lo);
+    const __m256i q_hi = _mm256_add_epi16(_mm256_slli_epi16(hi, 3), before_hi);
+    hi_prev = hi;
+    const __m128i q01 = _mm256_castsi256_si128(q_lo);
+    const __m128i q23 = _mm256_castsi256_si128(q_hi);
+    const __m128i q45 = _mm256_extracti128_si256(q_lo, 1);
+    const __m128i q67 = _mm256_extracti128_si256(q_hi, 1);
     const __m128i x01 = _mm_srli_epi16(_mm_add_epi16(q01, x_prev), 6);
     const __m128i x23 = _mm_srli_epi16(_mm_add_epi16(q23, x01), 6);
     const __m128i x45 = _mm_srli_epi16(_mm_add_epi16(q45, x23), 6);
