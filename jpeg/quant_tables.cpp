@@ -55,7 +55,8 @@ void BuildQualityTables(int32_t quality, QualityTables& tables) {
       uint8_t t = ScaledEntry(base[z], scale);
       tables.QuantTable[table][z] = t;
       int natural = kZigzagToNatural[z];
-      long double product = static_cast<long double>(f[natural / 8]) * f[natural % 8];
+      long double product =
+          static_cast<long double>(f[natural / 8]) * static_cast<long double>(f[natural % 8]);
       tables.QuantScale[table][z] = static_cast<float>(product / t);
     }
   }

@@ -34,6 +34,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr AVRational kRefTimeBase{1, static_cast<int>(kUnitsPerSecond)};
+// AV_TIME_BASE_Q as a constant: the macro is a C compound literal.
+constexpr AVRational kMicrosecondBase{1, AV_TIME_BASE};
 // Consecutive demuxer errors after which a damaged file is taken to have ended.
 constexpr int kMaxReadErrors = 200;
 // Largest frame the graph converts (a 32-bit sample size must hold it).
@@ -278,12 +280,12 @@ HResult FfmpegGraph::ConnectSourceToGrabber() {
     avg_time_per_frame_ = av_rescale_q(1, av_inv_q(rate), kRefTimeBase);
   }
   if (format_->duration > 0) {
-    duration_ = av_rescale_q(format_->duration, AV_TIME_BASE_Q, kRefTimeBase);
+    duration_ = av_rescale_q(format_->duration, kMicrosecondBase, kRefTimeBase);
   } else if (stream->duration > 0) {
     duration_ = av_rescale_q(stream->duration, stream->time_base, kRefTimeBase);
   }
   if (format_->start_time != AV_NOPTS_VALUE) {
-    origin_ = av_rescale_q(format_->start_time, AV_TIME_BASE_Q, kRefTimeBase);
+    origin_ = av_rescale_q(format_->start_time, kMicrosecondBase, kRefTimeBase);
   } else if (stream->start_time != AV_NOPTS_VALUE) {
     origin_ = av_rescale_q(stream->start_time, stream->time_base, kRefTimeBase);
   }
@@ -689,7 +691,7 @@ void FfmpegGraph::PerformSeek(RefTime target) {
   const int64_t stamp = av_rescale_q(target + origin_, kRefTimeBase, video_stream_->time_base);
   int result = av_seek_frame(format_, video_stream_->index, stamp, AVSEEK_FLAG_BACKWARD);
   if (result < 0) {
-    const int64_t micro = av_rescale_q(target + origin_, kRefTimeBase, AV_TIME_BASE_Q);
+    const int64_t micro = av_rescale_q(target + origin_, kRefTimeBase, kMicrosecondBase);
     result = avformat_seek_file(format_, -1, INT64_MIN, micro, INT64_MAX, 0);
   }
   if (result < 0 && target == 0) {
