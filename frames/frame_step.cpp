@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "frames/brightness_contrast.h"
+#include "frames/crop.h"
 #include "frames/kernels.h"
 #include "frames/sharpen.h"
 
@@ -39,7 +40,7 @@ int64_t Ready(int64_t done, int64_t end, int64_t ready_before) {
 }  // namespace
 
 void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& settings,
-                          int64_t strip) {
+                          int64_t strip, int64_t stream_bytes) {
   const FrameKernels& kernels = ActiveKernels();
   const int64_t w = b.width;
   const int64_t n = w * b.height;
@@ -78,9 +79,13 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
     }
     reach = std::max<int64_t>({0, stereo.shift, stereo.depth ? table[255] : 0});
   }
-  const uint32_t* final_frame = b.sharpened;  // without stereo
+  // Frames larger than the caches store their outputs past the cache; smaller ones stay
+  // cached, where the next reader finds them sooner than in memory.
+  const bool stream = total * 4 >= stream_bytes;
+  const bool stereo_in_pieces = settings.stereo_on && stream;
+  const uint32_t* final_frame = settings.stereo_on ? b.composed : b.sharpened;
   const int64_t piece = std::clamp<int64_t>(strip, 256, 16384);
-  std::vector<uint32_t> scratch(settings.stereo_on ? static_cast<size_t>(piece) : 0);
+  std::vector<uint32_t> scratch(stereo_in_pieces ? static_cast<size_t>(piece) : 0);
   const int64_t file_width = b.file != nullptr ? b.file_width : 0;
 
   // With smoothing, the first pass reads the delivered picture itself and only the first
@@ -172,6 +177,10 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
     // read again during this step), which spares reading their old contents from memory.
     if (settings.stereo_on) {
       const int64_t to = Advance(composed, total, ready >= total ? total : ready - reach);
+      if (!stereo_in_pieces && to > composed) {
+        kernels.stereo_range(stereo, composed, to);
+        composed = to;
+      }
       while (composed < to) {
         const int64_t stop = std::min(to, composed + piece);
         stereo.out = scratch.data();
@@ -188,18 +197,20 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
         }
         composed = stop;
       }
+      ready = Ready(composed, total, ready);
     }
 
-    // Whole rows of the file frame (with stereo they are already there).
-    if (file_width > 0 && !settings.stereo_on) {
+    // Whole rows of the file frame (with stereo in pieces they are already there).
+    if (file_width > 0 && !stereo_in_pieces) {
       const int64_t rows =
           ready >= total
               ? b.height
               : (ready < file_width ? 0
                                     : std::min<int64_t>(b.height, (ready - file_width) / w + 1));
       if (rows > file_rows) {
-        kernels.crop_stream(final_frame + file_rows * w, b.width, b.file + file_rows * file_width,
-                            b.file_width, static_cast<int32_t>(rows - file_rows));
+        (stream ? kernels.crop_stream : CropFrame)(final_frame + file_rows * w, b.width,
+                                                   b.file + file_rows * file_width, b.file_width,
+                                                   static_cast<int32_t>(rows - file_rows));
         file_rows = rows;
       }
     }

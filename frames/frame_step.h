@@ -33,6 +33,10 @@ struct FrameStepBuffers {
   int32_t file_width = 0;               // 1 .. width
 };
 
+// Frames of at least this many bytes are larger than the caches: the step stores its
+// anaglyph and the file frame past the cache (see frame_step.cpp).
+inline constexpr int64_t kStreamFrameBytes = int64_t{2} << 20;
+
 // Pixels per strip when the caller does not choose.
 inline constexpr int64_t kFrameStepStrip = 4 * 1920;
 
@@ -40,7 +44,10 @@ inline constexpr int64_t kFrameStepStrip = 4 * 1920;
 // it), `sharpened` what SharpenCopy makes of it, `composed` (stereo on) what the stereo
 // pass makes of `sharpened` and `previous`, and `file` the crop of the final frame
 // (`composed` with stereo, `sharpened` without). `strip` is in pixels (at least 1).
+// `stream_bytes`: the frame size from which outputs go past the cache (tests use 0 to take
+// that path with small frames).
 void RunFrameStepInStrips(const FrameStepBuffers& buffers, const FrameStepSettings& settings,
-                          int64_t strip = kFrameStepStrip);
+                          int64_t strip = kFrameStepStrip,
+                          int64_t stream_bytes = kStreamFrameBytes);
 
 }  // namespace zqr::frames
