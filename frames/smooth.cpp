@@ -26,15 +26,15 @@ void SmoothRangeFromScalar(const uint32_t* src, uint32_t* frame, int32_t width, 
   const int64_t w = width;
   const uint8_t* old = reinterpret_cast<const uint8_t*>(src);
   uint8_t* bytes = reinterpret_cast<uint8_t*>(frame);
-  const int64_t not_yet[5] = {0, 1, w, w - 1, w + 1};
-  const int64_t replaced[3] = {-1, -w, -w + 1};
+  // In a frame one pixel wide, i - W + 1 is i itself, not yet replaced.
+  const uint8_t* diagonal = w == 1 ? old : bytes;
   for (int64_t i = begin; i < end; ++i) {
     for (int64_t c = 0; c < 4; ++c) {
-      int32_t sum = 0;
-      for (int64_t offset : not_yet) sum += old[(i + offset) * 4 + c];
-      // In a frame one pixel wide, i - W + 1 is i itself, not yet replaced.
-      for (int64_t offset : replaced) sum += (offset < 0 ? bytes : old)[(i + offset) * 4 + c];
-      bytes[i * 4 + c] = static_cast<uint8_t>(sum >> 3);
+      const int64_t k = i * 4 + c;
+      const int32_t sum = old[k] + old[k + 4] + old[k + w * 4] + old[k + (w - 1) * 4] +
+                          old[k + (w + 1) * 4] + bytes[k - 4] + bytes[k - w * 4] +
+                          diagonal[k - (w - 1) * 4];
+      bytes[k] = static_cast<uint8_t>(sum >> 3);
     }
   }
 }
