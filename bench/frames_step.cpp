@@ -1,6 +1,8 @@
 // Speed of the frame kernels and of the whole per-frame step, one thread, at 640x480,
 // 1280x720 and 1920x1080, beside the time of one memcpy of the frame. The argument of
-// each benchmark is the size index; ratio counters compare with the memcpy.
+// each benchmark is the size index (for BM_WholeStepStripRows: rows per strip at
+// 1920x1080); BM_WholeStep runs the step in strips as the callback does,
+// BM_WholeStepInStages the same stages one after the other over whole frames.
 //
 //   build/bench/frames_step [--benchmark_filter=1080]
 //   ZQR_FORCE_SCALAR=1 build/bench/frames_step   (the plain kernels)
