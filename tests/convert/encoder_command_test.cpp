@@ -271,9 +271,6 @@ TEST(SoundFileUsable, MissingOrEmptyFileIsNotUsed) {
 class ConvertRectFFMPEGTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_exe_folder_ = Shell.ExeFolder;
-    saved_temp_folder_ = Shell.TempFolder;
-    saved_log_file_ = Shell.LogFile;
     ASSERT_FALSE(dir_.path().empty());
     SetProgramLocation(dir_.File("zqrstereo"));
     ASSERT_TRUE(test::Run({"mkdir", "-p", dir_.File("PLUG-IN"), dir_.File("TEMP")}).exit_code == 0);
@@ -281,16 +278,13 @@ class ConvertRectFFMPEGTest : public ::testing::Test {
     Conversion.CompressionValue = 0;
   }
   void TearDown() override {
-    Shell.ExeFolder = saved_exe_folder_;
-    Shell.TempFolder = saved_temp_folder_;
-    SetLogFile(saved_log_file_);
     SetEncoderJob(EncoderJob{});
     ResetSettingsToStartValues();
   }
   test::ScratchDir dir_;
 
  private:
-  std::string saved_exe_folder_, saved_temp_folder_, saved_log_file_;
+  test::ProgramLocationGuard location_;
 };
 
 TEST_F(ConvertRectFFMPEGTest, LogsBothLinesRunsTheToolAndClearsTheFlag) {

@@ -19,17 +19,7 @@ namespace {
 
 class MakeWaveTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_exe_ = Shell.ExeFolder;
-    saved_temp_ = Shell.TempFolder;
-    saved_log_ = Shell.LogFile;
-  }
-  void TearDown() override {
-    Shell.ExeFolder = saved_exe_;
-    Shell.TempFolder = saved_temp_;
-    SetLogFile(saved_log_);
-    SetCurrentVideo("");
-  }
+  void TearDown() override { SetCurrentVideo(""); }
   // A program folder (its name may hold blanks) with PLUG-IN/ffmpeg and TEMP.
   std::string MakeProgramFolder(const std::string& name) {
     std::string folder = dir_.File(name);
@@ -49,7 +39,7 @@ class MakeWaveTest : public ::testing::Test {
         .output;
   }
   test::ScratchDir dir_;
-  std::string saved_exe_, saved_temp_, saved_log_;
+  test::ProgramLocationGuard location_;
 };
 
 TEST_F(MakeWaveTest, MonoAt48kBecomesStereoAt44k) {

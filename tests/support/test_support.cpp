@@ -1,5 +1,8 @@
 #include "tests/support/test_support.h"
 
+#include "app/run_log.h"
+#include "app/shell_state.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -29,6 +32,24 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::error_code ec;
   if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+ProgramLocationGuard::ProgramLocationGuard()
+    : exe_folder_(Shell.ExeFolder),
+      exe_name_(Shell.ExeName),
+      log_file_(Shell.LogFile),
+      settings_file_(Shell.SettingsFile),
+      temp_folder_(Shell.TempFolder),
+      video_folder_(Shell.VideoFolder) {}
+
+ProgramLocationGuard::~ProgramLocationGuard() {
+  Shell.ExeFolder = exe_folder_;
+  Shell.ExeName = exe_name_;
+  Shell.LogFile = log_file_;
+  Shell.SettingsFile = settings_file_;
+  Shell.TempFolder = temp_folder_;
+  Shell.VideoFolder = video_folder_;
+  SetLogFile(log_file_);
 }
 
 namespace {

@@ -26,6 +26,19 @@ class ScratchDir {
   std::string path_;
 };
 
+// Restores the shell's program location (folders, log, settings and working folder) when
+// it goes out of scope, for tests that point the program at a scratch folder.
+class ProgramLocationGuard {
+ public:
+  ProgramLocationGuard();
+  ~ProgramLocationGuard();
+  ProgramLocationGuard(const ProgramLocationGuard&) = delete;
+  ProgramLocationGuard& operator=(const ProgramLocationGuard&) = delete;
+
+ private:
+  std::string exe_folder_, exe_name_, log_file_, settings_file_, temp_folder_, video_folder_;
+};
+
 struct RunResult {
   int exit_code = -1;  // -1 when the program could not be started or was killed
   std::string output;  // standard output

@@ -19,21 +19,13 @@ namespace {
 class ProbeVideoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_exe_ = Shell.ExeFolder;
-    saved_temp_ = Shell.TempFolder;
-    saved_log_ = Shell.LogFile;
     folder_ = dir_.File("my app");
     mkdir(folder_.c_str(), 0755);
     mkdir((folder_ + "/PLUG-IN").c_str(), 0755);
     SetProgramLocation(folder_ + "/zqrstereo");
     SetVideoInfoText("");
   }
-  void TearDown() override {
-    Shell.ExeFolder = saved_exe_;
-    Shell.TempFolder = saved_temp_;
-    SetLogFile(saved_log_);
-    SetVideoInfoText("");
-  }
+  void TearDown() override { SetVideoInfoText(""); }
   void UseRealFfmpeg() {
     std::string ffmpeg = test::Run({"sh", "-c", "command -v ffmpeg"}).output;
     while (!ffmpeg.empty() && ffmpeg.back() == '\n') ffmpeg.pop_back();
@@ -45,7 +37,7 @@ class ProbeVideoTest : public ::testing::Test {
   }
   test::ScratchDir dir_;
   std::string folder_;
-  std::string saved_exe_, saved_temp_, saved_log_;
+  test::ProgramLocationGuard location_;
 };
 
 TEST_F(ProbeVideoTest, RealFfmpegOnAGeneratedClip) {
