@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "jpeg/jpeg_internal.h"
+#include "tests/jpeg/jpeg_test_util.h"
 
 namespace {
 
@@ -89,6 +90,8 @@ void EncodeLibjpeg(benchmark::State& state, bool same_tables) {
     rows[static_cast<size_t>(y)] =
         const_cast<uint8_t*>(frame.data() + static_cast<size_t>(kHeight - 1 - y) * kWidth * 4);
   }
+  QualityTables ours;
+  BuildQualityTables(kQuality, ours);
   jpeg_compress_struct info;
   jpeg_error_mgr error;
   info.err = jpeg_std_error(&error);
@@ -104,21 +107,7 @@ void EncodeLibjpeg(benchmark::State& state, bool same_tables) {
     info.in_color_space = JCS_EXT_BGRX;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, kQuality, TRUE);
-    if (same_tables) {
-      QualityTables ours;
-      BuildQualityTables(kQuality, ours);
-      for (int t = 0; t < 2; ++t) {
-        unsigned int natural[64];
-        for (int z = 0; z < 64; ++z) natural[kZigzagToNatural[z]] = ours.QuantTable[t][z];
-        jpeg_add_quant_table(&info, t, natural, 100, TRUE);
-      }
-    }
-    info.dct_method = JDCT_FLOAT;
-    info.optimize_coding = TRUE;
-    for (int c = 0; c < 3; ++c) {
-      info.comp_info[c].h_samp_factor = 1;
-      info.comp_info[c].v_samp_factor = 1;
-    }
+    test::SetLibjpegToOurJob(info, same_tables ? ours.QuantTable : nullptr);
     jpeg_start_compress(&info, TRUE);
     jpeg_write_scanlines(&info, rows.data(), kHeight);
     jpeg_finish_compress(&info);

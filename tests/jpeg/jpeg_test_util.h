@@ -201,6 +201,26 @@ inline bool DecodeWithLibjpeg(const std::string& bytes, RgbPicture& out,
                            error);
 }
 
+// Sets libjpeg (after jpeg_set_defaults and any jpeg_set_quality) to the job our writer
+// does: float DCT, optimised Huffman tables, 4:4:4, and, when given, our quantisation
+// tables (zigzag order, as ours are kept). The tests and the benchmark share it, so both
+// compare against the same configuration.
+inline void SetLibjpegToOurJob(jpeg_compress_struct& info, const uint8_t (*tables)[64]) {
+  if (tables != nullptr) {
+    for (int t = 0; t < 2; ++t) {
+      unsigned int natural[64];
+      for (int z = 0; z < 64; ++z) natural[kZigzagToNatural[z]] = tables[t][z];
+      jpeg_add_quant_table(&info, t, natural, 100, TRUE);
+    }
+  }
+  info.dct_method = JDCT_FLOAT;
+  info.optimize_coding = TRUE;
+  for (int c = 0; c < 3; ++c) {
+    info.comp_info[c].h_samp_factor = 1;
+    info.comp_info[c].v_samp_factor = 1;
+  }
+}
+
 // Encodes with libjpeg as our writer works: float DCT, optimised Huffman tables, 4:4:4, and
 // the given quantisation tables (zigzag order, as ours are kept).
 inline std::vector<uint8_t> EncodeWithLibjpeg(const RgbPicture& p, const uint8_t (*tables)[64]) {
@@ -223,17 +243,7 @@ inline std::vector<uint8_t> EncodeWithLibjpeg(const RgbPicture& p, const uint8_t
   info.input_components = 3;
   info.in_color_space = JCS_RGB;
   jpeg_set_defaults(&info);
-  for (int t = 0; t < 2; ++t) {
-    unsigned int natural[64];
-    for (int z = 0; z < 64; ++z) natural[kZigzagToNatural[z]] = tables[t][z];
-    jpeg_add_quant_table(&info, t, natural, 100, TRUE);
-  }
-  info.dct_method = JDCT_FLOAT;
-  info.optimize_coding = TRUE;
-  for (int c = 0; c < 3; ++c) {
-    info.comp_info[c].h_samp_factor = 1;
-    info.comp_info[c].v_samp_factor = 1;
-  }
+  SetLibjpegToOurJob(info, tables);
   jpeg_start_compress(&info, TRUE);
   while (info.next_scanline < info.image_height) {
     JSAMPROW row = const_cast<uint8_t*>(p.at(0, static_cast<int32_t>(info.next_scanline)));
