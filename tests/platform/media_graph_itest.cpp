@@ -32,6 +32,9 @@ std::string NumberedRgbSource(int width, int height, int rate) {
 
 // H.264-friendly clip: the top 16 rows carry the frame number as 8 black/white bit
 // blocks of 8 columns (bit 0 leftmost); the rows below are mid grey.
+// Lossless H.264, so every frame's number bits survive the coding.
+const std::vector<std::string> kLossless = {"-c:v", "libx264", "-qp", "0"};
+
 std::string NumberedBitsSource(int rate) {
   return "nullsrc=size=64x32:rate=" + std::to_string(rate) +
          ",format=yuv420p,geq=lum='if(lt(Y,16),255*mod(floor(N/pow(2,floor(X/8))),2),128)'"
@@ -225,7 +228,7 @@ TEST_F(MediaGraphTest, WithoutClockEveryFrameArrivesOnceInOrderBottomRowFirst) {
 
 TEST_F(MediaGraphTest, RewindAndRunDeliversTheFirstFrameAgain) {
   const std::string clip = dir_.File("bits.mp4");
-  ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 2.0, "", {"-c:v", "libx264", "-qp", "0"}));
+  ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 2.0, "", kLossless));
   Built b = Build(clip);
   ASSERT_EQ(b.failed_at_type, kSOk);
   MediaGraph& g = *b.graph;
@@ -271,7 +274,7 @@ TEST_F(MediaGraphTest, SeekingToTheMiddleStartsAtThatFrame) {
 
 TEST_F(MediaGraphTest, PausingStopsDeliveryAndRunResumesWithTheNextFrame) {
   const std::string clip = dir_.File("bits.mp4");
-  ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 3.0, "", {"-c:v", "libx264", "-qp", "0"}));
+  ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 3.0, "", kLossless));
   Built b = Build(clip);
   ASSERT_EQ(b.failed_at_type, kSOk);
   MediaGraph& g = *b.graph;
@@ -302,7 +305,7 @@ TEST_F(MediaGraphTest, PausingStopsDeliveryAndRunResumesWithTheNextFrame) {
 
 TEST_F(MediaGraphTest, ClockPacesFramesToRealTime) {
   const std::string clip = dir_.File("bits.mp4");
-  ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 1.0, "", {"-c:v", "libx264", "-qp", "0"}));
+  ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 1.0, "", kLossless));
   Built b = Build(clip);
   ASSERT_EQ(b.failed_at_type, kSOk);
   MediaGraph& g = *b.graph;
@@ -505,7 +508,7 @@ TEST_F(MediaGraphTest, SoundOnlyFileCannotBeConnected) {
 TEST_F(MediaGraphTest, TruncatedMoviesEndCleanly) {
   // Index at the end: cut off, nothing can be found.
   const std::string plain = dir_.File("plain.mp4");
-  ASSERT_TRUE(MakeClip(plain, NumberedBitsSource(25), 4.0, "", {"-c:v", "libx264", "-qp", "0"}));
+  ASSERT_TRUE(MakeClip(plain, NumberedBitsSource(25), 4.0, "", kLossless));
   const std::string bytes = test::ReadFile(plain);
   ASSERT_TRUE(test::WriteFile(dir_.File("cut.mp4"), bytes.substr(0, bytes.size() / 2)));
   EXPECT_TRUE(Failed(Build(dir_.File("cut.mp4")).failed_at_source));
