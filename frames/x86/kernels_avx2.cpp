@@ -44,6 +44,7 @@ void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_
   const __m256i ones = _mm256_set1_epi8(1);
   int64_t j = begin;
   for (; j + 8 <= end; j += 8) {
+    PrefetchPixels(src + j + w);
     const __m256i a = Load(src + j);
     const __m256i b = Load(src + j + 1);
     const __m256i c = Load(frame + j - w);
@@ -194,6 +195,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
   int64_t i = begin;
   if (!args.depth) {
     for (; i + 8 <= end; i += 8) {
+      PrefetchPixels(args.second + i);
       const __m256i own = Load(args.current + i);
       const __m256i other = Load(args.second + i + args.shift);
       Store(args.out + (i - args.out_base),
@@ -234,6 +236,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
         return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi32(offset, _mm256_set1_epi32(7)));
       };
       for (; i + 8 <= end; i += 8) {
+        PrefetchPixels(args.second + i);
         __m256i dr = moved(_mm256_shuffle_epi8(Load(args.current + i), red_byte));
         __m256i dg = moved(_mm256_shuffle_epi8(Load(args.current + i + args.shift), green_byte));
         if (i < inside_begin || i > inside_end) {
@@ -255,6 +258,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
     if (reach <= 16) {
       const __m256i sixteen = _mm256_set1_epi32(16);
       for (; i + 8 <= end; i += 8) {
+        PrefetchPixels(args.second + i);
         const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(i)), lanes);
         const __m256i own = Load(args.current + i);
         const __m256i red = _mm256_and_si256(_mm256_srli_epi32(own, 16), byte);
@@ -271,6 +275,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
       }
     }
     for (; i + 8 <= end; i += 8) {
+      PrefetchPixels(args.second + i);
       const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(i)), lanes);
       const __m256i own = Load(args.current + i);
       const __m256i red = _mm256_and_si256(_mm256_srli_epi32(own, 16), byte);

@@ -116,6 +116,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
   const __mmask16 all = 0xFFFF;
   int64_t i = begin;
   for (; i + 16 <= end; i += 16) {
+    PrefetchPixels(args.second + i);
     const __m512i dr_all = Lookup(_mm512_loadu_si512(args.current + i), table);
     const __m512i dg_all = Lookup(_mm512_loadu_si512(args.current + i + args.shift), table);
     __m512i dr = _mm512_and_si512(_mm512_maskz_srli_epi32(all, dr_all, 16), byte);

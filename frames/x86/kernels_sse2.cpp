@@ -45,6 +45,7 @@ void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_
   __m128i p_prev = _mm_slli_si128(_mm_sub_epi16(_mm_slli_epi16(x_last, 3), x_prev), 8);
   int64_t j = begin;
   for (; j + 4 <= end; j += 4) {
+    PrefetchPixels(src + j + w);
     const __m128i a = Load(src + j);            // old i
     const __m128i b = Load(src + j + 1);        // old i + 1
     const __m128i c = Load(frame + j - w);      // new i - W
@@ -147,6 +148,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
   StereoPassScalarRange(args, range_begin, begin);
   int64_t i = begin;
   for (; i + 4 <= end; i += 4) {
+    PrefetchPixels(args.second + i);
     const __m128i own = Load(args.current + i);
     const __m128i other = Load(args.second + i + args.shift);
     Store(args.out + (i - args.out_base),
