@@ -45,6 +45,7 @@ void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_
   int64_t j = begin;
   for (; j + 8 <= end; j += 8) {
     PrefetchPixels(src + j + w);
+    PrefetchPixels(frame + j);
     const __m256i a = Load(src + j);
     const __m256i b = Load(src + j + 1);
     const __m256i c = Load(frame + j - w);
@@ -132,6 +133,7 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
   const __m256i zero = _mm256_setzero_si256();
   int64_t i = begin;
   for (; i + 8 <= end; i += 8) {
+    PrefetchPixels(dst + i);
     const __m256i o = Load(src + i);
     const __m256i l = Load(src + i - 1);
     const __m256i r = Load(src + i + 1);

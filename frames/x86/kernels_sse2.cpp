@@ -46,6 +46,7 @@ void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_
   int64_t j = begin;
   for (; j + 4 <= end; j += 4) {
     PrefetchPixels(src + j + w);
+    PrefetchPixels(frame + j);
     const __m128i a = Load(src + j);            // old i
     const __m128i b = Load(src + j + 1);        // old i + 1
     const __m128i c = Load(frame + j - w);      // new i - W
@@ -118,6 +119,7 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
   };
   int64_t i = begin;
   for (; i + 4 <= end; i += 4) {
+    PrefetchPixels(dst + i);
     const __m128i o = Load(src + i);
     const __m128i l = Load(src + i - 1);
     const __m128i r = Load(src + i + 1);

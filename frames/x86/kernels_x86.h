@@ -39,11 +39,13 @@ void CropStream(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t d
 void StreamCopy(uint32_t* dst, const uint32_t* src, int64_t count);
 void StreamFence();
 
-// How far ahead (in pixels) the kernels that read a frame coming from memory ask for its
-// lines: the delivered picture in the first smoothing pass and the previous frame in the
-// stereo merge. With several frames streaming at once the hardware prefetchers leave
-// these reads waiting on memory; at 1920x1080 the hints take about a tenth off the whole
-// step (bench/frames_step). A hint never faults, past the end of a frame included.
+// How far ahead (in pixels) the kernels that stream a frame through memory ask for its
+// lines: the delivered picture and the WorkFrame in the first smoothing pass, the
+// sharpened frame in the sharpen pass (a store to a line not in the cache waits for the
+// line) and the previous frame in the stereo merge. With several frames streaming at once
+// the hardware prefetchers leave these accesses waiting on memory; at 1920x1080 the hints
+// take a sixth off the whole step (bench/frames_step). A hint never faults, past the end
+// of a frame included.
 inline constexpr int64_t kPrefetchPixels = 1024;
 inline void PrefetchPixels(const uint32_t* p) {
   _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetchPixels), _MM_HINT_T0);
