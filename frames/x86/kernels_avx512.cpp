@@ -103,7 +103,14 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
   for (int k = 0; k < 4; ++k) table[k] = _mm512_loadu_si512(table_bytes.data() + 64 * k);
   const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m512i eight = _mm512_set1_epi32(8);
-  const __m512i byte = _mm512_set1_epi32(0xFF);
+  const __m512i red = _mm512_set1_epi32(0x00FF0000);
+  // Byte 2 (red) or byte 1 (green) of each pixel to the pixel's low byte, zeros above.
+  const __m512i red_to_lane =
+      _mm512_set4_epi32(static_cast<int32_t>(0x8080800Eu), static_cast<int32_t>(0x8080800Au),
+                        static_cast<int32_t>(0x80808006u), static_cast<int32_t>(0x80808002u));
+  const __m512i green_to_lane =
+      _mm512_set4_epi32(static_cast<int32_t>(0x8080800Du), static_cast<int32_t>(0x80808009u),
+                        static_cast<int32_t>(0x80808005u), static_cast<int32_t>(0x80808001u));
   const __m512i low = _mm512_set1_epi32(static_cast<int32_t>(kLowHalf));
   const __m512i first = _mm512_set1_epi32(args.width);
   const __m512i past = _mm512_set1_epi32(static_cast<int32_t>(args.picture - args.width));
@@ -111,16 +118,17 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
   const int64_t inside_begin = std::max<int64_t>(args.width, args.width - args.shift);
   const int64_t inside_end =
       std::min(args.picture - args.width, args.picture - args.width - args.shift) - 16;
-  // (The masked forms with every lane set: GCC 12 warns of the plain shifts' undefined
-  // pass-through operand.)
-  const __mmask16 all = 0xFFFF;
   int64_t i = begin;
   for (; i + 16 <= end; i += 16) {
     PrefetchPixels(args.second + i);
-    const __m512i dr_all = Lookup(_mm512_loadu_si512(args.current + i), table);
-    const __m512i dg_all = Lookup(_mm512_loadu_si512(args.current + i + args.shift), table);
-    __m512i dr = _mm512_and_si512(_mm512_maskz_srli_epi32(all, dr_all, 16), byte);
-    __m512i dg = _mm512_and_si512(_mm512_maskz_srli_epi32(all, dg_all, 8), byte);
+    // One lookup for both: the red bytes of this block beside the green bytes of the
+    // block the second view's targets start from.
+    const __m512i both =
+        Lookup(_mm512_ternarylogic_epi32(red, _mm512_loadu_si512(args.current + i),
+                                         _mm512_loadu_si512(args.current + i + args.shift), 0xCA),
+               table);
+    __m512i dr = _mm512_shuffle_epi8(both, red_to_lane);
+    __m512i dg = _mm512_shuffle_epi8(both, green_to_lane);
     if (i < inside_begin || i > inside_end) {
       const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(static_cast<int32_t>(i)), lanes);
       const __m512i target = _mm512_add_epi32(index, _mm512_set1_epi32(args.shift));
