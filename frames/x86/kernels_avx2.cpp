@@ -113,6 +113,12 @@ void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrast
   BrightnessContrastScalar(frame + i, count - i, params);
 }
 
+// floor((a + b) / 2) for each byte: the rounded-up average less the bit it added.
+__m256i HalfSum(__m256i a, __m256i b) {
+  return _mm256_sub_epi8(_mm256_avg_epu8(a, b),
+                         _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
+}
+
 // Sharpen with byte-pair products: maddubs multiplies interleaved unsigned bytes by signed
 // byte weights and adds each pair into a 16-bit lane, so (4a + 1) o - a (l + r + u + d)
 // takes three of them per half and no widening of its own; packus clamps it to 0..255
@@ -150,6 +156,12 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
     const __m256i s = _mm256_packus_epi16(s_lo, s_hi);
     if (shift == 0) {
       Store(dst + i, s);
+      continue;
+    }
+    if (shift <= 2) {
+      // (s + o) >> 1 and (s + 3o) >> 2 = ((s + o) >> 1 + o) >> 1, on the bytes themselves.
+      const __m256i q = HalfSum(s, o);
+      Store(dst + i, shift == 1 ? q : HalfSum(q, o));
       continue;
     }
     const __m256i q_lo =
