@@ -5,8 +5,10 @@
 #   lutrgb       brightness and contrast
 #   convolution  four-neighbour Laplacian (sharpen 1 / radius 0)
 #   mergeplanes  anaglyph: green and blue of the frame, red of the frame shifted 12 pixels
-# The source (testsrc2 converted to planar RGB) is timed alone and subtracted, so the figure
-# is the filters' own time per frame.
+# The source (testsrc2 converted to planar RGB) is timed alone and subtracted, so the
+# first figure is the filters' own time per frame, on the planar frames they need. The
+# second starts from and ends in packed BGRA frames, as the frame step does: the same chain
+# with its conversions from and back to BGRA, the source in BGRA subtracted.
 #
 #   bench/frames_ffmpeg.sh [frames] [size ...]     default: 100 frames, 640x480 1280x720 1920x1080
 set -eu
@@ -29,10 +31,13 @@ run() {
     sed -n 's/.*bench: utime=\([0-9.]*\)s.*/\1/p'
 }
 
-printf '%-10s %12s %12s %14s\n' size source_ms chain_ms filters_ms/frame
+printf '%-10s %12s %12s %14s %18s\n' size source_ms chain_ms filters_ms/frame from_bgra_ms/frame
 for size in $SIZES; do
   base=$(run "$size" "format=gbrp")
   full=$(run "$size" "$CHAIN")
-  awk -v s="$size" -v b="$base" -v f="$full" -v n="$FRAMES" \
-    'BEGIN { printf "%-10s %12.1f %12.1f %14.2f\n", s, b * 1000, f * 1000, (f - b) * 1000 / n }'
+  packed_base=$(run "$size" "format=bgra")
+  packed_full=$(run "$size" "format=bgra,$CHAIN,format=bgra")
+  awk -v s="$size" -v b="$base" -v f="$full" -v pb="$packed_base" -v pf="$packed_full" \
+    -v n="$FRAMES" 'BEGIN { printf "%-10s %12.1f %12.1f %14.2f %18.2f\n", s, b * 1000, \
+      f * 1000, (f - b) * 1000 / n, (pf - pb) * 1000 / n }'
 done
