@@ -1,16 +1,14 @@
 // Frame array storage: one aligned allocation holding the front guard, the pixels and
-// the back guard, all zero when allocated.
+// the back guard, all zero when allocated; large frames on large pages where the system
+// has them (see platform/memory.h).
 #include "frames/frame.h"
 
 #include <cstring>
-#include <new>
 #include <utility>
 
-namespace zqr::frames {
+#include "platform/memory.h"
 
-namespace {
-constexpr std::align_val_t kAlignment{64};
-}  // namespace
+namespace zqr::frames {
 
 FrameArray::~FrameArray() {
   Free();
@@ -32,7 +30,7 @@ bool FrameArray::Allocate(int32_t width, int32_t rows) {
   Free();
   if (width < 1 || rows < 1 || int64_t{width} * rows > kMaxPixels) return false;
   const size_t total = static_cast<size_t>(int64_t{width} * rows + 2 * kGuardPixels);
-  void* memory = ::operator new[](total * sizeof(uint32_t), kAlignment, std::nothrow);
+  void* memory = platform::AllocateLargeBuffer(total * sizeof(uint32_t));
   if (memory == nullptr) return false;
   std::memset(memory, 0, total * sizeof(uint32_t));
   storage_ = static_cast<uint32_t*>(memory);
@@ -43,7 +41,7 @@ bool FrameArray::Allocate(int32_t width, int32_t rows) {
 }
 
 void FrameArray::Free() {
-  if (storage_ != nullptr) ::operator delete[](storage_, kAlignment);
+  if (storage_ != nullptr) platform::FreeLargeBuffer(storage_);
   storage_ = nullptr;
   data_ = nullptr;
   width_ = 0;
