@@ -86,14 +86,14 @@ void FrameFileWriter::Submit(std::string path, const uint32_t* pixels, int32_t w
                              int32_t height, int32_t stride) {
   const size_t count =
       static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
-  std::vector<uint32_t> buffer = TakeBuffer(count);
+  FrameFileBuffer buffer = TakeBuffer(count);
   if (count > 0) CropFrame(pixels, stride, buffer.data(), width, height);
   Queue(std::move(path), std::move(buffer), width, height);
 }
 
-std::vector<uint32_t> FrameFileWriter::TakeBuffer(size_t count) {
+FrameFileBuffer FrameFileWriter::TakeBuffer(size_t count) {
   const int32_t bound = BoundFor(count * 4);
-  std::vector<uint32_t> buffer;
+  FrameFileBuffer buffer;
   {
     std::unique_lock lock(mutex_);
     if (in_flight_ >= bound) {
@@ -116,7 +116,7 @@ std::vector<uint32_t> FrameFileWriter::TakeBuffer(size_t count) {
   return buffer;
 }
 
-void FrameFileWriter::Queue(std::string path, std::vector<uint32_t> pixels, int32_t width,
+void FrameFileWriter::Queue(std::string path, FrameFileBuffer pixels, int32_t width,
                             int32_t height) {
   {
     std::lock_guard lock(mutex_);

@@ -9,12 +9,35 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/memory.h"
+
 namespace zqr::frames {
+
+// Allocator of the writers' frame buffers: frame-sized, so on large pages where the system
+// has them, like the frame arrays (see platform/memory.h).
+template <class T>
+struct LargeBufferAllocator {
+  using value_type = T;
+  LargeBufferAllocator() = default;
+  template <class U>
+  explicit LargeBufferAllocator(const LargeBufferAllocator<U>& /*other*/) {}
+  T* allocate(size_t count) {
+    void* buffer = platform::AllocateLargeBuffer(count * sizeof(T));
+    if (buffer == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(buffer);
+  }
+  void deallocate(T* buffer, size_t /*count*/) { platform::FreeLargeBuffer(buffer); }
+  friend bool operator==(const LargeBufferAllocator&, const LargeBufferAllocator&) { return true; }
+};
+
+// The pixels of one frame file in flight.
+using FrameFileBuffer = std::vector<uint32_t, LargeBufferAllocator<uint32_t>>;
 
 // folder + "/temp" + the number with at least six digits + ".bmp".
 std::string FrameFileName(const std::string& folder, int32_t number);
@@ -67,8 +90,8 @@ class FrameFileWriter {
   // crops strip by strip into it): TakeBuffer waits, like Submit, until a frame may be in
   // flight and returns a buffer of `count` pixels that counts as in flight from then on;
   // Queue hands it back with the file to write. Every taken buffer must be queued.
-  std::vector<uint32_t> TakeBuffer(size_t count);
-  void Queue(std::string path, std::vector<uint32_t> pixels, int32_t width, int32_t height);
+  FrameFileBuffer TakeBuffer(size_t count);
+  void Queue(std::string path, FrameFileBuffer pixels, int32_t width, int32_t height);
   // Returns when every submitted file has been written (or has failed).
   void WaitAll();
 
@@ -85,7 +108,7 @@ class FrameFileWriter {
  private:
   struct Job {
     std::string path;
-    std::vector<uint32_t> pixels;
+    FrameFileBuffer pixels;
     int32_t width = 0;
     int32_t height = 0;
   };
@@ -95,7 +118,7 @@ class FrameFileWriter {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Job> queue_;
-  std::vector<std::vector<uint32_t>> spare_;
+  std::vector<FrameFileBuffer> spare_;
   int32_t in_flight_ = 0;
   bool stop_ = false;
   Stats stats_;

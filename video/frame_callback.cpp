@@ -132,7 +132,7 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
   const int32_t width = s.WorkFrame.width();
   const int32_t height = s.WorkFrame.rows() - 1;
   const int32_t file_width = width - frames::kCropColumns;
-  std::vector<uint32_t> file;
+  frames::FrameFileBuffer file;
   if (file_width > 0) {
     file = FrameFileWriters().TakeBuffer(static_cast<size_t>(file_width) *
                                          static_cast<size_t>(height));
