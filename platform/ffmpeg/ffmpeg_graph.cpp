@@ -10,7 +10,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/mem.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -28,9 +27,17 @@ extern "C" {
 #include <vector>
 
 #include "platform/ffmpeg/preview_sound.h"
+#include "platform/memory.h"
 
 namespace zqr::platform {
 namespace {
+// The two sample buffers hold a whole RGB32 frame each and are written and read once per
+// frame, so they live on large pages like the frame arrays; zeroed, like a fresh sample.
+uint8_t* AllocateSampleBuffer(size_t bytes) {
+  void* buffer = platform::AllocateLargeBuffer(bytes);
+  if (buffer != nullptr) std::memset(buffer, 0, bytes);
+  return static_cast<uint8_t*>(buffer);
+}
 
 using Clock = std::chrono::steady_clock;
 constexpr AVRational kRefTimeBase{1, static_cast<int>(kUnitsPerSecond)};
@@ -201,8 +208,8 @@ FfmpegGraph::~FfmpegGraph() {
   sws_freeContext(sws_);
   avcodec_free_context(&video_decoder_);
   avformat_close_input(&format_);
-  av_free(buffers_[0]);
-  av_free(buffers_[1]);
+  platform::FreeLargeBuffer(buffers_[0]);
+  platform::FreeLargeBuffer(buffers_[1]);
 }
 
 // --- Building ---
@@ -298,8 +305,8 @@ HResult FfmpegGraph::ConnectSourceToGrabber() {
       sws_isSupportedInput(pixel_format) > 0) {
     if (MakeScaler(width_, height_, pixel_format)) {
       sample_size_ = static_cast<int32_t>(bytes);
-      buffers_[0] = static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(bytes)));
-      buffers_[1] = static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(bytes)));
+      buffers_[0] = AllocateSampleBuffer(static_cast<size_t>(bytes));
+      buffers_[1] = AllocateSampleBuffer(static_cast<size_t>(bytes));
       convertible_ = buffers_[0] != nullptr && buffers_[1] != nullptr;
     }
   }
