@@ -32,7 +32,6 @@ bool FrameArray::Allocate(int32_t width, int32_t rows) {
   const size_t total = static_cast<size_t>(int64_t{width} * rows + 2 * kGuardPixels);
   void* memory = platform::AllocateLargeBuffer(total * sizeof(uint32_t));
   if (memory == nullptr) return false;
-  std::memset(memory, 0, total * sizeof(uint32_t));
   storage_ = static_cast<uint32_t*>(memory);
   data_ = storage_ + kGuardPixels;
   width_ = width;

@@ -9,8 +9,8 @@
 
 namespace zqr::platform {
 
-// `bytes` bytes aligned to at least 64 bytes, their contents undefined; nullptr when
-// memory runs out. Free with FreeLargeBuffer.
+// `bytes` zero bytes aligned to at least 64 bytes; nullptr when memory runs out. Free with
+// FreeLargeBuffer.
 void* AllocateLargeBuffer(std::size_t bytes);
 void FreeLargeBuffer(void* buffer);
 

@@ -32,11 +32,9 @@ extern "C" {
 namespace zqr::platform {
 namespace {
 // The two sample buffers hold a whole RGB32 frame each and are written and read once per
-// frame, so they live on large pages like the frame arrays; zeroed, like a fresh sample.
+// frame, so they live on large pages like the frame arrays.
 uint8_t* AllocateSampleBuffer(size_t bytes) {
-  void* buffer = platform::AllocateLargeBuffer(bytes);
-  if (buffer != nullptr) std::memset(buffer, 0, bytes);
-  return static_cast<uint8_t*>(buffer);
+  return static_cast<uint8_t*>(AllocateLargeBuffer(bytes));
 }
 
 using Clock = std::chrono::steady_clock;
@@ -208,8 +206,8 @@ FfmpegGraph::~FfmpegGraph() {
   sws_freeContext(sws_);
   avcodec_free_context(&video_decoder_);
   avformat_close_input(&format_);
-  platform::FreeLargeBuffer(buffers_[0]);
-  platform::FreeLargeBuffer(buffers_[1]);
+  FreeLargeBuffer(buffers_[0]);
+  FreeLargeBuffer(buffers_[1]);
 }
 
 // --- Building ---

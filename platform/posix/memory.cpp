@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
+#include <cstring>
 
 namespace zqr::platform {
 
@@ -25,6 +26,7 @@ void* AllocateLargeBuffer(std::size_t bytes) {
     madvise(buffer, whole, MADV_HUGEPAGE);
   }
 #endif
+  std::memset(buffer, 0, bytes);
   return buffer;
 }
 
