@@ -1,13 +1,15 @@
-// Frame files. A file is written with three block writes (file header, information
-// header, pixels) and no conversion of the pixels.
+// Frame files. A file is written with one gathered write of the headers and the rows,
+// straight from the frame (cropped or not), with no conversion of the pixels.
 #include "frames/frame_file.h"
-
-#include "frames/crop.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
+
+#include "frames/crop.h"
+#include "platform/files.h"
 
 namespace zqr::frames {
 
@@ -46,16 +48,21 @@ std::array<uint8_t, 54> FrameFileHeaders(int32_t width, int32_t height) {
 }
 
 bool WriteFrameFileNow(const std::string& path, int32_t width, int32_t height,
-                       const uint32_t* pixels) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
+                       const uint32_t* pixels, int32_t stride) {
   const std::array<uint8_t, 54> headers = FrameFileHeaders(width, height);
-  const size_t pixel_bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
-  bool ok = std::fwrite(headers.data(), 1, 14, file) == 14;
-  ok = ok && std::fwrite(headers.data() + 14, 1, 40, file) == 40;
-  ok = ok && (pixel_bytes == 0 || std::fwrite(pixels, 1, pixel_bytes, file) == pixel_bytes);
-  ok = (std::fclose(file) == 0) && ok;
-  return ok;
+  const size_t row_bytes = static_cast<size_t>(std::max(width, 0)) * 4;
+  const size_t rows = static_cast<size_t>(std::max(height, 0));
+  std::vector<platform::FilePiece> pieces;
+  pieces.push_back({headers.data(), headers.size()});
+  if (stride == width) {
+    pieces.push_back({pixels, row_bytes * rows});
+  } else {
+    pieces.reserve(rows + 1);
+    for (size_t y = 0; y < rows; ++y) {
+      pieces.push_back({pixels + y * static_cast<size_t>(stride), row_bytes});
+    }
+  }
+  return platform::WriteFilePieces(path, pieces);
 }
 
 FrameFileWriter::FrameFileWriter() : FrameFileWriter(Options{}) {}
@@ -82,45 +89,77 @@ int32_t FrameFileWriter::BoundFor(size_t frame_bytes) const {
       std::clamp<size_t>(fit, 1, static_cast<size_t>(options_.max_in_flight)));
 }
 
+void FrameFileWriter::EnterFlight(std::unique_lock<std::mutex>& lock, size_t frame_bytes) {
+  const int32_t bound = BoundFor(frame_bytes);
+  if (in_flight_ >= bound) {
+    ++stats_.waits;
+    changed_.wait(lock, [&] { return in_flight_ < bound; });
+  }
+  ++in_flight_;
+  stats_.peak_in_flight = std::max(stats_.peak_in_flight, in_flight_);
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+}
+
+void FrameFileWriter::KeepOrDrop(FrameArray frame, size_t frame_bytes) {
+  if (frame.empty()) return;
+  if (static_cast<int32_t>(spare_.size()) + in_flight_ < BoundFor(frame_bytes)) {
+    spare_.push_back(std::move(frame));
+    ++stats_.buffers;
+  }
+}
+
 void FrameFileWriter::Submit(std::string path, const uint32_t* pixels, int32_t width,
                              int32_t height, int32_t stride) {
-  const size_t count =
-      static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
-  FrameFileBuffer buffer = TakeBuffer(count);
-  if (count > 0) CropFrame(pixels, stride, buffer.data(), width, height);
-  Queue(std::move(path), std::move(buffer), width, height);
+  FrameArray copy = TakeFrame(width, height);
+  if (copy.empty()) {
+    std::lock_guard lock(mutex_);
+    ++stats_.submitted;
+    ++stats_.failed;
+    --in_flight_;
+    changed_.notify_all();
+    return;
+  }
+  CropFrame(pixels, stride, copy.data(), width, height);
+  QueueFrame(std::move(path), std::move(copy), width, height);
 }
 
-FrameFileBuffer FrameFileWriter::TakeBuffer(size_t count) {
-  const int32_t bound = BoundFor(count * 4);
-  FrameFileBuffer buffer;
+FrameArray FrameFileWriter::TakeFrame(int32_t width, int32_t rows) {
+  FrameArray frame;
   {
     std::unique_lock lock(mutex_);
-    if (in_flight_ >= bound) {
-      ++stats_.waits;
-      changed_.wait(lock, [&] { return in_flight_ < bound; });
-    }
-    ++in_flight_;
-    ++stats_.submitted;
-    stats_.peak_in_flight = std::max(stats_.peak_in_flight, in_flight_);
-    if (!spare_.empty()) {
-      buffer = std::move(spare_.back());
+    EnterFlight(
+        lock, static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(rows, 0)) * 4);
+    // A kept frame of this shape, else a new one (kept frames of other shapes go).
+    while (!spare_.empty() && frame.empty()) {
+      if (spare_.back().width() == width && spare_.back().rows() == rows) {
+        frame = std::move(spare_.back());
+      }
       spare_.pop_back();
-    } else {
-      ++stats_.buffers;
+      --stats_.buffers;
     }
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   }
-  // The caller fills the buffer outside the lock, so the writer thread is never held up.
-  buffer.resize(count);
-  return buffer;
+  // Allocated outside the lock, so the writer thread is never held up.
+  if (frame.empty()) frame.Allocate(width, rows);
+  return frame;
 }
 
-void FrameFileWriter::Queue(std::string path, FrameFileBuffer pixels, int32_t width,
-                            int32_t height) {
+void FrameFileWriter::QueueFrame(std::string path, FrameArray frame, int32_t width,
+                                 int32_t height) {
   {
     std::lock_guard lock(mutex_);
-    queue_.push_back(Job{std::move(path), std::move(pixels), width, height});
+    ++stats_.submitted;
+    ++stats_.buffers;
+    queue_.push_back(Job{std::move(path), std::move(frame), width, height});
+  }
+  changed_.notify_all();
+}
+
+void FrameFileWriter::ReturnFrame(FrameArray frame) {
+  {
+    std::lock_guard lock(mutex_);
+    --in_flight_;
+    const size_t bytes = frame.byte_size();
+    KeepOrDrop(std::move(frame), bytes);
   }
   changed_.notify_all();
 }
@@ -143,16 +182,17 @@ void FrameFileWriter::Run() {
     Job job = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();
-    const bool ok = options_.write(job.path, job.width, job.height, job.pixels.data());
+    // A frame too small for the file asked of it is a failed file, never a read past it.
+    const bool fits = !job.frame.empty() && job.width >= 0 && job.height >= 0 &&
+                      job.width <= job.frame.width() && job.height <= job.frame.rows();
+    const bool ok = fits && options_.write(job.path, job.width, job.height, job.frame.data(),
+                                           job.frame.width());
     lock.lock();
     ++(ok ? stats_.written : stats_.failed);
     --in_flight_;
-    // Keep the buffer for the next frame unless the bound for this size is already held.
-    if (static_cast<int32_t>(spare_.size()) + in_flight_ < BoundFor(job.pixels.size() * 4)) {
-      spare_.push_back(std::move(job.pixels));
-    } else {
-      --stats_.buffers;
-    }
+    --stats_.buffers;
+    const size_t bytes = job.frame.byte_size();
+    KeepOrDrop(std::move(job.frame), bytes);
     changed_.notify_all();
   }
 }

@@ -9,35 +9,14 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <new>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "platform/memory.h"
+#include "frames/frame.h"
 
 namespace zqr::frames {
-
-// Allocator of the writers' frame buffers: frame-sized, so on large pages where the system
-// has them, like the frame arrays (see platform/memory.h).
-template <class T>
-struct LargeBufferAllocator {
-  using value_type = T;
-  LargeBufferAllocator() = default;
-  template <class U>
-  explicit LargeBufferAllocator(const LargeBufferAllocator<U>& /*other*/) {}
-  T* allocate(size_t count) {
-    void* buffer = platform::AllocateLargeBuffer(count * sizeof(T));
-    if (buffer == nullptr) throw std::bad_alloc();
-    return static_cast<T*>(buffer);
-  }
-  void deallocate(T* buffer, size_t /*count*/) { platform::FreeLargeBuffer(buffer); }
-  friend bool operator==(const LargeBufferAllocator&, const LargeBufferAllocator&) { return true; }
-};
-
-// The pixels of one frame file in flight.
-using FrameFileBuffer = std::vector<uint32_t, LargeBufferAllocator<uint32_t>>;
 
 // folder + "/temp" + the number with at least six digits + ".bmp".
 std::string FrameFileName(const std::string& folder, int32_t number);
@@ -49,20 +28,23 @@ int64_t FrameFileSize(int32_t width, int32_t height);
 std::array<uint8_t, 54> FrameFileHeaders(int32_t width, int32_t height);
 
 // Writes one frame file: created, or truncated when it exists, then the two headers and
-// `height` rows of `width` pixels, bottom line first. Returns false when the file could
-// not be opened or written completely (a short file may remain).
+// `height` rows of `width` pixels, bottom line first, the rows `stride` pixels apart in
+// `pixels` (so a wider frame is cropped on the way to the disk). Returns false when the file
+// could not be opened or written completely (a short file may remain).
 bool WriteFrameFileNow(const std::string& path, int32_t width, int32_t height,
-                       const uint32_t* pixels);
+                       const uint32_t* pixels, int32_t stride);
 
-// The frame-file writers. Each submitted frame is copied into a buffer of its own, so the
-// caller may refill its frame at once; one background thread writes the files one at a
-// time, in the order submitted. At most a bounded number of frames are in flight (copied
-// but not yet written): a submit waits only when that bound is reached, so memory stays
-// flat when the disk is slower than the decoder.
+// The frame-file writers. Each file is written from a frame array that belongs to the
+// writers alone until the file is written: a copy made by Submit, or a whole frame handed
+// over with QueueFrame; so no file can ever see a later frame's pixels. One background
+// thread writes the files one at a time, in the order queued. At most a bounded number of
+// frames are in flight (queued or taken, not yet written or given back): a submit or take
+// waits only when that bound is reached, so memory stays flat when the disk is slower than
+// the decoder. Written frames are kept for reuse while fewer than the bound are held.
 class FrameFileWriter {
  public:
   using WriteFunction = std::function<bool(const std::string& path, int32_t width, int32_t height,
-                                           const uint32_t* pixels)>;
+                                           const uint32_t* pixels, int32_t stride)>;
   struct Options {
     size_t memory_budget = size_t{64} << 20;  // bytes of frames in flight
     int32_t max_in_flight = 8;                // and never more frames than this
@@ -79,19 +61,23 @@ class FrameFileWriter {
   // frame size, within 1 .. max_in_flight.
   int32_t BoundFor(size_t frame_bytes) const;
 
-  // Copies `height` rows of `width` pixels, rows `stride` pixels apart in `pixels` (so the
-  // copy can crop a wider frame), and queues the file `path`.
+  // Copies `height` rows of `width` pixels, rows `stride` pixels apart in `pixels`, into a
+  // frame of the writers' own and queues the file `path`. A copy that cannot be allocated
+  // counts as a failed file.
   void Submit(std::string path, const uint32_t* pixels, int32_t width, int32_t height,
               int32_t stride);
   void Submit(std::string path, const uint32_t* pixels, int32_t width, int32_t height) {
     Submit(std::move(path), pixels, width, height, width);
   }
-  // The two halves of Submit, for a caller that fills the buffer itself (the frame step
-  // crops strip by strip into it): TakeBuffer waits, like Submit, until a frame may be in
-  // flight and returns a buffer of `count` pixels that counts as in flight from then on;
-  // Queue hands it back with the file to write. Every taken buffer must be queued.
-  FrameFileBuffer TakeBuffer(size_t count);
-  void Queue(std::string path, FrameFileBuffer pixels, int32_t width, int32_t height);
+  // Whole frames handed over, for a caller that keeps frames in rotation (the frame step):
+  // TakeFrame waits, like Submit, until a frame may be in flight and returns an array of
+  // width x rows pixels (zeros, or a frame written before: the caller overwrites it), empty
+  // when memory runs out; it counts as in flight from then on. Each taken frame is answered
+  // by one QueueFrame, which hands over a frame (any array, not necessarily the one taken)
+  // to write its first `height` rows cropped to `width` pixels, or by one ReturnFrame.
+  FrameArray TakeFrame(int32_t width, int32_t rows);
+  void QueueFrame(std::string path, FrameArray frame, int32_t width, int32_t height);
+  void ReturnFrame(FrameArray frame);
   // Returns when every submitted file has been written (or has failed).
   void WaitAll();
 
@@ -101,24 +87,28 @@ class FrameFileWriter {
     int64_t failed = 0;
     int64_t waits = 0;  // submits that had to wait for a free buffer
     int32_t peak_in_flight = 0;
-    int32_t buffers = 0;  // frame buffers currently held
+    int32_t buffers = 0;  // frames the writers hold: queued, being written or kept for reuse
   };
   Stats stats() const;
 
  private:
   struct Job {
     std::string path;
-    FrameFileBuffer pixels;
+    FrameArray frame;
     int32_t width = 0;
     int32_t height = 0;
   };
   void Run();
+  // With the lock held: waits for room for one more frame in flight and counts it.
+  void EnterFlight(std::unique_lock<std::mutex>& lock, size_t frame_bytes);
+  // With the lock held: keeps `frame` for reuse, or frees it when the bound is held.
+  void KeepOrDrop(FrameArray frame, size_t frame_bytes);
 
   Options options_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Job> queue_;
-  std::vector<FrameFileBuffer> spare_;
+  std::vector<FrameArray> spare_;
   int32_t in_flight_ = 0;
   bool stop_ = false;
   Stats stats_;

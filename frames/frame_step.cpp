@@ -7,8 +7,7 @@
 //  - brightness/contrast must not change pixels the last pass still reads (W below it);
 //  - the sharpened pixel i reads i + W of the WorkFrame;
 //  - the stereo pixel i reads the sharpened frame up to the largest 3D Depth displacement
-//    or the shift ahead (the previous frame is complete from the start);
-//  - a file row needs its first file-width pixels of the final frame.
+//    or the shift ahead (the previous frame is complete from the start).
 #include "frames/frame_step.h"
 
 #include <algorithm>
@@ -79,14 +78,11 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
     }
     reach = std::max<int64_t>({0, stereo.shift, stereo.depth ? table[255] : 0});
   }
-  // Frames larger than the caches store their outputs past the cache; smaller ones stay
-  // cached, where the next reader finds them sooner than in memory.
-  const bool stream = total * 4 >= stream_bytes;
-  const bool stereo_in_pieces = settings.stereo_on && stream;
-  const uint32_t* final_frame = settings.stereo_on ? b.composed : b.sharpened;
+  // Frames larger than the caches store the anaglyph past the cache; smaller ones keep it
+  // cached, where the next reader finds it sooner than in memory.
+  const bool stereo_in_pieces = settings.stereo_on && total * 4 >= stream_bytes;
   const int64_t piece = std::clamp<int64_t>(strip, 256, 16384);
   std::vector<uint32_t> scratch(stereo_in_pieces ? static_cast<size_t>(piece) : 0);
-  const int64_t file_width = b.file != nullptr ? b.file_width : 0;
 
   // With smoothing, the first pass reads the delivered picture itself and only the first
   // row and the last two rows are copied: the first row before the pass (it reads that row
@@ -100,7 +96,6 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
   int64_t adjusted = 0;
   int64_t sharpened = 0;
   int64_t composed = 0;
-  int64_t file_rows = 0;
   for (;;) {
     // Copy into the WorkFrame (its spare row is never written), or as much taken as
     // arrived for the first pass.
@@ -173,8 +168,8 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
     }
 
     // The stereo merge, piece by piece into a small buffer that stays in the cache, from
-    // where the anaglyph and its file frame are both stored past the cache (neither is
-    // read again during this step), which spares reading their old contents from memory.
+    // where the anaglyph is stored past the cache (it is not read again during this step),
+    // which spares reading its old contents from memory.
     if (settings.stereo_on) {
       const int64_t to = Advance(composed, total, ready >= total ? total : ready - reach);
       if (!stereo_in_pieces && to > composed) {
@@ -187,32 +182,9 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
         stereo.out_base = composed;
         kernels.stereo_range(stereo, composed, stop);
         kernels.stream_copy(b.composed + composed, scratch.data(), stop - composed);
-        for (int64_t y = composed / w; file_width > 0 && y < b.height && y * w < stop; ++y) {
-          const int64_t from = std::max(composed, y * w);
-          const int64_t until = std::min(stop, y * w + file_width);
-          if (from < until) {
-            kernels.stream_copy(b.file + y * file_width + (from - y * w),
-                                scratch.data() + (from - composed), until - from);
-          }
-        }
         composed = stop;
       }
       ready = Ready(composed, total, ready);
-    }
-
-    // Whole rows of the file frame (with stereo in pieces they are already there).
-    if (file_width > 0 && !stereo_in_pieces) {
-      const int64_t rows =
-          ready >= total
-              ? b.height
-              : (ready < file_width ? 0
-                                    : std::min<int64_t>(b.height, (ready - file_width) / w + 1));
-      if (rows > file_rows) {
-        (stream ? kernels.crop_stream : CropFrame)(final_frame + file_rows * w, b.width,
-                                                   b.file + file_rows * file_width, b.file_width,
-                                                   static_cast<int32_t>(rows - file_rows));
-        file_rows = rows;
-      }
     }
 
     if (copied >= n) break;  // the last round has taken every stage to its end

@@ -1,7 +1,7 @@
 // The whole per-frame step of a conversion in strips: copy of the delivered picture into
-// the WorkFrame, smoothing passes, brightness/contrast, copy with sharpen, stereo merge and
-// the crop into the file frame, each stage a few rows behind the one before, so that every
-// stage finds its rows still in the cache. The bytes are those of the stages run one after
+// the WorkFrame, smoothing passes, brightness/contrast, copy with sharpen and the stereo
+// merge, each stage a few rows behind the one before, so that every stage finds its rows
+// still in the cache. The bytes are those of the stages run one after
 // the other over whole frames, whatever the strip size.
 #pragma once
 
@@ -29,23 +29,20 @@ struct FrameStepBuffers {
   uint32_t* sharpened = nullptr;        // receives the WorkFrame copied and sharpened
   const uint32_t* previous = nullptr;   // the previous frame (second view, dynamic mode)
   uint32_t* composed = nullptr;         // receives the anaglyph (stereo on only)
-  uint32_t* file = nullptr;             // null, or file_width x height pixels
-  int32_t file_width = 0;               // 1 .. width
 };
 
 // Frames of at least this many bytes are larger than the caches: the step stores its
-// anaglyph and the file frame past the cache (see frame_step.cpp).
+// anaglyph past the cache (see frame_step.cpp).
 inline constexpr int64_t kStreamFrameBytes = int64_t{2} << 20;
 
 // Pixels per strip when the caller does not choose.
 inline constexpr int64_t kFrameStepStrip = 4 * 1920;
 
 // Runs the step. Afterwards `work` holds the filtered picture (as RunFilterChain leaves
-// it), `sharpened` what SharpenCopy makes of it, `composed` (stereo on) what the stereo
-// pass makes of `sharpened` and `previous`, and `file` the crop of the final frame
-// (`composed` with stereo, `sharpened` without). `strip` is in pixels (at least 1).
-// `stream_bytes`: the frame size from which outputs go past the cache (tests use 0 to take
-// that path with small frames).
+// it), `sharpened` what SharpenCopy makes of it and `composed` (stereo on) what the stereo
+// pass makes of `sharpened` and `previous`. `strip` is in pixels (at least 1).
+// `stream_bytes`: the frame size from which the anaglyph goes past the cache (tests use 0 to
+// take that path with small frames).
 void RunFrameStepInStrips(const FrameStepBuffers& buffers, const FrameStepSettings& settings,
                           int64_t strip = kFrameStepStrip,
                           int64_t stream_bytes = kStreamFrameBytes);

@@ -33,17 +33,11 @@ FrameKernels ChooseKernels() {
 }  // namespace
 
 const FrameKernels& ScalarKernels() {
-  static const FrameKernels kernels = {SmoothRangeScalar,
-                                       SmoothRangeFromScalar,
-                                       BrightnessContrastScalar,
-                                       SharpenRowsScalar,
-                                       StereoPassScalar,
-                                       SharpenRangeScalar,
-                                       StereoPassScalarRange,
-                                       CropFrame,
-                                       StreamCopyScalar,
-                                       StreamFenceScalar,
-                                       "scalar"};
+  static const FrameKernels kernels = {SmoothRangeScalar,        SmoothRangeFromScalar,
+                                       BrightnessContrastScalar, SharpenRowsScalar,
+                                       StereoPassScalar,         SharpenRangeScalar,
+                                       StereoPassScalarRange,    StreamCopyScalar,
+                                       StreamFenceScalar,        "scalar"};
   return kernels;
 }
 

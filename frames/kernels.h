@@ -60,11 +60,6 @@ struct FrameKernels {
                         int64_t end, int32_t amount, int32_t radius);
   // Pixels begin .. end - 1 of `out` of the stereo merge, as stereo_pass gives them.
   void (*stereo_range)(const StereoPassArgs& args, int64_t begin, int64_t end);
-  // The crop (see crop.h) into a frame nobody reads soon (a frame file's buffer): the
-  // vector versions store past the cache, which spares reading the destination from
-  // memory first, and the stores are complete before the call returns.
-  void (*crop_stream)(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t dst_width,
-                      int32_t rows);
   // `count` pixels from src to dst stored past the cache, not yet ordered before later
   // stores; stream_fence completes them (before the destination is handed to another
   // thread).

@@ -30,6 +30,18 @@ std::atomic<int64_t> frame_step_strip{frames::kFrameStepStrip};
 std::mutex writers_mutex;
 std::unique_ptr<frames::FrameFileWriter> writers;
 
+// The frame file of the frame in DMEM1 that the strip pipeline has not yet queued: its
+// storage goes to the writers whole when the next frame replaces it in DMEM1 (see
+// ProcessFrameInStrips), or a copy of it when anything else is about to change DMEM1.
+struct PendingFile {
+  bool waiting = false;
+  std::string path;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+std::mutex pending_mutex;
+PendingFile pending_file;
+
 // Pixels of the picture in the WorkFrame (without the spare row).
 int64_t PicturePixels(const frames::FrameArray& frame) {
   return frame.empty() ? 0 : int64_t{frame.width()} * (frame.rows() - 1);
@@ -103,6 +115,7 @@ namespace {
 // The conversion steps one after the other over whole frames: the chain on the WorkFrame
 // (ending with the preview), copy into DMEM1 with sharpen, stereo, the frame file.
 void ProcessFrameInStages(FrameStoreState& s) {
+  FlushPendingFrameFile();
   ApplyFrameFilters();
   if (!ConversionArraysReady(s)) return;
   const int32_t width = s.WorkFrame.width();
@@ -123,19 +136,26 @@ void ProcessFrameInStages(FrameStoreState& s) {
 }
 
 // The same steps in strips over the whole picture (see frames/frame_step.h), with the same
-// results: the sharpened frame is built in DMEM2's storage and the anaglyph in DMEM4's, and
-// the arrays are handed round only after the preview, which during a conversion still
-// shows the frame before this one in DMEM1.
+// results. The sharpened frame is built in DMEM2's storage; the final frame (the anaglyph,
+// or the sharpened frame without stereo) in a frame taken from the writers, which becomes
+// DMEM1 once the preview, during a conversion still showing the frame before in DMEM1, has
+// run. The frame it replaces goes to the writers whole, as its own frame file: no copy, and
+// the writers crop it on the way to the disk. So this frame's file is queued when the next
+// frame comes, or when FlushPendingFrameFile is called.
 void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
   const frames::FilterSettings filter = CurrentFilterSettings();
   frames::Throttle(filter.cpu_limit_on, filter.cpu_usage, throttle_sleep.load());
   const int32_t width = s.WorkFrame.width();
-  const int32_t height = s.WorkFrame.rows() - 1;
+  const int32_t rows = s.WorkFrame.rows();
+  const int32_t height = rows - 1;
   const int32_t file_width = width - frames::kCropColumns;
-  frames::FrameFileBuffer file;
-  if (file_width > 0) {
-    file = FrameFileWriters().TakeBuffer(static_cast<size_t>(file_width) *
-                                         static_cast<size_t>(height));
+  frames::FrameFileWriter& files = FrameFileWriters();
+  frames::FrameArray final_frame = files.TakeFrame(width, rows);
+  if (final_frame.empty()) {  // out of memory: the stages need no frame of their own
+    files.ReturnFrame(std::move(final_frame));
+    std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(width) * height * 4);
+    ProcessFrameInStages(s);
+    return;
   }
   frames::FrameStepSettings settings;
   settings.filter = filter;
@@ -148,24 +168,26 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
   buffers.height = height;
   buffers.delivered = static_cast<const uint32_t*>(buffer);
   buffers.work = s.WorkFrame.data();
-  buffers.sharpened = s.DMEM2.data();
+  buffers.sharpened = settings.stereo_on ? s.DMEM2.data() : final_frame.data();
   buffers.previous = s.DMEM3.data();
-  buffers.composed = s.DMEM4.data();
-  buffers.file = file_width > 0 ? file.data() : nullptr;
-  buffers.file_width = file_width;
+  buffers.composed = final_frame.data();
   frames::RunFrameStepInStrips(buffers, settings, frame_step_strip.load());
   ShowPreviewFrame();
-  if (settings.stereo_on) {
-    // DMEM1 <- anaglyph, DMEM3 <- this frame before the stereo step; the rest is scratch.
-    swap(s.DMEM1, s.DMEM4);
-    swap(s.DMEM3, s.DMEM2);
+  // DMEM1 <- this frame; with stereo DMEM3 <- this frame before the stereo step.
+  swap(s.DMEM1, final_frame);
+  if (settings.stereo_on) swap(s.DMEM3, s.DMEM2);
+  std::lock_guard lock(pending_mutex);
+  if (pending_file.waiting) {
+    files.QueueFrame(std::move(pending_file.path), std::move(final_frame), pending_file.width,
+                     pending_file.height);
   } else {
-    swap(s.DMEM1, s.DMEM2);
+    files.ReturnFrame(std::move(final_frame));
   }
-  if (file_width > 0) {
-    FrameFileWriters().Queue(frames::FrameFileName(Shell.TempFolder, s.FrameCounter),
-                             std::move(file), file_width, height);
-  }
+  pending_file.waiting = file_width > 0;
+  pending_file.path =
+      file_width > 0 ? frames::FrameFileName(Shell.TempFolder, s.FrameCounter) : std::string();
+  pending_file.width = file_width;
+  pending_file.height = height;
 }
 }  // namespace
 
@@ -200,13 +222,27 @@ frames::FrameFileWriter& FrameFileWriters() {
   return *writers;
 }
 
+void FlushPendingFrameFile() {
+  std::lock_guard lock(pending_mutex);
+  if (!pending_file.waiting) return;
+  pending_file.waiting = false;
+  const frames::FrameArray& frame = FrameStore.DMEM1;
+  if (frame.empty() || frame.width() < pending_file.width || frame.rows() < pending_file.height) {
+    return;  // the arrays were replaced under it: there is no such frame any more
+  }
+  FrameFileWriters().Submit(std::move(pending_file.path), frame.data(), pending_file.width,
+                            pending_file.height, frame.width());
+}
+
 void ConfigureFrameFileWriters(frames::FrameFileWriter::Options options) {
+  FlushPendingFrameFile();
   std::lock_guard lock(writers_mutex);
   writers.reset();  // waits for the old writers' files
   writers = std::make_unique<frames::FrameFileWriter>(std::move(options));
 }
 
 void WaitForFrameFiles() {
+  FlushPendingFrameFile();
   FrameFileWriters().WaitAll();
 }
 

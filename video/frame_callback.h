@@ -25,8 +25,8 @@ void ApplyFrameFilters();
 
 // The body of BufferCB for one delivered frame of `length` bytes: copy into the WorkFrame,
 // ApplyFrameFilters, copy into DMEM1 and sharpen (one pass), stereo when StereoOn, the
-// frame file of number FrameCounter (cropped by 16 columns into a writer's own buffer,
-// written off this thread), the estimate every 30 frames, FrameCounter + 1.
+// frame file of number FrameCounter (DMEM1 cropped by 16 columns, written off this thread
+// from a frame the writers own), the estimate every 30 frames, FrameCounter + 1.
 // Does nothing for a null buffer or a length of 0. A buffer longer than the picture is cut
 // to FrameW x FrameH pixels, so the spare row stays zero. Without conversion arrays of the
 // WorkFrame's shape only the chain runs (and the frame is counted).
@@ -34,7 +34,9 @@ void ApplyFrameFilters();
 // A whole picture with the conversion arrays ready runs as one strip pipeline over the
 // frame (frames/frame_step.h) with the same results: the stages' bytes in WorkFrame, DMEM1,
 // DMEM3 and the frame file, the preview called once the WorkFrame is filtered and while
-// DMEM1 still holds the frame before. DMEM2, DMEM4 and the view copies hold scratch.
+// DMEM1 still holds the frame before. DMEM2, DMEM4 and the view copies hold scratch. Its
+// frame file is queued when the next frame arrives or at FlushPendingFrameFile, whichever
+// comes first, so the driver waits with WaitForFrameFiles once the last frame is in.
 void BufferCB(const void* buffer, int64_t length);
 
 // Pixels per strip of that pipeline (tests and benchmarks try other sizes); 0 runs the
@@ -45,7 +47,10 @@ void SetFrameStepStrip(int64_t pixels);
 frames::FrameFileWriter& FrameFileWriters();
 // Replaces them (after the old ones have finished); for tests and special runs.
 void ConfigureFrameFileWriters(frames::FrameFileWriter::Options options);
-// Returns when every frame file started so far has been written.
+// Queues the file of the frame in DMEM1 if the strip pipeline left it waiting (a copy;
+// called before anything else changes DMEM1 or replaces the writers).
+void FlushPendingFrameFile();
+// Returns when the file of every frame processed so far has been written.
 void WaitForFrameFiles();
 
 }  // namespace zqr

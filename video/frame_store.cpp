@@ -2,6 +2,7 @@
 #include "video/frame_store.h"
 
 #include "frames/crop.h"
+#include "video/frame_callback.h"
 
 namespace zqr {
 
@@ -49,6 +50,7 @@ void SetCutoff() {
 }
 
 bool AllocateConversionArrays() {
+  FlushPendingFrameFile();  // its pixels are in DMEM1
   return AllocateConversionShape(FrameStore.FrameW, FrameStore.FrameH + 1);
 }
 

@@ -314,8 +314,8 @@ void StereoPass(const StereoPassArgs& args) {
 }  // namespace
 
 FrameKernels Avx2Kernels() {
-  return {SmoothRange, SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass, SharpenRange,
-          StereoRange, CropStream,      StreamCopy,         StreamFence, "avx2"};
+  return {SmoothRange,  SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass,
+          SharpenRange, StereoRange,     StreamCopy,         StreamFence, "avx2"};
 }
 
 }  // namespace zqr::frames

@@ -165,24 +165,6 @@ void StereoPass(const StereoPassArgs& args) {
 
 }  // namespace
 
-void CropStream(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t dst_width,
-                int32_t rows) {
-  if (dst_width <= 0 || dst_width > src_width) return;
-  for (int64_t y = 0; y < rows; ++y) {
-    const uint32_t* from = src + y * src_width;
-    uint32_t* to = dst + y * dst_width;
-    int64_t x = 0;
-    // Up to the first 16-byte boundary of the destination one pixel at a time (pixels are
-    // 4-byte aligned, so every row reaches one), then whole registers past the cache.
-    for (; x < dst_width && (reinterpret_cast<uintptr_t>(to + x) & 15) != 0; ++x) to[x] = from[x];
-    for (; x + 4 <= dst_width; x += 4) {
-      _mm_stream_si128(reinterpret_cast<__m128i*>(to + x), Load(from + x));
-    }
-    for (; x < dst_width; ++x) to[x] = from[x];
-  }
-  _mm_sfence();
-}
-
 void StreamCopy(uint32_t* dst, const uint32_t* src, int64_t count) {
   int64_t x = 0;
   for (; x < count && (reinterpret_cast<uintptr_t>(dst + x) & 15) != 0; ++x) dst[x] = src[x];
@@ -197,8 +179,8 @@ void StreamFence() {
 }
 
 FrameKernels Sse2Kernels() {
-  return {SmoothRange, SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass, SharpenRange,
-          StereoRange, CropStream,      StreamCopy,         StreamFence, "sse2"};
+  return {SmoothRange,  SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass,
+          SharpenRange, StereoRange,     StreamCopy,         StreamFence, "sse2"};
 }
 
 }  // namespace zqr::frames

@@ -31,11 +31,8 @@ FrameKernels Avx2Kernels();
 // AVX2 plus AVX-512 F, BW and VBMI (kernels_avx512.cpp).
 FrameKernels Avx512Kernels();
 
-// The streaming crop; the SSE2 one serves every set (the copy is bound by memory, not by
+// The streaming copy; the SSE2 one serves every set (the copy is bound by memory, not by
 // the register width).
-void CropStream(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t dst_width,
-                int32_t rows);
-
 void StreamCopy(uint32_t* dst, const uint32_t* src, int64_t count);
 void StreamFence();
 

@@ -167,6 +167,24 @@ TEST_F(BufferCallback, ConvertsASequenceIntoNumberedFrameFiles) {
   EXPECT_TRUE(test::FileExists(dir_.File("temp000034.bmp")));
 }
 
+TEST_F(BufferCallback, ANewConversionStillGetsTheLastFileOfTheOneBefore) {
+  // The last frame's file waits for the next frame; a new conversion replaces DMEM1, so
+  // it queues that file first.
+  const int32_t w = 40;
+  const int32_t h = 5;
+  StartConversion(w, h, 10);
+  ReferencePipeline reference(w, h);
+  std::vector<std::vector<uint32_t>> expected;
+  for (int frame = 0; frame < 3; ++frame) {
+    const std::vector<uint32_t> delivered = RandomFrame(w, h);
+    expected.push_back(reference.Frame(delivered));
+    BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
+  }
+  StartConversion(w + 8, h, 10);
+  WaitForFrameFiles();
+  for (int32_t frame = 0; frame < 3; ++frame) ExpectFile(frame, w, h, expected[frame]);
+}
+
 TEST_F(BufferCallback, EmptyOrNullBuffersChangeNothing) {
   StartConversion(40, 4, 10);
   const std::vector<uint32_t> delivered = RandomFrame(40, 4);
@@ -204,9 +222,10 @@ TEST_F(BufferCallback, LongBuffersAreCutShortOnesProcessedAsDelivered) {
 TEST_F(BufferCallback, SlowDiskKeepsMemoryBoundedAndEveryFrameIntact) {
   frames::FrameFileWriter::Options options;
   options.max_in_flight = 2;
-  options.write = [](const std::string& path, int32_t w, int32_t h, const uint32_t* px) {
+  options.write = [](const std::string& path, int32_t w, int32_t h, const uint32_t* px,
+                     int32_t stride) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return frames::WriteFrameFileNow(path, w, h, px);
+    return frames::WriteFrameFileNow(path, w, h, px, stride);
   };
   ConfigureFrameFileWriters(options);
   const int32_t w = 48;

@@ -267,20 +267,22 @@ TEST_P(Checkasm, SharpenAndStereoInRandomPieces) {
   }
 }
 
-TEST_P(Checkasm, CropStreamCopiesTheRowsAndNothingElse) {
+TEST_P(Checkasm, StreamCopyCopiesThePixelsAndNothingElse) {
   std::mt19937 rng(7000 + GetParam());
-  for (int32_t w : kWidths) {
-    for (int32_t dst_width : {1, 3, w / 2 + 1, std::max(1, w - 16), w}) {
-      const int32_t rows = 1 + static_cast<int32_t>(rng() % 6);
-      const FrameArray src = test::RandomFrame(w, rows + 1, rng);
-      // One pixel of slack at each end, and every alignment of the destination.
-      for (size_t skew = 0; skew < 4; ++skew) {
-        std::vector<uint32_t> a(static_cast<size_t>(dst_width) * rows + 2 + skew, 0x5A5A5A5Au);
-        std::vector<uint32_t> b(a);
-        ref().crop_stream(src.data(), w, a.data() + 1 + skew, dst_width, rows);
-        candidate().crop_stream(src.data(), w, b.data() + 1 + skew, dst_width, rows);
-        ASSERT_EQ(a, b) << Name() << " " << w << " -> " << dst_width << " skew " << skew;
-        ASSERT_EQ(a[1 + skew], src.data()[0]);
+  for (int64_t count :
+       {int64_t{0}, int64_t{1}, int64_t{3}, int64_t{4}, int64_t{17}, int64_t{641}, int64_t{1921}}) {
+    const FrameArray src =
+        test::RandomFrame(static_cast<int32_t>(std::max<int64_t>(count, 1)), 1, rng);
+    // One pixel of slack at each end, and every alignment of the destination.
+    for (size_t skew = 0; skew < 4; ++skew) {
+      std::vector<uint32_t> a(static_cast<size_t>(count) + 2 + skew, 0x5A5A5A5Au);
+      std::vector<uint32_t> b(a);
+      ref().stream_copy(a.data() + 1 + skew, src.data(), count);
+      candidate().stream_copy(b.data() + 1 + skew, src.data(), count);
+      candidate().stream_fence();
+      ASSERT_EQ(a, b) << Name() << " " << count << " skew " << skew;
+      if (count > 0) {
+        ASSERT_EQ(a[1 + skew + static_cast<size_t>(count) - 1], src.data()[count - 1]);
       }
     }
   }

@@ -35,7 +35,7 @@ TEST_P(FrameFileDecoders, DecodeToThePixelsWritten) {
   for (uint32_t& p : pixels) p = static_cast<uint32_t>(rng());  // fourth byte random too
   test::ScratchDir dir;
   const std::string path = FrameFileName(dir.path(), 7);
-  ASSERT_TRUE(WriteFrameFileNow(path, w, h, pixels.data()));
+  ASSERT_TRUE(WriteFrameFileNow(path, w, h, pixels.data(), w));
   const std::string expected = TopDownBgr(pixels, w, h);
 
   const test::RunResult ffmpeg =
