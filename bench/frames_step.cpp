@@ -8,9 +8,13 @@
 //   ZQR_FORCE_SCALAR=1 build/bench/frames_step   (the plain kernels)
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "app/settings.h"
@@ -128,12 +132,12 @@ void BM_StereoDynamicDepth(benchmark::State& state) {
   Label(state, size);
 }
 
-bool Discard(const std::string&, int32_t, int32_t, const uint32_t*) {
+bool Discard(const std::string&, int32_t, int32_t, const uint32_t*, int32_t) {
   return true;
 }
 
-// The crop into the writer's own buffer, the file frame's only copy (the file itself is
-// not written).
+// The crop into a frame of the writers' own, as a frame file's copy is made where the
+// callback cannot hand its frame over (the file itself is not written).
 void BM_CropIntoWriter(benchmark::State& state) {
   const Size size = kSizes[state.range(0)];
   const FrameArray src = RandomFrame(size, 8);
@@ -145,9 +149,38 @@ void BM_CropIntoWriter(benchmark::State& state) {
   Label(state, size);
 }
 
+// Writing one frame file to a file in memory (/dev/shm, else /tmp), the writer thread's
+// work: argument 0 the cropped copy made first and written in one block, as a copy per
+// file does it; argument 1 the rows written straight from the frame in one gathered write,
+// as the frame step's hand-over does it.
+void BM_WriteFrameFile(benchmark::State& state) {
+  const Size size = kSizes[2];
+  const FrameArray frame = RandomFrame(size, 10);
+  const int32_t width = size.w - 16;
+  const std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  const std::string path = folder + "/zqr-bench-" + std::to_string(getpid()) + ".bmp";
+  std::vector<uint32_t> copy(static_cast<size_t>(width) * size.h);
+  for (auto _ : state) {
+    if (state.range(0) == 0) {
+      for (int32_t y = 0; y < size.h; ++y) {
+        std::memcpy(copy.data() + int64_t{y} * width, frame.data() + int64_t{y} * size.w,
+                    static_cast<size_t>(width) * 4);
+      }
+      benchmark::DoNotOptimize(
+          zqr::frames::WriteFrameFileNow(path, width, size.h, copy.data(), width));
+    } else {
+      benchmark::DoNotOptimize(
+          zqr::frames::WriteFrameFileNow(path, width, size.h, frame.data(), size.w));
+    }
+  }
+  std::remove(path.c_str());
+  Label(state, size);
+}
+
 // The whole per-frame step through the callback body: noise 1 pass, brightness and
-// contrast, sharpen 1 / radius 1, dynamic stereo with 3D Depth, crop and the writer's
-// copy (files discarded, so the disk does not count). The input buffer stands for the
+// contrast, sharpen 1 / radius 1, dynamic stereo with 3D Depth, and the frame handed to the
+// frame-file writers, which crop it on the way to the disk (files discarded, so the disk
+// does not count; BM_WriteFrameFile times the writing). The input buffer stands for the
 // grabber's sample.
 void WholeStep(benchmark::State& state, Size size, int64_t strip) {
   zqr::SetFrameStepStrip(strip);
@@ -205,6 +238,7 @@ BENCHMARK(BM_BrightnessContrast)->SIZES;
 BENCHMARK(BM_SharpenCopy)->SIZES;
 BENCHMARK(BM_StereoDynamicDepth)->SIZES;
 BENCHMARK(BM_CropIntoWriter)->SIZES;
+BENCHMARK(BM_WriteFrameFile)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WholeStep)->SIZES;
 BENCHMARK(BM_WholeStepInStages)->SIZES;
 BENCHMARK(BM_WholeStepStripRows)
