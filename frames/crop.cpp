@@ -15,10 +15,4 @@ void CropFrame(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t ds
   }
 }
 
-void StreamCopyScalar(uint32_t* dst, const uint32_t* src, int64_t count) {
-  if (count > 0) std::memcpy(dst, src, static_cast<size_t>(count) * 4);
-}
-
-void StreamFenceScalar() {}
-
 }  // namespace zqr::frames

@@ -1,5 +1,5 @@
 // The crop into the file frame: the 16 rightmost columns of the output frame are dropped.
-// The frame-file writers crop while they take their copy of the frame.
+// The frame-file writers crop on the way to the disk, or while they take a copy.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +13,5 @@ inline constexpr int32_t kCropColumns = 16;
 // `src_width` pixels) into `dst` (rows of `dst_width` pixels). Each row is one block copy.
 void CropFrame(const uint32_t* src, int32_t src_width, uint32_t* dst, int32_t dst_width,
                int32_t rows);
-
-// Plain copies for the kernel table's streaming copy (a block copy) and its fence (none).
-void StreamCopyScalar(uint32_t* dst, const uint32_t* src, int64_t count);
-void StreamFenceScalar();
 
 }  // namespace zqr::frames

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "frames/brightness_contrast.h"
 #include "frames/crop.h"
@@ -39,7 +38,7 @@ int64_t Ready(int64_t done, int64_t end, int64_t ready_before) {
 }  // namespace
 
 void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& settings,
-                          int64_t strip, int64_t stream_bytes) {
+                          int64_t strip) {
   const FrameKernels& kernels = ActiveKernels();
   const int64_t w = b.width;
   const int64_t n = w * b.height;
@@ -78,12 +77,6 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
     }
     reach = std::max<int64_t>({0, stereo.shift, stereo.depth ? table[255] : 0});
   }
-  // Frames larger than the caches store the anaglyph past the cache; smaller ones keep it
-  // cached, where the next reader finds it sooner than in memory.
-  const bool stereo_in_pieces = settings.stereo_on && total * 4 >= stream_bytes;
-  const int64_t piece = std::clamp<int64_t>(strip, 256, 16384);
-  std::vector<uint32_t> scratch(stereo_in_pieces ? static_cast<size_t>(piece) : 0);
-
   // With smoothing, the first pass reads the delivered picture itself and only the first
   // row and the last two rows are copied: the first row before the pass (it reads that row
   // as replaced), the rest before the pass reaches `split`, from where on it reads the
@@ -167,29 +160,16 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
       ready = Ready(sharpened, total, ready);
     }
 
-    // The stereo merge, piece by piece into a small buffer that stays in the cache, from
-    // where the anaglyph is stored past the cache (it is not read again during this step),
-    // which spares reading its old contents from memory.
+    // The stereo merge, straight into the final frame.
     if (settings.stereo_on) {
       const int64_t to = Advance(composed, total, ready >= total ? total : ready - reach);
-      if (!stereo_in_pieces && to > composed) {
-        kernels.stereo_range(stereo, composed, to);
-        composed = to;
-      }
-      while (composed < to) {
-        const int64_t stop = std::min(to, composed + piece);
-        stereo.out = scratch.data();
-        stereo.out_base = composed;
-        kernels.stereo_range(stereo, composed, stop);
-        kernels.stream_copy(b.composed + composed, scratch.data(), stop - composed);
-        composed = stop;
-      }
+      if (to > composed) kernels.stereo_range(stereo, composed, to);
+      composed = to;
       ready = Ready(composed, total, ready);
     }
 
     if (copied >= n) break;  // the last round has taken every stage to its end
   }
-  kernels.stream_fence();
 }
 
 }  // namespace zqr::frames

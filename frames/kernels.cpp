@@ -33,11 +33,9 @@ FrameKernels ChooseKernels() {
 }  // namespace
 
 const FrameKernels& ScalarKernels() {
-  static const FrameKernels kernels = {SmoothRangeScalar,        SmoothRangeFromScalar,
-                                       BrightnessContrastScalar, SharpenRowsScalar,
-                                       StereoPassScalar,         SharpenRangeScalar,
-                                       StereoPassScalarRange,    StreamCopyScalar,
-                                       StreamFenceScalar,        "scalar"};
+  static const FrameKernels kernels = {
+      SmoothRangeScalar, SmoothRangeFromScalar, BrightnessContrastScalar, SharpenRowsScalar,
+      StereoPassScalar,  SharpenRangeScalar,    StereoPassScalarRange,    "scalar"};
   return kernels;
 }
 

@@ -31,9 +31,6 @@ struct StereoPassArgs {
   // round(v x depth_factor) for v = 0..255 when the caller has it already (a pass over a
   // strip of the frame should not compute it again); null: computed by the kernel.
   const int16_t* depth_table = nullptr;
-  // out[0] receives pixel out_base: a range kernel can fill a small buffer that holds
-  // only the pixels of its range.
-  int64_t out_base = 0;
 };
 
 struct FrameKernels {
@@ -60,11 +57,6 @@ struct FrameKernels {
                         int64_t end, int32_t amount, int32_t radius);
   // Pixels begin .. end - 1 of `out` of the stereo merge, as stereo_pass gives them.
   void (*stereo_range)(const StereoPassArgs& args, int64_t begin, int64_t end);
-  // `count` pixels from src to dst stored past the cache, not yet ordered before later
-  // stores; stream_fence completes them (before the destination is handed to another
-  // thread).
-  void (*stream_copy)(uint32_t* dst, const uint32_t* src, int64_t count);
-  void (*stream_fence)();
   const char* name;
 };
 

@@ -106,9 +106,9 @@ void StereoPassScalarRange(const StereoPassArgs& args, int64_t begin, int64_t en
   const int64_t merge_end = std::min(n + kMergeStart, args.total);
   for (int64_t i = begin; i < end; ++i) {
     if (i < kMergeStart || i >= merge_end) {
-      args.out[i - args.out_base] = first(i);
+      args.out[i] = first(i);
     } else {
-      args.out[i - args.out_base] = (first(i) & kLowHalf) | (second(i + args.shift) & kHighHalf);
+      args.out[i] = (first(i) & kLowHalf) | (second(i + args.shift) & kHighHalf);
     }
   }
 }

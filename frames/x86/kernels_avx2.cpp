@@ -212,7 +212,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
       PrefetchPixels(args.second + i);
       const __m256i own = Load(args.current + i);
       const __m256i other = Load(args.second + i + args.shift);
-      Store(args.out + (i - args.out_base),
+      Store(args.out + i,
             _mm256_or_si256(_mm256_and_si256(own, low), _mm256_andnot_si256(low, other)));
     }
   } else {
@@ -265,7 +265,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
         const __m256i view1 = pick16(args.current + i, _mm256_add_epi32(lanes, dr));
         const __m256i view2 = pick16(args.second + i + args.shift - 8,
                                      _mm256_sub_epi32(_mm256_add_epi32(lanes, eight), dg));
-        Store(args.out + (i - args.out_base),
+        Store(args.out + i,
               _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)));
       }
     }
@@ -284,7 +284,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
         const __m256i dg = Displacement(green, k, target, first, past);
         const __m256i view2 = Pick24(args.second + i + args.shift - 16,
                                      _mm256_sub_epi32(_mm256_add_epi32(lanes, sixteen), dg));
-        Store(args.out + (i - args.out_base),
+        Store(args.out + i,
               _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)));
       }
     }
@@ -300,7 +300,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
       const __m256i green = _mm256_and_si256(_mm256_srli_epi32(at_target, 8), byte);
       const __m256i dg = Displacement(green, k, target, first, past);
       const __m256i view2 = _mm256_i32gather_epi32(second, _mm256_sub_epi32(target, dg), 4);
-      Store(args.out + (i - args.out_base),
+      Store(args.out + i,
             _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)));
     }
   }
@@ -314,8 +314,8 @@ void StereoPass(const StereoPassArgs& args) {
 }  // namespace
 
 FrameKernels Avx2Kernels() {
-  return {SmoothRange,  SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass,
-          SharpenRange, StereoRange,     StreamCopy,         StreamFence, "avx2"};
+  return {SmoothRange, SmoothRangeFrom, BrightnessContrast, SharpenRows,
+          StereoPass,  SharpenRange,    StereoRange,        "avx2"};
 }
 
 }  // namespace zqr::frames

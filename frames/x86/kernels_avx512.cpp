@@ -145,8 +145,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
         _mm512_loadu_si512(other), _mm512_sub_epi32(_mm512_add_epi32(lanes, eight), dg),
         _mm512_loadu_si512(other + 16));
     // Blue and green of the first view, red and the fourth byte of the second.
-    _mm512_storeu_si512(args.out + (i - args.out_base),
-                        _mm512_ternarylogic_epi32(low, view1, view2, 0xCA));
+    _mm512_storeu_si512(args.out + i, _mm512_ternarylogic_epi32(low, view1, view2, 0xCA));
   }
   avx2_stereo_range(args, i, range_end);
 }

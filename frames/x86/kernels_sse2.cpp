@@ -153,8 +153,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
     PrefetchPixels(args.second + i);
     const __m128i own = Load(args.current + i);
     const __m128i other = Load(args.second + i + args.shift);
-    Store(args.out + (i - args.out_base),
-          _mm_or_si128(_mm_and_si128(own, low), _mm_andnot_si128(low, other)));
+    Store(args.out + i, _mm_or_si128(_mm_and_si128(own, low), _mm_andnot_si128(low, other)));
   }
   StereoPassScalarRange(args, i, range_end);
 }
@@ -165,22 +164,9 @@ void StereoPass(const StereoPassArgs& args) {
 
 }  // namespace
 
-void StreamCopy(uint32_t* dst, const uint32_t* src, int64_t count) {
-  int64_t x = 0;
-  for (; x < count && (reinterpret_cast<uintptr_t>(dst + x) & 15) != 0; ++x) dst[x] = src[x];
-  for (; x + 4 <= count; x += 4) {
-    _mm_stream_si128(reinterpret_cast<__m128i*>(dst + x), Load(src + x));
-  }
-  for (; x < count; ++x) dst[x] = src[x];
-}
-
-void StreamFence() {
-  _mm_sfence();
-}
-
 FrameKernels Sse2Kernels() {
-  return {SmoothRange,  SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass,
-          SharpenRange, StereoRange,     StreamCopy,         StreamFence, "sse2"};
+  return {SmoothRange, SmoothRangeFrom, BrightnessContrast, SharpenRows,
+          StereoPass,  SharpenRange,    StereoRange,        "sse2"};
 }
 
 }  // namespace zqr::frames

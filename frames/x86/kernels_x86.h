@@ -31,11 +31,6 @@ FrameKernels Avx2Kernels();
 // AVX2 plus AVX-512 F, BW and VBMI (kernels_avx512.cpp).
 FrameKernels Avx512Kernels();
 
-// The streaming copy; the SSE2 one serves every set (the copy is bound by memory, not by
-// the register width).
-void StreamCopy(uint32_t* dst, const uint32_t* src, int64_t count);
-void StreamFence();
-
 // How far ahead (in pixels) the kernels that stream a frame through memory ask for its
 // lines: the delivered picture and the WorkFrame in the first smoothing pass, the
 // sharpened frame in the sharpen pass (a store to a line not in the cache waits for the

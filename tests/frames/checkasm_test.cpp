@@ -240,50 +240,18 @@ TEST_P(Checkasm, SharpenAndStereoInRandomPieces) {
       args.depth_factor = DepthFactor(1 + static_cast<int32_t>(rng() % 60));
       args.out = a.data();
       ref().stereo_pass(args);
-      // Every other piece into a buffer of its own (out_base), copied over afterwards.
-      std::vector<uint32_t> piece;
+      // In pieces of random lengths, as the frame step calls it.
+      args.out = b.data();
       for (int64_t start = 0; start < n + w;) {
         const int64_t stop = std::min<int64_t>(n + w, start + 1 + static_cast<int64_t>(rng() % 90));
-        if (rng() % 2 == 0) {
-          args.out = b.data();
-          args.out_base = 0;
-          candidate().stereo_range(args, start, stop);
-        } else {
-          piece.assign(static_cast<size_t>(stop - start), 0);
-          args.out = piece.data();
-          args.out_base = start;
-          candidate().stereo_range(args, start, stop);
-          candidate().stream_copy(b.data() + start, piece.data(), stop - start);
-        }
+        candidate().stereo_range(args, start, stop);
         start = stop;
       }
-      candidate().stream_fence();
 
       ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
           << Name() << " stereo " << w << "x" << h << " shift " << args.shift << " k "
           << args.depth_factor;
       ASSERT_TRUE(test::GuardsZero(b));
-    }
-  }
-}
-
-TEST_P(Checkasm, StreamCopyCopiesThePixelsAndNothingElse) {
-  std::mt19937 rng(7000 + GetParam());
-  for (int64_t count :
-       {int64_t{0}, int64_t{1}, int64_t{3}, int64_t{4}, int64_t{17}, int64_t{641}, int64_t{1921}}) {
-    const FrameArray src =
-        test::RandomFrame(static_cast<int32_t>(std::max<int64_t>(count, 1)), 1, rng);
-    // One pixel of slack at each end, and every alignment of the destination.
-    for (size_t skew = 0; skew < 4; ++skew) {
-      std::vector<uint32_t> a(static_cast<size_t>(count) + 2 + skew, 0x5A5A5A5Au);
-      std::vector<uint32_t> b(a);
-      ref().stream_copy(a.data() + 1 + skew, src.data(), count);
-      candidate().stream_copy(b.data() + 1 + skew, src.data(), count);
-      candidate().stream_fence();
-      ASSERT_EQ(a, b) << Name() << " " << count << " skew " << skew;
-      if (count > 0) {
-        ASSERT_EQ(a[1 + skew + static_cast<size_t>(count) - 1], src.data()[count - 1]);
-      }
     }
   }
 }

@@ -35,7 +35,6 @@ struct StepCase {
   int32_t height;
   FrameStepSettings settings;
   int64_t strip;
-  bool stream = false;  // outputs past the cache even for these small frames
 };
 
 std::string Describe(const StepCase& c) {
@@ -48,7 +47,7 @@ std::string Describe(const StepCase& c) {
          "/" + std::to_string(s.sharpen_radius) + " stereo=" + std::to_string(s.stereo_on) +
          " mode=" + std::to_string(s.stereo.mode) + " tuning=" + std::to_string(s.stereo.tuning) +
          " depth=" + std::to_string(s.stereo.depth_on) + "/" + std::to_string(s.stereo.divisor) +
-         " strip=" + std::to_string(c.strip) + (c.stream ? " streamed" : "");
+         " strip=" + std::to_string(c.strip);
 }
 
 // One case: the same random picture and previous frame through the strips and through the
@@ -108,7 +107,7 @@ void CheckCase(const StepCase& c, std::mt19937& rng) {
   b.sharpened = sharpened.data();
   b.previous = previous.data();
   b.composed = composed.data();
-  RunFrameStepInStrips(b, s, c.strip, c.stream ? 0 : kStreamFrameBytes);
+  RunFrameStepInStrips(b, s, c.strip);
 
   const std::string where = Describe(c);
   ASSERT_EQ(FirstDifference(work_ref.data(), work.data(), n + w), "") << "WorkFrame, " << where;
@@ -167,7 +166,6 @@ TEST(FrameStepStrips, EveryStageCombinationMatchesTheStagesOnWholeFrames) {
         c.settings.stereo.depth_on = stereo % 2 == 0 ? 1 : 0;
         const int64_t strips[] = {1, 7, 8, c.width, 3 * int64_t{c.width} + 5, kFrameStepStrip};
         c.strip = strips[k % 6];
-        c.stream = k % 2 == 0;
         CheckCase(c, rng);
         if (HasFatalFailure()) return;
         ++k;
@@ -181,7 +179,7 @@ TEST(FrameStepStrips, TinyFramesOfOneToFiveRows) {
   for (int32_t width : {1, 2, 3, 8, 16, 17, 18, 45}) {
     for (int32_t height = 1; height <= 5; ++height) {
       for (int32_t repeat = 0; repeat < 6; ++repeat) {
-        StepCase c{width, height, RandomSettings(rng), 1 + repeat * 5, repeat % 2 == 0};
+        StepCase c{width, height, RandomSettings(rng), 1 + repeat * 5};
         CheckCase(c, rng);
         if (HasFatalFailure()) return;
       }
@@ -195,7 +193,7 @@ TEST(FrameStepStrips, RandomSettingsOnLargerFramesAndStrips) {
   for (int32_t repeat = 0; repeat < 30; ++repeat) {
     const auto& size = sizes[repeat % 5];
     const int64_t strips[] = {1, 13, 64, 1000, 4 * int64_t{size[0]}, kFrameStepStrip, 1 << 30};
-    StepCase c{size[0], size[1], RandomSettings(rng), strips[repeat % 7], repeat % 3 != 0};
+    StepCase c{size[0], size[1], RandomSettings(rng), strips[repeat % 7]};
     CheckCase(c, rng);
     if (HasFatalFailure()) return;
   }
@@ -217,7 +215,6 @@ TEST(FrameStepStrips, StripSizeNeverChangesTheResult) {
     c.settings.stereo.divisor = 1;
     c.settings.stereo.tuning = 10;
     c.strip = strip;
-    c.stream = strip % 2 == 0;
     CheckCase(c, rng);
     if (HasFatalFailure()) return;
   }
