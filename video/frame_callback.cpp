@@ -173,10 +173,11 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
   buffers.composed = final_frame.data();
   frames::RunFrameStepInStrips(buffers, settings, frame_step_strip.load());
   ShowPreviewFrame();
-  // DMEM1 <- this frame; with stereo DMEM3 <- this frame before the stereo step.
+  // DMEM1 <- this frame; with stereo DMEM3 <- this frame before the stereo step. DMEM1 and
+  // the waiting file change together, so a flush from another thread sees both or neither.
+  std::lock_guard lock(pending_mutex);
   swap(s.DMEM1, final_frame);
   if (settings.stereo_on) swap(s.DMEM3, s.DMEM2);
-  std::lock_guard lock(pending_mutex);
   if (pending_file.waiting) {
     files.QueueFrame(std::move(pending_file.path), std::move(final_frame), pending_file.width,
                      pending_file.height);
