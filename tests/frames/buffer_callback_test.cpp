@@ -125,6 +125,13 @@ class BufferCallback : public ::testing::Test {
     frames::test::FillRandom(pixels.data(), static_cast<int64_t>(pixels.size()), rng_);
     return pixels;
   }
+  // Delivers one random frame to BufferCB; returns what its frame file must hold.
+  std::vector<uint32_t> DeliverRandomFrame(ReferencePipeline& reference, int32_t w, int32_t h) {
+    const std::vector<uint32_t> delivered = RandomFrame(w, h);
+    std::vector<uint32_t> expected = reference.Frame(delivered);
+    BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
+    return expected;
+  }
   void ExpectFile(int32_t number, int32_t w, int32_t h, const std::vector<uint32_t>& pixels) {
     const std::string bytes = test::ReadFile(frames::FrameFileName(dir_.path(), number));
     ASSERT_EQ(static_cast<int64_t>(bytes.size()), frames::FrameFileSize(w - 16, h)) << number;
@@ -147,9 +154,7 @@ TEST_F(BufferCallback, ConvertsASequenceIntoNumberedFrameFiles) {
   for (int frame = 0; frame < 35; ++frame) {
     if (frame == 10) Settings.StereoMode = 1;  // settings act from the next frame on
     if (frame == 20) Settings.StereoTuning = -10;
-    const std::vector<uint32_t> delivered = RandomFrame(w, h);
-    expected.push_back(reference.Frame(delivered));
-    BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
+    expected.push_back(DeliverRandomFrame(reference, w, h));
     EXPECT_EQ(FrameStore.FrameCounter, frame + 1);
     if (frame == 28) {
       EXPECT_EQ(Shell.EstimateText.Get(), "00.00.00");
@@ -175,11 +180,7 @@ TEST_F(BufferCallback, ANewConversionStillGetsTheLastFileOfTheOneBefore) {
   StartConversion(w, h, 10);
   ReferencePipeline reference(w, h);
   std::vector<std::vector<uint32_t>> expected;
-  for (int frame = 0; frame < 3; ++frame) {
-    const std::vector<uint32_t> delivered = RandomFrame(w, h);
-    expected.push_back(reference.Frame(delivered));
-    BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
-  }
+  for (int frame = 0; frame < 3; ++frame) expected.push_back(DeliverRandomFrame(reference, w, h));
   StartConversion(w + 8, h, 10);
   WaitForFrameFiles();
   for (int32_t frame = 0; frame < 3; ++frame) ExpectFile(frame, w, h, expected[frame]);
@@ -234,9 +235,7 @@ TEST_F(BufferCallback, SlowDiskKeepsMemoryBoundedAndEveryFrameIntact) {
   ReferencePipeline reference(w, h);
   std::vector<std::vector<uint32_t>> expected;
   for (int frame = 0; frame < 12; ++frame) {
-    const std::vector<uint32_t> delivered = RandomFrame(w, h);
-    expected.push_back(reference.Frame(delivered));
-    BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
+    expected.push_back(DeliverRandomFrame(reference, w, h));
     const frames::FrameFileWriter::Stats stats = FrameFileWriters().stats();
     ASSERT_LE(stats.buffers, 2) << "frame " << frame;
     ASSERT_LE(stats.peak_in_flight, 2);
