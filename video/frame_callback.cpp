@@ -143,8 +143,6 @@ void ProcessFrameInStages(FrameStoreState& s) {
 // the writers crop it on the way to the disk. So this frame's file is queued when the next
 // frame comes, or when FlushPendingFrameFile is called.
 void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
-  const frames::FilterSettings filter = CurrentFilterSettings();
-  frames::Throttle(filter.cpu_limit_on, filter.cpu_usage, throttle_sleep.load());
   const int32_t width = s.WorkFrame.width();
   const int32_t rows = s.WorkFrame.rows();
   const int32_t height = rows - 1;
@@ -157,6 +155,8 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
     ProcessFrameInStages(s);
     return;
   }
+  const frames::FilterSettings filter = CurrentFilterSettings();
+  frames::Throttle(filter.cpu_limit_on, filter.cpu_usage, throttle_sleep.load());
   frames::FrameStepSettings settings;
   settings.filter = filter;
   settings.sharpen_amount = Settings.SharpenOn == 1 ? Settings.SharpenAmount.load() : 0;
