@@ -42,10 +42,9 @@ void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_
   const __m128i p_prev = _mm_slli_si128(_mm_sub_epi16(_mm_slli_epi16(x_last, 3), x_prev), 8);
   __m256i hi_prev = _mm256_inserti128_si256(_mm256_setzero_si256(), p_prev, 1);
   const __m256i ones = _mm256_set1_epi8(1);
-  int64_t j = begin;
-  for (; j + 8 <= end; j += 8) {
-    PrefetchPixels(src + j + w);
-    PrefetchPixels(frame + j);
+  // One block of eight pixels; the loop below runs two per round, so that each 64-byte
+  // line gets one prefetch hint and the loop's own bookkeeping is paid once per line.
+  auto block = [&](int64_t j) {
     const __m256i a = Load(src + j);
     const __m256i b = Load(src + j + 1);
     const __m256i c = Load(frame + j - w);
@@ -82,6 +81,17 @@ void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_
     x_prev = x67;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(frame + j), _mm_packus_epi16(x01, x23));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(frame + j + 4), _mm_packus_epi16(x45, x67));
+  };
+  int64_t j = begin;
+  for (; j + 16 <= end; j += 16) {
+    PrefetchPixels(src + j + w);
+    PrefetchPixels(frame + j);
+    block(j);
+    block(j + 8);
+  }
+  if (j + 8 <= end) {
+    block(j);
+    j += 8;
   }
   SmoothRangeFromScalar(src, frame, width, j, end);
 }
