@@ -38,7 +38,7 @@ int64_t Ready(int64_t done, int64_t end, int64_t ready_before) {
 }  // namespace
 
 void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& settings,
-                          int64_t strip) {
+                          int64_t strip, int64_t stream_bytes) {
   const FrameKernels& kernels = ActiveKernels();
   const int64_t w = b.width;
   const int64_t n = w * b.height;
@@ -69,6 +69,7 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
     stereo.shift = StereoShift(settings.stereo.tuning);
     stereo.depth = settings.stereo.depth_on == 1;
     stereo.depth_factor = DepthFactor(settings.stereo.divisor);
+    stereo.stream_out = total * 4 >= stream_bytes;
     if (stereo.depth) {
       for (int32_t v = 0; v < 256; ++v) {
         table[v] = static_cast<int16_t>(DepthDisplacement(v, stereo.depth_factor));
@@ -160,7 +161,8 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
       ready = Ready(sharpened, total, ready);
     }
 
-    // The stereo merge, straight into the final frame.
+    // The stereo merge, straight into the final frame (past the cache for large frames,
+    // which spares reading the frame's old contents from memory).
     if (settings.stereo_on) {
       const int64_t to = Advance(composed, total, ready >= total ? total : ready - reach);
       if (to > composed) kernels.stereo_range(stereo, composed, to);
@@ -170,6 +172,7 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
 
     if (copied >= n) break;  // the last round has taken every stage to its end
   }
+  if (stereo.stream_out) kernels.stream_fence();
 }
 
 }  // namespace zqr::frames

@@ -31,13 +31,20 @@ struct FrameStepBuffers {
   uint32_t* composed = nullptr;         // receives the anaglyph (stereo on only)
 };
 
+// Frames of at least this many bytes are larger than the caches: the step stores its
+// anaglyph past the cache (nothing reads it during the step).
+inline constexpr int64_t kStreamFrameBytes = int64_t{2} << 20;
+
 // Pixels per strip when the caller does not choose.
 inline constexpr int64_t kFrameStepStrip = 4 * 1920;
 
 // Runs the step. Afterwards `work` holds the filtered picture (as RunFilterChain leaves
 // it), `sharpened` what SharpenCopy makes of it and `composed` (stereo on) what the stereo
 // pass makes of `sharpened` and `previous`. `strip` is in pixels (at least 1).
+// `stream_bytes`: the frame size from which the anaglyph goes past the cache (tests use 0 to
+// take that path with small frames).
 void RunFrameStepInStrips(const FrameStepBuffers& buffers, const FrameStepSettings& settings,
-                          int64_t strip = kFrameStepStrip);
+                          int64_t strip = kFrameStepStrip,
+                          int64_t stream_bytes = kStreamFrameBytes);
 
 }  // namespace zqr::frames

@@ -34,8 +34,9 @@ FrameKernels ChooseKernels() {
 
 const FrameKernels& ScalarKernels() {
   static const FrameKernels kernels = {
-      SmoothRangeScalar, SmoothRangeFromScalar, BrightnessContrastScalar, SharpenRowsScalar,
-      StereoPassScalar,  SharpenRangeScalar,    StereoPassScalarRange,    "scalar"};
+      SmoothRangeScalar,     SmoothRangeFromScalar, BrightnessContrastScalar,
+      SharpenRowsScalar,     StereoPassScalar,      SharpenRangeScalar,
+      StereoPassScalarRange, StreamFenceScalar,     "scalar"};
   return kernels;
 }
 

@@ -31,6 +31,10 @@ struct StereoPassArgs {
   // round(v x depth_factor) for v = 0..255 when the caller has it already (a pass over a
   // strip of the frame should not compute it again); null: computed by the kernel.
   const int16_t* depth_table = nullptr;
+  // The vector kernels may store `out` past the cache (a large frame nobody reads during
+  // the step): no reading of its old contents from memory first. Such stores are complete
+  // only after stream_fence.
+  bool stream_out = false;
 };
 
 struct FrameKernels {
@@ -57,6 +61,8 @@ struct FrameKernels {
                         int64_t end, int32_t amount, int32_t radius);
   // Pixels begin .. end - 1 of `out` of the stereo merge, as stereo_pass gives them.
   void (*stereo_range)(const StereoPassArgs& args, int64_t begin, int64_t end);
+  // Completes the stores past the cache before the frame is handed to another thread.
+  void (*stream_fence)();
   const char* name;
 };
 

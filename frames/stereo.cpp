@@ -113,6 +113,8 @@ void StereoPassScalarRange(const StereoPassArgs& args, int64_t begin, int64_t en
   }
 }
 
+void StreamFenceScalar() {}
+
 bool StereoFrameStep(const StereoFrameSet& frames, const StereoSettings& settings) {
   FrameArray* all[] = {frames.dmem1, frames.dmem2, frames.dmem3,
                        frames.dmem4, frames.view1, frames.view2};

@@ -54,6 +54,9 @@ inline constexpr int64_t kStereoMergeStart = 24;
 // ends of the frame.
 void StereoPassScalarRange(const StereoPassArgs& args, int64_t begin, int64_t end);
 
+// The plain kernels store nothing past the cache: their fence does nothing.
+void StreamFenceScalar();
+
 // The frame arrays the step works on; all of one shape, width x (height + 1).
 struct StereoFrameSet {
   FrameArray* dmem1;

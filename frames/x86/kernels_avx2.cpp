@@ -20,6 +20,14 @@ __m256i Load(const uint32_t* p) {
 void Store(uint32_t* p, __m256i v) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
+// A store of the stereo output: past the cache when asked and aligned for it.
+void StoreOut(uint32_t* p, __m256i v, bool stream) {
+  if (stream && (reinterpret_cast<uintptr_t>(p) & 31) == 0) {
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
+  } else {
+    Store(p, v);
+  }
+}
 // Unpacking and packing both work within each 128-bit half, so Lo/Hi followed by packus
 // gives the pixels back in order: Lo holds pixels 0, 1, 4, 5 and Hi pixels 2, 3, 6, 7.
 __m256i Lo(__m256i v) {
@@ -222,8 +230,9 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
       PrefetchPixels(args.second + i);
       const __m256i own = Load(args.current + i);
       const __m256i other = Load(args.second + i + args.shift);
-      Store(args.out + i,
-            _mm256_or_si256(_mm256_and_si256(own, low), _mm256_andnot_si256(low, other)));
+      StoreOut(args.out + i,
+               _mm256_or_si256(_mm256_and_si256(own, low), _mm256_andnot_si256(low, other)),
+               args.stream_out);
     }
   } else {
     const __m256 k = _mm256_set1_ps(args.depth_factor);
@@ -275,8 +284,9 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
         const __m256i view1 = pick16(args.current + i, _mm256_add_epi32(lanes, dr));
         const __m256i view2 = pick16(args.second + i + args.shift - 8,
                                      _mm256_sub_epi32(_mm256_add_epi32(lanes, eight), dg));
-        Store(args.out + i,
-              _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)));
+        StoreOut(args.out + i,
+                 _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)),
+                 args.stream_out);
       }
     }
     if (reach <= 16) {
@@ -294,8 +304,9 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
         const __m256i dg = Displacement(green, k, target, first, past);
         const __m256i view2 = Pick24(args.second + i + args.shift - 16,
                                      _mm256_sub_epi32(_mm256_add_epi32(lanes, sixteen), dg));
-        Store(args.out + i,
-              _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)));
+        StoreOut(args.out + i,
+                 _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)),
+                 args.stream_out);
       }
     }
     for (; i + 8 <= end; i += 8) {
@@ -310,8 +321,9 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
       const __m256i green = _mm256_and_si256(_mm256_srli_epi32(at_target, 8), byte);
       const __m256i dg = Displacement(green, k, target, first, past);
       const __m256i view2 = _mm256_i32gather_epi32(second, _mm256_sub_epi32(target, dg), 4);
-      Store(args.out + i,
-            _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)));
+      StoreOut(args.out + i,
+               _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)),
+               args.stream_out);
     }
   }
   StereoPassScalarRange(args, i, range_end);
@@ -324,8 +336,8 @@ void StereoPass(const StereoPassArgs& args) {
 }  // namespace
 
 FrameKernels Avx2Kernels() {
-  return {SmoothRange, SmoothRangeFrom, BrightnessContrast, SharpenRows,
-          StereoPass,  SharpenRange,    StereoRange,        "avx2"};
+  return {SmoothRange,  SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass,
+          SharpenRange, StereoRange,     StreamFence,        "avx2"};
 }
 
 }  // namespace zqr::frames

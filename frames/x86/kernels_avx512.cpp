@@ -119,6 +119,14 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
   const int64_t inside_end =
       std::min(args.picture - args.width, args.picture - args.width - args.shift) - 16;
   int64_t i = begin;
+  if (args.stream_out) {
+    // Whole 64-byte lines past the cache: the pixels before the first line boundary by the
+    // AVX2 kernel.
+    const auto line_offset = static_cast<int64_t>(reinterpret_cast<uintptr_t>(args.out + i) & 63);
+    const int64_t aligned = std::min(end, i + ((64 - line_offset) & 63) / 4);
+    avx2_stereo_range(args, i, aligned);
+    i = aligned;
+  }
   for (; i + 16 <= end; i += 16) {
     PrefetchPixels(args.second + i);
     // One lookup for both: the red bytes of this block beside the green bytes of the
@@ -145,7 +153,12 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
         _mm512_loadu_si512(other), _mm512_sub_epi32(_mm512_add_epi32(lanes, eight), dg),
         _mm512_loadu_si512(other + 16));
     // Blue and green of the first view, red and the fourth byte of the second.
-    _mm512_storeu_si512(args.out + i, _mm512_ternarylogic_epi32(low, view1, view2, 0xCA));
+    const __m512i merged = _mm512_ternarylogic_epi32(low, view1, view2, 0xCA);
+    if (args.stream_out) {
+      _mm512_stream_si512(reinterpret_cast<__m512i*>(args.out + i), merged);
+    } else {
+      _mm512_storeu_si512(args.out + i, merged);
+    }
   }
   avx2_stereo_range(args, i, range_end);
 }

@@ -21,6 +21,14 @@ __m128i Load(const uint32_t* p) {
 void Store(uint32_t* p, __m128i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
 }
+// A store of the stereo output: past the cache when asked and aligned for it.
+void StoreOut(uint32_t* p, __m128i v, bool stream) {
+  if (stream && (reinterpret_cast<uintptr_t>(p) & 15) == 0) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(p), v);
+  } else {
+    Store(p, v);
+  }
+}
 __m128i Lo(__m128i v) {
   return _mm_unpacklo_epi8(v, _mm_setzero_si128());
 }
@@ -153,7 +161,8 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
     PrefetchPixels(args.second + i);
     const __m128i own = Load(args.current + i);
     const __m128i other = Load(args.second + i + args.shift);
-    Store(args.out + i, _mm_or_si128(_mm_and_si128(own, low), _mm_andnot_si128(low, other)));
+    StoreOut(args.out + i, _mm_or_si128(_mm_and_si128(own, low), _mm_andnot_si128(low, other)),
+             args.stream_out);
   }
   StereoPassScalarRange(args, i, range_end);
 }
@@ -164,9 +173,13 @@ void StereoPass(const StereoPassArgs& args) {
 
 }  // namespace
 
+void StreamFence() {
+  _mm_sfence();
+}
+
 FrameKernels Sse2Kernels() {
-  return {SmoothRange, SmoothRangeFrom, BrightnessContrast, SharpenRows,
-          StereoPass,  SharpenRange,    StereoRange,        "sse2"};
+  return {SmoothRange,  SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass,
+          SharpenRange, StereoRange,     StreamFence,        "sse2"};
 }
 
 }  // namespace zqr::frames

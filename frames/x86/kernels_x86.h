@@ -31,6 +31,9 @@ FrameKernels Avx2Kernels();
 // AVX2 plus AVX-512 F, BW and VBMI (kernels_avx512.cpp).
 FrameKernels Avx512Kernels();
 
+// Completes stores past the cache (every set's stream_fence).
+void StreamFence();
+
 // How far ahead (in pixels) the kernels that stream a frame through memory ask for its
 // lines: the delivered picture and the WorkFrame in the first smoothing pass, the
 // sharpened frame in the sharpen pass (a store to a line not in the cache waits for the
