@@ -24,9 +24,10 @@ struct FrameStoreState {
   frames::FrameArray DMEM4;       // pre-stereo stash
   frames::FrameArray ViewCopy1;   // copy of the first view
   frames::FrameArray ViewCopy2;   // copy of the second view
-  // The file frame ((FrameW - 16) x FrameH) has no shared array: the frame-file writers crop
-  // DMEM1 straight into a buffer of their own for each frame (see frame_callback.h), so no
-  // writer can ever see the next frame's pixels.
+  // The file frame ((FrameW - 16) x FrameH) has no shared array: each frame file is written
+  // cropped from a frame the writers own, DMEM1's storage handed over whole once the next
+  // frame replaces it, or a copy (see frame_callback.h), so no writer can ever see the next
+  // frame's pixels.
 
   Shared32 FrameW{0};
   Shared32 FrameH{0};
