@@ -14,7 +14,6 @@
 #include <cstring>
 
 #include "frames/brightness_contrast.h"
-#include "frames/crop.h"
 #include "frames/kernels.h"
 #include "frames/sharpen.h"
 

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "frames/brightness_contrast.h"
-#include "frames/crop.h"
 #include "frames/sharpen.h"
 #include "frames/smooth.h"
 #include "frames/stereo.h"

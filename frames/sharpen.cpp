@@ -49,10 +49,7 @@ void SharpenRangeScalar(const uint32_t* src, uint32_t* dst, int32_t width, int64
 
 void SharpenRowsScalar(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height,
                        int32_t amount, int32_t radius) {
-  const int64_t w = width;
-  const int64_t n = w * height;
-  if (width < 1 || n - w <= w) return;
-  SharpenRangeScalar(src, dst, width, w, n - w, amount, radius);
+  SharpenRowsBy<SharpenRangeScalar>(src, dst, width, height, amount, radius);
 }
 
 void SharpenFrame(int32_t width, int32_t height, uint32_t* source, uint32_t* scratch,

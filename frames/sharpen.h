@@ -22,6 +22,16 @@ void SharpenRowsScalar(const uint32_t* src, uint32_t* dst, int32_t width, int32_
 void SharpenRangeScalar(const uint32_t* src, uint32_t* dst, int32_t width, int64_t begin,
                         int64_t end, int32_t amount, int32_t radius);
 
+// Rows 1 .. height - 2 by a range kernel (the pixels width .. width x (height - 1) - 1);
+// nothing for frames of fewer than three rows. Every kernel set's rows kernel is this.
+template <void (*Range)(const uint32_t*, uint32_t*, int32_t, int64_t, int64_t, int32_t, int32_t)>
+void SharpenRowsBy(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height,
+                   int32_t amount, int32_t radius) {
+  const int64_t w = width;
+  if (width < 1 || w * height - w <= w) return;
+  Range(src, dst, width, w, w * height - w, amount, radius);
+}
+
 // The sharpen step in place on `source` (width x height pixels), with `scratch` of the same
 // size receiving the sharpened rows before they are copied back. Amount 0 leaves the frame
 // unchanged. This is the reference form; the frame callback uses SharpenCopy.

@@ -191,13 +191,6 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
   SharpenRangeScalar(src, dst, width, i, end, amount, radius);
 }
 
-void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height, int32_t amount,
-                 int32_t radius) {
-  const int64_t w = width;
-  if (width < 1 || w * height - w <= w) return;
-  SharpenRange(src, dst, width, w, w * height - w, amount, radius);
-}
-
 // Displacement of eight pixels: round(byte x k) in single precision (the conversion rounds
 // to nearest, ties to even, as the plain kernel's nearbyint), 0 outside the rows that
 // the displacement covers.
@@ -336,8 +329,9 @@ void StereoPass(const StereoPassArgs& args) {
 }  // namespace
 
 FrameKernels Avx2Kernels() {
-  return {SmoothRange,  SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass,
-          SharpenRange, StereoRange,     StreamFence,        "avx2"};
+  return {SmoothRange, SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
+          StereoPass,  SharpenRange,    StereoRange,        StreamFence,
+          "avx2"};
 }
 
 }  // namespace zqr::frames

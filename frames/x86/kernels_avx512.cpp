@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "frames/brightness_contrast.h"
+#include "frames/sharpen.h"
 #include "frames/stereo.h"
 #include "frames/x86/kernels_x86.h"
 
@@ -216,13 +217,6 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
   avx2_sharpen_range(src, dst, width, i, end, amount, radius);
 }
 
-void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height, int32_t amount,
-                 int32_t radius) {
-  const int64_t w = width;
-  if (width < 1 || w * height - w <= w) return;
-  SharpenRange(src, dst, width, w, w * height - w, amount, radius);
-}
-
 }  // namespace
 
 FrameKernels Avx512Kernels() {
@@ -231,7 +225,7 @@ FrameKernels Avx512Kernels() {
   avx2_sharpen_range = kernels.sharpen_range;
   kernels.stereo_range = StereoRange;
   kernels.sharpen_range = SharpenRange;
-  kernels.sharpen_rows = SharpenRows;
+  kernels.sharpen_rows = SharpenRowsBy<SharpenRange>;
   kernels.stereo_pass = StereoPass;
   kernels.brightness_contrast = BrightnessContrast;
   kernels.name = "avx512";

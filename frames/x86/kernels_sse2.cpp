@@ -140,13 +140,6 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
   SharpenRangeScalar(src, dst, width, i, end, amount, radius);
 }
 
-void SharpenRows(const uint32_t* src, uint32_t* dst, int32_t width, int32_t height, int32_t amount,
-                 int32_t radius) {
-  const int64_t w = width;
-  if (width < 1 || w * height - w <= w) return;
-  SharpenRange(src, dst, width, w, w * height - w, amount, radius);
-}
-
 // The merge without displacement in vectors; with 3D Depth the baseline keeps the plain
 // kernel (no gather before AVX2).
 void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
@@ -178,8 +171,9 @@ void StreamFence() {
 }
 
 FrameKernels Sse2Kernels() {
-  return {SmoothRange,  SmoothRangeFrom, BrightnessContrast, SharpenRows, StereoPass,
-          SharpenRange, StereoRange,     StreamFence,        "sse2"};
+  return {SmoothRange, SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
+          StereoPass,  SharpenRange,    StereoRange,        StreamFence,
+          "sse2"};
 }
 
 }  // namespace zqr::frames
