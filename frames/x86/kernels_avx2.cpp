@@ -53,13 +53,14 @@ void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_
   // One block of eight pixels; the loop below runs two per round, so that each 64-byte
   // line gets one prefetch hint and the loop's own bookkeeping is paid once per line.
   auto block = [&](int64_t j) {
-    const __m256i a = Load(src + j);
-    const __m256i b = Load(src + j + 1);
-    const __m256i c = Load(frame + j - w);
-    const __m256i d = Load(frame + j - w + 1);
-    const __m256i e = Load(src + j + w - 1);
-    const __m256i f = Load(src + j + w);
-    const __m256i g = Load(src + j + w + 1);
+    __m256i a = Load(src + j);
+    __m256i b = Load(src + j + 1);
+    __m256i c = Load(frame + j - w);
+    __m256i d = Load(frame + j - w + 1);
+    __m256i e = Load(src + j + w - 1);
+    __m256i f = Load(src + j + w);
+    __m256i g = Load(src + j + w + 1);
+    KeepLoaded(a, b, c, d, e, f, g);
     // Pairs of samples interleaved and added by one byte-pair product each (weights 1, 1).
     const __m256i lo = _mm256_add_epi16(
         _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), ones),
@@ -158,11 +159,12 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
   int64_t i = begin;
   for (; i + 8 <= end; i += 8) {
     PrefetchPixels(dst + i);
-    const __m256i o = Load(src + i);
-    const __m256i l = Load(src + i - 1);
-    const __m256i r = Load(src + i + 1);
-    const __m256i u = Load(src + i - w);
-    const __m256i d = Load(src + i + w);
+    __m256i o = Load(src + i);
+    __m256i l = Load(src + i - 1);
+    __m256i r = Load(src + i + 1);
+    __m256i u = Load(src + i - w);
+    __m256i d = Load(src + i + w);
+    KeepLoaded(o, l, r, u, d);
     const __m256i s_lo = _mm256_add_epi16(
         _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(o, l), centre_left),
                          _mm256_maddubs_epi16(_mm256_unpacklo_epi8(r, u), sides)),

@@ -198,11 +198,12 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
   int64_t i = begin;
   for (; i + 16 <= end; i += 16) {
     PrefetchPixels(dst + i);
-    const __m512i o = _mm512_loadu_si512(src + i);
-    const __m512i l = _mm512_loadu_si512(src + i - 1);
-    const __m512i r = _mm512_loadu_si512(src + i + 1);
-    const __m512i u = _mm512_loadu_si512(src + i - w);
-    const __m512i d = _mm512_loadu_si512(src + i + w);
+    __m512i o = _mm512_loadu_si512(src + i);
+    __m512i l = _mm512_loadu_si512(src + i - 1);
+    __m512i r = _mm512_loadu_si512(src + i + 1);
+    __m512i u = _mm512_loadu_si512(src + i - w);
+    __m512i d = _mm512_loadu_si512(src + i + w);
+    KeepLoaded(o, l, r, u, d);
     const __m512i s_lo = _mm512_add_epi16(
         _mm512_add_epi16(_mm512_maddubs_epi16(_mm512_unpacklo_epi8(o, l), centre_left),
                          _mm512_maddubs_epi16(_mm512_unpacklo_epi8(r, u), sides)),
