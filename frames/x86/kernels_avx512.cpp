@@ -86,25 +86,34 @@ void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrast
 // The AVX2 set's stereo kernel, for what this one leaves to it.
 void (*avx2_stereo_range)(const StereoPassArgs&, int64_t, int64_t) = nullptr;
 
+// The displacement of every byte value as 64-byte table registers, from the frame's 16-bit
+// table when it has one (a strip is a few rows, so filling the table byte by byte on every
+// call would cost a tenth of the kernel). The largest displacement is table[255].
+int32_t DepthTableRegisters(const StereoPassArgs& args, __m512i table[4]) {
+  if (args.depth_table != nullptr) {
+    // The low byte of each 16-bit entry: bytes 0, 2, .., 126 of two registers.
+    alignas(64) std::array<uint8_t, 64> even;
+    for (size_t k = 0; k < even.size(); ++k) even[k] = static_cast<uint8_t>(2 * k);
+    const __m512i low_bytes = _mm512_load_si512(even.data());
+    for (int k = 0; k < 4; ++k) {
+      table[k] = _mm512_permutex2var_epi8(_mm512_loadu_si512(args.depth_table + 64 * k), low_bytes,
+                                          _mm512_loadu_si512(args.depth_table + 64 * k + 32));
+    }
+    return args.depth_table[255];
+  }
+  std::array<uint8_t, 256> bytes;
+  for (int32_t v = 0; v < 256; ++v) {
+    bytes[static_cast<size_t>(v)] = static_cast<uint8_t>(DepthDisplacement(v, args.depth_factor));
+  }
+  for (int k = 0; k < 4; ++k) table[k] = _mm512_loadu_si512(bytes.data() + 64 * k);
+  return bytes[255];
+}
+
 // Stereo with 3D Depth displacements of at most 8 pixels, sixteen pixels at a time: the
 // displacement of every byte by a table lookup, and each view's sixteen sources, which lie
-// within 24 pixels, by one two-register permute.
-void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
-  std::array<uint8_t, 256> table_bytes;
-  if (args.depth) {
-    for (int32_t v = 0; v < 256; ++v) {
-      table_bytes[static_cast<size_t>(v)] = static_cast<uint8_t>(
-          args.depth_table != nullptr ? args.depth_table[v]
-                                      : DepthDisplacement(v, args.depth_factor));
-    }
-  }
-  if (!args.depth || table_bytes[255] > 8) return avx2_stereo_range(args, range_begin, range_end);
-  const int64_t begin = std::clamp(kStereoMergeStart, range_begin, range_end);
-  const int64_t end =
-      std::clamp(std::min(args.picture + kStereoMergeStart, args.total), begin, range_end);
-  avx2_stereo_range(args, range_begin, begin);
-  __m512i table[4];
-  for (int k = 0; k < 4; ++k) table[k] = _mm512_loadu_si512(table_bytes.data() + 64 * k);
+// within 24 pixels, by one two-register permute. `kStream` stores past the cache.
+template <bool kStream>
+int64_t StereoBlocks(const StereoPassArgs& args, const __m512i table[4], int64_t i, int64_t end) {
   const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m512i eight = _mm512_set1_epi32(8);
   const __m512i red = _mm512_set1_epi32(0x00FF0000);
@@ -118,10 +127,61 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
   const __m512i low = _mm512_set1_epi32(static_cast<int32_t>(kLowHalf));
   const __m512i first = _mm512_set1_epi32(args.width);
   const __m512i past = _mm512_set1_epi32(static_cast<int32_t>(args.picture - args.width));
+  // Locals, so that the stores, which might alias the arguments for all the compiler knows,
+  // do not make it read them again every block.
+  const int64_t shift = args.shift;
+  const uint32_t* const current = args.current;
+  const uint32_t* const second = args.second;
+  uint32_t* const out = args.out;
   // Blocks whose pixels and targets all lie in the displaced rows need no masks.
-  const int64_t inside_begin = std::max<int64_t>(args.width, args.width - args.shift);
+  const int64_t inside_begin = std::max<int64_t>(args.width, args.width - shift);
   const int64_t inside_end =
-      std::min(args.picture - args.width, args.picture - args.width - args.shift) - 16;
+      std::min(args.picture - args.width, args.picture - args.width - shift) - 16;
+  for (; i + 16 <= end; i += 16) {
+    PrefetchPixels(second + i);
+    // One lookup for both: the red bytes of this block beside the green bytes of the
+    // block the second view's targets start from.
+    const __m512i own_low = _mm512_loadu_si512(current + i);
+    const __m512i both = Lookup(
+        _mm512_ternarylogic_epi32(red, own_low, _mm512_loadu_si512(current + i + shift), 0xCA),
+        table);
+    __m512i dr = _mm512_shuffle_epi8(both, red_to_lane);
+    __m512i dg = _mm512_shuffle_epi8(both, green_to_lane);
+    if (i < inside_begin || i > inside_end) {
+      const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(static_cast<int32_t>(i)), lanes);
+      const __m512i target =
+          _mm512_add_epi32(index, _mm512_set1_epi32(static_cast<int32_t>(shift)));
+      dr = _mm512_maskz_mov_epi32(
+          _mm512_cmpge_epi32_mask(index, first) & _mm512_cmplt_epi32_mask(index, past), dr);
+      dg = _mm512_maskz_mov_epi32(
+          _mm512_cmpge_epi32_mask(target, first) & _mm512_cmplt_epi32_mask(target, past), dg);
+    }
+    const __m512i view1 = _mm512_permutex2var_epi32(own_low, _mm512_add_epi32(lanes, dr),
+                                                    _mm512_loadu_si512(current + i + 16));
+    const uint32_t* other = second + i + shift - 8;
+    const __m512i view2 = _mm512_permutex2var_epi32(
+        _mm512_loadu_si512(other), _mm512_sub_epi32(_mm512_add_epi32(lanes, eight), dg),
+        _mm512_loadu_si512(other + 16));
+    // Blue and green of the first view, red and the fourth byte of the second.
+    const __m512i merged = _mm512_ternarylogic_epi32(low, view1, view2, 0xCA);
+    if constexpr (kStream) {
+      _mm512_stream_si512(reinterpret_cast<__m512i*>(out + i), merged);
+    } else {
+      _mm512_storeu_si512(out + i, merged);
+    }
+  }
+  return i;
+}
+
+void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
+  __m512i table[4];
+  if (!args.depth || DepthTableRegisters(args, table) > 8) {
+    return avx2_stereo_range(args, range_begin, range_end);
+  }
+  const int64_t begin = std::clamp(kStereoMergeStart, range_begin, range_end);
+  const int64_t end =
+      std::clamp(std::min(args.picture + kStereoMergeStart, args.total), begin, range_end);
+  avx2_stereo_range(args, range_begin, begin);
   int64_t i = begin;
   if (args.stream_out) {
     // Whole 64-byte lines past the cache: the pixels before the first line boundary by the
@@ -129,40 +189,9 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
     const auto line_offset = static_cast<int64_t>(reinterpret_cast<uintptr_t>(args.out + i) & 63);
     const int64_t aligned = std::min(end, i + ((64 - line_offset) & 63) / 4);
     avx2_stereo_range(args, i, aligned);
-    i = aligned;
-  }
-  for (; i + 16 <= end; i += 16) {
-    PrefetchPixels(args.second + i);
-    // One lookup for both: the red bytes of this block beside the green bytes of the
-    // block the second view's targets start from.
-    const __m512i both =
-        Lookup(_mm512_ternarylogic_epi32(red, _mm512_loadu_si512(args.current + i),
-                                         _mm512_loadu_si512(args.current + i + args.shift), 0xCA),
-               table);
-    __m512i dr = _mm512_shuffle_epi8(both, red_to_lane);
-    __m512i dg = _mm512_shuffle_epi8(both, green_to_lane);
-    if (i < inside_begin || i > inside_end) {
-      const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(static_cast<int32_t>(i)), lanes);
-      const __m512i target = _mm512_add_epi32(index, _mm512_set1_epi32(args.shift));
-      dr = _mm512_maskz_mov_epi32(
-          _mm512_cmpge_epi32_mask(index, first) & _mm512_cmplt_epi32_mask(index, past), dr);
-      dg = _mm512_maskz_mov_epi32(
-          _mm512_cmpge_epi32_mask(target, first) & _mm512_cmplt_epi32_mask(target, past), dg);
-    }
-    const uint32_t* own = args.current + i;
-    const __m512i view1 = _mm512_permutex2var_epi32(
-        _mm512_loadu_si512(own), _mm512_add_epi32(lanes, dr), _mm512_loadu_si512(own + 16));
-    const uint32_t* other = args.second + i + args.shift - 8;
-    const __m512i view2 = _mm512_permutex2var_epi32(
-        _mm512_loadu_si512(other), _mm512_sub_epi32(_mm512_add_epi32(lanes, eight), dg),
-        _mm512_loadu_si512(other + 16));
-    // Blue and green of the first view, red and the fourth byte of the second.
-    const __m512i merged = _mm512_ternarylogic_epi32(low, view1, view2, 0xCA);
-    if (args.stream_out) {
-      _mm512_stream_si512(reinterpret_cast<__m512i*>(args.out + i), merged);
-    } else {
-      _mm512_storeu_si512(args.out + i, merged);
-    }
+    i = StereoBlocks<true>(args, table, aligned, end);
+  } else {
+    i = StereoBlocks<false>(args, table, i, end);
   }
   avx2_stereo_range(args, i, range_end);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,6 +26,15 @@ class Checkasm : public ::testing::TestWithParam<int> {
   static std::vector<FrameKernels> sets_;
 };
 std::vector<FrameKernels> Checkasm::sets_ = AvailableKernelSets();
+
+// The displacement table the frame step hands to the stereo kernels.
+std::array<int16_t, 256> DepthTable(float factor) {
+  std::array<int16_t, 256> table;
+  for (int32_t v = 0; v < 256; ++v) {
+    table[static_cast<size_t>(v)] = static_cast<int16_t>(DepthDisplacement(v, factor));
+  }
+  return table;
+}
 
 TEST_P(Checkasm, SmoothPass) {
   std::mt19937 rng(1000 + GetParam());
@@ -181,10 +191,16 @@ TEST_P(Checkasm, StereoPassEveryDisplacement) {
                         int64_t{w} * h,      int64_t{w} * (h + 1), 12,       true,
                         DepthFactor(divisor)};
     ref().stereo_pass(args);
-    args.out = b.data();
-    candidate().stereo_pass(args);
-    ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
-        << Name() << " divisor " << divisor;
+    // The kernels take the displacements from the frame step's table when it gives one.
+    const std::array<int16_t, 256> table = DepthTable(args.depth_factor);
+    for (const int16_t* given : {static_cast<const int16_t*>(nullptr), table.data()}) {
+      std::memset(b.data(), 0, b.byte_size());
+      args.out = b.data();
+      args.depth_table = given;
+      candidate().stereo_pass(args);
+      ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
+          << Name() << " divisor " << divisor << (given != nullptr ? " with table" : "");
+    }
   }
 }
 
@@ -242,6 +258,8 @@ TEST_P(Checkasm, SharpenAndStereoInRandomPieces) {
       args.depth_factor = DepthFactor(1 + static_cast<int32_t>(rng() % 60));
       args.out = a.data();
       ref().stereo_pass(args);
+      const std::array<int16_t, 256> table = DepthTable(args.depth_factor);
+      if (rng() % 2 == 0) args.depth_table = table.data();
       // In pieces of random lengths, as the frame step calls it, into a frame that starts at
       // any pixel of a cache line (the stores past the cache need whole aligned blocks).
       const size_t skew = rng() % 16;
