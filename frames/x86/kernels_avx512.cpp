@@ -87,14 +87,18 @@ void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrast
 void (*avx2_stereo_range)(const StereoPassArgs&, int64_t, int64_t) = nullptr;
 
 // The displacement of every byte value as 64-byte table registers, from the frame's 16-bit
-// table when it has one (a strip is a few rows, so filling the table byte by byte on every
-// call would cost a tenth of the kernel). The largest displacement is table[255].
+// table when it has one: the frame step calls the kernel once per strip of a few rows, so
+// the table is not filled byte by byte on every call. The largest displacement is
+// table[255].
 int32_t DepthTableRegisters(const StereoPassArgs& args, __m512i table[4]) {
   if (args.depth_table != nullptr) {
     // The low byte of each 16-bit entry: bytes 0, 2, .., 126 of two registers.
-    alignas(64) std::array<uint8_t, 64> even;
-    for (size_t k = 0; k < even.size(); ++k) even[k] = static_cast<uint8_t>(2 * k);
-    const __m512i low_bytes = _mm512_load_si512(even.data());
+    alignas(64) static constexpr std::array<uint8_t, 64> kEvenBytes = [] {
+      std::array<uint8_t, 64> even{};
+      for (size_t k = 0; k < even.size(); ++k) even[k] = static_cast<uint8_t>(2 * k);
+      return even;
+    }();
+    const __m512i low_bytes = _mm512_load_si512(kEvenBytes.data());
     for (int k = 0; k < 4; ++k) {
       table[k] = _mm512_permutex2var_epi8(_mm512_loadu_si512(args.depth_table + 64 * k), low_bytes,
                                           _mm512_loadu_si512(args.depth_table + 64 * k + 32));
