@@ -10,8 +10,8 @@ bool HasAvx2() {
 }
 bool HasAvx512Vbmi() {
   __builtin_cpu_init();
-  return HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vbmi");
+  return HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
 }
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "frames/smooth.h"
 #include "frames/stereo.h"
 #include "frames/x86/kernels_x86.h"
+#include "frames/x86/smooth_ymm.h"
 
 namespace zqr::frames {
 
@@ -37,72 +38,10 @@ __m256i Hi(__m256i v) {
   return _mm256_unpackhi_epi8(v, _mm256_setzero_si256());
 }
 
-// Smoothing: the sums of eight pixels at a time in 256-bit registers, then the serial
-// chain two pixels per step in 128-bit registers (see the SSE2 kernel for the algebra).
-// `src` holds the pixels not yet replaced: `frame` itself, or the frame being copied.
+// Smoothing (frames/x86/smooth_ymm.h), each block's chain right after its sums.
 void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_t begin,
                      int64_t end) {
-  const int64_t w = width;
-  if (width < kMinVectorWidth) return SmoothRangeFromScalar(src, frame, width, begin, end);
-  __m128i x_prev =
-      _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(frame + begin - 2)));
-  const __m128i x_last = _mm_srli_si128(x_prev, 8);
-  const __m128i p_prev = _mm_slli_si128(_mm_sub_epi16(_mm_slli_epi16(x_last, 3), x_prev), 8);
-  __m256i hi_prev = _mm256_inserti128_si256(_mm256_setzero_si256(), p_prev, 1);
-  const __m256i ones = _mm256_set1_epi8(1);
-  // One block of eight pixels; the loop below runs two per round, so that each 64-byte
-  // line gets one prefetch hint and the loop's own bookkeeping is paid once per line.
-  auto block = [&](int64_t j) {
-    __m256i a = Load(src + j);
-    __m256i b = Load(src + j + 1);
-    __m256i c = Load(frame + j - w);
-    __m256i d = Load(frame + j - w + 1);
-    __m256i e = Load(src + j + w - 1);
-    __m256i f = Load(src + j + w);
-    __m256i g = Load(src + j + w + 1);
-    KeepLoaded(a, b, c, d, e, f, g);
-    // Pairs of samples interleaved and added by one byte-pair product each (weights 1, 1).
-    const __m256i lo = _mm256_add_epi16(
-        _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), ones),
-                         _mm256_maddubs_epi16(_mm256_unpacklo_epi8(c, d), ones)),
-        _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(e, f), ones), Lo(g)));
-    const __m256i hi = _mm256_add_epi16(
-        _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), ones),
-                         _mm256_maddubs_epi16(_mm256_unpackhi_epi8(c, d), ones)),
-        _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(e, f), ones), Hi(g)));
-    // Q = 8 P_i + P_{i-1} on whole registers: lo holds pixels 0, 1 | 4, 5 and hi 2, 3 | 6, 7,
-    // so the pixels before hi's are lo's (one alignr per lane), and those before lo's are
-    // the previous hi's last and this hi's first half.
-    const __m256i before_lo =
-        _mm256_alignr_epi8(lo, _mm256_permute2x128_si256(hi_prev, hi, 0x21), 8);
-    const __m256i before_hi = _mm256_alignr_epi8(hi, lo, 8);
-    const __m256i q_lo = _mm256_add_epi16(_mm256_slli_epi16(lo, 3), before_lo);
-    const __m256i q_hi = _mm256_add_epi16(_mm256_slli_epi16(hi, 3), before_hi);
-    hi_prev = hi;
-    const __m128i q01 = _mm256_castsi256_si128(q_lo);
-    const __m128i q23 = _mm256_castsi256_si128(q_hi);
-    const __m128i q45 = _mm256_extracti128_si256(q_lo, 1);
-    const __m128i q67 = _mm256_extracti128_si256(q_hi, 1);
-    const __m128i x01 = _mm_srli_epi16(_mm_add_epi16(q01, x_prev), 6);
-    const __m128i x23 = _mm_srli_epi16(_mm_add_epi16(q23, x01), 6);
-    const __m128i x45 = _mm_srli_epi16(_mm_add_epi16(q45, x23), 6);
-    const __m128i x67 = _mm_srli_epi16(_mm_add_epi16(q67, x45), 6);
-    x_prev = x67;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(frame + j), _mm_packus_epi16(x01, x23));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(frame + j + 4), _mm_packus_epi16(x45, x67));
-  };
-  int64_t j = begin;
-  for (; j + 16 <= end; j += 16) {
-    PrefetchPixels(src + j + w);
-    PrefetchPixels(frame + j);
-    block(j);
-    block(j + 8);
-  }
-  if (j + 8 <= end) {
-    block(j);
-    j += 8;
-  }
-  SmoothRangeFromScalar(src, frame, width, j, end);
+  smooth_ymm::SmoothRangeFrom<false>(src, frame, width, begin, end);
 }
 
 void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {

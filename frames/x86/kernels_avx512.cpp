@@ -16,6 +16,7 @@
 #include "frames/sharpen.h"
 #include "frames/stereo.h"
 #include "frames/x86/kernels_x86.h"
+#include "frames/x86/smooth_ymm.h"
 
 namespace zqr::frames {
 
@@ -251,12 +252,25 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
   avx2_sharpen_range(src, dst, width, i, end, amount, radius);
 }
 
+// Smoothing (frames/x86/smooth_ymm.h) with the next block's sums formed before each
+// block's chain, which these flags' 32 vector registers hold without spilling.
+void SmoothRangeFrom(const uint32_t* src, uint32_t* frame, int32_t width, int64_t begin,
+                     int64_t end) {
+  smooth_ymm::SmoothRangeFrom<true>(src, frame, width, begin, end);
+}
+
+void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
+  SmoothRangeFrom(frame, frame, width, begin, end);
+}
+
 }  // namespace
 
 FrameKernels Avx512Kernels() {
   FrameKernels kernels = Avx2Kernels();
   avx2_stereo_range = kernels.stereo_range;
   avx2_sharpen_range = kernels.sharpen_range;
+  kernels.smooth_range = SmoothRange;
+  kernels.smooth_range_from = SmoothRangeFrom;
   kernels.stereo_range = StereoRange;
   kernels.sharpen_range = SharpenRange;
   kernels.sharpen_rows = SharpenRowsBy<SharpenRange>;

@@ -28,7 +28,7 @@ void AppendX86KernelSets(std::vector<FrameKernels>& sets);
 // The kernel sets themselves (kernels_sse2.cpp, kernels_avx2.cpp).
 FrameKernels Sse2Kernels();
 FrameKernels Avx2Kernels();
-// AVX2 plus AVX-512 F, BW and VBMI (kernels_avx512.cpp).
+// AVX2 plus AVX-512 F, VL, BW and VBMI (kernels_avx512.cpp).
 FrameKernels Avx512Kernels();
 
 // Completes stores past the cache (every set's stream_fence).
