@@ -21,7 +21,8 @@ inline constexpr uint32_t kHighHalf = 0xFFFF0000u;
 
 class FrameArray {
  public:
-  // Zero pixels before the first and after the last pixel. The 3D Depth displacement
+  // Zero pixels before the first and after the last pixel (unless the frame has slid, see
+  // AllocateSliding). The 3D Depth displacement
   // reaches at most 255 pixels either way, the stereo merge 43 pixels past the end, and
   // the vector kernels one vector past their last full block.
   static constexpr int64_t kGuardPixels = 320;
@@ -38,6 +39,21 @@ class FrameArray {
   // Frees the old storage and allocates width x rows zero pixels. Returns false, leaving
   // the array empty, for a size below 1 x 1, above kMaxPixels, or when memory runs out.
   bool Allocate(int32_t width, int32_t rows);
+  // The same with `slack` more zero pixels of storage below the frame, into which the
+  // frame can slide down: the frame step builds a frame in the storage of the frame before
+  // it, a few rows lower, where that frame's lines are still in the cache (see
+  // frames/frame_step.h). The frame starts at the top. Once it has moved, the pixels
+  // around it are those of earlier frames, not zero guards; only frames of
+  // kMinSlidingWidth pixels or wider slide, for which no kernel's result depends on a
+  // pixel outside the frame.
+  bool AllocateSliding(int32_t width, int32_t rows, int64_t slack);
+  // How many pixels the frame can still move down (0 without slack).
+  int64_t SlideRoom() const { return data_ == nullptr ? 0 : data_ - (storage_ + kGuardPixels); }
+  // Moves the frame `pixels` (at most SlideRoom()) down; it then holds whatever its new
+  // storage holds.
+  void SlideDown(int64_t pixels);
+  // Moves the frame back to the top of its storage.
+  void SlideToTop();
   void Free();
   // Sets every pixel (not the guards) to zero.
   void Zero();
@@ -58,9 +74,15 @@ class FrameArray {
  private:
   uint32_t* storage_ = nullptr;  // start of the allocation (front guard)
   uint32_t* data_ = nullptr;     // first pixel
+  int64_t slack_ = 0;            // pixels of storage below the frame at the top
   int32_t width_ = 0;
   int32_t rows_ = 0;
 };
+
+// Frames at least this wide may slide (see FrameArray::AllocateSliding): every pixel the
+// kernels' results depend on lies inside the frame, since the 3D Depth displacement
+// reaches at most 255 pixels and the stereo merge 44 pixels past the picture.
+inline constexpr int32_t kMinSlidingWidth = 256;
 
 // BITMAPINFOHEADER: describes a frame to the drawing calls and heads each frame file.
 struct BitmapInfoHeader {

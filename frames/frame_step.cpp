@@ -7,7 +7,9 @@
 //  - brightness/contrast must not change pixels the last pass still reads (W below it);
 //  - the sharpened pixel i reads i + W of the WorkFrame;
 //  - the stereo pixel i reads the sharpened frame up to the largest 3D Depth displacement
-//    or the shift ahead (the previous frame is complete from the start).
+//    or the shift ahead (the previous frame is complete from the start);
+//  - where the sharpened frame is built in the previous frame's storage, the sharpen
+//    stage writes no pixel over a previous pixel the stereo stage will still read.
 #include "frames/frame_step.h"
 
 #include <algorithm>
@@ -35,6 +37,11 @@ int64_t Ready(int64_t done, int64_t end, int64_t ready_before) {
   return done >= end ? ready_before : std::min(done, ready_before);
 }
 }  // namespace
+
+int64_t PreviousGapFor(int32_t width) {
+  if (width < kMinSlidingWidth) return 0;
+  return std::max<int64_t>(kMinPreviousGap, (int64_t{8} * width + 15) & ~int64_t{15});
+}
 
 void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& settings,
                           int64_t strip, int64_t stream_bytes) {
@@ -77,6 +84,13 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
     }
     reach = std::max<int64_t>({0, stereo.shift, stereo.depth ? table[255] : 0});
   }
+  // The lowest previous pixel the stereo stage may still read, less the pixel it has come
+  // to: the shift, the largest 3D Depth displacement back, and the 16 pixels before its
+  // target that a vector kernel's window may load.
+  const bool reads_previous = settings.stereo_on && settings.stereo.mode == 0;
+  const int64_t read_behind =
+      reads_previous ? stereo.shift - (stereo.depth ? table[255] : 0) - 16 : 0;
+  const int64_t gap = reads_previous ? b.previous_gap : 0;
   // With smoothing, the first pass reads the delivered picture itself and only the first
   // row and the last two rows are copied: the first row before the pass (it reads that row
   // as replaced), the rest before the pass reaches `split`, from where on it reads the
@@ -132,7 +146,8 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
 
     // Copy into the sharpened frame; rows 1 .. height - 2 sharpened.
     {
-      const int64_t limit = amount == 0 ? ready : (ready >= total ? total : ready - w);
+      int64_t limit = amount == 0 ? ready : (ready >= total ? total : ready - w);
+      if (gap > 0 && composed < total) limit = std::min(limit, composed + read_behind + gap);
       const int64_t to = Advance(sharpened, total, limit);
       if (to > sharpened) {
         if (amount == 0) {
@@ -169,7 +184,9 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
       ready = Ready(composed, total, ready);
     }
 
-    if (copied >= n) break;  // the last round has taken every stage to its end
+    // Once the picture is in, the rounds go on until the sharpen and stereo stages, which
+    // may have had to take turns, are through.
+    if (copied >= n && sharpened >= total && (!settings.stereo_on || composed >= total)) break;
   }
   if (stereo.stream_out) kernels.stream_fence();
 }

@@ -29,7 +29,24 @@ struct FrameStepBuffers {
   uint32_t* sharpened = nullptr;        // receives the WorkFrame copied and sharpened
   const uint32_t* previous = nullptr;   // the previous frame (second view, dynamic mode)
   uint32_t* composed = nullptr;         // receives the anaglyph (stereo on only)
+  // When not 0, `sharpened` lies in the previous frame's storage this many pixels below
+  // `previous` (at least kMinPreviousGap): sharpened pixel p overwrites previous pixel
+  // p - previous_gap, so the step writes it only once the stereo pass has read that pixel
+  // for the last time. The lines it writes were then read a moment before and are still
+  // in the cache: no line of the sharpened frame is fetched from memory only to be
+  // overwritten.
+  int64_t previous_gap = 0;
 };
+
+// The smallest gap between the sharpened and the previous frame that lets the sharpen
+// and the stereo stage take turns without waiting on each other for ever: more than the
+// stereo pass reads behind its pixel (the shift, the 3D Depth displacement and the vector
+// kernels' windows) plus what it reads ahead.
+inline constexpr int64_t kMinPreviousGap = 1024;
+
+// The gap the frame callback uses for frames `width` pixels wide, 0 where the frame may
+// not slide: eight rows, in whole 64-byte lines.
+int64_t PreviousGapFor(int32_t width);
 
 // Frames of at least this many bytes are larger than the caches: the step stores its
 // anaglyph past the cache (nothing reads it during the step).

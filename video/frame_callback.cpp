@@ -136,8 +136,8 @@ void ProcessFrameInStages(FrameStoreState& s) {
 }
 
 // The same steps in strips over the whole picture (see frames/frame_step.h), with the same
-// results. The sharpened frame is built in DMEM2's storage; the final frame (the anaglyph,
-// or the sharpened frame without stereo) in a frame taken from the writers, which becomes
+// results. The sharpened frame is built in DMEM3's or DMEM2's storage (below); the final frame (the
+// anaglyph, or the sharpened frame without stereo) in a frame taken from the writers, which becomes
 // DMEM1 once the preview, during a conversion still showing the frame before in DMEM1, has
 // run. The frame it replaces goes to the writers whole, as its own frame file: no copy, and
 // the writers crop it on the way to the disk. So this frame's file is queued when the next
@@ -168,8 +168,18 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
   buffers.height = height;
   buffers.delivered = static_cast<const uint32_t*>(buffer);
   buffers.work = s.WorkFrame.data();
-  buffers.sharpened = settings.stereo_on ? s.DMEM2.data() : final_frame.data();
+  // With stereo the sharpened frame becomes the next frame's previous frame (DMEM3). It
+  // is built in DMEM3's own storage a gap lower, over the lines of the previous frame that
+  // the stereo stage has just read, while there is room; then at the top of DMEM2, which
+  // takes DMEM3's place.
+  const int64_t gap = frames::PreviousGapFor(width);
+  const bool slide = settings.stereo_on && gap > 0 && s.DMEM3.SlideRoom() >= gap;
+  if (settings.stereo_on && !slide) s.DMEM2.SlideToTop();
+  buffers.sharpened = !settings.stereo_on ? final_frame.data()
+                      : slide             ? s.DMEM3.data() - gap
+                                          : s.DMEM2.data();
   buffers.previous = s.DMEM3.data();
+  buffers.previous_gap = slide ? gap : 0;
   buffers.composed = final_frame.data();
   frames::RunFrameStepInStrips(buffers, settings, frame_step_strip.load());
   ShowPreviewFrame();
@@ -177,7 +187,11 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
   // the waiting file change together, so a flush from another thread sees both or neither.
   std::lock_guard lock(pending_mutex);
   swap(s.DMEM1, final_frame);
-  if (settings.stereo_on) swap(s.DMEM3, s.DMEM2);
+  if (slide) {
+    s.DMEM3.SlideDown(gap);
+  } else if (settings.stereo_on) {
+    swap(s.DMEM3, s.DMEM2);
+  }
   if (pending_file.waiting) {
     files.QueueFrame(std::move(pending_file.path), std::move(final_frame), pending_file.width,
                      pending_file.height);

@@ -2,6 +2,7 @@
 #include "video/frame_store.h"
 
 #include "frames/crop.h"
+#include "frames/frame_step.h"
 #include "video/frame_callback.h"
 
 namespace zqr {
@@ -13,12 +14,21 @@ constexpr int32_t kInitialWidth = 400;
 constexpr int32_t kInitialHeight = 300;
 constexpr int32_t kInitialConversionWidth = 1201;
 
+// Frames the sharpened frame slides down by, one gap per frame, before it moves to the
+// other of DMEM2 and DMEM3 (see ProcessFrameInStrips): one frame in this many builds its
+// sharpened frame in lines that must first come from memory.
+constexpr int64_t kSlideFrames = 32;
+
 bool AllocateConversionShape(int32_t width, int32_t rows) {
   FrameStoreState& s = FrameStore;
-  frames::FrameArray* arrays[] = {&s.DMEM1, &s.DMEM2,     &s.DMEM3,
-                                  &s.DMEM4, &s.ViewCopy1, &s.ViewCopy2};
+  frames::FrameArray* arrays[] = {&s.DMEM1, &s.DMEM4, &s.ViewCopy1, &s.ViewCopy2};
   bool ok = true;
   for (frames::FrameArray* array : arrays) ok = array->Allocate(width, rows) && ok;
+  // DMEM2 and DMEM3 take turns holding the sharpened frame, which slides down through
+  // each of them (within 64-bit sizes: kSlideFrames gaps of at most a few rows).
+  const int64_t slack = kSlideFrames * frames::PreviousGapFor(width);
+  ok = s.DMEM2.AllocateSliding(width, rows, slack) && ok;
+  ok = s.DMEM3.AllocateSliding(width, rows, slack) && ok;
   return ok;
 }
 }  // namespace

@@ -21,9 +21,12 @@ struct FrameStoreState {
   frames::FrameArray DMEM1;       // output frame
   frames::FrameArray DMEM2;       // sharpen scratch and second view
   frames::FrameArray DMEM3;       // previous frame
-  frames::FrameArray DMEM4;       // pre-stereo stash
-  frames::FrameArray ViewCopy1;   // copy of the first view
-  frames::FrameArray ViewCopy2;   // copy of the second view
+  // DMEM2 and DMEM3 have storage below them to slide into (FrameArray::AllocateSliding):
+  // the strip pipeline builds each sharpened frame in DMEM3's storage a few rows below the
+  // previous one (see ProcessFrameInStrips).
+  frames::FrameArray DMEM4;      // pre-stereo stash
+  frames::FrameArray ViewCopy1;  // copy of the first view
+  frames::FrameArray ViewCopy2;  // copy of the second view
   // The file frame ((FrameW - 16) x FrameH) has no shared array: each frame file is written
   // cropped from a frame the writers own, DMEM1's storage handed over whole once the next
   // frame replaces it, or a copy (see frame_callback.h), so no writer can ever see the next
@@ -56,7 +59,8 @@ bool AllocateGrabFrames(int32_t width, int32_t height);
 // Conversion start, in the driver's order:
 // CUTOFF = (FrameW, FrameH).
 void SetCutoff();
-// DMEM1..DMEM4, ViewCopy1, ViewCopy2 freed and allocated anew, FrameW x (FrameH + 1), zero.
+// DMEM1..DMEM4, ViewCopy1, ViewCopy2 freed and allocated anew, FrameW x (FrameH + 1), zero
+// (DMEM2 and DMEM3 with room to slide).
 bool AllocateConversionArrays();
 // The display header (FrameW) and the frame-file information header (FrameW - 16).
 void PrepareFrameFileHeaders();

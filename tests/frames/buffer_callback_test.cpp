@@ -172,6 +172,32 @@ TEST_F(BufferCallback, ConvertsASequenceIntoNumberedFrameFiles) {
   EXPECT_TRUE(test::FileExists(dir_.File("temp000034.bmp")));
 }
 
+TEST_F(BufferCallback, WideFramesSlideThroughTheirStorageAndStayExact) {
+  // Frames wide enough for the sharpened frame to be built over the previous one: more
+  // frames than the storage has room to slide for, so it also moves between DMEM2 and
+  // DMEM3, with the stereo kinds and the widest reach changing on the way.
+  const int32_t w = 272;
+  const int32_t h = 20;  // more rows than the gap of eight
+  StartConversion(w, h, 100);
+  ReferencePipeline reference(w, h);
+  Settings.DepthDivisor = 1;  // displacements up to 255 pixels
+  Settings.StereoTuning = -10;
+  std::vector<std::vector<uint32_t>> expected;
+  for (int frame = 0; frame < 75; ++frame) {
+    if (frame == 20) Settings.DepthDivisor = 30;
+    if (frame == 40) Settings.StereoMode = 1;
+    if (frame == 45) Settings.StereoOn = 0;
+    if (frame == 50) {
+      Settings.StereoOn = 1;
+      Settings.StereoMode = 0;
+      Settings.StereoTuning = 10;
+    }
+    expected.push_back(DeliverRandomFrame(reference, w, h));
+  }
+  WaitForFrameFiles();
+  for (int32_t frame = 0; frame < 75; ++frame) ExpectFile(frame, w, h, expected[frame]);
+}
+
 TEST_F(BufferCallback, ANewConversionStillGetsTheLastFileOfTheOneBefore) {
   // The last frame's file waits for the next frame; a new conversion replaces DMEM1, so
   // it queues that file first.

@@ -55,6 +55,38 @@ TEST(FrameArray, SwapAndMoveHandOverStorage) {
   EXPECT_EQ(c.data()[0], 0u);
 }
 
+TEST(FrameArray, SlidesDownWithinItsSlackAndBack) {
+  FrameArray a;
+  ASSERT_TRUE(a.AllocateSliding(300, 4, 1000));
+  EXPECT_TRUE(test::GuardsZero(a));
+  EXPECT_EQ(a.SlideRoom(), 1000);
+  uint32_t* top = a.data();
+  a.data()[0] = 7;
+  a.SlideDown(600);
+  EXPECT_EQ(a.data(), top - 600);
+  EXPECT_EQ(a.SlideRoom(), 400);
+  EXPECT_EQ(a.data()[600], 7u);  // the pixels stay where they were in the storage
+  a.SlideDown(401);              // more than the room: refused
+  EXPECT_EQ(a.SlideRoom(), 400);
+  a.SlideDown(400);
+  EXPECT_EQ(a.SlideRoom(), 0);
+  // The whole slack is storage: the frame at the bottom can be written through.
+  std::memset(a.data() - FrameArray::kGuardPixels, 0xAB,
+              (a.pixel_count() + 2 * FrameArray::kGuardPixels) * 4);
+  // Swaps carry the position and the slack along.
+  FrameArray b;
+  ASSERT_TRUE(b.Allocate(300, 4));
+  EXPECT_EQ(b.SlideRoom(), 0);
+  swap(a, b);
+  EXPECT_EQ(b.SlideRoom(), 0);
+  b.SlideToTop();
+  EXPECT_EQ(b.data(), top);
+  EXPECT_EQ(b.SlideRoom(), 1000);
+  FrameArray none;
+  EXPECT_FALSE(none.AllocateSliding(300, 4, -1));
+  EXPECT_EQ(none.SlideRoom(), 0);
+}
+
 TEST(BitmapInfoHeader, HasTheFortyByteLayout) {
   const BitmapInfoHeader header = MakeBitmapInfoHeader(624, 480);
   uint8_t bytes[40];

@@ -36,6 +36,9 @@ struct StepCase {
   FrameStepSettings settings;
   int64_t strip;
   bool stream = false;  // the anaglyph past the cache even for these small frames
+  // When not 0: the sharpened frame built in the previous frame's storage this many
+  // pixels below it, the storage around both full of other pixels.
+  int64_t previous_gap = 0;
 };
 
 std::string Describe(const StepCase& c) {
@@ -48,7 +51,8 @@ std::string Describe(const StepCase& c) {
          "/" + std::to_string(s.sharpen_radius) + " stereo=" + std::to_string(s.stereo_on) +
          " mode=" + std::to_string(s.stereo.mode) + " tuning=" + std::to_string(s.stereo.tuning) +
          " depth=" + std::to_string(s.stereo.depth_on) + "/" + std::to_string(s.stereo.divisor) +
-         " strip=" + std::to_string(c.strip) + (c.stream ? " streamed" : "");
+         " strip=" + std::to_string(c.strip) + (c.stream ? " streamed" : "") +
+         (c.previous_gap > 0 ? " gap=" + std::to_string(c.previous_gap) : "");
 }
 
 // One case: the same random picture and previous frame through the strips and through the
@@ -97,6 +101,19 @@ void CheckCase(const StepCase& c, std::mt19937& rng) {
   FrameArray sharpened;
   sharpened.Allocate(w, h + 1);
   test::FillRandom(sharpened.data(), n + w, rng);
+  // Or one storage holding the previous frame at its top and the sharpened frame the gap
+  // below, with other pixels all round: what the frame callback does.
+  FrameArray shared;
+  uint32_t* sharpened_at = sharpened.data();
+  const uint32_t* previous_at = previous.data();
+  if (c.previous_gap > 0) {
+    ASSERT_TRUE(shared.AllocateSliding(w, h + 1, c.previous_gap));
+    uint32_t* low = shared.data() - c.previous_gap - FrameArray::kGuardPixels;
+    test::FillRandom(low, c.previous_gap + n + w + 2 * FrameArray::kGuardPixels, rng);
+    std::memcpy(shared.data(), previous.data(), previous.byte_size());
+    sharpened_at = shared.data() - c.previous_gap;
+    previous_at = shared.data();
+  }
   FrameArray composed;
   composed.Allocate(w, h + 1);
   test::FillRandom(composed.data(), n + w, rng);
@@ -105,14 +122,15 @@ void CheckCase(const StepCase& c, std::mt19937& rng) {
   b.height = h;
   b.delivered = delivered.data();
   b.work = work.data();
-  b.sharpened = sharpened.data();
-  b.previous = previous.data();
+  b.sharpened = sharpened_at;
+  b.previous = previous_at;
   b.composed = composed.data();
+  b.previous_gap = c.previous_gap;
   RunFrameStepInStrips(b, s, c.strip, c.stream ? 0 : kStreamFrameBytes);
 
   const std::string where = Describe(c);
   ASSERT_EQ(FirstDifference(work_ref.data(), work.data(), n + w), "") << "WorkFrame, " << where;
-  ASSERT_EQ(FirstDifference(sharpened_ref.data(), sharpened.data(), n + w), "")
+  ASSERT_EQ(FirstDifference(sharpened_ref.data(), sharpened_at, n + w), "")
       << "sharpened frame, " << where;
   if (s.stereo_on) {
     ASSERT_EQ(FirstDifference(composed_ref.data(), composed.data(), n + w), "")
@@ -217,6 +235,33 @@ TEST(FrameStepStrips, StripSizeNeverChangesTheResult) {
     c.settings.stereo.divisor = 1;
     c.settings.stereo.tuning = 10;
     c.strip = strip;
+    CheckCase(c, rng);
+    if (HasFatalFailure()) return;
+  }
+}
+
+// Frames wide enough to slide, the sharpened frame a gap below the previous one in the
+// same storage: every stereo kind, displacements from 0 to 255 pixels back and the widest
+// shifts either way, the smallest gap and the callback's, strips from a few pixels up.
+TEST(FrameStepStrips, SharpenedFrameBuiltOverThePreviousOne) {
+  std::mt19937 rng(31337);
+  const int32_t sizes[][2] = {{256, 12}, {300, 9}, {641, 7}, {1921, 3}};
+  for (int32_t repeat = 0; repeat < 32; ++repeat) {
+    const auto& size = sizes[repeat % 4];
+    StepCase c;
+    c.width = size[0];
+    c.height = size[1];
+    c.settings = RandomSettings(rng);
+    c.settings.sharpen_amount = repeat % 3;
+    c.settings.stereo_on = repeat % 8 != 7;
+    c.settings.stereo.mode = repeat % 8 == 6 ? 1 : 0;
+    c.settings.stereo.depth_on = repeat % 4 == 3 ? 0 : 1;
+    c.settings.stereo.divisor = repeat % 2 == 0 ? 1 : 30;
+    c.settings.stereo.tuning = repeat % 3 == 0 ? -10 : 10;
+    const int64_t strips[] = {5, 64, 4 * int64_t{size[0]}, kFrameStepStrip};
+    c.strip = strips[(repeat / 4) % 4];
+    c.stream = repeat % 2 == 1;
+    c.previous_gap = repeat % 5 == 0 ? kMinPreviousGap : PreviousGapFor(size[0]);
     CheckCase(c, rng);
     if (HasFatalFailure()) return;
   }
