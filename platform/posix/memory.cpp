@@ -72,33 +72,34 @@ void* AllocateLargeBuffer(std::size_t bytes) {
   const std::size_t length = rounded + page + (large ? alignment : 0);
   void* mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) return nullptr;
-  const auto base = reinterpret_cast<std::uintptr_t>(mapping);
-  const std::uintptr_t buffer = AlignUp(base + page, alignment);
+  char* const base = static_cast<char*>(mapping);
+  const auto address = reinterpret_cast<std::uintptr_t>(base);
+  char* const buffer = base + (AlignUp(address + page, alignment) - address);
   // Only the header page and the buffer stay mapped.
-  const std::uintptr_t start = buffer - page;
-  const std::uintptr_t end = buffer + rounded;
-  if (start > base) munmap(mapping, start - base);
-  if (base + length > end) munmap(reinterpret_cast<void*>(end), base + length - end);
+  char* const start = buffer - page;
+  char* const end = buffer + rounded;
+  if (start > base) munmap(base, static_cast<std::size_t>(start - base));
+  if (base + length > end) munmap(end, static_cast<std::size_t>(base + length - end));
   auto* header = reinterpret_cast<MappingHeader*>(buffer - sizeof(MappingHeader));
-  header->start = reinterpret_cast<void*>(start);
-  header->length = end - start;
+  header->start = start;
+  header->length = static_cast<std::size_t>(end - start);
 #if defined(MADV_HUGEPAGE)
   if (large) {
     // Whole large pages only: the tail past the last one keeps ordinary pages.
-    madvise(reinterpret_cast<void*>(buffer), bytes / kLargePage * kLargePage, MADV_HUGEPAGE);
+    madvise(buffer, bytes / kLargePage * kLargePage, MADV_HUGEPAGE);
   }
 #endif
   // A fresh mapping reads as zeros; one write per page makes the system supply the pages
   // now (large ones where granted) rather than during the first frame.
-  auto* bytes_out = reinterpret_cast<volatile unsigned char*>(buffer);
-  for (std::size_t offset = 0; offset < rounded; offset += page) bytes_out[offset] = 0;
-  return reinterpret_cast<void*>(buffer);
+  volatile char* const touch = buffer;
+  for (std::size_t offset = 0; offset < rounded; offset += page) touch[offset] = 0;
+  return buffer;
 }
 
 void FreeLargeBuffer(void* buffer) {
   if (buffer == nullptr) return;
-  const auto* header = reinterpret_cast<const MappingHeader*>(
-      reinterpret_cast<std::uintptr_t>(buffer) - sizeof(MappingHeader));
+  const auto* header =
+      reinterpret_cast<const MappingHeader*>(static_cast<char*>(buffer) - sizeof(MappingHeader));
   munmap(header->start, header->length);
 }
 #endif
