@@ -38,9 +38,10 @@ int64_t Ready(int64_t done, int64_t end, int64_t ready_before) {
 }
 }  // namespace
 
-int64_t PreviousGapFor(int32_t width) {
+int64_t PreviousGapFor(int32_t width, int64_t strip) {
   if (width < kMinSlidingWidth) return 0;
-  return std::max<int64_t>(kMinPreviousGap, (int64_t{8} * width + 15) & ~int64_t{15});
+  const int64_t gap = std::max({kMinPreviousGap, int64_t{8} * width, 2 * strip});
+  return (gap + 15) & ~int64_t{15};
 }
 
 void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& settings,

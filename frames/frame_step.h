@@ -44,16 +44,18 @@ struct FrameStepBuffers {
 // kernels' windows) plus what it reads ahead.
 inline constexpr int64_t kMinPreviousGap = 1024;
 
-// The gap the frame callback uses for frames `width` pixels wide, 0 where the frame may
-// not slide: eight rows, in whole 64-byte lines.
-int64_t PreviousGapFor(int32_t width);
-
 // Frames of at least this many bytes are larger than the caches: the step stores its
 // anaglyph past the cache (nothing reads it during the step).
 inline constexpr int64_t kStreamFrameBytes = int64_t{2} << 20;
 
 // Pixels per strip when the caller does not choose.
 inline constexpr int64_t kFrameStepStrip = 4 * 1920;
+
+// The gap the frame callback uses for frames `width` pixels wide run in strips of `strip`
+// pixels, 0 where the frame may not slide: eight rows or two strips, whichever is more, in
+// whole 64-byte lines. A gap of less than two strips would hold the sharpen stage back
+// within its strips (a step in strips of 16 rows a quarter slower with a gap of 8).
+int64_t PreviousGapFor(int32_t width, int64_t strip = kFrameStepStrip);
 
 // Runs the step. Afterwards `work` holds the filtered picture (as RunFilterChain leaves
 // it), `sharpened` what SharpenCopy makes of it and `composed` (stereo on) what the stereo

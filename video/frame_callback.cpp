@@ -172,7 +172,7 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
   // is built in DMEM3's own storage a gap lower, over the lines of the previous frame that
   // the stereo stage has just read, while there is room; then at the top of DMEM2, which
   // takes DMEM3's place.
-  const int64_t gap = frames::PreviousGapFor(width);
+  const int64_t gap = frames::PreviousGapFor(width, frame_step_strip.load());
   const bool slide = settings.stereo_on && gap > 0 && s.DMEM3.SlideRoom() >= gap;
   if (settings.stereo_on && !slide) s.DMEM2.SlideToTop();
   buffers.sharpened = !settings.stereo_on ? final_frame.data()
