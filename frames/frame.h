@@ -22,9 +22,9 @@ inline constexpr uint32_t kHighHalf = 0xFFFF0000u;
 class FrameArray {
  public:
   // Zero pixels before the first and after the last pixel (unless the frame has slid, see
-  // AllocateSliding). The 3D Depth displacement
-  // reaches at most 255 pixels either way, the stereo merge 43 pixels past the end, and
-  // the vector kernels one vector past their last full block.
+  // AllocateSliding). The 3D Depth displacement reaches at most 255 pixels either way,
+  // the stereo merge 43 pixels past the end, and the vector kernels one vector past their
+  // last full block.
   static constexpr int64_t kGuardPixels = 320;
   // Largest array accepted, in pixels (keeps every index within 32 bits).
   static constexpr int64_t kMaxPixels = int64_t{1} << 28;

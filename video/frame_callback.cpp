@@ -136,12 +136,12 @@ void ProcessFrameInStages(FrameStoreState& s) {
 }
 
 // The same steps in strips over the whole picture (see frames/frame_step.h), with the same
-// results. The sharpened frame is built in DMEM3's or DMEM2's storage (below); the final frame (the
-// anaglyph, or the sharpened frame without stereo) in a frame taken from the writers, which becomes
-// DMEM1 once the preview, during a conversion still showing the frame before in DMEM1, has
-// run. The frame it replaces goes to the writers whole, as its own frame file: no copy, and
-// the writers crop it on the way to the disk. So this frame's file is queued when the next
-// frame comes, or when FlushPendingFrameFile is called.
+// results. The sharpened frame is built in DMEM3's or DMEM2's storage (below); the final
+// frame (the anaglyph, or the sharpened frame without stereo) in a frame taken from the
+// writers, which becomes DMEM1 once the preview, during a conversion still showing the
+// frame before in DMEM1, has run. The frame it replaces goes to the writers whole, as its own frame
+// file: no copy, and the writers crop it on the way to the disk. So this frame's file is queued
+// when the next frame comes, or when FlushPendingFrameFile is called.
 void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
   const int32_t width = s.WorkFrame.width();
   const int32_t rows = s.WorkFrame.rows();

@@ -25,7 +25,7 @@ bool AllocateConversionShape(int32_t width, int32_t rows) {
   bool ok = true;
   for (frames::FrameArray* array : arrays) ok = array->Allocate(width, rows) && ok;
   // DMEM2 and DMEM3 take turns holding the sharpened frame, which slides down through
-  // each of them (within 64-bit sizes: kSlideFrames gaps of at most a few rows).
+  // each of them: kSlideFrames gaps of eight rows (at 1920x1080 2 MB more each).
   const int64_t slack = kSlideFrames * frames::PreviousGapFor(width);
   ok = s.DMEM2.AllocateSliding(width, rows, slack) && ok;
   ok = s.DMEM3.AllocateSliding(width, rows, slack) && ok;
