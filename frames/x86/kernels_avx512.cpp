@@ -4,8 +4,10 @@
 // the fourth byte, and a displacement is a table of the byte too; VBMI's two-register byte
 // permute looks up 64 bytes at a time. Sharpen has no serial chain, so twice the pixels
 // per instruction pay even where the core runs 512-bit operations in two halves (a quarter
-// off the kernel on frames in the cache). Built with the AVX-512 flags; installed only
-// after a run-time check.
+// off the kernel on frames in the cache). The smoothing pass is the AVX2 set's 256-bit code
+// built with these flags, whose 32 vector registers let it form the next block's sums
+// before each block's chain. Built with the AVX-512 flags; installed only after a run-time
+// check.
 #include <immintrin.h>
 
 #include <algorithm>
