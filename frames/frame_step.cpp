@@ -105,6 +105,8 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
   int64_t sharpened = 0;
   int64_t composed = 0;
   for (;;) {
+    const int64_t sharpened_before = sharpened;
+    const int64_t composed_before = composed;
     // Copy into the WorkFrame (its spare row is never written), or as much taken as
     // arrived for the first pass.
     const int64_t copy_to = std::min(n, copied + strip);
@@ -186,8 +188,10 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
     }
 
     // Once the picture is in, the rounds go on until the sharpen and stereo stages, which
-    // may have had to take turns, are through.
+    // may have had to take turns, are through. A gap below kMinPreviousGap could hold both
+    // back for ever: a round that moves neither ends the step rather than hang.
     if (copied >= n && sharpened >= total && (!settings.stereo_on || composed >= total)) break;
+    if (copied >= n && sharpened == sharpened_before && composed == composed_before) break;
   }
   if (stereo.stream_out) kernels.stream_fence();
 }
