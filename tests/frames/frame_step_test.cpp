@@ -267,6 +267,37 @@ TEST(FrameStepStrips, SharpenedFrameBuiltOverThePreviousOne) {
   }
 }
 
+TEST(FrameStepStrips, AGapTooSmallEndsTheStepInsteadOfHanging) {
+  // The sharpen stage may not overwrite previous pixels the stereo stage still reads, and
+  // the stereo stage waits for the sharpen stage: with a gap of 16 pixels and 3D Depth
+  // reaching 255 pixels back neither can move. The step must return, its WorkFrame done.
+  std::mt19937 rng(8);
+  const int32_t w = 300;
+  const int32_t h = 6;
+  const FrameArray delivered = test::RandomFrame(w, h + 1, rng);
+  FrameArray work;
+  ASSERT_TRUE(work.Allocate(w, h + 1));
+  FrameArray composed;
+  ASSERT_TRUE(composed.Allocate(w, h + 1));
+  FrameArray shared;
+  ASSERT_TRUE(shared.AllocateSliding(w, h + 1, 16));
+  FrameStepSettings s;
+  s.stereo_on = true;
+  s.stereo.depth_on = 1;
+  s.stereo.divisor = 1;
+  FrameStepBuffers b;
+  b.width = w;
+  b.height = h;
+  b.delivered = delivered.data();
+  b.work = work.data();
+  b.sharpened = shared.data() - 16;
+  b.previous = shared.data();
+  b.composed = composed.data();
+  b.previous_gap = 16;
+  RunFrameStepInStrips(b, s, 64);
+  EXPECT_EQ(FirstDifference(delivered.data(), work.data(), int64_t{w} * h), "");
+}
+
 // DMEM1 as the preview hook sees it.
 std::vector<uint32_t> seen_dmem1;
 void KeepDmem1() {
