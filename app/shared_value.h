@@ -27,6 +27,11 @@ class Shared32 {
   int32_t load() const { return value_.load(std::memory_order_relaxed); }
   void store(int32_t value) { value_.store(value, std::memory_order_relaxed); }
   int32_t fetch_add(int32_t delta) { return value_.fetch_add(delta, std::memory_order_relaxed); }
+  // Sets `desired` only when the value is `expected`; true when it did. A flag that guards
+  // one owner at a time is taken this way, so two threads can never both pass.
+  bool compare_exchange(int32_t expected, int32_t desired) {
+    return value_.compare_exchange_strong(expected, desired, std::memory_order_acq_rel);
+  }
 
  private:
   std::atomic<int32_t> value_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,6 +24,45 @@ enum MessageStyle : int {
 };
 // Message box answers.
 enum MessageAnswer : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
+
+// A file dialog, open or save. Each filter is a description and its patterns
+// (";"-separated, e.g. "*.avi;*.mpg"). The backend shows the dialog owned by the window
+// that is in front (the main window, or the another-compression window while it is up).
+struct FileDialogRequest {
+  std::string title;
+  std::string folder;         // the folder it opens in
+  std::string proposed_name;  // the file name it proposes
+  std::vector<std::pair<std::string, std::string>> filters;
+  std::string default_extension;  // without the dot; empty for none
+  bool save = false;
+  bool overwrite_prompt = false;  // save: ask before replacing an existing file
+  bool path_must_exist = false;   // the chosen file's folder must exist
+  bool file_must_exist = false;
+};
+
+// What the export's progress window shows: five squares whose green levels rise in turn,
+// the picture index of the "load" animation (1..4) and the processing time text. The core
+// computes it; the backend only draws it.
+struct CompressionProgressView {
+  int green[5] = {20, 20, 20, 20, 20};
+  int picture_index = 1;
+  std::string elapsed_text;
+};
+
+// The another-compression window's contents when it opens, and its handlers: the window
+// belongs to the core, which decides what each click does; the backend shows the
+// controls and reports the user's actions.
+struct AnotherCompressionModel {
+  std::string path_text;      // the edit box
+  int compression_index = 0;  // list 213: 0 "Default Quality", 1 "1:Best Quality", ...
+  int resize_index = 0;       // list 870: 0 "Natural size" .. 5 "Resize 50%"
+};
+struct AnotherCompressionEvents {
+  // "Select file path": gets the edit box's text, returns the text it shows next.
+  std::function<std::string(const std::string& edit_text)> select_path;
+  std::function<void(int index)> compression_selected;
+  std::function<void(int index)> resize_selected;
+};
 
 class Ui {
  public:
@@ -44,9 +84,33 @@ class Ui {
   // Pump-or-sleep: on the GUI thread dispatch one pending event if there is one,
   // otherwise (and on any other thread) sleep `milliseconds`.
   virtual void PumpOrSleep(int milliseconds) = 0;
+
+  // Questions. Each may be asked from any thread and waits for its answer; when the window
+  // that would ask has gone (closed, event loop ended) it answers Cancel at once. These
+  // defaults are that answer, for backends that cannot ask.
+
+  // The chosen path, or an empty text for Cancel.
+  virtual std::string ShowFileDialog(const FileDialogRequest& /*request*/) { return {}; }
+  // The shell's folder browser titled `title`, opened at `start`; empty for Cancel.
+  virtual std::string PickFolder(const std::string& /*title*/, const std::string& /*start*/) {
+    return {};
+  }
+  // The another-compression window, modal: returns true with model.path_text set to the
+  // edit box's text for "Save VIDEO"; false for "Exit/Cancel" or the window's close box.
+  virtual bool RunAnotherCompression(AnotherCompressionModel& /*model*/,
+                                     const AnotherCompressionEvents& /*events*/) {
+    return false;
+  }
+
+  // The export's progress window, shown while the encoder runs. Updates are queued and
+  // never wait.
+  virtual void ShowCompressionProgress(bool /*visible*/) {}
+  virtual void UpdateCompressionProgress(const CompressionProgressView& /*view*/) {}
 };
 
-// The installed backend. A headless backend is installed until another one is.
+// The installed backend. A headless backend is installed until another one is. A
+// replaced backend is kept alive to the end of the process, so a thread still inside one
+// of its calls is never left with a destroyed object.
 Ui& CurrentUi();
 void InstallUi(std::unique_ptr<Ui> ui);
 

@@ -153,9 +153,8 @@ bool BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out) 
 }  // namespace
 
 int32_t BuildAndPlayGraph(const std::string& file_name) {
-  if (Video.GraphBusy == 1) return 0;
+  if (!Video.GraphBusy.compare_exchange(0, 1)) return 0;
   SetPositionBar(1);
-  Video.GraphBusy = 1;
 
   std::shared_ptr<MediaGraph> graph;
   if (BuildGraph(file_name, graph)) {

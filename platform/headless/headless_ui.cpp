@@ -1,6 +1,7 @@
 // The headless window backend: behaves like an ideal window that nobody looks at.
 // Everything it is told is kept (and optionally echoed) so that batch runs and tests
 // can follow what the user would have seen.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -92,18 +93,31 @@ void HeadlessUi::Clear() {
 }
 
 namespace {
-std::unique_ptr<Ui>& InstalledUi() {
-  static std::unique_ptr<Ui> ui = std::make_unique<HeadlessUi>();
-  return ui;
+struct Installed {
+  std::mutex mutex;
+  std::vector<std::unique_ptr<Ui>> kept;  // every backend ever installed, newest last
+  std::atomic<Ui*> current{nullptr};
+  Installed() {
+    kept.push_back(std::make_unique<HeadlessUi>());
+    current.store(kept.back().get(), std::memory_order_release);
+  }
+};
+Installed& InstalledUi() {
+  static Installed installed;
+  return installed;
 }
 }  // namespace
 
 Ui& CurrentUi() {
-  return *InstalledUi();
+  return *InstalledUi().current.load(std::memory_order_acquire);
 }
 
 void InstallUi(std::unique_ptr<Ui> ui) {
-  if (ui) InstalledUi() = std::move(ui);
+  if (!ui) return;
+  Installed& installed = InstalledUi();
+  std::lock_guard lock(installed.mutex);
+  installed.kept.push_back(std::move(ui));
+  installed.current.store(installed.kept.back().get(), std::memory_order_release);
 }
 
 }  // namespace zqr::platform
