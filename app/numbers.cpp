@@ -68,7 +68,9 @@ std::string FormatMask00(double value) {
   if (!std::isfinite(value)) return "00";
   int64_t rounded = RoundHalfEven64(value);
   bool negative = rounded < 0;
-  std::string digits = std::to_string(negative ? -rounded : rounded);
+  // Negated as unsigned: the most negative value has no positive counterpart.
+  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(rounded) : static_cast<uint64_t>(rounded);
+  std::string digits = std::to_string(magnitude);
   if (digits.size() < 2) digits.insert(0, 2 - digits.size(), '0');
   return negative ? "-" + digits : digits;
 }
@@ -112,6 +114,9 @@ std::string FormatHms(double seconds) {
 
 int64_t RoundHalfEven64(double value) {
   if (std::isnan(value)) return 0;
+  if (std::isinf(value)) {
+    return value > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  }
   // remainder() picks the nearest integer with ties to even whatever the current
   // rounding mode is, so the rule does not depend on global floating-point state.
   double rounded = value - std::remainder(value, 1.0);

@@ -31,7 +31,8 @@ std::string FormatByteGroups(uint64_t bytes);
 std::string FormatHms(int32_t seconds);
 std::string FormatHms(double seconds);
 
-// Round to nearest, ties to even. Out-of-range values saturate.
+// Round to nearest, ties to even. Out-of-range and infinite values saturate by sign;
+// NaN gives 0.
 int32_t RoundHalfEven32(double value);
 int64_t RoundHalfEven64(double value);
 

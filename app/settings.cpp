@@ -1,7 +1,9 @@
 // The settings file: a header, a dash line, then one "<KEY>value</KEY>" line per key in a
-// fixed order. The loader removes every "/" so that a closing tag becomes a second copy
-// of the opening tag, takes each key's value between those two copies, and stops at the
-// first key without a value: what was read stays, the rest keeps its start-up value.
+// fixed order. The loader takes each key's value between its first opening tag and the
+// closing tag on the same line, and stops at the first key without a value: what was read
+// stays, the rest keeps its start-up value. Slashes belong to the value: the files of the
+// program's Windows days held backslash paths, ours hold slash paths, and both load as
+// they were saved.
 #include "app/settings.h"
 
 #include <cstdio>
@@ -57,15 +59,19 @@ std::string PathField(const std::string& path) {
   return TrimBlanks(std::string_view(path).substr(0, kPathField));
 }
 
-// The text between the first and the second occurrence of `tag`; empty when the tag
-// is missing or occurs only once.
-std::string_view TaggedValue(std::string_view text, const std::string& tag) {
-  size_t first = text.find(tag);
+// The text between the first "<KEY>" and the "</KEY>" after it on the same line; empty
+// when the opening tag is missing or no closing tag ends the line's value, so a value can
+// never run across lines into another key.
+std::string_view TaggedValue(std::string_view text, std::string_view key) {
+  std::string open = "<" + std::string(key) + ">";
+  std::string close = "</" + std::string(key) + ">";
+  size_t first = text.find(open);
   if (first == std::string_view::npos) return {};
-  size_t start = first + tag.size();
-  size_t second = text.find(tag, start);
-  if (second == std::string_view::npos) return {};
-  return text.substr(start, second - start);
+  std::string_view rest = text.substr(first + open.size());
+  rest = rest.substr(0, rest.find_first_of("\r\n"));
+  size_t end = rest.find(close);
+  if (end == std::string_view::npos) return {};
+  return rest.substr(0, end);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
@@ -119,11 +125,12 @@ bool SaveSettings() {
 bool LoadSettings() {
   std::string text;
   if (!ReadWholeFile(Shell.SettingsFile, text)) text.clear();
-  std::erase(text, '/');
 
   std::string temp_folder, video_folder;
   for (const Key& key : kKeys) {
-    std::string_view value = TaggedValue(text, "<" + std::string(key.tag) + ">");
+    std::string_view value = TaggedValue(text, key.tag);
+    // A path holding another tag's text is a damaged line, not a folder name.
+    if (key.kind != Kind::kNumber && value.find('<') != std::string_view::npos) value = {};
     if (value.empty()) return false;
     switch (key.kind) {
       case Kind::kNumber: {

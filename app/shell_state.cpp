@@ -1,5 +1,6 @@
 #include "app/shell_state.h"
 
+#include "app/numbers.h"
 #include "app/run_log.h"
 #include "platform/system.h"
 
@@ -26,6 +27,15 @@ void SetProgramLocation(const std::string& executable_path) {
   Shell.SettingsFile = folder + Shell.ExeName + ".ini";
   Shell.TempFolder = ExeFolderNoSeparator() + platform::kPathSeparator + "TEMP";
   SetLogFile(Shell.LogFile);
+}
+
+std::string UsableTempFolder(std::string_view candidate) {
+  std::string folder = TrimBlanksAndNuls(candidate);
+  if (!folder.empty() && folder.front() == platform::kPathSeparator) return folder;
+  std::string fallback = ExeFolderNoSeparator();
+  LogLine(folder.empty() ? "Temp folder is empty, using " + fallback
+                         : "Temp folder " + folder + " is not an absolute path, using " + fallback);
+  return fallback;
 }
 
 std::string ToolPath(const std::string& tool_name) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/shared_value.h"
 
@@ -27,6 +28,12 @@ std::string ExeFolderNoSeparator();
 // Sets ExeFolder, ExeName, LogFile, SettingsFile and the default TempFolder from the
 // path of an executable (start-up passes the running one; tests pass their own).
 void SetProgramLocation(const std::string& executable_path);
+
+// The temporary folder to keep for a loaded or picked `candidate`, trimmed of blanks and
+// NULs: the candidate itself when it is an absolute path; otherwise (empty, or relative to
+// whatever the working folder happens to be) the executable's folder, with a log line
+// saying so.
+std::string UsableTempFolder(std::string_view candidate);
 
 // Path of a tool in PLUG-IN beside the executable: ExeFolderNoSeparator() + "/PLUG-IN/" + name.
 std::string ToolPath(const std::string& tool_name);

@@ -37,8 +37,7 @@ void StartShell(const std::string& executable_path) {
       FrameStore.FrameW = 400;
       FrameStore.FrameH = 300;
     }
-    Shell.TempFolder = TrimBlanksAndNuls(Shell.TempFolder);
-    if (Shell.TempFolder.empty()) Shell.TempFolder = ExeFolderNoSeparator();
+    Shell.TempFolder = UsableTempFolder(Shell.TempFolder);
   }
   // Without its working folder a conversion would write no frame and encode nothing.
   std::filesystem::create_directories(Shell.TempFolder, ec);

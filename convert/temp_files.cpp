@@ -14,14 +14,25 @@ std::string SoundFile(const std::string& temp_folder) {
   return temp_folder + platform::kPathSeparator + "temp.wav";
 }
 
-void CleanTempFolder(const std::string& folder, int32_t keep_avi) {
-  platform::DeleteFilesWithSuffix(folder, ".bmp");
+bool IsFrameFileName(std::string_view name) {
+  constexpr std::string_view kHead = "temp", kTail = ".bmp";
+  if (name.size() < kHead.size() + 6 + kTail.size()) return false;
+  if (!name.starts_with(kHead) || !name.ends_with(kTail)) return false;
+  std::string_view digits = name.substr(kHead.size(), name.size() - kHead.size() - kTail.size());
+  return digits.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool IsSoundFileName(std::string_view name) {
+  return name == "temp.wav";
+}
+
+void CleanTempFolder(const std::string& folder, int32_t /*keep_avi*/) {
+  platform::DeleteFilesMatching(folder, IsFrameFileName);
   // Frame-file writers still finishing when the clean-up starts leave files behind;
   // the second pass catches them.
   platform::SleepMs(500);
-  platform::DeleteFilesWithSuffix(folder, ".bmp");
-  platform::DeleteFilesWithSuffix(folder, ".wav");
-  if (keep_avi == 0) platform::DeleteFilesWithSuffix(folder, ".avi");
+  platform::DeleteFilesMatching(folder, IsFrameFileName);
+  platform::DeleteFilesMatching(folder, IsSoundFileName);
 }
 
 void CleanTempFiles(int32_t keep_avi) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zqr {
 
@@ -12,10 +13,17 @@ std::string FramePattern(const std::string& temp_folder);
 // TempFolder + "/temp.wav".
 std::string SoundFile(const std::string& temp_folder);
 
-// Thread body: deletes the frame files, waits half a second, deletes them again, deletes
-// the sound files, and with keep_avi 0 the AVI files. Every failure is ignored.
+// Whether a file name is one the program writes into the temporary folder: "temp" and six
+// or more digits and ".bmp" (a frame file), or "temp.wav" (the sound file). The user may
+// point the temporary folder at any folder, so the clean-up deletes nothing else.
+bool IsFrameFileName(std::string_view name);
+bool IsSoundFileName(std::string_view name);
+
+// Thread body: deletes the frame files, waits half a second, deletes them again, then the
+// sound file. Every failure is ignored. keep_avi chose whether AVI files went too; the
+// program writes none into the folder, so an AVI file there is the user's and stays.
 void CleanTempFiles(int32_t keep_avi);
-// The same for a given folder.
+// The same for a given folder, on the calling thread.
 void CleanTempFolder(const std::string& folder, int32_t keep_avi);
 
 // Starts CleanTempFiles on a detached 1 MiB thread; nobody waits for it.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace zqr::platform {
 
@@ -37,8 +38,9 @@ void SleepMs(int milliseconds);
 bool StartDetachedThread(std::function<void()> body,
                          std::size_t stack_bytes = std::size_t{1} << 20);
 
-// Deletes every regular file directly inside `folder` whose name ends with `suffix`
-// (case-insensitive, e.g. ".bmp"). Failures are ignored; returns how many went.
-int DeleteFilesWithSuffix(const std::string& folder, const std::string& suffix);
+// Deletes every regular file directly inside `folder` whose name `matches` accepts
+// (links and folders are never touched). Failures are ignored; returns how many went.
+int DeleteFilesMatching(const std::string& folder,
+                        const std::function<bool(std::string_view name)>& matches);
 
 }  // namespace zqr::platform

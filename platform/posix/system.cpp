@@ -9,7 +9,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <strings.h>
 #include <cerrno>
 #include <climits>
 #include <memory>
@@ -90,14 +89,14 @@ bool StartDetachedThread(std::function<void()> body, std::size_t stack_bytes) {
   return true;
 }
 
-int DeleteFilesWithSuffix(const std::string& folder, const std::string& suffix) {
+int DeleteFilesMatching(const std::string& folder,
+                        const std::function<bool(std::string_view name)>& matches) {
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return 0;
   int deleted = 0;
   while (struct dirent* entry = readdir(dir)) {
     std::string name = entry->d_name;
-    if (name.size() < suffix.size()) continue;
-    if (strcasecmp(name.c_str() + name.size() - suffix.size(), suffix.c_str()) != 0) continue;
+    if (!matches(name)) continue;
     std::string full = folder;
     full += kPathSeparator;
     full += name;

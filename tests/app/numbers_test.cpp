@@ -69,6 +69,17 @@ TEST(Rounding, TiesGoToTheEvenNeighbour) {
   EXPECT_EQ(RoundHalfEven32(-1e12), std::numeric_limits<int32_t>::min());
 }
 
+TEST(Rounding, NonFiniteValuesSaturateBySign) {
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(RoundHalfEven32(LeadingNumber("1e999")), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(RoundHalfEven32(LeadingNumber("-1e999")), std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(RoundHalfEven64(inf), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(RoundHalfEven64(-inf), std::numeric_limits<int64_t>::min());
+  EXPECT_EQ(RoundHalfEven32(std::numeric_limits<double>::quiet_NaN()), 0);
+  EXPECT_EQ(FormatMask00(-1e30), "-9223372036854775808");
+  EXPECT_EQ(FormatMask00(-inf), "00");
+}
+
 TEST(LeadingNumber, LongestLeadingDecimalNumber) {
   EXPECT_EQ(LeadingNumber("  29.97 fps"), 29.97);
   EXPECT_EQ(LeadingNumber("75.5"), 75.5);

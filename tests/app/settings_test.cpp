@@ -1,8 +1,9 @@
-// The settings file, byte for byte on save, and the loader's rules: "/" removal, the
-// early stop at the first key without a value, stored zeros replaced, ties to even,
+// The settings file, byte for byte on save, and the loader's rules: values closed on
+// their own line with their slashes kept, the early stop at the first key without a value, stored zeros replaced, ties to even,
 // the 260-character path field, and hostile files that must never crash it.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 #include "app/run_log.h"
@@ -88,9 +89,8 @@ TEST_F(SettingsTest, SaveThenLoadRoundTripsWithZerosReplaced) {
   EXPECT_EQ(Settings.BitrateChoice, -3);
   EXPECT_EQ(Settings.CodecModeChoice, 5);
   EXPECT_EQ(Settings.AutoSave, 0);
-  // Every "/" is removed before parsing, so Unix paths lose their separators.
-  EXPECT_EQ(Shell.TempFolder, "datatmp");
-  EXPECT_EQ(Shell.VideoFolder, "homeuservideos");
+  EXPECT_EQ(Shell.TempFolder, "/data/tmp");
+  EXPECT_EQ(Shell.VideoFolder, "/home/user/videos");
 }
 
 TEST_F(SettingsTest, MissingRadiusStopsLoadingThere) {
@@ -136,22 +136,40 @@ TEST_F(SettingsTest, NumbersRoundHalfEvenAndLeadingNumberRules) {
   EXPECT_EQ(Settings.BitrateChoice, 12);
 }
 
-TEST_F(SettingsTest, EmptyOrOnceOnlyTagStops) {
-  for (const std::string& line : {std::string("<NOISE></NOISE>\r\n"), std::string("<NOISE>3\r\n"),
-                                  std::string("<NOISE>3<NOISE>\r\n")}) {
+TEST_F(SettingsTest, ValueMustCloseOnItsOwnLine) {
+  for (const std::string& line :
+       {std::string("<NOISE></NOISE>\r\n"), std::string("<NOISE>3\r\n"),
+        std::string("<NOISE>3<NOISE>\r\n"), std::string("<NOISE>3\r\n</NOISE>\r\n")}) {
     ResetSettingsToStartValues();
     WriteSettings(FileWith("NOISE", line));
-    bool complete = LoadSettings();
-    if (line == "<NOISE>3<NOISE>\r\n") {
-      // Without its "/" a closing tag is just the opening tag again: the value is read.
-      EXPECT_TRUE(complete);
-      EXPECT_EQ(Settings.NoisePasses, 3);
-    } else {
-      EXPECT_FALSE(complete) << line;
-      EXPECT_EQ(Settings.NoisePasses, 0) << line;
-      EXPECT_EQ(Settings.CpuUsage, 100) << "keys before the empty one are read";
-    }
+    EXPECT_FALSE(LoadSettings()) << line;
+    EXPECT_EQ(Settings.NoisePasses, 0) << line;
+    EXPECT_EQ(Settings.CpuUsage, 100) << "keys before the empty one are read";
   }
+}
+
+TEST_F(SettingsTest, DamagedPathsCountAsMissingAndNeverReachAnotherKey) {
+  // A path that runs across lines and tags (a hand edit gone wrong) must not be stored
+  // with CR LF and "<OPATH>" inside, nor change the key after it.
+  for (const std::string& line :
+       {std::string("<APATH>/a\r\n<OPATH>/b</OPATH></APATH>\r\n"),
+        std::string("<APATH>/a<OPATH>/b</APATH>\r\n")}) {
+    Shell.TempFolder = "start-temp";
+    WriteSettings(FileWith("APATH", line));
+    EXPECT_FALSE(LoadSettings()) << line;
+    EXPECT_EQ(Shell.TempFolder, "start-temp");
+  }
+  // Files of the Windows days: backslash paths load as they were saved.
+  WriteSettings(FileWith("APATH", "<APATH>C:\\Video\\Out</APATH>\r\n"));
+  ASSERT_TRUE(LoadSettings());
+  EXPECT_EQ(Shell.TempFolder, "C:\\Video\\Out");
+  // Numbers out of every range saturate by sign instead of wrapping.
+  WriteSettings(FileWith("CONTRAST", "<CONTRAST>1e999</CONTRAST>\r\n"));
+  ASSERT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.Contrast, std::numeric_limits<int32_t>::max());
+  WriteSettings(FileWith("CONTRAST", "<CONTRAST>-1e999</CONTRAST>\r\n"));
+  ASSERT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.Contrast, std::numeric_limits<int32_t>::min());
 }
 
 TEST_F(SettingsTest, PathFieldIsCutTo260AndTrimmed) {

@@ -57,12 +57,17 @@ TEST_F(StartupTest, FreshLogAndStartValuesWithoutSettingsFile) {
   EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.ini"))) << "start-up never writes settings";
 }
 
-TEST_F(StartupTest, InitialFrameStorageAndFirstCleanUp) {
-  std::filesystem::create_directories(dir_.File("TEMP"));
-  for (const char* name : {"temp000000.bmp", "temp.wav", "old.avi", "keep.txt"}) {
-    test::WriteFile(dir_.File(std::string("TEMP/") + name), "x");
-  }
+TEST_F(StartupTest, InitialFrameStorageAndFirstCleanUpThatSparesTheUsersFiles) {
+  // The temporary folder points at a folder of the user's own: only the program's frame
+  // and sound files may go.
+  std::string folder = dir_.File("My Videos");
+  std::filesystem::create_directories(folder);
+  const char* users[] = {"holiday.avi", "scan.bmp", "voice.wav", "temp000001.bmp.keep"};
+  for (const char* name : users) test::WriteFile(folder + "/" + name, "mine");
+  for (const char* name : {"temp000000.bmp", "temp.wav"}) test::WriteFile(folder + "/" + name, "x");
+  test::WriteFile(dir_.File("zqrstereo.ini"), SettingsWithTempFolder(folder));
   StartShell(Exe());
+  EXPECT_EQ(Shell.TempFolder, folder);
   EXPECT_EQ(FrameStore.FrameW, 400);
   EXPECT_EQ(FrameStore.FrameH, 300);
   EXPECT_EQ(FrameStore.WorkFrame.width(), 400);
@@ -71,21 +76,19 @@ TEST_F(StartupTest, InitialFrameStorageAndFirstCleanUp) {
   EXPECT_EQ(FrameStore.DMEM1.rows(), 301);
   EXPECT_EQ(FrameStore.DisplayHeader.width, 400);
   EXPECT_EQ(FrameStore.DisplayHeader.height, 300);
-  // The clean-up runs on its own thread with keepAvi 0 and takes about half a second.
-  for (int i = 0; i < 50 && test::FileExists(dir_.File("TEMP/old.avi")); ++i) {
-    platform::SleepMs(50);
-  }
-  EXPECT_FALSE(test::FileExists(dir_.File("TEMP/temp000000.bmp")));
-  EXPECT_FALSE(test::FileExists(dir_.File("TEMP/temp.wav")));
-  EXPECT_FALSE(test::FileExists(dir_.File("TEMP/old.avi")));
-  EXPECT_TRUE(test::FileExists(dir_.File("TEMP/keep.txt")));
+  // The clean-up runs on its own thread and takes about half a second.
+  for (int i = 0; i < 50 && test::FileExists(folder + "/temp.wav"); ++i) platform::SleepMs(50);
+  platform::SleepMs(100);
+  EXPECT_FALSE(test::FileExists(folder + "/temp000000.bmp"));
+  EXPECT_FALSE(test::FileExists(folder + "/temp.wav"));
+  for (const char* name : users) EXPECT_TRUE(test::FileExists(folder + "/" + name)) << name;
 }
 
 TEST_F(StartupTest, BlankTempFolderMeansTheProgramFolder) {
   test::WriteFile(dir_.File("zqrstereo.ini"), SettingsWithTempFolder("    "));
   StartShell(Exe());
   EXPECT_EQ(Shell.TempFolder, dir_.path());
-  EXPECT_EQ(Shell.VideoFolder, "videos");
+  EXPECT_EQ(Shell.VideoFolder, "/videos");
   EXPECT_NE(Log().find("Temp file:\r\n" + dir_.path() + "\r\n"), std::string::npos);
 }
 
@@ -101,16 +104,19 @@ TEST_F(StartupTest, EmptyTempFolderStopsLoadingAndKeepsTheDefault) {
   EXPECT_EQ(Shell.VideoFolder, platform::CurrentDirectory());
 }
 
-TEST_F(StartupTest, StoredTempFolderIsMadeWhenMissing) {
-  // Every "/" is dropped by the loader, so a stored absolute path names a folder relative
-  // to the current directory; run inside the scratch folder to keep the tree clean.
-  std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir_.path());
-  test::WriteFile(dir_.File("zqrstereo.ini"), SettingsWithTempFolder("  /work space  "));
+TEST_F(StartupTest, StoredTempFolderIsMadeWhenMissingAndARelativeOneIsRefused) {
+  test::WriteFile(dir_.File("zqrstereo.ini"), SettingsWithTempFolder("  " + dir_.File("work space") + "  "));
   StartShell(Exe());
-  std::filesystem::current_path(previous);
-  EXPECT_EQ(Shell.TempFolder, "work space");
+  EXPECT_EQ(Shell.TempFolder, dir_.File("work space"));
   EXPECT_TRUE(test::FileExists(dir_.File("work space")));
+
+  // A relative folder would land wherever the program was started from.
+  test::WriteFile(dir_.File("zqrstereo.ini"), SettingsWithTempFolder("homeanntmp"));
+  StartShell(Exe());
+  EXPECT_EQ(Shell.TempFolder, dir_.path());
+  EXPECT_NE(Log().find("Temp folder homeanntmp is not an absolute path, using " + dir_.path()),
+            std::string::npos);
+  EXPECT_FALSE(test::FileExists("homeanntmp"));
 }
 
 TEST(ScreenCheck, HeightBelow768IsRefused) {

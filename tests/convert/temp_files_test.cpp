@@ -15,11 +15,14 @@ class CleanTempFilesTest : public ::testing::Test {
  protected:
   void SetUp() override { saved_ = Shell.TempFolder; }
   void TearDown() override { Shell.TempFolder = saved_; }
+  // The program's own files, and a user's files that only look like them.
+  static constexpr const char* kOwn[] = {"temp000000.bmp", "temp1234567.bmp", "temp.wav"};
+  static constexpr const char* kUsers[] = {"holiday.avi", "scan.bmp",     "voice.wav",
+                                           "temp000001.bmp.keep", "temp12345.bmp",
+                                           "TEMP000003.bmp", "temp00000x.bmp", "Temp.wav"};
   void Fill() {
-    for (const char* name :
-         {"temp000000.bmp", "temp000001.BMP", "temp.wav", "keep.avi", "notes.txt", "x.bmp.txt"}) {
-      ASSERT_TRUE(test::WriteFile(dir_.File(name), "data"));
-    }
+    for (const char* name : kOwn) ASSERT_TRUE(test::WriteFile(dir_.File(name), "data"));
+    for (const char* name : kUsers) ASSERT_TRUE(test::WriteFile(dir_.File(name), "data"));
   }
   test::ScratchDir dir_;
   std::string saved_;
@@ -30,24 +33,14 @@ TEST(TempFileNames, PatternAndSoundFile) {
   EXPECT_EQ(SoundFile("/p/TEMP"), "/p/TEMP/temp.wav");
 }
 
-TEST_F(CleanTempFilesTest, KeepAviRemovesFramesAndSoundOnly) {
-  Fill();
+TEST_F(CleanTempFilesTest, RemovesOnlyTheProgramsOwnFilesWhateverKeepAviSays) {
   Shell.TempFolder = dir_.path();
-  CleanTempFiles(1);
-  EXPECT_FALSE(test::FileExists(dir_.File("temp000000.bmp")));
-  EXPECT_FALSE(test::FileExists(dir_.File("temp000001.BMP")));
-  EXPECT_FALSE(test::FileExists(dir_.File("temp.wav")));
-  EXPECT_TRUE(test::FileExists(dir_.File("keep.avi")));
-  EXPECT_TRUE(test::FileExists(dir_.File("notes.txt")));
-  EXPECT_TRUE(test::FileExists(dir_.File("x.bmp.txt")));
-}
-
-TEST_F(CleanTempFilesTest, ZeroAlsoRemovesAvi) {
-  Fill();
-  Shell.TempFolder = dir_.path();
-  CleanTempFiles(0);
-  EXPECT_FALSE(test::FileExists(dir_.File("keep.avi")));
-  EXPECT_TRUE(test::FileExists(dir_.File("notes.txt")));
+  for (int32_t keep_avi : {1, 0}) {
+    Fill();
+    CleanTempFiles(keep_avi);
+    for (const char* name : kOwn) EXPECT_FALSE(test::FileExists(dir_.File(name))) << name;
+    for (const char* name : kUsers) EXPECT_TRUE(test::FileExists(dir_.File(name))) << name;
+  }
 }
 
 TEST_F(CleanTempFilesTest, FramesWrittenDuringTheWaitAreRemovedToo) {
