@@ -19,8 +19,11 @@ int64_t TimePerFrameFromProbe(std::string_view video_info_text, int64_t connecte
   // A rate that is not a positive number (or so large that a frame lasts no time) says
   // nothing about the video; the stream's own figure is better than a nonsense count.
   if (!(rate > 0.0) || !std::isfinite(rate)) return fallback;
-  const int64_t time = RoundHalfEven64((1.0 / rate) * 10'000'000.0);
-  return time > 0 ? time : fallback;
+  // Nor does a rate whose frame would last less than a tenth of a millisecond or more than
+  // an hour ("1e-300 fps"): no video is made that way, and the frame count would be absurd.
+  const double time = (1.0 / rate) * 10'000'000.0;
+  if (!std::isfinite(time) || time < 1'000.0 || time > 36'000'000'000.0) return fallback;
+  return RoundHalfEven64(time);
 }
 
 int32_t FrameCount(int64_t duration, int64_t time_per_frame) {

@@ -75,7 +75,10 @@ std::string ProbeSummaryText(const std::string& file_name, std::string_view repo
     start = end + 1;
     // Only the first two streams, in the tool's numbering with a point, are kept.
     std::string_view head = std::string_view(line).substr(0, 11);
-    if (head == "stream #0.0" || head == "stream #0.1") text += "\r\n" + StreamSummary(line);
+    bool number_ends = line.size() == 11 || line[11] < '0' || line[11] > '9';  // not "#0.10"
+    if ((head == "stream #0.0" || head == "stream #0.1") && number_ends) {
+      text += "\r\n" + StreamSummary(line);
+    }
   }
   return text;
 }

@@ -35,6 +35,11 @@ TEST(FrameRateRule, NoUsableRateFallsBackOrGivesZero) {
   EXPECT_EQ(TimePerFrameFromProbe("video: x, 1 fps, 0 tbr", 0), 0);
   EXPECT_EQ(TimePerFrameFromProbe("video: x, 1 fps, -25 tbr", 400000), 400000);
   EXPECT_EQ(TimePerFrameFromProbe("", -5), 0);
+  // Rates whose frame time is absurd are ignored as an unrecognised rate is.
+  EXPECT_EQ(TimePerFrameFromProbe("video: x, 25 fps, 1e-300 tbr", 400000), 400000);
+  EXPECT_EQ(TimePerFrameFromProbe("video: x, 25 fps, 1e300 tbr", 400000), 400000);
+  EXPECT_EQ(TimePerFrameFromProbe("video: x, 25 fps, 0.0001 tbr", 0), 0);
+  EXPECT_EQ(TimePerFrameFromProbe("video: x, 25 fps, 0.5 tbr", 0), 20'000'000);
 }
 
 TEST(FrameCount, IsTheFloorOfDurationOverFrameTime) {
