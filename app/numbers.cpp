@@ -69,7 +69,8 @@ std::string FormatMask00(double value) {
   int64_t rounded = RoundHalfEven64(value);
   bool negative = rounded < 0;
   // Negated as unsigned: the most negative value has no positive counterpart.
-  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(rounded) : static_cast<uint64_t>(rounded);
+  uint64_t magnitude =
+      negative ? 0 - static_cast<uint64_t>(rounded) : static_cast<uint64_t>(rounded);
   std::string digits = std::to_string(magnitude);
   if (digits.size() < 2) digits.insert(0, 2 - digits.size(), '0');
   return negative ? "-" + digits : digits;

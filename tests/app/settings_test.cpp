@@ -1,6 +1,7 @@
 // The settings file, byte for byte on save, and the loader's rules: values closed on
-// their own line with their slashes kept, the early stop at the first key without a value, stored zeros replaced, ties to even,
-// the 260-character path field, and hostile files that must never crash it.
+// their own line with their slashes kept, the early stop at the first key without a value, stored
+// zeros replaced, ties to even, the 260-character path field, and hostile files that must never
+// crash it.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -151,9 +152,8 @@ TEST_F(SettingsTest, ValueMustCloseOnItsOwnLine) {
 TEST_F(SettingsTest, DamagedPathsCountAsMissingAndNeverReachAnotherKey) {
   // A path that runs across lines and tags (a hand edit gone wrong) must not be stored
   // with CR LF and "<OPATH>" inside, nor change the key after it.
-  for (const std::string& line :
-       {std::string("<APATH>/a\r\n<OPATH>/b</OPATH></APATH>\r\n"),
-        std::string("<APATH>/a<OPATH>/b</APATH>\r\n")}) {
+  for (const std::string& line : {std::string("<APATH>/a\r\n<OPATH>/b</OPATH></APATH>\r\n"),
+                                  std::string("<APATH>/a<OPATH>/b</APATH>\r\n")}) {
     Shell.TempFolder = "start-temp";
     WriteSettings(FileWith("APATH", line));
     EXPECT_FALSE(LoadSettings()) << line;

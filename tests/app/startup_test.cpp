@@ -105,7 +105,8 @@ TEST_F(StartupTest, EmptyTempFolderStopsLoadingAndKeepsTheDefault) {
 }
 
 TEST_F(StartupTest, StoredTempFolderIsMadeWhenMissingAndARelativeOneIsRefused) {
-  test::WriteFile(dir_.File("zqrstereo.ini"), SettingsWithTempFolder("  " + dir_.File("work space") + "  "));
+  test::WriteFile(dir_.File("zqrstereo.ini"),
+                  SettingsWithTempFolder("  " + dir_.File("work space") + "  "));
   StartShell(Exe());
   EXPECT_EQ(Shell.TempFolder, dir_.File("work space"));
   EXPECT_TRUE(test::FileExists(dir_.File("work space")));

@@ -127,6 +127,20 @@ TEST(FfmpegIII, NamedPixelFormatOrFilterIsKept) {
   EXPECT_EQ(Joined(Translated(" -i x.wav -vn -f wav -y o.wav")), "-i x.wav -vn -f wav -y o.wav");
 }
 
+TEST(FfmpegIII, RefusesQualitiesThatAreNotFiniteNumbersAndKeepsTheOutputLast) {
+  for (const char* value : {"nan", "1e400", "abc", "7x"}) {
+    test::RunResult result = test::Run({test::BinDir() + "/PLUG-IN/ffmpeg_III", "--dry-run", "-i",
+                                        "x.bmp", "-qscale", value, "-y", "o.mp4"});
+    EXPECT_EQ(result.exit_code, 1) << value;
+    EXPECT_NE(result.errors.find("-qscale needs a finite number"), std::string::npos) << value;
+  }
+  // An output named like an option, and an option left without a value before it.
+  EXPECT_EQ(Joined(Translated(" -i x.bmp -f mp4 -y -o.mp4")),
+            "-i x.bmp -f mp4 -y" + std::string(kYuv) + " ./-o.mp4");
+  EXPECT_EQ(Joined(Translated(" -i x.bmp -f mp4 -i o.mp4")),
+            "-i x.bmp -f mp4" + std::string(kYuv) + " o.mp4");
+}
+
 TEST(FfmpegIII, RunsTheFfmpegBesideIt) {
   std::string program;
   Translated(" -i x.bmp -f mp4 -y o.mp4", &program);

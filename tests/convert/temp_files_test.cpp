@@ -17,9 +17,9 @@ class CleanTempFilesTest : public ::testing::Test {
   void TearDown() override { Shell.TempFolder = saved_; }
   // The program's own files, and a user's files that only look like them.
   static constexpr const char* kOwn[] = {"temp000000.bmp", "temp1234567.bmp", "temp.wav"};
-  static constexpr const char* kUsers[] = {"holiday.avi", "scan.bmp",     "voice.wav",
-                                           "temp000001.bmp.keep", "temp12345.bmp",
-                                           "TEMP000003.bmp", "temp00000x.bmp", "Temp.wav"};
+  static constexpr const char* kUsers[] = {"holiday.avi",         "scan.bmp",      "voice.wav",
+                                           "temp000001.bmp.keep", "temp12345.bmp", "TEMP000003.bmp",
+                                           "temp00000x.bmp",      "Temp.wav"};
   void Fill() {
     for (const char* name : kOwn) ASSERT_TRUE(test::WriteFile(dir_.File(name), "data"));
     for (const char* name : kUsers) ASSERT_TRUE(test::WriteFile(dir_.File(name), "data"));

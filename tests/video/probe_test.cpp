@@ -48,8 +48,9 @@ TEST(ProbeSummaryText, VideoAndAudioStreamsGiveFourLines) {
 TEST(ProbeSummaryText, OnlyTheFirstTwoStreamsByExactNumber) {
   EXPECT_EQ(ProbeSummaryText("a.mpg", "Stream #0.1[0x1e0]: Video: mpeg2video, 720x576\n"),
             "VIDEO file: a.mpg\r\n\r\nvideo: mpeg2video, 720x576");
-  EXPECT_EQ(ProbeSummaryText("a.mpg", "Stream #0.10: Audio: x\nStream #0.11: Audio: y\n"
-                                      "Stream #0.0: Video: v\n"),
+  EXPECT_EQ(ProbeSummaryText("a.mpg",
+                             "Stream #0.10: Audio: x\nStream #0.11: Audio: y\n"
+                             "Stream #0.0: Video: v\n"),
             "VIDEO file: a.mpg\r\n\r\nvideo: v");
 }
 
