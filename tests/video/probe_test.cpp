@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/process.h"
+#include "tools/stream_lines.h"
 #include "video/probe.h"
 
 namespace zqr {
@@ -52,6 +53,27 @@ TEST(ProbeSummaryText, OnlyTheFirstTwoStreamsByExactNumber) {
                              "Stream #0.10: Audio: x\nStream #0.11: Audio: y\n"
                              "Stream #0.0: Video: v\n"),
             "VIDEO file: a.mpg\r\n\r\nvideo: v");
+}
+
+TEST(ProbeSummaryText, TodaysNumberingThroughTheLauncherGivesTheStreams) {
+  std::string today =
+      "Input #0, mov,mp4: from 'c.mp4':\n"
+      "  Stream #0:0[0x1](und): Audio: mp3, 44100 Hz, mono\n"
+      "  Stream #0:1[0x2](und): Video: h264 (High), yuv420p, 640x480, 29.97 fps, 29.97 tbr\n"
+      "  Stream #0:10: Data: bin_data\n"
+      "Stream mapping: #0:1 -> #0:0\n";
+  std::string rewritten;
+  size_t start = 0;
+  while (start < today.size()) {
+    size_t end = today.find('\n', start) + 1;
+    rewritten += tools::WithPointStreamNumbers(std::string_view(today).substr(start, end - start));
+    start = end;
+  }
+  EXPECT_NE(rewritten.find("  Stream #0.10: Data"), std::string::npos);
+  EXPECT_NE(rewritten.find("mapping: #0:1 -> #0:0"), std::string::npos) << "other lines stay";
+  EXPECT_EQ(ProbeSummaryText("c.mp4", rewritten),
+            "VIDEO file: c.mp4\r\n\r\naudio: mp3, 44100 hz, mono\r\n"
+            "video: h264 (high), yuv420p, 640x480, 29.97 fps, 29.97 tbr");
 }
 
 TEST(ProbeSummaryText, ColonNumberingAndEmptyReportsGiveTheHeaderOnly) {
