@@ -1,10 +1,13 @@
 # The two commands of the README. Both install what is missing first.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build build-asan bootstrap clean
+.PHONY: run test fuzz build build-asan build-tsan bootstrap clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -17,13 +20,25 @@ build-asan: bootstrap
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQR_SANITIZE=ON -DZQR_BENCH=OFF -DZQR_GUI=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 
+# The threads of the integration tests (play loop, graph, conversion) under ThreadSanitizer.
+build-tsan: bootstrap
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQR_TSAN=ON -DZQR_BENCH=OFF -DZQR_GUI=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS)
+
+# Each fuzz target under libFuzzer for FUZZ_SECONDS (clang, ASan and UBSan).
+fuzz: bootstrap
+	@cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQR_FUZZ=ON -DZQR_WERROR=OFF -DZQR_BENCH=OFF -DZQR_GUI=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_settingsloader fuzz_commandline fuzz_probe fuzz_numbers fuzz_jpeg
+	@scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 run: build
 	@cd $(BUILD) && ./zqrstereo $(ARGS)
 
 # Whole suite on the optimised build, then the unit tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
-test: build build-asan
-	@scripts/run-tests $(BUILD) $(ASAN_BUILD)
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the integration tests under
+# ThreadSanitizer.
+test: build build-asan build-tsan
+	@scripts/run-tests $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

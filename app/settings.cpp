@@ -148,7 +148,10 @@ bool LoadSettings() {
     }
   }
   Shell.TempFolder = TrimBlanksAndNuls(temp_folder);
-  Shell.VideoFolder = TrimBlanksAndNuls(video_folder);
+  // A blank video folder would be saved as an empty value, which stops the next load
+  // before the keys after it; the folder of the start stays instead.
+  std::string video = TrimBlanksAndNuls(video_folder);
+  if (!video.empty()) Shell.VideoFolder = video;
   return true;
 }
 

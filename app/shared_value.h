@@ -1,6 +1,8 @@
 // Process-wide values that one thread writes and others poll. Plain 32-bit variables in
-// the original design; here each is an atomic with relaxed order, which costs the same
-// on every target we build for and keeps the sanitizers and the optimiser honest.
+// the original design; here each is an atomic whose stores release and whose loads
+// acquire: a flag such as PlayState or EncoderRunning also hands over what its writer did
+// before it (frames allocated, files written). On x86 that costs the same as a plain move,
+// and it keeps the sanitizers and the optimiser honest.
 #pragma once
 
 #include <atomic>
@@ -24,9 +26,9 @@ class Shared32 {
     return *this;
   }
   operator int32_t() const { return load(); }  // NOLINT(google-explicit-constructor)
-  int32_t load() const { return value_.load(std::memory_order_relaxed); }
-  void store(int32_t value) { value_.store(value, std::memory_order_relaxed); }
-  int32_t fetch_add(int32_t delta) { return value_.fetch_add(delta, std::memory_order_relaxed); }
+  int32_t load() const { return value_.load(std::memory_order_acquire); }
+  void store(int32_t value) { value_.store(value, std::memory_order_release); }
+  int32_t fetch_add(int32_t delta) { return value_.fetch_add(delta, std::memory_order_acq_rel); }
   // Sets `desired` only when the value is `expected`; true when it did. A flag that guards
   // one owner at a time is taken this way, so two threads can never both pass.
   bool compare_exchange(int32_t expected, int32_t desired) {

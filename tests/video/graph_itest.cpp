@@ -17,6 +17,7 @@
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"
+#include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/graph.h"
 #include "video/play.h"
@@ -59,6 +60,13 @@ class Recorder : public platform::SampleGrabberCallback {
   std::vector<int> numbers;
 };
 
+// The number of the newest previewed frame, written by the play loop's thread as the
+// preview is drawn (reading the WorkFrame from here would race with the next poll).
+std::atomic<int> previewed_frame{-1};
+void RecordPreviewedFrame() {
+  previewed_frame = FrameNumber(reinterpret_cast<const uint8_t*>(FrameStore.WorkFrame.data()));
+}
+
 bool WaitFor(const std::function<bool()>& done, int seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (!done()) {
@@ -85,8 +93,11 @@ class GraphFileTest : public ::testing::Test {
     Video.PlayState = 2;  // as the loader leaves it; the play loop sets 1 once the frames exist
     Video.GraphBusy = 0;
     Video.Converting = 0;
+    previewed_frame = -1;
+    SetShowPreviewFrameHook(RecordPreviewedFrame);
   }
   void TearDown() override {
+    SetShowPreviewFrameHook(nullptr);
     Video.PlayState = 0;
     if (loader_.joinable()) loader_.join();
     SetLogFile("");
@@ -146,11 +157,7 @@ TEST_F(GraphFileTest, GoodClipShowsItsFiguresAndPreviewsTheNewestFrame) {
   EXPECT_EQ(ui().GetLabel(kDurationLabel), "00:00:02");
   EXPECT_EQ(ui().GetLabel(kFileNameLabel), " " + clip + " ");
   // The preview plays in real time: the polled frame moves on.
-  ASSERT_TRUE(WaitFor(
-      [] {
-        return FrameNumber(reinterpret_cast<const uint8_t*>(FrameStore.WorkFrame.data())) >= 10;
-      },
-      10));
+  ASSERT_TRUE(WaitFor([] { return previewed_frame >= 10; }, 10));
   StopAndJoin();
   const std::string log = LogText(log_);
   EXPECT_NE(log.find("Frame Size = 64x32\r\ngetTimePerFrame = 0.04\r\nFPS = 25.00\r\n"
@@ -166,11 +173,7 @@ TEST_F(GraphFileTest, ConversionPassOverTheLoadedGraphDeliversEveryFrameOnce) {
   ASSERT_TRUE(test::MakeClip(clip, NumberedSource(25), 3.0, "sine=frequency=440", kLossless));
   StartBuild(clip);
   ASSERT_TRUE(WaitForPlaying());
-  ASSERT_TRUE(WaitFor(
-      [] {
-        return FrameNumber(reinterpret_cast<const uint8_t*>(FrameStore.WorkFrame.data())) >= 5;
-      },
-      10));
+  ASSERT_TRUE(WaitFor([] { return previewed_frame >= 5; }, 10));
   // The window's Convert command and the conversion driver, on another thread.
   auto graph = CurrentGraph();
   ASSERT_NE(graph, nullptr);

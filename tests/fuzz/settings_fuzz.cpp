@@ -1,0 +1,67 @@
+// The settings loader on any file: it never crashes, and what it loads survives a save and
+// a second load unchanged (the program saves at exit what it loaded at start). A load that
+// stops early leaves keys at their start values, and start values of 0 load back as their
+// replacements, so there the saved file must be a fixed point: saved again, it loads again
+// to the same values.
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "tests/fuzz/fuzz_targets.h"
+
+namespace zqr::fuzz {
+
+namespace {
+
+const std::string& ScratchFolder() {
+  static const std::string folder = [] {
+    char pattern[] = "/tmp/zqr-fuzz-settings-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (made == nullptr) std::abort();
+    std::atexit([] { std::filesystem::remove_all(ScratchFolder()); });
+    return std::string(made);
+  }();
+  return folder;
+}
+
+// Start-up's reading of the settings: start values, the loader, the folder rule. Returns
+// the values as the settings file's text, and whether every key was read.
+std::string LoadAsStartUpDoes(bool* complete) {
+  ResetSettingsToStartValues();
+  Shell.TempFolder = ScratchFolder() + "/TEMP";
+  Shell.VideoFolder = "/start/videos";
+  *complete = LoadSettings();
+  Shell.TempFolder = UsableTempFolder(Shell.TempFolder);
+  return SettingsFileText(Settings, Shell.TempFolder, Shell.VideoFolder);
+}
+
+}  // namespace
+
+int SettingsLoader(const uint8_t* data, size_t size) {
+  SetProgramLocation(ScratchFolder() + "/zqrstereo");
+  SetLogFile("");
+  {
+    std::ofstream file(Shell.SettingsFile, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  bool complete = false;
+  const std::string first = LoadAsStartUpDoes(&complete);
+  ZQR_FUZZ_CHECK(SaveSettings());
+  bool saved_complete = false;
+  const std::string second = LoadAsStartUpDoes(&saved_complete);
+  ZQR_FUZZ_CHECK(saved_complete);
+  if (complete) {
+    ZQR_FUZZ_CHECK(first == second);
+  } else {
+    ZQR_FUZZ_CHECK(SaveSettings());
+    ZQR_FUZZ_CHECK(LoadAsStartUpDoes(&saved_complete) == second);
+  }
+  return 0;
+}
+
+}  // namespace zqr::fuzz
