@@ -18,14 +18,16 @@ namespace zqr::fuzz {
 
 namespace {
 
-const std::string& ScratchFolder() {
-  static const std::string folder = [] {
-    char pattern[] = "/tmp/zqr-fuzz-settings-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) std::abort();
-    std::atexit([] { std::filesystem::remove_all(ScratchFolder()); });
-    return std::string(made);
+// A folder of its own for the whole process, removed at exit (kept as a plain array so
+// that it outlives every destructor).
+const char* ScratchFolder() {
+  static char folder[] = "/tmp/zqr-fuzz-settings-XXXXXX";
+  static const bool made = [] {
+    if (mkdtemp(folder) == nullptr) std::abort();
+    std::atexit([] { std::filesystem::remove_all(folder); });
+    return true;
   }();
+  (void)made;
   return folder;
 }
 
@@ -33,7 +35,7 @@ const std::string& ScratchFolder() {
 // the values as the settings file's text, and whether every key was read.
 std::string LoadAsStartUpDoes(bool* complete) {
   ResetSettingsToStartValues();
-  Shell.TempFolder = ScratchFolder() + "/TEMP";
+  Shell.TempFolder = std::string(ScratchFolder()) + "/TEMP";
   Shell.VideoFolder = "/start/videos";
   *complete = LoadSettings();
   Shell.TempFolder = UsableTempFolder(Shell.TempFolder);
@@ -43,7 +45,7 @@ std::string LoadAsStartUpDoes(bool* complete) {
 }  // namespace
 
 int SettingsLoader(const uint8_t* data, size_t size) {
-  SetProgramLocation(ScratchFolder() + "/zqrstereo");
+  SetProgramLocation(std::string(ScratchFolder()) + "/zqrstereo");
   SetLogFile("");
   {
     std::ofstream file(Shell.SettingsFile, std::ios::binary | std::ios::trunc);
