@@ -37,6 +37,19 @@ void MakeWave(int32_t /*unused*/) {
   RunSoundCommand(CurrentSoundCommandLine());
 }
 
+bool StartMakeWave(const std::string& temp_folder) {
+  Conversion.SoundExitCode = -1;
+  Conversion.SoundRunning = 1;
+  const std::string command =
+      SoundCommandLine(ToolPath("ffmpeg"), CurrentVideo(), SoundFile(TrimBlanks(temp_folder)));
+  const bool started = platform::StartDetachedThread([command] {
+    Conversion.SoundExitCode = RunToolForStatus(command);
+    Conversion.SoundRunning = 0;
+  });
+  if (!started) Conversion.SoundRunning = 0;
+  return started;
+}
+
 bool StartMakeWave() {
   // The command is composed on the caller's thread, so the worker reads no shared string
   // that the window could be replacing.
