@@ -263,6 +263,14 @@ void ConvertMovie(std::string& output_name) {
   const std::string temp_folder = TrimBlanks(Shell.TempFolder);
   std::error_code error;
   std::filesystem::create_directories(temp_folder, error);
+  // Two conversions in one folder would delete and overwrite each other's frames.
+  platform::FolderLock folder_lock;
+  if (!folder_lock.TryLock(temp_folder)) {
+    return Refuse(report,
+                  "The temporary folder " + temp_folder +
+                      " is in use by another conversion.\r\nPlease choose another one.",
+                  "the temporary folder " + temp_folder + " is in use by another conversion");
+  }
 
   SetPositionBar(0);
   platform::RefTime start = 0;

@@ -43,7 +43,7 @@ bool StartMakeWave(const std::string& temp_folder) {
   const std::string command =
       SoundCommandLine(ToolPath("ffmpeg"), CurrentVideo(), SoundFile(TrimBlanks(temp_folder)));
   const bool started = platform::StartDetachedThread([command] {
-    Conversion.SoundExitCode = RunToolForStatus(command);
+    Conversion.SoundExitCode = RunToolForStatus(command, "/dev/null");
     Conversion.SoundRunning = 0;
   });
   if (!started) Conversion.SoundRunning = 0;
