@@ -6,6 +6,7 @@
 #include "convert/convert_state.h"
 #include "convert/temp_files.h"
 #include "convert/tool_runner.h"
+#include "platform/process.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -43,7 +44,7 @@ bool StartMakeWave(const std::string& temp_folder) {
   const std::string command =
       SoundCommandLine(ToolPath("ffmpeg"), CurrentVideo(), SoundFile(TrimBlanks(temp_folder)));
   const bool started = platform::StartDetachedThread([command] {
-    Conversion.SoundExitCode = RunToolForStatus(command, "/dev/null");
+    Conversion.SoundExitCode = RunToolForStatus(command, platform::kDiscardPath);
     Conversion.SoundRunning = 0;
   });
   if (!started) Conversion.SoundRunning = 0;
