@@ -55,6 +55,7 @@ std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/
   ui.ShowMessage(kNoFileChosenText, "Note", platform::kMbIconWarning);
   // The frames are cleared only once the play loop has let go of them.
   for (int round = 0; round < 300 && Video.GraphBusy != 0; ++round) ui.PumpOrSleep(10);
+  WaitForPreviewPoll();
   FrameStore.WorkFrame.Zero();
   FrameStore.GrabBuffer.Zero();
   ApplyFrameFilters();

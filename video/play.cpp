@@ -29,6 +29,11 @@ void ReleasePollLock() {
 
 void PollPreviewFrame() {
   TakePollLock();
+  // A conversion owns the frames from the moment it is flagged (see WaitForPreviewPoll).
+  if (Video.Converting != 0) {
+    ReleasePollLock();
+    return;
+  }
   if (auto graph = CurrentGraph()) {
     FrameStoreState& s = FrameStore;
     int32_t size = Video.SampleSize;
@@ -46,6 +51,11 @@ void PollPreviewFrame() {
       }
     }
   }
+  ReleasePollLock();
+}
+
+void WaitForPreviewPoll() {
+  TakePollLock();
   ReleasePollLock();
 }
 

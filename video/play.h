@@ -22,6 +22,10 @@ inline constexpr int kProgressBarImage = 3012;
 // the filter chain (which repaints the preview). One thread at a time (spin lock).
 void PollPreviewFrame();
 
+// Returns once a preview poll under way has finished. After Converting is set, no poll
+// touches the frames any more once this has returned.
+void WaitForPreviewPoll();
+
 // Empties labels 409, 303, 304, 305, 306 and 307 and the probe summary.
 void ClearVideoInfo();
 
