@@ -306,8 +306,8 @@ void ConvertMovie(std::string& output_name) {
 
   LogLine("Set MovieDuration");
   Video.Converting = 1;
-  WaitForPreviewPoll();           // from here on only the streaming thread touches the frames
-  ConfigureFrameFileWriters({});  // fresh writers: their failure count is this run's
+  WaitForPreviewPoll();     // from here on only the streaming thread touches the frames
+  ResetFrameFileWriters();  // fresh writers: their failure count is this run's
   BeginFramePlacement(temp_folder, time_per_frame);
   InstallFrameCallback();
   LogLine("Determine CUTOFF");

@@ -21,6 +21,7 @@
 #include "platform/ui.h"
 #include "tests/frames/reference_pipeline.h"
 #include "tests/support/test_support.h"
+#include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/graph.h"
 #include "video/load.h"
@@ -302,6 +303,45 @@ TEST_F(ConvertMovieTest, AFailingEncoderIsReportedAndStillOffersAnotherCompressi
   EXPECT_NE(messages.back().text.find("another compression"), std::string::npos);
   EXPECT_TRUE(Logged("FFMPEG says: broken"));
   ExpectTempEmpty();
+}
+
+TEST_F(ConvertMovieTest, AFullDiskEndsTheRunWithAMessageAndAnEmptyFolder) {
+  // The writers' disk fills after five files.
+  std::atomic<int> written{0};
+  frames::FrameFileWriter::Options options;
+  options.write = [&written](const std::string& path, int32_t width, int32_t height,
+                             const uint32_t* pixels, int32_t stride) {
+    if (written.fetch_add(1) >= 5) return false;
+    return frames::WriteFrameFileNow(path, width, height, pixels, stride);
+  };
+  ConfigureFrameFileWriters(options);
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  ConfigureFrameFileWriters({});
+  EXPECT_FALSE(report.recorded);
+  EXPECT_EQ(report.exports, 0);
+  EXPECT_GT(report.failed_frame_files, 0);
+  EXPECT_NE(report.failure.find("disk full"), std::string::npos);
+  ASSERT_FALSE(ui().Messages().empty());
+  EXPECT_NE(ui().Messages().back().text.find("could not be written"), std::string::npos);
+  EXPECT_FALSE(test::FileExists(dir_.File("out.mp4")));
+  ExpectTempEmpty();
+}
+
+TEST_F(ConvertMovieTest, NotEnoughFreeSpaceIsRefusedWithBothFigures) {
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  // A video claiming two billion frames needs some 20 TB of frame files.
+  FrameStore.numframes = 2000000000;
+  ui().QueueFileDialogAnswer(dir_.File("out.mp4"));
+  ChooseOutputFile(dir_.path(), 0);
+  const ConversionReport report = LastConversionReport();
+  EXPECT_NE(report.failure.find("not enough free space"), std::string::npos) << report.failure;
+  ASSERT_EQ(ui().Messages().size(), 1u);
+  const std::string text = ui().Messages()[0].text;
+  EXPECT_NE(text.find("needs about 185400"), std::string::npos) << text;
+  EXPECT_NE(text.find("MB are free"), std::string::npos) << text;
+  EXPECT_EQ(Video.Converting, 0);
+  EXPECT_NE(CurrentGraph(), nullptr);  // still loaded, ready for another try
 }
 
 }  // namespace
