@@ -356,9 +356,11 @@ void ConvertMovie(std::string& output_name) {
   ResetEstimateTiming();
   LogLine("Begin Convert Process");
   FrameStore.FrameCounter = 0;  // before the first frame can arrive
+  const int64_t record_start = platform::MonotonicMs();
   graph->Run();
   const RecordEnd end = RecordLoop(*graph, &frames_done);
   const std::vector<FrameGap> gaps = StopRecording();
+  LogLine("Recording time " + NumberText(platform::MonotonicMs() - record_start) + " ms");
   report.frames_delivered = FrameStore.FrameCounter;
   const frames::FrameFileWriter::Stats stats = FrameFileWriters().stats();
   report.failed_frame_files = stats.failed;
@@ -392,8 +394,10 @@ void ConvertMovie(std::string& output_name) {
   std::string current = output;
   for (;;) {
     LogLine("ConvertRectExport Begin");
+    const int64_t export_start = platform::MonotonicMs();
     const bool written = ConvertRectExport(current);
     LogLine("ConvertRectExport End");
+    LogLine("Export time " + NumberText(platform::MonotonicMs() - export_start) + " ms");
     ++report.exports;
     report.output_name = current;
     report.movie_written = written;
