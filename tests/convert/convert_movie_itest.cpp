@@ -344,5 +344,19 @@ TEST_F(ConvertMovieTest, NotEnoughFreeSpaceIsRefusedWithBothFigures) {
   EXPECT_NE(CurrentGraph(), nullptr);  // still loaded, ready for another try
 }
 
+TEST_F(ConvertMovieTest, AVideoWithoutFramesEndsInTheIdleState) {
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  FrameStore.numframes = 0;
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  EXPECT_EQ(report.failure, "the video reports no frames");
+  EXPECT_EQ(report.exports, 0);
+  EXPECT_EQ(Video.Converting, 0);
+  EXPECT_EQ(ui().GetLabel(207), " Operation:");
+  ExpectTempEmpty();
+  // The program stays usable: the same clip converts at once.
+  ASSERT_NO_FATAL_FAILURE(Load(dir_.File("clip.mp4")));
+  EXPECT_TRUE(Convert(dir_.File("out.mp4")).movie_written);
+}
+
 }  // namespace
 }  // namespace zqr
