@@ -246,7 +246,11 @@ void ConvertMovie(std::string& output_name) {
     return Publish(report);
   }
   if (std::string problem = OutputProblem(output, input); !problem.empty()) {
-    return Refuse(report, problem, "bad output file " + output);
+    std::string line = problem;
+    for (char& c : line) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    return Refuse(report, problem, line);
   }
   const int32_t width = FrameStore.FrameW;
   const int32_t height = FrameStore.FrameH;
