@@ -145,7 +145,6 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done) {
   platform::Ui& ui = platform::CurrentUi();
   const int32_t numframes = FrameStore.numframes;
   int32_t passes = 0;
-  int32_t blink = 0;
   int32_t remembered = 0;
   int32_t stall_count = 0;
   for (;;) {
@@ -156,7 +155,6 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done) {
     // A file that could not be written (the disk is full) spoils the movie: end now.
     if (FrameFileWriters().stats().failed > 0) return RecordEnd::kWriteFailed;
     if (++passes > 16) {
-      blink ^= 1;
       ui.SetLabel(kFramesDoneLabel, NumberText(*frames_done));
       passes = 0;
       const double share = numframes > 0 ? 598.0 * *frames_done / numframes : 0.0;
@@ -181,8 +179,8 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done) {
   }
 }
 
-// Step 22: the state back to idle and the temporary folder empty (unless the work files are
-// to be kept).
+// The end of every run that got as far as arming the recording: the state back to idle and
+// the temporary folder empty (unless the work files are to be kept).
 void CleanUp(const std::string& temp_folder) {
   StopRecording();
   WaitForSound();
