@@ -54,6 +54,14 @@ void PollPreviewFrame() {
   ReleasePollLock();
 }
 
+void ClearPreviewFrames(bool show) {
+  TakePollLock();
+  FrameStore.WorkFrame.Zero();
+  FrameStore.GrabBuffer.Zero();
+  if (show) ApplyFrameFilters();
+  ReleasePollLock();
+}
+
 void WaitForPreviewPoll() {
   TakePollLock();
   ReleasePollLock();
