@@ -42,33 +42,6 @@ int CountFiles(const std::string& folder, const std::string& suffix) {
   return count;
 }
 
-// ffprobe's figures of the first video stream, and whether there is sound.
-struct Probe {
-  int width = 0;
-  int height = 0;
-  int frames = 0;
-  bool sound = false;
-};
-Probe ProbeMovie(const std::string& path) {
-  Probe p;
-  const test::RunResult r =
-      test::Run({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
-                 "stream=codec_type,width,height,nb_read_frames", "-of", "csv=p=0", path});
-  size_t begin = 0;
-  while (begin < r.output.size()) {
-    size_t end = r.output.find('\n', begin);
-    if (end == std::string::npos) end = r.output.size();
-    const std::string line = r.output.substr(begin, end - begin);
-    if (line.rfind("video,", 0) == 0) {
-      std::sscanf(line.c_str(), "video,%d,%d,%d", &p.width, &p.height, &p.frames);
-    } else if (line.rfind("audio", 0) == 0) {
-      p.sound = true;
-    }
-    begin = end + 1;
-  }
-  return p;
-}
-
 class ConvertMovieTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -222,8 +195,8 @@ TEST_F(ConvertMovieTest, AnotherCompressionEncodesTheSameRecordingAgain) {
   EXPECT_TRUE(report.movie_written) << report.failure;
   EXPECT_EQ(report.exports, 2);
   EXPECT_EQ(report.output_name, dir_.File("second.avi"));
-  const Probe first = ProbeMovie(dir_.File("first.flv"));
-  const Probe second = ProbeMovie(dir_.File("second.avi"));
+  const test::MovieFigures first = test::ProbeMovie(dir_.File("first.flv"));
+  const test::MovieFigures second = test::ProbeMovie(dir_.File("second.avi"));
   EXPECT_EQ(first.width, 48);
   EXPECT_EQ(second.width, 32);  // 48 x 0.9 to a multiple of 16
   EXPECT_NEAR(second.frames, first.frames, 1);
@@ -277,7 +250,7 @@ TEST_F(ConvertMovieTest, FramesWithAGapAreRepeatedSoPictureAndSoundKeepStep) {
             test::ReadFile(frames::FrameFileName(temp_, 25)));
   EXPECT_NE(test::ReadFile(frames::FrameFileName(temp_, 9)),
             test::ReadFile(frames::FrameFileName(temp_, 40)));
-  EXPECT_NEAR(ProbeMovie(dir_.File("gap.mp4")).frames, 60, 1);
+  EXPECT_NEAR(test::ProbeMovie(dir_.File("gap.mp4")).frames, 60, 1);
 }
 
 TEST_F(ConvertMovieTest, AFailingEncoderIsReportedAndStillOffersAnotherCompression) {
