@@ -139,6 +139,15 @@ int32_t RepeatFrames(const std::string& folder, const std::vector<FrameGap>& gap
   return made;
 }
 
+void DiscardGraphEvents(platform::MediaGraph& graph) {
+  int32_t code = 0;
+  intptr_t p1 = 0;
+  intptr_t p2 = 0;
+  for (int k = 0; k < 1000 && platform::Succeeded(graph.GetEvent(&code, &p1, &p2, 0)); ++k) {
+    graph.FreeEventParams(code, p1, p2);
+  }
+}
+
 enum class RecordEnd { kStopped, kEnded, kWriteFailed };
 
 RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done) {
@@ -358,6 +367,9 @@ void ConvertMovie(std::string& output_name) {
   ResetEstimateTiming();
   LogLine("Begin Convert Process");
   FrameStore.FrameCounter = 0;  // before the first frame can arrive
+  // An end of stream the preview reached before the rewind is still queued; taken for this
+  // recording's end it would cut the movie after its first frames.
+  DiscardGraphEvents(*graph);
   const int64_t record_start = platform::MonotonicMs();
   graph->Run();
   const RecordEnd end = RecordLoop(*graph, &frames_done);

@@ -331,5 +331,18 @@ TEST_F(ConvertMovieTest, AVideoWithoutFramesEndsInTheIdleState) {
   EXPECT_TRUE(Convert(dir_.File("out.mp4")).movie_written);
 }
 
+TEST_F(ConvertMovieTest, ConvertingAfterThePreviewEndedRecordsEveryFrame) {
+  // The throttle's 20 ms per frame make the recording outlast the driver's first look at
+  // the graph's events.
+  Settings.CpuLimitOn = 1;
+  Settings.CpuUsage = 98;
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  // The preview plays the 1-second clip to its end before the Convert command.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  EXPECT_TRUE(report.movie_written) << report.failure;
+  EXPECT_EQ(report.frames_delivered, 30);
+}
+
 }  // namespace
 }  // namespace zqr
