@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test fuzz build build-asan build-tsan bootstrap clean
+.PHONY: run demo demo-only test fuzz build build-asan build-tsan bootstrap clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -31,8 +31,19 @@ fuzz: bootstrap
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_settingsloader fuzz_commandline fuzz_probe fuzz_numbers fuzz_jpeg
 	@scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# With a display: the window. Without one: the demo below.
 run: build
-	@cd $(BUILD) && ./zqrstereo $(ARGS)
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then cd $(BUILD) && ./zqrstereo $(ARGS); \
+	else echo "no display: converting the bundled sample instead"; $(MAKE) --no-print-directory demo-only; fi
+
+# Converts the bundled sample clip to a dynamic-stereo MP4 in batch mode.
+SAMPLE_OUT = $(abspath $(BUILD))/sample_anaglyph.mp4
+demo: build
+	@$(MAKE) --no-print-directory demo-only
+
+demo-only:
+	@$(BUILD)/zqrstereo --convert $(CURDIR)/resources/sample.mp4 $(SAMPLE_OUT) --stereo dynamic >/dev/null
+	@echo "The movie is at $(SAMPLE_OUT)"
 
 # Whole suite on the optimised build, then the unit tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the integration tests under

@@ -38,6 +38,13 @@ void SleepMs(int milliseconds);
 bool StartDetachedThread(std::function<void()> body,
                          std::size_t stack_bytes = std::size_t{1} << 20);
 
+// Sets an environment variable for this process and the tools it starts, unless it is set
+// already. Call it before any thread is started.
+void SetEnvironmentDefault(const std::string& name, const std::string& value);
+
+// Whether standard error is a terminal (progress lines are redrawn in place there).
+bool StandardErrorIsTerminal();
+
 // Deletes every regular file directly inside `folder` whose name `matches` accepts
 // (links and folders are never touched). Failures are ignored; returns how many went.
 int DeleteFilesMatching(const std::string& folder,
