@@ -91,19 +91,33 @@ FolderLock::~FolderLock() {
 bool FolderLock::TryLock(const std::string& folder) {
   Unlock();
   path_ = folder + "/" + kFolderLockName;
-  fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) return false;
-  if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+  // The holder removes the file when it lets go, so a lock taken on a file that has just
+  // been removed (or replaced) is worthless: try again on the file the name now gives.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return false;
+    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      close(fd_);
+      fd_ = -1;
+      return false;
+    }
+    struct stat held {
+    }, named{};
+    if (fstat(fd_, &held) == 0 && stat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      return true;
+    }
     close(fd_);
     fd_ = -1;
-    return false;
   }
-  return true;
+  return false;
 }
 
 void FolderLock::Unlock() {
   if (fd_ < 0) return;
-  // The lock file stays: removing it would let two later runs lock two different files.
+  // Removed while still held, so the user's folder keeps nothing of ours; a run that opened
+  // the old file meanwhile sees it gone and tries again.
+  unlink(path_.c_str());
   flock(fd_, LOCK_UN);
   close(fd_);
   fd_ = -1;

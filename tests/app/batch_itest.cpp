@@ -3,6 +3,7 @@
 // temporary folder, and a failing encoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <future>
 #include <set>
@@ -73,6 +74,23 @@ TEST_F(BatchTest, EveryExtensionSideBySide) {
     folders.insert(folder);
   }
   EXPECT_EQ(folders.size(), extensions.size());
+}
+
+TEST_F(BatchTest, ConvertingInAFolderOfTheUsersLeavesTheirFilesAlone) {
+  const std::string folder = dir_.File("my files");
+  std::filesystem::create_directories(folder);
+  const char* users[] = {"holiday.avi", "scan.bmp", "voice.wav", "temp000001.bmp.keep"};
+  for (const char* name : users) ASSERT_TRUE(test::WriteFile(folder + "/" + name, "mine"));
+  const test::RunResult r =
+      Batch({"--convert", clip_, dir_.File("out.mp4"), "--stereo", "static", "--temp", folder});
+  EXPECT_EQ(r.exit_code, 0) << r.errors;
+  for (const char* name : users) {
+    EXPECT_EQ(test::ReadFile(folder + "/" + std::string(name)), "mine") << name;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(std::find(std::begin(users), std::end(users), name) != std::end(users)) << name;
+  }
 }
 
 TEST_F(BatchTest, BadCommandLinesExitWithTwo) {
