@@ -5,16 +5,33 @@
 #include <functional>
 #include <string>
 
+#include "platform/window_model.h"
+
 namespace zqr::platform {
 
 struct MainWindowSpec {
-  std::string caption;
-  int client_width = 0;
-  int client_height = 0;
-  std::string build_text;  // the label in the top-right corner
+  WindowLayout layout;
+  WindowEvents events;
   // Called on the GUI thread once the window and its controls exist.
   std::function<void()> on_created;
 };
+
+// The texts of the title and About windows; the pictures are the embedded resources
+// "TITLE", "patent" and "VIDEO".
+struct AboutTexts {
+  std::string program_name;
+  std::string build_text;
+  std::string maker_line;
+  std::string rights_line;
+  std::string web_address;
+  std::string mail_address;
+};
+// Sets the texts the About window shows (before the main window runs).
+void SetAboutTexts(const AboutTexts& texts);
+
+// The title window, modal, without owner: returns when "Start" or its close box is
+// pressed.
+void ShowTitleWindow(const AboutTexts& texts);
 
 // True when a window backend is built in and a display can be opened.
 bool WindowBackendAvailable();
