@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/window_model.h"
 
@@ -41,6 +42,16 @@ bool DesktopSize(int* width, int* height);
 
 // Shows a message box without owner (before the main window exists).
 void ShowStartupMessage(const std::string& text, const std::string& caption, int style);
+
+// A control of the running main window as the backend built it: its identifier, kind,
+// text and rectangle in the client area, and where it stands on the screen. Tests and
+// screenshots read it; an empty list when no window runs. Safe from any thread.
+struct LiveControl {
+  ControlSpec spec;
+  int screen_x = 0;
+  int screen_y = 0;
+};
+std::vector<LiveControl> LiveControls();
 
 // Creates the main window, installs the window backend as CurrentUi() and runs it until
 // the window closes. Returns false when no window could be made.

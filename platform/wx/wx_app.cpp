@@ -43,6 +43,9 @@ bool EnsureWx() {
     return false;
   }
   wxImage::AddHandler(new wxPNGHandler);
+  // The menu texts carry their keys in the program's own words ("Ctrl + L"), which wx
+  // cannot parse and would report on every start.
+  wxLog::SetLogLevel(wxLOG_Warning);
   started = true;
   return true;
 }

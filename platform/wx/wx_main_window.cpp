@@ -365,7 +365,14 @@ class MainWindow : public wxFrame {
                          wxSize(layout.client_width, layout.client_height));
     panel_->SetBackgroundColour(ToWx(layout.background));
     panel_->SetFont(FittedFont(layout));
-    for (const ControlSpec& c : layout.controls) Create(c);
+    // A GTK group box paints over the siblings made before it, where a Win32 one leaves
+    // them alone: the frames are made first so the controls inside stay in front.
+    for (const ControlSpec& c : layout.controls) {
+      if (c.kind == ControlKind::kGroupFrame) Create(c);
+    }
+    for (const ControlSpec& c : layout.controls) {
+      if (c.kind != ControlKind::kGroupFrame) Create(c);
+    }
     for (const TooltipSpec& t : layout.tooltips) {
       if (wxWindow* w = wxWindow::FindWindowById(t.control_id, this)) w->SetToolTip(Utf8(t.text));
     }
@@ -629,6 +636,54 @@ bool DesktopSize(int* width, int* height) {
 void ShowStartupMessage(const std::string& text, const std::string& caption, int style) {
   if (!wx::EnsureWx()) return;
   wxMessageBox(wx::Utf8(text), wx::Utf8(caption), wx::MessageStyleToWx(style));
+}
+
+std::vector<LiveControl> LiveControls() {
+  return wx::Ask<std::vector<LiveControl>>(
+      [] {
+        std::vector<LiveControl> controls;
+        wxFrame* frame = wx::MainFrame();
+        if (frame == nullptr || frame->GetChildren().empty()) return controls;
+        wxWindow* panel = nullptr;
+        for (wxWindow* child : frame->GetChildren()) {
+          if (dynamic_cast<wxPanel*>(child) != nullptr) panel = child;
+        }
+        if (panel == nullptr) return controls;
+        for (wxWindow* w : panel->GetChildren()) {
+          LiveControl c;
+          c.spec.id = w->GetId();
+          c.spec.text = std::string(w->GetLabel().utf8_str());
+          const wxRect r = w->GetRect();
+          c.spec.x = r.x;
+          c.spec.y = r.y;
+          c.spec.width = r.width;
+          c.spec.height = r.height;
+          if (dynamic_cast<wxCheckBox*>(w))
+            c.spec.kind = ControlKind::kCheckBox;
+          else if (dynamic_cast<wxSlider*>(w))
+            c.spec.kind = ControlKind::kSlider;
+          else if (dynamic_cast<wxChoice*>(w))
+            c.spec.kind = ControlKind::kDropDown;
+          else if (dynamic_cast<wxStaticBox*>(w))
+            c.spec.kind = ControlKind::kGroupFrame;
+          else if (dynamic_cast<wxButton*>(w))
+            c.spec.kind = ControlKind::kPushButton;
+          else if (dynamic_cast<wx::PreviewArea*>(w))
+            c.spec.kind = ControlKind::kGraphic;
+          else if (dynamic_cast<wx::StretchedPicture*>(w))
+            c.spec.kind = ControlKind::kStretchedPicture;
+          else if (dynamic_cast<wxStaticBitmap*>(w))
+            c.spec.kind = ControlKind::kPicture;
+          else
+            c.spec.kind = ControlKind::kLabel;
+          const wxPoint on_screen = w->GetScreenPosition();
+          c.screen_x = on_screen.x;
+          c.screen_y = on_screen.y;
+          controls.push_back(std::move(c));
+        }
+        return controls;
+      },
+      {});
 }
 
 bool RunMainWindow(const MainWindowSpec& spec) {

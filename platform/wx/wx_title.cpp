@@ -42,8 +42,7 @@ void ShowTitleWindow(const AboutTexts& texts) {
   auto at = [&](int x, int y) { return dialog.ConvertDialogToPixels(wxPoint(x, y)); };
   auto size = [&](int w, int h) { return dialog.ConvertDialogToPixels(wxSize(w, h)); };
   new wxStaticBitmap(&dialog, wxID_ANY, wx::ResourceBitmap("TITLE", wxSize(640, 154)), at(5, 5));
-  auto* more = new wxStaticText(&dialog, 2001, "See a more of free Apps at:", at(15, 102),
-                                size(120, 12), wxST_NO_AUTORESIZE);
+  auto* more = new wxStaticText(&dialog, 2001, "See a more of free Apps at:", at(15, 102));
   more->SetFont(title_font);
   wx::MakeLink(&dialog, 2000, texts.web_address, texts.web_address, at(138, 102), size(200, 12), 0)
       ->SetFont(title_font);
