@@ -12,6 +12,7 @@
 #include "platform/ui.h"
 #include "platform/window.h"
 #include "platform/wx/wx_common.h"
+#include "platform/wx/wx_controls.h"
 #include "platform/wx/wx_windows.h"
 #include "resources/resources.h"
 
@@ -223,7 +224,7 @@ class WxUi final : public Ui {
   void SetSliderPos(int id, int position) override {
     Remember([&](Model& m) { m.slider[id] = position; });
     Post([id, position] {
-      if (auto* slider = dynamic_cast<wxSlider*>(Find(id))) slider->SetValue(position);
+      if (auto* slider = dynamic_cast<SmallSlider*>(Find(id))) slider->SetValue(position);
     });
   }
   int SliderPos(int id) const override {
@@ -509,33 +510,21 @@ class MainWindow : public wxFrame {
         break;
       }
       case ControlKind::kSlider: {
-        const int value = std::clamp(c.value, c.minimum, c.maximum);
-        auto* slider = new wxSlider(panel_, c.id, value, c.minimum, c.maximum, at, size,
-                                    wxSL_HORIZONTAL | border);
-        slider->SetPageSize(c.page);
-        slider->Bind(wxEVT_SLIDER, [this, id = c.id](wxCommandEvent& e) {
-          ui_.Remember([&](WxUi::Model& m) { m.slider[id] = e.GetInt(); });
-          if (events_.slider) events_.slider(id, e.GetInt());
+        auto* slider = new SmallSlider(panel_, c, [this, id = c.id](int position) {
+          ui_.Remember([&](WxUi::Model& m) { m.slider[id] = position; });
+          if (events_.slider) events_.slider(id, position);
         });
-        ui_.Remember([&](WxUi::Model& m) { m.slider[c.id] = value; });
+        ui_.Remember([&](WxUi::Model& m) { m.slider[c.id] = slider->GetValue(); });
         w = slider;
         break;
       }
       case ControlKind::kDropDown: {
-        wxArrayString items;
-        for (const std::string& item : c.items) items.Add(Utf8(item));
-        auto* list = new wxChoice(panel_, c.id, at, wxSize(c.width, -1), items);
-        list->SetSelection(c.value);
-        list->Bind(wxEVT_CHOICE, [this, id = c.id](wxCommandEvent& e) {
-          ui_.Remember([&](WxUi::Model& m) {
-            m.selection[id] = {e.GetSelection(), std::string(e.GetString().utf8_str())};
-          });
-          Command(id, kNotifyChange);
-        });
-        const std::string text = c.value >= 0 && c.value < static_cast<int>(c.items.size())
-                                     ? c.items[size_t(c.value)]
-                                     : "";
-        ui_.Remember([&](WxUi::Model& m) { m.selection[c.id] = {c.value, text}; });
+        auto* list =
+            new SmallList(panel_, c, [this, id = c.id](int index, const std::string& text) {
+              ui_.Remember([&](WxUi::Model& m) { m.selection[id] = {index, text}; });
+              Command(id, kNotifyChange);
+            });
+        ui_.Remember([&](WxUi::Model& m) { m.selection[c.id] = {c.value, list->GetText()}; });
         w = list;
         break;
       }
@@ -660,9 +649,9 @@ std::vector<LiveControl> LiveControls() {
           c.spec.height = r.height;
           if (dynamic_cast<wxCheckBox*>(w))
             c.spec.kind = ControlKind::kCheckBox;
-          else if (dynamic_cast<wxSlider*>(w))
+          else if (dynamic_cast<wx::SmallSlider*>(w))
             c.spec.kind = ControlKind::kSlider;
-          else if (dynamic_cast<wxChoice*>(w))
+          else if (dynamic_cast<wx::SmallList*>(w))
             c.spec.kind = ControlKind::kDropDown;
           else if (dynamic_cast<wxStaticBox*>(w))
             c.spec.kind = ControlKind::kGroupFrame;
