@@ -16,6 +16,7 @@
 #include "convert/convert_state.h"
 #include "platform/system.h"
 #include "platform/ui.h"
+#include "video/load.h"
 #include "video/play.h"
 #include "video/play_rules.h"
 #include "video/probe.h"
@@ -327,7 +328,7 @@ void HandleCommand(int id, int code) {
     case kIdStop:
       if (Video.Converting == 0) return;
       PressButton(kIdStop, "b_stopt", 300);
-      Commands.StopRequested = 1;
+      Conversion.StopRequested = 1;
       return;
     default:
       break;
@@ -359,8 +360,8 @@ void ShutDown() {
   if (!Commands.ExitGuard.compare_exchange(0, 1)) return;
   Video.PlayState = 0;
   Wait(300);
-  if (Settings.AutoSave == 1 && Commands.VideoLoaded == 1) SaveSettings();
-  Commands.StopRequested = 1;
+  if (Settings.AutoSave == 1 && Loader.VideoLoaded == 1) SaveSettings();
+  Conversion.StopRequested = 1;
   Video.PlayState = 1;
   PumpOneOrSleep(500);
   Wait(500);

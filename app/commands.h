@@ -13,11 +13,10 @@
 
 namespace zqr {
 
-// Flags the commands share with the loader, the play loop and the conversion.
+// Flags of the commands themselves; StopRequested (convert/convert_state.h) and
+// VideoLoaded (video/load.h) belong to the subsystems that clear and set them.
 struct CommandFlags {
   Shared32 Paused{0};
-  Shared32 StopRequested{0};
-  Shared32 VideoLoaded{0};
   Shared32 ExitGuard{0};
   std::array<Shared32, 7> Hover{};  // one per picture button, in kPictureButtons order
 };

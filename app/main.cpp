@@ -1,9 +1,9 @@
 // zqrstereo: the program's entry. Without arguments it opens the window; the window-less
 // start-up runs first either way, so every client shares one start.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "app/batch.h"
 #include "app/commands.h"
 #include "app/run_log.h"
 #include "app/startup.h"
@@ -15,14 +15,6 @@
 #include "platform/window.h"
 
 namespace {
-
-void PrintUsage() {
-  std::printf(
-      "%s %s\n"
-      "usage: zqrstereo          open the main window\n"
-      "       zqrstereo --help   show this text\n",
-      zqr::kProgramName, zqr::kBuildText);
-}
 
 int RunWindow() {
   if (!zqr::platform::WindowBackendAvailable()) {
@@ -57,13 +49,10 @@ int RunWindow() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintUsage();
-      return 0;
-    }
-    std::fprintf(stderr, "zqrstereo: unknown option %s (see --help)\n", argv[i]);
-    return 2;
+  // Any argument selects the batch mode, which also answers --help and --version.
+  if (argc > 1) {
+    zqr::platform::InstallFfmpegMedia();
+    return zqr::BatchMain(argc, argv);
   }
   return RunWindow();
 }

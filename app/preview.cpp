@@ -205,7 +205,7 @@ void DrawPreviewFrame() {
   HandOver(std::move(captions));
 }
 
-void ResetPreview() {
+void DrawIdlePreview() {
   {
     std::lock_guard lock(canvas_mutex);
     FillIdle();
@@ -215,7 +215,7 @@ void ResetPreview() {
 
 void ConnectPreview() {
   SetShowPreviewFrameHook(&DrawPreviewFrame);
-  SetResetPreviewHook(&ResetPreview);
+  SetResetPreviewHook(&DrawIdlePreview);
 }
 
 }  // namespace zqr

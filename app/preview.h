@@ -1,7 +1,7 @@
 // The preview area's pictures: ShowPreviewFrame (DrawPreviewFrame here) scales the current frame
 // into the 600 x 600 area with black bands above and below (and the conversion's three caption
 // lines), off the GUI thread, and hands the finished picture to the window; ResetPreview
-// gives the area its idle grey.
+// (DrawIdlePreview here) gives the area its idle grey.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +32,9 @@ void ScaleFrameToRgb(const uint32_t* src, int32_t stride, int32_t src_width, int
 // ShowPreviewFrame's drawing, the last step of the filter chain (video/frame_callback.h
 // calls it through its hook once ConnectPreview has run).
 void DrawPreviewFrame();
-// The idle picture: grey 51 with "Main Window".
-void ResetPreview();
+// ResetPreview's drawing (video/graph.h calls it through its hook): the idle picture,
+// grey 51 with "Main Window".
+void DrawIdlePreview();
 // Connects both to the video source's hooks.
 void ConnectPreview();
 

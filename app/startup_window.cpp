@@ -5,10 +5,13 @@
 
 #include "app/commands.h"
 #include "app/preview.h"
+#include "app/shell_state.h"
 #include "app/startup.h"
 #include "convert/temp_files.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "video/load.h"
+#include "video/output_file.h"
 
 namespace zqr {
 
@@ -34,6 +37,8 @@ void ConnectWindowCommands() {
         [target] { platform::RunCommandLine("xdg-open \"" + target + "\""); });
   };
   hooks.clean_temp_files = [] { StartCleanTempFiles(0); };
+  hooks.get_multiple_files = [] { GetMultipleFiles(Shell.VideoFolder, 0); };
+  hooks.choose_output_file = [] { ChooseOutputFile(Shell.VideoFolder, 0); };
   SetCommandHooks(std::move(hooks));
   ConnectPreview();
 }

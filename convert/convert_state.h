@@ -14,6 +14,15 @@ struct ConversionState {
   Shared32 EncoderRunning{0};
   // The leading number of the quality list's current text (0 for "Default Quality").
   Shared32 CompressionValue{0};
+  // Set by the window's stop command during a conversion; the driver clears it.
+  Shared32 StopRequested{0};
+  // The encoder tool's exit status of the last export (-1: not started, or killed).
+  Shared32 EncoderExitCode{-1};
+  // 1 while MakeWave runs, and its tool's exit status afterwards.
+  Shared32 SoundRunning{0};
+  Shared32 SoundExitCode{-1};
+  // 1: the driver leaves the frame files and the sound file in the temporary folder.
+  Shared32 KeepWorkFiles{0};
 };
 
 extern ConversionState Conversion;
@@ -27,6 +36,8 @@ struct EncoderJob {
   int32_t FrameFileHeight = 0;
   int64_t TimePerFrame = 0;  // 100 ns units
   double DurationSeconds = 0.0;
+  // The recording's temporary folder, copied when the recording started; empty: TempFolder.
+  std::string TempFolder;
 };
 
 // Both sides run on different threads, so the job is copied under a lock.

@@ -180,6 +180,10 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
   return command;
 }
 
+std::string EncoderMessagesFile(const std::string& temp_folder) {
+  return temp_folder + platform::kPathSeparator + "temp_encoder.txt";
+}
+
 bool SoundFileUsable(const std::string& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return false;
@@ -191,7 +195,7 @@ EncoderInputs CurrentEncoderInputs() {
   EncoderJob job = CurrentEncoderJob();
   EncoderInputs in;
   in.output_name = job.OutputName;
-  in.temp_folder = Shell.TempFolder;
+  in.temp_folder = job.TempFolder.empty() ? Shell.TempFolder : job.TempFolder;
   in.frame_width = job.FrameFileWidth;
   in.frame_height = job.FrameFileHeight;
   in.time_per_frame = job.TimePerFrame;
@@ -212,7 +216,11 @@ void RunEncoder(const EncoderInputs& inputs) {
   std::string command = EncoderCommandLine(inputs);
   LogLine("ConvertRectFFMPEG aVIDEOEXT " + OutputExtension(inputs.output_name));
   LogLine("FFMPEG : " + command);
-  if (!command.empty()) RunToolHidden(command);
+  // The tool's messages (its progress lines among them) go to a file beside the frames,
+  // which the export window reads for progress and the driver copies to the run log when
+  // the tool fails.
+  const std::string messages = EncoderMessagesFile(inputs.temp_folder);
+  Conversion.EncoderExitCode = command.empty() ? -1 : RunToolForStatus(command, messages);
   Conversion.EncoderRunning = 0;
 }
 }  // namespace

@@ -41,6 +41,9 @@ FrameSize ResizedFrameSize(int32_t resize_mode, int32_t width, int32_t height);
 // a path in it cannot be quoted (see CheckPathForCommandLine).
 std::string EncoderCommandLine(const EncoderInputs& inputs);
 
+// Where the encoder tool's messages go during an export: temp_encoder.txt in the folder.
+std::string EncoderMessagesFile(const std::string& temp_folder);
+
 // Whether the sound file can be muxed: it exists and is not empty right now.
 bool SoundFileUsable(const std::string& path);
 
@@ -49,7 +52,8 @@ bool SoundFileUsable(const std::string& path);
 EncoderInputs CurrentEncoderInputs();
 
 // Thread body: composes the command, logs "ConvertRectFFMPEG aVIDEOEXT " and "FFMPEG : "
-// lines, runs the tool and waits for it, then clears EncoderRunning. The parameter is
+// lines, runs the tool and waits for it, keeps its exit status in EncoderExitCode, then
+// clears EncoderRunning. The parameter is
 // not read.
 void ConvertRectFFMPEG(int32_t unused);
 

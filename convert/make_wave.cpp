@@ -6,6 +6,7 @@
 #include "convert/convert_state.h"
 #include "convert/temp_files.h"
 #include "convert/tool_runner.h"
+#include "platform/process.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -35,6 +36,19 @@ void RunSoundCommand(const std::string& command) {
 
 void MakeWave(int32_t /*unused*/) {
   RunSoundCommand(CurrentSoundCommandLine());
+}
+
+bool StartMakeWave(const std::string& temp_folder) {
+  Conversion.SoundExitCode = -1;
+  Conversion.SoundRunning = 1;
+  const std::string command =
+      SoundCommandLine(ToolPath("ffmpeg"), CurrentVideo(), SoundFile(TrimBlanks(temp_folder)));
+  const bool started = platform::StartDetachedThread([command] {
+    Conversion.SoundExitCode = RunToolForStatus(command, platform::kDiscardPath);
+    Conversion.SoundRunning = 0;
+  });
+  if (!started) Conversion.SoundRunning = 0;
+  return started;
 }
 
 bool StartMakeWave() {

@@ -16,7 +16,9 @@ std::string SoundCommandLine(const std::string& tool_path, const std::string& vi
 // the tool. The parameter is not read; nothing is logged or reported.
 void MakeWave(int32_t unused);
 
-// Starts MakeWave on a detached 1 MiB thread.
+// Starts MakeWave on a detached 1 MiB thread for the sound file of `temp_folder`;
+// Conversion.SoundRunning is 1 until the tool has ended (its status in SoundExitCode).
+bool StartMakeWave(const std::string& temp_folder);
 bool StartMakeWave();
 
 }  // namespace zqr

@@ -11,6 +11,14 @@ bool RunToolHidden(std::string_view command_line) {
   return platform::RunCommandLine(command_line).started;
 }
 
+int RunToolForStatus(std::string_view command_line, const std::string& error_file) {
+  if (command_line.empty()) return -1;
+  platform::Redirections redirections;
+  redirections.error_path = error_file;
+  const platform::ProcessResult result = platform::RunCommandLine(command_line, redirections);
+  return result.started ? result.exit_code : -1;
+}
+
 std::string CheckPathForCommandLine(std::string_view path) {
   std::string problem;
   if (path.find('"') != std::string_view::npos) {

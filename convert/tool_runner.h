@@ -14,6 +14,10 @@ inline constexpr const char* kErrorMonitoringCaption = "Error Monitoring";
 // to end. Returns false when nothing could be started; the exit code is not read.
 bool RunToolHidden(std::string_view command_line);
 
+// The same, with the tool's standard error sent to `error_file` when it is not empty.
+// Returns the tool's exit status; -1 when it could not be started or ended by a signal.
+int RunToolForStatus(std::string_view command_line, const std::string& error_file = {});
+
 // Every command line quotes its file names with double quotes, so a name that holds a
 // double quote, a line break, or ends with a backslash (which would escape the closing
 // quote) could add arguments of its own. Returns the message to show for such a path,

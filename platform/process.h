@@ -28,6 +28,9 @@ size_t UnquotedProgramLength(std::string_view command_line,
 
 // Where a started program's standard output and error go; an empty path leaves the
 // stream as the caller's.
+// A path that swallows whatever is written to it.
+inline constexpr const char* kDiscardPath = "/dev/null";
+
 struct Redirections {
   std::string output_path;
   bool append_output = false;

@@ -37,6 +37,13 @@ void SleepMs(int milliseconds);
 bool StartDetachedThread(std::function<void()> body,
                          std::size_t stack_bytes = std::size_t{1} << 20);
 
+// Sets an environment variable for this process and the tools it starts, unless it is set
+// already. Call it before any thread is started.
+void SetEnvironmentDefault(const std::string& name, const std::string& value);
+
+// Whether standard error is a terminal (progress lines are redrawn in place there).
+bool StandardErrorIsTerminal();
+
 // Deletes every regular file directly inside `folder` whose name ends with `suffix`
 // (case-insensitive, e.g. ".bmp"). Failures are ignored; returns how many went.
 int DeleteFilesWithSuffix(const std::string& folder, const std::string& suffix);

@@ -207,11 +207,34 @@ class HeadlessUi : public Ui {
   int OutputStreamOpenings() const;
   int AboutShown() const;
   std::shared_ptr<const PreviewPicture> LastPreview() const;
-  // Answers of the next questions: the file dialog's and the folder picker's (empty:
-  // Cancel).
-  void SetFileDialogAnswer(const std::string& path);
-  void SetFolderAnswer(const std::string& folder);
+
+  bool RunAnotherCompression(AnotherCompressionModel& model,
+                             const AnotherCompressionEvents& events) override;
+  void ShowCompressionProgress(bool visible) override;
+  void UpdateCompressionProgress(const CompressionProgressView& view) override;
+
+  // The script. File dialogs and the folder browser answer the queued paths in order, then
+  // Cancel; message boxes the queued answers in order, then the default answer.
+  void QueueFileDialogAnswer(const std::string& path);
+  void QueueMessageAnswer(int answer);
+  // One use of the another-compression window: the lists picked (-1: left alone), whether
+  // "Select file path" is clicked, then "Save VIDEO" with `path` (true) or "Exit/Cancel".
+  // Without a queued answer the window answers Exit/Cancel.
+  struct CompressionAnswer {
+    int compression_index = -1;
+    int resize_index = -1;
+    bool click_select_path = false;
+    bool save = false;
+    std::string path;  // typed into the edit box before "Save VIDEO"; empty keeps its text
+  };
+  void QueueAnotherCompressionAnswer(const CompressionAnswer& answer);
+
   std::vector<FileDialogRequest> FileDialogRequests() const;
+  std::vector<AnotherCompressionModel> AnotherCompressionModels() const;
+  // How often the progress window was shown and updated, and the last view.
+  int ProgressShows() const;
+  int ProgressUpdates() const;
+  CompressionProgressView LastProgressView() const;
 
   std::vector<Message> Messages() const;
   std::vector<std::pair<int, std::string>> LabelHistory() const;

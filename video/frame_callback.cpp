@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,32 @@ struct PendingFile {
 };
 std::mutex pending_mutex;
 PendingFile pending_file;
+
+// The recording's folder and the placement of its frames; the streaming thread reads and
+// advances it, the driver starts and ends it.
+struct Placement {
+  std::mutex mutex;
+  bool active = false;
+  std::string folder;
+  FramePlacer placer;
+};
+Placement& CurrentPlacement() {
+  static Placement placement;
+  return placement;
+}
+
+// The path of the file of the frame being processed, or empty text for none.
+std::string NextFramePath(int32_t file_width, double sample_time) {
+  Placement& p = CurrentPlacement();
+  std::lock_guard lock(p.mutex);
+  if (!p.active) {
+    return file_width > 0 ? frames::FrameFileName(Shell.TempFolder, FrameStore.FrameCounter)
+                          : std::string();
+  }
+  const int32_t number = p.placer.Place(sample_time);
+  if (number < 0 || file_width <= 0) return std::string();
+  return frames::FrameFileName(p.folder, number);
+}
 
 // Pixels of the picture in the WorkFrame (without the spare row).
 int64_t PicturePixels(const frames::FrameArray& frame) {
@@ -114,7 +141,7 @@ void ApplyFrameFilters() {
 namespace {
 // The conversion steps one after the other over whole frames: the chain on the WorkFrame
 // (ending with the preview), copy into DMEM1 with sharpen, stereo, the frame file.
-void ProcessFrameInStages(FrameStoreState& s) {
+void ProcessFrameInStages(FrameStoreState& s, const std::string& file_path) {
   FlushPendingFrameFile();
   ApplyFrameFilters();
   if (!ConversionArraysReady(s)) return;
@@ -129,9 +156,8 @@ void ProcessFrameInStages(FrameStoreState& s) {
                             CurrentStereoSettings());
   }
   const int32_t file_width = width - frames::kCropColumns;
-  if (file_width > 0) {
-    FrameFileWriters().Submit(frames::FrameFileName(Shell.TempFolder, s.FrameCounter),
-                              s.DMEM1.data(), file_width, height, width);
+  if (file_width > 0 && !file_path.empty()) {
+    FrameFileWriters().Submit(file_path, s.DMEM1.data(), file_width, height, width);
   }
 }
 
@@ -142,7 +168,7 @@ void ProcessFrameInStages(FrameStoreState& s) {
 // frame before in DMEM1, has run. The frame it replaces goes to the writers whole, as its own frame
 // file: no copy, and the writers crop it on the way to the disk. So this frame's file is queued
 // when the next frame comes, or when FlushPendingFrameFile is called.
-void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
+void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, std::string file_path) {
   const int32_t width = s.WorkFrame.width();
   const int32_t rows = s.WorkFrame.rows();
   const int32_t height = rows - 1;
@@ -152,7 +178,7 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
   if (final_frame.empty()) {  // out of memory: the stages need no frame of their own
     files.ReturnFrame(std::move(final_frame));
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(width) * height * 4);
-    ProcessFrameInStages(s);
+    ProcessFrameInStages(s, file_path);
     return;
   }
   const frames::FilterSettings filter = CurrentFilterSettings();
@@ -198,15 +224,14 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer) {
   } else {
     files.ReturnFrame(std::move(final_frame));
   }
-  pending_file.waiting = file_width > 0;
-  pending_file.path =
-      file_width > 0 ? frames::FrameFileName(Shell.TempFolder, s.FrameCounter) : std::string();
+  pending_file.waiting = file_width > 0 && !file_path.empty();
+  pending_file.path = pending_file.waiting ? std::move(file_path) : std::string();
   pending_file.width = file_width;
   pending_file.height = height;
 }
 }  // namespace
 
-void BufferCB(const void* buffer, int64_t length) {
+void BufferCB(const void* buffer, int64_t length, double sample_time) {
   FrameStoreState& s = FrameStore;
   if (buffer == nullptr || length <= 0 || s.WorkFrame.empty()) return;
 
@@ -215,16 +240,52 @@ void BufferCB(const void* buffer, int64_t length) {
   const int64_t picture = PicturePixels(s.WorkFrame);
   const int64_t count = std::min(length / 4, picture);
   s.FramePixelCount = static_cast<int32_t>(count);
+  std::string file_path = NextFramePath(s.WorkFrame.width() - frames::kCropColumns, sample_time);
   if (count == picture && count > 0 && ConversionArraysReady(s) && frame_step_strip.load() > 0) {
-    ProcessFrameInStrips(s, buffer);
+    ProcessFrameInStrips(s, buffer, std::move(file_path));
   } else {
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
-    ProcessFrameInStages(s);
+    ProcessFrameInStages(s, file_path);
   }
 
   // Time estimate every 30 frames, then the frame counter.
   UpdateEstimate(s);
   s.FrameCounter.fetch_add(1);
+}
+
+int32_t FramePlacer::Place(double sample_time) {
+  if (time_per_frame_ <= 0 || sample_time < 0.0) return next_++;
+  if (!started_) {
+    started_ = true;
+    first_time_ = sample_time;
+    return next_++;
+  }
+  const double slots = (sample_time - first_time_) * 1e7 / static_cast<double>(time_per_frame_);
+  if (slots < -0.5) return -1;
+  const int64_t slot = std::llround(slots);
+  if (slot < next_) return -1;
+  if (slot > next_ && slot - next_ <= kMaxRepeatedFrames) {
+    gaps_.push_back({next_ - 1, next_, static_cast<int32_t>(slot - next_)});
+    next_ = static_cast<int32_t>(slot);
+  }
+  return next_++;
+}
+
+void BeginFramePlacement(const std::string& folder, int64_t time_per_frame) {
+  Placement& p = CurrentPlacement();
+  std::lock_guard lock(p.mutex);
+  p.active = true;
+  p.folder = folder;
+  p.placer = FramePlacer(time_per_frame);
+}
+
+std::vector<FrameGap> EndFramePlacement() {
+  Placement& p = CurrentPlacement();
+  std::lock_guard lock(p.mutex);
+  p.active = false;
+  std::vector<FrameGap> gaps = p.placer.gaps();
+  p.placer = FramePlacer();
+  return gaps;
 }
 
 void SetFrameStepStrip(int64_t pixels) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "frames/frame_file.h"
 #include "frames/throttle.h"
@@ -37,7 +39,46 @@ void ApplyFrameFilters();
 // DMEM1 still holds the frame before. DMEM2, DMEM4 and the view copies hold scratch. Its
 // frame file is queued when the next frame arrives or at FlushPendingFrameFile, whichever
 // comes first, so the driver waits with WaitForFrameFiles once the last frame is in.
-void BufferCB(const void* buffer, int64_t length);
+//
+// During a recording (BeginFramePlacement) the file number comes from `sample_time` (seconds)
+// instead of the arrival order, and the files go to the recording's folder.
+void BufferCB(const void* buffer, int64_t length, double sample_time = -1.0);
+
+// Frames of a variable-rate video arrive unevenly, but the encoder plays the frame files at
+// one constant rate. So each frame goes to the slot of the constant-rate grid its sample
+// time falls on, counted from the first delivered frame: over a gap the previous frame is
+// repeated, and a frame whose slot is already taken gets no file. Evenly spaced frames keep
+// their arrival numbers.
+struct FrameGap {
+  int32_t source = 0;  // the frame file to repeat
+  int32_t first = 0;   // the first missing number
+  int32_t count = 0;   // how many numbers follow it
+};
+class FramePlacer {
+ public:
+  // A time per frame of 0 or less numbers the frames by arrival.
+  explicit FramePlacer(int64_t time_per_frame = 0) : time_per_frame_(time_per_frame) {}
+  // The file number of the next delivered frame, -1 when its slot is taken. A negative
+  // sample time means unknown: the next free number.
+  int32_t Place(double sample_time);
+  const std::vector<FrameGap>& gaps() const { return gaps_; }
+  // Frame files the recording makes, repeats included.
+  int32_t slots() const { return next_; }
+
+ private:
+  int64_t time_per_frame_;
+  bool started_ = false;
+  double first_time_ = 0.0;
+  int32_t next_ = 0;
+  std::vector<FrameGap> gaps_;
+};
+// A gap longer than this (a broken time stamp) is not filled.
+inline constexpr int32_t kMaxRepeatedFrames = 100000;
+
+// The driver's recording: frame files go to a copy of `folder` taken now, numbered by
+// FramePlacer. EndFramePlacement stops it and returns the gaps to fill.
+void BeginFramePlacement(const std::string& folder, int64_t time_per_frame);
+std::vector<FrameGap> EndFramePlacement();
 
 // Pixels per strip of that pipeline (tests and benchmarks try other sizes); 0 runs the
 // stages one after the other over whole frames instead.

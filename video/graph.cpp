@@ -36,15 +36,11 @@ class FrameCallbackObject final : public platform::SampleGrabberCallback {
   HResult SampleCB(double /*sample_time*/, const platform::GrabbedSample& /*sample*/) override {
     return platform::kSOk;
   }
-  HResult BufferCB(double /*sample_time*/, uint8_t* buffer, int32_t buffer_length) override {
-    if (buffer_length > 0) zqr::BufferCB(buffer, buffer_length);
+  HResult BufferCB(double sample_time, uint8_t* buffer, int32_t buffer_length) override {
+    if (buffer_length > 0) zqr::BufferCB(buffer, buffer_length, sample_time);
     return platform::kSOk;
   }
 };
-
-void ResetPreview() {
-  if (ResetPreviewHook hook = reset_preview_hook.load()) hook();
-}
 
 void ShowGraphError(const char* text) {
   platform::CurrentUi().ShowMessage(text, kGraphErrorCaption, platform::kMbIconInformation);
@@ -197,6 +193,10 @@ HResult InstallFrameCallback() {
   auto graph = CurrentGraph();
   if (!graph) return platform::kEPointer;
   return graph->SetCallback(&FrameCallback(), platform::kSelectBufferCB);
+}
+
+void ResetPreview() {
+  if (ResetPreviewHook hook = reset_preview_hook.load()) hook();
 }
 
 void SetResetPreviewHook(ResetPreviewHook hook) {

@@ -43,6 +43,8 @@ platform::HResult InstallFrameCallback();
 // then nothing happens.
 using ResetPreviewHook = void (*)();
 void SetResetPreviewHook(ResetPreviewHook hook);
+// Runs the connected ResetPreview (nothing until the shell connects one).
+void ResetPreview();
 
 // The settle time after the graph starts (step before the play loop), 1000 ms. Tests
 // shorten it.

@@ -5,9 +5,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/ui.h"
 
@@ -41,9 +43,14 @@ struct HeadlessUi::State {
   int output_stream_openings = 0;
   int about_shown = 0;
   std::shared_ptr<const PreviewPicture> preview;
-  std::string file_answer;
-  std::string folder_answer;
+  std::deque<std::string> file_answers;
+  std::deque<int> message_answers;
+  std::deque<CompressionAnswer> compression_answers;
   std::vector<FileDialogRequest> file_requests;
+  std::vector<AnotherCompressionModel> compression_models;
+  int progress_shows = 0;
+  int progress_updates = 0;
+  CompressionProgressView last_view;
 };
 
 namespace {
@@ -57,6 +64,10 @@ int HeadlessUi::ShowMessage(const std::string& text, const std::string& caption,
   state_->messages.push_back({text, caption, style});
   if (state_->echo) std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
   int answer = state_->default_answer;
+  if (!state_->message_answers.empty()) {
+    answer = state_->message_answers.front();
+    state_->message_answers.pop_front();
+  }
   // A box with a single OK button can only answer OK.
   if ((style & 0xF) == kMbOk) answer = kIdOk;
   return answer;
@@ -86,6 +97,99 @@ void HeadlessUi::PumpOrSleep(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+std::string HeadlessUi::ShowFileDialog(const FileDialogRequest& request) {
+  std::lock_guard lock(state_->mutex);
+  state_->file_requests.push_back(request);
+  if (state_->file_answers.empty()) return std::string();
+  std::string answer = std::move(state_->file_answers.front());
+  state_->file_answers.pop_front();
+  return answer;
+}
+
+std::string HeadlessUi::PickFolder(const std::string& title, const std::string& start) {
+  FileDialogRequest request;
+  request.title = title;
+  request.folder = start;
+  return ShowFileDialog(request);
+}
+
+bool HeadlessUi::RunAnotherCompression(AnotherCompressionModel& model,
+                                       const AnotherCompressionEvents& events) {
+  CompressionAnswer answer;
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->compression_models.push_back(model);
+    if (state_->compression_answers.empty()) return false;
+    answer = state_->compression_answers.front();
+    state_->compression_answers.pop_front();
+  }
+  // The handlers run without the lock: they may ask questions of their own.
+  if (answer.compression_index >= 0) {
+    model.compression_index = answer.compression_index;
+    if (events.compression_selected) events.compression_selected(answer.compression_index);
+  }
+  if (answer.resize_index >= 0) {
+    model.resize_index = answer.resize_index;
+    if (events.resize_selected) events.resize_selected(answer.resize_index);
+  }
+  if (answer.click_select_path && events.select_path) {
+    model.path_text = events.select_path(model.path_text);
+  }
+  if (!answer.path.empty()) model.path_text = answer.path;
+  return answer.save;
+}
+
+void HeadlessUi::ShowCompressionProgress(bool visible) {
+  std::lock_guard lock(state_->mutex);
+  if (visible) ++state_->progress_shows;
+}
+
+void HeadlessUi::UpdateCompressionProgress(const CompressionProgressView& view) {
+  std::lock_guard lock(state_->mutex);
+  ++state_->progress_updates;
+  state_->last_view = view;
+}
+
+void HeadlessUi::QueueFileDialogAnswer(const std::string& path) {
+  std::lock_guard lock(state_->mutex);
+  state_->file_answers.push_back(path);
+}
+
+void HeadlessUi::QueueMessageAnswer(int answer) {
+  std::lock_guard lock(state_->mutex);
+  state_->message_answers.push_back(answer);
+}
+
+void HeadlessUi::QueueAnotherCompressionAnswer(const CompressionAnswer& answer) {
+  std::lock_guard lock(state_->mutex);
+  state_->compression_answers.push_back(answer);
+}
+
+std::vector<FileDialogRequest> HeadlessUi::FileDialogRequests() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->file_requests;
+}
+
+std::vector<AnotherCompressionModel> HeadlessUi::AnotherCompressionModels() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->compression_models;
+}
+
+int HeadlessUi::ProgressShows() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->progress_shows;
+}
+
+int HeadlessUi::ProgressUpdates() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->progress_updates;
+}
+
+CompressionProgressView HeadlessUi::LastProgressView() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->last_view;
+}
+
 std::vector<HeadlessUi::Message> HeadlessUi::Messages() const {
   std::lock_guard lock(state_->mutex);
   return state_->messages;
@@ -100,17 +204,6 @@ int32_t HeadlessUi::ProgressPos(int control_id) const {
   std::lock_guard lock(state_->mutex);
   auto it = state_->progress.find(control_id);
   return it == state_->progress.end() ? 0 : it->second;
-}
-
-std::string HeadlessUi::ShowFileDialog(const FileDialogRequest& request) {
-  std::lock_guard lock(state_->mutex);
-  state_->file_requests.push_back(request);
-  return state_->closed ? std::string() : state_->file_answer;
-}
-
-std::string HeadlessUi::PickFolder(const std::string& /*title*/, const std::string& /*start*/) {
-  std::lock_guard lock(state_->mutex);
-  return state_->closed ? std::string() : state_->folder_answer;
 }
 
 void HeadlessUi::SetChecked(int control_id, bool checked) {
@@ -239,19 +332,6 @@ bool HeadlessUi::WindowClosed() const {
   std::lock_guard lock(state_->mutex);
   return state_->closed;
 }
-void HeadlessUi::SetFileDialogAnswer(const std::string& path) {
-  std::lock_guard lock(state_->mutex);
-  state_->file_answer = path;
-}
-void HeadlessUi::SetFolderAnswer(const std::string& folder) {
-  std::lock_guard lock(state_->mutex);
-  state_->folder_answer = folder;
-}
-std::vector<FileDialogRequest> HeadlessUi::FileDialogRequests() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->file_requests;
-}
-
 namespace {
 void CollectMenuItems(const std::vector<MenuItemSpec>& items, HeadlessUi::State& s) {
   for (const MenuItemSpec& item : items) {
@@ -402,6 +482,14 @@ void HeadlessUi::Clear() {
   state_->labels.clear();
   state_->label_history.clear();
   state_->progress.clear();
+  state_->file_answers.clear();
+  state_->message_answers.clear();
+  state_->compression_answers.clear();
+  state_->file_requests.clear();
+  state_->compression_models.clear();
+  state_->progress_shows = 0;
+  state_->progress_updates = 0;
+  state_->last_view = CompressionProgressView{};
 }
 
 namespace {

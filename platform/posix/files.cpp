@@ -4,11 +4,16 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace zqr::platform {
@@ -55,6 +60,53 @@ bool WriteFilePieces(const std::string& path, std::span<const FilePiece> pieces)
   if (fd < 0) return false;
   const bool ok = WriteAll(fd, pieces);
   return (close(fd) == 0) && ok;
+}
+
+bool LinkOrCopyFile(const std::string& from, const std::string& to) {
+  unlink(to.c_str());
+  if (link(from.c_str(), to.c_str()) == 0) return true;
+  std::error_code error;
+  return std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
+                                    error);
+}
+
+bool FolderWritable(const std::string& folder) {
+  struct stat info {};
+  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+std::string MakeUniqueFolder(const std::string& parent, const std::string& prefix) {
+  std::string pattern = parent + "/" + prefix + "XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) return std::string();
+  return std::string(buffer.data());
+}
+
+FolderLock::~FolderLock() {
+  Unlock();
+}
+
+bool FolderLock::TryLock(const std::string& folder) {
+  Unlock();
+  path_ = folder + "/" + kFolderLockName;
+  fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) return false;
+  if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  return true;
+}
+
+void FolderLock::Unlock() {
+  if (fd_ < 0) return;
+  // The lock file stays: removing it would let two later runs lock two different files.
+  flock(fd_, LOCK_UN);
+  close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace zqr::platform

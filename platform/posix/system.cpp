@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <pthread.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <time.h>
@@ -107,6 +108,14 @@ int DeleteFilesWithSuffix(const std::string& folder, const std::string& suffix) 
   }
   closedir(dir);
   return deleted;
+}
+
+void SetEnvironmentDefault(const std::string& name, const std::string& value) {
+  setenv(name.c_str(), value.c_str(), 0);
+}
+
+bool StandardErrorIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
 }
 
 }  // namespace zqr::platform

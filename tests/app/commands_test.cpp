@@ -12,6 +12,7 @@
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"
+#include "video/load.h"
 #include "video/play.h"
 #include "video/video_state.h"
 
@@ -82,8 +83,8 @@ class CommandsTest : public ::testing::Test {
     SetProgramLocation(dir_.File("zqrstereo"));
     ResetSettingsToStartValues();
     Commands.Paused = 0;
-    Commands.StopRequested = 0;
-    Commands.VideoLoaded = 0;
+    Conversion.StopRequested = 0;
+    Loader.VideoLoaded = 0;
     Video.PlayState = 0;
     Video.Converting = 0;
     Conversion.EncoderRunning = 0;
@@ -196,7 +197,7 @@ TEST_F(CommandsTest, FolderPickerCancelledOrChosen) {
   ui_->Click(kIdSetTempPath);
   EXPECT_EQ(Shell.TempFolder, ExeFolderNoSeparator());
   EXPECT_EQ(ui_->GetLabel(kIdTempPathLabel), ExeFolderNoSeparator());
-  ui_->SetFolderAnswer(dir_.path() + "/work//");
+  ui_->QueueFileDialogAnswer(dir_.path() + "/work//");
   ui_->Click(kIdSetTempPath);
   EXPECT_EQ(Shell.TempFolder, dir_.path() + "/work");
   EXPECT_EQ(ui_->GetLabel(kIdTempPathLabel), dir_.path() + "/work");
@@ -239,7 +240,7 @@ TEST_F(CommandsTest, ExitSavesOnlyAfterALoadAndAsksFirst) {
   EXPECT_EQ(cleanups_, 1);
   EXPECT_EQ(Video.PlayState, 0);
 
-  Commands.VideoLoaded = 1;
+  Loader.VideoLoaded = 1;
   Build();
   EXPECT_TRUE(ui_->RequestClose());
   EXPECT_TRUE(test::FileExists(settings));
@@ -289,10 +290,10 @@ TEST_F(CommandsTest, BusyWindowIgnoresLoadSaveConvertAndPlay) {
 
 TEST_F(CommandsTest, StopOnlyDuringAConversion) {
   ui_->Click(kIdStop);
-  EXPECT_EQ(Commands.StopRequested, 0);
+  EXPECT_EQ(Conversion.StopRequested, 0);
   Video.Converting = 1;
   ui_->Click(kIdStop);
-  EXPECT_EQ(Commands.StopRequested, 1);
+  EXPECT_EQ(Conversion.StopRequested, 1);
   EXPECT_EQ(ui_->Picture(kIdStop), "b_stopt1");
 }
 

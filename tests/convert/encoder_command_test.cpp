@@ -294,7 +294,7 @@ TEST_F(ConvertRectFFMPEGTest, LogsBothLinesRunsTheToolAndClearsTheFlag) {
                       "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > '" + record + "'\n"));
   ASSERT_EQ(test::Run({"chmod", "+x", dir_.File("PLUG-IN/ffmpeg_III")}).exit_code, 0);
   ASSERT_TRUE(test::WriteFile(SoundFile(Shell.TempFolder), "RIFF...."));
-  SetEncoderJob(EncoderJob{dir_.File("out clip.MP4"), 304, 240, 400000, 2.5});
+  SetEncoderJob(EncoderJob{dir_.File("out clip.MP4"), 304, 240, 400000, 2.5, ""});
   Settings.AudioChannels = 1;
   Settings.SampleRateChoice = 1;
   Settings.ResizeMode = 5;
@@ -319,14 +319,14 @@ TEST_F(ConvertRectFFMPEGTest, LogsBothLinesRunsTheToolAndClearsTheFlag) {
 }
 
 TEST_F(ConvertRectFFMPEGTest, UnknownExtensionOrMissingToolRunsNothing) {
-  SetEncoderJob(EncoderJob{dir_.File("out.mkv"), 304, 240, 400000, 2.0});
+  SetEncoderJob(EncoderJob{dir_.File("out.mkv"), 304, 240, 400000, 2.0, ""});
   Conversion.EncoderRunning = 1;
   ConvertRectFFMPEG(0);
   EXPECT_EQ(Conversion.EncoderRunning, 0);
   EXPECT_EQ(test::ReadFile(Shell.LogFile), "ConvertRectFFMPEG aVIDEOEXT .mkv\r\nFFMPEG : \r\n");
 
   // No tool in PLUG-IN: the stage ends at once, as after a finished run.
-  SetEncoderJob(EncoderJob{dir_.File("out.avi"), 304, 240, 400000, 2.0});
+  SetEncoderJob(EncoderJob{dir_.File("out.avi"), 304, 240, 400000, 2.0, ""});
   Conversion.EncoderRunning = 1;
   ConvertRectFFMPEG(0);
   EXPECT_EQ(Conversion.EncoderRunning, 0);
@@ -334,7 +334,7 @@ TEST_F(ConvertRectFFMPEGTest, UnknownExtensionOrMissingToolRunsNothing) {
 }
 
 TEST_F(ConvertRectFFMPEGTest, StartedThreadClearsTheFlag) {
-  SetEncoderJob(EncoderJob{dir_.File("out.mkv"), 304, 240, 400000, 2.0});
+  SetEncoderJob(EncoderJob{dir_.File("out.mkv"), 304, 240, 400000, 2.0, ""});
   Conversion.EncoderRunning = 1;
   ASSERT_TRUE(StartConvertRectFFMPEG());
   for (int i = 0; i < 500 && Conversion.EncoderRunning != 0; ++i) platform::SleepMs(10);

@@ -16,6 +16,7 @@
 #include "frames/smooth.h"
 #include "frames/stereo.h"
 #include "tests/frames/frames_test_util.h"
+#include "tests/frames/reference_pipeline.h"
 #include "tests/support/test_support.h"
 #include "video/frame_callback.h"
 #include "video/frame_store.h"
@@ -33,51 +34,6 @@ int previews = 0;
 void CountPreview() {
   ++previews;
 }
-
-// The whole per-frame step done with the reference kernels, frame after frame.
-class ReferencePipeline {
- public:
-  ReferencePipeline(int32_t w, int32_t h) : w_(w), h_(h) {
-    for (FrameArray* a : {&d1_, &d2_, &d3_, &d4_, &v1_, &v2_}) a->Allocate(w, h + 1);
-  }
-  // The file pixels ((w - 16) x h) of one delivered frame.
-  std::vector<uint32_t> Frame(const std::vector<uint32_t>& delivered) {
-    std::vector<uint32_t> work(delivered);
-    work.resize(static_cast<size_t>(w_) * (h_ + 1), 0);
-    const int64_t n = int64_t{w_} * h_;
-    if (Settings.NoiseOn == 1) {
-      for (int k = 0; k < Settings.NoisePasses; ++k) {
-        frames::SmoothFramePassScalar(work.data(), w_, n);
-      }
-    }
-    if (frames::BrightnessContrastRuns(Settings.Brightness, Settings.ContrastOn)) {
-      frames::BrightnessContrastScalar(
-          work.data(), n,
-          frames::MakeBrightnessContrastParams(Settings.BrightnessOn, Settings.Brightness,
-                                               Settings.ContrastOn, Settings.Contrast));
-    }
-    std::memcpy(d1_.data(), work.data(), work.size() * 4);
-    if (Settings.SharpenOn == 1) {
-      frames::SharpenFrame(w_, h_, d1_.data(), d2_.data(), Settings.SharpenAmount,
-                           Settings.SharpenRadius);
-    }
-    if (Settings.StereoOn == 1) {
-      frames::StereoFrameStepReference(
-          {d1_.data(), d2_.data(), d3_.data(), v1_.data(), v2_.data()}, d4_.data(), w_, h_,
-          {Settings.StereoMode, Settings.StereoTuning, Settings.DepthOn, Settings.DepthDivisor});
-    }
-    std::vector<uint32_t> file;
-    for (int32_t y = 0; y < h_; ++y) {
-      file.insert(file.end(), d1_.data() + int64_t{y} * w_, d1_.data() + int64_t{y} * w_ + w_ - 16);
-    }
-    return file;
-  }
-
- private:
-  int32_t w_;
-  int32_t h_;
-  FrameArray d1_, d2_, d3_, d4_, v1_, v2_;
-};
 
 class BufferCallback : public ::testing::Test {
  protected:

@@ -1,0 +1,407 @@
+// The batch mode. It starts the shell without a window, takes the settings file's values
+// and the command line's options, gives the run a temporary folder of its own, and then
+// drives the same loader, output dialog and conversion driver the window does.
+#include "app/batch.h"
+
+// GCC sees a null dereference in CLI11's inlined string splitting that cannot happen.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnull-dereference"
+#include <CLI/CLI.hpp>
+#pragma GCC diagnostic pop
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/numbers.h"
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "app/startup.h"
+#include "convert/convert_movie.h"
+#include "convert/convert_state.h"
+#include "convert/export.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "video/frame_store.h"
+#include "video/graph.h"
+#include "video/load.h"
+#include "video/output_file.h"
+#include "video/video_state.h"
+
+namespace zqr {
+
+namespace {
+
+constexpr BatchSettingOption kOptions[] = {
+    {"--stereo", "off|dynamic|static", "the stereo effect"},
+    {"--tuning", "-10..10", "the stereo tuning shift"},
+    {"--depth", "off|20..100", "3D Depth and its divisor"},
+    {"--sharpen", "off|0..5", "sharpen and its amount"},
+    {"--radius", "0..3", "the sharpen radius"},
+    {"--brightness", "off|0..255", "brightness"},
+    {"--contrast", "off|0..255", "contrast"},
+    {"--noise", "off|1..5", "Noise Median and its passes"},
+    {"--cpu", "off|50..100", "the processor-load throttle, in percent"},
+    {"--bitrate", "auto|100k|200k|400k|700k|950k|1200k|1500k|2000k|2500k", "the bit rate"},
+    {"--codec-mode", "auto|ultrafast|fast|medium|max|slower", "the codec mode"},
+    {"--resize", "100|90|80|70|60|50", "the output size in percent"},
+    {"--channels", "stereo|mono", "the sound channels"},
+    {"--sample-rate", "auto|48000|44100|22050|11025", "the sound sampling rate"},
+    {"--quality", "default|1..21", "the compression value, 1 best .. 21 lower"},
+};
+
+bool WholeNumber(const std::string& text, int32_t* value) {
+  if (text.empty() || text.size() > 9) return false;
+  size_t at = text[0] == '-' ? 1 : 0;
+  if (at == text.size()) return false;
+  for (size_t k = at; k < text.size(); ++k) {
+    if (text[k] < '0' || text[k] > '9') return false;
+  }
+  *value = std::stoi(text);
+  return true;
+}
+
+// A value from a fixed list: its index, or -1.
+int IndexIn(const std::string& value, std::initializer_list<const char*> list) {
+  int index = 0;
+  for (const char* entry : list) {
+    if (value == entry) return index;
+    ++index;
+  }
+  return -1;
+}
+
+std::string RangeMessage(const std::string& option, const std::string& values) {
+  return option + " takes " + values;
+}
+
+// "off" switches the control off and keeps its value; a number in range switches it on.
+std::string SwitchAndValue(const std::string& option, const std::string& value, int32_t low,
+                           int32_t high, Shared32& on, Shared32& number) {
+  if (value == "off") {
+    on = 0;
+    return std::string();
+  }
+  int32_t n = 0;
+  if (!WholeNumber(value, &n) || n < low || n > high) {
+    return RangeMessage(
+        option, "off or a number from " + std::to_string(low) + " to " + std::to_string(high));
+  }
+  on = 1;
+  number = n;
+  return std::string();
+}
+
+std::string Number(const std::string& option, const std::string& value, int32_t low, int32_t high,
+                   Shared32& number) {
+  int32_t n = 0;
+  if (!WholeNumber(value, &n) || n < low || n > high) {
+    return RangeMessage(option,
+                        "a number from " + std::to_string(low) + " to " + std::to_string(high));
+  }
+  number = n;
+  return std::string();
+}
+
+std::string Choice(const std::string& option, const char* values, int index, Shared32& target) {
+  if (index < 0) return RangeMessage(option, std::string("one of ") + values);
+  target = index;
+  return std::string();
+}
+
+}  // namespace
+
+const BatchSettingOption* BatchSettingOptions(int* count) {
+  *count = static_cast<int>(std::size(kOptions));
+  return kOptions;
+}
+
+std::string ApplyBatchSetting(const std::string& option, const std::string& value) {
+  SettingsRecord& s = Settings;
+  if (option == "--stereo") {
+    const int index = IndexIn(value, {"off", "dynamic", "static"});
+    if (index < 0) return RangeMessage(option, "off, dynamic or static");
+    s.StereoOn = index == 0 ? 0 : 1;
+    if (index > 0) s.StereoMode = index - 1;
+    return std::string();
+  }
+  if (option == "--tuning") return Number(option, value, -10, 10, s.StereoTuning);
+  if (option == "--depth") return SwitchAndValue(option, value, 20, 100, s.DepthOn, s.DepthDivisor);
+  if (option == "--sharpen") {
+    return SwitchAndValue(option, value, 0, 5, s.SharpenOn, s.SharpenAmount);
+  }
+  if (option == "--radius") return Number(option, value, 0, 3, s.SharpenRadius);
+  if (option == "--brightness") {
+    return SwitchAndValue(option, value, 0, 255, s.BrightnessOn, s.Brightness);
+  }
+  if (option == "--contrast") {
+    return SwitchAndValue(option, value, 0, 255, s.ContrastOn, s.Contrast);
+  }
+  if (option == "--noise") return SwitchAndValue(option, value, 1, 5, s.NoiseOn, s.NoisePasses);
+  if (option == "--cpu") return SwitchAndValue(option, value, 50, 100, s.CpuLimitOn, s.CpuUsage);
+  if (option == "--bitrate") {
+    return Choice(option, kOptions[9].values,
+                  IndexIn(value, {"auto", "100k", "200k", "400k", "700k", "950k", "1200k", "1500k",
+                                  "2000k", "2500k"}),
+                  s.BitrateChoice);
+  }
+  if (option == "--codec-mode") {
+    return Choice(option, kOptions[10].values,
+                  IndexIn(value, {"auto", "ultrafast", "fast", "medium", "max", "slower"}),
+                  s.CodecModeChoice);
+  }
+  if (option == "--resize") {
+    return Choice(option, kOptions[11].values,
+                  IndexIn(value, {"100", "90", "80", "70", "60", "50"}), s.ResizeMode);
+  }
+  if (option == "--channels") {
+    return Choice(option, kOptions[12].values, IndexIn(value, {"stereo", "mono"}), s.AudioChannels);
+  }
+  if (option == "--sample-rate") {
+    return Choice(option, kOptions[13].values,
+                  IndexIn(value, {"auto", "48000", "44100", "22050", "11025"}), s.SampleRateChoice);
+  }
+  if (option == "--quality") {
+    if (value == "default") {
+      Conversion.CompressionValue = 0;
+      return std::string();
+    }
+    return Number(option, value, 1, 21, Conversion.CompressionValue);
+  }
+  return option + " is not an option of the conversion";
+}
+
+namespace {
+
+struct BatchArguments {
+  std::vector<std::string> paths;
+  std::vector<std::pair<std::string, std::string>> settings;
+  std::string temp;
+  std::string log;
+  bool keep_frames = false;
+};
+
+// The shell's start without a window. Unlike the window's start it clears no temporary
+// folder (other runs may be working in it) and writes the log where --log says.
+void StartBatchShell(const std::string& log_file) {
+  SetProgramLocation(platform::ExecutablePath());
+  if (!log_file.empty()) SetLogFile(log_file);
+  StartRunLog();
+  Shell.VideoFolder = platform::CurrentDirectory();
+  ResetSettingsToStartValues();
+  AllocateInitialFrameStorage();
+  std::error_code error;
+  if (std::filesystem::exists(Shell.SettingsFile, error)) {
+    if (!LoadSettings()) {
+      FrameStore.FrameW = 400;
+      FrameStore.FrameH = 300;
+    }
+    Shell.TempFolder = TrimBlanksAndNuls(Shell.TempFolder);
+    if (Shell.TempFolder.empty()) Shell.TempFolder = ExeFolderNoSeparator();
+  }
+  LogLine("Batch conversion");
+}
+
+std::string Bar(double share, int width) {
+  const int filled = std::clamp(static_cast<int>(share * width), 0, width);
+  return "[" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(width - filled), '-') + "]";
+}
+
+// Prints the progress of the recording and of the encoder until `stop` is set.
+void ShowProgress(const std::atomic<bool>& stop, const std::string& temp_folder) {
+  const bool terminal = platform::StandardErrorIsTerminal();
+  const int64_t start = platform::MonotonicMs();
+  int64_t record_start = 0;
+  int64_t last_print = 0;
+  bool drawn = false;
+  while (!stop.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(terminal ? 250 : 100));
+    const int64_t now = platform::MonotonicMs();
+    if (!terminal && now - last_print < 5000) continue;
+    const int32_t total = FrameStore.numframes;
+    std::string line;
+    if (Conversion.EncoderRunning != 0) {
+      const int64_t encoded = EncoderFramesDone(temp_folder);
+      line = "encoding  " + Bar(total > 0 ? static_cast<double>(encoded) / total : 0, 30) + " " +
+             NumberText(encoded) + "/" + NumberText(total) + " frames  elapsed " +
+             FormatHms(static_cast<int32_t>((now - start) / 1000));
+    } else if (Video.Converting != 0) {
+      const int32_t done = FrameStore.FrameCounter;
+      if (record_start == 0) record_start = now;
+      const double seconds = record_start > 0 ? static_cast<double>(now - record_start) / 1000 : 0;
+      const double fps = seconds > 0.2 ? done / seconds : 0.0;
+      const int32_t left = fps > 0 && total > done ? static_cast<int32_t>((total - done) / fps) : 0;
+      line = "recording " + Bar(total > 0 ? static_cast<double>(done) / total : 0, 30) + " " +
+             NumberText(done) + "/" + NumberText(total) + " frames  " + FormatMask0000(fps) +
+             " fps  estimate " + FormatHms(left) + "  elapsed " +
+             FormatHms(static_cast<int32_t>((now - start) / 1000));
+    } else {
+      continue;
+    }
+    last_print = now;
+    if (terminal) {
+      std::fprintf(stderr, "\r%-100s", line.c_str());
+      drawn = true;
+    } else {
+      std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    std::fflush(stderr);
+  }
+  if (drawn) std::fprintf(stderr, "\n");
+}
+
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
+    out += c;
+  }
+  return out;
+}
+
+int Fail(const std::string& line) {
+  std::fprintf(stderr, "zqrstereo: %s\n", OneLine(line).c_str());
+  return kBatchFailed;
+}
+
+int Convert(const BatchArguments& args) {
+  platform::SetEnvironmentDefault("SDL_AUDIODRIVER", "dummy");  // a batch run plays no sound
+  StartBatchShell(args.log);
+  for (const auto& [option, value] : args.settings) {
+    const std::string problem = ApplyBatchSetting(option, value);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "zqrstereo: %s\n", problem.c_str());
+      return kBatchUsage;
+    }
+  }
+  std::error_code error;
+  const std::string input = std::filesystem::absolute(args.paths[0], error).string();
+  const std::string output = std::filesystem::absolute(args.paths[1], error).string();
+  if (!std::filesystem::is_regular_file(input, error)) {
+    return Fail("the input file " + input + " does not exist");
+  }
+
+  // Without --temp every run records into a new folder of its own inside the temporary
+  // folder, so runs side by side never meet.
+  const std::string base = args.temp.empty() ? Shell.TempFolder : args.temp;
+  std::filesystem::create_directories(base, error);
+  std::string folder = base;
+  if (args.temp.empty()) {
+    folder = platform::MakeUniqueFolder(base, "run-");
+    if (folder.empty()) return Fail("cannot make a temporary folder in " + base);
+  } else if (!std::filesystem::is_directory(base, error)) {
+    return Fail("the temporary folder " + base + " cannot be made");
+  }
+  Shell.TempFolder = folder;
+  Conversion.KeepWorkFiles = args.keep_frames ? 1 : 0;
+  LogLine("Batch temporary folder " + folder);
+
+  auto& ui = dynamic_cast<platform::HeadlessUi&>(platform::CurrentUi());
+  ui.QueueFileDialogAnswer(input);
+  ui.QueueFileDialogAnswer(output);
+  ui.SetDefaultAnswer(platform::kIdCancel);  // no other compression
+
+  std::atomic<bool> stop{false};
+  std::thread progress(ShowProgress, std::cref(stop), folder);
+  std::atomic<bool> loaded{false};
+  std::thread loader([video_folder = Shell.VideoFolder, &loaded] {
+    GetMultipleFiles(video_folder, 0);
+    loaded = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!loaded && !(CurrentGraph() && Video.PlayState == 1) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const bool playing = !loaded && CurrentGraph() && Video.PlayState == 1;
+  if (playing) {
+    // The Convert command: stop the preview, rewind, then the output dialog.
+    if (auto graph = CurrentGraph()) {
+      graph->Stop();
+      platform::SleepMs(100);
+      platform::RefTime zero = 0;
+      graph->SetPositions(&zero, platform::kSeekAbsolutePositioning, nullptr,
+                          platform::kSeekNoPositioning);
+    }
+    ChooseOutputFile(Shell.VideoFolder, 0);
+  }
+  Video.PlayState = 0;
+  loader.join();
+  stop = true;
+  progress.join();
+
+  const ConversionReport report = LastConversionReport();
+  if (args.temp.empty() && !args.keep_frames) std::filesystem::remove_all(folder, error);
+  if (args.keep_frames) std::fprintf(stderr, "zqrstereo: work files kept in %s\n", folder.c_str());
+  if (!playing) {
+    std::string why = "the video could not be opened";
+    for (const auto& message : ui.Messages()) why += ": " + message.text;
+    return Fail(why + " (" + input + ")");
+  }
+  if (report.movie_written) {
+    std::printf("%s\n", report.output_name.c_str());
+    std::fprintf(stderr, "zqrstereo: wrote %s (%d frames)\n", report.output_name.c_str(),
+                 report.frame_files);
+    return kBatchOk;
+  }
+  return Fail(report.failure.empty() ? "the conversion failed; see the run log " + LogFilePath()
+                                     : report.failure + "; see the run log " + LogFilePath());
+}
+
+}  // namespace
+
+int BatchMain(int argc, char** argv) {
+  CLI::App app(std::string(kProgramName) + " " + kBuildText +
+                   "\nConverts a video into a red/cyan anaglyph 3D movie without a window.\n"
+                   "Options not given come from the settings file; a batch run never writes it.",
+               "zqrstereo");
+  app.set_version_flag("--version", std::string(kProgramName) + " " + kBuildText);
+  BatchArguments args;
+  app.add_option("--convert", args.paths, "convert the video IN into the movie OUT")
+      ->expected(2)
+      ->type_name("IN OUT")
+      ->required();
+  int count = 0;
+  const BatchSettingOption* options = BatchSettingOptions(&count);
+  std::vector<std::string> values(static_cast<size_t>(count));
+  for (int k = 0; k < count; ++k) {
+    app.add_option(options[k].name, values[static_cast<size_t>(k)], options[k].help)
+        ->type_name(options[k].values);
+  }
+  app.add_option("--temp", args.temp,
+                 "temporary folder for this run (default: a new folder inside the settings' one)")
+      ->type_name("DIR");
+  app.add_option("--log", args.log, "write the run log to FILE instead of beside the program")
+      ->type_name("FILE");
+  app.add_flag("--keep-frames", args.keep_frames,
+               "leave the frame files and the sound file in the temporary folder");
+  app.footer(
+      "Exit status: 0 the movie was written, 1 the conversion failed, 2 bad command line.\n"
+      "Output formats by extension: .flv .avi .mov .mp4 .m4v .ogg .ogv .webm");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? kBatchOk : kBatchUsage;
+  }
+  for (int k = 0; k < count; ++k) {
+    if (app.count(options[k].name) > 0) {
+      args.settings.emplace_back(options[k].name, values[static_cast<size_t>(k)]);
+    }
+  }
+  return Convert(args);
+}
+
+}  // namespace zqr

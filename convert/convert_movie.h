@@ -1,0 +1,46 @@
+// The conversion driver: records every frame of the loaded video as a frame file while the
+// sound is extracted, then has the encoder make the movie, as often as the user asks for
+// another compression, and leaves the temporary folder empty. Runs on the thread of the
+// window's Convert command (or the batch run's main thread) and returns when all is over.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zqr {
+
+// Texts of the driver's message boxes.
+inline constexpr const char* kNoVideoText = "VIDEO file not found!";
+inline constexpr const char* kSameNameText = "Incorrect name of output file";
+inline constexpr const char* kSuccessCaption = "Successful termination";
+inline constexpr const char* kSuccessText =
+    "Movie converted successfully.\r\nDo you want to save it with another compression value ?";
+
+// What the last run came to, for the batch mode's exit status and tests.
+struct ConversionReport {
+  bool recorded = false;       // the recording ran to its end (not stopped, not refused)
+  bool movie_written = false;  // the last export wrote a non-empty movie
+  int32_t exports = 0;         // encoder runs
+  int32_t frames_delivered = 0;
+  int32_t frame_files = 0;         // files written, repeats of a gap included
+  int64_t failed_frame_files = 0;  // files the writers could not write
+  std::string output_name;         // the last output name used
+  std::string failure;             // one line saying what failed; empty on success
+};
+ConversionReport LastConversionReport();
+
+// The stall rule of the recording loop: progress is compared every 17 passes, and the
+// recording ends after this many comparisons without a new frame.
+inline constexpr int32_t kStallLimit = 12;
+
+// How long the driver waits for the sound extraction after the recording (milliseconds).
+void SetSoundWaitLimitMs(int32_t milliseconds);
+
+// The free space the recording needs: every frame file plus the sound file.
+int64_t RecordingBytesNeeded(int32_t numframes, int32_t frame_width, int32_t frame_height,
+                             double duration_seconds);
+
+// The driver. `output_name` is replaced by the name of the last export.
+void ConvertMovie(std::string& output_name);
+
+}  // namespace zqr

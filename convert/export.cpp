@@ -1,0 +1,207 @@
+// The export stage and the another-compression window's logic.
+#include "convert/export.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "app/numbers.h"
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "convert/convert_state.h"
+#include "convert/encoder_command.h"
+#include "platform/system.h"
+
+namespace zqr {
+
+namespace {
+double NowSeconds() {
+  return static_cast<double>(platform::MonotonicMs()) / 1000.0;
+}
+
+std::string TwoDigits(int64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%02lld", static_cast<long long>(value));
+  return text;
+}
+}  // namespace
+
+std::string ProcessingTimeText(double elapsed_seconds) {
+  const double e = elapsed_seconds < 0 ? 0 : elapsed_seconds;
+  const auto hours = static_cast<int64_t>(e / 3600);
+  const auto minutes = static_cast<int64_t>((e - 3600.0 * hours) / 60);
+  const auto seconds = static_cast<int64_t>(e - 3600.0 * hours - 60.0 * minutes);
+  return "Processing time: " + TwoDigits(hours) + ":" + TwoDigits(minutes) + ":" +
+         TwoDigits(seconds);
+}
+
+void CompressionAnimation::Step(double now_seconds) {
+  int* green = view_.green;
+  green[0] += 5;
+  for (int k = 0; k < 4; ++k) {
+    if (green[k] > 255) {
+      green[k] = 255;
+      green[k + 1] += 5;
+    }
+  }
+  if (green[4] > 255) {
+    for (int k = 0; k < 5; ++k) green[k] = 20;
+  }
+  if (++tick_ == 2) {
+    tick_ = 0;
+    view_.picture_index = view_.picture_index % 4 + 1;
+    view_.elapsed_text = ProcessingTimeText(now_seconds - start_);
+  }
+}
+
+namespace {
+// The last `limit` bytes of a file (all of a shorter one); empty when it cannot be read.
+std::string FileTail(const std::string& path, long limit) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::string();
+  std::string text;
+  if (std::fseek(file, 0, SEEK_END) == 0) {
+    const long size = std::ftell(file);
+    const long from = size > limit ? size - limit : 0;
+    if (size > 0 && std::fseek(file, from, SEEK_SET) == 0) {
+      text.resize(static_cast<size_t>(size - from));
+      text.resize(std::fread(text.data(), 1, text.size(), file));
+    }
+  }
+  std::fclose(file);
+  return text;
+}
+}  // namespace
+
+int64_t EncoderFramesDone(const std::string& temp_folder) {
+  // ffmpeg rewrites its status line with carriage returns; the last "frame=" counts.
+  const std::string tail = FileTail(EncoderMessagesFile(temp_folder), 4096);
+  const size_t at = tail.rfind("frame=");
+  if (at == std::string::npos) return 0;
+  return static_cast<int64_t>(LeadingNumber(std::string_view(tail).substr(at + 6)));
+}
+
+namespace {
+bool OutputWritten(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(TrimBlanks(path), error);
+  return !error && size > 0;
+}
+
+// The encoder's last lines go to the run log when it failed, so the user can see why.
+void LogEncoderMessages(const std::string& temp_folder) {
+  const std::string all = FileTail(EncoderMessagesFile(temp_folder), 16384);
+  std::vector<std::string> lines;
+  size_t begin = 0;
+  while (begin < all.size()) {
+    size_t end = all.find_first_of("\r\n", begin);
+    if (end == std::string::npos) end = all.size();
+    std::string line = all.substr(begin, end - begin);
+    if (!TrimBlanks(line).empty()) lines.push_back(std::move(line));
+    begin = end + 1;
+  }
+  const size_t first = lines.size() > 12 ? lines.size() - 12 : 0;
+  for (size_t k = first; k < lines.size(); ++k) LogLine("FFMPEG says: " + lines[k]);
+}
+}  // namespace
+
+bool ConvertRectExport(const std::string& output_name) {
+  platform::SleepMs(100);
+  platform::Ui& ui = platform::CurrentUi();
+  CompressionAnimation animation(NowSeconds());
+  ui.ShowCompressionProgress(true);
+  ui.UpdateCompressionProgress(animation.view());
+
+  EncoderJob job = CurrentEncoderJob();
+  job.OutputName = output_name;
+  SetEncoderJob(job);
+  const std::string temp_folder = job.TempFolder.empty() ? Shell.TempFolder : job.TempFolder;
+  std::error_code error;
+  std::filesystem::remove(EncoderMessagesFile(temp_folder), error);
+
+  Conversion.EncoderExitCode = -1;
+  Conversion.EncoderRunning = 1;
+  StartConvertRectFFMPEG();
+  while (Conversion.EncoderRunning != 0) {
+    animation.Step(NowSeconds());
+    ui.UpdateCompressionProgress(animation.view());
+    platform::SleepMs(25);
+    ui.PumpOrSleep(25);
+  }
+  ui.ShowCompressionProgress(false);
+
+  const int32_t status = Conversion.EncoderExitCode;
+  const bool written = status == 0 && OutputWritten(output_name);
+  LogLine("Encoder exit status " + NumberText(status) + (written ? "" : ", no movie written"));
+  if (!written) LogEncoderMessages(temp_folder);
+  std::filesystem::remove(EncoderMessagesFile(temp_folder), error);
+  return written;
+}
+
+std::vector<std::pair<std::string, std::string>> RectangularVideoFilters() {
+  const std::string head = "Rectangular VIDEO";
+  return {
+      {head + " FLV VIDEO files (*.flv)", "*.flv"},
+      {head + " AVI 2.0 VIDEO files (*.AVI)", "*.avi"},
+      {head + " MOV VIDEO files (*.MOV)", "*.mov"},
+      {head + " MP4 VIDEO files (*.MP4)", "*.mp4"},
+  };
+}
+
+std::vector<std::string> CompressionListEntries() {
+  std::vector<std::string> entries = {"Default Quality", "1:Best Quality"};
+  for (int v = 2; v <= 20; ++v) entries.push_back(std::to_string(v) + ":");
+  entries.push_back("21:Lower Quality");
+  return entries;
+}
+
+std::vector<std::string> ResizeListEntries() {
+  return {"Natural size", "Resize 90%", "Resize 80%", "Resize 70%", "Resize 60%", "Resize 50%"};
+}
+
+std::string ChooseRectangularVideo(const std::string& folder) {
+  platform::FileDialogRequest request;
+  request.title = "Save Rectangular VIDEO";
+  request.folder = folder;
+  request.filters = RectangularVideoFilters();
+  request.default_extension = "FLV";
+  request.save = true;
+  request.overwrite_prompt = true;
+  // A save dialog that only accepts existing files could never name a new movie.
+  request.file_must_exist = false;
+  platform::Ui& ui = platform::CurrentUi();
+  const std::string name = ui.ShowFileDialog(request);
+  ui.PumpOrSleep(1);
+  if (TrimBlanks(name).empty()) return std::string();
+  Shell.VideoFolder = std::filesystem::path(TrimBlanks(name)).parent_path().string();
+  return name;
+}
+
+std::string AnotherCompressionDialog(const std::string& output_name) {
+  platform::AnotherCompressionModel model;
+  model.path_text = output_name;
+  model.compression_index = Conversion.CompressionValue;
+  model.resize_index = Settings.ResizeMode;
+  platform::AnotherCompressionEvents events;
+  events.select_path = [](const std::string& edit_text) {
+    const size_t end = edit_text.find_last_of("/:");
+    const std::string folder =
+        end == std::string::npos ? std::string() : edit_text.substr(0, end + 1);
+    const std::string name = ChooseRectangularVideo(folder);
+    return TrimBlanks(name).empty() ? edit_text : name;
+  };
+  events.compression_selected = [](int index) {
+    const std::vector<std::string> entries = CompressionListEntries();
+    if (index < 0 || index >= static_cast<int>(entries.size())) return;
+    Conversion.CompressionValue = static_cast<int32_t>(LeadingNumber(entries[index]));
+  };
+  events.resize_selected = [](int index) {
+    if (index >= 0 && index <= 5) Settings.ResizeMode = index;
+  };
+  if (!platform::CurrentUi().RunAnotherCompression(model, events)) return std::string();
+  return model.path_text;
+}
+
+}  // namespace zqr

@@ -1,0 +1,58 @@
+// The export side of a conversion: the progress window shown while the encoder runs
+// (ConvertRectExport), the another-compression window's logic and its save dialog. The
+// core decides everything the windows show and what each click does; the backend only
+// draws and reports clicks (platform/ui.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ui.h"
+
+namespace zqr {
+
+// The progress window's animation: five squares whose green levels rise in steps of 5 from
+// 20, one after the other, the "load" picture advancing every second pass, and the
+// processing time.
+class CompressionAnimation {
+ public:
+  explicit CompressionAnimation(double start_seconds) : start_(start_seconds) {}
+  // One pass of the window's loop at time `now_seconds`.
+  void Step(double now_seconds);
+  const platform::CompressionProgressView& view() const { return view_; }
+
+ private:
+  double start_;
+  int tick_ = 0;
+  platform::CompressionProgressView view_;
+};
+
+// "Processing time: hh:mm:ss", each field the whole part, two digits.
+std::string ProcessingTimeText(double elapsed_seconds);
+
+// Runs the encoder for `output_name` on the recorded frames, with the settings current now,
+// and shows the progress window until the tool ends. True when the tool ended with status 0
+// and the output exists and is not empty.
+bool ConvertRectExport(const std::string& output_name);
+
+// Frames the encoder has reported so far in the current export (from its messages); 0
+// before the first report.
+int64_t EncoderFramesDone(const std::string& temp_folder);
+
+// The another-compression window: returns the new output name for "Save VIDEO", empty text
+// for "Exit/Cancel" or the close box. The compression and resize picks take effect at once.
+std::string AnotherCompressionDialog(const std::string& output_name);
+
+// The save dialog of that window, opened in `folder`; the chosen name or empty text.
+std::string ChooseRectangularVideo(const std::string& folder);
+
+// The four output filters of the save dialogs.
+std::vector<std::pair<std::string, std::string>> RectangularVideoFilters();
+
+// The texts of the compression list (22 entries) and of the resize list (6 entries).
+std::vector<std::string> CompressionListEntries();
+std::vector<std::string> ResizeListEntries();
+
+}  // namespace zqr

@@ -1,0 +1,177 @@
+// zqrstereo --convert as a user runs it: every output format side by side (so also many
+// runs at once in one temporary folder), refusals with their exit statuses, the lock on a
+// temporary folder, and a failing encoder.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "tests/support/test_support.h"
+
+namespace zqr {
+namespace {
+
+struct Probe {
+  int width = 0;
+  int height = 0;
+  int frames = 0;
+  bool sound = false;
+  double duration = 0;
+};
+Probe ProbeMovie(const std::string& path) {
+  Probe p;
+  const test::RunResult r =
+      test::Run({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                 "stream=codec_type,width,height,nb_read_frames", "-of", "csv=p=0", path});
+  size_t begin = 0;
+  while (begin < r.output.size()) {
+    size_t end = r.output.find('\n', begin);
+    if (end == std::string::npos) end = r.output.size();
+    const std::string line = r.output.substr(begin, end - begin);
+    if (line.rfind("video,", 0) == 0) {
+      std::sscanf(line.c_str(), "video,%d,%d,%d", &p.width, &p.height, &p.frames);
+    } else if (line.rfind("audio", 0) == 0) {
+      p.sound = true;
+    }
+    begin = end + 1;
+  }
+  const test::RunResult d = test::Run(
+      {"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path});
+  p.duration = std::atof(d.output.c_str());
+  return p;
+}
+
+class BatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    clip_ = dir_.File("clip.mp4");
+    ASSERT_TRUE(test::MakeClip(clip_, "testsrc2=size=64x48:rate=30", 1.0,
+                               "sine=frequency=440:sample_rate=44100"));
+  }
+  test::RunResult Batch(const std::vector<std::string>& args,
+                        const std::string& program = test::BinDir() + "/zqrstereo") {
+    std::vector<std::string> argv = {program, "--log", dir_.File("run.log")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::Run(argv);
+  }
+  test::ScratchDir dir_;
+  std::string clip_;
+};
+
+TEST_F(BatchTest, EveryExtensionSideBySide) {
+  const std::vector<std::string> extensions = {"flv", "avi", "mov", "mp4",
+                                               "m4v", "ogg", "ogv", "webm"};
+  std::vector<std::future<test::RunResult>> runs;
+  for (const std::string& extension : extensions) {
+    runs.push_back(std::async(std::launch::async, [this, extension] {
+      return test::Run({test::BinDir() + "/zqrstereo", "--convert", clip_,
+                        dir_.File("out." + extension), "--stereo", "dynamic", "--log",
+                        dir_.File(extension + ".log")});
+    }));
+  }
+  for (size_t k = 0; k < extensions.size(); ++k) {
+    SCOPED_TRACE(extensions[k]);
+    const test::RunResult r = runs[k].get();
+    EXPECT_EQ(r.exit_code, 0) << r.errors;
+    EXPECT_EQ(r.output, dir_.File("out." + extensions[k]) + "\n");
+    const Probe p = ProbeMovie(dir_.File("out." + extensions[k]));
+    EXPECT_EQ(p.width, 48);
+    EXPECT_EQ(p.height, 48);
+    // Theora stores frames too like the one before as empty packets, which ffprobe does not
+    // count: there the duration shows the frames.
+    if (extensions[k] == "ogg" || extensions[k] == "ogv") {
+      EXPECT_NEAR(p.duration * 30, 30, 1);
+    } else {
+      EXPECT_NEAR(p.frames, 30, 1);
+    }
+    EXPECT_TRUE(p.sound);
+  }
+  // Each run recorded into a folder of its own and removed it.
+  std::set<std::string> folders;
+  for (const std::string& extension : extensions) {
+    const std::string log = test::ReadFile(dir_.File(extension + ".log"));
+    const std::string mark = "Batch temporary folder ";
+    const size_t at = log.find(mark);
+    ASSERT_NE(at, std::string::npos) << extension;
+    const std::string folder = log.substr(at + mark.size(), log.find('\r', at) - at - mark.size());
+    EXPECT_NE(folder.find("/run-"), std::string::npos) << folder;
+    EXPECT_FALSE(std::filesystem::exists(folder)) << folder;
+    folders.insert(folder);
+  }
+  EXPECT_EQ(folders.size(), extensions.size());
+}
+
+TEST_F(BatchTest, BadCommandLinesExitWithTwo) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--convert", "in.mp4"},
+                                             {"--convert", "a.mp4", "b.mp4", "--sharpen", "6"},
+                                             {"--convert", "a.mp4", "b.mp4", "--bitrate", "300k"},
+                                             {"--convert", "a.mp4", "b.mp4", "--frobnicate"}}) {
+    const test::RunResult r = Batch(args);
+    EXPECT_EQ(r.exit_code, 2) << args.back();
+    EXPECT_FALSE(r.errors.empty());
+  }
+  const test::RunResult range = Batch({"--convert", "a.mp4", "b.mp4", "--tuning", "11"});
+  EXPECT_NE(range.errors.find("--tuning takes a number from -10 to 10"), std::string::npos)
+      << range.errors;
+  const test::RunResult help = Batch({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  for (const char* option : {"--convert", "--codec-mode", "--sample-rate", "--keep-frames",
+                             "--temp", "--log", "--version"}) {
+    EXPECT_NE(help.output.find(option), std::string::npos) << option;
+  }
+  EXPECT_NE(Batch({"--version"}).output.find("Build 005.01"), std::string::npos);
+}
+
+TEST_F(BatchTest, FailedConversionsExitWithOneAndSayWhy) {
+  const test::RunResult same = Batch({"--convert", clip_, clip_});
+  EXPECT_EQ(same.exit_code, 1);
+  EXPECT_NE(same.errors.find("the output file is the input file"), std::string::npos)
+      << same.errors;
+  const test::RunResult missing = Batch({"--convert", dir_.File("none.mp4"), dir_.File("o.mp4")});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.errors.find("does not exist"), std::string::npos);
+
+  // A temporary folder in use by another conversion is refused, and nothing is written.
+  const std::string temp = dir_.File("temp");
+  std::filesystem::create_directories(temp);
+  platform::FolderLock other;
+  ASSERT_TRUE(other.TryLock(temp));
+  const test::RunResult locked =
+      Batch({"--convert", clip_, dir_.File("locked.mp4"), "--temp", temp});
+  EXPECT_EQ(locked.exit_code, 1);
+  EXPECT_NE(locked.errors.find("in use by another conversion"), std::string::npos) << locked.errors;
+  EXPECT_FALSE(test::FileExists(dir_.File("locked.mp4")));
+  other.Unlock();
+
+  // --keep-frames leaves the work files in --temp.
+  const test::RunResult kept =
+      Batch({"--convert", clip_, dir_.File("kept.mp4"), "--temp", temp, "--keep-frames"});
+  EXPECT_EQ(kept.exit_code, 0) << kept.errors;
+  EXPECT_TRUE(test::FileExists(temp + "/temp000029.bmp"));
+  EXPECT_TRUE(test::FileExists(temp + "/temp.wav"));
+}
+
+TEST_F(BatchTest, AFailingEncoderGivesExitStatusOne) {
+  // A copy of the program whose encoder tool fails.
+  const std::string program = dir_.File("program");
+  std::filesystem::create_directories(program + "/PLUG-IN");
+  std::filesystem::copy_file(test::BinDir() + "/zqrstereo", program + "/zqrstereo");
+  std::filesystem::create_symlink(test::BinDir() + "/PLUG-IN/ffmpeg", program + "/PLUG-IN/ffmpeg");
+  ASSERT_TRUE(test::WriteFile(program + "/PLUG-IN/ffmpeg_III", "#!/bin/sh\nexit 1\n"));
+  std::filesystem::permissions(program + "/PLUG-IN/ffmpeg_III", std::filesystem::perms::owner_all);
+  const test::RunResult r =
+      Batch({"--convert", clip_, dir_.File("out.mp4")}, program + "/zqrstereo");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.errors.find("the encoder could not write " + dir_.File("out.mp4")), std::string::npos)
+      << r.errors;
+  EXPECT_FALSE(test::FileExists(program + "/zqrstereo.ini"));  // the settings file is not written
+}
+
+}  // namespace
+}  // namespace zqr

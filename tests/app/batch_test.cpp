@@ -1,0 +1,65 @@
+// The batch mode's options as they reach the settings: a number switches its control on,
+// "off" switches it off and keeps the value, and a value out of range names its range.
+#include <gtest/gtest.h>
+
+#include "app/batch.h"
+#include "app/settings.h"
+#include "convert/convert_state.h"
+
+namespace zqr {
+namespace {
+
+TEST(BatchSettings, NumbersSwitchOnAndOffKeepsTheValue) {
+  ResetSettingsToStartValues();
+  EXPECT_EQ(ApplyBatchSetting("--brightness", "200"), "");
+  EXPECT_EQ(Settings.BrightnessOn, 1);
+  EXPECT_EQ(Settings.Brightness, 200);
+  EXPECT_EQ(ApplyBatchSetting("--brightness", "off"), "");
+  EXPECT_EQ(Settings.BrightnessOn, 0);
+  EXPECT_EQ(Settings.Brightness, 200);
+  EXPECT_EQ(ApplyBatchSetting("--stereo", "static"), "");
+  EXPECT_EQ(Settings.StereoOn, 1);
+  EXPECT_EQ(Settings.StereoMode, 1);
+  EXPECT_EQ(ApplyBatchSetting("--stereo", "off"), "");
+  EXPECT_EQ(Settings.StereoOn, 0);
+  EXPECT_EQ(Settings.StereoMode, 1);
+  EXPECT_EQ(ApplyBatchSetting("--tuning", "-10"), "");
+  EXPECT_EQ(Settings.StereoTuning, -10);
+}
+
+TEST(BatchSettings, MenuChoicesByTheirEntries) {
+  EXPECT_EQ(ApplyBatchSetting("--bitrate", "950k"), "");
+  EXPECT_EQ(Settings.BitrateChoice, 5);
+  EXPECT_EQ(ApplyBatchSetting("--codec-mode", "slower"), "");
+  EXPECT_EQ(Settings.CodecModeChoice, 5);
+  EXPECT_EQ(ApplyBatchSetting("--resize", "70"), "");
+  EXPECT_EQ(Settings.ResizeMode, 3);
+  EXPECT_EQ(ApplyBatchSetting("--sample-rate", "22050"), "");
+  EXPECT_EQ(Settings.SampleRateChoice, 3);
+  EXPECT_EQ(ApplyBatchSetting("--channels", "mono"), "");
+  EXPECT_EQ(Settings.AudioChannels, 1);
+  EXPECT_EQ(ApplyBatchSetting("--quality", "21"), "");
+  EXPECT_EQ(Conversion.CompressionValue, 21);
+  EXPECT_EQ(ApplyBatchSetting("--quality", "default"), "");
+  EXPECT_EQ(Conversion.CompressionValue, 0);
+}
+
+TEST(BatchSettings, OutOfRangeNamesTheOptionAndLeavesTheSetting) {
+  Settings.CpuUsage = 80;
+  Settings.CpuLimitOn = 1;
+  EXPECT_EQ(ApplyBatchSetting("--cpu", "49"), "--cpu takes off or a number from 50 to 100");
+  EXPECT_EQ(ApplyBatchSetting("--cpu", "7x"), "--cpu takes off or a number from 50 to 100");
+  EXPECT_EQ(Settings.CpuUsage, 80);
+  EXPECT_EQ(Settings.CpuLimitOn, 1);
+  EXPECT_EQ(ApplyBatchSetting("--radius", "4"), "--radius takes a number from 0 to 3");
+  EXPECT_EQ(ApplyBatchSetting("--noise", "0"), "--noise takes off or a number from 1 to 5");
+  EXPECT_NE(ApplyBatchSetting("--resize", "75").find("100|90|80|70|60|50"), std::string::npos);
+  EXPECT_NE(ApplyBatchSetting("--depth", "on"), "");
+  int count = 0;
+  const BatchSettingOption* options = BatchSettingOptions(&count);
+  EXPECT_EQ(count, 15);
+  for (int k = 0; k < count; ++k) EXPECT_NE(ApplyBatchSetting(options[k].name, "nonsense"), "");
+}
+
+}  // namespace
+}  // namespace zqr

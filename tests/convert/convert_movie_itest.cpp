@@ -1,0 +1,308 @@
+// Whole conversions in this process, through the same path the window's commands take:
+// the loader on its own thread answers the open dialog, ChooseOutputFile the save dialog,
+// and the driver records, exports and cleans up. Clips are tiny and generated here.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "convert/convert_movie.h"
+#include "convert/convert_state.h"
+#include "frames/frame_file.h"
+#include "platform/ffmpeg/ffmpeg_graph.h"
+#include "platform/ui.h"
+#include "tests/frames/reference_pipeline.h"
+#include "tests/support/test_support.h"
+#include "video/frame_store.h"
+#include "video/graph.h"
+#include "video/load.h"
+#include "video/output_file.h"
+#include "video/video_state.h"
+
+namespace zqr {
+namespace {
+
+using platform::HeadlessUi;
+
+int CountFiles(const std::string& folder, const std::string& suffix) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() >= suffix.size() && name.ends_with(suffix)) ++count;
+  }
+  return count;
+}
+
+// ffprobe's figures of the first video stream, and whether there is sound.
+struct Probe {
+  int width = 0;
+  int height = 0;
+  int frames = 0;
+  bool sound = false;
+};
+Probe ProbeMovie(const std::string& path) {
+  Probe p;
+  const test::RunResult r =
+      test::Run({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                 "stream=codec_type,width,height,nb_read_frames", "-of", "csv=p=0", path});
+  size_t begin = 0;
+  while (begin < r.output.size()) {
+    size_t end = r.output.find('\n', begin);
+    if (end == std::string::npos) end = r.output.size();
+    const std::string line = r.output.substr(begin, end - begin);
+    if (line.rfind("video,", 0) == 0) {
+      std::sscanf(line.c_str(), "video,%d,%d,%d", &p.width, &p.height, &p.frames);
+    } else if (line.rfind("audio", 0) == 0) {
+      p.sound = true;
+    }
+    begin = end + 1;
+  }
+  return p;
+}
+
+class ConvertMovieTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    platform::InstallFfmpegMedia();
+    SetGraphSettleMs(0);
+    SetProgramLocation(test::BinDir() + "/zqrstereo");
+    SetLogFile(dir_.File("run.log"));
+    temp_ = dir_.File("temp");
+    std::filesystem::create_directories(temp_);
+    Shell.TempFolder = temp_;
+    ResetSettingsToStartValues();
+    Settings.SharpenAmount = 1;
+    Conversion.CompressionValue = 0;
+    Conversion.KeepWorkFiles = 0;
+    Conversion.StopRequested = 0;
+    ui().Clear();
+    ui().SetDefaultAnswer(platform::kIdCancel);
+  }
+  void TearDown() override {
+    Video.PlayState = 0;
+    if (loader_.joinable()) loader_.join();
+    Conversion.KeepWorkFiles = 0;
+    Conversion.StopRequested = 0;
+    SetLogFile("");
+  }
+  static HeadlessUi& ui() { return dynamic_cast<HeadlessUi&>(platform::CurrentUi()); }
+
+  std::string Clip(const std::string& name, const std::vector<std::string>& extra = {},
+                   const std::string& video = "testsrc2=size=64x48:rate=30", double seconds = 1) {
+    const std::string path = dir_.File(name);
+    EXPECT_TRUE(
+        test::MakeClip(path, video, seconds, "sine=frequency=440:sample_rate=44100", extra));
+    return path;
+  }
+  // The Load command: the loader plays the clip until the conversion ends.
+  void Load(const std::string& clip) {
+    ui().QueueFileDialogAnswer(clip);
+    loaded_ = false;
+    loader_ = std::thread([this] {
+      GetMultipleFiles(dir_.path(), 0);
+      loaded_ = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!(CurrentGraph() && Video.PlayState == 1) && !loaded_ &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(CurrentGraph() && Video.PlayState == 1) << "the clip does not play";
+  }
+  // The Convert command with `output` answered in the save dialog.
+  ConversionReport Convert(const std::string& output) {
+    ui().QueueFileDialogAnswer(output);
+    ChooseOutputFile(dir_.path(), 0);
+    Video.PlayState = 0;
+    loader_.join();
+    return LastConversionReport();
+  }
+  void ExpectTempEmpty() {
+    EXPECT_EQ(CountFiles(temp_, ".bmp"), 0);
+    EXPECT_EQ(CountFiles(temp_, ".wav"), 0);
+  }
+  bool Logged(const std::string& text) {
+    return test::ReadFile(dir_.File("run.log")).find(text) != std::string::npos;
+  }
+
+  test::ScratchDir dir_;
+  test::ProgramLocationGuard location_;
+  std::string temp_;
+  std::thread loader_;
+  std::atomic<bool> loaded_{false};
+};
+
+TEST_F(ConvertMovieTest, OpenDialogOffersTheTwelveFiltersAndFollowsTheChosenFolder) {
+  const std::string clip = Clip("clip.mp4");
+  ASSERT_NO_FATAL_FAILURE(Load(clip));
+  const auto requests = ui().FileDialogRequests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].title, "Load VIDEO");
+  EXPECT_EQ(requests[0].filters.size(), 12u);
+  EXPECT_FALSE(requests[0].save);
+  EXPECT_EQ(Shell.VideoFolder, dir_.path());
+  EXPECT_EQ(CurrentVideo(), clip);
+  // A second Load while the first dialog would be open does nothing.
+  ASSERT_TRUE(Loader.OpenDialogBusy.compare_exchange(0, 1));
+  EXPECT_EQ(GetMultipleFiles(dir_.path(), 0), "");
+  EXPECT_EQ(ui().FileDialogRequests().size(), 1u);
+  Loader.OpenDialogBusy = 0;
+}
+
+TEST_F(ConvertMovieTest, FrameFilesEqualTheFrameCoreOnALosslessClip) {
+  Settings.StereoOn = 1;
+  Settings.DepthOn = 1;
+  Settings.SharpenAmount = 2;
+  Settings.SharpenRadius = 1;
+  Settings.BrightnessOn = 1;
+  Settings.Brightness = 150;
+  Settings.NoiseOn = 1;
+  Settings.NoisePasses = 1;
+  Conversion.KeepWorkFiles = 1;
+  const std::string clip =
+      Clip("lossless.mkv", {"-c:v", "libx264rgb", "-qp", "0", "-pix_fmt", "bgr0"},
+           "testsrc2=size=64x48:rate=30", 0.5);
+  ASSERT_NO_FATAL_FAILURE(Load(clip));
+  const ConversionReport report = Convert(dir_.File("out.mov"));
+  ASSERT_TRUE(report.movie_written) << report.failure;
+
+  // The clip's pixels, bottom row first, as the graph delivers them.
+  const test::RunResult raw = test::Run({"ffmpeg", "-v", "error", "-i", clip, "-vf", "vflip",
+                                         "-pix_fmt", "bgra", "-f", "rawvideo", "-"});
+  ASSERT_EQ(raw.exit_code, 0);
+  const size_t frame_bytes = 64 * 48 * 4;
+  const int frames = static_cast<int>(raw.output.size() / frame_bytes);
+  ASSERT_EQ(frames, 15);
+  EXPECT_EQ(CountFiles(temp_, ".bmp"), frames);
+  ReferencePipeline reference(64, 48);
+  for (int k = 0; k < frames; ++k) {
+    std::vector<uint32_t> delivered(64 * 48);
+    std::memcpy(delivered.data(), raw.output.data() + k * frame_bytes, frame_bytes);
+    const std::vector<uint32_t> expected = reference.Frame(delivered);
+    const std::string file = test::ReadFile(frames::FrameFileName(temp_, k));
+    ASSERT_EQ(file.size(), 54 + expected.size() * 4) << k;
+    EXPECT_EQ(std::memcmp(file.data() + 54, expected.data(), expected.size() * 4), 0)
+        << "frame " << k;
+  }
+}
+
+TEST_F(ConvertMovieTest, StopDuringRecordingExportsNothingAndLeavesNoFiles) {
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  Conversion.StopRequested = 1;  // the Stop command, pressed as the recording starts
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  EXPECT_FALSE(report.recorded);
+  EXPECT_EQ(report.exports, 0);
+  EXPECT_EQ(ui().ProgressShows(), 0);
+  EXPECT_FALSE(test::FileExists(dir_.File("out.mp4")));
+  EXPECT_EQ(Conversion.StopRequested, 0);
+  EXPECT_EQ(Video.Converting, 0);
+  ExpectTempEmpty();
+}
+
+TEST_F(ConvertMovieTest, AnotherCompressionEncodesTheSameRecordingAgain) {
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  ui().QueueMessageAnswer(platform::kIdOk);  // yes, another compression
+  HeadlessUi::CompressionAnswer again;
+  again.resize_index = 1;  // "Resize 90%"
+  again.compression_index = 7;
+  again.save = true;
+  again.path = dir_.File("second.avi");
+  ui().QueueAnotherCompressionAnswer(again);
+  const ConversionReport report = Convert(dir_.File("first.flv"));
+  EXPECT_TRUE(report.movie_written) << report.failure;
+  EXPECT_EQ(report.exports, 2);
+  EXPECT_EQ(report.output_name, dir_.File("second.avi"));
+  const Probe first = ProbeMovie(dir_.File("first.flv"));
+  const Probe second = ProbeMovie(dir_.File("second.avi"));
+  EXPECT_EQ(first.width, 48);
+  EXPECT_EQ(second.width, 32);  // 48 x 0.9 to a multiple of 16
+  EXPECT_NEAR(second.frames, first.frames, 1);
+  EXPECT_TRUE(second.sound);
+  EXPECT_EQ(Settings.ResizeMode, 1);
+  EXPECT_EQ(Conversion.CompressionValue, 7);
+  // Recorded once: one graph run, two encoder runs.
+  const std::string log = test::ReadFile(dir_.File("run.log"));
+  EXPECT_EQ(log.find("Begin Convert Process"), log.rfind("Begin Convert Process"));
+  ExpectTempEmpty();
+}
+
+TEST_F(ConvertMovieTest, RefusalsLeaveThePlaybackUsable) {
+  const std::string clip = Clip("clip.mp4");
+  ASSERT_NO_FATAL_FAILURE(Load(clip));
+  ui().QueueFileDialogAnswer(" " + clip + " ");
+  ChooseOutputFile(dir_.path(), 0);
+  ui().QueueFileDialogAnswer(dir_.File("no such folder/out.mp4"));
+  ChooseOutputFile(dir_.path(), 0);
+  ui().QueueFileDialogAnswer(dir_.File("out.xyz"));
+  ChooseOutputFile(dir_.path(), 0);
+  const auto messages = ui().Messages();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[0].text, "Incorrect name of output file");
+  EXPECT_NE(messages[1].text.find("does not exist"), std::string::npos);
+  EXPECT_NE(messages[2].text.find(".webm"), std::string::npos);
+  for (const auto& m : messages) EXPECT_EQ(m.caption, "Error Monitoring");
+  EXPECT_EQ(Video.Converting, 0);
+  EXPECT_NE(CurrentGraph(), nullptr);  // the video is still loaded
+  // A cancelled save dialog ends the playback and says so.
+  ChooseOutputFile(dir_.path(), 0);
+  EXPECT_EQ(ui().Messages().back().text, "File is not seleceted");
+  loader_.join();
+  EXPECT_EQ(CurrentGraph(), nullptr);
+}
+
+TEST_F(ConvertMovieTest, FramesWithAGapAreRepeatedSoPictureAndSoundKeepStep) {
+  // 2 s at 30 fps with frames 10 to 39 missing: 30 frames arrive, 60 slots are filled.
+  Conversion.KeepWorkFiles = 1;
+  const std::string clip = Clip("gap.mkv",
+                                {"-vf", "select='lt(n\\,10)+gte(n\\,40)'", "-fps_mode", "vfr",
+                                 "-c:v", "libx264rgb", "-qp", "0"},
+                                "testsrc2=size=64x48:rate=30", 2);
+  ASSERT_NO_FATAL_FAILURE(Load(clip));
+  const ConversionReport report = Convert(dir_.File("gap.mp4"));
+  ASSERT_TRUE(report.movie_written) << report.failure;
+  EXPECT_EQ(report.frames_delivered, 30);
+  EXPECT_NEAR(report.frame_files, 60, 1);
+  // A repeat is the same file as the frame before the gap.
+  EXPECT_EQ(test::ReadFile(frames::FrameFileName(temp_, 9)),
+            test::ReadFile(frames::FrameFileName(temp_, 25)));
+  EXPECT_NE(test::ReadFile(frames::FrameFileName(temp_, 9)),
+            test::ReadFile(frames::FrameFileName(temp_, 40)));
+  EXPECT_NEAR(ProbeMovie(dir_.File("gap.mp4")).frames, 60, 1);
+}
+
+TEST_F(ConvertMovieTest, AFailingEncoderIsReportedAndStillOffersAnotherCompression) {
+  // A program folder whose encoder tool always fails.
+  const std::string program = dir_.File("program");
+  std::filesystem::create_directories(program + "/PLUG-IN");
+  std::filesystem::create_symlink(test::BinDir() + "/PLUG-IN/ffmpeg", program + "/PLUG-IN/ffmpeg");
+  ASSERT_TRUE(
+      test::WriteFile(program + "/PLUG-IN/ffmpeg_III", "#!/bin/sh\necho broken >&2\nexit 3\n"));
+  std::filesystem::permissions(program + "/PLUG-IN/ffmpeg_III", std::filesystem::perms::owner_all);
+  SetProgramLocation(program + "/zqrstereo");
+  SetLogFile(dir_.File("run.log"));
+  Shell.TempFolder = temp_;
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  EXPECT_TRUE(report.recorded);
+  EXPECT_FALSE(report.movie_written);
+  EXPECT_EQ(report.exports, 1);
+  const auto messages = ui().Messages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().caption, "Error Monitoring");
+  EXPECT_NE(messages.back().text.find(dir_.File("out.mp4")), std::string::npos);
+  EXPECT_NE(messages.back().text.find("another compression"), std::string::npos);
+  EXPECT_TRUE(Logged("FFMPEG says: broken"));
+  ExpectTempEmpty();
+}
+
+}  // namespace
+}  // namespace zqr

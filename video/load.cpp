@@ -1,0 +1,102 @@
+// The loader: open dialog, probe, then the graph's whole playback on the calling thread.
+// The fixed sleeps give a previous loader's graph time to end before the next one is
+// built (GraphBusy turns a build that comes too early away).
+#include "video/load.h"
+
+#include <filesystem>
+
+#include "app/numbers.h"
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "convert/convert_state.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "video/frame_store.h"
+#include "video/graph.h"
+#include "video/play.h"
+#include "video/probe.h"
+#include "video/video_state.h"
+
+namespace zqr {
+
+LoaderStateRecord Loader;
+
+std::vector<std::pair<std::string, std::string>> OpenDialogFilters() {
+  return {
+      {"All VIDEO files", "*.avi;*.asf;*.mpg;*.mpeg;*.mov;*.qt;*.m2ts;*.mts;*.m2t;*.tod;*.mp4"},
+      {"MOV VIDEO files (*.MOV)", "*.mov"},
+      {"MOV VIDEO files (*.MP4)", "*.mp4"},
+      {"AVI VIDEO files (*.AVI)", "*.avi"},
+      {"ASF VIDEO files (*.ASF)", "*.asf"},
+      {"MPG VIDEO files (*.MPG, *.MPEG)", "*.mpg;*.mpeg"},
+      {"QT VIDEO files (*.QT)", "*.qt"},
+      {"M2TS VIDEO files (*.M2TS)", "*.m2ts"},
+      {"MTS VIDEO files (*.MTS)", "*.mts"},
+      {"M2T VIDEO files (*.M2T)", "*.m2t"},
+      {"TOD VIDEO files (*.TOD)", "*.tod"},
+      {"MP4 VIDEO files (*.MP4)", "*.mp4"},
+  };
+}
+
+std::string FolderOfFile(const std::string& path) {
+  std::filesystem::path parent = std::filesystem::path(TrimBlanks(path)).parent_path();
+  return parent.empty() ? std::string(".") : parent.string();
+}
+
+namespace {
+void ZeroPreviewFrames() {
+  FrameStore.WorkFrame.Zero();
+  FrameStore.GrabBuffer.Zero();
+}
+}  // namespace
+
+std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/) {
+  if (!Loader.OpenDialogBusy.compare_exchange(0, 1)) return std::string();
+  LogLine("GetMultipleFiles pMediaControl begin");
+  if (auto graph = CurrentGraph()) {
+    graph->Stop();
+    platform::SleepMs(100);
+  }
+  LogLine("GetMultipleFiles pMediaControl Ok");
+  ClearVideoInfo();
+
+  platform::FileDialogRequest request;
+  request.title = "Load VIDEO";
+  request.folder = initial_folder.empty() ? platform::CurrentDirectory() : initial_folder;
+  request.filters = OpenDialogFilters();
+  request.file_must_exist = true;
+  platform::Ui& ui = platform::CurrentUi();
+  const std::string name = ui.ShowFileDialog(request);
+
+  Loader.OpenDialogBusy = 0;
+  ui.PumpOrSleep(1);
+  ResetPreview();
+  if (!TrimBlanks(name).empty()) {
+    Shell.VideoFolder = FolderOfFile(name);
+    ProbeVideo(name);
+    OpenVideo(name);
+  }
+  Video.PlayState = 0;
+  platform::SleepMs(100);
+  ZeroPreviewFrames();
+  ResetPreview();
+  return std::string();
+}
+
+void OpenVideo(const std::string& file_name) {
+  Settings.ShowInputVideo = 1;
+  Video.PlayState = 2;
+  platform::SleepMs(200);
+  Loader.VideoLoaded = 1;
+  Video.PlayState = 0;
+  platform::SleepMs(1000);
+  SetCurrentVideo(file_name.substr(0, kMaxVideoPathLength));
+  BuildAndPlayGraph(file_name);
+  Video.PlayState = 1;
+  platform::SleepMs(100);
+  Video.PlayState = 0;
+  ResetPreview();
+}
+
+}  // namespace zqr

@@ -1,0 +1,43 @@
+// Choosing the input video and turning the choice into a playing preview: the open
+// dialog, the probe, and the graph that plays until the playback ends. Runs on the
+// loader's thread, which it occupies for the whole playback.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/shared_value.h"
+
+namespace zqr {
+
+struct LoaderStateRecord {
+  // 1 while GetMultipleFiles has its dialog open; taken by compare-exchange, so a second
+  // Load command can never open a second dialog.
+  Shared32 OpenDialogBusy{0};
+  // 1 once a video has been opened; never cleared.
+  Shared32 VideoLoaded{0};
+};
+
+extern LoaderStateRecord Loader;
+
+inline constexpr int kShowInputVideoCheck = 511;
+inline constexpr size_t kMaxVideoPathLength = 255;
+
+// The open dialog's twelve filters, description and patterns, in the dialog's order.
+std::vector<std::pair<std::string, std::string>> OpenDialogFilters();
+
+// The folder of a chosen file, which the next dialog opens in ("." for a bare name).
+std::string FolderOfFile(const std::string& path);
+
+// The Load command's work: shows the open dialog in `initial_folder`, probes the chosen
+// video, plays it until the playback ends, then clears the frames and the preview. Returns
+// empty text at once while another open dialog is shown. Mode 0 is the only mode.
+std::string GetMultipleFiles(const std::string& initial_folder, int32_t mode);
+
+// Remembers `file_name` as CurrentVideo (at most 255 characters) and plays it; returns when
+// the playback has ended.
+void OpenVideo(const std::string& file_name);
+
+}  // namespace zqr

@@ -1,0 +1,65 @@
+// The output dialog of the Convert command.
+#include "video/output_file.h"
+
+#include <filesystem>
+
+#include "app/numbers.h"
+#include "app/shell_state.h"
+#include "convert/convert_movie.h"
+#include "convert/convert_state.h"
+#include "convert/export.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "video/frame_callback.h"
+#include "video/frame_store.h"
+#include "video/graph.h"
+#include "video/load.h"
+#include "video/play.h"
+#include "video/video_state.h"
+
+namespace zqr {
+
+std::string ProposedOutputName(const std::string& current_video) {
+  return std::filesystem::path(TrimBlanks(current_video)).stem().string() + "_Unwrapped";
+}
+
+std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/) {
+  platform::SleepMs(100);
+  if (auto graph = CurrentGraph()) {
+    graph->Stop();
+    platform::SleepMs(100);
+  }
+  ClearVideoInfo();
+
+  platform::FileDialogRequest request;
+  request.title = "Save Rectangular VIDEO";
+  request.folder = initial_folder;
+  request.proposed_name = ProposedOutputName(CurrentVideo());
+  request.filters = RectangularVideoFilters();
+  request.save = true;
+  request.overwrite_prompt = true;
+  request.path_must_exist = true;
+  platform::Ui& ui = platform::CurrentUi();
+  const std::string path = ui.ShowFileDialog(request);
+
+  if (!TrimBlanks(path).empty()) {
+    ui.PumpOrSleep(1);
+    ResetPreview();
+    Shell.VideoFolder = FolderOfFile(path);
+    std::string output = path.substr(0, kMaxVideoPathLength);
+    ConvertMovie(output);
+    return std::string();
+  }
+  Video.PlayState = 0;
+  platform::SleepMs(100);
+  ui.ShowMessage(kNoFileChosenText, "Note", platform::kMbIconWarning);
+  // The frames are cleared only once the play loop has let go of them.
+  for (int round = 0; round < 300 && Video.GraphBusy != 0; ++round) ui.PumpOrSleep(10);
+  FrameStore.WorkFrame.Zero();
+  FrameStore.GrabBuffer.Zero();
+  ApplyFrameFilters();
+  ResetPreview();
+  return std::string();
+}
+
+}  // namespace zqr

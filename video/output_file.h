@@ -1,0 +1,21 @@
+// Choosing where the converted movie goes, then converting: the Convert command's save
+// dialog, which proposes a name derived from the loaded video.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zqr {
+
+inline constexpr const char* kNoFileChosenText = "File is not seleceted";
+
+// The name the save dialog proposes: the loaded video's name without folder and extension,
+// followed by "_Unwrapped".
+std::string ProposedOutputName(const std::string& current_video);
+
+// Shows the save dialog in `initial_folder` and converts the loaded video into the chosen
+// file (ConvertMovie); without a choice, ends the playback and says so. Mode 0 is the only
+// mode; the result is empty text.
+std::string ChooseOutputFile(const std::string& initial_folder, int32_t mode);
+
+}  // namespace zqr
