@@ -163,6 +163,10 @@ int LoadThreadsRunning() {
   return load_threads.load();
 }
 
+CommandHooks CurrentCommandHooks() {
+  return Hooks();
+}
+
 void SetCommandHooks(CommandHooks new_hooks) {
   std::lock_guard lock(hooks_mutex);
   hooks = std::move(new_hooks);

@@ -37,6 +37,7 @@ struct CommandHooks {
   std::function<void()> clean_temp_files;
 };
 void SetCommandHooks(CommandHooks hooks);
+CommandHooks CurrentCommandHooks();
 
 // The window procedure's handlers.
 void HandleCommand(int id, int code);

@@ -1,10 +1,12 @@
 // The main window on the display, in this process: every control of the layout table as
 // the wx backend built it, accelerators and a menu pressed on the keyboard, and a
-// generated clip loaded and shown in the preview area.
+// generated clip loaded through the open dialog, shown in the preview area and converted
+// through the save dialog.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "app/commands.h"
@@ -12,6 +14,7 @@
 #include "app/shell_state.h"
 #include "app/startup_window.h"
 #include "app/window_layout.h"
+#include "convert/convert_movie.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -84,18 +87,20 @@ TEST(MainWindowGui, ControlsKeysMenusAndAPlayingClip) {
   test::ScratchDir dir;
   test::ProgramLocationGuard location;
   SetProgramLocation(dir.File("zqrstereo"));
+  // The encoder tools of the build, beside the program as the program expects them.
+  std::filesystem::create_directory_symlink(test::BinDir() + "/PLUG-IN", dir.File("PLUG-IN"));
   ResetSettingsToStartValues();
   const std::string clip = dir.File("clip.mp4");
+  const std::string output = dir.File("converted.mp4");
   ASSERT_TRUE(test::MakeClip(clip, "testsrc2=size=320x240:rate=25", 4.0));
   platform::InstallFfmpegMedia();
   SetGraphSettleMs(100);
 
   ConnectWindowCommands();
+  // The real loader and output dialog; only the help document is counted, not opened.
   std::atomic<int> documents{0};
-  CommandHooks hooks;
-  hooks.sleep = [](int ms) { platform::SleepMs(ms); };
+  CommandHooks hooks = CurrentCommandHooks();
   hooks.open_document = [&documents](const std::string&) { documents.fetch_add(1); };
-  hooks.get_multiple_files = [clip] { BuildAndPlayGraph(clip); };
   SetCommandHooks(hooks);
 
   platform::MainWindowSpec spec;
@@ -140,7 +145,13 @@ TEST(MainWindowGui, ControlsKeysMenusAndAPlayingClip) {
       x.Focus(window);
       platform::SleepMs(200);
 
-      x.Key("l", true);  // Ctrl+L: load and play
+      x.Key("l", true);  // Ctrl+L: the open dialog, answered by typing the clip's path
+      unsigned long open = x.WaitForWindow("Load VIDEO", 10000);
+      ASSERT_NE(open, 0u);
+      platform::SleepMs(500);
+      x.Type(clip);
+      platform::SleepMs(300);
+      x.Key("Return");
       EXPECT_TRUE(WaitFor([] { return CurrentGraph() != nullptr && Video.PlayState == 1; }, 15000));
       platform::SleepMs(1500);
       for (const platform::LiveControl& c : platform::LiveControls()) {
@@ -150,6 +161,28 @@ TEST(MainWindowGui, ControlsKeysMenusAndAPlayingClip) {
       }
       EXPECT_EQ(platform::CurrentUi().GetLabel(304), "320x240");
       Shot(window, "main-playing.png");
+
+      // Ctrl+C: the save dialog, the conversion, its success message and the offer of
+      // another compression, declined.
+      x.Key("c", true);
+      unsigned long save = x.WaitForWindow("Save Rectangular VIDEO", 10000);
+      ASSERT_NE(save, 0u);
+      platform::SleepMs(500);
+      x.Key("a", true);
+      x.Type(output);
+      platform::SleepMs(300);
+      x.Key("Return");
+      unsigned long done = x.WaitForWindow(kSuccessCaption, 120000);
+      EXPECT_NE(done, 0u);
+      if (done != 0) {
+        platform::SleepMs(300);
+        x.Focus(done);
+        x.Key("Return");
+      }
+      unsigned long again = x.WaitForWindow("Save a VIDEO with another compression", 10000);
+      EXPECT_NE(again, 0u);
+      if (again != 0) x.Close(again);
+      EXPECT_TRUE(WaitFor([&] { return test::FileSize(output) > 0; }, 10000));
 
       Video.PlayState = 0;
       WaitFor([] { return LoadThreadsRunning() == 0; }, 10000);

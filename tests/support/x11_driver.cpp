@@ -1,5 +1,6 @@
 #include "tests/support/x11_driver.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -120,6 +121,22 @@ void X11Driver::Key(const std::string& keysym, bool ctrl, bool alt) {
   if (alt) XTestFakeKeyEvent(display_, alternate, False, 0);
   if (ctrl) XTestFakeKeyEvent(display_, control, False, 0);
   Sync();
+}
+
+void X11Driver::Type(const std::string& text) {
+  KeyCode shift = XKeysymToKeycode(display_, XK_Shift_L);
+  for (char ch : text) {
+    KeySym sym = static_cast<KeySym>(static_cast<unsigned char>(ch));  // Latin-1 keysyms
+    KeyCode code = XKeysymToKeycode(display_, sym);
+    if (code == 0) continue;
+    const bool shifted = XkbKeycodeToKeysym(display_, code, 0, 0) != sym;
+    if (shifted) XTestFakeKeyEvent(display_, shift, True, 0);
+    XTestFakeKeyEvent(display_, code, True, 0);
+    XTestFakeKeyEvent(display_, code, False, 0);
+    if (shifted) XTestFakeKeyEvent(display_, shift, False, 0);
+    Sync();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 void X11Driver::MoveTo(int screen_x, int screen_y) {

@@ -30,6 +30,8 @@ class X11Driver {
   void Focus(unsigned long window);
   // A key by its X keysym name ("L", "F1", "Return"), with Ctrl and/or Alt held.
   void Key(const std::string& keysym, bool ctrl = false, bool alt = false);
+  // Types `text` character by character, with Shift where the character needs it.
+  void Type(const std::string& text);
   void Click(int screen_x, int screen_y);
   void MoveTo(int screen_x, int screen_y);
   // RGB pixels of a screen rectangle, row by row.
