@@ -103,6 +103,7 @@ TEST(MainWindowGui, ControlsKeysMenusAndAPlayingClip) {
   hooks.open_document = [&documents](const std::string&) { documents.fetch_add(1); };
   SetCommandHooks(hooks);
 
+  platform::SetAboutTexts(MakerTexts());
   platform::MainWindowSpec spec;
   spec.layout = MainWindowLayout();
   spec.events = MainWindowEvents();

@@ -36,7 +36,14 @@ TEST(MainWindow, OpensWithCaptionSizeAndStartupLog) {
   ASSERT_TRUE(x.ok());
   unsigned long title = x.WaitForWindow("Kavelund ZQR Stereo Video Coverter", 30000);
   EXPECT_NE(title, 0u) << "no title window";
-  if (title != 0) x.Close(title);
+  if (title != 0) {
+    // With ZQR_SCREENSHOT_DIR set, the title window is saved there for the documentation.
+    if (const char* folder = std::getenv("ZQR_SCREENSHOT_DIR")) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      test::Run({"import", "-window", std::to_string(title), std::string(folder) + "/title.png"});
+    }
+    x.Close(title);
+  }
 
   const std::string caption = "Kavelund ZQR Stereo Video Coverter Build 005.01";
   std::string info;
