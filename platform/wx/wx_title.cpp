@@ -1,6 +1,9 @@
 // The title window shown once before anything else, and the About texts it shares with
 // the About window.
 #include "platform/wx/wx_common.h"
+// After wx.h, which it needs.
+#include <wx/generic/stattextg.h>
+
 #include "platform/wx/wx_windows.h"
 
 namespace zqr::platform {
@@ -38,12 +41,29 @@ void ShowTitleWindow(const AboutTexts& texts) {
   dialog.SetIcon(wx::ResourceIcon("VIDEO"));
   dialog.SetBackgroundColour(*wxWHITE);
   dialog.SetClientSize(dialog.ConvertDialogToPixels(wxSize(437, 120)));
-  const wxFont title_font(wxFontInfo(12).FaceName("DejaVu Serif").Bold().Italic());
+  // The title font, 12 points unless the caption would then run under the link beside it.
+  wxFont title_font(wxFontInfo(12).FaceName("DejaVu Serif").Bold().Italic());
+  {
+    wxClientDC dc(&dialog);
+    const int room = dialog.ConvertDialogToPixels(wxSize(138 - 15 - 2, 0)).x;
+    for (int points = 12; points > 7; --points) {
+      title_font = wxFont(wxFontInfo(points).FaceName("DejaVu Serif").Bold().Italic());
+      dc.SetFont(title_font);
+      if (dc.GetTextExtent("See a more of free Apps at:").x <= room) break;
+    }
+  }
   auto at = [&](int x, int y) { return dialog.ConvertDialogToPixels(wxPoint(x, y)); };
   auto size = [&](int w, int h) { return dialog.ConvertDialogToPixels(wxSize(w, h)); };
   new wxStaticBitmap(&dialog, wxID_ANY, wx::ResourceBitmap("TITLE", wxSize(640, 154)), at(5, 5));
-  auto* more = new wxStaticText(&dialog, 2001, "See a more of free Apps at:", at(15, 102));
+  // Drawn by wx itself: GTK's label would wrap the caption at its creation width.
+  auto* more = new wxGenericStaticText(&dialog, 2001, "See a more of free Apps at:", at(15, 102));
   more->SetFont(title_font);
+  more->SetBackgroundColour(*wxWHITE);
+  {
+    wxClientDC dc(&dialog);
+    dc.SetFont(title_font);
+    more->SetSize(dc.GetTextExtent(more->GetLabel()) + wxSize(4, 4));
+  }
   wx::MakeLink(&dialog, 2000, texts.web_address, texts.web_address, at(138, 102), size(200, 12), 0)
       ->SetFont(title_font);
   auto* start = new wxButton(&dialog, 2005, "Start", at(360, 102), size(70, 14));
