@@ -185,14 +185,42 @@ TEST(MainWindowGui, ControlsKeysMenusAndAPlayingClip) {
       if (again != 0) x.Close(again);
       EXPECT_TRUE(WaitFor([&] { return test::FileSize(output) > 0; }, 10000));
 
-      Video.PlayState = 0;
-      WaitFor([] { return LoadThreadsRunning() == 0; }, 10000);
-      platform::CurrentUi().CloseMainWindow();
+      // Closing while a clip plays: the question, then ShutDown saves the settings (Auto
+      // saving is switched back on first) and the program ends with its loader.
+      x.Focus(window);
+      platform::SleepMs(200);
+      x.Key("o", false, true);
+      platform::SleepMs(400);
+      x.Key("Return");
+      EXPECT_TRUE(WaitFor([] { return Settings.AutoSave == 1; }, 3000));
+      x.Key("l", true);
+      open = x.WaitForWindow("Load VIDEO", 10000);
+      ASSERT_NE(open, 0u);
+      platform::SleepMs(500);
+      x.Type(clip);
+      platform::SleepMs(300);
+      x.Key("Return");
+      EXPECT_TRUE(WaitFor([] { return CurrentGraph() != nullptr && Video.PlayState == 1; }, 15000));
+      platform::SleepMs(500);
+      x.Close(window);
+      unsigned long question = x.WaitForWindow("Exit IDE", 5000);
+      EXPECT_NE(question, 0u);
+      if (question != 0) {
+        platform::SleepMs(300);
+        x.Focus(question);
+        x.Key("Return");
+      }
+      // Should the question not have closed it, the window is closed anyway so the test ends.
+      if (!WaitFor([&] { return !x.WindowExists(kCaption); }, 15000)) {
+        ADD_FAILURE() << "the main window stayed open";
+        platform::CurrentUi().CloseMainWindow();
+      }
     });
   };
   ASSERT_TRUE(platform::RunMainWindow(spec));
   if (driver.joinable()) driver.join();
-  EXPECT_EQ(LoadThreadsRunning(), 0);
+  EXPECT_TRUE(WaitFor([] { return LoadThreadsRunning() == 0; }, 10000));
+  EXPECT_TRUE(test::FileExists(dir.File("zqrstereo.ini")));
   SetCommandHooks({});
 }
 
