@@ -378,7 +378,9 @@ class MainWindow : public wxFrame {
       if (wxWindow* w = wxWindow::FindWindowById(t.control_id, this)) w->SetToolTip(Utf8(t.text));
     }
     std::vector<wxAcceleratorEntry> keys;
+    // A key that a menu item shows is already the menu's; the table keeps the others.
     for (const AcceleratorSpec& a : layout.accelerators) {
+      if (GetMenuBar()->FindItem(a.id) != nullptr) continue;
       int key = a.key == kKeyF1 ? WXK_F1 : a.key;
       keys.emplace_back(a.ctrl ? wxACCEL_CTRL : wxACCEL_NORMAL, key, a.id);
     }
@@ -422,6 +424,18 @@ class MainWindow : public wxFrame {
     return WindowFont(texts);
   }
 
+  // The menus write their keys as "Ctrl + L"; wx shows and binds them written "Ctrl+L".
+  static wxString MenuLabel(const std::string& text) {
+    wxString label = Utf8(text);
+    const int tab = label.Find('\t');
+    if (tab != wxNOT_FOUND) {
+      wxString keys = label.Mid(static_cast<size_t>(tab) + 1);
+      keys.Replace(" + ", "+");
+      label = label.Left(static_cast<size_t>(tab)) + "\t" + keys;
+    }
+    return label;
+  }
+
   static wxMenu* BuildMenu(const std::vector<MenuItemSpec>& items) {
     auto* menu = new wxMenu;
     for (const MenuItemSpec& item : items) {
@@ -434,9 +448,9 @@ class MainWindow : public wxFrame {
           break;
         case MenuItemSpec::Kind::kItem:
           if (item.checkable) {
-            menu->AppendCheckItem(item.id, Utf8(item.text))->Check(item.checked);
+            menu->AppendCheckItem(item.id, MenuLabel(item.text))->Check(item.checked);
           } else {
-            menu->Append(item.id, Utf8(item.text));
+            menu->Append(item.id, MenuLabel(item.text));
           }
           break;
       }

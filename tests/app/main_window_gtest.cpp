@@ -55,6 +55,12 @@ void Shot(unsigned long window, const std::string& name) {
   test::Run({"import", "-window", std::to_string(window), std::string(folder) + "/" + name});
 }
 
+void ShotScreen(const std::string& name) {
+  const char* folder = std::getenv("ZQR_SCREENSHOT_DIR");
+  if (folder == nullptr) return;
+  test::Run({"import", "-window", "root", std::string(folder) + "/" + name});
+}
+
 void CheckControlsAgainstTable() {
   std::vector<platform::LiveControl> live = platform::LiveControls();
   for (const ControlRow& row : MainControlRows()) {
@@ -124,8 +130,11 @@ TEST(MainWindowGui, ControlsKeysMenusAndAPlayingClip) {
       platform::SleepMs(200);
       x.Key("F1");
       EXPECT_TRUE(WaitFor([&] { return documents.load() == 1; }, 3000));
-      x.Key("o", false, true);  // Alt+O opens the Option menu, Return takes its first item
+      platform::SleepMs(1000);
+      EXPECT_EQ(documents.load(), 1);  // one press, one command
+      x.Key("o", false, true);         // Alt+O opens the Option menu, Return takes its first item
       platform::SleepMs(400);
+      ShotScreen("menu-option.png");
       x.Key("Return");
       EXPECT_TRUE(WaitFor([] { return Settings.AutoSave == 0; }, 3000));
       EXPECT_FALSE(platform::CurrentUi().IsMenuChecked(kIdAutoSave));
