@@ -271,7 +271,6 @@ class WxUi final : public Ui {
     {
       std::lock_guard lock(mutex_);
       pending_preview_.reset();
-      preview_reset_ = true;
     }
     SchedulePreview();
   }
@@ -279,7 +278,6 @@ class WxUi final : public Ui {
     {
       std::lock_guard lock(mutex_);
       pending_preview_ = std::move(picture);
-      preview_reset_ = false;
     }
     SchedulePreview();
   }
@@ -347,7 +345,6 @@ class WxUi final : public Ui {
   mutable std::mutex mutex_;
   Model model_;
   std::shared_ptr<const PreviewPicture> pending_preview_;
-  bool preview_reset_ = false;
   std::atomic<bool> preview_queued_{false};
 };
 
