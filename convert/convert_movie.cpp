@@ -139,13 +139,21 @@ int32_t RepeatFrames(const std::string& folder, const std::vector<FrameGap>& gap
   return made;
 }
 
+void DiscardGraphEvents(platform::MediaGraph& graph) {
+  int32_t code = 0;
+  intptr_t p1 = 0;
+  intptr_t p2 = 0;
+  for (int k = 0; k < 1000 && platform::Succeeded(graph.GetEvent(&code, &p1, &p2, 0)); ++k) {
+    graph.FreeEventParams(code, p1, p2);
+  }
+}
+
 enum class RecordEnd { kStopped, kEnded, kWriteFailed };
 
 RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done) {
   platform::Ui& ui = platform::CurrentUi();
   const int32_t numframes = FrameStore.numframes;
   int32_t passes = 0;
-  int32_t blink = 0;
   int32_t remembered = 0;
   int32_t stall_count = 0;
   for (;;) {
@@ -156,7 +164,6 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done) {
     // A file that could not be written (the disk is full) spoils the movie: end now.
     if (FrameFileWriters().stats().failed > 0) return RecordEnd::kWriteFailed;
     if (++passes > 16) {
-      blink ^= 1;
       ui.SetLabel(kFramesDoneLabel, NumberText(*frames_done));
       passes = 0;
       const double share = numframes > 0 ? 598.0 * *frames_done / numframes : 0.0;
@@ -181,8 +188,8 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done) {
   }
 }
 
-// Step 22: the state back to idle and the temporary folder empty (unless the work files are
-// to be kept).
+// The end of every run that got as far as arming the recording: the state back to idle and
+// the temporary folder empty (unless the work files are to be kept).
 void CleanUp(const std::string& temp_folder) {
   StopRecording();
   WaitForSound();
@@ -246,7 +253,11 @@ void ConvertMovie(std::string& output_name) {
     return Publish(report);
   }
   if (std::string problem = OutputProblem(output, input); !problem.empty()) {
-    return Refuse(report, problem, "bad output file " + output);
+    std::string line = problem;
+    for (char& c : line) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    return Refuse(report, problem, line);
   }
   const int32_t width = FrameStore.FrameW;
   const int32_t height = FrameStore.FrameH;
@@ -306,7 +317,8 @@ void ConvertMovie(std::string& output_name) {
 
   LogLine("Set MovieDuration");
   Video.Converting = 1;
-  ConfigureFrameFileWriters({});  // fresh writers: their failure count is this run's
+  WaitForPreviewPoll();     // from here on only the streaming thread touches the frames
+  ResetFrameFileWriters();  // fresh writers: their failure count is this run's
   BeginFramePlacement(temp_folder, time_per_frame);
   InstallFrameCallback();
   LogLine("Determine CUTOFF");
@@ -355,9 +367,14 @@ void ConvertMovie(std::string& output_name) {
   ResetEstimateTiming();
   LogLine("Begin Convert Process");
   FrameStore.FrameCounter = 0;  // before the first frame can arrive
+  // An end of stream the preview reached before the rewind is still queued; taken for this
+  // recording's end it would cut the movie after its first frames.
+  DiscardGraphEvents(*graph);
+  const int64_t record_start = platform::MonotonicMs();
   graph->Run();
   const RecordEnd end = RecordLoop(*graph, &frames_done);
   const std::vector<FrameGap> gaps = StopRecording();
+  LogLine("Recording time " + NumberText(platform::MonotonicMs() - record_start) + " ms");
   report.frames_delivered = FrameStore.FrameCounter;
   const frames::FrameFileWriter::Stats stats = FrameFileWriters().stats();
   report.failed_frame_files = stats.failed;
@@ -391,8 +408,10 @@ void ConvertMovie(std::string& output_name) {
   std::string current = output;
   for (;;) {
     LogLine("ConvertRectExport Begin");
+    const int64_t export_start = platform::MonotonicMs();
     const bool written = ConvertRectExport(current);
     LogLine("ConvertRectExport End");
+    LogLine("Export time " + NumberText(platform::MonotonicMs() - export_start) + " ms");
     ++report.exports;
     report.output_name = current;
     report.movie_written = written;

@@ -30,6 +30,7 @@ std::atomic<int64_t> frame_step_strip{frames::kFrameStepStrip};
 
 std::mutex writers_mutex;
 std::unique_ptr<frames::FrameFileWriter> writers;
+frames::FrameFileWriter::Options writer_options;
 
 // The frame file of the frame in DMEM1 that the strip pipeline has not yet queued: its
 // storage goes to the writers whole when the next frame replaces it in DMEM1 (see
@@ -314,7 +315,17 @@ void ConfigureFrameFileWriters(frames::FrameFileWriter::Options options) {
   FlushPendingFrameFile();
   std::lock_guard lock(writers_mutex);
   writers.reset();  // waits for the old writers' files
+  writer_options = options;
   writers = std::make_unique<frames::FrameFileWriter>(std::move(options));
+}
+
+void ResetFrameFileWriters() {
+  frames::FrameFileWriter::Options options;
+  {
+    std::lock_guard lock(writers_mutex);
+    options = writer_options;
+  }
+  ConfigureFrameFileWriters(std::move(options));
 }
 
 void WaitForFrameFiles() {

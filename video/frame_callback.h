@@ -88,6 +88,8 @@ void SetFrameStepStrip(int64_t pixels);
 frames::FrameFileWriter& FrameFileWriters();
 // Replaces them (after the old ones have finished); for tests and special runs.
 void ConfigureFrameFileWriters(frames::FrameFileWriter::Options options);
+// New writers with the options last configured: their counts start at 0.
+void ResetFrameFileWriters();
 // Queues the file of the frame in DMEM1 if the strip pipeline left it waiting (a copy;
 // called before anything else changes DMEM1 or replaces the writers).
 void FlushPendingFrameFile();

@@ -12,7 +12,6 @@
 #include "convert/convert_state.h"
 #include "platform/system.h"
 #include "platform/ui.h"
-#include "video/frame_store.h"
 #include "video/graph.h"
 #include "video/play.h"
 #include "video/probe.h"
@@ -44,13 +43,6 @@ std::string FolderOfFile(const std::string& path) {
   return parent.empty() ? std::string(".") : parent.string();
 }
 
-namespace {
-void ZeroPreviewFrames() {
-  FrameStore.WorkFrame.Zero();
-  FrameStore.GrabBuffer.Zero();
-}
-}  // namespace
-
 std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/) {
   if (!Loader.OpenDialogBusy.compare_exchange(0, 1)) return std::string();
   LogLine("GetMultipleFiles pMediaControl begin");
@@ -79,7 +71,7 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/
   }
   Video.PlayState = 0;
   platform::SleepMs(100);
-  ZeroPreviewFrames();
+  ClearPreviewFrames(false);
   ResetPreview();
   return std::string();
 }

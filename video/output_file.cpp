@@ -10,8 +10,6 @@
 #include "convert/export.h"
 #include "platform/system.h"
 #include "platform/ui.h"
-#include "video/frame_callback.h"
-#include "video/frame_store.h"
 #include "video/graph.h"
 #include "video/load.h"
 #include "video/play.h"
@@ -53,11 +51,7 @@ std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/
   Video.PlayState = 0;
   platform::SleepMs(100);
   ui.ShowMessage(kNoFileChosenText, "Note", platform::kMbIconWarning);
-  // The frames are cleared only once the play loop has let go of them.
-  for (int round = 0; round < 300 && Video.GraphBusy != 0; ++round) ui.PumpOrSleep(10);
-  FrameStore.WorkFrame.Zero();
-  FrameStore.GrabBuffer.Zero();
-  ApplyFrameFilters();
+  ClearPreviewFrames(true);
   ResetPreview();
   return std::string();
 }

@@ -29,6 +29,11 @@ void ReleasePollLock() {
 
 void PollPreviewFrame() {
   TakePollLock();
+  // A conversion owns the frames from the moment it is flagged (see WaitForPreviewPoll).
+  if (Video.Converting != 0) {
+    ReleasePollLock();
+    return;
+  }
   if (auto graph = CurrentGraph()) {
     FrameStoreState& s = FrameStore;
     int32_t size = Video.SampleSize;
@@ -46,6 +51,19 @@ void PollPreviewFrame() {
       }
     }
   }
+  ReleasePollLock();
+}
+
+void ClearPreviewFrames(bool show) {
+  TakePollLock();
+  FrameStore.WorkFrame.Zero();
+  FrameStore.GrabBuffer.Zero();
+  if (show) ApplyFrameFilters();
+  ReleasePollLock();
+}
+
+void WaitForPreviewPoll() {
+  TakePollLock();
   ReleasePollLock();
 }
 

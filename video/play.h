@@ -22,6 +22,15 @@ inline constexpr int kProgressBarImage = 3012;
 // the filter chain (which repaints the preview). One thread at a time (spin lock).
 void PollPreviewFrame();
 
+// Zeroes WorkFrame and GrabBuffer, then with `show` runs the filter chain on the blank
+// frame so the preview shows it; never while a preview poll or another clear runs (the
+// loader and the Convert dialog both clear them after a playback).
+void ClearPreviewFrames(bool show);
+
+// Returns once a preview poll under way has finished. After Converting is set, no poll
+// touches the frames any more once this has returned.
+void WaitForPreviewPoll();
+
 // Empties labels 409, 303, 304, 305, 306 and 307 and the probe summary.
 void ClearVideoInfo();
 

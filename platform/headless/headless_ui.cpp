@@ -142,11 +142,20 @@ bool HeadlessUi::RunAnotherCompression(AnotherCompressionModel& model,
 void HeadlessUi::ShowCompressionProgress(bool visible) {
   std::lock_guard lock(state_->mutex);
   if (visible) ++state_->progress_shows;
+  if (state_->echo) {
+    std::fprintf(
+        stderr, "%s\n",
+        visible ? "Output Movie Compression: Please wait..." : "Output Movie Compression: done");
+  }
 }
 
 void HeadlessUi::UpdateCompressionProgress(const CompressionProgressView& view) {
   std::lock_guard lock(state_->mutex);
   ++state_->progress_updates;
+  // The clock text changes once a second at most: echo it when it does.
+  if (state_->echo && view.elapsed_text != state_->last_view.elapsed_text) {
+    std::fprintf(stderr, "%s\n", view.elapsed_text.c_str());
+  }
   state_->last_view = view;
 }
 

@@ -3,7 +3,6 @@
 // temporary folder, and a failing encoder.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <set>
@@ -15,36 +14,6 @@
 
 namespace zqr {
 namespace {
-
-struct Probe {
-  int width = 0;
-  int height = 0;
-  int frames = 0;
-  bool sound = false;
-  double duration = 0;
-};
-Probe ProbeMovie(const std::string& path) {
-  Probe p;
-  const test::RunResult r =
-      test::Run({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
-                 "stream=codec_type,width,height,nb_read_frames", "-of", "csv=p=0", path});
-  size_t begin = 0;
-  while (begin < r.output.size()) {
-    size_t end = r.output.find('\n', begin);
-    if (end == std::string::npos) end = r.output.size();
-    const std::string line = r.output.substr(begin, end - begin);
-    if (line.rfind("video,", 0) == 0) {
-      std::sscanf(line.c_str(), "video,%d,%d,%d", &p.width, &p.height, &p.frames);
-    } else if (line.rfind("audio", 0) == 0) {
-      p.sound = true;
-    }
-    begin = end + 1;
-  }
-  const test::RunResult d = test::Run(
-      {"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path});
-  p.duration = std::atof(d.output.c_str());
-  return p;
-}
 
 class BatchTest : public ::testing::Test {
  protected:
@@ -79,7 +48,7 @@ TEST_F(BatchTest, EveryExtensionSideBySide) {
     const test::RunResult r = runs[k].get();
     EXPECT_EQ(r.exit_code, 0) << r.errors;
     EXPECT_EQ(r.output, dir_.File("out." + extensions[k]) + "\n");
-    const Probe p = ProbeMovie(dir_.File("out." + extensions[k]));
+    const test::MovieFigures p = test::ProbeMovie(dir_.File("out." + extensions[k]));
     EXPECT_EQ(p.width, 48);
     EXPECT_EQ(p.height, 48);
     // Theora stores frames too like the one before as empty packets, which ffprobe does not

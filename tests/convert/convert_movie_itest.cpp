@@ -21,6 +21,7 @@
 #include "platform/ui.h"
 #include "tests/frames/reference_pipeline.h"
 #include "tests/support/test_support.h"
+#include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/graph.h"
 #include "video/load.h"
@@ -39,33 +40,6 @@ int CountFiles(const std::string& folder, const std::string& suffix) {
     if (name.size() >= suffix.size() && name.ends_with(suffix)) ++count;
   }
   return count;
-}
-
-// ffprobe's figures of the first video stream, and whether there is sound.
-struct Probe {
-  int width = 0;
-  int height = 0;
-  int frames = 0;
-  bool sound = false;
-};
-Probe ProbeMovie(const std::string& path) {
-  Probe p;
-  const test::RunResult r =
-      test::Run({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
-                 "stream=codec_type,width,height,nb_read_frames", "-of", "csv=p=0", path});
-  size_t begin = 0;
-  while (begin < r.output.size()) {
-    size_t end = r.output.find('\n', begin);
-    if (end == std::string::npos) end = r.output.size();
-    const std::string line = r.output.substr(begin, end - begin);
-    if (line.rfind("video,", 0) == 0) {
-      std::sscanf(line.c_str(), "video,%d,%d,%d", &p.width, &p.height, &p.frames);
-    } else if (line.rfind("audio", 0) == 0) {
-      p.sound = true;
-    }
-    begin = end + 1;
-  }
-  return p;
 }
 
 class ConvertMovieTest : public ::testing::Test {
@@ -221,8 +195,8 @@ TEST_F(ConvertMovieTest, AnotherCompressionEncodesTheSameRecordingAgain) {
   EXPECT_TRUE(report.movie_written) << report.failure;
   EXPECT_EQ(report.exports, 2);
   EXPECT_EQ(report.output_name, dir_.File("second.avi"));
-  const Probe first = ProbeMovie(dir_.File("first.flv"));
-  const Probe second = ProbeMovie(dir_.File("second.avi"));
+  const test::MovieFigures first = test::ProbeMovie(dir_.File("first.flv"));
+  const test::MovieFigures second = test::ProbeMovie(dir_.File("second.avi"));
   EXPECT_EQ(first.width, 48);
   EXPECT_EQ(second.width, 32);  // 48 x 0.9 to a multiple of 16
   EXPECT_NEAR(second.frames, first.frames, 1);
@@ -276,7 +250,7 @@ TEST_F(ConvertMovieTest, FramesWithAGapAreRepeatedSoPictureAndSoundKeepStep) {
             test::ReadFile(frames::FrameFileName(temp_, 25)));
   EXPECT_NE(test::ReadFile(frames::FrameFileName(temp_, 9)),
             test::ReadFile(frames::FrameFileName(temp_, 40)));
-  EXPECT_NEAR(ProbeMovie(dir_.File("gap.mp4")).frames, 60, 1);
+  EXPECT_NEAR(test::ProbeMovie(dir_.File("gap.mp4")).frames, 60, 1);
 }
 
 TEST_F(ConvertMovieTest, AFailingEncoderIsReportedAndStillOffersAnotherCompression) {
@@ -302,6 +276,72 @@ TEST_F(ConvertMovieTest, AFailingEncoderIsReportedAndStillOffersAnotherCompressi
   EXPECT_NE(messages.back().text.find("another compression"), std::string::npos);
   EXPECT_TRUE(Logged("FFMPEG says: broken"));
   ExpectTempEmpty();
+}
+
+TEST_F(ConvertMovieTest, AFullDiskEndsTheRunWithAMessageAndAnEmptyFolder) {
+  // The writers' disk fills after five files.
+  std::atomic<int> written{0};
+  frames::FrameFileWriter::Options options;
+  options.write = [&written](const std::string& path, int32_t width, int32_t height,
+                             const uint32_t* pixels, int32_t stride) {
+    if (written.fetch_add(1) >= 5) return false;
+    return frames::WriteFrameFileNow(path, width, height, pixels, stride);
+  };
+  ConfigureFrameFileWriters(options);
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  ConfigureFrameFileWriters({});
+  EXPECT_FALSE(report.recorded);
+  EXPECT_EQ(report.exports, 0);
+  EXPECT_GT(report.failed_frame_files, 0);
+  EXPECT_NE(report.failure.find("disk full"), std::string::npos);
+  ASSERT_FALSE(ui().Messages().empty());
+  EXPECT_NE(ui().Messages().back().text.find("could not be written"), std::string::npos);
+  EXPECT_FALSE(test::FileExists(dir_.File("out.mp4")));
+  ExpectTempEmpty();
+}
+
+TEST_F(ConvertMovieTest, NotEnoughFreeSpaceIsRefusedWithBothFigures) {
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  // A video claiming two billion frames needs some 20 TB of frame files.
+  FrameStore.numframes = 2000000000;
+  ui().QueueFileDialogAnswer(dir_.File("out.mp4"));
+  ChooseOutputFile(dir_.path(), 0);
+  const ConversionReport report = LastConversionReport();
+  EXPECT_NE(report.failure.find("not enough free space"), std::string::npos) << report.failure;
+  ASSERT_EQ(ui().Messages().size(), 1u);
+  const std::string text = ui().Messages()[0].text;
+  EXPECT_NE(text.find("needs about 185400"), std::string::npos) << text;
+  EXPECT_NE(text.find("MB are free"), std::string::npos) << text;
+  EXPECT_EQ(Video.Converting, 0);
+  EXPECT_NE(CurrentGraph(), nullptr);  // still loaded, ready for another try
+}
+
+TEST_F(ConvertMovieTest, AVideoWithoutFramesEndsInTheIdleState) {
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  FrameStore.numframes = 0;
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  EXPECT_EQ(report.failure, "the video reports no frames");
+  EXPECT_EQ(report.exports, 0);
+  EXPECT_EQ(Video.Converting, 0);
+  EXPECT_EQ(ui().GetLabel(207), " Operation:");
+  ExpectTempEmpty();
+  // The program stays usable: the same clip converts at once.
+  ASSERT_NO_FATAL_FAILURE(Load(dir_.File("clip.mp4")));
+  EXPECT_TRUE(Convert(dir_.File("out.mp4")).movie_written);
+}
+
+TEST_F(ConvertMovieTest, ConvertingAfterThePreviewEndedRecordsEveryFrame) {
+  // The throttle's 20 ms per frame make the recording outlast the driver's first look at
+  // the graph's events.
+  Settings.CpuLimitOn = 1;
+  Settings.CpuUsage = 98;
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  // The preview plays the 1-second clip to its end before the Convert command.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  EXPECT_TRUE(report.movie_written) << report.failure;
+  EXPECT_EQ(report.frames_delivered, 30);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -111,6 +112,25 @@ bool MakeClip(const std::string& path, const std::string& video_source, double s
   argv.push_back(path);
   RunResult r = Run(argv);
   return r.exit_code == 0 && FileExists(path);
+}
+
+MovieFigures ProbeMovie(const std::string& path) {
+  MovieFigures p;
+  const RunResult r =
+      Run({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
+           "stream=codec_type,width,height,nb_read_frames", "-of", "csv=p=0", path});
+  std::istringstream lines(r.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("video,", 0) == 0) {
+      std::sscanf(line.c_str(), "video,%d,%d,%d", &p.width, &p.height, &p.frames);
+    } else if (line.rfind("audio", 0) == 0) {
+      p.sound = true;
+    }
+  }
+  const RunResult d =
+      Run({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path});
+  p.duration = std::atof(d.output.c_str());
+  return p;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -55,6 +55,17 @@ RunResult Run(const std::vector<std::string>& argv);
 bool MakeClip(const std::string& path, const std::string& video_source, double seconds,
               const std::string& audio_source = "", const std::vector<std::string>& extra = {});
 
+// ffprobe's figures of a movie: the first video stream's size and decoded frame count,
+// whether it has sound, and its duration in seconds.
+struct MovieFigures {
+  int width = 0;
+  int height = 0;
+  int frames = 0;
+  bool sound = false;
+  double duration = 0;
+};
+MovieFigures ProbeMovie(const std::string& path);
+
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
