@@ -144,6 +144,18 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
   state.counters["gui_wait_max_ms"] = percentile(1.0);
   state.counters["questions"] = static_cast<double>(waits_ms.size());
 }
+// The preview's share of each polled frame: one 1920 x 1080 frame scaled into the area.
+void BM_ScalePreview1080p(benchmark::State& state) {
+  std::vector<uint32_t> frame(size_t{1920} * 1081);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint32_t>(i * 2654435761u);
+  std::vector<uint8_t> area(size_t{600} * 600 * 3);
+  for (auto _ : state) {
+    ScaleFrameToRgb(frame.data(), 1920, 1920, 1080, area.data(), 600 * 3, 600, 338, 131, 600);
+    benchmark::DoNotOptimize(area.data());
+  }
+}
+BENCHMARK(BM_ScalePreview1080p)->Unit(benchmark::kMillisecond);
+
 BENCHMARK(BM_PlayingClipInWindow)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -90,6 +90,7 @@ void CheckControlsAgainstTable() {
 
 TEST(MainWindowGui, ControlsKeysMenusAndAPlayingClip) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display";
+  if (!platform::WindowBackendAvailable()) GTEST_SKIP() << "built without a window backend";
   test::ScratchDir dir;
   test::ProgramLocationGuard location;
   SetProgramLocation(dir.File("zqrstereo"));
