@@ -237,7 +237,12 @@ void ShowProgress(const std::atomic<bool>& stop, const std::string& temp_folder)
              FormatHms(static_cast<int32_t>((now - start) / 1000));
     } else if (Video.Converting != 0) {
       const int32_t done = FrameStore.FrameCounter;
-      if (record_start == 0) record_start = now;
+      if (record_start == 0) {
+        // The first line waits for a rate worth showing.
+        record_start = now;
+        last_print = now;
+        continue;
+      }
       const double seconds = record_start > 0 ? static_cast<double>(now - record_start) / 1000 : 0;
       const double fps = seconds > 0.2 ? done / seconds : 0.0;
       const int32_t left = fps > 0 && total > done ? static_cast<int32_t>((total - done) / fps) : 0;
