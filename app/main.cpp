@@ -4,8 +4,11 @@
 #include <string>
 
 #include "app/batch.h"
+#include "app/commands.h"
 #include "app/run_log.h"
 #include "app/startup.h"
+#include "app/startup_window.h"
+#include "app/window_layout.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -18,6 +21,8 @@ int RunWindow() {
     std::fprintf(stderr, "zqrstereo: no display to open the window on (DISPLAY is not set)\n");
     return 1;
   }
+  zqr::platform::AboutTexts texts = zqr::MakerTexts();
+  zqr::platform::ShowTitleWindow(texts);
   int width = 0, height = 0;
   if (zqr::platform::DesktopSize(&width, &height)) {
     std::string refusal = zqr::ScreenCheckMessage(width, height);
@@ -28,13 +33,17 @@ int RunWindow() {
   }
   zqr::platform::InstallFfmpegMedia();
   zqr::StartShell(zqr::platform::ExecutablePath());
+  zqr::ConnectWindowCommands();
+  zqr::platform::SetAboutTexts(texts);
   zqr::platform::MainWindowSpec spec;
-  spec.caption = std::string(zqr::kProgramName) + " " + zqr::kBuildText;
-  spec.client_width = 1010;
-  spec.client_height = 650;
-  spec.build_text = zqr::kBuildText;
+  spec.layout = zqr::MainWindowLayout();
+  spec.events = zqr::MainWindowEvents();
   spec.on_created = [] { zqr::LogLine("Main Form Created Ok"); };
-  return zqr::platform::RunMainWindow(spec) ? 0 : 1;
+  bool shown = zqr::platform::RunMainWindow(spec);
+  // A load thread may still be inside its dialog or its play loop: the closed window
+  // answers its questions with Cancel and PlayState 0 ends its loop; give it that time.
+  for (int i = 0; i < 300 && zqr::LoadThreadsRunning() > 0; ++i) zqr::platform::SleepMs(10);
+  return shown ? 0 : 1;
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/window_model.h"
+
 namespace zqr::platform {
 
 // Message box styles, with the values the program's dialogs were designed around.
@@ -106,6 +108,37 @@ class Ui {
   // never wait.
   virtual void ShowCompressionProgress(bool /*visible*/) {}
   virtual void UpdateCompressionProgress(const CompressionProgressView& /*view*/) {}
+
+  // The main window's controls, by identifier. Setters may be called from any thread:
+  // they are queued to the GUI thread and never wait. Getters read the backend's own copy
+  // of the state, so they never wait either.
+  virtual void SetChecked(int /*control_id*/, bool /*checked*/) {}
+  virtual bool IsChecked(int /*control_id*/) const { return false; }
+  virtual void SetMenuChecked(int /*item_id*/, bool /*checked*/) {}
+  virtual bool IsMenuChecked(int /*item_id*/) const { return false; }
+  virtual void EnableControl(int /*control_id*/, bool /*enabled*/) {}
+  virtual void EnableMenuItem(int /*item_id*/, bool /*enabled*/) {}
+  virtual void SetSliderPos(int /*control_id*/, int /*position*/) {}
+  virtual int SliderPos(int /*control_id*/) const { return 0; }
+  virtual int ListSelection(int /*control_id*/) const { return -1; }
+  virtual std::string ListText(int /*control_id*/) const { return {}; }
+  // A picture control or picture button shows the resource `name`, repainted at once.
+  virtual void SetPicture(int /*control_id*/, const std::string& /*name*/) {}
+  virtual void SetTextColours(int /*control_id*/, Rgb /*foreground*/, Rgb /*background*/) {}
+
+  // The preview area: its idle picture, or a picture the core has scaled. The newest
+  // picture wins; the caller never waits for it to be drawn.
+  virtual void ResetPreview() {}
+  virtual void ShowPreview(std::shared_ptr<const PreviewPicture> /*picture*/) {}
+
+  // Plays an embedded sound without waiting; a sound still playing is cut off.
+  virtual void PlaySound(const std::string& /*resource_name*/) {}
+  // The small window that shows "Transform Window"; opened again when open.
+  virtual void OpenOutputStreamWindow() {}
+  // The About window, modal over the main window.
+  virtual void ShowAbout() {}
+  // Closes the main window; its event loop then ends.
+  virtual void CloseMainWindow() {}
 };
 
 // The installed backend. A headless backend is installed until another one is. A
@@ -135,6 +168,46 @@ class HeadlessUi : public Ui {
   void PumpOrSleep(int milliseconds) override;
   std::string ShowFileDialog(const FileDialogRequest& request) override;
   std::string PickFolder(const std::string& title, const std::string& start) override;
+
+  void SetChecked(int control_id, bool checked) override;
+  bool IsChecked(int control_id) const override;
+  void SetMenuChecked(int item_id, bool checked) override;
+  bool IsMenuChecked(int item_id) const override;
+  void EnableControl(int control_id, bool enabled) override;
+  void EnableMenuItem(int item_id, bool enabled) override;
+  void SetSliderPos(int control_id, int position) override;
+  int SliderPos(int control_id) const override;
+  int ListSelection(int control_id) const override;
+  std::string ListText(int control_id) const override;
+  void SetPicture(int control_id, const std::string& name) override;
+  void SetTextColours(int control_id, Rgb foreground, Rgb background) override;
+  void ResetPreview() override;
+  void ShowPreview(std::shared_ptr<const PreviewPicture> picture) override;
+  void PlaySound(const std::string& resource_name) override;
+  void OpenOutputStreamWindow() override;
+  void ShowAbout() override;
+  void CloseMainWindow() override;
+
+  // The window as a model: built from the layout, then read and clicked by tests and
+  // batch runs. Clicks go to the handlers as the wx window would send them.
+  void BuildWindow(const WindowLayout& layout, WindowEvents events);
+  bool HasControl(int control_id) const;
+  bool IsEnabled(int control_id) const;  // controls and menu items alike
+  std::string Picture(int control_id) const;
+  Rgb TextColour(int control_id) const;
+  void Click(int id);  // button, menu item or check box (toggled first)
+  void Accelerator(bool ctrl, int key);
+  void SelectListItem(int control_id, int index);
+  void MoveSlider(int control_id, int position);
+  bool Hover(int control_id);
+  bool RequestClose();
+  bool WindowClosed() const;
+  int SoundsPlayed() const;
+  int PreviewResets() const;
+  int OutputStreamOpenings() const;
+  int AboutShown() const;
+  std::shared_ptr<const PreviewPicture> LastPreview() const;
+
   bool RunAnotherCompression(AnotherCompressionModel& model,
                              const AnotherCompressionEvents& events) override;
   void ShowCompressionProgress(bool visible) override;
@@ -171,8 +244,9 @@ class HeadlessUi : public Ui {
   void SetEcho(bool echo);
   void Clear();
 
+  struct State;  // the model's state, behind one lock
+
  private:
-  struct State;
   std::shared_ptr<State> state_;
 };
 

@@ -1,6 +1,7 @@
 // The headless window backend: behaves like an ideal window that nobody looks at.
 // Everything it is told is kept (and optionally echoed) so that batch runs and tests
 // can follow what the user would have seen.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +23,26 @@ struct HeadlessUi::State {
   std::map<int, int32_t> progress;
   int default_answer = kIdOk;
   bool echo = false;
+
+  // The window model.
+  WindowLayout layout;
+  WindowEvents events;
+  std::map<int, ControlKind> kinds;
+  std::map<int, bool> checked;
+  std::map<int, bool> menu_checked;
+  std::map<int, bool> disabled;
+  std::map<int, int> slider;
+  std::map<int, std::pair<int, int>> slider_range;
+  std::map<int, int> selection;
+  std::map<int, std::vector<std::string>> items;
+  std::map<int, std::string> pictures;
+  std::map<int, Rgb> colours;
+  bool closed = false;
+  int sounds = 0;
+  int preview_resets = 0;
+  int output_stream_openings = 0;
+  int about_shown = 0;
+  std::shared_ptr<const PreviewPicture> preview;
   std::deque<std::string> file_answers;
   std::deque<int> message_answers;
   std::deque<CompressionAnswer> compression_answers;
@@ -31,6 +52,10 @@ struct HeadlessUi::State {
   int progress_updates = 0;
   CompressionProgressView last_view;
 };
+
+namespace {
+void CollectMenuItems(const std::vector<MenuItemSpec>& items, HeadlessUi::State& s);
+}  // namespace
 
 HeadlessUi::HeadlessUi() : state_(std::make_shared<State>()) {}
 
@@ -188,6 +213,266 @@ int32_t HeadlessUi::ProgressPos(int control_id) const {
   std::lock_guard lock(state_->mutex);
   auto it = state_->progress.find(control_id);
   return it == state_->progress.end() ? 0 : it->second;
+}
+
+void HeadlessUi::SetChecked(int control_id, bool checked) {
+  std::lock_guard lock(state_->mutex);
+  state_->checked[control_id] = checked;
+}
+bool HeadlessUi::IsChecked(int control_id) const {
+  std::lock_guard lock(state_->mutex);
+  auto it = state_->checked.find(control_id);
+  return it != state_->checked.end() && it->second;
+}
+void HeadlessUi::SetMenuChecked(int item_id, bool checked) {
+  std::lock_guard lock(state_->mutex);
+  state_->menu_checked[item_id] = checked;
+}
+bool HeadlessUi::IsMenuChecked(int item_id) const {
+  std::lock_guard lock(state_->mutex);
+  auto it = state_->menu_checked.find(item_id);
+  return it != state_->menu_checked.end() && it->second;
+}
+void HeadlessUi::EnableControl(int control_id, bool enabled) {
+  std::lock_guard lock(state_->mutex);
+  state_->disabled[control_id] = !enabled;
+}
+void HeadlessUi::EnableMenuItem(int item_id, bool enabled) {
+  std::lock_guard lock(state_->mutex);
+  state_->disabled[-item_id - 1] = !enabled;  // menu items beside controls of the same id
+}
+bool HeadlessUi::IsEnabled(int id) const {
+  std::lock_guard lock(state_->mutex);
+  auto control = state_->disabled.find(id);
+  auto item = state_->disabled.find(-id - 1);
+  return !(control != state_->disabled.end() && control->second) &&
+         !(item != state_->disabled.end() && item->second);
+}
+void HeadlessUi::SetSliderPos(int control_id, int position) {
+  std::lock_guard lock(state_->mutex);
+  auto range = state_->slider_range.find(control_id);
+  if (range != state_->slider_range.end()) {
+    position = std::clamp(position, range->second.first, range->second.second);
+  }
+  state_->slider[control_id] = position;
+}
+int HeadlessUi::SliderPos(int control_id) const {
+  std::lock_guard lock(state_->mutex);
+  auto it = state_->slider.find(control_id);
+  return it == state_->slider.end() ? 0 : it->second;
+}
+int HeadlessUi::ListSelection(int control_id) const {
+  std::lock_guard lock(state_->mutex);
+  auto it = state_->selection.find(control_id);
+  return it == state_->selection.end() ? -1 : it->second;
+}
+std::string HeadlessUi::ListText(int control_id) const {
+  std::lock_guard lock(state_->mutex);
+  auto sel = state_->selection.find(control_id);
+  auto items = state_->items.find(control_id);
+  if (sel == state_->selection.end() || items == state_->items.end()) return {};
+  if (sel->second < 0 || sel->second >= static_cast<int>(items->second.size())) return {};
+  return items->second[static_cast<size_t>(sel->second)];
+}
+void HeadlessUi::SetPicture(int control_id, const std::string& name) {
+  std::lock_guard lock(state_->mutex);
+  state_->pictures[control_id] = name;
+}
+std::string HeadlessUi::Picture(int control_id) const {
+  std::lock_guard lock(state_->mutex);
+  auto it = state_->pictures.find(control_id);
+  return it == state_->pictures.end() ? std::string() : it->second;
+}
+void HeadlessUi::SetTextColours(int control_id, Rgb foreground, Rgb /*background*/) {
+  std::lock_guard lock(state_->mutex);
+  state_->colours[control_id] = foreground;
+}
+Rgb HeadlessUi::TextColour(int control_id) const {
+  std::lock_guard lock(state_->mutex);
+  auto it = state_->colours.find(control_id);
+  return it == state_->colours.end() ? Rgb{} : it->second;
+}
+void HeadlessUi::ResetPreview() {
+  std::lock_guard lock(state_->mutex);
+  ++state_->preview_resets;
+  state_->preview.reset();
+}
+void HeadlessUi::ShowPreview(std::shared_ptr<const PreviewPicture> picture) {
+  std::lock_guard lock(state_->mutex);
+  state_->preview = std::move(picture);
+}
+std::shared_ptr<const PreviewPicture> HeadlessUi::LastPreview() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->preview;
+}
+void HeadlessUi::PlaySound(const std::string& /*resource_name*/) {
+  std::lock_guard lock(state_->mutex);
+  ++state_->sounds;
+}
+int HeadlessUi::SoundsPlayed() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->sounds;
+}
+int HeadlessUi::PreviewResets() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->preview_resets;
+}
+void HeadlessUi::OpenOutputStreamWindow() {
+  std::lock_guard lock(state_->mutex);
+  ++state_->output_stream_openings;
+}
+int HeadlessUi::OutputStreamOpenings() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->output_stream_openings;
+}
+void HeadlessUi::ShowAbout() {
+  std::lock_guard lock(state_->mutex);
+  ++state_->about_shown;
+}
+int HeadlessUi::AboutShown() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->about_shown;
+}
+void HeadlessUi::CloseMainWindow() {
+  std::lock_guard lock(state_->mutex);
+  state_->closed = true;
+}
+bool HeadlessUi::WindowClosed() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->closed;
+}
+namespace {
+void CollectMenuItems(const std::vector<MenuItemSpec>& items, HeadlessUi::State& s) {
+  for (const MenuItemSpec& item : items) {
+    if (item.kind == MenuItemSpec::Kind::kPopup) CollectMenuItems(item.children, s);
+    if (item.kind == MenuItemSpec::Kind::kItem) s.menu_checked[item.id] = item.checked;
+  }
+}
+}  // namespace
+
+void HeadlessUi::BuildWindow(const WindowLayout& layout, WindowEvents events) {
+  std::lock_guard lock(state_->mutex);
+  State& s = *state_;
+  s.layout = layout;
+  s.events = std::move(events);
+  s.closed = false;
+  for (const ControlSpec& c : layout.controls) {
+    if (c.id < 0) continue;
+    s.kinds[c.id] = c.kind;
+    switch (c.kind) {
+      case ControlKind::kCheckBox:
+        s.checked[c.id] = c.value != 0;
+        s.labels[c.id] = c.text;
+        s.colours[c.id] = c.foreground;
+        break;
+      case ControlKind::kSlider:
+        s.slider_range[c.id] = {c.minimum, c.maximum};
+        s.slider[c.id] = std::clamp(c.value, c.minimum, c.maximum);
+        break;
+      case ControlKind::kDropDown:
+        s.items[c.id] = c.items;
+        s.selection[c.id] = c.value;
+        break;
+      case ControlKind::kPicture:
+      case ControlKind::kStretchedPicture:
+      case ControlKind::kPictureButton:
+        s.pictures[c.id] = c.text;
+        break;
+      default:
+        s.labels[c.id] = c.text;
+        break;
+    }
+  }
+  CollectMenuItems(
+      [&] {
+        std::vector<MenuItemSpec> all;
+        for (const MenuSpec& m : layout.menus)
+          all.insert(all.end(), m.items.begin(), m.items.end());
+        return all;
+      }(),
+      s);
+}
+
+bool HeadlessUi::HasControl(int control_id) const {
+  std::lock_guard lock(state_->mutex);
+  return state_->kinds.count(control_id) != 0;
+}
+
+// A disabled control or greyed menu item sends nothing, as in a real window.
+void HeadlessUi::Click(int id) {
+  std::function<void(int, int)> command;
+  {
+    std::lock_guard lock(state_->mutex);
+    State& s = *state_;
+    if (s.closed) return;
+    auto control_off = s.disabled.find(id);
+    auto item_off = s.disabled.find(-id - 1);
+    bool control_on = control_off == s.disabled.end() || !control_off->second;
+    bool item_on = item_off == s.disabled.end() || !item_off->second;
+    if (!control_on && !item_on) return;
+    auto kind = s.kinds.find(id);
+    if (kind != s.kinds.end() && kind->second == ControlKind::kCheckBox)
+      s.checked[id] = !s.checked[id];
+    command = s.events.command;
+  }
+  if (command) command(id, kNotifyClick);
+}
+
+void HeadlessUi::Accelerator(bool ctrl, int key) {
+  std::function<void(int, int)> command;
+  int id = -1;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->closed) return;
+    for (const AcceleratorSpec& a : state_->layout.accelerators) {
+      if (a.ctrl == ctrl && a.key == key) id = a.id;
+    }
+    command = state_->events.command;
+  }
+  if (id >= 0 && command) command(id, kNotifyChange);
+}
+
+void HeadlessUi::SelectListItem(int control_id, int index) {
+  std::function<void(int, int)> command;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->closed) return;
+    state_->selection[control_id] = index;
+    command = state_->events.command;
+  }
+  if (command) command(control_id, kNotifyChange);
+}
+
+void HeadlessUi::MoveSlider(int control_id, int position) {
+  SetSliderPos(control_id, position);
+  std::function<void(int, int)> slider;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->closed) return;
+    slider = state_->events.slider;
+  }
+  if (slider) slider(control_id, SliderPos(control_id));
+}
+
+bool HeadlessUi::Hover(int control_id) {
+  std::function<bool(int)> hover;
+  {
+    std::lock_guard lock(state_->mutex);
+    hover = state_->events.hover;
+  }
+  return hover ? hover(control_id) : false;
+}
+
+bool HeadlessUi::RequestClose() {
+  std::function<bool()> close_request;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->closed) return true;
+    close_request = state_->events.close_request;
+  }
+  bool may_close = close_request ? close_request() : true;
+  if (may_close) CloseMainWindow();
+  return may_close;
 }
 
 void HeadlessUi::SetDefaultAnswer(int answer) {

@@ -14,5 +14,10 @@ void ShowStartupMessage(const std::string&, const std::string&, int) {}
 bool RunMainWindow(const MainWindowSpec&) {
   return false;
 }
+void SetAboutTexts(const AboutTexts&) {}
+void ShowTitleWindow(const AboutTexts&) {}
+std::vector<LiveControl> LiveControls() {
+  return {};
+}
 
 }  // namespace zqr::platform

@@ -1,0 +1,407 @@
+// The window procedure's handlers, in the order the procedure tests the messages: hover,
+// the close request, then the commands by identifier. Commands that need a loaded video
+// or a running conversion do nothing otherwise; the waits are the plain pauses with which
+// a pressed button shows its pressed picture.
+#include "app/commands.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+
+#include "app/numbers.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "app/window_layout.h"
+#include "convert/convert_state.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "video/load.h"
+#include "video/play.h"
+#include "video/play_rules.h"
+#include "video/probe.h"
+#include "video/video_state.h"
+
+namespace zqr {
+
+CommandFlags Commands;
+
+namespace {
+
+using platform::CurrentUi;
+using platform::Grey;
+
+std::mutex hooks_mutex;
+CommandHooks hooks;
+
+CommandHooks Hooks() {
+  std::lock_guard lock(hooks_mutex);
+  return hooks;
+}
+
+void Wait(int milliseconds) {
+  CommandHooks h = Hooks();
+  if (h.sleep) {
+    h.sleep(milliseconds);
+  } else {
+    platform::SleepMs(milliseconds);
+  }
+}
+
+void PumpOneOrSleep(int milliseconds) {
+  CurrentUi().PumpOrSleep(milliseconds);
+}
+
+// The pressed picture of a button for `milliseconds`, then its normal picture.
+void PressButton(int id, const std::string& base, int milliseconds) {
+  CurrentUi().SetPicture(id, base + "2");
+  TickSound();
+  Wait(milliseconds);
+  CurrentUi().SetPicture(id, base + "1");
+}
+
+// A check box that mirrors a menu item's check mark: the field follows the mark.
+void ToggleFromMenuMark(int id, Shared32& field) {
+  platform::Ui& ui = CurrentUi();
+  field = ui.IsMenuChecked(id) ? 0 : 1;
+  ui.SetChecked(id, field == 1);
+  ui.SetMenuChecked(id, field == 1);
+}
+
+// The number an entry's text begins with; `fallback` when it begins with none.
+int32_t LeadingNumber(const std::string& text, int32_t fallback) {
+  size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9' && digits < 9) ++digits;
+  if (digits == 0) return fallback;
+  return static_cast<int32_t>(std::strtol(text.substr(0, digits).c_str(), nullptr, 10));
+}
+
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == platform::kPathSeparator) path.pop_back();
+  return path;
+}
+
+void PlayPause() {
+  std::shared_ptr<platform::MediaGraph> graph = CurrentGraph();
+  if (Video.PlayState == 0 || !graph) return;
+  PressButton(kIdPlayPause, "b_pause", 500);
+  Commands.Paused = 1 - Commands.Paused;
+  Wait(100);
+  if (Commands.Paused == 0) {
+    platform::RefTime position = 0, duration = 0;
+    graph->GetCurrentPosition(&position);
+    graph->GetDuration(&duration);
+    if (position == duration) {
+      platform::RefTime start = 0;
+      SetPositionBar(1);
+      graph->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
+                          platform::kSeekNoPositioning);
+    }
+    graph->Run();
+  } else {
+    graph->Pause();
+  }
+}
+
+void Convert() {
+  if (Video.PlayState == 0) return;
+  PressButton(kIdConvert, "b_convert", 500);
+  if (std::shared_ptr<platform::MediaGraph> graph = CurrentGraph()) {
+    graph->Stop();
+    Wait(100);
+    platform::RefTime start = 0;
+    graph->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
+                        platform::kSeekNoPositioning);
+  }
+  SetBusyUi(0);
+  if (CommandHooks h = Hooks(); h.choose_output_file) h.choose_output_file();
+  SetBusyUi(1);
+}
+
+std::atomic<int> load_threads{0};
+
+void Load() {
+  platform::Ui& ui = CurrentUi();
+  ui.SetPicture(kIdLoad, "b_load2");
+  TickSound();
+  Commands.Paused = 0;
+  Wait(300);
+  ui.SetPicture(kIdLoad, "b_load1");
+  Video.PlayState = 0;  // asks a running play loop to stop
+  PumpOneOrSleep(100);
+  load_threads.fetch_add(1);
+  if (!platform::StartDetachedThread([] {
+        LoadThread();
+        load_threads.fetch_sub(1);
+      })) {
+    load_threads.fetch_sub(1);
+  }
+}
+
+void SetTempPath() {
+  TickSound();
+  Shell.TempFolder = TrimBlanksAndNuls(PickFolder(Shell.TempFolder));
+  if (Shell.TempFolder.empty()) Shell.TempFolder = ExeFolderNoSeparator();
+  CurrentUi().SetLabel(kIdTempPathLabel, Shell.TempFolder);
+}
+
+void ImageSwitch(int id, Shared32& field) {
+  TickSound();
+  platform::Ui& ui = CurrentUi();
+  field = ui.IsChecked(id) ? 1 : 0;
+  ui.SetTextColours(id, SwitchTextColour(field == 1), Grey(136));
+}
+
+void ResetSlider(int id, Shared32& field, int32_t value) {
+  field = value;
+  CurrentUi().SetSliderPos(id, value);
+}
+
+}  // namespace
+
+int LoadThreadsRunning() {
+  return load_threads.load();
+}
+
+CommandHooks CurrentCommandHooks() {
+  return Hooks();
+}
+
+void SetCommandHooks(CommandHooks new_hooks) {
+  std::lock_guard lock(hooks_mutex);
+  hooks = std::move(new_hooks);
+}
+
+bool HandleHover(int id) {
+  platform::Ui& ui = CurrentUi();
+  bool hand = false;
+  for (size_t i = 0; i < kPictureButtons.size(); ++i) {
+    if (kPictureButtons[i].id == id) {
+      Commands.Hover[i] = 1;
+      ui.SetPicture(id, std::string(kPictureButtons[i].base) + "3");
+      hand = true;
+    }
+  }
+  for (size_t i = 0; i < kPictureButtons.size(); ++i) {
+    if (kPictureButtons[i].id != id && Commands.Hover[i] == 1) {
+      Commands.Hover[i] = 0;
+      ui.SetPicture(kPictureButtons[i].id, std::string(kPictureButtons[i].base) + "1");
+    }
+  }
+  return hand;
+}
+
+bool HandleCloseRequest() {
+  if (Conversion.EncoderRunning == 1) return false;
+  int answer = CurrentUi().ShowMessage("Are you sure?", "Exit IDE",
+                                       platform::kMbOkCancel | platform::kMbIconWarning);
+  if (answer != platform::kIdOk) return false;
+  ShutDown();
+  PumpOneOrSleep(1);
+  return true;
+}
+
+void HandleSlider(int id, int position) {
+  const int32_t low = position & 0xFFFF;
+  SettingsRecord& s = Settings;
+  switch (id) {
+    case kIdSharpenAmount:
+      s.SharpenAmount = low;
+      break;
+    case kIdSharpenRadius:
+      s.SharpenRadius = low;
+      break;
+    case kIdBrightness:
+      s.Brightness = low;
+      break;
+    case kIdContrast:
+      s.Contrast = low;
+      break;
+    case kIdNoisePasses:
+      s.NoisePasses = low;
+      break;
+    case kIdCpuUsage:
+      s.CpuUsage = low;
+      break;
+    case kIdStereoTuning:
+      s.StereoTuning = static_cast<int16_t>(low);
+      break;
+    default:
+      break;
+  }
+}
+
+void HandleCommand(int id, int code) {
+  if (code != platform::kNotifyClick && code != platform::kNotifyChange) return;
+  platform::Ui& ui = CurrentUi();
+  SettingsRecord& s = Settings;
+  switch (id) {
+    case kIdLoad:
+      Load();
+      return;
+    case kIdAutoSave:
+      ToggleFromMenuMark(id, s.AutoSave);
+      return;
+    case kIdStereo:
+      TickSound();
+      ToggleFromMenuMark(id, s.StereoOn);
+      return;
+    case kIdOutputStream:
+      ui.OpenOutputStreamWindow();
+      return;
+    case kIdFileInformation: {
+      std::string info = VideoInfoText();
+      if (!TrimBlanks(info).empty()) {
+        ui.ShowMessage(info, "VIDEO file information", platform::kMbIconInformation);
+      }
+      return;
+    }
+    case kIdExit:
+      TickSound();
+      if (HandleCloseRequest()) ui.CloseMainWindow();
+      return;
+    case kIdSetTempPath:
+      SetTempPath();
+      return;
+    case kIdDepthSwitch:
+      TickSound();
+      s.DepthOn = ui.IsChecked(id) ? 1 : 0;
+      return;
+    case kIdDepthList:
+      TickSound();
+      if (code == platform::kNotifyChange) {
+        int32_t divisor = LeadingNumber(ui.ListText(id), 0);
+        if (divisor > 0) s.DepthDivisor = divisor;  // a divisor of 0 would stop every frame
+      }
+      return;
+    case kIdHelp: {
+      PressButton(kIdHelp, "help", 500);
+      if (CommandHooks h = Hooks(); h.open_document) h.open_document(HelpDocumentPath());
+      return;
+    }
+    case kIdShowInputVideo:
+      TickSound();
+      s.ShowInputVideo = ui.IsChecked(id) ? 1 : 0;
+      return;
+    case kIdPlayPause:
+      PlayPause();
+      return;
+    case kIdSave:
+      if (Video.PlayState == 0) return;
+      PressButton(kIdSave, "b_save", 500);
+      SaveSettings();
+      return;
+    case kIdAbout:
+      PressButton(kIdAbout, "b_about", 500);
+      ui.ShowAbout();
+      return;
+    case kIdConvert:
+      Convert();
+      return;
+    case kIdResetSharpen:
+      ResetSlider(kIdSharpenAmount, s.SharpenAmount, 1);
+      ResetSlider(kIdSharpenRadius, s.SharpenRadius, 0);
+      return;
+    case kIdResetBrightness:
+      ResetSlider(kIdBrightness, s.Brightness, 127);
+      return;
+    case kIdResetContrast:
+      ResetSlider(kIdContrast, s.Contrast, 127);
+      return;
+    case kIdResetNoise:
+      ResetSlider(kIdNoisePasses, s.NoisePasses, 1);
+      return;
+    case kIdResetCpu:
+      ResetSlider(kIdCpuUsage, s.CpuUsage, 100);
+      return;
+    case kIdSharpenSwitch:
+      ImageSwitch(id, s.SharpenOn);
+      return;
+    case kIdBrightnessSwitch:
+      ImageSwitch(id, s.BrightnessOn);
+      return;
+    case kIdContrastSwitch:
+      ImageSwitch(id, s.ContrastOn);
+      return;
+    case kIdCpuSwitch:
+      ImageSwitch(id, s.CpuLimitOn);
+      return;
+    case kIdNoiseSwitch:
+      ImageSwitch(id, s.NoiseOn);
+      return;
+    case kIdStop:
+      if (Video.Converting == 0) return;
+      PressButton(kIdStop, "b_stopt", 300);
+      Conversion.StopRequested = 1;
+      return;
+    default:
+      break;
+  }
+  if (const OptionPopup* popup = FindOptionPopup(id)) {
+    s.*popup->field = id - popup->base_id;
+    SetMenuChoice(*popup);
+  }
+}
+
+platform::WindowEvents MainWindowEvents() {
+  platform::WindowEvents events;
+  events.command = HandleCommand;
+  events.slider = HandleSlider;
+  events.hover = HandleHover;
+  events.close_request = HandleCloseRequest;
+  return events;
+}
+
+void SetBusyUi(int enabled) {
+  platform::Ui& ui = CurrentUi();
+  for (int id : {kIdLoad, kIdSave, kIdConvert, kIdPlayPause}) ui.EnableControl(id, enabled != 0);
+  for (int id : {kIdLoad, kIdSave, kIdSetTempPath, kIdConvert, kIdPlayPause}) {
+    ui.EnableMenuItem(id, enabled != 0);
+  }
+}
+
+void ShutDown() {
+  if (!Commands.ExitGuard.compare_exchange(0, 1)) return;
+  Video.PlayState = 0;
+  Wait(300);
+  if (Settings.AutoSave == 1 && Loader.VideoLoaded == 1) SaveSettings();
+  Conversion.StopRequested = 1;
+  Video.PlayState = 1;
+  PumpOneOrSleep(500);
+  Wait(500);
+  for (int pass = 0; pass < 21; ++pass) {
+    if (Video.PlayState == 0) break;
+    PumpOneOrSleep(100);
+    Video.PlayState = 1;
+  }
+  Video.PlayState = 0;
+  PumpOneOrSleep(1);
+  Wait(100);
+  if (CommandHooks h = Hooks(); h.clean_temp_files) h.clean_temp_files();
+  Commands.ExitGuard = 0;
+}
+
+void LoadThread() {
+  Video.PlayState = 1;
+  PumpOneOrSleep(100);
+  if (CommandHooks h = Hooks(); h.get_multiple_files) h.get_multiple_files();
+}
+
+std::string PickFolder(const std::string& current) {
+  std::string chosen = CurrentUi().PickFolder("Select Folder", WithoutTrailingSeparators(current));
+  return chosen.empty() ? chosen : WithoutTrailingSeparators(chosen);
+}
+
+void PlayResourceSound(const std::string& name, const std::string& /*type*/) {
+  CurrentUi().PlaySound(name);
+}
+
+void TickSound() {
+  PlayResourceSound("tick", "sound3");
+}
+
+std::string HelpDocumentPath() {
+  return Shell.ExeFolder + Shell.ExeName + ".pdf";
+}
+
+}  // namespace zqr

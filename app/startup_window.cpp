@@ -1,0 +1,46 @@
+// The connections the windowed start makes before the main window runs: the commands'
+// hooks into the loader, the conversion, the clean-up and the desktop, and the preview
+// display's hooks into the video source.
+#include "app/startup_window.h"
+
+#include "app/commands.h"
+#include "app/preview.h"
+#include "app/shell_state.h"
+#include "app/startup.h"
+#include "convert/temp_files.h"
+#include "platform/process.h"
+#include "platform/system.h"
+#include "video/load.h"
+#include "video/output_file.h"
+
+namespace zqr {
+
+platform::AboutTexts MakerTexts() {
+  platform::AboutTexts texts;
+  texts.program_name = kProgramName;
+  texts.build_text = kBuildText;
+  texts.maker_line = "Kavelund ZQR project";
+  texts.rights_line = "Free software. Red/cyan anaglyph 3D from any video.";
+  texts.web_address = "https://kavelund-zqr.example.org";
+  texts.mail_address = "zqr@kavelund-zqr.example.org";
+  return texts;
+}
+
+void ConnectWindowCommands() {
+  CommandHooks hooks;
+  hooks.sleep = [](int ms) { platform::SleepMs(ms); };
+  // The desktop's opener may take its time: it runs on its own thread, so the window
+  // never waits for a browser or a viewer.
+  hooks.open_document = [](const std::string& target) {
+    if (target.find('"') != std::string::npos) return;
+    platform::StartDetachedThread(
+        [target] { platform::RunCommandLine("xdg-open \"" + target + "\""); });
+  };
+  hooks.clean_temp_files = [] { StartCleanTempFiles(0); };
+  hooks.get_multiple_files = [] { GetMultipleFiles(Shell.VideoFolder, 0); };
+  hooks.choose_output_file = [] { ChooseOutputFile(Shell.VideoFolder, 0); };
+  SetCommandHooks(std::move(hooks));
+  ConnectPreview();
+}
+
+}  // namespace zqr

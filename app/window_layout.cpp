@@ -1,0 +1,346 @@
+// The main window's tables. Rows follow the window's creation order: the position bar
+// and the preview first, then the panel's controls, the picture buttons and the
+// input-output group.
+#include "app/window_layout.h"
+
+#include <string>
+#include <vector>
+
+#include "app/shell_state.h"
+#include "platform/ui.h"
+
+namespace zqr {
+
+using platform::AcceleratorSpec;
+using platform::ControlKind;
+using platform::ControlSpec;
+using platform::Grey;
+using platform::MenuItemSpec;
+using platform::MenuSpec;
+using platform::Rgb;
+using platform::TooltipSpec;
+using S = SettingsRecord;
+
+namespace {
+
+constexpr Rgb kBlack{0, 0, 0};
+constexpr Rgb kWhite{255, 255, 255};
+constexpr uint32_t kSunken = platform::kStyleSunken;
+constexpr uint32_t kEdge = platform::kStyleStaticEdge;
+constexpr uint32_t kCentred = platform::kStyleCentred;
+constexpr uint32_t kEllipsis = platform::kStylePathEllipsis;
+constexpr uint32_t kClear = platform::kStyleTransparent;
+
+ControlRow Row(int id, ControlKind kind, const char* text, int x, int y, int w, int h, Rgb fg,
+               Rgb bg, uint32_t style, Shared32 S::*field = nullptr) {
+  ControlRow row;
+  row.spec.id = id;
+  row.spec.kind = kind;
+  row.spec.text = text;
+  row.spec.x = x;
+  row.spec.y = y;
+  row.spec.width = w;
+  row.spec.height = h;
+  row.spec.foreground = fg;
+  row.spec.background = bg;
+  row.spec.style = style;
+  row.field = field;
+  return row;
+}
+
+ControlRow Slider(int id, int x, int y, int w, int h, Rgb bg, uint32_t style, int min, int max,
+                  int page, Shared32 S::*field) {
+  ControlRow row = Row(id, ControlKind::kSlider, "", x, y, w, h, kBlack, bg, style, field);
+  row.spec.minimum = min;
+  row.spec.maximum = max;
+  row.spec.page = page;
+  return row;
+}
+
+ControlRow List(int id, int x, int y, int w, int h, uint32_t style, std::vector<std::string> items,
+                int selected) {
+  ControlRow row = Row(id, ControlKind::kDropDown, "", x, y, w, h, kWhite, Grey(128), style);
+  row.spec.items = std::move(items);
+  row.spec.value = selected;
+  return row;
+}
+
+std::vector<std::string> DepthItems() {
+  std::vector<std::string> items;
+  for (int v = 20; v <= 100; v += 5) items.push_back(std::to_string(v));
+  return items;
+}
+
+std::vector<std::string> CompressionItems() {
+  std::vector<std::string> items = {"Default Quality", "1:Best Quality"};
+  for (int v = 2; v <= 20; ++v) items.push_back(std::to_string(v) + ":");
+  items.push_back("21:Lower Quality");
+  return items;
+}
+
+std::vector<ControlRow> MakeRows() {
+  using K = ControlKind;
+  const Rgb caption_bg = Grey(136);
+  const Rgb check_fg = Grey(192);
+  const Rgb value_fg = Grey(119);
+  std::vector<ControlRow> r;
+  r.push_back(Row(kIdPositionFrame, K::kLabel, "", 5, 607, 600, 14, Grey(128), Grey(128), kSunken));
+  r.push_back(
+      Row(kIdPositionBar, K::kStretchedPicture, "tomline", 6, 608, 1, 12, kBlack, kBlack, 0));
+  r.push_back(Row(kIdPreview, K::kGraphic, "", 5, 5, 600, 600, kWhite, Grey(51),
+                  platform::kStyleBorder | kEdge));
+  r.push_back(
+      Row(kIdBuildLabel, K::kLabel, "Build 005.01", 935, 40, 150, 20, kBlack, Grey(135), kClear));
+  r.push_back(Row(kIdStereo, K::kCheckBox, "3D Vision", 620, 222, 80, 18, check_fg, kBlack, kEdge,
+                  &S::StereoOn));
+  r.push_back(Row(-1, K::kPicture, "glasses", 750, 240, 36, 20, kBlack, kBlack, 0));
+  r.push_back(Slider(kIdStereoTuning, 701, 222, 90, 17, Grey(75), 0, -10, 10, 1, &S::StereoTuning));
+  r.push_back(Row(kIdDepthSwitch, K::kCheckBox, "3D Depth", 620, 243, 80, 18, check_fg, kBlack,
+                  kEdge, &S::DepthOn));
+  r.push_back(List(kIdDepthList, 701, 240, 40, 90, 0, DepthItems(), 2));
+  r.push_back(Row(kIdAutoSave, K::kCheckBox, "Auto saving a parameters", 620, 159, 171, 18,
+                  check_fg, kBlack, kEdge, &S::AutoSave));
+  const char* captions[] = {
+      " VIDEO file: ", " Frame Size:", " FPS rate:", " Num of frames:", " Operation:"};
+  for (int i = 0; i < 5; ++i) {
+    r.push_back(Row(203 + i, K::kLabel, captions[i], 620, 70 + 18 * i, 80, 17, kWhite, caption_bg,
+                    kSunken));
+  }
+  r.push_back(Row(kIdShowInputVideo, K::kCheckBox, "Show input VIDEO", 620, 178, 171, 18, check_fg,
+                  kBlack, kEdge, &S::ShowInputVideo));
+  r.push_back(Row(210, K::kLabel, " Duration:", 620, 196, 80, 17, kWhite, caption_bg, kSunken));
+  r.push_back(
+      Row(330, K::kGroupFrame, " Common controls ", 610, 50, 395, 232, kWhite, Grey(51), 0));
+  r.push_back(
+      Row(329, K::kGroupFrame, " Image controls ", 610, 274, 395, 139, kWhite, Grey(51), 0));
+  r.push_back(Row(332, K::kGroupFrame, " Input-Output controls: ", 610, 405, 395, 120, kWhite,
+                  Grey(51), 0));
+  struct Switch {
+    int id;
+    const char* text;
+    int width;
+    Shared32 S::*field;
+  };
+  const Switch switches[] = {{kIdSharpenSwitch, " Sharpen", 111, &S::SharpenOn},
+                             {kIdBrightnessSwitch, " Brightness", 161, &S::BrightnessOn},
+                             {kIdContrastSwitch, " Contrast", 161, &S::ContrastOn},
+                             {kIdNoiseSwitch, " Noise Median", 161, &S::NoiseOn},
+                             {kIdCpuSwitch, " CPU usage", 161, &S::CpuLimitOn}};
+  for (int i = 0; i < 5; ++i) {
+    r.push_back(Row(switches[i].id, K::kCheckBox, switches[i].text, 620, 296 + 20 * i,
+                    switches[i].width, 18, kBlack, caption_bg, kEdge, switches[i].field));
+  }
+  for (int i = 0; i < 5; ++i) {
+    r.push_back(Row(551 + i, K::kLabel, "Min.", 790, 297 + 20 * i, 24, 15, kBlack, caption_bg, 0));
+  }
+  const int max_ids[] = {525, 526, 527, 529, 530};
+  for (int i = 0; i < 5; ++i) {
+    r.push_back(
+        Row(max_ids[i], K::kLabel, "Max.", 910, 297 + 20 * i, 24, 15, kBlack, caption_bg, 0));
+  }
+  for (int i = 0; i < 5; ++i) {
+    r.push_back(Row(kIdResetSharpen + i, K::kPushButton, "Reset", 938, 295 + 20 * i, 42, 18, kBlack,
+                    Grey(192), platform::kStyleFlat));
+  }
+  r.push_back(
+      Slider(kIdSharpenAmount, 815, 296, 90, 18, Grey(128), kEdge, 0, 5, 1, &S::SharpenAmount));
+  r.push_back(
+      Slider(kIdSharpenRadius, 731, 296, 50, 18, Grey(102), kEdge, 0, 3, 1, &S::SharpenRadius));
+  r.push_back(Slider(kIdBrightness, 815, 316, 90, 18, Grey(128), kEdge, 0, 255, 8, &S::Brightness));
+  r.push_back(Slider(kIdContrast, 815, 336, 90, 18, Grey(128), kEdge, 0, 255, 8, &S::Contrast));
+  r.push_back(Slider(kIdNoisePasses, 815, 356, 90, 18, Grey(128), kEdge, 1, 5, 1, &S::NoisePasses));
+  r.push_back(Slider(kIdCpuUsage, 815, 376, 90, 18, Grey(128), kEdge, 50, 100, 8, &S::CpuUsage));
+  r.push_back(Row(303, K::kLabel, "", 701, 70, 295, 17, value_fg, kBlack, kSunken | kEllipsis));
+  for (int i = 0; i < 4; ++i) {
+    r.push_back(Row(304 + i, K::kLabel, "", 701, 88 + 18 * i, 90, 17, value_fg, kBlack,
+                    kSunken | kCentred));
+  }
+  r.push_back(Row(409, K::kLabel, "", 701, 196, 90, 17, value_fg, kBlack, kSunken | kCentred));
+  const int button_ids[] = {kIdLoad, kIdPlayPause, kIdSave, kIdConvert, kIdAbout};
+  const char* button_pictures[] = {"b_load1", "b_pause1", "b_save1", "b_convert1", "b_about1"};
+  for (int i = 0; i < 5; ++i) {
+    r.push_back(Row(button_ids[i], K::kPictureButton, button_pictures[i], 800, 93 + 24 * i, 195, 24,
+                    kBlack, kBlack, 0));
+  }
+  r.push_back(Row(kIdHelp, K::kPictureButton, "help1", 900, 8, 97, 24, kBlack, kBlack, 0));
+  r.push_back(Row(kIdStop, K::kPictureButton, "b_stopt1", 800, 218, 195, 24, kBlack, kBlack, 0));
+  r.push_back(
+      Row(214, K::kLabel, "Output compression", 620, 473, 98, 15, kWhite, kBlack, kCentred));
+  r.push_back(List(kIdCompressionList, 620, 489, 99, 90, platform::kStyleClientEdge,
+                   CompressionItems(), 0));
+  r.push_back(Row(kIdSetTempPath, K::kPushButton, "Set path for temporary Stream", 620, 427, 150,
+                  17, kBlack, Grey(135), platform::kStyleFlat | kClear));
+  r.push_back(Row(kIdTempPathLabel, K::kLabel, "", 620, 447, 375, 17, kBlack, Grey(192),
+                  kSunken | kEllipsis));
+  return r;
+}
+
+constexpr const char* kBitrateItems[] = {"  Auto", "  100k", "  200k", "  400k", "  700k",
+                                         "  950k", " 1200k", " 1500k", " 2000k", " 2500k"};
+constexpr const char* kCodecItems[] = {"  Auto",   "  Ultra Fast", "  Fast",
+                                       "  Medium", "  Max",        "  Slower"};
+constexpr const char* kSizeItems[] = {"  Natural size", "  Resize 90%", "  Resize 80%",
+                                      "  Resize 70%",   "  Resize 60%", "  Resize 50%"};
+constexpr const char* kChannelItems[] = {"  Stereo", "  Mono"};
+constexpr const char* kRateItems[] = {"  Auto", "  48000Hz", "  44100Hz", "  22050Hz", "  11025Hz"};
+constexpr const char* kStereoItems[] = {"  Dynamic stereo effect", "  Static stereo effect"};
+
+const OptionPopup kPopups[] = {
+    {"Set Compression Bit Rate", 830, kBitrateItems, &S::BitrateChoice},
+    {"Set Codec Mode", 840, kCodecItems, &S::CodecModeChoice},
+    {"Resize the output VIDEO stream", 870, kSizeItems, &S::ResizeMode},
+    {"Set audio channels", 890, kChannelItems, &S::AudioChannels},
+    {"Set audio sampling rate", 880, kRateItems, &S::SampleRateChoice},
+    {"Set type of ZQR Stereo", 897, kStereoItems, &S::StereoMode},
+};
+
+constexpr AcceleratorSpec kAccelerators[] = {
+    {true, 'L', kIdLoad},
+    {true, 'C', kIdConvert},
+    {true, 'S', kIdSave},
+    {true, 'O', kIdOutputStream},
+    {false, platform::kKeyF1, kIdHelp},
+};
+
+const TooltipSpec kTooltips[] = {
+    {kIdCompressionList, "Set Compression/Quality"},
+    {kIdSharpenSwitch, " Sharpen control - On/Off "},
+    {kIdBrightnessSwitch, " Brightness control - On/Off "},
+    {kIdContrastSwitch, " Contrast control - On/Off "},
+    {kIdNoiseSwitch, " Noise Median control - On/Off "},
+    {kIdCpuSwitch, " CPU usage control - On/Off "},
+    {kIdSharpenAmount, " Sharpen Amount "},
+    {kIdBrightness, " Brightness Amount "},
+    {kIdContrast, " Contrast Value "},
+    {kIdNoisePasses, " Noise Median Value "},
+    {kIdCpuUsage, " CPU usage Value "},
+    {kIdSharpenRadius, " Sharpen Radius Value "},
+    {kIdStereoTuning, " ZQR Stereo Vision Tuning "},
+    {kIdStereo, " Use it with the 3D stereo glasses"},
+    {kIdDepthSwitch, " Use it for Enable/Disable the 3D Stereo Depth effect "},
+    {kIdDepthList, " Select a value of 3D Stereo Depth effect "},
+};
+
+MenuItemSpec Item(const char* text, int id, bool checkable = false, bool checked = false) {
+  MenuItemSpec item;
+  item.text = text;
+  item.id = id;
+  item.checkable = checkable;
+  item.checked = checked;
+  return item;
+}
+MenuItemSpec Separator() {
+  MenuItemSpec item;
+  item.kind = MenuItemSpec::Kind::kSeparator;
+  return item;
+}
+MenuItemSpec Popup(const OptionPopup& popup) {
+  MenuItemSpec menu;
+  menu.kind = MenuItemSpec::Kind::kPopup;
+  menu.text = popup.title;
+  const int value = Settings.*popup.field;
+  for (size_t i = 0; i < popup.items.size(); ++i) {
+    menu.children.push_back(Item(popup.items[i], popup.base_id + static_cast<int>(i), true,
+                                 static_cast<int>(i) == value));
+    if (i == 0) menu.children.push_back(Separator());
+  }
+  return menu;
+}
+
+std::vector<MenuSpec> MakeMenus() {
+  MenuSpec file{
+      "&File",
+      {Item("Load Movie\tCtrl + L", kIdLoad), Item("Play/Pause VIDEO", kIdPlayPause),
+       Item("Convert 3D\tCtrl + C", kIdConvert), Separator(),
+       Item("File Information", kIdFileInformation), Separator(), Item("Exit\tAlt + F4", kIdExit)}};
+  MenuSpec option{"&Option",
+                  {Item("Auto saving a parameters", kIdAutoSave, true, Settings.AutoSave == 1),
+                   Separator(), Item("Save Parameters\tCtrl + S", kIdSave),
+                   Item("Set path for temporary Stream", kIdSetTempPath), Separator(),
+                   // Created without its mark; the mark then follows StereoOn.
+                   Item("ZQR Stereo Vision", kIdStereo, true, false), Popup(kPopups[5]),
+                   Separator(), Popup(kPopups[0]), Popup(kPopups[1]), Separator(),
+                   Popup(kPopups[2]), Separator(), Popup(kPopups[3]), Popup(kPopups[4])}};
+  MenuSpec help{"&Help", {Item("Help\tF1", kIdHelp), Separator(), Item("About", kIdAbout)}};
+  return {file, option, help};
+}
+
+}  // namespace
+
+std::span<const ControlRow> MainControlRows() {
+  static const std::vector<ControlRow> rows = MakeRows();
+  return rows;
+}
+
+std::span<const OptionPopup> OptionPopups() {
+  return kPopups;
+}
+std::span<const AcceleratorSpec> MainAccelerators() {
+  return kAccelerators;
+}
+std::span<const TooltipSpec> MainTooltips() {
+  return kTooltips;
+}
+
+platform::Rgb SwitchTextColour(bool on) {
+  return on ? kWhite : kBlack;
+}
+
+const ControlRow* FindControlRow(int id) {
+  for (const ControlRow& row : MainControlRows()) {
+    if (row.spec.id == id) return &row;
+  }
+  return nullptr;
+}
+
+const OptionPopup* FindOptionPopup(int id) {
+  for (const OptionPopup& popup : kPopups) {
+    if (id >= popup.base_id && id < popup.base_id + static_cast<int>(popup.items.size())) {
+      return &popup;
+    }
+  }
+  return nullptr;
+}
+
+platform::WindowLayout MainWindowLayout() {
+  platform::WindowLayout layout;
+  layout.caption = "Kavelund ZQR Stereo Video Coverter Build 005.01";
+  layout.client_width = kMainClientWidth;
+  layout.client_height = kMainClientHeight;
+  layout.background = Grey(135);
+  layout.icon = "VIDEO";
+  layout.menus = MakeMenus();
+  for (const ControlRow& row : MainControlRows()) {
+    ControlSpec spec = row.spec;
+    if (row.field != nullptr) {
+      spec.value = Settings.*row.field;
+      if (spec.kind == ControlKind::kCheckBox) {
+        spec.value = spec.value == 1 ? 1 : 0;
+        // The image switches show their state in their text's colour.
+        if (spec.background == Grey(136)) spec.foreground = SwitchTextColour(spec.value == 1);
+      }
+    }
+    if (spec.id == kIdDepthList) {
+      // The entry of the current divisor; 30 (the third) when it is not in the list.
+      for (size_t i = 0; i < spec.items.size(); ++i) {
+        if (std::to_string(Settings.DepthDivisor.load()) == spec.items[i]) {
+          spec.value = static_cast<int>(i);
+        }
+      }
+    }
+    if (spec.id == kIdTempPathLabel) spec.text = Shell.TempFolder;
+    layout.controls.push_back(std::move(spec));
+  }
+  layout.accelerators.assign(kAccelerators, kAccelerators + std::size(kAccelerators));
+  layout.tooltips.assign(std::begin(kTooltips), std::end(kTooltips));
+  return layout;
+}
+
+void SetMenuChoice(const OptionPopup& popup) {
+  platform::Ui& ui = platform::CurrentUi();
+  for (size_t i = 0; i < popup.items.size(); ++i)
+    ui.SetMenuChecked(popup.base_id + static_cast<int>(i), false);
+  ui.SetMenuChecked(popup.base_id + Settings.*popup.field, true);
+}
+
+}  // namespace zqr

@@ -1,0 +1,164 @@
+// Responsiveness of the window while a 1920 x 1080, 30 fps clip plays in it (run with a
+// display, e.g. an Xvfb): how many of the clip's frames the preview never showed, and how
+// long a question posted to the GUI thread waits before the GUI thread answers it (every
+// 10 ms, the round trip of a call that lists the window's controls). The clip is made from
+// lavfi's testsrc2 when it is not there yet; its frame counter in the top-left corner tells
+// the frames apart.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/commands.h"
+#include "app/preview.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "app/startup_window.h"
+#include "app/window_layout.h"
+#include "platform/ffmpeg/ffmpeg_graph.h"
+#include "platform/process.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "platform/window.h"
+#include "video/frame_callback.h"
+#include "video/frame_store.h"
+#include "video/graph.h"
+#include "video/video_state.h"
+
+namespace zqr {
+namespace {
+
+constexpr double kClipSeconds = 10.0;
+
+std::string ClipPath() {
+  if (const char* path = std::getenv("ZQR_WINDOW_BENCH_CLIP")) return path;
+  return "window_bench_1080p30.mp4";
+}
+
+bool EnsureClip(const std::string& path) {
+  platform::Redirections quiet;
+  quiet.output_path = "/dev/null";
+  quiet.error_path = "/dev/null";
+  if (platform::RunCommandLine("test -s \"" + path + "\"", quiet).exit_code == 0) return true;
+  return platform::RunCommandLine(
+             "ffmpeg -v error -y -f lavfi -i testsrc2=size=1920x1080:rate=30 -t 10 "
+             "-c:v libx264 -preset fast -pix_fmt yuv420p \"" +
+                 path + "\"",
+             quiet)
+             .exit_code == 0;
+}
+
+// Distinct pictures the preview was given: the frame counter's corner, hashed.
+std::mutex seen_mutex;
+uint64_t last_hash = 0;
+int64_t distinct_frames = 0;
+int64_t first_ms = 0, last_ms = 0;
+
+void CountingPreview() {
+  const FrameStoreState& s = FrameStore;
+  const int32_t w = s.FrameW, h = s.FrameH;
+  if (w > 200 && h > 60 && !s.WorkFrame.empty()) {
+    uint64_t hash = 1469598103934665603ull;
+    for (int32_t row = h - 60; row < h; ++row) {
+      const uint32_t* line = s.WorkFrame.data() + int64_t{row} * w;
+      for (int32_t x = 0; x < 200; ++x) hash = (hash ^ line[x]) * 1099511628211ull;
+    }
+    std::lock_guard lock(seen_mutex);
+    if (hash != last_hash) {
+      last_hash = hash;
+      ++distinct_frames;
+      last_ms = platform::MonotonicMs();
+      if (first_ms == 0) first_ms = last_ms;
+    }
+  }
+  DrawPreviewFrame();
+}
+
+void BM_PlayingClipInWindow(benchmark::State& state) {
+  const std::string clip = ClipPath();
+  if (std::getenv("DISPLAY") == nullptr || !EnsureClip(clip)) {
+    state.SkipWithError("needs a display and ffmpeg");
+    return;
+  }
+  platform::InstallFfmpegMedia();
+  ResetSettingsToStartValues();
+  ConnectWindowCommands();
+  SetShowPreviewFrameHook(&CountingPreview);
+  std::vector<double> waits_ms;
+  for (auto _ : state) {
+    platform::MainWindowSpec spec;
+    spec.layout = MainWindowLayout();
+    spec.events = MainWindowEvents();
+    std::thread loader, prober;
+    spec.on_created = [&] {
+      loader = std::thread([clip] {
+        Video.PlayState = 1;
+        BuildAndPlayGraph(clip);
+      });
+      prober = std::thread([&] {
+        // Wait for the first frame, then ask every 10 ms for the clip's length.
+        for (bool started = false; !started; platform::SleepMs(10)) {
+          std::lock_guard lock(seen_mutex);
+          started = first_ms != 0;
+        }
+        const int64_t start = platform::MonotonicMs();
+        while (platform::MonotonicMs() - start < static_cast<int64_t>(kClipSeconds * 1000) - 500) {
+          const auto asked = std::chrono::steady_clock::now();
+          platform::LiveControls();
+          waits_ms.push_back(
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked)
+                  .count());
+          platform::SleepMs(10);
+        }
+        Video.PlayState = 0;
+        platform::SleepMs(500);
+        platform::CurrentUi().CloseMainWindow();
+      });
+    };
+    const auto began = std::chrono::steady_clock::now();
+    platform::RunMainWindow(spec);
+    if (prober.joinable()) prober.join();
+    if (loader.joinable()) loader.join();
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+  }
+  std::sort(waits_ms.begin(), waits_ms.end());
+  auto percentile = [&](double p) {
+    return waits_ms.empty() ? 0.0 : waits_ms[static_cast<size_t>(p * double(waits_ms.size() - 1))];
+  };
+  std::lock_guard lock(seen_mutex);
+  const double shown_seconds = static_cast<double>(last_ms - first_ms) / 1000.0;
+  const double expected = shown_seconds * 30.0 + 1.0;
+  state.counters["frames_shown"] = static_cast<double>(distinct_frames);
+  state.counters["frames_expected"] = expected;
+  state.counters["dropped_percent"] =
+      std::max(0.0, 100.0 * (expected - static_cast<double>(distinct_frames)) / expected);
+  state.counters["gui_wait_p50_ms"] = percentile(0.50);
+  state.counters["gui_wait_p99_ms"] = percentile(0.99);
+  state.counters["gui_wait_max_ms"] = percentile(1.0);
+  state.counters["questions"] = static_cast<double>(waits_ms.size());
+}
+// The preview's share of each polled frame: one 1920 x 1080 frame scaled into the area.
+void BM_ScalePreview1080p(benchmark::State& state) {
+  std::vector<uint32_t> frame(size_t{1920} * 1081);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint32_t>(i * 2654435761u);
+  std::vector<uint8_t> area(size_t{600} * 600 * 3);
+  for (auto _ : state) {
+    ScaleFrameToRgb(frame.data(), 1920, 1920, 1080, area.data(), 600 * 3, 600, 338, 131, 600);
+    benchmark::DoNotOptimize(area.data());
+  }
+}
+BENCHMARK(BM_ScalePreview1080p)->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_PlayingClipInWindow)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+}  // namespace zqr
+
+BENCHMARK_MAIN();

@@ -1,0 +1,45 @@
+// Two controls drawn by the backend itself, because GTK's own need more room than the
+// window's pixel layout gives them: a slider that fits a 17-pixel row, and a drop-down
+// list whose closed box shows its whole entry in a 40-pixel column.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/wx/wx_common.h"
+
+namespace zqr::platform::wx {
+
+class SmallSlider : public wxControl {
+ public:
+  SmallSlider(wxWindow* parent, const ControlSpec& c, std::function<void(int)> moved);
+  int GetValue() const { return value_; }
+  void SetValue(int value);
+
+ private:
+  void OnPaint(wxPaintEvent&);
+  void OnMouse(wxMouseEvent& e);
+  void OnKey(wxKeyEvent& e);
+  void MoveTo(int value);
+  int ValueAt(int x) const;
+  int minimum_, maximum_, page_, value_;
+  wxColour trough_background_;
+  std::function<void(int)> moved_;
+};
+
+class SmallList : public wxControl {
+ public:
+  SmallList(wxWindow* parent, const ControlSpec& c, std::function<void(int, std::string)> chosen);
+  int GetSelection() const { return selection_; }
+  std::string GetText() const;
+
+ private:
+  void OnPaint(wxPaintEvent&);
+  void OnClick(wxMouseEvent&);
+  std::vector<std::string> items_;
+  int selection_;
+  std::function<void(int, std::string)> chosen_;
+};
+
+}  // namespace zqr::platform::wx

@@ -1,0 +1,708 @@
+// The main window on wx: one widget per row of the layout, with the row's identifier,
+// rectangle and colours, the menus, accelerators and tooltips, and the WxUi through which
+// the core talks to it. User actions go to the core's handlers; the core's calls from
+// other threads are queued to the GUI thread and never wait, except its questions.
+#include <wx/dirdlg.h>
+#include <wx/filedlg.h>
+#include <wx/sound.h>
+
+#include <map>
+#include <thread>
+
+#include "platform/ui.h"
+#include "platform/window.h"
+#include "platform/wx/wx_common.h"
+#include "platform/wx/wx_controls.h"
+#include "platform/wx/wx_windows.h"
+#include "resources/resources.h"
+
+namespace zqr::platform {
+
+namespace wx {
+namespace {
+
+constexpr int kPreviewGrey = 51;
+
+// The preview area: the newest picture handed over, or the idle grey with "Main Window".
+class PreviewArea : public wxPanel {
+ public:
+  PreviewArea(wxWindow* parent, const ControlSpec& c)
+      : wxPanel(parent, c.id, wxPoint(c.x, c.y), wxSize(c.width, c.height), wxBORDER_SIMPLE) {
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    Bind(wxEVT_PAINT, &PreviewArea::OnPaint, this);
+  }
+  void Show(std::shared_ptr<const PreviewPicture> picture) {
+    picture_ = std::move(picture);
+    bitmap_ = wxBitmap();
+    if (picture_ && picture_->width > 0 && picture_->height > 0 &&
+        picture_->rgb.size() >= size_t(picture_->width) * size_t(picture_->height) * 3) {
+      wxImage image(picture_->width, picture_->height,
+                    const_cast<unsigned char*>(picture_->rgb.data()), true);
+      bitmap_ = wxBitmap(image);
+    }
+    Refresh(false);
+    Update();
+  }
+
+ private:
+  void OnPaint(wxPaintEvent&) {
+    wxPaintDC dc(this);
+    if (bitmap_.IsOk()) {
+      dc.DrawBitmap(bitmap_, 0, 0);
+      dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+      dc.SetTextBackground(wxColour(128, 128, 128));
+      dc.SetTextForeground(*wxWHITE);
+      for (const PreviewPicture::Caption& c : picture_->captions) {
+        dc.DrawText(Utf8(c.text), c.x, c.y);
+      }
+      return;
+    }
+    dc.SetBackground(wxBrush(wxColour(kPreviewGrey, kPreviewGrey, kPreviewGrey)));
+    dc.Clear();
+    dc.SetTextForeground(*wxWHITE);
+    dc.DrawText("Main Window", 10, 10);
+  }
+  std::shared_ptr<const PreviewPicture> picture_;
+  wxBitmap bitmap_;
+};
+
+// A picture stretched to the control's size (the position bar).
+class StretchedPicture : public wxPanel {
+ public:
+  StretchedPicture(wxWindow* parent, const ControlSpec& c)
+      : wxPanel(parent, c.id, wxPoint(c.x, c.y), wxSize(c.width, c.height), wxBORDER_NONE),
+        image_(ResourceBitmap(c.text, wxSize(50, 18)).ConvertToImage()) {
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    Bind(wxEVT_PAINT, [this](wxPaintEvent&) {
+      wxPaintDC dc(this);
+      wxSize size = GetClientSize();
+      if (size.x > 0 && size.y > 0) {
+        dc.DrawBitmap(wxBitmap(image_.Scale(size.x, size.y, wxIMAGE_QUALITY_BILINEAR)), 0, 0);
+      }
+    });
+  }
+
+ private:
+  wxImage image_;
+};
+
+class MainWindow;
+
+class WxUi final : public Ui {
+ public:
+  const char* Name() const override { return "wx"; }
+
+  int ShowMessage(const std::string& text, const std::string& caption, int style) override {
+    return Ask<int>(
+        [=] {
+          wxWindow* owner = wxGetActiveWindow() ? wxGetActiveWindow() : MainFrame();
+          return WxAnswerToId(
+              wxMessageBox(Utf8(text), Utf8(caption), MessageStyleToWx(style), owner));
+        },
+        kIdCancel);
+  }
+
+  void SetLabel(int id, const std::string& text) override {
+    Remember([&](Model& m) { m.labels[id] = text; });
+    Post([id, text] {
+      if (wxWindow* w = Find(id)) {
+        w->SetLabel(Utf8(text));
+        w->Refresh();
+      }
+    });
+  }
+  std::string GetLabel(int id) const override {
+    std::lock_guard lock(mutex_);
+    auto it = model_.labels.find(id);
+    return it == model_.labels.end() ? std::string() : it->second;
+  }
+  void SetProgressRange(int, int32_t, int32_t) override {}
+  void SetProgressPos(int id, int32_t pos) override {
+    Remember([&](Model& m) { m.progress[id] = pos; });
+    // The position bar is a picture whose width shows the position.
+    Post([id, pos] {
+      if (wxWindow* w = Find(id)) {
+        w->SetSize(std::max(1, pos), w->GetSize().y);
+        w->Refresh();
+      }
+    });
+  }
+
+  void PumpOrSleep(int milliseconds) override {
+    if (wxThread::IsMain() && wxTheApp != nullptr && GuiAlive()) {
+      if (wxTheApp->Pending()) {
+        wxTheApp->Dispatch();
+        return;
+      }
+      wxTheApp->ProcessPendingEvents();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+
+  std::string ShowFileDialog(const FileDialogRequest& r) override {
+    return Ask<std::string>(
+        [r] {
+          wxString wildcard;
+          for (const auto& [description, patterns] : r.filters) {
+            if (!wildcard.empty()) wildcard += "|";
+            wildcard += Utf8(description) + "|" + Utf8(patterns);
+          }
+          long style = r.save ? wxFD_SAVE : wxFD_OPEN;
+          if (r.overwrite_prompt) style |= wxFD_OVERWRITE_PROMPT;
+          if (r.file_must_exist) style |= wxFD_FILE_MUST_EXIST;
+          wxFileDialog dialog(wxGetActiveWindow() ? wxGetActiveWindow() : MainFrame(),
+                              Utf8(r.title), Utf8(r.folder), Utf8(r.proposed_name), wildcard,
+                              style);
+          if (dialog.ShowModal() != wxID_OK) return std::string();
+          return std::string(dialog.GetPath().utf8_str());
+        },
+        std::string());
+  }
+
+  std::string PickFolder(const std::string& title, const std::string& start) override {
+    return Ask<std::string>(
+        [title, start] {
+          wxDirDialog dialog(MainFrame(), Utf8(title), Utf8(start),
+                             wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+          if (dialog.ShowModal() != wxID_OK) return std::string();
+          return std::string(dialog.GetPath().utf8_str());
+        },
+        std::string());
+  }
+
+  bool RunAnotherCompression(AnotherCompressionModel& model,
+                             const AnotherCompressionEvents& events) override {
+    AnotherCompressionModel copy = model;
+    bool saved =
+        Ask<bool>([&copy, &events] { return RunAnotherCompressionWindow(copy, events); }, false);
+    if (saved) model = copy;
+    return saved;
+  }
+  void ShowCompressionProgress(bool visible) override {
+    Post([visible] { ShowProgressWindow(visible); });
+  }
+  void UpdateCompressionProgress(const CompressionProgressView& view) override {
+    Post([view] { UpdateProgressWindow(view); });
+  }
+
+  void SetChecked(int id, bool checked) override {
+    Remember([&](Model& m) { m.checked[id] = checked; });
+    Post([id, checked] {
+      if (auto* box = dynamic_cast<wxCheckBox*>(Find(id))) box->SetValue(checked);
+    });
+  }
+  bool IsChecked(int id) const override {
+    std::lock_guard lock(mutex_);
+    auto it = model_.checked.find(id);
+    return it != model_.checked.end() && it->second;
+  }
+  void SetMenuChecked(int id, bool checked) override {
+    Remember([&](Model& m) { m.menu_checked[id] = checked; });
+    Post([id, checked] {
+      if (MainFrame() && MainFrame()->GetMenuBar() && MainFrame()->GetMenuBar()->FindItem(id)) {
+        MainFrame()->GetMenuBar()->Check(id, checked);
+      }
+    });
+  }
+  bool IsMenuChecked(int id) const override {
+    std::lock_guard lock(mutex_);
+    auto it = model_.menu_checked.find(id);
+    return it != model_.menu_checked.end() && it->second;
+  }
+  void EnableControl(int id, bool enabled) override {
+    Post([id, enabled] {
+      if (wxWindow* w = Find(id)) w->Enable(enabled);
+    });
+  }
+  void EnableMenuItem(int id, bool enabled) override {
+    Post([id, enabled] {
+      if (MainFrame() && MainFrame()->GetMenuBar() && MainFrame()->GetMenuBar()->FindItem(id)) {
+        MainFrame()->GetMenuBar()->Enable(id, enabled);
+      }
+    });
+  }
+  void SetSliderPos(int id, int position) override {
+    Remember([&](Model& m) { m.slider[id] = position; });
+    Post([id, position] {
+      if (auto* slider = dynamic_cast<SmallSlider*>(Find(id))) slider->SetValue(position);
+    });
+  }
+  int SliderPos(int id) const override {
+    std::lock_guard lock(mutex_);
+    auto it = model_.slider.find(id);
+    return it == model_.slider.end() ? 0 : it->second;
+  }
+  int ListSelection(int id) const override {
+    std::lock_guard lock(mutex_);
+    auto it = model_.selection.find(id);
+    return it == model_.selection.end() ? -1 : it->second.first;
+  }
+  std::string ListText(int id) const override {
+    std::lock_guard lock(mutex_);
+    auto it = model_.selection.find(id);
+    return it == model_.selection.end() ? std::string() : it->second.second;
+  }
+  void SetPicture(int id, const std::string& name) override {
+    auto apply = [id, name] {
+      if (auto* picture = dynamic_cast<wxStaticBitmap*>(Find(id))) {
+        picture->SetBitmap(ResourceBitmap(name, picture->GetSize()));
+        picture->Refresh();
+        picture->Update();
+      }
+    };
+    // The pressed picture shows during the command's wait on the GUI thread itself.
+    if (wxThread::IsMain()) {
+      apply();
+    } else {
+      Post(apply);
+    }
+  }
+  void SetTextColours(int id, Rgb foreground, Rgb background) override {
+    Post([id, foreground, background] {
+      if (wxWindow* w = Find(id)) {
+        w->SetForegroundColour(ToWx(foreground));
+        w->SetBackgroundColour(ToWx(background));
+        w->Refresh();
+      }
+    });
+  }
+
+  void ResetPreview() override {
+    {
+      std::lock_guard lock(mutex_);
+      pending_preview_.reset();
+    }
+    SchedulePreview();
+  }
+  void ShowPreview(std::shared_ptr<const PreviewPicture> picture) override {
+    {
+      std::lock_guard lock(mutex_);
+      pending_preview_ = std::move(picture);
+    }
+    SchedulePreview();
+  }
+
+  void PlaySound(const std::string& name) override {
+    Post([name] {
+      static std::map<std::string, std::unique_ptr<wxSound>> sounds;
+      auto& sound = sounds[name];
+      if (!sound) {
+        std::span<const uint8_t> bytes = resources::Find(name);
+        if (bytes.empty()) return;
+        sound = std::make_unique<wxSound>();
+        if (!sound->Create(bytes.size(), bytes.data())) return;
+      }
+      if (sound->IsOk()) sound->Play(wxSOUND_ASYNC);
+    });
+  }
+  void OpenOutputStreamWindow() override {
+    Post([] { OpenOutputStream(); });
+  }
+  void ShowAbout() override {
+    if (wxThread::IsMain()) {
+      ShowAboutWindow();
+    } else {
+      Post([] { ShowAboutWindow(); });
+    }
+  }
+  void CloseMainWindow() override;
+
+  // Called by the window on the GUI thread when the user changes a control, so that the
+  // getters above read what the window shows.
+  struct Model {
+    std::map<int, std::string> labels;
+    std::map<int, int32_t> progress;
+    std::map<int, bool> checked;
+    std::map<int, bool> menu_checked;
+    std::map<int, int> slider;
+    std::map<int, std::pair<int, std::string>> selection;
+  };
+  void Remember(const std::function<void(Model&)>& change) {
+    std::lock_guard lock(mutex_);
+    change(model_);
+  }
+
+ private:
+  static wxWindow* Find(int id) {
+    return MainFrame() ? wxWindow::FindWindowById(id, MainFrame()) : nullptr;
+  }
+  // Newest picture wins: one hand-over is queued at a time and takes whatever is newest
+  // when the GUI thread gets to it.
+  void SchedulePreview() {
+    if (preview_queued_.exchange(true)) return;
+    Post([this] {
+      preview_queued_ = false;
+      std::shared_ptr<const PreviewPicture> picture;
+      {
+        std::lock_guard lock(mutex_);
+        picture = pending_preview_;
+      }
+      if (auto* area = dynamic_cast<PreviewArea*>(Find(2007))) area->Show(picture);
+    });
+    if (!GuiAlive()) preview_queued_ = false;
+  }
+
+  mutable std::mutex mutex_;
+  Model model_;
+  std::shared_ptr<const PreviewPicture> pending_preview_;
+  std::atomic<bool> preview_queued_{false};
+};
+
+class MainWindow : public wxFrame {
+ public:
+  MainWindow(const MainWindowSpec& spec, WxUi& ui)
+      : wxFrame(nullptr, wxID_ANY, Utf8(spec.layout.caption), wxDefaultPosition, wxDefaultSize,
+                wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX),
+        events_(spec.events),
+        ui_(ui) {
+    const WindowLayout& layout = spec.layout;
+    SetIcon(ResourceIcon(layout.icon));
+    BuildMenus(layout);
+    SetClientSize(layout.client_width, layout.client_height);
+    panel_ = new wxPanel(this, wxID_ANY, wxPoint(0, 0),
+                         wxSize(layout.client_width, layout.client_height));
+    panel_->SetBackgroundColour(ToWx(layout.background));
+    panel_->SetFont(FittedFont(layout));
+    // A GTK group box paints over the siblings made before it, where a Win32 one leaves
+    // them alone: the frames are made first so the controls inside stay in front.
+    for (const ControlSpec& c : layout.controls) {
+      if (c.kind == ControlKind::kGroupFrame) Create(c);
+    }
+    for (const ControlSpec& c : layout.controls) {
+      if (c.kind != ControlKind::kGroupFrame) Create(c);
+    }
+    for (const TooltipSpec& t : layout.tooltips) {
+      if (wxWindow* w = wxWindow::FindWindowById(t.control_id, this)) w->SetToolTip(Utf8(t.text));
+    }
+    std::vector<wxAcceleratorEntry> keys;
+    // A key that a menu item shows is already the menu's; the table keeps the others.
+    for (const AcceleratorSpec& a : layout.accelerators) {
+      if (GetMenuBar()->FindItem(a.id) != nullptr) continue;
+      int key = a.key == kKeyF1 ? WXK_F1 : a.key;
+      keys.emplace_back(a.ctrl ? wxACCEL_CTRL : wxACCEL_NORMAL, key, a.id);
+    }
+    SetAcceleratorTable(wxAcceleratorTable(static_cast<int>(keys.size()), keys.data()));
+    Bind(wxEVT_MENU, &MainWindow::OnMenu, this);
+    Bind(wxEVT_CLOSE_WINDOW, &MainWindow::OnClose, this);
+    panel_->Bind(wxEVT_MOTION, [this](wxMouseEvent& e) {
+      Hover(-1);
+      e.Skip();
+    });
+    Centre();
+  }
+
+  void ConfirmedClose() {
+    closing_ = true;
+    Close(true);
+  }
+
+ private:
+  // Every caption, label and check-box text must fit its rectangle: the check box loses
+  // its indicator's width, the others a small margin.
+  static wxFont FittedFont(const WindowLayout& layout) {
+    std::vector<FittedText> texts;
+    for (const ControlSpec& c : layout.controls) {
+      if (c.text.empty()) continue;
+      switch (c.kind) {
+        case ControlKind::kCheckBox:
+          texts.push_back({c.text, c.width - 22});
+          break;
+        case ControlKind::kLabel:
+        case ControlKind::kPushButton:
+          texts.push_back({c.text, c.width - 4});
+          break;
+        case ControlKind::kGroupFrame:
+          texts.push_back({c.text, c.width - 20});
+          break;
+        default:
+          break;
+      }
+    }
+    return WindowFont(texts);
+  }
+
+  // The menus write their keys as "Ctrl + L"; wx shows and binds them written "Ctrl+L".
+  static wxString MenuLabel(const std::string& text) {
+    wxString label = Utf8(text);
+    const int tab = label.Find('\t');
+    if (tab != wxNOT_FOUND) {
+      wxString keys = label.Mid(static_cast<size_t>(tab) + 1);
+      keys.Replace(" + ", "+");
+      label = label.Left(static_cast<size_t>(tab)) + "\t" + keys;
+    }
+    return label;
+  }
+
+  static wxMenu* BuildMenu(const std::vector<MenuItemSpec>& items) {
+    auto* menu = new wxMenu;
+    for (const MenuItemSpec& item : items) {
+      switch (item.kind) {
+        case MenuItemSpec::Kind::kSeparator:
+          menu->AppendSeparator();
+          break;
+        case MenuItemSpec::Kind::kPopup:
+          menu->AppendSubMenu(BuildMenu(item.children), Utf8(item.text));
+          break;
+        case MenuItemSpec::Kind::kItem:
+          if (item.checkable) {
+            menu->AppendCheckItem(item.id, MenuLabel(item.text))->Check(item.checked);
+          } else {
+            menu->Append(item.id, MenuLabel(item.text));
+          }
+          break;
+      }
+    }
+    return menu;
+  }
+
+  void RememberMenuChecks(const std::vector<MenuItemSpec>& items) {
+    for (const MenuItemSpec& item : items) {
+      if (item.kind == MenuItemSpec::Kind::kPopup) RememberMenuChecks(item.children);
+      if (item.kind == MenuItemSpec::Kind::kItem && item.checkable) {
+        ui_.Remember([&](WxUi::Model& m) { m.menu_checked[item.id] = item.checked; });
+      }
+    }
+  }
+
+  void BuildMenus(const WindowLayout& layout) {
+    auto* bar = new wxMenuBar;
+    for (const MenuSpec& m : layout.menus) {
+      bar->Append(BuildMenu(m.items), Utf8(m.title));
+      RememberMenuChecks(m.items);
+    }
+    SetMenuBar(bar);
+  }
+
+  void Create(const ControlSpec& c) {
+    const wxPoint at(c.x, c.y);
+    const wxSize size(c.width, c.height);
+    long border = 0;
+    if (c.style & kStyleSunken) border = wxBORDER_SUNKEN;
+    if (c.style & (kStyleStaticEdge | kStyleClientEdge)) border = wxBORDER_THEME;
+    wxWindow* w = nullptr;
+    switch (c.kind) {
+      case ControlKind::kLabel: {
+        long style = border | wxST_NO_AUTORESIZE;
+        if (c.style & kStyleCentred) style |= wxALIGN_CENTRE_HORIZONTAL;
+        if (c.style & kStylePathEllipsis) style |= wxST_ELLIPSIZE_MIDDLE;
+        w = new wxStaticText(panel_, c.id, Utf8(c.text), at, size, style);
+        ui_.Remember([&](WxUi::Model& m) { m.labels[c.id] = c.text; });
+        break;
+      }
+      case ControlKind::kLink: {
+        w = new wxStaticText(panel_, c.id, Utf8(c.text), at, size, wxST_NO_AUTORESIZE);
+        break;
+      }
+      case ControlKind::kPicture:
+        w = new wxStaticBitmap(panel_, c.id, ResourceBitmap(c.text, size), at);
+        break;
+      case ControlKind::kStretchedPicture:
+        w = new StretchedPicture(panel_, c);
+        break;
+      case ControlKind::kGraphic:
+        w = new PreviewArea(panel_, c);
+        break;
+      case ControlKind::kPictureButton: {
+        auto* button = new wxStaticBitmap(panel_, c.id, ResourceBitmap(c.text, size), at);
+        button->Bind(wxEVT_LEFT_UP,
+                     [this, id = c.id](wxMouseEvent&) { Command(id, kNotifyClick); });
+        w = button;
+        break;
+      }
+      case ControlKind::kCheckBox: {
+        auto* box = new wxCheckBox(panel_, c.id, Utf8(c.text), at, size, border);
+        box->SetValue(c.value != 0);
+        box->Bind(wxEVT_CHECKBOX, [this, id = c.id](wxCommandEvent& e) {
+          ui_.Remember([&](WxUi::Model& m) { m.checked[id] = e.IsChecked(); });
+          Command(id, kNotifyClick);
+        });
+        ui_.Remember([&](WxUi::Model& m) { m.checked[c.id] = c.value != 0; });
+        w = box;
+        break;
+      }
+      case ControlKind::kSlider: {
+        auto* slider = new SmallSlider(panel_, c, [this, id = c.id](int position) {
+          ui_.Remember([&](WxUi::Model& m) { m.slider[id] = position; });
+          if (events_.slider) events_.slider(id, position);
+        });
+        ui_.Remember([&](WxUi::Model& m) { m.slider[c.id] = slider->GetValue(); });
+        w = slider;
+        break;
+      }
+      case ControlKind::kDropDown: {
+        auto* list =
+            new SmallList(panel_, c, [this, id = c.id](int index, const std::string& text) {
+              ui_.Remember([&](WxUi::Model& m) { m.selection[id] = {index, text}; });
+              Command(id, kNotifyChange);
+            });
+        ui_.Remember([&](WxUi::Model& m) { m.selection[c.id] = {c.value, list->GetText()}; });
+        w = list;
+        break;
+      }
+      case ControlKind::kGroupFrame:
+        w = new wxStaticBox(panel_, c.id, Utf8(c.text), at, size);
+        break;
+      case ControlKind::kPushButton: {
+        long style = wxBU_EXACTFIT | ((c.style & kStyleFlat) ? wxBORDER_NONE : 0);
+        auto* button = new wxButton(panel_, c.id, Utf8(c.text), at, size, style);
+        button->Bind(wxEVT_BUTTON,
+                     [this, id = c.id](wxCommandEvent&) { Command(id, kNotifyClick); });
+        w = button;
+        break;
+      }
+    }
+    if (w == nullptr) return;
+    if (c.kind != ControlKind::kGraphic && c.kind != ControlKind::kPicture &&
+        c.kind != ControlKind::kPictureButton && c.kind != ControlKind::kStretchedPicture) {
+      w->SetForegroundColour(ToWx(c.foreground));
+      if (!(c.style & kStyleTransparent)) w->SetBackgroundColour(ToWx(c.background));
+    }
+    if (c.id >= 0) {
+      w->Bind(wxEVT_ENTER_WINDOW, [this, id = c.id](wxMouseEvent& e) {
+        Hover(id);
+        e.Skip();
+      });
+    }
+  }
+
+  void Hover(int id) {
+    if (!events_.hover) return;
+    bool hand = events_.hover(id);
+    if (id >= 0) {
+      if (wxWindow* w = wxWindow::FindWindowById(id, this)) {
+        w->SetCursor(hand ? wxCursor(wxCURSOR_HAND) : wxNullCursor);
+      }
+    }
+  }
+
+  void Command(int id, int code) {
+    if (events_.command) events_.command(id, code);
+  }
+
+  void OnMenu(wxCommandEvent& e) {
+    const int id = e.GetId();
+    // wx has already moved a check item's mark; the handler reads the mark as it was.
+    wxMenuItem* item = GetMenuBar()->FindItem(id);
+    if (item != nullptr && item->IsCheckable()) {
+      item->Check(!item->IsChecked());
+      ui_.Remember([&](WxUi::Model& m) { m.menu_checked[id] = item->IsChecked(); });
+    }
+    Command(id, kNotifyClick);
+  }
+
+  void OnClose(wxCloseEvent& e) {
+    if (!closing_ && e.CanVeto()) {
+      if (!events_.close_request || !events_.close_request()) {
+        e.Veto();
+        return;
+      }
+    }
+    GuiAlive() = false;
+    CloseSecondaryWindows();
+    MainFrame() = nullptr;
+    Destroy();
+  }
+
+  WindowEvents events_;
+  WxUi& ui_;
+  wxPanel* panel_ = nullptr;
+  bool closing_ = false;
+};
+
+void WxUi::CloseMainWindow() {
+  auto close = [] {
+    if (auto* frame = dynamic_cast<MainWindow*>(MainFrame())) frame->ConfirmedClose();
+  };
+  if (wxThread::IsMain()) {
+    close();
+  } else {
+    Post(close);
+  }
+}
+
+}  // namespace
+}  // namespace wx
+
+bool WindowBackendAvailable() {
+  return wx::EnsureWx();
+}
+
+bool DesktopSize(int* width, int* height) {
+  if (!wx::EnsureWx()) return false;
+  wxDisplaySize(width, height);
+  return true;
+}
+
+void ShowStartupMessage(const std::string& text, const std::string& caption, int style) {
+  if (!wx::EnsureWx()) return;
+  wxMessageBox(wx::Utf8(text), wx::Utf8(caption), wx::MessageStyleToWx(style));
+}
+
+std::vector<LiveControl> LiveControls() {
+  return wx::Ask<std::vector<LiveControl>>(
+      [] {
+        std::vector<LiveControl> controls;
+        wxFrame* frame = wx::MainFrame();
+        if (frame == nullptr || frame->GetChildren().empty()) return controls;
+        wxWindow* panel = nullptr;
+        for (wxWindow* child : frame->GetChildren()) {
+          if (dynamic_cast<wxPanel*>(child) != nullptr) panel = child;
+        }
+        if (panel == nullptr) return controls;
+        for (wxWindow* w : panel->GetChildren()) {
+          LiveControl c;
+          c.spec.id = w->GetId();
+          c.spec.text = std::string(w->GetLabel().utf8_str());
+          const wxRect r = w->GetRect();
+          c.spec.x = r.x;
+          c.spec.y = r.y;
+          c.spec.width = r.width;
+          c.spec.height = r.height;
+          if (dynamic_cast<wxCheckBox*>(w))
+            c.spec.kind = ControlKind::kCheckBox;
+          else if (dynamic_cast<wx::SmallSlider*>(w))
+            c.spec.kind = ControlKind::kSlider;
+          else if (dynamic_cast<wx::SmallList*>(w))
+            c.spec.kind = ControlKind::kDropDown;
+          else if (dynamic_cast<wxStaticBox*>(w))
+            c.spec.kind = ControlKind::kGroupFrame;
+          else if (dynamic_cast<wxButton*>(w))
+            c.spec.kind = ControlKind::kPushButton;
+          else if (dynamic_cast<wx::PreviewArea*>(w))
+            c.spec.kind = ControlKind::kGraphic;
+          else if (dynamic_cast<wx::StretchedPicture*>(w))
+            c.spec.kind = ControlKind::kStretchedPicture;
+          else if (dynamic_cast<wxStaticBitmap*>(w))
+            c.spec.kind = ControlKind::kPicture;
+          else
+            c.spec.kind = ControlKind::kLabel;
+          const wxPoint on_screen = w->GetScreenPosition();
+          c.screen_x = on_screen.x;
+          c.screen_y = on_screen.y;
+          controls.push_back(std::move(c));
+        }
+        return controls;
+      },
+      {});
+}
+
+bool RunMainWindow(const MainWindowSpec& spec) {
+  if (!wx::EnsureWx()) return false;
+  auto ui = std::make_unique<wx::WxUi>();
+  wx::WxUi& ui_ref = *ui;
+  auto* frame = new wx::MainWindow(spec, ui_ref);
+  wx::MainFrame() = frame;
+  wxTheApp->SetTopWindow(frame);
+  wx::GuiAlive() = true;
+  InstallUi(std::move(ui));
+  frame->Show();
+  if (spec.on_created) spec.on_created();
+  wxTheApp->OnRun();
+  wx::GuiAlive() = false;
+  wx::MainFrame() = nullptr;
+  InstallUi(std::make_unique<HeadlessUi>());
+  wx::StopWx();
+  return true;
+}
+
+}  // namespace zqr::platform

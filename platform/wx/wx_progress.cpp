@@ -1,0 +1,73 @@
+// The export's progress window: the turning "load" picture, "Please wait...", five
+// squares whose green rises in turn and the processing time. The core computes what it
+// shows; this file only draws it.
+#include <wx/statline.h>
+
+#include "platform/wx/wx_common.h"
+#include "platform/wx/wx_windows.h"
+
+namespace zqr::platform::wx {
+
+namespace {
+wxDialog* progress = nullptr;
+wxStaticBitmap* picture = nullptr;
+wxStaticText* squares[5] = {};
+wxStaticText* elapsed = nullptr;
+int shown_index = 0;
+}  // namespace
+
+void CloseProgressWindow() {
+  if (progress != nullptr) progress->Destroy();
+  progress = nullptr;
+}
+
+void ShowProgressWindow(bool visible) {
+  if (!visible) {
+    CloseProgressWindow();
+    return;
+  }
+  if (progress != nullptr) return;
+  progress = new wxDialog(MainFrame(), wxID_ANY, "Output Movie Compression", wxDefaultPosition,
+                          wxDefaultSize, wxCAPTION);
+  wxDialog& d = *progress;
+  d.SetBackgroundColour(wxColour(0x77, 0x77, 0x77));
+  d.SetClientSize(d.ConvertDialogToPixels(wxSize(250, 52)));
+  auto at = [&](int x, int y) { return d.ConvertDialogToPixels(wxPoint(x, y)); };
+  auto size = [&](int w, int h) { return d.ConvertDialogToPixels(wxSize(w, h)); };
+  wxImage load = ResourceBitmap("load1", wxSize(100, 100)).ConvertToImage();
+  wxSize box = size(26, 25);
+  picture = new wxStaticBitmap(&d, 101, wxBitmap(load.Scale(box.y, box.y, wxIMAGE_QUALITY_HIGH)),
+                               at(5, 5));
+  shown_index = 1;
+  auto* wait = new wxStaticText(&d, 207, "Please wait...", at(65, 5), size(150, 30),
+                                wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+  wait->SetFont(wxFont(wxFontInfo(20).FaceName("DejaVu Serif")));
+  wait->SetForegroundColour(*wxWHITE);
+  new wxStaticLine(&d, wxID_ANY, at(1, 34), size(248, 1));
+  for (int i = 0; i < 5; ++i) {
+    squares[i] = new wxStaticText(&d, 201 + i, "", at(5 + 12 * i, 40), size(8, 7), wxBORDER_SUNKEN);
+    squares[i]->SetBackgroundColour(wxColour(20, 50, 195));
+  }
+  elapsed = new wxStaticText(&d, 320, "Processing time: 00:00:00", at(160, 40), size(90, 10),
+                             wxST_NO_AUTORESIZE);
+  d.CentreOnParent();
+  d.Show();
+}
+
+void UpdateProgressWindow(const CompressionProgressView& view) {
+  if (progress == nullptr) return;
+  if (view.picture_index != shown_index) {
+    shown_index = view.picture_index;
+    wxImage load =
+        ResourceBitmap("load" + std::to_string(shown_index), wxSize(100, 100)).ConvertToImage();
+    const int side = picture->GetSize().y;
+    picture->SetBitmap(wxBitmap(load.Scale(side, side, wxIMAGE_QUALITY_HIGH)));
+  }
+  for (int i = 0; i < 5; ++i) {
+    squares[i]->SetBackgroundColour(wxColour(20, static_cast<unsigned char>(view.green[i]), 195));
+    squares[i]->Refresh();
+  }
+  if (!view.elapsed_text.empty()) elapsed->SetLabel(Utf8(view.elapsed_text));
+}
+
+}  // namespace zqr::platform::wx

@@ -1,0 +1,77 @@
+// The title window shown once before anything else, and the About texts it shares with
+// the About window.
+#include "platform/wx/wx_common.h"
+// After wx.h, which it needs.
+#include <wx/generic/stattextg.h>
+
+#include "platform/wx/wx_windows.h"
+
+namespace zqr::platform {
+
+namespace wx {
+namespace {
+AboutTexts about_texts;
+}  // namespace
+
+const AboutTexts& CurrentAboutTexts() {
+  return about_texts;
+}
+
+// A label that opens an address when clicked, with the hand cursor over it.
+wxStaticText* MakeLink(wxWindow* parent, int id, const std::string& text, const std::string& target,
+                       wxPoint at, wxSize size, long style) {
+  auto* link = new wxStaticText(parent, id, Utf8(text), at, size, style | wxST_NO_AUTORESIZE);
+  link->SetForegroundColour(*wxBLUE);
+  link->SetCursor(wxCursor(wxCURSOR_HAND));
+  link->Bind(wxEVT_LEFT_UP, [target](wxMouseEvent&) { wxLaunchDefaultBrowser(Utf8(target)); });
+  return link;
+}
+
+}  // namespace wx
+
+void SetAboutTexts(const AboutTexts& texts) {
+  wx::about_texts = texts;
+}
+
+void ShowTitleWindow(const AboutTexts& texts) {
+  if (!wx::EnsureWx()) return;
+  wx::about_texts = texts;
+  wxDialog dialog(nullptr, wxID_ANY, wx::Utf8(texts.program_name), wxDefaultPosition, wxDefaultSize,
+                  wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
+  dialog.SetIcon(wx::ResourceIcon("VIDEO"));
+  dialog.SetBackgroundColour(*wxWHITE);
+  dialog.SetClientSize(dialog.ConvertDialogToPixels(wxSize(437, 120)));
+  // The title font, 12 points unless the caption would then run under the link beside it.
+  wxFont title_font(wxFontInfo(12).FaceName("DejaVu Serif").Bold().Italic());
+  {
+    wxClientDC dc(&dialog);
+    const int room = dialog.ConvertDialogToPixels(wxSize(138 - 15 - 2, 0)).x;
+    for (int points = 12; points > 7; --points) {
+      title_font = wxFont(wxFontInfo(points).FaceName("DejaVu Serif").Bold().Italic());
+      dc.SetFont(title_font);
+      if (dc.GetTextExtent("See a more of free Apps at:").x <= room) break;
+    }
+  }
+  auto at = [&](int x, int y) { return dialog.ConvertDialogToPixels(wxPoint(x, y)); };
+  auto size = [&](int w, int h) { return dialog.ConvertDialogToPixels(wxSize(w, h)); };
+  new wxStaticBitmap(&dialog, wxID_ANY, wx::ResourceBitmap("TITLE", wxSize(640, 154)), at(5, 5));
+  // Drawn by wx itself: GTK's label would wrap the caption at its creation width.
+  auto* more = new wxGenericStaticText(&dialog, 2001, "See a more of free Apps at:", at(15, 102));
+  more->SetFont(title_font);
+  more->SetBackgroundColour(*wxWHITE);
+  {
+    wxClientDC dc(&dialog);
+    dc.SetFont(title_font);
+    more->SetSize(dc.GetTextExtent(more->GetLabel()) + wxSize(4, 4));
+  }
+  wx::MakeLink(&dialog, 2000, texts.web_address, texts.web_address, at(138, 102), size(200, 12), 0)
+      ->SetFont(title_font);
+  auto* start = new wxButton(&dialog, 2005, "Start", at(360, 102), size(70, 14));
+  start->SetFont(title_font);
+  start->SetCursor(wxCursor(wxCURSOR_HAND));
+  start->Bind(wxEVT_BUTTON, [&dialog](wxCommandEvent&) { dialog.EndModal(wxID_OK); });
+  dialog.CentreOnScreen();
+  dialog.ShowModal();
+}
+
+}  // namespace zqr::platform

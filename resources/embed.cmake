@@ -1,0 +1,18 @@
+# Writes OUTPUT, a C++ file holding every file of INPUT_DIR as a byte array, found by its
+# name without extension.
+file(GLOB files ${INPUT_DIR}/*.png ${INPUT_DIR}/*.wav)
+list(SORT files)
+set(body "// Generated from resources/draw.sh at build time.\n#include \"resources/resources.h\"\n\nnamespace zqr::resources {\nnamespace {\n")
+set(table "")
+set(n 0)
+foreach(f ${files})
+  get_filename_component(name ${f} NAME_WE)
+  file(READ ${f} hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND body "const uint8_t r${n}[] = {${bytes}};\n")
+  string(APPEND table "    {\"${name}\", r${n}, sizeof(r${n})},\n")
+  math(EXPR n "${n} + 1")
+endforeach()
+string(APPEND body "struct Entry {\n  const char* name;\n  const uint8_t* data;\n  size_t size;\n};\nconst Entry kEntries[] = {\n${table}};\n}  // namespace\n\n")
+string(APPEND body "std::span<const uint8_t> Find(std::string_view name) {\n  for (const Entry& e : kEntries) {\n    if (name == e.name) return {e.data, e.size};\n  }\n  return {};\n}\n\n}  // namespace zqr::resources\n")
+file(WRITE ${OUTPUT} "${body}")

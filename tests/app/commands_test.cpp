@@ -1,0 +1,372 @@
+// The main window's commands on the headless model: each command's effect on the
+// settings, the flags, the labels, the check marks and the menus, clicked as a user would.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "app/commands.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "app/window_layout.h"
+#include "convert/convert_state.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+#include "tests/support/test_support.h"
+#include "video/load.h"
+#include "video/play.h"
+#include "video/video_state.h"
+
+namespace zqr {
+namespace {
+
+using platform::HResult;
+using platform::kSOk;
+using platform::RefTime;
+
+// A graph that only answers the calls the commands make, and records them.
+class PlayedGraph final : public platform::MediaGraph {
+ public:
+  RefTime position = 0;
+  RefTime duration = 0;
+  std::vector<std::string> calls;
+  const char* Name() const override { return "played"; }
+  HResult CreateSampleGrabber() override { return kSOk; }
+  HResult AddGrabberFilter(const std::string&) override { return kSOk; }
+  HResult SetMediaType(const platform::MediaType&) override { return kSOk; }
+  HResult AddSourceFilter(const std::string&, const std::string&) override { return kSOk; }
+  HResult ConnectSourceToGrabber() override { return kSOk; }
+  HResult AddNullRenderer(const std::string&) override { return kSOk; }
+  HResult ConnectGrabberToNullRenderer() override { return kSOk; }
+  HResult SetBufferSamples(bool) override { return kSOk; }
+  HResult SetOneShot(bool) override { return kSOk; }
+  HResult SetCallback(platform::SampleGrabberCallback*, int32_t) override { return kSOk; }
+  HResult GetConnectedMediaType(platform::MediaType*) override { return kSOk; }
+  HResult GetCurrentBuffer(int32_t*, void*) override { return kSOk; }
+  HResult RenderFile(const std::string&) override { return kSOk; }
+  HResult Run() override { return Call("Run"); }
+  HResult Pause() override { return Call("Pause"); }
+  HResult Stop() override { return Call("Stop"); }
+  HResult SetDefaultSyncSource() override { return kSOk; }
+  HResult SetNoSyncSource() override { return kSOk; }
+  HResult GetTimeFormat(platform::TimeFormat*) override { return kSOk; }
+  HResult SetTimeFormat(platform::TimeFormat) override { return kSOk; }
+  HResult GetDuration(RefTime* d) override {
+    *d = duration;
+    return kSOk;
+  }
+  HResult GetCurrentPosition(RefTime* p) override {
+    *p = position;
+    return kSOk;
+  }
+  HResult SetPositions(RefTime* current, int32_t, RefTime*, int32_t) override {
+    position = *current;
+    return Call("SetPositions " + std::to_string(position));
+  }
+  HResult GetEvent(int32_t*, intptr_t*, intptr_t*, int32_t) override { return platform::kEAbort; }
+  HResult FreeEventParams(int32_t, intptr_t, intptr_t) override { return kSOk; }
+  HResult PutVolume(int32_t) override { return kSOk; }
+  HResult GetVolume(int32_t* v) override {
+    *v = 0;
+    return kSOk;
+  }
+
+ private:
+  HResult Call(const std::string& name) {
+    calls.push_back(name);
+    return kSOk;
+  }
+};
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetProgramLocation(dir_.File("zqrstereo"));
+    ResetSettingsToStartValues();
+    Commands.Paused = 0;
+    Conversion.StopRequested = 0;
+    Loader.VideoLoaded = 0;
+    Video.PlayState = 0;
+    Video.Converting = 0;
+    Conversion.EncoderRunning = 0;
+    CommandHooks hooks;
+    hooks.sleep = [this](int ms) { slept_ += ms; };
+    hooks.choose_output_file = [this] {
+      ++conversions_;
+      busy_during_conversion_ = !ui_->IsEnabled(kIdLoad);
+    };
+    hooks.clean_temp_files = [this] { ++cleanups_; };
+    SetCommandHooks(hooks);
+    auto ui = std::make_unique<platform::HeadlessUi>();
+    ui_ = ui.get();
+    platform::InstallUi(std::move(ui));
+    Build();
+  }
+  void TearDown() override {
+    SetCurrentGraph(nullptr);
+    Video.PlayState = 0;
+    SetCommandHooks({});
+  }
+  void Build() { ui_->BuildWindow(MainWindowLayout(), MainWindowEvents()); }
+
+  test::ScratchDir dir_;
+  test::ProgramLocationGuard location_;
+  platform::HeadlessUi* ui_ = nullptr;
+  int slept_ = 0;
+  int conversions_ = 0;
+  int cleanups_ = 0;
+  bool busy_during_conversion_ = false;
+};
+
+TEST_F(CommandsTest, LayoutTableBuildsEveryControlOnce) {
+  std::set<int> ids;
+  for (const ControlRow& row : MainControlRows()) {
+    if (row.spec.id < 0) continue;
+    EXPECT_TRUE(ids.insert(row.spec.id).second) << "id " << row.spec.id << " twice";
+    EXPECT_TRUE(ui_->HasControl(row.spec.id)) << row.spec.id;
+  }
+  EXPECT_EQ(ids.size(), 62u);
+  // The help button at the top right, Stop 29 pixels below About, the others 24 apart.
+  EXPECT_EQ(FindControlRow(kIdHelp)->spec.x, 900);
+  EXPECT_EQ(FindControlRow(kIdHelp)->spec.y, 8);
+  EXPECT_EQ(FindControlRow(kIdStop)->spec.y - FindControlRow(kIdAbout)->spec.y, 29);
+  EXPECT_EQ(FindControlRow(kIdPlayPause)->spec.y - FindControlRow(kIdLoad)->spec.y, 24);
+  EXPECT_EQ(ui_->ListText(kIdDepthList), "30");
+  EXPECT_EQ(FindControlRow(kIdDepthList)->spec.items.size(), 17u);
+  EXPECT_EQ(ui_->ListText(kIdCompressionList), "Default Quality");
+  EXPECT_EQ(FindControlRow(kIdCompressionList)->spec.items.back(), "21:Lower Quality");
+  EXPECT_EQ(ui_->GetLabel(kIdTempPathLabel), Shell.TempFolder);
+  EXPECT_EQ(ui_->GetLabel(kIdBuildLabel), "Build 005.01");
+  // No settings file: sliders at their lowest positions, sharpen on with amount 0.
+  EXPECT_EQ(ui_->SliderPos(kIdBrightness), 0);
+  EXPECT_EQ(ui_->SliderPos(kIdNoisePasses), 1);
+  EXPECT_EQ(ui_->SliderPos(kIdCpuUsage), 50);
+  EXPECT_EQ(ui_->SliderPos(kIdStereoTuning), 6);
+  EXPECT_TRUE(ui_->IsChecked(kIdSharpenSwitch));
+  EXPECT_EQ(ui_->TextColour(kIdSharpenSwitch), SwitchTextColour(true));
+  EXPECT_TRUE(ui_->IsChecked(kIdShowInputVideo));
+  EXPECT_FALSE(ui_->IsMenuChecked(kIdStereo));
+}
+
+TEST_F(CommandsTest, MenusFollowTheSettingsTheyAreBuiltFrom) {
+  Settings.AutoSave = 0;
+  Settings.BitrateChoice = 5;
+  Settings.StereoMode = 1;
+  Build();
+  EXPECT_FALSE(ui_->IsMenuChecked(kIdAutoSave));
+  EXPECT_FALSE(ui_->IsChecked(kIdAutoSave));
+  for (int id = 830; id <= 839; ++id) EXPECT_EQ(ui_->IsMenuChecked(id), id == 835) << id;
+  EXPECT_TRUE(ui_->IsMenuChecked(898));
+  EXPECT_FALSE(ui_->IsMenuChecked(897));
+  // Each popup item sets its field and moves the popup's one check mark.
+  ui_->Click(872);
+  EXPECT_EQ(Settings.ResizeMode, 2);
+  ui_->Click(884);
+  EXPECT_EQ(Settings.SampleRateChoice, 4);
+  ui_->Click(831);
+  EXPECT_EQ(Settings.BitrateChoice, 1);
+  for (int id = 830; id <= 839; ++id) EXPECT_EQ(ui_->IsMenuChecked(id), id == 831) << id;
+  ui_->Click(891);
+  ui_->Click(845);
+  EXPECT_EQ(Settings.AudioChannels, 1);
+  EXPECT_EQ(Settings.CodecModeChoice, 5);
+  EXPECT_EQ(ui_->SoundsPlayed(), 0);
+}
+
+TEST_F(CommandsTest, AutoSavingToggledTwiceFollowsTheMenuMark) {
+  ui_->Click(kIdAutoSave);  // the check box
+  EXPECT_EQ(Settings.AutoSave, 0);
+  EXPECT_FALSE(ui_->IsChecked(kIdAutoSave));
+  EXPECT_FALSE(ui_->IsMenuChecked(kIdAutoSave));
+  ui_->Click(kIdAutoSave);
+  EXPECT_EQ(Settings.AutoSave, 1);
+  EXPECT_TRUE(ui_->IsChecked(kIdAutoSave));
+  EXPECT_TRUE(ui_->IsMenuChecked(kIdAutoSave));
+  // The field follows the menu's mark even when the box says otherwise.
+  ui_->SetChecked(kIdAutoSave, false);
+  ui_->Click(kIdAutoSave);
+  EXPECT_EQ(Settings.AutoSave, 0);
+  EXPECT_FALSE(ui_->IsChecked(kIdAutoSave));
+  // 3D Vision the same way, with its click.
+  ui_->Click(kIdStereo);
+  EXPECT_EQ(Settings.StereoOn, 1);
+  EXPECT_TRUE(ui_->IsMenuChecked(kIdStereo));
+  EXPECT_EQ(ui_->SoundsPlayed(), 1);
+}
+
+TEST_F(CommandsTest, FolderPickerCancelledOrChosen) {
+  ui_->Click(kIdSetTempPath);
+  EXPECT_EQ(Shell.TempFolder, ExeFolderNoSeparator());
+  EXPECT_EQ(ui_->GetLabel(kIdTempPathLabel), ExeFolderNoSeparator());
+  ui_->QueueFileDialogAnswer(dir_.path() + "/work//");
+  ui_->Click(kIdSetTempPath);
+  EXPECT_EQ(Shell.TempFolder, dir_.path() + "/work");
+  EXPECT_EQ(ui_->GetLabel(kIdTempPathLabel), dir_.path() + "/work");
+}
+
+TEST_F(CommandsTest, PlayPauseNeedsAVideoAndRestartsAtTheEnd) {
+  auto graph = std::make_shared<PlayedGraph>();
+  ui_->Click(kIdPlayPause);  // nothing loaded
+  EXPECT_EQ(Commands.Paused, 0);
+  EXPECT_EQ(ui_->SoundsPlayed(), 0);
+  SetCurrentGraph(graph);
+  Video.PlayState = 1;
+  graph->duration = graph->position = 50'000'000;
+  ui_->Click(kIdPlayPause);
+  EXPECT_EQ(Commands.Paused, 1);
+  EXPECT_EQ(graph->calls, std::vector<std::string>{"Pause"});
+  EXPECT_EQ(ui_->Picture(kIdPlayPause), "b_pause1");
+  ui_->Accelerator(false, 'P');  // no such accelerator: nothing happens
+  ui_->Click(kIdPlayPause);
+  EXPECT_EQ(Commands.Paused, 0);
+  EXPECT_EQ(graph->calls, (std::vector<std::string>{"Pause", "SetPositions 0", "Run"}));
+  EXPECT_EQ(ui_->ProgressPos(kIdPositionBar), 1);
+  EXPECT_EQ(slept_, 2 * 600);
+}
+
+TEST_F(CommandsTest, ExitSavesOnlyAfterALoadAndAsksFirst) {
+  const std::string settings = dir_.File("zqrstereo.ini");
+  ui_->SetDefaultAnswer(platform::kIdCancel);
+  EXPECT_FALSE(ui_->RequestClose());
+  EXPECT_FALSE(ui_->WindowClosed());
+  ASSERT_EQ(ui_->Messages().size(), 1u);
+  EXPECT_EQ(ui_->Messages()[0].text, "Are you sure?");
+  EXPECT_EQ(ui_->Messages()[0].caption, "Exit IDE");
+  EXPECT_EQ(cleanups_, 0);
+
+  ui_->SetDefaultAnswer(platform::kIdOk);
+  ui_->Click(kIdExit);  // AutoSave 1, no video loaded in this run
+  EXPECT_TRUE(ui_->WindowClosed());
+  EXPECT_FALSE(test::FileExists(settings));
+  EXPECT_EQ(cleanups_, 1);
+  EXPECT_EQ(Video.PlayState, 0);
+
+  Loader.VideoLoaded = 1;
+  Build();
+  EXPECT_TRUE(ui_->RequestClose());
+  EXPECT_TRUE(test::FileExists(settings));
+  EXPECT_EQ(Commands.ExitGuard, 0);
+}
+
+TEST_F(CommandsTest, CloseRefusedSilentlyWhileTheEncoderRuns) {
+  Conversion.EncoderRunning = 1;
+  EXPECT_FALSE(ui_->RequestClose());
+  EXPECT_TRUE(ui_->Messages().empty());
+  Conversion.EncoderRunning = 0;
+  ui_->SetDefaultAnswer(platform::kIdCancel);
+  EXPECT_FALSE(ui_->RequestClose());
+  EXPECT_EQ(ui_->Messages().size(), 1u);
+}
+
+TEST_F(CommandsTest, SaveAndConvertNeedAVideo) {
+  ui_->Click(kIdSave);
+  ui_->Click(kIdConvert);
+  EXPECT_EQ(ui_->SoundsPlayed(), 0);
+  EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.ini")));
+  EXPECT_EQ(conversions_, 0);
+
+  auto graph = std::make_shared<PlayedGraph>();
+  graph->position = 7;
+  SetCurrentGraph(graph);
+  Video.PlayState = 1;
+  ui_->Accelerator(true, 'S');
+  EXPECT_TRUE(test::FileExists(dir_.File("zqrstereo.ini")));
+  ui_->Accelerator(true, 'C');
+  EXPECT_EQ(conversions_, 1);
+  EXPECT_TRUE(busy_during_conversion_);
+  EXPECT_TRUE(ui_->IsEnabled(kIdLoad));
+  EXPECT_EQ(graph->calls, (std::vector<std::string>{"Stop", "SetPositions 0"}));
+}
+
+TEST_F(CommandsTest, BusyWindowIgnoresLoadSaveConvertAndPlay) {
+  SetBusyUi(0);
+  for (int id : {kIdLoad, kIdSave, kIdConvert, kIdPlayPause, kIdSetTempPath}) {
+    EXPECT_FALSE(ui_->IsEnabled(id)) << id;
+  }
+  EXPECT_TRUE(ui_->IsEnabled(kIdStop));
+  EXPECT_TRUE(ui_->IsEnabled(kIdBrightness));
+  SetBusyUi(1);
+  EXPECT_TRUE(ui_->IsEnabled(kIdSetTempPath));
+}
+
+TEST_F(CommandsTest, StopOnlyDuringAConversion) {
+  ui_->Click(kIdStop);
+  EXPECT_EQ(Conversion.StopRequested, 0);
+  Video.Converting = 1;
+  ui_->Click(kIdStop);
+  EXPECT_EQ(Conversion.StopRequested, 1);
+  EXPECT_EQ(ui_->Picture(kIdStop), "b_stopt1");
+}
+
+TEST_F(CommandsTest, DepthListSwitchesAndSliders) {
+  ui_->SelectListItem(kIdDepthList, 0);
+  EXPECT_EQ(Settings.DepthDivisor, 20);
+  ui_->SelectListItem(kIdDepthList, 16);
+  EXPECT_EQ(Settings.DepthDivisor, 100);
+  for (const std::string& text : FindControlRow(kIdDepthList)->spec.items) {
+    EXPECT_GT(std::stoi(text), 0);
+  }
+  ui_->Click(kIdDepthSwitch);
+  EXPECT_EQ(Settings.DepthOn, 1);
+  ui_->Click(kIdShowInputVideo);
+  EXPECT_EQ(Settings.ShowInputVideo, 0);
+
+  ui_->Click(kIdBrightnessSwitch);
+  EXPECT_EQ(Settings.BrightnessOn, 1);
+  EXPECT_EQ(ui_->TextColour(kIdBrightnessSwitch), SwitchTextColour(true));
+  ui_->Click(kIdSharpenSwitch);
+  EXPECT_EQ(Settings.SharpenOn, 0);
+  EXPECT_EQ(ui_->TextColour(kIdSharpenSwitch), SwitchTextColour(false));
+
+  ui_->MoveSlider(kIdStereoTuning, -7);
+  EXPECT_EQ(Settings.StereoTuning, -7);
+  ui_->MoveSlider(kIdBrightness, 300);  // the slider stops at its end
+  EXPECT_EQ(Settings.Brightness, 255);
+  ui_->Click(kIdResetBrightness);
+  EXPECT_EQ(Settings.Brightness, 127);
+  EXPECT_EQ(ui_->SliderPos(kIdBrightness), 127);
+  ui_->MoveSlider(kIdSharpenAmount, 4);
+  ui_->MoveSlider(kIdSharpenRadius, 3);
+  ui_->Click(kIdResetSharpen);
+  EXPECT_EQ(Settings.SharpenAmount, 1);
+  EXPECT_EQ(Settings.SharpenRadius, 0);
+  ui_->Click(kIdResetCpu);
+  EXPECT_EQ(ui_->SliderPos(kIdCpuUsage), 100);
+}
+
+TEST_F(CommandsTest, HoverShowsOneButtonAtATime) {
+  EXPECT_TRUE(ui_->Hover(kIdSave));
+  EXPECT_EQ(ui_->Picture(kIdSave), "b_save3");
+  EXPECT_TRUE(ui_->Hover(kIdHelp));
+  EXPECT_EQ(ui_->Picture(kIdSave), "b_save1");
+  EXPECT_EQ(ui_->Picture(kIdHelp), "help3");
+  EXPECT_FALSE(ui_->Hover(kIdBrightness));
+  EXPECT_EQ(ui_->Picture(kIdHelp), "help1");
+}
+
+TEST_F(CommandsTest, InformationOutputStreamAndAbout) {
+  ui_->Click(kIdFileInformation);  // no probe text: nothing
+  EXPECT_TRUE(ui_->Messages().empty());
+  ui_->Accelerator(true, 'O');
+  ui_->Accelerator(true, 'O');
+  EXPECT_EQ(ui_->OutputStreamOpenings(), 2);
+  ui_->Click(kIdAbout);
+  EXPECT_EQ(ui_->AboutShown(), 1);
+  EXPECT_EQ(ui_->Picture(kIdAbout), "b_about1");
+}
+
+TEST_F(CommandsTest, LoadStartsTheLoaderOnItsOwnThread) {
+  std::atomic<int> loads{0};
+  CommandHooks hooks;
+  hooks.sleep = [](int) {};
+  hooks.get_multiple_files = [&loads] { loads.fetch_add(1); };
+  SetCommandHooks(hooks);
+  Commands.Paused = 1;
+  ui_->Accelerator(true, 'L');
+  EXPECT_EQ(Commands.Paused, 0);
+  for (int i = 0; i < 500 && LoadThreadsRunning() > 0; ++i) platform::SleepMs(5);
+  EXPECT_EQ(loads.load(), 1);
+  EXPECT_EQ(LoadThreadsRunning(), 0);
+}
+
+}  // namespace
+}  // namespace zqr

@@ -1,0 +1,174 @@
+#include "tests/support/x11_driver.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace zqr::test {
+
+namespace {
+
+std::string WindowName(Display* d, Window w) {
+  Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+  Atom net_name = XInternAtom(d, "_NET_WM_NAME", False);
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::string name;
+  if (XGetWindowProperty(d, w, net_name, 0, 1024, False, utf8, &type, &format, &count, &after,
+                         &data) == Success &&
+      data != nullptr) {
+    name.assign(reinterpret_cast<char*>(data), count);
+    XFree(data);
+    return name;
+  }
+  char* plain = nullptr;
+  if (XFetchName(d, w, &plain) && plain != nullptr) {
+    name = plain;
+    XFree(plain);
+  }
+  return name;
+}
+
+Window FindByName(Display* d, Window root, const std::string& caption) {
+  Window parent = 0, root_return = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(d, root, &root_return, &parent, &children, &count)) return 0;
+  Window found = 0;
+  for (unsigned int i = 0; i < count && found == 0; ++i) {
+    XWindowAttributes attributes;
+    if (WindowName(d, children[i]) == caption &&
+        XGetWindowAttributes(d, children[i], &attributes) && attributes.map_state == IsViewable) {
+      found = children[i];
+    } else {
+      found = FindByName(d, children[i], caption);
+    }
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+}  // namespace
+
+X11Driver::X11Driver() : display_(XOpenDisplay(nullptr)) {}
+
+X11Driver::~X11Driver() {
+  if (display_ != nullptr) XCloseDisplay(display_);
+}
+
+void X11Driver::Sync() {
+  XSync(display_, False);
+}
+
+bool X11Driver::WindowExists(const std::string& caption) {
+  return ok() && FindByName(display_, DefaultRootWindow(display_), caption) != 0;
+}
+
+unsigned long X11Driver::WaitForWindow(const std::string& caption, int timeout_ms) {
+  if (!ok()) return 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (std::chrono::steady_clock::now() < deadline) {
+    Window w = FindByName(display_, DefaultRootWindow(display_), caption);
+    if (w != 0) return w;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return 0;
+}
+
+bool X11Driver::Geometry(unsigned long window, int* x, int* y, int* width, int* height) {
+  XWindowAttributes attributes;
+  if (!XGetWindowAttributes(display_, window, &attributes)) return false;
+  Window child = 0;
+  XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, x, y, &child);
+  *width = attributes.width;
+  *height = attributes.height;
+  return true;
+}
+
+void X11Driver::Close(unsigned long window) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display_, window, False, NoEventMask, &event);
+  Sync();
+}
+
+void X11Driver::Focus(unsigned long window) {
+  XRaiseWindow(display_, window);
+  XSetInputFocus(display_, window, RevertToParent, CurrentTime);
+  Sync();
+}
+
+void X11Driver::Key(const std::string& keysym, bool ctrl, bool alt) {
+  KeyCode code = XKeysymToKeycode(display_, XStringToKeysym(keysym.c_str()));
+  KeyCode control = XKeysymToKeycode(display_, XK_Control_L);
+  KeyCode alternate = XKeysymToKeycode(display_, XK_Alt_L);
+  if (ctrl) XTestFakeKeyEvent(display_, control, True, 0);
+  if (alt) XTestFakeKeyEvent(display_, alternate, True, 0);
+  XTestFakeKeyEvent(display_, code, True, 0);
+  XTestFakeKeyEvent(display_, code, False, 0);
+  if (alt) XTestFakeKeyEvent(display_, alternate, False, 0);
+  if (ctrl) XTestFakeKeyEvent(display_, control, False, 0);
+  Sync();
+}
+
+void X11Driver::Type(const std::string& text) {
+  KeyCode shift = XKeysymToKeycode(display_, XK_Shift_L);
+  for (char ch : text) {
+    KeySym sym = static_cast<KeySym>(static_cast<unsigned char>(ch));  // Latin-1 keysyms
+    KeyCode code = XKeysymToKeycode(display_, sym);
+    if (code == 0) continue;
+    const bool shifted = XkbKeycodeToKeysym(display_, code, 0, 0) != sym;
+    if (shifted) XTestFakeKeyEvent(display_, shift, True, 0);
+    XTestFakeKeyEvent(display_, code, True, 0);
+    XTestFakeKeyEvent(display_, code, False, 0);
+    if (shifted) XTestFakeKeyEvent(display_, shift, False, 0);
+    Sync();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void X11Driver::MoveTo(int screen_x, int screen_y) {
+  XTestFakeMotionEvent(display_, -1, screen_x, screen_y, 0);
+  Sync();
+}
+
+void X11Driver::Click(int screen_x, int screen_y) {
+  MoveTo(screen_x, screen_y);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  XTestFakeButtonEvent(display_, 1, True, 0);
+  XTestFakeButtonEvent(display_, 1, False, 0);
+  Sync();
+}
+
+std::vector<uint8_t> X11Driver::Capture(int x, int y, int width, int height) {
+  std::vector<uint8_t> rgb;
+  XImage* image =
+      XGetImage(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
+                static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (image == nullptr) return rgb;
+  rgb.reserve(size_t(width) * size_t(height) * 3);
+  for (int row = 0; row < height; ++row) {
+    for (int col = 0; col < width; ++col) {
+      unsigned long pixel = XGetPixel(image, col, row);
+      rgb.push_back(static_cast<uint8_t>((pixel & image->red_mask) >> 16));
+      rgb.push_back(static_cast<uint8_t>((pixel & image->green_mask) >> 8));
+      rgb.push_back(static_cast<uint8_t>(pixel & image->blue_mask));
+    }
+  }
+  XDestroyImage(image);
+  return rgb;
+}
+
+}  // namespace zqr::test
