@@ -322,7 +322,7 @@ int Convert(const BatchArguments& args) {
   std::atomic<bool> stop{false};
   std::thread progress(ShowProgress, std::cref(stop), folder);
   std::atomic<bool> loaded{false};
-  std::thread loader([video_folder = Shell.VideoFolder, &loaded] {
+  std::thread loader([video_folder = Shell.VideoFolder.Get(), &loaded] {
     GetMultipleFiles(video_folder, 0);
     loaded = true;
   });

@@ -114,6 +114,8 @@ void Convert() {
                         platform::kSeekNoPositioning);
   }
   SetBusyUi(0);
+  // The output dialog flips Paused whatever the user answers; the flag is the window's.
+  Commands.Paused = 1 - Commands.Paused;
   if (CommandHooks h = Hooks(); h.choose_output_file) h.choose_output_file();
   SetBusyUi(1);
 }

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -60,6 +62,33 @@ class SharedText8 {
 
  private:
   std::atomic<uint64_t> packed_{0};
+};
+
+// A text that one thread may replace while another reads it (the video folder, which the
+// loader's thread follows while the window saves it): every access copies under a lock.
+class SharedString {
+ public:
+  SharedString() = default;
+  SharedString(const SharedString&) = delete;
+  SharedString& operator=(const SharedString&) = delete;
+  SharedString& operator=(std::string text) {
+    std::lock_guard lock(mutex_);
+    text_ = std::move(text);
+    return *this;
+  }
+  operator std::string() const { return Get(); }  // NOLINT(google-explicit-constructor)
+  std::string Get() const {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+  friend bool operator==(const SharedString& a, std::string_view b) { return a.Get() == b; }
+  friend std::ostream& operator<<(std::ostream& out, const SharedString& s) {
+    return out << s.Get();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
 };
 
 }  // namespace zqr

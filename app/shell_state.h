@@ -15,7 +15,7 @@ struct ShellState {
   std::string LogFile;       // ExeFolder + ExeName + ".log"
   std::string SettingsFile;  // ExeFolder + ExeName + ".ini"
   std::string TempFolder;    // working folder for frame and sound files, no trailing separator
-  std::string VideoFolder;   // folder offered by the video dialogs
+  SharedString VideoFolder;  // folder offered by the video dialogs (loader thread and window)
   SharedText8 EstimateText{"00.00.00"};
   SharedText8 ElapsedText{"00.00.00"};
 };

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/system.h"
 #include "platform/ui.h"
 #include "video/frame_callback.h"
 #include "video/frame_store.h"
@@ -84,13 +85,19 @@ void SetPositionBar(int32_t width) {
 
 void RunPlayLoop(platform::MediaGraph& graph) {
   platform::Ui& ui = platform::CurrentUi();
+  // Polls keep a 32-ms beat: a fixed 32-ms wait after a poll of a large frame (a few ms
+  // of filtering) would poll about 25 times a second and skip frames of a 30 fps video.
+  constexpr int kPollMs = 32;
+  int64_t next_poll = platform::MonotonicMs();
   while (Video.PlayState != 0) {
     if (Video.Converting == 0) {
       PollPreviewFrame();
       platform::RefTime position = 0;
       graph.GetCurrentPosition(&position);
       SetPositionBar(PositionBarWidth(position, Video.Duration.load()));
-      ui.PumpOrSleep(32);
+      const int64_t now = platform::MonotonicMs();
+      next_poll = std::max(next_poll + kPollMs, now + 1);
+      ui.PumpOrSleep(static_cast<int>(next_poll - now));
     } else {
       ui.PumpOrSleep(120);
     }
