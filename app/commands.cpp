@@ -142,8 +142,7 @@ void Load() {
 
 void SetTempPath() {
   TickSound();
-  Shell.TempFolder = TrimBlanksAndNuls(PickFolder(Shell.TempFolder));
-  if (Shell.TempFolder.empty()) Shell.TempFolder = ExeFolderNoSeparator();
+  Shell.TempFolder = UsableTempFolder(PickFolder(Shell.TempFolder));
   CurrentUi().SetLabel(kIdTempPathLabel, Shell.TempFolder);
 }
 

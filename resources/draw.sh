@@ -72,6 +72,12 @@ convert -size 32x32 xc:none -fill '#202830' -draw "roundrectangle 0,3 31,28 4,4"
   -fill '#e02828' -draw "rectangle 6,9 19,22" -fill '#28d0e8' -draw "rectangle 12,9 25,22" \
   -fill '#f0f0f0' -draw "rectangle 12,9 19,22" "PNG32:$out/VIDEO.png"
 
+# The hand cursor "autor": a white pointing hand, its fingertip at (12, 1).
+convert -size 32x32 xc:none -fill white -stroke black -strokewidth 1 \
+  -draw "polygon 10,2 11,1 13,1 14,2 14,12 16,11 18,12 19,13 21,12 23,13 24,14 26,14 27,16 27,23 25,28 14,28 8,21 5,17 5,15 7,14 10,17" \
+  -draw "line 18,13 18,18" -draw "line 22,14 22,18" -draw "line 26,16 26,19" \
+  "PNG32:$out/autor.png"
+
 # The click: 40 ms of a falling 2 kHz tone, 22050 Hz, 16-bit mono.
 ffmpeg -loglevel error -y -f lavfi -i "sine=frequency=2000:sample_rate=22050:duration=0.04" \
   -af "afade=t=out:st=0:d=0.04,volume=0.5" -ac 1 -c:a pcm_s16le -fflags +bitexact \

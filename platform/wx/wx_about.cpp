@@ -37,7 +37,7 @@ class AboutPanel : public wxPanel {
               {2002, rect(0, 169, 70, 11), "E-mail", "mailto:" + texts.mail_address}};
     Bind(wxEVT_PAINT, &AboutPanel::OnPaint, this);
     Bind(wxEVT_MOTION, [this](wxMouseEvent& e) {
-      SetCursor(LinkAt(e.GetPosition()) ? wxCursor(wxCURSOR_HAND) : wxNullCursor);
+      SetCursor(LinkAt(e.GetPosition()) ? HandCursor() : wxNullCursor);
     });
     Bind(wxEVT_LEFT_UP, [this](wxMouseEvent& e) {
       if (const Link* link = LinkAt(e.GetPosition())) wxLaunchDefaultBrowser(Utf8(link->target));

@@ -56,6 +56,20 @@ void StopWx() {
   started = false;
 }
 
+const wxCursor& HandCursor() {
+  static const wxCursor cursor = [] {
+    std::span<const uint8_t> bytes = resources::Find("autor");
+    if (bytes.empty()) return wxCursor(wxCURSOR_HAND);
+    wxMemoryInputStream stream(bytes.data(), bytes.size());
+    wxImage image(stream, wxBITMAP_TYPE_PNG);
+    if (!image.IsOk()) return wxCursor(wxCURSOR_HAND);
+    image.SetOption(wxIMAGE_OPTION_CUR_HOTSPOT_X, 12);
+    image.SetOption(wxIMAGE_OPTION_CUR_HOTSPOT_Y, 1);
+    return wxCursor(image);
+  }();
+  return cursor;
+}
+
 wxBitmap ResourceBitmap(const std::string& name, wxSize fallback) {
   std::span<const uint8_t> bytes = resources::Find(name);
   if (!bytes.empty()) {

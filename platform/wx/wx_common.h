@@ -26,6 +26,9 @@ std::atomic<bool>& GuiAlive();
 // An embedded picture as a bitmap; a grey placeholder of `fallback` size when missing.
 wxBitmap ResourceBitmap(const std::string& name, wxSize fallback = wxSize(16, 16));
 wxIcon ResourceIcon(const std::string& name);
+// The hand cursor "autor" shown over picture buttons and links (the system's hand when
+// the resource is missing).
+const wxCursor& HandCursor();
 
 // The font of every control: the largest size at which all `texts` fit their widths.
 struct FittedText {

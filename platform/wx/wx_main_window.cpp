@@ -570,7 +570,7 @@ class MainWindow : public wxFrame {
     bool hand = events_.hover(id);
     if (id >= 0) {
       if (wxWindow* w = wxWindow::FindWindowById(id, this)) {
-        w->SetCursor(hand ? wxCursor(wxCURSOR_HAND) : wxNullCursor);
+        w->SetCursor(hand ? HandCursor() : wxNullCursor);
       }
     }
   }

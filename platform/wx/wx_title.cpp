@@ -22,7 +22,7 @@ wxStaticText* MakeLink(wxWindow* parent, int id, const std::string& text, const 
                        wxPoint at, wxSize size, long style) {
   auto* link = new wxStaticText(parent, id, Utf8(text), at, size, style | wxST_NO_AUTORESIZE);
   link->SetForegroundColour(*wxBLUE);
-  link->SetCursor(wxCursor(wxCURSOR_HAND));
+  link->SetCursor(HandCursor());
   link->Bind(wxEVT_LEFT_UP, [target](wxMouseEvent&) { wxLaunchDefaultBrowser(Utf8(target)); });
   return link;
 }
@@ -68,7 +68,7 @@ void ShowTitleWindow(const AboutTexts& texts) {
       ->SetFont(title_font);
   auto* start = new wxButton(&dialog, 2005, "Start", at(360, 102), size(70, 14));
   start->SetFont(title_font);
-  start->SetCursor(wxCursor(wxCURSOR_HAND));
+  start->SetCursor(wx::HandCursor());
   start->Bind(wxEVT_BUTTON, [&dialog](wxCommandEvent&) { dialog.EndModal(wxID_OK); });
   dialog.CentreOnScreen();
   dialog.ShowModal();
