@@ -199,15 +199,7 @@ void StartBatchShell(const std::string& log_file) {
   Shell.VideoFolder = platform::CurrentDirectory();
   ResetSettingsToStartValues();
   AllocateInitialFrameStorage();
-  std::error_code error;
-  if (std::filesystem::exists(Shell.SettingsFile, error)) {
-    if (!LoadSettings()) {
-      FrameStore.FrameW = 400;
-      FrameStore.FrameH = 300;
-    }
-    Shell.TempFolder = TrimBlanksAndNuls(Shell.TempFolder);
-    if (Shell.TempFolder.empty()) Shell.TempFolder = ExeFolderNoSeparator();
-  }
+  LoadSettingsAtStart();
   LogLine("Batch conversion");
 }
 

@@ -22,6 +22,16 @@ std::string ScreenCheckMessage(int32_t width, int32_t height) {
          "Please change the Screen resolution. The programm cannot be run.";
 }
 
+void LoadSettingsAtStart() {
+  std::error_code ec;
+  if (!std::filesystem::exists(Shell.SettingsFile, ec)) return;
+  if (!LoadSettings()) {
+    FrameStore.FrameW = 400;
+    FrameStore.FrameH = 300;
+  }
+  Shell.TempFolder = UsableTempFolder(Shell.TempFolder);
+}
+
 void StartShell(const std::string& executable_path) {
   SetProgramLocation(executable_path);  // LogFile, SettingsFile, default TempFolder
   StartRunLog();
@@ -31,14 +41,8 @@ void StartShell(const std::string& executable_path) {
   ResetSettingsToStartValues();
   AllocateInitialFrameStorage();
 
+  LoadSettingsAtStart();
   std::error_code ec;
-  if (std::filesystem::exists(Shell.SettingsFile, ec)) {
-    if (!LoadSettings()) {
-      FrameStore.FrameW = 400;
-      FrameStore.FrameH = 300;
-    }
-    Shell.TempFolder = UsableTempFolder(Shell.TempFolder);
-  }
   // Without its working folder a conversion would write no frame and encode nothing.
   std::filesystem::create_directories(Shell.TempFolder, ec);
   StartCleanTempFiles(0);
