@@ -9,6 +9,7 @@
 #include "frames/sharpen.h"
 #include "frames/smooth.h"
 #include "frames/stereo.h"
+#include "frames/yuv420.h"
 #if defined(ZQR_FRAMES_X86)
 #include "frames/x86/kernels_x86.h"
 #endif
@@ -32,10 +33,11 @@ FrameKernels ChooseKernels() {
 }  // namespace
 
 const FrameKernels& ScalarKernels() {
-  static const FrameKernels kernels = {
-      SmoothRangeScalar,     SmoothRangeFromScalar, BrightnessContrastScalar,
-      SharpenRowsScalar,     StereoPassScalar,      SharpenRangeScalar,
-      StereoPassScalarRange, StreamFenceScalar,     "scalar"};
+  static const FrameKernels kernels = {SmoothRangeScalar,        SmoothRangeFromScalar,
+                                       BrightnessContrastScalar, SharpenRowsScalar,
+                                       StereoPassScalar,         SharpenRangeScalar,
+                                       StereoPassScalarRange,    StreamFenceScalar,
+                                       Yuv420RowPairScalar,      "scalar"};
   return kernels;
 }
 

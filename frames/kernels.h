@@ -63,6 +63,10 @@ struct FrameKernels {
   void (*stereo_range)(const StereoPassArgs& args, int64_t begin, int64_t end);
   // Completes the stores past the cache before the frame is handed to another thread.
   void (*stream_fence)();
+  // Two picture lines into 4:2:0 planes (see yuv420.h).
+  void (*yuv420_row_pair)(const uint8_t* upper, const uint8_t* lower, int32_t pairs,
+                          uint8_t* luma_upper, uint8_t* luma_lower, uint8_t* blue_diff,
+                          uint8_t* red_diff);
   const char* name;
 };
 

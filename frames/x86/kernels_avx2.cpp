@@ -10,6 +10,7 @@
 #include "frames/stereo.h"
 #include "frames/x86/kernels_x86.h"
 #include "frames/x86/smooth_ymm.h"
+#include "frames/yuv420.h"
 
 namespace zqr::frames {
 
@@ -270,9 +271,9 @@ void StereoPass(const StereoPassArgs& args) {
 }  // namespace
 
 FrameKernels Avx2Kernels() {
-  return {SmoothRange, SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
-          StereoPass,  SharpenRange,    StereoRange,        StreamFence,
-          "avx2"};
+  return {SmoothRange,         SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
+          StereoPass,          SharpenRange,    StereoRange,        StreamFence,
+          Yuv420RowPairScalar, "avx2"};
 }
 
 }  // namespace zqr::frames

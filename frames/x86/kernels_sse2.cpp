@@ -10,6 +10,7 @@
 #include "frames/smooth.h"
 #include "frames/stereo.h"
 #include "frames/x86/kernels_x86.h"
+#include "frames/yuv420.h"
 
 namespace zqr::frames {
 
@@ -171,9 +172,9 @@ void StreamFence() {
 }
 
 FrameKernels Sse2Kernels() {
-  return {SmoothRange, SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
-          StereoPass,  SharpenRange,    StereoRange,        StreamFence,
-          "sse2"};
+  return {SmoothRange,         SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
+          StereoPass,          SharpenRange,    StereoRange,        StreamFence,
+          Yuv420RowPairScalar, "sse2"};
 }
 
 }  // namespace zqr::frames
