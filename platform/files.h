@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,33 @@ struct FilePiece {
 // other. False when the file could not be created or written completely (a short file may
 // remain).
 bool WriteFilePieces(const std::string& path, std::span<const FilePiece> pieces);
+
+// The same for large files written once and read later by another program (the frame
+// files): the data goes to the disk without passing through the page cache. Copying
+// gigabytes through the cache costs the processor several times more than the writes
+// themselves, and the cached pages would push out what other programs keep there. Where
+// the file system refuses uncached writes, this is WriteFilePieces.
+bool WriteFilePiecesUncached(const std::string& path, std::span<const FilePiece> pieces);
+
+// Reads whole files past the page cache into memory it keeps from one file to the next:
+// the frame files are read back once each, while the next ones are being written.
+class UncachedReader {
+ public:
+  UncachedReader();
+  ~UncachedReader();
+  UncachedReader(const UncachedReader&) = delete;
+  UncachedReader& operator=(const UncachedReader&) = delete;
+  // The whole file into data() .. data() + size(), valid until the next Read. False when
+  // it cannot be read.
+  bool Read(const std::string& path);
+  const std::byte* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::byte* data_ = nullptr;
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+};
 
 // Makes `to` another name of the file `from` (a hard link, which costs no disk), or a copy
 // where links cannot be made. An existing `to` is replaced. False when neither worked.

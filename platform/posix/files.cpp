@@ -1,5 +1,6 @@
 // Gathered writes on POSIX systems: writev takes up to IOV_MAX pieces per call, and may
-// write less than asked (a full disk, a signal), so the loop resumes inside a piece.
+// write less than asked (a full disk, a signal), so the loop resumes inside a piece. The
+// uncached writes gather the pieces into one aligned area instead, as O_DIRECT needs.
 #include "platform/files.h"
 
 #include <fcntl.h>
@@ -12,7 +13,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -54,6 +58,117 @@ bool WriteAll(int fd, std::span<const FilePiece> pieces) {
   return true;
 }
 }  // namespace
+
+namespace {
+// O_DIRECT wants the memory, the file offsets and the lengths in whole blocks of the
+// device; 4096 bytes covers every block size in use.
+constexpr std::size_t kDirectBlock = 4096;
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+// A staging area of whole blocks per writing thread, kept between files: the pieces are
+// gathered into it, padded with zeros to a whole block.
+struct StagingArea {
+  std::unique_ptr<std::byte, FreeDeleter> data;
+  std::size_t capacity = 0;
+
+  std::byte* Reserve(std::size_t bytes) {
+    if (bytes > capacity) {
+      void* fresh = nullptr;
+      if (posix_memalign(&fresh, kDirectBlock, bytes) != 0) return nullptr;
+      data.reset(static_cast<std::byte*>(fresh));
+      capacity = bytes;
+    }
+    return data.get();
+  }
+};
+
+// Writes the whole file uncached; 0 on success, else the errno of what failed.
+int WriteUncached(const std::string& path, std::span<const FilePiece> pieces) {
+  std::size_t total = 0;
+  for (const FilePiece& piece : pieces) total += piece.bytes;
+  const std::size_t padded = (total + kDirectBlock - 1) / kDirectBlock * kDirectBlock;
+  thread_local StagingArea staging;
+  std::byte* area = staging.Reserve(std::max(padded, kDirectBlock));
+  if (area == nullptr) return ENOMEM;
+  std::byte* at = area;
+  for (const FilePiece& piece : pieces) {
+    if (piece.bytes > 0) std::memcpy(at, piece.data, piece.bytes);
+    at += piece.bytes;
+  }
+  std::memset(at, 0, padded - total);
+
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_DIRECT, 0666);
+  if (fd < 0) return errno;
+  int error = 0;
+  std::size_t done = 0;
+  while (done < padded && error == 0) {
+    const ssize_t written = write(fd, area + done, padded - done);
+    if (written < 0) {
+      if (errno != EINTR) error = errno;
+    } else if (written == 0 || static_cast<std::size_t>(written) % kDirectBlock != 0) {
+      error = ENOSPC;  // a short write: the disk is full
+    } else {
+      done += static_cast<std::size_t>(written);
+    }
+  }
+  // The padding goes again: the file ends where its data ends.
+  if (error == 0 && ftruncate(fd, static_cast<off_t>(total)) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+}  // namespace
+
+bool WriteFilePiecesUncached(const std::string& path, std::span<const FilePiece> pieces) {
+  const int error = WriteUncached(path, pieces);
+  if (error == 0) return true;
+  // EINVAL: this file system takes no uncached writes (or not with this alignment).
+  return error == EINVAL && WriteFilePieces(path, pieces);
+}
+
+UncachedReader::UncachedReader() = default;
+
+UncachedReader::~UncachedReader() {
+  std::free(data_);
+}
+
+bool UncachedReader::Read(const std::string& path) {
+  size_ = 0;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
+  if (fd < 0 && errno == EINVAL) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return false;
+  }
+  // Uncached reads go in whole blocks; the last one returns what is left of the file.
+  const auto length = static_cast<std::size_t>(info.st_size);
+  const std::size_t room =
+      std::max((length + kDirectBlock - 1) / kDirectBlock, std::size_t{1}) * kDirectBlock;
+  if (room > capacity_) {
+    void* fresh = nullptr;
+    if (posix_memalign(&fresh, kDirectBlock, room) != 0) {
+      close(fd);
+      return false;
+    }
+    std::free(data_);
+    data_ = static_cast<std::byte*>(fresh);
+    capacity_ = room;
+  }
+  bool ok = true;
+  while (size_ < length) {
+    const ssize_t got = read(fd, data_ + size_, room - size_);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    size_ += static_cast<std::size_t>(got);
+  }
+  close(fd);
+  return ok && size_ == length;
+}
 
 bool WriteFilePieces(const std::string& path, std::span<const FilePiece> pieces) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
