@@ -29,6 +29,25 @@ std::string FrameFileName(const std::string& folder, int32_t number) {
   return folder + "/temp" + digits + ".bmp";
 }
 
+int32_t FrameFileNumber(std::string_view path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  constexpr std::string_view kHead = "temp";
+  constexpr std::string_view kTail = ".bmp";
+  if (name.size() < kHead.size() + 6 + kTail.size() || !name.starts_with(kHead) ||
+      !name.ends_with(kTail)) {
+    return -1;
+  }
+  const std::string_view digits = name.substr(kHead.size(), name.size() - 8);
+  int64_t number = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return -1;
+    number = number * 10 + (c - '0');
+    if (number > INT32_MAX) return -1;
+  }
+  return static_cast<int32_t>(number);
+}
+
 int64_t FrameFileSize(int32_t width, int32_t height) {
   return 54 + 4 * int64_t{width} * height;
 }
@@ -62,7 +81,7 @@ bool WriteFrameFileNow(const std::string& path, int32_t width, int32_t height,
       pieces.push_back({pixels + y * static_cast<size_t>(stride), row_bytes});
     }
   }
-  return platform::WriteFilePieces(path, pieces);
+  return platform::WriteFilePiecesUncached(path, pieces);
 }
 
 FrameFileWriter::FrameFileWriter() : FrameFileWriter(Options{}) {}
@@ -174,6 +193,11 @@ FrameFileWriter::Stats FrameFileWriter::stats() const {
   return stats_;
 }
 
+void FrameFileWriter::SetWrittenObserver(WrittenObserver observer) {
+  std::lock_guard lock(mutex_);
+  observer_ = std::move(observer);
+}
+
 void FrameFileWriter::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -188,6 +212,12 @@ void FrameFileWriter::Run() {
     const bool ok = fits && options_.write(job.path, job.width, job.height, job.frame.data(),
                                            job.frame.width());
     lock.lock();
+    if (observer_) {
+      const WrittenObserver observer = observer_;
+      lock.unlock();
+      observer(job.path, ok);
+      lock.lock();
+    }
     ++(ok ? stats_.written : stats_.failed);
     --in_flight_;
     --stats_.buffers;

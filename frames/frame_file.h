@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -20,6 +21,11 @@ namespace zqr::frames {
 
 // folder + "/temp" + the number with at least six digits + ".bmp".
 std::string FrameFileName(const std::string& folder, int32_t number);
+// The number of a path FrameFileName made; -1 for any other path.
+int32_t FrameFileNumber(std::string_view path);
+
+// The two headers before the pixels.
+inline constexpr int32_t kFrameFileHeaderBytes = 54;
 
 // File size of a frame file of width x height pixels: 54 + 4 x width x height.
 int64_t FrameFileSize(int32_t width, int32_t height);
@@ -30,7 +36,8 @@ std::array<uint8_t, 54> FrameFileHeaders(int32_t width, int32_t height);
 // Writes one frame file: created, or truncated when it exists, then the two headers and
 // `height` rows of `width` pixels, bottom line first, the rows `stride` pixels apart in
 // `pixels` (so a wider frame is cropped on the way to the disk). Returns false when the file
-// could not be opened or written completely (a short file may remain).
+// could not be opened or written completely (a short file may remain). The file bypasses the
+// page cache: a recording writes gigabytes that only the encoder reads back, once or twice.
 bool WriteFrameFileNow(const std::string& path, int32_t width, int32_t height,
                        const uint32_t* pixels, int32_t stride);
 
@@ -80,6 +87,10 @@ class FrameFileWriter {
   void ReturnFrame(FrameArray frame);
   // Returns when every submitted file has been written (or has failed).
   void WaitAll();
+  // Called on the writing thread after each file, in the order written, with its path and
+  // whether it was written; WaitAll returns only after the call for the last file.
+  using WrittenObserver = std::function<void(const std::string& path, bool written)>;
+  void SetWrittenObserver(WrittenObserver observer);
 
   struct Stats {
     int64_t submitted = 0;
@@ -105,6 +116,7 @@ class FrameFileWriter {
   void KeepOrDrop(FrameArray frame, size_t frame_bytes);
 
   Options options_;
+  WrittenObserver observer_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Job> queue_;
