@@ -57,6 +57,35 @@ struct ProcessResult {
 // No descriptor of the caller is passed on but the three standard streams.
 ProcessResult RunCommandLine(std::string_view command_line, const Redirections& redirections = {});
 
+// A program started from a command line as RunCommandLine starts it, but left running:
+// its standard input is a pipe that this object fills, so a program that reads a stream
+// of pictures can work on them while they are being made.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();  // kills and waits for a program still running
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // False when nothing could be started.
+  bool Start(std::string_view command_line, const Redirections& redirections = {});
+  // Writes `bytes` bytes into the program's input, waiting while the pipe is full. False
+  // when the program has stopped reading.
+  bool Send(const void* data, size_t bytes);
+  // The end of the input: the program sees the end of its stream.
+  void CloseInput();
+  // Waits for the end; the exit code, -1 when it did not start or ended by a signal.
+  int Wait();
+  // Ends the program at once (it may still be waited for).
+  void Kill();
+
+ private:
+  int pid_ = -1;
+  int input_ = -1;
+  int exit_code_ = -1;
+  bool waited_ = false;
+};
+
 // Runs the first line of a batch file: its redirections are honoured, the rest is
 // started as RunCommandLine starts a command line. A missing or empty file starts
 // nothing.

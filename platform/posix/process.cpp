@@ -1,8 +1,11 @@
 // POSIX process start for the tool runner: posix_spawn of the split command line, never
-// a shell; the caller's descriptors other than the standard streams stay private.
+// a shell; the caller's descriptors other than the standard streams stay private. A child
+// left running gets its input through a pipe.
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,8 +33,11 @@ int OpenFlags(bool append) {
 
 }  // namespace
 
-ProcessResult RunCommandLine(std::string_view command_line, const Redirections& redirections) {
-  ProcessResult result;
+namespace {
+
+// Splits the line and starts its program with standard input from `input_fd` (or
+// /dev/null when it is -1); the pid, or -1 when nothing could be started.
+pid_t Spawn(std::string_view command_line, const Redirections& redirections, int input_fd) {
   std::vector<std::string> args;
   size_t program_length = UnquotedProgramLength(command_line, IsRunnableFile);
   if (program_length > 0 && !IsRunnableFile(SplitCommandLine(command_line).front())) {
@@ -43,11 +49,15 @@ ProcessResult RunCommandLine(std::string_view command_line, const Redirections& 
   } else {
     args = SplitCommandLine(command_line);
   }
-  if (args.empty() || args.front().empty()) return result;
+  if (args.empty() || args.front().empty()) return -1;
 
   posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return result;
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+  if (input_fd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, input_fd, 0);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  }
   if (!redirections.output_path.empty()) {
     posix_spawn_file_actions_addopen(&actions, 1, redirections.output_path.c_str(),
                                      OpenFlags(redirections.append_output), 0644);
@@ -60,6 +70,18 @@ ProcessResult RunCommandLine(std::string_view command_line, const Redirections& 
   }
   // Handles are not inherited: log files and pipes of other threads stay ours.
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  // The tool starts with no signal blocked and a broken pipe ending it, whatever the
+  // starting thread has set up for itself.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
@@ -68,19 +90,107 @@ ProcessResult RunCommandLine(std::string_view command_line, const Redirections& 
 
   pid_t pid = 0;
   const bool search_path = args.front().find('/') == std::string::npos;
-  int rc = search_path ? posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ)
-                       : posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  int rc = search_path ? posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ)
+                       : posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return result;
-  result.started = true;
+  posix_spawnattr_destroy(&attributes);
+  return rc == 0 ? pid : -1;
+}
 
+// The exit code of a finished child; -1 for one ended by a signal or already gone.
+int WaitForChild(pid_t pid) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return result;
+    if (errno != EINTR) return -1;
   }
   // glibc reports a failed exec (missing file, bad redirection target) as exit code 127.
-  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Writes all of `bytes` to a pipe. A reader that has gone makes write fail with EPIPE;
+// the SIGPIPE that comes with it is held back on this thread and taken off again, so it
+// can neither end the program nor reach another thread.
+bool WriteToPipe(int fd, const char* bytes, size_t size) {
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  sigset_t before;
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+  bool ok = true;
+  while (size > 0) {
+    const ssize_t written = write(fd, bytes, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EPIPE) {
+        const timespec now{};
+        while (sigtimedwait(&pipe_signal, nullptr, &now) == SIGPIPE) {
+        }
+      }
+      ok = false;
+      break;
+    }
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return ok;
+}
+
+// A larger pipe lets a picture go over in fewer turns between the two programs.
+constexpr int kPipeBytes = 1 << 20;
+
+}  // namespace
+
+ProcessResult RunCommandLine(std::string_view command_line, const Redirections& redirections) {
+  ProcessResult result;
+  const pid_t pid = Spawn(command_line, redirections, -1);
+  if (pid < 0) return result;
+  result.started = true;
+  result.exit_code = WaitForChild(pid);
   return result;
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0 && !waited_) Kill();
+  Wait();
+}
+
+bool ChildProcess::Start(std::string_view command_line, const Redirections& redirections) {
+  if (pid_ > 0) return false;
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  fcntl(ends[1], F_SETPIPE_SZ, kPipeBytes);
+  pid_ = Spawn(command_line, redirections, ends[0]);
+  close(ends[0]);
+  if (pid_ < 0) {
+    close(ends[1]);
+    return false;
+  }
+  input_ = ends[1];
+  waited_ = false;
+  return true;
+}
+
+bool ChildProcess::Send(const void* data, size_t bytes) {
+  return input_ >= 0 && WriteToPipe(input_, static_cast<const char*>(data), bytes);
+}
+
+void ChildProcess::CloseInput() {
+  if (input_ >= 0) close(input_);
+  input_ = -1;
+}
+
+int ChildProcess::Wait() {
+  CloseInput();
+  if (pid_ > 0 && !waited_) {
+    exit_code_ = WaitForChild(pid_);
+    waited_ = true;
+  }
+  return exit_code_;
+}
+
+void ChildProcess::Kill() {
+  if (pid_ > 0 && !waited_) kill(pid_, SIGKILL);
 }
 
 ProcessResult RunBatchFile(const std::string& batch_path) {

@@ -1,0 +1,76 @@
+// Files written and read past the page cache, and a program fed through its standard
+// input: the bytes arrive whole whatever their size, and a program that stops reading or
+// is killed ends the feed without taking this process with it.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "tests/support/test_support.h"
+
+namespace zqr::platform {
+namespace {
+
+std::string Pattern(size_t bytes, int seed) {
+  std::string text(bytes, '\0');
+  for (size_t i = 0; i < bytes; ++i) text[i] = static_cast<char>((i * 131 + seed) >> 3);
+  return text;
+}
+
+TEST(UncachedFiles, AnySizeWrittenAndReadBackWhole) {
+  test::ScratchDir dir;
+  UncachedReader reader;
+  // Sizes off the block size, a header and rows as the frame files have them, and one
+  // file larger than the reader's memory so far.
+  for (const size_t rows : {size_t{0}, size_t{1}, size_t{3}, size_t{1025}}) {
+    const std::string header = Pattern(54, 1);
+    const std::string body = Pattern(rows * 4 * 1001, static_cast<int>(rows));
+    const std::vector<FilePiece> pieces = {{header.data(), header.size()},
+                                           {body.data(), body.size()}};
+    const std::string path = dir.File("f" + std::to_string(rows) + ".bmp");
+    ASSERT_TRUE(WriteFilePiecesUncached(path, pieces));
+    EXPECT_EQ(test::ReadFile(path), header + body) << rows;
+    ASSERT_TRUE(reader.Read(path));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(reader.data()), reader.size()),
+              header + body);
+  }
+  EXPECT_FALSE(reader.Read(dir.File("missing.bmp")));
+  EXPECT_FALSE(WriteFilePiecesUncached(dir.File("no/such/folder.bmp"), {}));
+}
+
+TEST(ChildProcess, FedThroughItsInputAndEndedEitherWay) {
+  test::ScratchDir dir;
+  ChildProcess cat;
+  Redirections to_file;
+  to_file.output_path = dir.File("out.bin");
+  ASSERT_TRUE(cat.Start("cat", to_file));
+  // More than the pipe holds, so the sender waits for the reader.
+  const std::string first = Pattern(3 << 20, 7);
+  const std::string second = Pattern(12345, 9);
+  EXPECT_TRUE(cat.Send(first.data(), first.size()));
+  EXPECT_TRUE(cat.Send(second.data(), second.size()));
+  EXPECT_EQ(cat.Wait(), 0);
+  EXPECT_EQ(test::ReadFile(dir.File("out.bin")), first + second);
+
+  // A program that reads nothing: the send fails, this process lives on.
+  ChildProcess deaf;
+  ASSERT_TRUE(deaf.Start("true"));
+  const std::string lots = Pattern(4 << 20, 3);
+  EXPECT_FALSE(deaf.Send(lots.data(), lots.size()));
+  EXPECT_EQ(deaf.Wait(), 0);
+
+  ChildProcess sleeper;
+  ASSERT_TRUE(sleeper.Start("sleep 30"));
+  sleeper.Kill();
+  EXPECT_EQ(sleeper.Wait(), -1);
+
+  ChildProcess missing;
+  EXPECT_FALSE(missing.Start("zqr-no-such-program-anywhere"));
+  EXPECT_EQ(missing.Wait(), -1);
+}
+
+}  // namespace
+}  // namespace zqr::platform
