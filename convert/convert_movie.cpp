@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "app/shell_state.h"
 #include "convert/convert_state.h"
 #include "convert/encoder_command.h"
+#include "convert/encoder_feed.h"
 #include "convert/export.h"
 #include "convert/make_wave.h"
 #include "convert/temp_files.h"
@@ -123,6 +125,7 @@ std::vector<FrameGap> StopRecording() {
   }
   std::vector<FrameGap> gaps = EndFramePlacement();
   WaitForFrameFiles();
+  FrameFileWriters().SetWrittenObserver(nullptr);
   return gaps;
 }
 
@@ -150,7 +153,8 @@ void DiscardGraphEvents(platform::MediaGraph& graph) {
 
 enum class RecordEnd { kStopped, kEnded, kWriteFailed };
 
-RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done) {
+RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
+                     const std::function<void()>& each_pass) {
   platform::Ui& ui = platform::CurrentUi();
   const int32_t numframes = FrameStore.numframes;
   int32_t passes = 0;
@@ -160,6 +164,7 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done) {
     ui.PumpOrSleep(120);
     if (Conversion.StopRequested != 0) return RecordEnd::kStopped;
     ui.PumpOrSleep(150);
+    each_pass();
     *frames_done = FrameStore.FrameCounter;
     // A file that could not be written (the disk is full) spoils the movie: end now.
     if (FrameFileWriters().stats().failed > 0) return RecordEnd::kWriteFailed;
@@ -186,6 +191,47 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done) {
     }
     ui.PumpOrSleep(10);
   }
+}
+
+// The encoder starts once the sound file is complete (it reads it from the start), with the
+// settings of that moment.
+void StartFeed(EncoderFeed& feed) {
+  EncoderInputs inputs = CurrentEncoderInputs();
+  inputs.frames_from_pipe = true;
+  const std::string command = EncoderCommandLine(inputs);
+  if (command.empty()) return;
+  const std::string messages = EncoderMessagesFile(inputs.temp_folder);
+  std::error_code error;
+  std::filesystem::remove(messages, error);
+  LogLine("Encoding while recording");
+  LogEncoderCommand(inputs, command);
+  if (!feed.Start(inputs, command, messages)) LogLine("The encoder could not be started");
+}
+
+// A recording that ends without an export leaves no part of a movie behind.
+void AbortFeed(EncoderFeed& feed, const std::string& output) {
+  if (!feed.started()) return;
+  feed.Abort();
+  std::error_code error;
+  std::filesystem::remove(output, error);
+  LogLine("Encoding while recording stopped");
+}
+
+// The first export: the encoder fed during the recording, when the settings are still the
+// ones it was started with; otherwise (or when it failed) an encoder run on the files.
+bool FirstExport(const std::string& output, EncoderFeed& feed) {
+  if (feed.started()) {
+    EncoderInputs now = CurrentEncoderInputs();
+    now.frames_from_pipe = true;
+    if (now == feed.inputs()) {
+      if (ConvertRectExport(output, &feed)) return true;
+      LogLine("Encoding while recording failed; encoding the frame files again");
+    } else {
+      LogLine("The settings changed while recording; encoding the frame files again");
+      AbortFeed(feed, output);
+    }
+  }
+  return ConvertRectExport(output);
 }
 
 // The end of every run that got as far as arming the recording: the state back to idle and
@@ -370,9 +416,18 @@ void ConvertMovie(std::string& output_name) {
   // An end of stream the preview reached before the rewind is still queued; taken for this
   // recording's end it would cut the movie after its first frames.
   DiscardGraphEvents(*graph);
+  EncoderFeed feed;
+  FrameFileWriters().SetWrittenObserver(
+      [&feed](const std::string& path, bool written) { feed.FileWritten(path, written); });
   const int64_t record_start = platform::MonotonicMs();
   graph->Run();
-  const RecordEnd end = RecordLoop(*graph, &frames_done);
+  bool feed_tried = false;
+  const RecordEnd end = RecordLoop(*graph, &frames_done, [&] {
+    if (!feed_tried && Conversion.SoundRunning == 0) {
+      feed_tried = true;
+      StartFeed(feed);
+    }
+  });
   const std::vector<FrameGap> gaps = StopRecording();
   LogLine("Recording time " + NumberText(platform::MonotonicMs() - record_start) + " ms");
   report.frames_delivered = FrameStore.FrameCounter;
@@ -381,6 +436,9 @@ void ConvertMovie(std::string& output_name) {
   LogLine("Frames delivered " + NumberText(report.frames_delivered) + ", frame files written " +
           NumberText(stats.written) + ", failed " + NumberText(stats.failed));
 
+  if (end != RecordEnd::kEnded || stats.failed > 0 || stats.written == 0) {
+    AbortFeed(feed, output);
+  }
   if (end == RecordEnd::kStopped) {
     report.failure = "stopped during recording";
     CleanUp(temp_folder);
@@ -403,13 +461,17 @@ void ConvertMovie(std::string& output_name) {
   }
   report.frame_files = static_cast<int32_t>(stats.written) + RepeatFrames(temp_folder, gaps);
   report.recorded = true;
+  int64_t slots = stats.written;
+  for (const FrameGap& gap : gaps) slots += gap.count;
+  feed.Finish(static_cast<int32_t>(std::min<int64_t>(slots, INT32_MAX)));
   WaitForSound();
 
   std::string current = output;
   for (;;) {
     LogLine("ConvertRectExport Begin");
     const int64_t export_start = platform::MonotonicMs();
-    const bool written = ConvertRectExport(current);
+    const bool written =
+        report.exports == 0 ? FirstExport(current, feed) : ConvertRectExport(current);
     LogLine("ConvertRectExport End");
     LogLine("Export time " + NumberText(platform::MonotonicMs() - export_start) + " ms");
     ++report.exports;

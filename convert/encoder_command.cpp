@@ -13,6 +13,7 @@
 #include "convert/convert_state.h"
 #include "convert/temp_files.h"
 #include "convert/tool_runner.h"
+#include "frames/yuv420.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -164,8 +165,12 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
   const std::string sound_input =
       in.sound_usable ? "-i " + Quoted(sound) + channels_and_rate : std::string(" ");
 
-  const std::string prefix =
-      Quoted(in.tool_path) + " " + input_rate + "-i " + Quoted(frames) + " " + sound_input;
+  const frames::Yuv420Size piped = frames::Yuv420SizeFor(in.frame_width, in.frame_height);
+  const std::string frame_input =
+      in.frames_from_pipe ? "-f rawvideo -pix_fmt yuv420p -s " + std::to_string(piped.width) + "x" +
+                                std::to_string(piped.height) + " -i pipe:0 "
+                          : "-i " + Quoted(frames) + " ";
+  const std::string prefix = Quoted(in.tool_path) + " " + input_rate + frame_input + sound_input;
   const std::string container = " -f " + std::string(form->container) + " ";
   const std::string output_fragment = " -y " + Quoted(output);
   std::string command = prefix;
@@ -211,11 +216,15 @@ EncoderInputs CurrentEncoderInputs() {
   return in;
 }
 
+void LogEncoderCommand(const EncoderInputs& inputs, const std::string& command) {
+  LogLine("ConvertRectFFMPEG aVIDEOEXT " + OutputExtension(inputs.output_name));
+  LogLine("FFMPEG : " + command);
+}
+
 namespace {
 void RunEncoder(const EncoderInputs& inputs) {
   std::string command = EncoderCommandLine(inputs);
-  LogLine("ConvertRectFFMPEG aVIDEOEXT " + OutputExtension(inputs.output_name));
-  LogLine("FFMPEG : " + command);
+  LogEncoderCommand(inputs, command);
   // The tool's messages (its progress lines among them) go to a file beside the frames,
   // which the export window reads for progress and the driver copies to the run log when
   // the tool fails.

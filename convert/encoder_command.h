@@ -24,6 +24,11 @@ struct EncoderInputs {
   int32_t quality = 0;             // CompressionValue q: 0 default, 1 best .. 21 lower
   std::string tool_path;
   bool sound_usable = false;  // the sound file exists and is not empty
+  // The frames come through the tool's standard input as 4:2:0 pictures, cut to even sizes,
+  // instead of being read from the folder (the encoder runs while they are recorded).
+  bool frames_from_pipe = false;
+
+  bool operator==(const EncoderInputs&) const = default;
 };
 
 // The output name's extension from its last ".", lower case with the dot; empty when
@@ -50,6 +55,9 @@ bool SoundFileUsable(const std::string& path);
 // The inputs as the process-wide state has them now: the encoder job, the settings'
 // choices, CompressionValue, TempFolder, the tool path and the sound file's state.
 EncoderInputs CurrentEncoderInputs();
+
+// The run-log lines of an encoder run: "ConvertRectFFMPEG aVIDEOEXT " and "FFMPEG : ".
+void LogEncoderCommand(const EncoderInputs& inputs, const std::string& command);
 
 // Thread body: composes the command, logs "ConvertRectFFMPEG aVIDEOEXT " and "FFMPEG : "
 // lines, runs the tool and waits for it, keeps its exit status in EncoderExitCode, then

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "app/numbers.h"
@@ -12,6 +13,7 @@
 #include "app/shell_state.h"
 #include "convert/convert_state.h"
 #include "convert/encoder_command.h"
+#include "convert/encoder_feed.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -107,7 +109,7 @@ void LogEncoderMessages(const std::string& temp_folder) {
 }
 }  // namespace
 
-bool ConvertRectExport(const std::string& output_name) {
+bool ConvertRectExport(const std::string& output_name, EncoderFeed* feed) {
   platform::SleepMs(100);
   platform::Ui& ui = platform::CurrentUi();
   CompressionAnimation animation(NowSeconds());
@@ -119,17 +121,27 @@ bool ConvertRectExport(const std::string& output_name) {
   SetEncoderJob(job);
   const std::string temp_folder = job.TempFolder.empty() ? Shell.TempFolder : job.TempFolder;
   std::error_code error;
-  std::filesystem::remove(EncoderMessagesFile(temp_folder), error);
+  // A feed's encoder has been writing its messages since the recording began.
+  if (feed == nullptr) std::filesystem::remove(EncoderMessagesFile(temp_folder), error);
 
   Conversion.EncoderExitCode = -1;
   Conversion.EncoderRunning = 1;
-  StartConvertRectFFMPEG();
+  std::thread feed_waiter;
+  if (feed != nullptr) {
+    feed_waiter = std::thread([feed] {
+      Conversion.EncoderExitCode = feed->Wait();
+      Conversion.EncoderRunning = 0;
+    });
+  } else {
+    StartConvertRectFFMPEG();
+  }
   while (Conversion.EncoderRunning != 0) {
     animation.Step(NowSeconds());
     ui.UpdateCompressionProgress(animation.view());
     platform::SleepMs(25);
     ui.PumpOrSleep(25);
   }
+  if (feed_waiter.joinable()) feed_waiter.join();
   ui.ShowCompressionProgress(false);
 
   const int32_t status = Conversion.EncoderExitCode;

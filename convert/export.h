@@ -13,6 +13,8 @@
 
 namespace zqr {
 
+class EncoderFeed;
+
 // The progress window's animation: five squares whose green levels rise in steps of 5 from
 // 20, one after the other, the "load" picture advancing every second pass, and the
 // processing time.
@@ -34,8 +36,9 @@ std::string ProcessingTimeText(double elapsed_seconds);
 
 // Runs the encoder for `output_name` on the recorded frames, with the settings current now,
 // and shows the progress window until the tool ends. True when the tool ended with status 0
-// and the output exists and is not empty.
-bool ConvertRectExport(const std::string& output_name);
+// and the output exists and is not empty. With `feed`, the encoder started while recording
+// is waited for instead of a new run (it writes `output_name` with the same settings).
+bool ConvertRectExport(const std::string& output_name, EncoderFeed* feed = nullptr);
 
 // Frames the encoder has reported so far in the current export (from its messages); 0
 // before the first report.

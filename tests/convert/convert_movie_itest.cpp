@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +109,24 @@ class ConvertMovieTest : public ::testing::Test {
   bool Logged(const std::string& text) {
     return test::ReadFile(dir_.File("run.log")).find(text) != std::string::npos;
   }
+  // Frame files that take 20 ms each, so that the recording is still going when the
+  // encoder fed while recording starts; `action` runs then.
+  std::thread WhileTheEncoderIsFed(std::function<void()> action) {
+    frames::FrameFileWriter::Options slow;
+    slow.write = [](const std::string& path, int32_t width, int32_t height, const uint32_t* pixels,
+                    int32_t stride) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return frames::WriteFrameFileNow(path, width, height, pixels, stride);
+    };
+    ConfigureFrameFileWriters(slow);
+    return std::thread([this, action = std::move(action)] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (!Logged("Encoding while recording") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      action();
+    });
+  }
 
   test::ScratchDir dir_;
   test::ProgramLocationGuard location_;
@@ -179,6 +199,77 @@ TEST_F(ConvertMovieTest, StopDuringRecordingExportsNothingAndLeavesNoFiles) {
   EXPECT_FALSE(test::FileExists(dir_.File("out.mp4")));
   EXPECT_EQ(Conversion.StopRequested, 0);
   EXPECT_EQ(Video.Converting, 0);
+  ExpectTempEmpty();
+}
+
+TEST_F(ConvertMovieTest, StopWhileTheEncoderIsFedLeavesNoPartOfAMovie) {
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4", {}, "testsrc2=size=64x48:rate=30", 4)));
+  std::thread stop = WhileTheEncoderIsFed([] { Conversion.StopRequested = 1; });
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  stop.join();
+  ConfigureFrameFileWriters({});
+  EXPECT_FALSE(report.recorded);
+  EXPECT_EQ(report.exports, 0);
+  EXPECT_TRUE(Logged("Encoding while recording stopped"));
+  EXPECT_FALSE(test::FileExists(dir_.File("out.mp4")));
+  ExpectTempEmpty();
+}
+
+// One picture as 24-bit RGB, top line first, decoded by ffmpeg.
+std::string DecodedRgb(const std::string& path, int frame) {
+  const test::RunResult run = test::Run(
+      {"ffmpeg", "-v", "error", "-i", path, "-vf", "select=eq(n\\," + std::to_string(frame) + ")",
+       "-frames:v", "1", "-pix_fmt", "rgb24", "-f", "rawvideo", "-"});
+  return run.output;
+}
+
+double MeanDifference(const std::string& a, const std::string& b, bool flip_b, int row_bytes) {
+  if (a.size() != b.size() || a.empty()) return 1e9;
+  const size_t rows = a.size() / static_cast<size_t>(row_bytes);
+  double sum = 0;
+  for (size_t y = 0; y < rows; ++y) {
+    const size_t yb = flip_b ? rows - 1 - y : y;
+    for (int x = 0; x < row_bytes; ++x) {
+      sum += std::abs(static_cast<uint8_t>(a[y * row_bytes + x]) -
+                      static_cast<uint8_t>(b[yb * row_bytes + x]));
+    }
+  }
+  return sum / static_cast<double>(a.size());
+}
+
+TEST_F(ConvertMovieTest, TheMovieMadeWhileRecordingShowsTheFramesUprightAndInColour) {
+  Conversion.KeepWorkFiles = 1;
+  Conversion.CompressionValue = 1;  // best quality, so the comparison sees the picture
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4", {}, "testsrc2=size=64x48:rate=30", 4)));
+  std::thread nothing = WhileTheEncoderIsFed([] {});
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  nothing.join();
+  ConfigureFrameFileWriters({});
+  ASSERT_TRUE(report.movie_written) << report.failure;
+  ASSERT_TRUE(Logged("Encoding while recording"));
+  const std::string movie = DecodedRgb(dir_.File("out.mp4"), 60);
+  const std::string file = DecodedRgb(frames::FrameFileName(temp_, 60), 0);
+  const double upright = MeanDifference(movie, file, false, 48 * 3);
+  const double flipped = MeanDifference(movie, file, true, 48 * 3);
+  EXPECT_LT(upright, 15.0) << upright << " flipped " << flipped;
+  EXPECT_LT(upright * 4, flipped);
+  // Colours: the same picture with red and blue swapped is far off too.
+  std::string swapped = file;
+  for (size_t i = 0; i + 2 < swapped.size(); i += 3) std::swap(swapped[i], swapped[i + 2]);
+  EXPECT_LT(upright * 4, MeanDifference(movie, swapped, false, 48 * 3));
+}
+
+TEST_F(ConvertMovieTest, SettingsChangedWhileRecordingAreTheOnesTheMovieGets) {
+  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4", {}, "testsrc2=size=64x48:rate=30", 4)));
+  std::thread change = WhileTheEncoderIsFed([] { Settings.ResizeMode = 5; });
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  change.join();
+  ConfigureFrameFileWriters({});
+  ASSERT_TRUE(report.movie_written) << report.failure;
+  EXPECT_TRUE(Logged("The settings changed while recording"));
+  const test::MovieFigures movie = test::ProbeMovie(dir_.File("out.mp4"));
+  EXPECT_EQ(movie.width, 16);  // 48 x 0.5 to a multiple of 16: the new setting
+  EXPECT_NEAR(movie.frames, 120, 1);
   ExpectTempEmpty();
 }
 
