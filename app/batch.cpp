@@ -311,6 +311,8 @@ int Convert(const BatchArguments& args) {
   ui.QueueFileDialogAnswer(output);
   ui.SetDefaultAnswer(platform::kIdCancel);  // no other compression
 
+  // Without a window there is nothing to settle: the preview is stopped as soon as it plays.
+  SetGraphSettleMs(0);
   std::atomic<bool> stop{false};
   std::thread progress(ShowProgress, std::cref(stop), folder);
   std::atomic<bool> loaded{false};
