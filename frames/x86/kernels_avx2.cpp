@@ -268,12 +268,88 @@ void StereoPass(const StereoPassArgs& args) {
   StereoRange(args, 0, args.total);
 }
 
+// A pair of 16-bit coefficients in every 32-bit lane.
+__m256i CoefficientPair(int32_t low, int32_t high) {
+  return _mm256_set1_epi32(
+      static_cast<int32_t>(static_cast<uint32_t>(high) << 16 | static_cast<uint16_t>(low)));
+}
+
+// 4:2:0 over 32 pixels of each line at a time. A mask and a shift split each pixel into
+// the 16-bit words (B, R) and (G, A), so madd against (B, R) and (G, 0) coefficients gives
+// each pixel's 32-bit sum in place. The chroma blocks are summed first in those words (at
+// most 1020, never carrying into the next word, so 32-bit adds serve), then take the same
+// products; as the scalar code, the same rounding and arithmetic shifts.
+void Yuv420RowPair(const uint8_t* upper, const uint8_t* lower, int32_t pairs, uint8_t* luma_upper,
+                   uint8_t* luma_lower, uint8_t* blue_diff, uint8_t* red_diff) {
+  constexpr int32_t kChromaShift = kYuvShift + 2;
+  const __m256i words = _mm256_set1_epi32(0x00FF00FF);
+  const __m256i luma_br = CoefficientPair(kLumaB, kLumaR), luma_g = CoefficientPair(kLumaG, 0);
+  const __m256i blue_br = CoefficientPair(kBlueDiffB, kBlueDiffR);
+  const __m256i blue_g = CoefficientPair(kBlueDiffG, 0);
+  const __m256i red_br = CoefficientPair(kRedDiffB, kRedDiffR);
+  const __m256i red_g = CoefficientPair(kRedDiffG, 0);
+  const __m256i luma_round = _mm256_set1_epi32((16 << kYuvShift) + (1 << (kYuvShift - 1)));
+  const __m256i chroma_round = _mm256_set1_epi32((128 << kChromaShift) + (1 << (kChromaShift - 1)));
+  // The packs work within 128-bit halves: luma comes out as pixels 0-3, 8-11, 16-19, 24-27 |
+  // 4-7, 12-15, 20-23, 28-31; chroma, after a permute, with blue in the low half and red in
+  // the high one, each as blocks 0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15.
+  const __m256i luma_order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  const __m256i chroma_order =
+      _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8, 9, 2, 3, 10,
+                       11, 4, 5, 12, 13, 6, 7, 14, 15);
+  auto scaled = [](__m256i br, __m256i g, __m256i br_coefficients, __m256i g_coefficients,
+                   __m256i round, int32_t shift) {
+    const __m256i sum = _mm256_add_epi32(_mm256_madd_epi16(br, br_coefficients),
+                                         _mm256_madd_epi16(g, g_coefficients));
+    return _mm256_srai_epi32(_mm256_add_epi32(sum, round), shift);
+  };
+  int32_t k = 0;
+  for (; k + 16 <= pairs; k += 16) {
+    const __m256i* a = reinterpret_cast<const __m256i*>(upper + 8 * k);
+    const __m256i* b = reinterpret_cast<const __m256i*>(lower + 8 * k);
+    __m256i luma_a[4], luma_b[4], br[4], g[4];
+    for (int j = 0; j < 4; ++j) {
+      const __m256i u = _mm256_loadu_si256(a + j);
+      const __m256i l = _mm256_loadu_si256(b + j);
+      const __m256i br_u = _mm256_and_si256(u, words), g_u = _mm256_srli_epi16(u, 8);
+      const __m256i br_l = _mm256_and_si256(l, words), g_l = _mm256_srli_epi16(l, 8);
+      luma_a[j] = scaled(br_u, g_u, luma_br, luma_g, luma_round, kYuvShift);
+      luma_b[j] = scaled(br_l, g_l, luma_br, luma_g, luma_round, kYuvShift);
+      br[j] = _mm256_add_epi32(br_u, br_l);
+      g[j] = _mm256_add_epi32(g_u, g_l);
+    }
+    auto luma_bytes = [&](const __m256i* luma) {
+      const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(luma[0], luma[1]),
+                                                _mm256_packs_epi32(luma[2], luma[3]));
+      return _mm256_permutevar8x32_epi32(bytes, luma_order);
+    };
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma_upper + 2 * k), luma_bytes(luma_a));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma_lower + 2 * k), luma_bytes(luma_b));
+    // Blocks 0, 1, 4, 5 | 2, 3, 6, 7 and 8, 9, 12, 13 | 10, 11, 14, 15.
+    const __m256i br_low = _mm256_hadd_epi32(br[0], br[1]), g_low = _mm256_hadd_epi32(g[0], g[1]);
+    const __m256i br_high = _mm256_hadd_epi32(br[2], br[3]), g_high = _mm256_hadd_epi32(g[2], g[3]);
+    const __m256i blue =
+        _mm256_packs_epi32(scaled(br_low, g_low, blue_br, blue_g, chroma_round, kChromaShift),
+                           scaled(br_high, g_high, blue_br, blue_g, chroma_round, kChromaShift));
+    const __m256i red =
+        _mm256_packs_epi32(scaled(br_low, g_low, red_br, red_g, chroma_round, kChromaShift),
+                           scaled(br_high, g_high, red_br, red_g, chroma_round, kChromaShift));
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(blue, red), 0xD8);
+    const __m256i ordered = _mm256_shuffle_epi8(bytes, chroma_order);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(blue_diff + k), _mm256_castsi256_si128(ordered));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(red_diff + k),
+                     _mm256_extracti128_si256(ordered, 1));
+  }
+  Yuv420RowPairScalar(upper + 8 * k, lower + 8 * k, pairs - k, luma_upper + 2 * k,
+                      luma_lower + 2 * k, blue_diff + k, red_diff + k);
+}
+
 }  // namespace
 
 FrameKernels Avx2Kernels() {
-  return {SmoothRange,         SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
-          StereoPass,          SharpenRange,    StereoRange,        StreamFence,
-          Yuv420RowPairScalar, "avx2"};
+  return {SmoothRange,   SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
+          StereoPass,    SharpenRange,    StereoRange,        StreamFence,
+          Yuv420RowPair, "avx2"};
 }
 
 }  // namespace zqr::frames

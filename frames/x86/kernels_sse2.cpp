@@ -165,6 +165,71 @@ void StereoPass(const StereoPassArgs& args) {
   StereoRange(args, 0, args.total);
 }
 
+// 4:2:0 over 16 pixels of each line at a time, as the AVX2 kernel does it: (B, R) and
+// (G, A) words by a mask and a shift, madd against their coefficients, the 2 x 2 sums
+// formed in those words before the products. Without lanes to cross, the packs come out in
+// order.
+void Yuv420RowPair(const uint8_t* upper, const uint8_t* lower, int32_t pairs, uint8_t* luma_upper,
+                   uint8_t* luma_lower, uint8_t* blue_diff, uint8_t* red_diff) {
+  constexpr int32_t kChromaShift = kYuvShift + 2;
+  auto pair = [](int32_t low, int32_t high) {
+    return _mm_set1_epi32(
+        static_cast<int32_t>(static_cast<uint32_t>(high) << 16 | static_cast<uint16_t>(low)));
+  };
+  const __m128i words = _mm_set1_epi32(0x00FF00FF);
+  const __m128i luma_br = pair(kLumaB, kLumaR), luma_g = pair(kLumaG, 0);
+  const __m128i blue_br = pair(kBlueDiffB, kBlueDiffR), blue_g = pair(kBlueDiffG, 0);
+  const __m128i red_br = pair(kRedDiffB, kRedDiffR), red_g = pair(kRedDiffG, 0);
+  const __m128i luma_round = _mm_set1_epi32((16 << kYuvShift) + (1 << (kYuvShift - 1)));
+  const __m128i chroma_round = _mm_set1_epi32((128 << kChromaShift) + (1 << (kChromaShift - 1)));
+  auto scaled = [](__m128i br, __m128i g, __m128i br_coefficients, __m128i g_coefficients,
+                   __m128i round, int32_t shift) {
+    const __m128i sum =
+        _mm_add_epi32(_mm_madd_epi16(br, br_coefficients), _mm_madd_epi16(g, g_coefficients));
+    return _mm_srai_epi32(_mm_add_epi32(sum, round), shift);
+  };
+  // Pixels 0 + 1 and 2 + 3 of `first`, then of `second`.
+  auto across = [](__m128i first, __m128i second) {
+    const __m128 a = _mm_castsi128_ps(first), b = _mm_castsi128_ps(second);
+    return _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))),
+                         _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))));
+  };
+  int32_t k = 0;
+  for (; k + 8 <= pairs; k += 8) {
+    const __m128i* a = reinterpret_cast<const __m128i*>(upper + 8 * k);
+    const __m128i* b = reinterpret_cast<const __m128i*>(lower + 8 * k);
+    __m128i luma_a[4], luma_b[4], br[4], g[4];
+    for (int j = 0; j < 4; ++j) {
+      const __m128i u = _mm_loadu_si128(a + j);
+      const __m128i l = _mm_loadu_si128(b + j);
+      const __m128i br_u = _mm_and_si128(u, words), g_u = _mm_srli_epi16(u, 8);
+      const __m128i br_l = _mm_and_si128(l, words), g_l = _mm_srli_epi16(l, 8);
+      luma_a[j] = scaled(br_u, g_u, luma_br, luma_g, luma_round, kYuvShift);
+      luma_b[j] = scaled(br_l, g_l, luma_br, luma_g, luma_round, kYuvShift);
+      br[j] = _mm_add_epi32(br_u, br_l);
+      g[j] = _mm_add_epi32(g_u, g_l);
+    }
+    auto luma_bytes = [](const __m128i* luma) {
+      return _mm_packus_epi16(_mm_packs_epi32(luma[0], luma[1]), _mm_packs_epi32(luma[2], luma[3]));
+    };
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma_upper + 2 * k), luma_bytes(luma_a));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma_lower + 2 * k), luma_bytes(luma_b));
+    const __m128i br_low = across(br[0], br[1]), g_low = across(g[0], g[1]);
+    const __m128i br_high = across(br[2], br[3]), g_high = across(g[2], g[3]);
+    const __m128i blue =
+        _mm_packs_epi32(scaled(br_low, g_low, blue_br, blue_g, chroma_round, kChromaShift),
+                        scaled(br_high, g_high, blue_br, blue_g, chroma_round, kChromaShift));
+    const __m128i red =
+        _mm_packs_epi32(scaled(br_low, g_low, red_br, red_g, chroma_round, kChromaShift),
+                        scaled(br_high, g_high, red_br, red_g, chroma_round, kChromaShift));
+    const __m128i bytes = _mm_packus_epi16(blue, red);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(blue_diff + k), bytes);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(red_diff + k), _mm_srli_si128(bytes, 8));
+  }
+  Yuv420RowPairScalar(upper + 8 * k, lower + 8 * k, pairs - k, luma_upper + 2 * k,
+                      luma_lower + 2 * k, blue_diff + k, red_diff + k);
+}
+
 }  // namespace
 
 void StreamFence() {
@@ -172,9 +237,9 @@ void StreamFence() {
 }
 
 FrameKernels Sse2Kernels() {
-  return {SmoothRange,         SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
-          StereoPass,          SharpenRange,    StereoRange,        StreamFence,
-          Yuv420RowPairScalar, "sse2"};
+  return {SmoothRange,   SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
+          StereoPass,    SharpenRange,    StereoRange,        StreamFence,
+          Yuv420RowPair, "sse2"};
 }
 
 }  // namespace zqr::frames

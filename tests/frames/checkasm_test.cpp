@@ -281,6 +281,58 @@ TEST_P(Checkasm, SharpenAndStereoInRandomPieces) {
   }
 }
 
+// The 4:2:0 planes of two lines, each with 32 bytes past its end that no kernel may store.
+constexpr uint8_t kUntouched = 0xA5;
+struct Yuv420Lines {
+  std::vector<uint8_t> luma_upper, luma_lower, blue_diff, red_diff;
+  explicit Yuv420Lines(int32_t pairs)
+      : luma_upper(static_cast<size_t>(2 * pairs) + 32, kUntouched),
+        luma_lower(luma_upper),
+        blue_diff(static_cast<size_t>(pairs) + 32, kUntouched),
+        red_diff(blue_diff) {}
+  bool operator==(const Yuv420Lines&) const = default;
+};
+
+// Two lines of 2 x `pairs` pixels into 4:2:0, by the plain kernel and the candidate, on
+// random lines and on lines of extreme bytes.
+TEST_P(Checkasm, Yuv420RowPair) {
+  std::mt19937 rng(7000 + GetParam());
+  auto run = [](const FrameKernels& kernels, const std::vector<uint8_t>& upper,
+                const std::vector<uint8_t>& lower, int32_t pairs) {
+    Yuv420Lines out(pairs);
+    kernels.yuv420_row_pair(upper.data(), lower.data(), pairs, out.luma_upper.data(),
+                            out.luma_lower.data(), out.blue_diff.data(), out.red_diff.data());
+    return out;
+  };
+  for (int32_t pairs : {0, 1, 7, 8, 15, 16, 17, 31, 32, 33, 47, 63, 100, 952}) {
+    std::vector<uint8_t> upper(static_cast<size_t>(8 * pairs));
+    std::vector<uint8_t> lower(upper.size());
+    for (int fill = 0; fill < 4; ++fill) {
+      for (size_t i = 0; i < upper.size(); ++i) {
+        switch (fill) {
+          case 0:  // random
+            upper[i] = static_cast<uint8_t>(rng());
+            lower[i] = static_cast<uint8_t>(rng());
+            break;
+          case 1:  // all 255: the largest sums
+            upper[i] = lower[i] = 255;
+            break;
+          case 2:  // all 0
+            upper[i] = lower[i] = 0;
+            break;
+          default:  // alternating bytes, lines and colours: the extremes of each chroma
+            upper[i] = (i % 3 == 0) ? 255 : 0;
+            lower[i] = (i % 2 == 0) ? 0 : 255;
+        }
+      }
+      const Yuv420Lines expected = run(ref(), upper, lower, pairs);
+      const Yuv420Lines actual = run(candidate(), upper, lower, pairs);
+      ASSERT_EQ(expected.luma_upper[static_cast<size_t>(2 * pairs)], kUntouched);
+      EXPECT_TRUE(expected == actual) << Name() << " pairs " << pairs << " fill " << fill;
+    }
+  }
+}
+
 std::string SetName(const ::testing::TestParamInfo<int>& info) {
   return AvailableKernelSets()[static_cast<size_t>(info.param)].name;
 }
