@@ -311,8 +311,10 @@ int Convert(const BatchArguments& args) {
   ui.QueueFileDialogAnswer(output);
   ui.SetDefaultAnswer(platform::kIdCancel);  // no other compression
 
-  // Without a window there is nothing to settle: the preview is stopped as soon as it plays.
+  // Without a window there is nothing to settle or to stop first: the preview is stopped as
+  // soon as it plays, and no other video was playing.
   SetGraphSettleMs(0);
+  SetLoadPauses(false);
   std::atomic<bool> stop{false};
   std::thread progress(ShowProgress, std::cref(stop), folder);
   std::atomic<bool> loaded{false};

@@ -154,17 +154,21 @@ void DiscardGraphEvents(platform::MediaGraph& graph) {
 enum class RecordEnd { kStopped, kEnded, kWriteFailed };
 
 RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
-                     const std::function<void()>& each_pass) {
+                     const std::function<void()>& each_wait) {
   platform::Ui& ui = platform::CurrentUi();
   const int32_t numframes = FrameStore.numframes;
   int32_t passes = 0;
   int32_t remembered = 0;
   int32_t stall_count = 0;
+  // The caller's work runs after every wait, so that it starts no later than it must.
+  auto wait = [&](int32_t milliseconds) {
+    ui.PumpOrSleep(milliseconds);
+    each_wait();
+  };
   for (;;) {
-    ui.PumpOrSleep(120);
+    wait(120);
     if (Conversion.StopRequested != 0) return RecordEnd::kStopped;
-    ui.PumpOrSleep(150);
-    each_pass();
+    wait(150);
     *frames_done = FrameStore.FrameCounter;
     // A file that could not be written (the disk is full) spoils the movie: end now.
     if (FrameFileWriters().stats().failed > 0) return RecordEnd::kWriteFailed;
@@ -189,7 +193,7 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
     if ((event && code == platform::kEcComplete) || stall_count > kStallLimit) {
       return RecordEnd::kEnded;
     }
-    ui.PumpOrSleep(10);
+    wait(10);
   }
 }
 
@@ -243,7 +247,7 @@ void CleanUp(const std::string& temp_folder) {
   Video.PlayState = 0;
   Conversion.StopRequested = 0;
   Video.Converting = 0;
-  if (Conversion.KeepWorkFiles == 0) CleanTempFolder(temp_folder, 1);
+  if (Conversion.KeepWorkFiles == 0) DeleteWorkFiles(temp_folder);
   FrameStore.DMEM1.Zero();
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
@@ -340,7 +344,8 @@ void ConvertMovie(std::string& output_name) {
   std::filesystem::remove(output, error);
 
   // The clean-up ends before the sound extraction starts, so it cannot take the new file.
-  CleanTempFolder(temp_folder, 1);
+  // No writer is running: the last run waited for its own.
+  DeleteWorkFiles(temp_folder);
   const int32_t numframes = FrameStore.numframes;
   const int64_t needed = RecordingBytesNeeded(numframes, width - frames::kCropColumns, height,
                                               Video.DurationSeconds.load());

@@ -31,6 +31,10 @@ void CleanTempFolder(const std::string& folder, int32_t /*keep_avi*/) {
   // Frame-file writers still finishing when the clean-up starts leave files behind;
   // the second pass catches them.
   platform::SleepMs(500);
+  DeleteWorkFiles(folder);
+}
+
+void DeleteWorkFiles(const std::string& folder) {
   platform::DeleteFilesMatching(folder, IsFrameFileName);
   platform::DeleteFilesMatching(folder, IsSoundFileName);
 }

@@ -25,6 +25,9 @@ bool IsSoundFileName(std::string_view name);
 void CleanTempFiles(int32_t keep_avi);
 // The same for a given folder, on the calling thread.
 void CleanTempFolder(const std::string& folder, int32_t keep_avi);
+// One pass over the folder, for a caller that knows no frame-file writer is running (the
+// conversion driver, which has waited for its writers): the second pass would find nothing.
+void DeleteWorkFiles(const std::string& folder);
 
 // Starts CleanTempFiles on a detached 1 MiB thread; nobody waits for it.
 bool StartCleanTempFiles(int32_t keep_avi);

@@ -3,6 +3,7 @@
 // built (GraphBusy turns a build that comes too early away).
 #include "video/load.h"
 
+#include <atomic>
 #include <filesystem>
 
 #include "app/numbers.h"
@@ -37,6 +38,10 @@ std::vector<std::pair<std::string, std::string>> OpenDialogFilters() {
       {"MP4 VIDEO files (*.MP4)", "*.mp4"},
   };
 }
+
+namespace {
+std::atomic<bool> load_pauses{true};
+}  // namespace
 
 std::string FolderOfFile(const std::string& path) {
   std::filesystem::path parent = std::filesystem::path(TrimBlanks(path)).parent_path();
@@ -76,13 +81,18 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/
   return std::string();
 }
 
+void SetLoadPauses(bool on) {
+  load_pauses = on;
+}
+
 void OpenVideo(const std::string& file_name) {
+  const bool pauses = load_pauses.load();
   Settings.ShowInputVideo = 1;
   Video.PlayState = 2;
-  platform::SleepMs(200);
+  if (pauses) platform::SleepMs(200);
   Loader.VideoLoaded = 1;
   Video.PlayState = 0;
-  platform::SleepMs(1000);
+  if (pauses) platform::SleepMs(1000);
   SetCurrentVideo(file_name.substr(0, kMaxVideoPathLength));
   BuildAndPlayGraph(file_name);
   Video.PlayState = 1;

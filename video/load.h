@@ -39,5 +39,8 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t mode);
 // Remembers `file_name` as CurrentVideo (at most 255 characters) and plays it; returns when
 // the playback has ended.
 void OpenVideo(const std::string& file_name);
+// The pauses of OpenVideo give a video that is playing time to stop and let go of its
+// graph. A batch run loads once into an idle program and switches them off.
+void SetLoadPauses(bool on);
 
 }  // namespace zqr
