@@ -304,6 +304,7 @@ int Convert(const BatchArguments& args) {
   }
   Shell.TempFolder = folder;
   Conversion.KeepWorkFiles = args.keep_frames ? 1 : 0;
+  Conversion.SingleExport = 1;  // the another-compression question is answered No
   LogLine("Batch temporary folder " + folder);
 
   auto& ui = dynamic_cast<platform::HeadlessUi&>(platform::CurrentUi());

@@ -209,7 +209,13 @@ void StartFeed(EncoderFeed& feed) {
   std::filesystem::remove(messages, error);
   LogLine("Encoding while recording");
   LogEncoderCommand(inputs, command);
-  if (!feed.Start(inputs, command, messages)) LogLine("The encoder could not be started");
+  // Without another compression to come, a frame file is of no use once it is encoded.
+  const bool delete_fed = Conversion.SingleExport != 0 && Conversion.KeepWorkFiles == 0;
+  if (!feed.Start(inputs, command, messages, delete_fed)) {
+    LogLine("The encoder could not be started");
+  } else if (delete_fed) {
+    LogLine("Frame files are deleted once encoded");
+  }
 }
 
 // A recording that ends without an export leaves no part of a movie behind.
@@ -227,6 +233,8 @@ bool FirstExport(const std::string& output, EncoderFeed& feed) {
   if (feed.started()) {
     EncoderInputs now = CurrentEncoderInputs();
     now.frames_from_pipe = true;
+    // With its files gone, the fed encoder is the only one there can be.
+    if (feed.deletes_fed_files()) return ConvertRectExport(output, &feed);
     if (now == feed.inputs()) {
       if (ConvertRectExport(output, &feed)) return true;
       LogLine("Encoding while recording failed; encoding the frame files again");
@@ -464,10 +472,14 @@ void ConvertMovie(std::string& output_name) {
     CleanUp(temp_folder);
     return Publish(report);
   }
-  report.frame_files = static_cast<int32_t>(stats.written) + RepeatFrames(temp_folder, gaps);
-  report.recorded = true;
   int64_t slots = stats.written;
   for (const FrameGap& gap : gaps) slots += gap.count;
+  // The fed encoder repeats a picture over a gap itself; the files are there for the
+  // exports from the folder.
+  report.frame_files = feed.deletes_fed_files()
+                           ? static_cast<int32_t>(std::min<int64_t>(slots, INT32_MAX))
+                           : static_cast<int32_t>(stats.written) + RepeatFrames(temp_folder, gaps);
+  report.recorded = true;
   feed.Finish(static_cast<int32_t>(std::min<int64_t>(slots, INT32_MAX)));
   WaitForSound();
 

@@ -23,6 +23,9 @@ struct ConversionState {
   Shared32 SoundExitCode{-1};
   // 1: the driver leaves the frame files and the sound file in the temporary folder.
   Shared32 KeepWorkFiles{0};
+  // 1: no other compression will be asked for (a batch run), so each frame file goes as
+  // soon as the encoder fed while recording has it.
+  Shared32 SingleExport{0};
 };
 
 extern ConversionState Conversion;

@@ -3,6 +3,8 @@
 // standard input; the pipe's back-pressure keeps it no further ahead than the encoder.
 #include "convert/encoder_feed.h"
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "frames/frame_file.h"
@@ -56,13 +58,14 @@ void EncoderFeed::FileWritten(const std::string& path, bool written) {
 }
 
 bool EncoderFeed::Start(const EncoderInputs& inputs, const std::string& command_line,
-                        const std::string& messages_file) {
+                        const std::string& messages_file, bool delete_fed_files) {
   if (started() || command_line.empty()) return false;
   platform::Redirections redirections;
   redirections.error_path = messages_file;
   if (!encoder_.Start(command_line, redirections)) return false;
   inputs_ = inputs;
   folder_ = inputs.temp_folder;
+  delete_fed_files_ = delete_fed_files;
   pump_ = std::thread([this] { Pump(); });
   return true;
 }

@@ -55,9 +55,11 @@ class EncoderFeed {
   // From the writers' thread: a frame file has been written (or failed).
   void FileWritten(const std::string& path, bool written);
   // Starts the encoder for frames from the pipe and the thread that feeds it; the frame
-  // files already written go first. The tool's messages go to `messages_file`.
+  // files already written go first. The tool's messages go to `messages_file`. With
+  // `delete_fed_files`, each file is deleted once its picture is taken.
   bool Start(const EncoderInputs& inputs, const std::string& command_line,
-             const std::string& messages_file);
+             const std::string& messages_file, bool delete_fed_files = false);
+  bool deletes_fed_files() const { return delete_fed_files_; }
   bool started() const { return pump_.joinable(); }
   // What the encoder was started with (frames_from_pipe set).
   const EncoderInputs& inputs() const { return inputs_; }
@@ -75,6 +77,7 @@ class EncoderFeed {
 
   EncoderInputs inputs_;
   std::string folder_;
+  bool delete_fed_files_ = false;
   platform::ChildProcess encoder_;
   std::thread pump_;
   mutable std::mutex mutex_;

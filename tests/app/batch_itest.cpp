@@ -93,6 +93,20 @@ TEST_F(BatchTest, ConvertingInAFolderOfTheUsersLeavesTheirFilesAlone) {
   }
 }
 
+TEST_F(BatchTest, FramesGoOnceEncodedAndGapsAreStillFilled) {
+  // 6 s at 30 fps with frames 30 to 89 missing: 120 frames arrive, 180 pictures are due.
+  const std::string clip = dir_.File("gap.mkv");
+  ASSERT_TRUE(test::MakeClip(clip, "testsrc2=size=640x480:rate=30", 6.0,
+                             "sine=frequency=440:sample_rate=44100",
+                             {"-vf", "select='lt(n\\,30)+gte(n\\,90)'", "-fps_mode", "vfr"}));
+  const test::RunResult r =
+      Batch({"--convert", clip, dir_.File("gap.mp4"), "--temp", dir_.File("t")});
+  ASSERT_EQ(r.exit_code, 0) << r.errors;
+  const std::string log = test::ReadFile(dir_.File("run.log"));
+  EXPECT_NE(log.find("Frame files are deleted once encoded"), std::string::npos);
+  EXPECT_NEAR(test::ProbeMovie(dir_.File("gap.mp4")).frames, 180, 1);
+}
+
 TEST_F(BatchTest, BadCommandLinesExitWithTwo) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{"--convert", "in.mp4"},
