@@ -213,8 +213,6 @@ void StartFeed(EncoderFeed& feed) {
   const bool delete_fed = Conversion.SingleExport != 0 && Conversion.KeepWorkFiles == 0;
   if (!feed.Start(inputs, command, messages, delete_fed)) {
     LogLine("The encoder could not be started");
-  } else if (delete_fed) {
-    LogLine("Frame files are deleted once encoded");
   }
 }
 
@@ -234,7 +232,11 @@ bool FirstExport(const std::string& output, EncoderFeed& feed) {
     EncoderInputs now = CurrentEncoderInputs();
     now.frames_from_pipe = true;
     // With its files gone, the fed encoder is the only one there can be.
-    if (feed.deletes_fed_files()) return ConvertRectExport(output, &feed);
+    if (feed.deletes_fed_files()) {
+      const bool written = ConvertRectExport(output, &feed);
+      LogLine("Frame files deleted once encoded " + NumberText(feed.files_deleted()));
+      return written;
+    }
     if (now == feed.inputs()) {
       if (ConvertRectExport(output, &feed)) return true;
       LogLine("Encoding while recording failed; encoding the frame files again");

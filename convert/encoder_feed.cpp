@@ -92,13 +92,19 @@ void EncoderFeed::Pump() {
     bool sent = true;
     if (step.file != in_picture) {
       // A frame file of the recording's size, else something else took its name.
-      sent = reader.Read(frames::FrameFileName(folder_, step.file)) &&
-             static_cast<int64_t>(reader.size()) == file_size;
+      const std::string path = frames::FrameFileName(folder_, step.file);
+      sent = reader.Read(path) && static_cast<int64_t>(reader.size()) == file_size;
       if (sent) {
         frames::BottomUpBgraToYuv420(
             reinterpret_cast<const uint8_t*>(reader.data()) + frames::kFrameFileHeaderBytes, width,
             height, picture.data());
         in_picture = step.file;
+        // Repeats over a gap come from `picture`: the file is not read again.
+        std::error_code error;
+        if (delete_fed_files_ && std::filesystem::remove(path, error)) {
+          std::lock_guard lock(mutex_);
+          ++deleted_;
+        }
       }
     }
     sent = sent && encoder_.Send(picture.data(), picture.size());
@@ -146,6 +152,11 @@ void EncoderFeed::Abort() {
 int32_t EncoderFeed::files_sent() const {
   std::lock_guard lock(mutex_);
   return sent_;
+}
+
+int32_t EncoderFeed::files_deleted() const {
+  std::lock_guard lock(mutex_);
+  return deleted_;
 }
 
 }  // namespace zqr

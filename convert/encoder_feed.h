@@ -71,6 +71,7 @@ class EncoderFeed {
   // Stops at once: the encoder is killed, nothing more is fed.
   void Abort();
   int32_t files_sent() const;
+  int32_t files_deleted() const;
 
  private:
   void Pump();
@@ -86,6 +87,7 @@ class EncoderFeed {
   bool aborted_ = false;
   bool failed_ = false;  // a file could not be written, read or handed over
   int32_t sent_ = 0;
+  int32_t deleted_ = 0;
   bool waited_ = false;
   int exit_code_ = -1;
 };

@@ -103,7 +103,7 @@ TEST_F(BatchTest, FramesGoOnceEncodedAndGapsAreStillFilled) {
       Batch({"--convert", clip, dir_.File("gap.mp4"), "--temp", dir_.File("t")});
   ASSERT_EQ(r.exit_code, 0) << r.errors;
   const std::string log = test::ReadFile(dir_.File("run.log"));
-  EXPECT_NE(log.find("Frame files are deleted once encoded"), std::string::npos);
+  EXPECT_NE(log.find("Frame files deleted once encoded 120"), std::string::npos);
   EXPECT_NEAR(test::ProbeMovie(dir_.File("gap.mp4")).frames, 180, 1);
 }
 
