@@ -111,11 +111,7 @@ class WxUi final : public Ui {
       }
     });
   }
-  std::string GetLabel(int id) const override {
-    std::lock_guard lock(mutex_);
-    auto it = model_.labels.find(id);
-    return it == model_.labels.end() ? std::string() : it->second;
-  }
+  std::string GetLabel(int id) const override { return Recalled(model_.labels, id, std::string()); }
   void SetProgressRange(int, int32_t, int32_t) override {}
   void SetProgressPos(int id, int32_t pos) override {
     Remember([&](Model& m) { m.progress[id] = pos; });
@@ -191,24 +187,14 @@ class WxUi final : public Ui {
       if (auto* box = dynamic_cast<wxCheckBox*>(Find(id))) box->SetValue(checked);
     });
   }
-  bool IsChecked(int id) const override {
-    std::lock_guard lock(mutex_);
-    auto it = model_.checked.find(id);
-    return it != model_.checked.end() && it->second;
-  }
+  bool IsChecked(int id) const override { return Recalled(model_.checked, id, false); }
   void SetMenuChecked(int id, bool checked) override {
     Remember([&](Model& m) { m.menu_checked[id] = checked; });
     Post([id, checked] {
-      if (MainFrame() && MainFrame()->GetMenuBar() && MainFrame()->GetMenuBar()->FindItem(id)) {
-        MainFrame()->GetMenuBar()->Check(id, checked);
-      }
+      if (wxMenuBar* bar = MenuBarWith(id)) bar->Check(id, checked);
     });
   }
-  bool IsMenuChecked(int id) const override {
-    std::lock_guard lock(mutex_);
-    auto it = model_.menu_checked.find(id);
-    return it != model_.menu_checked.end() && it->second;
-  }
+  bool IsMenuChecked(int id) const override { return Recalled(model_.menu_checked, id, false); }
   void EnableControl(int id, bool enabled) override {
     Post([id, enabled] {
       if (wxWindow* w = Find(id)) w->Enable(enabled);
@@ -216,9 +202,7 @@ class WxUi final : public Ui {
   }
   void EnableMenuItem(int id, bool enabled) override {
     Post([id, enabled] {
-      if (MainFrame() && MainFrame()->GetMenuBar() && MainFrame()->GetMenuBar()->FindItem(id)) {
-        MainFrame()->GetMenuBar()->Enable(id, enabled);
-      }
+      if (wxMenuBar* bar = MenuBarWith(id)) bar->Enable(id, enabled);
     });
   }
   void SetSliderPos(int id, int position) override {
@@ -227,20 +211,12 @@ class WxUi final : public Ui {
       if (auto* slider = dynamic_cast<SmallSlider*>(Find(id))) slider->SetValue(position);
     });
   }
-  int SliderPos(int id) const override {
-    std::lock_guard lock(mutex_);
-    auto it = model_.slider.find(id);
-    return it == model_.slider.end() ? 0 : it->second;
-  }
+  int SliderPos(int id) const override { return Recalled(model_.slider, id, 0); }
   int ListSelection(int id) const override {
-    std::lock_guard lock(mutex_);
-    auto it = model_.selection.find(id);
-    return it == model_.selection.end() ? -1 : it->second.first;
+    return Recalled(model_.selection, id, kNoSelection).first;
   }
   std::string ListText(int id) const override {
-    std::lock_guard lock(mutex_);
-    auto it = model_.selection.find(id);
-    return it == model_.selection.end() ? std::string() : it->second.second;
+    return Recalled(model_.selection, id, kNoSelection).second;
   }
   void SetPicture(int id, const std::string& name) override {
     auto apply = [id, name] {
@@ -320,6 +296,19 @@ class WxUi final : public Ui {
   void Remember(const std::function<void(Model&)>& change) {
     std::lock_guard lock(mutex_);
     change(model_);
+  }
+  // What the window was last given for `id`, read under the lock; `fallback` when nothing.
+  template <typename Value>
+  Value Recalled(const std::map<int, Value>& values, int id, Value fallback) const {
+    std::lock_guard lock(mutex_);
+    auto it = values.find(id);
+    return it == values.end() ? fallback : it->second;
+  }
+  inline static const std::pair<int, std::string> kNoSelection{-1, std::string()};
+  // The menu bar when it has an item `id`, else null.
+  static wxMenuBar* MenuBarWith(int id) {
+    wxMenuBar* bar = MainFrame() ? MainFrame()->GetMenuBar() : nullptr;
+    return bar != nullptr && bar->FindItem(id) != nullptr ? bar : nullptr;
   }
 
  private:
