@@ -80,10 +80,9 @@ class ChildProcess {
   void Kill();
 
  private:
-  int pid_ = -1;
+  int pid_ = -1;  // a program started and not yet waited for
   int input_ = -1;
-  int exit_code_ = -1;
-  bool waited_ = false;
+  int exit_code_ = -1;  // of the program last waited for
 };
 
 // Runs the first line of a batch file: its redirections are honoured, the rest is

@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -64,34 +63,38 @@ namespace {
 // device; 4096 bytes covers every block size in use.
 constexpr std::size_t kDirectBlock = 4096;
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
+std::size_t WholeBlocks(std::size_t bytes) {
+  return std::max((bytes + kDirectBlock - 1) / kDirectBlock, std::size_t{1}) * kDirectBlock;
+}
 
-// A staging area of whole blocks per writing thread, kept between files: the pieces are
-// gathered into it, padded with zeros to a whole block.
-struct StagingArea {
-  std::unique_ptr<std::byte, FreeDeleter> data;
-  std::size_t capacity = 0;
-
-  std::byte* Reserve(std::size_t bytes) {
-    if (bytes > capacity) {
-      void* fresh = nullptr;
-      if (posix_memalign(&fresh, kDirectBlock, bytes) != 0) return nullptr;
-      data.reset(static_cast<std::byte*>(fresh));
-      capacity = bytes;
-    }
-    return data.get();
+// Grows a block-aligned area to at least `bytes` (what it held goes); null when memory is
+// short.
+std::byte* ReserveBlocks(std::byte*& data, std::size_t& capacity, std::size_t bytes) {
+  if (bytes > capacity) {
+    void* fresh = nullptr;
+    if (posix_memalign(&fresh, kDirectBlock, bytes) != 0) return nullptr;
+    std::free(data);
+    data = static_cast<std::byte*>(fresh);
+    capacity = bytes;
   }
+  return data;
+}
+
+// A staging area per writing thread, kept between files: the pieces are gathered into it,
+// padded with zeros to a whole block.
+struct StagingArea {
+  std::byte* data = nullptr;
+  std::size_t capacity = 0;
+  ~StagingArea() { std::free(data); }
 };
 
 // Writes the whole file uncached; 0 on success, else the errno of what failed.
 int WriteUncached(const std::string& path, std::span<const FilePiece> pieces) {
   std::size_t total = 0;
   for (const FilePiece& piece : pieces) total += piece.bytes;
-  const std::size_t padded = (total + kDirectBlock - 1) / kDirectBlock * kDirectBlock;
+  const std::size_t padded = WholeBlocks(total);
   thread_local StagingArea staging;
-  std::byte* area = staging.Reserve(std::max(padded, kDirectBlock));
+  std::byte* area = ReserveBlocks(staging.data, staging.capacity, padded);
   if (area == nullptr) return ENOMEM;
   std::byte* at = area;
   for (const FilePiece& piece : pieces) {
@@ -146,17 +149,10 @@ bool UncachedReader::Read(const std::string& path) {
   }
   // Uncached reads go in whole blocks; the last one returns what is left of the file.
   const auto length = static_cast<std::size_t>(info.st_size);
-  const std::size_t room =
-      std::max((length + kDirectBlock - 1) / kDirectBlock, std::size_t{1}) * kDirectBlock;
-  if (room > capacity_) {
-    void* fresh = nullptr;
-    if (posix_memalign(&fresh, kDirectBlock, room) != 0) {
-      close(fd);
-      return false;
-    }
-    std::free(data_);
-    data_ = static_cast<std::byte*>(fresh);
-    capacity_ = room;
+  const std::size_t room = WholeBlocks(length);
+  if (ReserveBlocks(data_, capacity_, room) == nullptr) {
+    close(fd);
+    return false;
   }
   bool ok = true;
   while (size_ < length) {

@@ -151,7 +151,7 @@ ProcessResult RunCommandLine(std::string_view command_line, const Redirections& 
 }
 
 ChildProcess::~ChildProcess() {
-  if (pid_ > 0 && !waited_) Kill();
+  Kill();
   Wait();
 }
 
@@ -167,7 +167,6 @@ bool ChildProcess::Start(std::string_view command_line, const Redirections& redi
     return false;
   }
   input_ = ends[1];
-  waited_ = false;
   return true;
 }
 
@@ -182,15 +181,15 @@ void ChildProcess::CloseInput() {
 
 int ChildProcess::Wait() {
   CloseInput();
-  if (pid_ > 0 && !waited_) {
+  if (pid_ > 0) {
     exit_code_ = WaitForChild(pid_);
-    waited_ = true;
+    pid_ = -1;
   }
   return exit_code_;
 }
 
 void ChildProcess::Kill() {
-  if (pid_ > 0 && !waited_) kill(pid_, SIGKILL);
+  if (pid_ > 0) kill(pid_, SIGKILL);
 }
 
 ProcessResult RunBatchFile(const std::string& batch_path) {
