@@ -2,6 +2,7 @@
 #include "convert/temp_files.h"
 
 #include "app/shell_state.h"
+#include "frames/frame_file.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -15,11 +16,7 @@ std::string SoundFile(const std::string& temp_folder) {
 }
 
 bool IsFrameFileName(std::string_view name) {
-  constexpr std::string_view kHead = "temp", kTail = ".bmp";
-  if (name.size() < kHead.size() + 6 + kTail.size()) return false;
-  if (!name.starts_with(kHead) || !name.ends_with(kTail)) return false;
-  std::string_view digits = name.substr(kHead.size(), name.size() - kHead.size() - kTail.size());
-  return digits.find_first_not_of("0123456789") == std::string_view::npos;
+  return !frames::FrameFileDigits(name).empty();
 }
 
 bool IsSoundFileName(std::string_view name) {

@@ -29,19 +29,22 @@ std::string FrameFileName(const std::string& folder, int32_t number) {
   return folder + "/temp" + digits + ".bmp";
 }
 
+std::string_view FrameFileDigits(std::string_view name) {
+  constexpr std::string_view kHead = "temp", kTail = ".bmp";
+  if (name.size() < kHead.size() + 6 + kTail.size()) return {};
+  if (!name.starts_with(kHead) || !name.ends_with(kTail)) return {};
+  std::string_view digits = name.substr(kHead.size(), name.size() - kHead.size() - kTail.size());
+  return digits.find_first_not_of("0123456789") == std::string_view::npos ? digits
+                                                                          : std::string_view();
+}
+
 int32_t FrameFileNumber(std::string_view path) {
   const size_t slash = path.find_last_of('/');
-  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  constexpr std::string_view kHead = "temp";
-  constexpr std::string_view kTail = ".bmp";
-  if (name.size() < kHead.size() + 6 + kTail.size() || !name.starts_with(kHead) ||
-      !name.ends_with(kTail)) {
-    return -1;
-  }
-  const std::string_view digits = name.substr(kHead.size(), name.size() - 8);
+  const std::string_view digits =
+      FrameFileDigits(slash == std::string_view::npos ? path : path.substr(slash + 1));
+  if (digits.empty()) return -1;
   int64_t number = 0;
   for (const char c : digits) {
-    if (c < '0' || c > '9') return -1;
     number = number * 10 + (c - '0');
     if (number > INT32_MAX) return -1;
   }

@@ -21,6 +21,9 @@ namespace zqr::frames {
 
 // folder + "/temp" + the number with at least six digits + ".bmp".
 std::string FrameFileName(const std::string& folder, int32_t number);
+// The digits of a frame file's name ("temp" + six or more digits + ".bmp"); empty for any
+// other name.
+std::string_view FrameFileDigits(std::string_view name);
 // The number of a path FrameFileName made; -1 for any other path.
 int32_t FrameFileNumber(std::string_view path);
 
