@@ -229,14 +229,14 @@ void AbortFeed(EncoderFeed& feed, const std::string& output) {
 // ones it was started with; otherwise (or when it failed) an encoder run on the files.
 bool FirstExport(const std::string& output, EncoderFeed& feed) {
   if (feed.started()) {
-    EncoderInputs now = CurrentEncoderInputs();
-    now.frames_from_pipe = true;
     // With its files gone, the fed encoder is the only one there can be.
     if (feed.deletes_fed_files()) {
       const bool written = ConvertRectExport(output, &feed);
       LogLine("Frame files deleted once encoded " + NumberText(feed.files_deleted()));
       return written;
     }
+    EncoderInputs now = CurrentEncoderInputs();
+    now.frames_from_pipe = true;
     if (now == feed.inputs()) {
       if (ConvertRectExport(output, &feed)) return true;
       LogLine("Encoding while recording failed; encoding the frame files again");
@@ -474,15 +474,16 @@ void ConvertMovie(std::string& output_name) {
     CleanUp(temp_folder);
     return Publish(report);
   }
-  int64_t slots = stats.written;
-  for (const FrameGap& gap : gaps) slots += gap.count;
+  int64_t numbers = stats.written;
+  for (const FrameGap& gap : gaps) numbers += gap.count;
+  const auto slots = static_cast<int32_t>(std::min<int64_t>(numbers, INT32_MAX));
   // The fed encoder repeats a picture over a gap itself; the files are there for the
   // exports from the folder.
   report.frame_files = feed.deletes_fed_files()
-                           ? static_cast<int32_t>(std::min<int64_t>(slots, INT32_MAX))
+                           ? slots
                            : static_cast<int32_t>(stats.written) + RepeatFrames(temp_folder, gaps);
   report.recorded = true;
-  feed.Finish(static_cast<int32_t>(std::min<int64_t>(slots, INT32_MAX)));
+  feed.Finish(slots);
   WaitForSound();
 
   std::string current = output;

@@ -64,7 +64,6 @@ bool EncoderFeed::Start(const EncoderInputs& inputs, const std::string& command_
   redirections.error_path = messages_file;
   if (!encoder_.Start(command_line, redirections)) return false;
   inputs_ = inputs;
-  folder_ = inputs.temp_folder;
   delete_fed_files_ = delete_fed_files;
   pump_ = std::thread([this] { Pump(); });
   return true;
@@ -92,7 +91,7 @@ void EncoderFeed::Pump() {
     bool sent = true;
     if (step.file != in_picture) {
       // A frame file of the recording's size, else something else took its name.
-      const std::string path = frames::FrameFileName(folder_, step.file);
+      const std::string path = frames::FrameFileName(inputs_.temp_folder, step.file);
       sent = reader.Read(path) && static_cast<int64_t>(reader.size()) == file_size;
       if (sent) {
         frames::BottomUpBgraToYuv420(
@@ -107,13 +106,11 @@ void EncoderFeed::Pump() {
         }
       }
     }
-    sent = sent && encoder_.Send(picture.data(), picture.size());
-    std::lock_guard lock(mutex_);
-    if (!sent) {
+    if (!sent || !encoder_.Send(picture.data(), picture.size())) {
+      std::lock_guard lock(mutex_);
       failed_ = true;
       break;
     }
-    ++sent_;
   }
   encoder_.CloseInput();
 }
@@ -147,11 +144,6 @@ void EncoderFeed::Abort() {
   changed_.notify_all();
   encoder_.Kill();
   Wait();
-}
-
-int32_t EncoderFeed::files_sent() const {
-  std::lock_guard lock(mutex_);
-  return sent_;
 }
 
 int32_t EncoderFeed::files_deleted() const {

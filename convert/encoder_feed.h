@@ -70,14 +70,12 @@ class EncoderFeed {
   int Wait();
   // Stops at once: the encoder is killed, nothing more is fed.
   void Abort();
-  int32_t files_sent() const;
   int32_t files_deleted() const;
 
  private:
   void Pump();
 
   EncoderInputs inputs_;
-  std::string folder_;
   bool delete_fed_files_ = false;
   platform::ChildProcess encoder_;
   std::thread pump_;
@@ -86,7 +84,6 @@ class EncoderFeed {
   FeedOrder order_;
   bool aborted_ = false;
   bool failed_ = false;  // a file could not be written, read or handed over
-  int32_t sent_ = 0;
   int32_t deleted_ = 0;
   bool waited_ = false;
   int exit_code_ = -1;
