@@ -109,9 +109,12 @@ class ConvertMovieTest : public ::testing::Test {
   bool Logged(const std::string& text) {
     return test::ReadFile(dir_.File("run.log")).find(text) != std::string::npos;
   }
-  // Frame files that take 20 ms each, so that the recording is still going when the
-  // encoder fed while recording starts; `action` runs then.
-  std::thread WhileTheEncoderIsFed(std::function<void()> action) {
+  // Loads a 4-s clip and converts it into out.mp4 with frame files that take 20 ms each, so
+  // that the recording is still going when the encoder fed while recording starts;
+  // `action` runs then.
+  ConversionReport ConvertWhileTheEncoderIsFed(const std::function<void()>& action) {
+    Load(Clip("clip.mp4", {}, "testsrc2=size=64x48:rate=30", 4));
+    if (::testing::Test::HasFatalFailure()) return {};
     frames::FrameFileWriter::Options slow;
     slow.write = [](const std::string& path, int32_t width, int32_t height, const uint32_t* pixels,
                     int32_t stride) {
@@ -119,13 +122,17 @@ class ConvertMovieTest : public ::testing::Test {
       return frames::WriteFrameFileNow(path, width, height, pixels, stride);
     };
     ConfigureFrameFileWriters(slow);
-    return std::thread([this, action = std::move(action)] {
+    std::thread when_fed([this, &action] {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
       while (!Logged("Encoding while recording") && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
       action();
     });
+    const ConversionReport report = Convert(dir_.File("out.mp4"));
+    when_fed.join();
+    ConfigureFrameFileWriters({});
+    return report;
   }
 
   test::ScratchDir dir_;
@@ -203,11 +210,8 @@ TEST_F(ConvertMovieTest, StopDuringRecordingExportsNothingAndLeavesNoFiles) {
 }
 
 TEST_F(ConvertMovieTest, StopWhileTheEncoderIsFedLeavesNoPartOfAMovie) {
-  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4", {}, "testsrc2=size=64x48:rate=30", 4)));
-  std::thread stop = WhileTheEncoderIsFed([] { Conversion.StopRequested = 1; });
-  const ConversionReport report = Convert(dir_.File("out.mp4"));
-  stop.join();
-  ConfigureFrameFileWriters({});
+  const ConversionReport report = ConvertWhileTheEncoderIsFed([] { Conversion.StopRequested = 1; });
+  ASSERT_FALSE(HasFatalFailure());
   EXPECT_FALSE(report.recorded);
   EXPECT_EQ(report.exports, 0);
   EXPECT_TRUE(Logged("Encoding while recording stopped"));
@@ -240,11 +244,8 @@ double MeanDifference(const std::string& a, const std::string& b, bool flip_b, i
 TEST_F(ConvertMovieTest, TheMovieMadeWhileRecordingShowsTheFramesUprightAndInColour) {
   Conversion.KeepWorkFiles = 1;
   Conversion.CompressionValue = 1;  // best quality, so the comparison sees the picture
-  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4", {}, "testsrc2=size=64x48:rate=30", 4)));
-  std::thread nothing = WhileTheEncoderIsFed([] {});
-  const ConversionReport report = Convert(dir_.File("out.mp4"));
-  nothing.join();
-  ConfigureFrameFileWriters({});
+  const ConversionReport report = ConvertWhileTheEncoderIsFed([] {});
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_TRUE(report.movie_written) << report.failure;
   ASSERT_TRUE(Logged("Encoding while recording"));
   const std::string movie = DecodedRgb(dir_.File("out.mp4"), 60);
@@ -260,11 +261,8 @@ TEST_F(ConvertMovieTest, TheMovieMadeWhileRecordingShowsTheFramesUprightAndInCol
 }
 
 TEST_F(ConvertMovieTest, SettingsChangedWhileRecordingAreTheOnesTheMovieGets) {
-  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4", {}, "testsrc2=size=64x48:rate=30", 4)));
-  std::thread change = WhileTheEncoderIsFed([] { Settings.ResizeMode = 5; });
-  const ConversionReport report = Convert(dir_.File("out.mp4"));
-  change.join();
-  ConfigureFrameFileWriters({});
+  const ConversionReport report = ConvertWhileTheEncoderIsFed([] { Settings.ResizeMode = 5; });
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_TRUE(report.movie_written) << report.failure;
   EXPECT_TRUE(Logged("The settings changed while recording"));
   const test::MovieFigures movie = test::ProbeMovie(dir_.File("out.mp4"));
