@@ -1,6 +1,7 @@
 // The batch mode. It starts the shell without a window, takes the settings file's values
 // and the command line's options, gives the run a temporary folder of its own, and then
-// drives the same loader, output dialog and conversion driver the window does.
+// calls the same core the window's commands call: LoadVideo, then ConvertMovie. A stop
+// signal (Ctrl+C, kill, a closed terminal) stops the run, which removes what it began.
 #include "app/batch.h"
 
 // GCC sees a null dereference in CLI11's inlined string splitting that cannot happen.
@@ -28,13 +29,11 @@
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
 #include "convert/export.h"
+#include "convert/temp_files.h"
 #include "platform/files.h"
 #include "platform/system.h"
-#include "platform/ui.h"
 #include "video/frame_store.h"
-#include "video/graph.h"
 #include "video/load.h"
-#include "video/output_file.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -200,6 +199,8 @@ void StartBatchShell(const std::string& log_file) {
   ResetSettingsToStartValues();
   AllocateInitialFrameStorage();
   LoadSettingsAtStart();
+  // Other runs may be going on beside this one: its files beside the program are its own.
+  Shell.SoleInstance = false;
   LogLine("Batch conversion");
 }
 
@@ -218,6 +219,7 @@ void ShowProgress(const std::atomic<bool>& stop, const std::string& temp_folder)
   bool drawn = false;
   while (!stop.load()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(terminal ? 250 : 100));
+    if (platform::StopSignalCaught() != 0) Conversion.StopRequested = 1;
     const int64_t now = platform::MonotonicMs();
     if (!terminal && now - last_print < 5000) continue;
     const int32_t total = FrameStore.numframes;
@@ -274,8 +276,22 @@ int Fail(const std::string& line) {
   return kBatchFailed;
 }
 
+const char* SignalName(int number) {
+  switch (number) {
+    case 1:
+      return "SIGHUP";
+    case 2:
+      return "SIGINT";
+    case 15:
+      return "SIGTERM";
+    default:
+      return "a signal";
+  }
+}
+
 int Convert(const BatchArguments& args) {
   platform::SetEnvironmentDefault("SDL_AUDIODRIVER", "dummy");  // a batch run plays no sound
+  platform::CatchStopSignals();
   StartBatchShell(args.log);
   for (const auto& [option, value] : args.settings) {
     const std::string problem = ApplyBatchSetting(option, value);
@@ -284,74 +300,71 @@ int Convert(const BatchArguments& args) {
       return kBatchUsage;
     }
   }
+  // Paths are taken as given (blanks at their ends belong to them), made absolute.
   std::error_code error;
   const std::string input = std::filesystem::absolute(args.paths[0], error).string();
   const std::string output = std::filesystem::absolute(args.paths[1], error).string();
+  if (std::filesystem::is_directory(input, error)) {
+    return Fail("the input " + input + " is a folder, not a video file");
+  }
   if (!std::filesystem::is_regular_file(input, error)) {
     return Fail("the input file " + input + " does not exist");
   }
 
   // Without --temp every run records into a new folder of its own inside the temporary
-  // folder, so runs side by side never meet.
+  // folder, held locked while the run lives, so runs side by side never meet and a later
+  // start can tell a folder left by a killed run.
   const std::string base = args.temp.empty() ? Shell.TempFolder : args.temp;
   std::filesystem::create_directories(base, error);
   std::string folder = base;
+  platform::FolderLock run_lock;
   if (args.temp.empty()) {
-    folder = platform::MakeUniqueFolder(base, "run-");
-    if (folder.empty()) return Fail("cannot make a temporary folder in " + base);
+    if (const int stale = RemoveStaleRunFolders(base); stale > 0) {
+      LogLine("Removed stale run folders " + NumberText(stale));
+    }
+    folder = platform::MakeUniqueFolder(base, kRunFolderPrefix);
+    if (folder.empty() || !run_lock.TryLock(folder)) {
+      return Fail("cannot make a temporary folder in " + base);
+    }
   } else if (!std::filesystem::is_directory(base, error)) {
     return Fail("the temporary folder " + base + " cannot be made");
   }
   Shell.TempFolder = folder;
-  Conversion.KeepWorkFiles = args.keep_frames ? 1 : 0;
-  Conversion.SingleExport = 1;  // the another-compression question is answered No
   LogLine("Batch temporary folder " + folder);
 
-  auto& ui = dynamic_cast<platform::HeadlessUi&>(platform::CurrentUi());
-  ui.QueueFileDialogAnswer(input);
-  ui.QueueFileDialogAnswer(output);
-  ui.SetDefaultAnswer(platform::kIdCancel);  // no other compression
-
-  // Without a window there is nothing to settle or to stop first: the preview is stopped as
-  // soon as it plays, and no other video was playing.
-  SetGraphSettleMs(0);
-  SetLoadPauses(false);
   std::atomic<bool> stop{false};
   std::thread progress(ShowProgress, std::cref(stop), folder);
-  std::atomic<bool> loaded{false};
-  std::thread loader([video_folder = Shell.VideoFolder.Get(), &loaded] {
-    GetMultipleFiles(video_folder, 0);
-    loaded = true;
-  });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (!loaded && !(CurrentGraph() && Video.PlayState == 1) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const LoadResult loaded = LoadVideo(input);
+  ConversionReport report;
+  if (loaded.loaded && platform::StopSignalCaught() == 0) {
+    ConversionJob job;
+    job.input = input;
+    job.output = output;
+    job.temp_folder = folder;
+    job.offer_another_compression = false;
+    job.keep_work_files = args.keep_frames;
+    job.temp_folder_held = run_lock.held();
+    report = ConvertMovie(job);
   }
-  const bool playing = !loaded && CurrentGraph() && Video.PlayState == 1;
-  if (playing) {
-    // The Convert command: stop the preview, rewind, then the output dialog.
-    if (auto graph = CurrentGraph()) {
-      graph->Stop();
-      platform::SleepMs(100);
-      platform::RefTime zero = 0;
-      graph->SetPositions(&zero, platform::kSeekAbsolutePositioning, nullptr,
-                          platform::kSeekNoPositioning);
-    }
-    ChooseOutputFile(Shell.VideoFolder, 0);
-  }
-  Video.PlayState = 0;
-  loader.join();
+  UnloadVideo();
   stop = true;
   progress.join();
 
-  const ConversionReport report = LastConversionReport();
-  if (args.temp.empty() && !args.keep_frames) std::filesystem::remove_all(folder, error);
+  const int signal = platform::StopSignalCaught();
+  if (args.temp.empty() && (!args.keep_frames || signal != 0)) {
+    std::filesystem::remove_all(folder, error);
+  }
+  if (signal != 0) {
+    LogLine(std::string("Stopped by ") + SignalName(signal));
+    std::fprintf(stderr, "zqrstereo: stopped by %s; no movie was written\n", SignalName(signal));
+    return 128 + signal;
+  }
   if (args.keep_frames) std::fprintf(stderr, "zqrstereo: work files kept in %s\n", folder.c_str());
-  if (!playing) {
-    std::string why = "the video could not be opened";
-    for (const auto& message : ui.Messages()) why += ": " + message.text;
-    return Fail(why + " (" + input + ")");
+  if (!loaded.loaded) {
+    return Fail("the video could not be opened: " + loaded.failure + " (" + input + ")");
+  }
+  if (!report.warning.empty()) {
+    std::fprintf(stderr, "zqrstereo: warning: %s\n", OneLine(report.warning).c_str());
   }
   if (report.movie_written) {
     std::printf("%s\n", report.output_name.c_str());

@@ -1,7 +1,10 @@
 // The run log: a plain text file beside the executable, recreated at every start,
-// one CR LF line per event. Every line is on disk when LogLine returns.
+// one CR LF line per event. Every line is on disk when LogLine returns. An instance that
+// finds the log held by another live one writes its own, the name with its process number
+// before the extension (zqrstereo.1234.log).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,7 +17,12 @@ const std::string& LogFilePath();
 // Appends one line. Serialised across threads; a failure to write loses the line.
 void LogLine(std::string_view text);
 
-// Deletes the previous run's log and writes the two header lines (name and local time).
+// Empties the previous run's log (or takes an instance log of its own, see above) and
+// writes the two header lines (name and local time).
 void StartRunLog();
+// Whether the last StartRunLog found its log held by another instance.
+bool RunLogOfAnotherInstance();
+// `path` with ".<pid>" before its extension.
+std::string NameWithProcessNumber(const std::string& path, int64_t pid);
 
 }  // namespace zqr

@@ -38,6 +38,10 @@ std::string UsableTempFolder(std::string_view candidate) {
   return fallback;
 }
 
+std::string InstanceFileName(const std::string& name) {
+  return Shell.SoleInstance ? name : NameWithProcessNumber(name, platform::ProcessId());
+}
+
 std::string ToolPath(const std::string& tool_name) {
   return ExeFolderNoSeparator() + platform::kPathSeparator + "PLUG-IN" + platform::kPathSeparator +
          tool_name;

@@ -18,6 +18,10 @@ struct ShellState {
   SharedString VideoFolder;  // folder offered by the video dialogs (loader thread and window)
   SharedText8 EstimateText{"00.00.00"};
   SharedText8 ElapsedText{"00.00.00"};
+  // False when other instances may run beside this one (a batch run, or a window started
+  // while another held the run log): the files every instance would write beside the
+  // executable then carry this process's number.
+  bool SoleInstance = true;
 };
 
 extern ShellState Shell;
@@ -34,6 +38,10 @@ void SetProgramLocation(const std::string& executable_path);
 // whatever the working folder happens to be) the executable's folder, with a log line
 // saying so.
 std::string UsableTempFolder(std::string_view candidate);
+
+// `name` (such as "tempKRun.bat") as this instance names its own file beside the
+// executable: unchanged for the sole instance, else with ".<pid>" before the extension.
+std::string InstanceFileName(const std::string& name);
 
 // Path of a tool in PLUG-IN beside the executable: ExeFolderNoSeparator() + "/PLUG-IN/" + name.
 std::string ToolPath(const std::string& tool_name);

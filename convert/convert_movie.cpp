@@ -2,10 +2,11 @@
 // with the program's frame callback, so frames arrive as fast as they are processed.
 //
 // Beyond the steps the program has always logged, it makes sure the movie it reports is
-// really there: the recording starts only when its files fit on the disk, the encoder runs
-// only after the last frame file and the sound file are complete, success is reported only
-// when the encoder ended well and wrote something, and the clean-up has finished before a
-// new sound file is made.
+// really there and nothing else is lost: every path is checked before anything is recorded,
+// the recording starts only when its files fit on the disk, a video with sound gives a
+// movie with sound or a failure, success is reported only when the encoder ended well and
+// wrote something, the movie takes its name only once complete (see partial_movie.h), and
+// the clean-up has finished before a new sound file is made.
 #include "convert/convert_movie.h"
 
 #include <algorithm>
@@ -25,10 +26,14 @@
 #include "convert/encoder_feed.h"
 #include "convert/export.h"
 #include "convert/make_wave.h"
+#include "convert/partial_movie.h"
 #include "convert/temp_files.h"
+#include "convert/tool_runner.h"
 #include "frames/crop.h"
 #include "frames/frame_file.h"
+#include "frames/yuv420.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/frame_callback.h"
@@ -66,55 +71,78 @@ std::string FolderOf(const std::string& path) {
   return parent.empty() ? platform::CurrentDirectory() : parent.string();
 }
 
-bool KnownExtension(const std::string& output) {
-  const std::string extension = OutputExtension(output);
-  for (const char* known : {".flv", ".avi", ".mov", ".mp4", ".m4v", ".ogg", ".ogv", ".webm"}) {
-    if (extension == known) return true;
-  }
-  return false;
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  // Any two names of one file: "./x.mp4", "dir/../x.mp4", "//x.mp4", links.
+  if (std::filesystem::equivalent(a, b, error)) return true;
+  return a == b;
 }
 
 std::string Megabytes(int64_t bytes) {
   return NumberText(static_cast<int64_t>((bytes + 999999) / 1000000)) + " MB";
 }
 
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
+    out += c;
+  }
+  return out;
+}
+
 // A refusal before anything is recorded: one message, the report, and the graph left as the
 // Convert command found it.
-void Refuse(ConversionReport& report, const std::string& text, const std::string& line) {
+ConversionReport Refuse(ConversionReport& report, const std::string& text,
+                        const std::string& line) {
   platform::CurrentUi().ShowMessage(text, kErrorCaption, platform::kMbIconError);
   LogLine("Convert Movie refused: " + line);
   report.failure = line;
   Publish(report);
+  return report;
+}
+ConversionReport Refuse(ConversionReport& report, const std::string& text) {
+  return Refuse(report, text, OneLine(text));
 }
 
-// The reasons an output name cannot be used; empty text when it can.
-std::string OutputProblem(const std::string& output, const std::string& input) {
-  if (output == input) return kSameNameText;
-  const std::string folder = FolderOf(output);
-  std::error_code error;
-  if (!std::filesystem::is_directory(folder, error)) {
-    return "The folder of the output file does not exist:\r\n" + folder;
-  }
-  if (!platform::FolderWritable(folder)) {
-    return "The folder of the output file cannot be written:\r\n" + folder;
-  }
-  if (!KnownExtension(output)) {
-    return "The output file must end in .flv, .avi, .mov, .mp4, .m4v, .ogg, .ogv or .webm:\r\n" +
-           output;
-  }
-  return std::string();
+void LogSoundEnd(int32_t status) {
+  LogLine("MakeWave End " + NumberText(status));
 }
 
-void WaitForSound() {
+// Waits for the sound extraction after the recording, at most the sound wait limit and no
+// longer than a stop request allows; a tool still running then is ended. Its exit status,
+// -1 when it had to be ended.
+int32_t WaitForSound(SoundExtraction& sound) {
   const int64_t deadline = platform::MonotonicMs() + sound_wait_limit_ms.load();
-  while (Conversion.SoundRunning != 0 && platform::MonotonicMs() < deadline) {
+  while (sound.Running() && platform::MonotonicMs() < deadline && Conversion.StopRequested == 0) {
     platform::CurrentUi().PumpOrSleep(20);
   }
-  if (Conversion.SoundRunning != 0) {
-    LogLine("MakeWave did not end in time; the movie is made without waiting for it");
-  } else {
-    LogLine("MakeWave End " + NumberText(Conversion.SoundExitCode.load()));
+  if (sound.Running()) {
+    LogLine(Conversion.StopRequested != 0
+                ? "MakeWave stopped"
+                : "MakeWave did not end in time; the movie is made without waiting for it");
+    sound.Stop();
+    return -1;
   }
+  const int32_t status = sound.Wait();
+  LogSoundEnd(status);
+  return status;
+}
+
+// Why a video with sound would give a movie without: empty when the sound is there (or the
+// video has none to lose).
+std::string SoundProblem(const SoundExtraction& sound, int32_t status,
+                         const std::string& sound_file) {
+  if (Video.HasSound == 0 || (status == 0 && SoundFileUsable(sound_file))) return std::string();
+  return "the sound could not be extracted (" + sound.Reason() + ")";
+}
+
+// The messages file of the sound extraction, beside its sound file.
+std::string SoundMessagesFile(const std::string& temp_folder) {
+  return temp_folder + platform::kPathSeparator + "temp_sound.txt";
 }
 
 // Stops the frames: no callback, no writer still busy. Returns the gaps of the recording.
@@ -151,23 +179,26 @@ void DiscardGraphEvents(platform::MediaGraph& graph) {
   }
 }
 
-enum class RecordEnd { kStopped, kEnded, kWriteFailed };
+enum class RecordEnd { kStopped, kEnded, kWriteFailed, kCalledOff };
 
+// `each_wait` runs after every wait; it ends the recording (kCalledOff) by returning true.
 RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
-                     const std::function<void()>& each_wait) {
+                     const std::function<bool()>& each_wait) {
   platform::Ui& ui = platform::CurrentUi();
   const int32_t numframes = FrameStore.numframes;
   int32_t passes = 0;
   int32_t remembered = 0;
   int32_t stall_count = 0;
   // The caller's work runs after every wait, so that it starts no later than it must.
+  bool called_off = false;
   auto wait = [&](int32_t milliseconds) {
     ui.PumpOrSleep(milliseconds);
-    each_wait();
+    called_off = called_off || each_wait();
   };
   for (;;) {
     wait(120);
     if (Conversion.StopRequested != 0) return RecordEnd::kStopped;
+    if (called_off) return RecordEnd::kCalledOff;
     wait(150);
     *frames_done = FrameStore.FrameCounter;
     // A file that could not be written (the disk is full) spoils the movie: end now.
@@ -199,7 +230,7 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
 
 // The encoder starts once the sound file is complete (it reads it from the start), with the
 // settings of that moment.
-void StartFeed(EncoderFeed& feed) {
+void StartFeed(EncoderFeed& feed, bool delete_fed) {
   EncoderInputs inputs = CurrentEncoderInputs();
   inputs.frames_from_pipe = true;
   const std::string command = EncoderCommandLine(inputs);
@@ -209,55 +240,75 @@ void StartFeed(EncoderFeed& feed) {
   std::filesystem::remove(messages, error);
   LogLine("Encoding while recording");
   LogEncoderCommand(inputs, command);
-  // Without another compression to come, a frame file is of no use once it is encoded.
-  const bool delete_fed = Conversion.SingleExport != 0 && Conversion.KeepWorkFiles == 0;
   if (!feed.Start(inputs, command, messages, delete_fed)) {
     LogLine("The encoder could not be started");
   }
 }
 
-// A recording that ends without an export leaves no part of a movie behind.
-void AbortFeed(EncoderFeed& feed, const std::string& output) {
+// A recording that ends without an export stops the encoder fed during it; what it wrote
+// goes with the partial movie.
+void AbortFeed(EncoderFeed& feed) {
   if (!feed.started()) return;
   feed.Abort();
-  std::error_code error;
-  std::filesystem::remove(output, error);
   LogLine("Encoding while recording stopped");
 }
 
 // The first export: the encoder fed during the recording, when the settings are still the
 // ones it was started with; otherwise (or when it failed) an encoder run on the files.
-bool FirstExport(const std::string& output, EncoderFeed& feed) {
+ExportResult FirstExport(const std::string& output, EncoderFeed& feed) {
   if (feed.started()) {
     // With its files gone, the fed encoder is the only one there can be.
     if (feed.deletes_fed_files()) {
-      const bool written = ConvertRectExport(output, &feed);
+      ExportResult result = ConvertRectExport(output, &feed);
       LogLine("Frame files deleted once encoded " + NumberText(feed.files_deleted()));
-      return written;
+      return result;
     }
     EncoderInputs now = CurrentEncoderInputs();
     now.frames_from_pipe = true;
     if (now == feed.inputs()) {
-      if (ConvertRectExport(output, &feed)) return true;
+      ExportResult result = ConvertRectExport(output, &feed);
+      if (result.written || result.stopped) return result;
       LogLine("Encoding while recording failed; encoding the frame files again");
     } else {
       LogLine("The settings changed while recording; encoding the frame files again");
-      AbortFeed(feed, output);
+      AbortFeed(feed);
     }
   }
   return ConvertRectExport(output);
 }
 
+// A recording that ended well short of the video's length has less picture than sound: the
+// movie's sound is cut to the picture, by copying its streams up to that time.
+bool CutToPicture(const std::string& movie, double seconds) {
+  const std::string container = OutputContainer(movie);
+  const std::string cut = movie + ".cut";
+  const std::vector<std::string> args = {
+      ToolPath("ffmpeg"),  "-v", "error",   "-i", movie, "-map", "0", "-c", "copy", "-t",
+      NumberText(seconds), "-f", container, "-y", cut};
+  std::error_code error;
+  if (container.empty() || !platform::CreateNewFile(cut) ||
+      platform::RunArguments(args).exit_code != 0 || std::filesystem::file_size(cut, error) == 0) {
+    std::filesystem::remove(cut, error);
+    LogLine("The sound could not be cut to the picture");
+    return false;
+  }
+  std::filesystem::rename(cut, movie, error);
+  return !error;
+}
+
 // The end of every run that got as far as arming the recording: the state back to idle and
 // the temporary folder empty (unless the work files are to be kept).
-void CleanUp(const std::string& temp_folder) {
+void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_work_files) {
   StopRecording();
-  WaitForSound();
+  if (sound.Running()) sound.Stop();
   ClearVideoInfo();
   Video.PlayState = 0;
   Conversion.StopRequested = 0;
   Video.Converting = 0;
-  if (Conversion.KeepWorkFiles == 0) DeleteWorkFiles(temp_folder);
+  std::error_code error;
+  std::filesystem::remove(EncoderMessagesFile(temp_folder), error);
+  std::filesystem::remove(SoundMessagesFile(temp_folder), error);
+  if (!keep_work_files) DeleteWorkFiles(temp_folder);
   FrameStore.DMEM1.Zero();
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
@@ -267,6 +318,49 @@ void CleanUp(const std::string& temp_folder) {
   ui.SetLabel(kFramesDoneLabel, "");
   ui.SetLabel(kOperationLabel, " Operation:");
   LogLine("Convert Movie End 2");
+}
+
+// The reasons an output name cannot be used; empty text when it can.
+std::string OutputProblem(const std::string& output) {
+  // The name is used whole: cut to a shorter length it would name another file.
+  if (output.size() > kMaxOutputNameLength) {
+    return "The name of the output file is longer than " +
+           NumberText(static_cast<int64_t>(kMaxOutputNameLength)) + " characters:\r\n" + output +
+           "\r\nPlease choose a shorter name.";
+  }
+  if (std::string problem = CheckPathForCommandLine(output); !problem.empty()) return problem;
+  const std::string folder = FolderOf(output);
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error)) {
+    return "The folder of the output file does not exist:\r\n" + folder;
+  }
+  if (!platform::FolderWritable(folder)) {
+    return "The folder of the output file cannot be written:\r\n" + folder;
+  }
+  if (OutputContainer(output).empty()) {
+    return "The output file must end in .flv, .avi, .mov, .mp4, .m4v, .ogg, .ogv or .webm:\r\n" +
+           output;
+  }
+  if (std::filesystem::is_directory(output, error)) {
+    return "The output file is a folder:\r\n" + output;
+  }
+  return std::string();
+}
+
+// Why a picture of this size cannot be encoded: the frame files lose 16 columns, the
+// encoder's pictures are cut to even sizes and the resize makes multiples of 16; each must
+// leave at least 2 x 2 pixels. Empty text when it can.
+std::string SizeProblem(int32_t width, int32_t height) {
+  const int32_t file_width = width - frames::kCropColumns;
+  const frames::Yuv420Size piped = frames::Yuv420SizeFor(file_width, height);
+  const FrameSize resized = ResizedFrameSize(Settings.ResizeMode, file_width, height);
+  if (piped.width >= 2 && piped.height >= 2 && resized.width >= 2 && resized.height >= 2) {
+    return std::string();
+  }
+  return "The VIDEO is too small to be converted at this size: its frames would be " +
+         NumberText(file_width) + "x" + NumberText(height) + " pixels, the movie's " +
+         NumberText(resized.width) + "x" + NumberText(resized.height) +
+         ".\r\nAt least 2x2 are needed; choose a larger output size.";
 }
 
 }  // namespace
@@ -290,34 +384,33 @@ int64_t RecordingBytesNeeded(int32_t numframes, int32_t frame_width, int32_t fra
   return frames + sound;
 }
 
-void ConvertMovie(std::string& output_name) {
+ConversionReport ConvertMovie(const ConversionJob& job) {
   ConversionReport report;
-  report.output_name = output_name;
+  report.output_name = job.output;
   platform::Ui& ui = platform::CurrentUi();
   int32_t frames_done = 0;
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
   LogLine("Convert Movie Begin " + ClockText());
-  LogLine("Output file " + output_name);
+  LogLine("Output file " + job.output);
   LogLine("Output Folder Free Space:");
-  LogLine(FormatByteGroups(platform::FreeSpaceBytes(FolderOf(TrimBlanks(output_name)))) + " bytes");
+  LogLine(FormatByteGroups(platform::FreeSpaceBytes(FolderOf(job.output))) + " bytes");
   std::shared_ptr<platform::MediaGraph> graph = CurrentGraph();
   if (graph) graph->SetNoSyncSource();
 
-  const std::string input = TrimBlanks(CurrentVideo());
-  const std::string output = TrimBlanks(output_name);
+  const std::string& input = job.input;
+  const std::string& output = job.output;
   if (input.empty()) return Refuse(report, kNoVideoText, "no video is loaded");
-  if (output == input) return Refuse(report, kSameNameText, "the output file is the input file");
+  if (SameFile(output, input)) {
+    return Refuse(report, kSameNameText, "the output file is the input file");
+  }
   if (!graph) {
     report.failure = "no video is loaded";
-    return Publish(report);
+    Publish(report);
+    return report;
   }
-  if (std::string problem = OutputProblem(output, input); !problem.empty()) {
-    std::string line = problem;
-    for (char& c : line) {
-      if (c == '\r' || c == '\n') c = ' ';
-    }
-    return Refuse(report, problem, line);
+  if (std::string problem = OutputProblem(output); !problem.empty()) {
+    return Refuse(report, problem);
   }
   const int32_t width = FrameStore.FrameW;
   const int32_t height = FrameStore.FrameH;
@@ -328,19 +421,30 @@ void ConvertMovie(std::string& output_name) {
                       NumberText(frames::kCropColumns + 1) + " are needed for a conversion.",
                   "the video is too narrow");
   }
+  if (std::string problem = SizeProblem(width, height); !problem.empty()) {
+    return Refuse(report, problem);
+  }
 
   // The temporary folder of this recording, fixed now: the window may change TempFolder
   // while it runs.
-  const std::string temp_folder = TrimBlanks(Shell.TempFolder);
+  const std::string& temp_folder = job.temp_folder;
+  if (std::string problem = CheckPathForCommandLine(temp_folder, "temporary folder's name");
+      !problem.empty()) {
+    return Refuse(report, problem);
+  }
   std::error_code error;
   std::filesystem::create_directories(temp_folder, error);
   // Two conversions in one folder would delete and overwrite each other's frames.
   platform::FolderLock folder_lock;
-  if (!folder_lock.TryLock(temp_folder)) {
+  if (!job.temp_folder_held && !folder_lock.TryLock(temp_folder)) {
     return Refuse(report,
                   "The temporary folder " + temp_folder +
                       " is in use by another conversion.\r\nPlease choose another one.",
                   "the temporary folder " + temp_folder + " is in use by another conversion");
+  }
+  PartialMovie movie;
+  if (!movie.Reserve(output)) {
+    return Refuse(report, "The output file cannot be created in its folder:\r\n" + output);
   }
 
   SetPositionBar(0);
@@ -351,11 +455,16 @@ void ConvertMovie(std::string& output_name) {
   platform::SleepMs(100);
   LogLine("Set Stream to 0 position");
   platform::SleepMs(10);
-  std::filesystem::remove(output, error);
 
   // The clean-up ends before the sound extraction starts, so it cannot take the new file.
   // No writer is running: the last run waited for its own.
   DeleteWorkFiles(temp_folder);
+  // What the clean-up left under a work file's name is no file of ours.
+  if (std::string foreign = ForeignWorkFileEntry(temp_folder); !foreign.empty()) {
+    return Refuse(report, "The temporary folder " + temp_folder + " holds " + foreign +
+                              ", which is a link or a folder, not a file of this program.\r\n"
+                              "Please remove it or choose another temporary folder.");
+  }
   const int32_t numframes = FrameStore.numframes;
   const int64_t needed = RecordingBytesNeeded(numframes, width - frames::kCropColumns, height,
                                               Video.DurationSeconds.load());
@@ -388,27 +497,33 @@ void ConvertMovie(std::string& output_name) {
   const bool arrays = AllocateConversionArrays();
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4 END");
   PrepareFrameFileHeaders();
-  EncoderJob job;
-  job.FrameFileWidth = FrameStore.FileInfoHeader.width;
-  job.FrameFileHeight = FrameStore.FileInfoHeader.height;
-  job.TimePerFrame = time_per_frame;
-  job.DurationSeconds = Video.DurationSeconds;
-  job.TempFolder = temp_folder;
-  job.OutputName = output;
-  SetEncoderJob(job);
+  EncoderJob encoder_job;
+  encoder_job.FrameFileWidth = FrameStore.FileInfoHeader.width;
+  encoder_job.FrameFileHeight = FrameStore.FileInfoHeader.height;
+  encoder_job.TimePerFrame = time_per_frame;
+  encoder_job.DurationSeconds = Video.DurationSeconds;
+  encoder_job.TempFolder = temp_folder;
+  encoder_job.OutputName = movie.path();
+  SetEncoderJob(encoder_job);
   LogLine("Determine sDIB");
   PrepareFileFrame();
   LogLine("Determine sDIB END");
+  SoundExtraction sound;
+  auto fail = [&](const std::string& text, const std::string& line) {
+    if (!text.empty()) ui.ShowMessage(text, kErrorCaption, platform::kMbIconError);
+    report.failure = line;
+    CleanUp(temp_folder, sound, job.keep_work_files);
+    Publish(report);
+    return report;
+  };
   if (!arrays) {
-    ui.ShowMessage("Not enough memory for the frames of this VIDEO.", kErrorCaption,
-                   platform::kMbIconError);
-    report.failure = "not enough memory for the frames";
-    CleanUp(temp_folder);
-    return Publish(report);
+    return fail("Not enough memory for the frames of this VIDEO.",
+                "not enough memory for the frames");
   }
 
   LogLine("Run MakeWave 0");
-  StartMakeWave(temp_folder);
+  const std::string sound_file = SoundFile(temp_folder);
+  sound.Start(ToolPath("ffmpeg"), input, sound_file, SoundMessagesFile(temp_folder));
   LogLine("Run MakeWave 1");
   LogLine("Run MakeWave");
   ResetEstimateTiming();
@@ -418,11 +533,8 @@ void ConvertMovie(std::string& output_name) {
   LogLine("pBasicAudio 1");
   if (numframes == 0) {
     // Nothing to record: back to idle, as after any other run.
-    ui.ShowMessage("The VIDEO reports no frames; nothing was converted.", kErrorCaption,
-                   platform::kMbIconError);
-    report.failure = "the video reports no frames";
-    CleanUp(temp_folder);
-    return Publish(report);
+    return fail("The VIDEO reports no frames; nothing was converted.",
+                "the video reports no frames");
   }
 
   ResetEstimateTiming();
@@ -434,14 +546,20 @@ void ConvertMovie(std::string& output_name) {
   EncoderFeed feed;
   FrameFileWriters().SetWrittenObserver(
       [&feed](const std::string& path, bool written) { feed.FileWritten(path, written); });
+  // Without another compression to come, a frame file is of no use once it is encoded.
+  const bool delete_fed = !job.offer_another_compression && !job.keep_work_files;
   const int64_t record_start = platform::MonotonicMs();
   graph->Run();
-  bool feed_tried = false;
+  bool sound_seen = false;
+  std::string sound_problem;
   const RecordEnd end = RecordLoop(*graph, &frames_done, [&] {
-    if (!feed_tried && Conversion.SoundRunning == 0) {
-      feed_tried = true;
-      StartFeed(feed);
-    }
+    if (sound_seen || sound.Running()) return false;
+    sound_seen = true;
+    // A sound track that cannot be had ends the run now rather than after the recording.
+    sound_problem = SoundProblem(sound, sound.Wait(), sound_file);
+    if (!sound_problem.empty()) return true;
+    StartFeed(feed, delete_fed);
+    return false;
   });
   const std::vector<FrameGap> gaps = StopRecording();
   LogLine("Recording time " + NumberText(platform::MonotonicMs() - record_start) + " ms");
@@ -451,28 +569,25 @@ void ConvertMovie(std::string& output_name) {
   LogLine("Frames delivered " + NumberText(report.frames_delivered) + ", frame files written " +
           NumberText(stats.written) + ", failed " + NumberText(stats.failed));
 
-  if (end != RecordEnd::kEnded || stats.failed > 0 || stats.written == 0) {
-    AbortFeed(feed, output);
-  }
+  if (end != RecordEnd::kEnded || stats.failed > 0 || stats.written == 0) AbortFeed(feed);
   if (end == RecordEnd::kStopped) {
-    report.failure = "stopped during recording";
-    CleanUp(temp_folder);
-    return Publish(report);
+    report.stopped = true;
+    return fail("", "stopped during recording");
+  }
+  if (end == RecordEnd::kCalledOff) {
+    LogSoundEnd(sound.Wait());
+    return fail("The sound of the VIDEO " + input + " could not be extracted:\r\n" +
+                    sound.Reason() + "\r\nThe conversion has been stopped.",
+                sound_problem);
   }
   if (end == RecordEnd::kWriteFailed || stats.failed > 0) {
-    ui.ShowMessage("A frame file could not be written to the temporary folder " + temp_folder +
-                       " (is the disk full?).\r\nThe conversion has been stopped.",
-                   kErrorCaption, platform::kMbIconError);
-    report.failure = "frame files could not be written to " + temp_folder + " (disk full?)";
-    CleanUp(temp_folder);
-    return Publish(report);
+    return fail("A frame file could not be written to the temporary folder " + temp_folder +
+                    " (is the disk full?).\r\nThe conversion has been stopped.",
+                "frame files could not be written to " + temp_folder + " (disk full?)");
   }
   if (stats.written == 0) {
-    ui.ShowMessage("No frame could be read from the VIDEO " + input + ".", kErrorCaption,
-                   platform::kMbIconError);
-    report.failure = "no frame could be read from " + input;
-    CleanUp(temp_folder);
-    return Publish(report);
+    return fail("No frame could be read from the VIDEO " + input + ".",
+                "no frame could be read from " + input);
   }
   int64_t numbers = stats.written;
   for (const FrameGap& gap : gaps) numbers += gap.count;
@@ -484,43 +599,94 @@ void ConvertMovie(std::string& output_name) {
                            : static_cast<int32_t>(stats.written) + RepeatFrames(temp_folder, gaps);
   report.recorded = true;
   feed.Finish(slots);
-  WaitForSound();
+  if (!sound_seen) {
+    const int32_t status = WaitForSound(sound);
+    if (Conversion.StopRequested != 0) {
+      AbortFeed(feed);
+      report.stopped = true;
+      return fail("", "stopped during recording");
+    }
+    sound_problem = SoundProblem(sound, status, sound_file);
+    if (!sound_problem.empty()) {
+      AbortFeed(feed);
+      return fail("The sound of the VIDEO " + input + " could not be extracted:\r\n" +
+                      sound.Reason() + "\r\nThe conversion has been stopped.",
+                  sound_problem);
+    }
+  } else {
+    LogSoundEnd(sound.Wait());
+  }
+
+  // A video that ends well before the length it announced (a damaged or cut file) is
+  // converted as far as it goes, and the user is told.
+  const double fps = FramesPerSecond(time_per_frame);
+  const int64_t tolerance = std::max<int64_t>(numframes / 10, std::llround(fps));
+  const bool short_picture = numframes - int64_t{slots} > tolerance;
+  const double picture_seconds = static_cast<double>(slots) / (fps > 0 ? fps : 30.0);
+  if (short_picture) {
+    report.warning = "the video ended after " + NumberText(slots) + " of the " +
+                     NumberText(numframes) + " frames it announced (" +
+                     FormatMask0000(picture_seconds) + " of " +
+                     FormatMask0000(Video.DurationSeconds.load()) + " s)";
+    LogLine("Warning: " + report.warning);
+  }
 
   std::string current = output;
   for (;;) {
     LogLine("ConvertRectExport Begin");
     const int64_t export_start = platform::MonotonicMs();
-    const bool written =
-        report.exports == 0 ? FirstExport(current, feed) : ConvertRectExport(current);
+    const bool first = report.exports == 0;
+    ExportResult exported =
+        first ? FirstExport(movie.path(), feed) : ConvertRectExport(movie.path());
+    if (exported.written && short_picture && Video.HasSound != 0) {
+      CutToPicture(movie.path(), picture_seconds);
+    }
+    const bool written = exported.written && movie.Commit();
+    if (!written) movie.Discard();
     LogLine("ConvertRectExport End");
     LogLine("Export time " + NumberText(platform::MonotonicMs() - export_start) + " ms");
     ++report.exports;
     report.output_name = current;
     report.movie_written = written;
-    report.failure = written ? std::string() : "the encoder could not write " + current;
+    if (exported.stopped) {
+      report.stopped = true;
+      return fail("", "stopped during encoding of " + current);
+    }
+    report.failure = written ? std::string()
+                             : "the encoder could not write " + current +
+                                   (exported.cause.empty() ? "" : " (" + exported.cause + ")");
     Publish(report);
+    if (!job.offer_another_compression) break;
+    const std::string cause =
+        exported.cause.empty() ? std::string() : "\r\nThe encoder says: " + exported.cause;
     const int answer =
         written
             ? ui.ShowMessage(kSuccessText, kSuccessCaption,
                              platform::kMbOkCancel | platform::kMbIconInformation)
-            : ui.ShowMessage("The movie could not be written:\r\n" + current +
+            : ui.ShowMessage("The movie could not be written:\r\n" + current + cause +
                                  "\r\nThe encoder's messages are in the run log " + LogFilePath() +
                                  "\r\nDo you want to save it with another compression value ?",
                              kErrorCaption, platform::kMbOkCancel | platform::kMbIconError);
     if (answer != platform::kIdOk) break;
     std::string next;
     for (;;) {
-      next = TrimBlanksAndNuls(AnotherCompressionDialog(current));
+      next = AnotherCompressionDialog(current);
+      if (next.empty()) break;
       // Encoding over the input would destroy the very video the frames came from.
-      if (next.empty() || next != input) break;
-      ui.ShowMessage(kSameNameText, kErrorCaption, platform::kMbIconError);
+      std::string problem =
+          SameFile(next, input) ? std::string(kSameNameText) : OutputProblem(next);
+      if (problem.empty() && !movie.Reserve(next)) {
+        problem = "The output file cannot be created in its folder:\r\n" + next;
+      }
+      if (problem.empty()) break;
+      ui.ShowMessage(problem, kErrorCaption, platform::kMbIconError);
     }
     if (next.empty()) break;
     current = next;
   }
-  output_name = current;
-  CleanUp(temp_folder);
+  CleanUp(temp_folder, sound, job.keep_work_files);
   Publish(report);
+  return report;
 }
 
 }  // namespace zqr

@@ -4,6 +4,7 @@
 // window's Convert command (or the batch run's main thread) and returns when all is over.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,16 +17,34 @@ inline constexpr const char* kSuccessCaption = "Successful termination";
 inline constexpr const char* kSuccessText =
     "Movie converted successfully.\r\nDo you want to save it with another compression value ?";
 
-// What the last run came to, for the batch mode's exit status and tests.
+// The longest output name taken; a longer one is refused, never shortened.
+inline constexpr size_t kMaxOutputNameLength = 255;
+
+// One conversion, as a client asks for it.
+struct ConversionJob {
+  std::string input;        // the loaded video, as it was opened
+  std::string output;       // the movie to write; taken exactly as given
+  std::string temp_folder;  // where the frame files and the sound file go
+  // The window asks after each export whether to encode the recording again; a batch run
+  // makes one movie (and its frame files then go as soon as they are encoded).
+  bool offer_another_compression = true;
+  bool keep_work_files = false;
+  // The caller holds the temporary folder's lock (FolderLock) for its whole run.
+  bool temp_folder_held = false;
+};
+
+// What a run came to, for the batch mode's exit status and tests.
 struct ConversionReport {
   bool recorded = false;       // the recording ran to its end (not stopped, not refused)
   bool movie_written = false;  // the last export wrote a non-empty movie
+  bool stopped = false;        // a stop request (the Stop button, a signal) ended it
   int32_t exports = 0;         // encoder runs
   int32_t frames_delivered = 0;
   int32_t frame_files = 0;         // files written, repeats of a gap included
   int64_t failed_frame_files = 0;  // files the writers could not write
   std::string output_name;         // the last output name used
   std::string failure;             // one line saying what failed; empty on success
+  std::string warning;             // one line on what the movie lacks though written
 };
 ConversionReport LastConversionReport();
 
@@ -40,7 +59,8 @@ void SetSoundWaitLimitMs(int32_t milliseconds);
 int64_t RecordingBytesNeeded(int32_t numframes, int32_t frame_width, int32_t frame_height,
                              double duration_seconds);
 
-// The driver. `output_name` is replaced by the name of the last export.
-void ConvertMovie(std::string& output_name);
+// The driver, for the window's Convert command and the batch mode alike. The report's
+// output_name is the name of the last export.
+ConversionReport ConvertMovie(const ConversionJob& job);
 
 }  // namespace zqr

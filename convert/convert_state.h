@@ -18,14 +18,8 @@ struct ConversionState {
   Shared32 StopRequested{0};
   // The encoder tool's exit status of the last export (-1: not started, or killed).
   Shared32 EncoderExitCode{-1};
-  // 1 while MakeWave runs, and its tool's exit status afterwards.
-  Shared32 SoundRunning{0};
-  Shared32 SoundExitCode{-1};
   // 1: the driver leaves the frame files and the sound file in the temporary folder.
   Shared32 KeepWorkFiles{0};
-  // 1: no other compression will be asked for (a batch run), so each frame file goes as
-  // soon as the encoder fed while recording has it.
-  Shared32 SingleExport{0};
 };
 
 extern ConversionState Conversion;

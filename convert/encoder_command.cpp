@@ -1,8 +1,9 @@
-// Composition of the encoder command line from fixed fragments, and the encoder thread.
+// Composition of the encoder command line from fixed fragments.
 // The fragments are exact text: their leading and trailing blanks simply add up where
 // two of them meet, and the tool splits the line into arguments.
 #include "convert/encoder_command.h"
 
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -123,6 +124,14 @@ std::string OutputExtension(std::string_view output_name) {
   return ToLowerAscii(output_name.substr(dot));
 }
 
+std::string OutputContainer(std::string_view output_name) {
+  const std::string extension = OutputExtension(output_name);
+  for (const OutputForm& form : kOutputForms) {
+    if (extension == form.extension) return form.container;
+  }
+  return std::string();
+}
+
 FrameSize ResizedFrameSize(int32_t resize_mode, int32_t width, int32_t height) {
   if (resize_mode < 1 || resize_mode > 5) return FrameSize{width, height};
   // The float widens to double exactly, and the product and the division by 16 are
@@ -142,9 +151,9 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
   }
   if (form == nullptr) return std::string();
 
-  const std::string output = TrimBlanks(in.output_name);
-  const std::string frames = TrimBlanks(FramePattern(in.temp_folder));
-  const std::string sound = TrimBlanks(SoundFile(in.temp_folder));
+  const std::string& output = in.output_name;
+  const std::string frames = FramePattern(in.temp_folder);
+  const std::string sound = SoundFile(in.temp_folder);
   for (const std::string* path : {&output, &frames, &sound, &in.tool_path}) {
     if (!PathFitsCommandLine(*path)) return std::string();
   }
@@ -156,7 +165,9 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
   const int32_t q = in.quality;
   const std::string bitrate =
       in.bitrate_choice >= 0 && in.bitrate_choice <= 9 ? kBitrateFragments[in.bitrate_choice] : "";
-  const std::string timing = " -t " + FormatHms(in.duration_seconds) + bitrate +
+  // Whole seconds, rounded up: the encoder stops reading at this time, and cut down it would
+  // lose the movie's last fraction of a second.
+  const std::string timing = " -t " + FormatHms(std::ceil(in.duration_seconds)) + bitrate +
                              CodecModeFragment(in.codec_mode_choice) + size;
   const std::string input_rate =
       in.time_per_frame == 0
@@ -219,34 +230,6 @@ EncoderInputs CurrentEncoderInputs() {
 void LogEncoderCommand(const EncoderInputs& inputs, const std::string& command) {
   LogLine("ConvertRectFFMPEG aVIDEOEXT " + OutputExtension(inputs.output_name));
   LogLine("FFMPEG : " + command);
-}
-
-namespace {
-void RunEncoder(const EncoderInputs& inputs) {
-  std::string command = EncoderCommandLine(inputs);
-  LogEncoderCommand(inputs, command);
-  // The tool's messages (its progress lines among them) go to a file beside the frames,
-  // which the export window reads for progress and the driver copies to the run log when
-  // the tool fails.
-  const std::string messages = EncoderMessagesFile(inputs.temp_folder);
-  Conversion.EncoderExitCode = command.empty() ? -1 : RunToolForStatus(command, messages);
-  Conversion.EncoderRunning = 0;
-}
-}  // namespace
-
-void ConvertRectFFMPEG(int32_t /*unused*/) {
-  RunEncoder(CurrentEncoderInputs());
-}
-
-bool StartConvertRectFFMPEG() {
-  // The inputs are read on the caller's thread, where the shared strings are written.
-  if (platform::StartDetachedThread([inputs = CurrentEncoderInputs()] { RunEncoder(inputs); })) {
-    return true;
-  }
-  // Without the thread nobody would clear the flag and the progress window would wait
-  // for ever.
-  Conversion.EncoderRunning = 0;
-  return false;
 }
 
 }  // namespace zqr

@@ -1,5 +1,5 @@
 // The encoder stage of a conversion: the command line for PLUG-IN/ffmpeg_III, composed
-// from the output settings as exact text, and the thread that runs it.
+// from the output settings as exact text.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,10 @@ struct EncoderInputs {
 // the last name part has none.
 std::string OutputExtension(std::string_view output_name);
 
+// The container the encoder writes for the output name's extension ("mp4", "ogg", ...);
+// empty for an extension it does not write.
+std::string OutputContainer(std::string_view output_name);
+
 // Output frame size for a resize mode, from the single-precision factor exactly.
 struct FrameSize {
   int64_t width = 0;
@@ -58,15 +62,5 @@ EncoderInputs CurrentEncoderInputs();
 
 // The run-log lines of an encoder run: "ConvertRectFFMPEG aVIDEOEXT " and "FFMPEG : ".
 void LogEncoderCommand(const EncoderInputs& inputs, const std::string& command);
-
-// Thread body: composes the command, logs "ConvertRectFFMPEG aVIDEOEXT " and "FFMPEG : "
-// lines, runs the tool and waits for it, keeps its exit status in EncoderExitCode, then
-// clears EncoderRunning. The parameter is
-// not read.
-void ConvertRectFFMPEG(int32_t unused);
-
-// Starts ConvertRectFFMPEG on a detached 1 MiB thread; EncoderRunning is cleared at
-// once when the thread cannot be created.
-bool StartConvertRectFFMPEG();
 
 }  // namespace zqr

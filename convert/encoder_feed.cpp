@@ -106,11 +106,14 @@ void EncoderFeed::Pump() {
         }
       }
     }
-    if (!sent || !encoder_.Send(picture.data(), picture.size())) {
+    if (!sent) {
       std::lock_guard lock(mutex_);
       failed_ = true;
       break;
     }
+    // An encoder that has all it wants (it reads only its -t duration) or has failed stops
+    // reading; its exit status and its output say which, not the closed pipe.
+    if (!encoder_.Send(picture.data(), picture.size())) break;
   }
   encoder_.CloseInput();
 }
@@ -144,6 +147,10 @@ void EncoderFeed::Abort() {
   changed_.notify_all();
   encoder_.Kill();
   Wait();
+}
+
+bool EncoderFeed::EncoderEnded() const {
+  return !started() || encoder_.Ended();
 }
 
 int32_t EncoderFeed::files_deleted() const {

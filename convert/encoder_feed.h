@@ -66,8 +66,10 @@ class EncoderFeed {
   // The recording is over with `slots` numbers; the rest is fed, then the input closed.
   void Finish(int32_t slots);
   // Waits for the feed and the encoder. The tool's exit status; -1 when it ended by a
-  // signal, or when a frame file could not be read or handed over.
+  // signal, was aborted, or when a frame file could not be read.
   int Wait();
+  // Whether the encoder has ended (Wait then returns at once).
+  bool EncoderEnded() const;
   // Stops at once: the encoder is killed, nothing more is fed.
   void Abort();
   int32_t files_deleted() const;

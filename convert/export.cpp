@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include "app/numbers.h"
@@ -14,6 +13,7 @@
 #include "convert/convert_state.h"
 #include "convert/encoder_command.h"
 #include "convert/encoder_feed.h"
+#include "platform/process.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -88,7 +88,7 @@ int64_t EncoderFramesDone(const std::string& temp_folder) {
 namespace {
 bool OutputWritten(const std::string& path) {
   std::error_code error;
-  const auto size = std::filesystem::file_size(TrimBlanks(path), error);
+  const auto size = std::filesystem::file_size(path, error);
   return !error && size > 0;
 }
 
@@ -109,7 +109,7 @@ void LogEncoderMessages(const std::string& temp_folder) {
 }
 }  // namespace
 
-bool ConvertRectExport(const std::string& output_name, EncoderFeed* feed) {
+ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed) {
   platform::SleepMs(100);
   platform::Ui& ui = platform::CurrentUi();
   CompressionAnimation animation(NowSeconds());
@@ -120,36 +120,71 @@ bool ConvertRectExport(const std::string& output_name, EncoderFeed* feed) {
   job.OutputName = output_name;
   SetEncoderJob(job);
   const std::string temp_folder = job.TempFolder.empty() ? Shell.TempFolder : job.TempFolder;
+  const std::string messages = EncoderMessagesFile(temp_folder);
   std::error_code error;
+  platform::ChildProcess encoder;
+  bool running = true;
+  if (feed == nullptr) {
+    std::filesystem::remove(messages, error);
+    const EncoderInputs inputs = CurrentEncoderInputs();
+    const std::string command = EncoderCommandLine(inputs);
+    LogEncoderCommand(inputs, command);
+    platform::Redirections redirections;
+    redirections.error_path = messages;
+    running = !command.empty() && encoder.Start(command, redirections, false);
+  }
   // A feed's encoder has been writing its messages since the recording began.
-  if (feed == nullptr) std::filesystem::remove(EncoderMessagesFile(temp_folder), error);
 
+  ExportResult result;
   Conversion.EncoderExitCode = -1;
   Conversion.EncoderRunning = 1;
-  std::thread feed_waiter;
-  if (feed != nullptr) {
-    feed_waiter = std::thread([feed] {
-      Conversion.EncoderExitCode = feed->Wait();
-      Conversion.EncoderRunning = 0;
-    });
-  } else {
-    StartConvertRectFFMPEG();
-  }
-  while (Conversion.EncoderRunning != 0) {
+  while (running) {
+    if (Conversion.StopRequested != 0) {
+      result.stopped = true;
+      if (feed != nullptr) {
+        feed->Abort();
+      } else {
+        encoder.Kill();
+      }
+      break;
+    }
+    running = feed != nullptr ? !feed->EncoderEnded() : !encoder.Ended();
     animation.Step(NowSeconds());
     ui.UpdateCompressionProgress(animation.view());
     platform::SleepMs(25);
     ui.PumpOrSleep(25);
   }
-  if (feed_waiter.joinable()) feed_waiter.join();
+  result.exit_status = feed != nullptr ? feed->Wait() : encoder.Wait();
+  Conversion.EncoderExitCode = result.exit_status;
+  Conversion.EncoderRunning = 0;
   ui.ShowCompressionProgress(false);
 
-  const int32_t status = Conversion.EncoderExitCode;
-  const bool written = status == 0 && OutputWritten(output_name);
-  LogLine("Encoder exit status " + NumberText(status) + (written ? "" : ", no movie written"));
-  if (!written) LogEncoderMessages(temp_folder);
-  std::filesystem::remove(EncoderMessagesFile(temp_folder), error);
-  return written;
+  result.written = !result.stopped && result.exit_status == 0 && OutputWritten(output_name);
+  LogLine("Encoder exit status " + NumberText(result.exit_status) +
+          (result.written ? "" : ", no movie written"));
+  if (!result.written && !result.stopped) {
+    LogEncoderMessages(temp_folder);
+    result.cause = EncoderFailureCause(FileTail(messages, 16384));
+  }
+  std::filesystem::remove(messages, error);
+  return result;
+}
+
+std::string EncoderFailureCause(const std::string& messages) {
+  // The lines that name a cause the user can act on; the last one wins.
+  static constexpr const char* kCauses[] = {"No space left on device", "Permission denied",
+                                            "Disk quota exceeded", "File too large",
+                                            "Read-only file system"};
+  size_t best = std::string::npos;
+  std::string cause;
+  for (const char* text : kCauses) {
+    const size_t at = messages.rfind(text);
+    if (at != std::string::npos && (best == std::string::npos || at > best)) {
+      best = at;
+      cause = text;
+    }
+  }
+  return cause;
 }
 
 std::vector<std::pair<std::string, std::string>> RectangularVideoFilters() {

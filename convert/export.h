@@ -34,11 +34,23 @@ class CompressionAnimation {
 // "Processing time: hh:mm:ss", each field the whole part, two digits.
 std::string ProcessingTimeText(double elapsed_seconds);
 
+// What an export came to.
+struct ExportResult {
+  bool written = false;  // the tool ended with status 0 and the movie is not empty
+  bool stopped = false;  // a stop request ended the tool
+  int32_t exit_status = -1;
+  std::string cause;  // for a failure, the cause the tool named when it is one we know
+};
+
 // Runs the encoder for `output_name` on the recorded frames, with the settings current now,
-// and shows the progress window until the tool ends. True when the tool ended with status 0
-// and the output exists and is not empty. With `feed`, the encoder started while recording
-// is waited for instead of a new run (it writes `output_name` with the same settings).
-bool ConvertRectExport(const std::string& output_name, EncoderFeed* feed = nullptr);
+// and shows the progress window until the tool ends; a stop request (StopRequested) ends it.
+// With `feed`, the encoder started while recording is waited for instead of a new run (it
+// writes `output_name` with the same settings).
+ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed = nullptr);
+
+// The cause of an encoder failure that its messages name ("No space left on device", ...);
+// empty when they name none of those.
+std::string EncoderFailureCause(const std::string& messages);
 
 // Frames the encoder has reported so far in the current export (from its messages); 0
 // before the first report.

@@ -1,61 +1,70 @@
-// The sound-extraction thread.
+// The sound extraction's tool run.
 #include "convert/make_wave.h"
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
 #include "app/numbers.h"
-#include "app/shell_state.h"
-#include "convert/convert_state.h"
-#include "convert/temp_files.h"
-#include "convert/tool_runner.h"
-#include "platform/process.h"
-#include "platform/system.h"
+#include "platform/files.h"
 
 namespace zqr {
 
-std::string SoundCommandLine(const std::string& tool_path, const std::string& video_path,
-                             const std::string& sound_file) {
-  const std::string input = TrimBlanks(video_path);
-  if (!PathFitsCommandLine(tool_path) || !PathFitsCommandLine(input) ||
-      !PathFitsCommandLine(sound_file)) {
-    return std::string();
+std::vector<std::string> SoundArguments(const std::string& tool_path, const std::string& video_path,
+                                        const std::string& sound_file) {
+  return {tool_path, "-i", video_path, "-f",        "wav", "-ar",     "44100",
+          "-ac",     "2",  "-acodec",  "pcm_s16le", "-y",  sound_file};
+}
+
+SoundExtraction::~SoundExtraction() {
+  Stop();
+}
+
+bool SoundExtraction::Start(const std::string& tool_path, const std::string& video_path,
+                            const std::string& sound_file, const std::string& messages_file) {
+  messages_file_ = messages_file;
+  if (!platform::CreateNewFile(sound_file)) {
+    start_problem_ = "the sound file " + sound_file + " cannot be created";
+    return false;
   }
-  // The tool path stands unquoted; the runner finds the program even in a folder with
-  // blanks by trying the longer blank-separated prefixes.
-  return tool_path + " " + "-i " + "\"" + input + "\"" +
-         " -f wav -ar 44100 -ac 2 -acodec pcm_s16le -y " + "\"" + sound_file + "\"";
+  platform::Redirections redirections;
+  redirections.error_path = messages_file;
+  started_ = tool_.Start(SoundArguments(tool_path, video_path, sound_file), redirections, false);
+  if (!started_) start_problem_ = "the tool " + tool_path + " cannot be started";
+  return started_;
 }
 
-namespace {
-std::string CurrentSoundCommandLine() {
-  return SoundCommandLine(ToolPath("ffmpeg"), CurrentVideo(),
-                          SoundFile(TrimBlanks(Shell.TempFolder)));
-}
-void RunSoundCommand(const std::string& command) {
-  if (!command.empty()) RunToolHidden(command);
-}
-}  // namespace
-
-void MakeWave(int32_t /*unused*/) {
-  RunSoundCommand(CurrentSoundCommandLine());
+bool SoundExtraction::Running() const {
+  return started_ && !waited_ && !tool_.Ended();
 }
 
-bool StartMakeWave(const std::string& temp_folder) {
-  Conversion.SoundExitCode = -1;
-  Conversion.SoundRunning = 1;
-  const std::string command =
-      SoundCommandLine(ToolPath("ffmpeg"), CurrentVideo(), SoundFile(TrimBlanks(temp_folder)));
-  const bool started = platform::StartDetachedThread([command] {
-    Conversion.SoundExitCode = RunToolForStatus(command, platform::kDiscardPath);
-    Conversion.SoundRunning = 0;
-  });
-  if (!started) Conversion.SoundRunning = 0;
-  return started;
+int SoundExtraction::Wait() {
+  if (started_ && !waited_) {
+    exit_code_ = tool_.Wait();
+    waited_ = true;
+  }
+  return exit_code_;
 }
 
-bool StartMakeWave() {
-  // The command is composed on the caller's thread, so the worker reads no shared string
-  // that the window could be replacing.
-  return platform::StartDetachedThread(
-      [command = CurrentSoundCommandLine()] { RunSoundCommand(command); });
+void SoundExtraction::Stop() {
+  if (!started_ || waited_) return;
+  tool_.Kill();
+  Wait();
+  exit_code_ = -1;
+}
+
+std::string SoundExtraction::Reason() const {
+  if (!start_problem_.empty()) return start_problem_;
+  std::ifstream file(messages_file_, std::ios::binary);
+  std::string line;
+  std::string last;
+  while (std::getline(file, line)) {
+    const std::string text = TrimBlanks(line.substr(0, line.find_last_not_of("\r") + 1));
+    if (!text.empty()) last = text;
+  }
+  if (last.empty()) return "the tool ended with status " + NumberText(exit_code_);
+  return last;
 }
 
 }  // namespace zqr

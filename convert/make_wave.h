@@ -1,24 +1,48 @@
-// Sound-track extraction: PLUG-IN/ffmpeg writes the loaded video's sound as a 44100 Hz
-// stereo 16-bit WAV file into TempFolder while the frames are recorded.
+// Sound-track extraction ("MakeWave"): PLUG-IN/ffmpeg writes the loaded video's sound as a
+// 44100 Hz stereo 16-bit WAV file into the temporary folder while the frames are recorded.
+// The tool is started from an argument vector, so any file name reaches it whole.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/process.h"
 
 namespace zqr {
 
-// The extraction command: the tool path unquoted, then "-i", the quoted video and the
-// fixed WAV options. Empty when a path cannot be quoted (see CheckPathForCommandLine).
-std::string SoundCommandLine(const std::string& tool_path, const std::string& video_path,
-                             const std::string& sound_file);
+// The tool, "-i", the video exactly as given, the fixed WAV options, "-y" and the file.
+std::vector<std::string> SoundArguments(const std::string& tool_path, const std::string& video_path,
+                                        const std::string& sound_file);
 
-// Thread body: extracts CurrentVideo's sound into SoundFile(TempFolder) and waits for
-// the tool. The parameter is not read; nothing is logged or reported.
-void MakeWave(int32_t unused);
+// One extraction. The sound file is created before the tool starts, so an existing file or
+// link of that name is never written through: the start fails instead.
+class SoundExtraction {
+ public:
+  SoundExtraction() = default;
+  ~SoundExtraction();  // stops a tool still running
+  SoundExtraction(const SoundExtraction&) = delete;
+  SoundExtraction& operator=(const SoundExtraction&) = delete;
 
-// Starts MakeWave on a detached 1 MiB thread for the sound file of `temp_folder`;
-// Conversion.SoundRunning is 1 until the tool has ended (its status in SoundExitCode).
-bool StartMakeWave(const std::string& temp_folder);
-bool StartMakeWave();
+  // The tool's messages go to `messages_file`; read them with Reason().
+  bool Start(const std::string& tool_path, const std::string& video_path,
+             const std::string& sound_file, const std::string& messages_file);
+  bool Running() const;
+  // Waits for the end: the tool's exit status; -1 when it did not start, was stopped or
+  // ended by a signal.
+  int Wait();
+  // Ends the tool at once.
+  void Stop();
+  // What went wrong, in one line: the tool's last message, or why it never started.
+  std::string Reason() const;
+
+ private:
+  platform::ChildProcess tool_;
+  bool started_ = false;
+  bool waited_ = false;
+  int exit_code_ = -1;
+  std::string messages_file_;
+  std::string start_problem_;
+};
 
 }  // namespace zqr

@@ -1,8 +1,13 @@
 // Temporary-file names and their clean-up thread.
 #include "convert/temp_files.h"
 
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
 #include "app/shell_state.h"
 #include "frames/frame_file.h"
+#include "platform/files.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -38,6 +43,47 @@ void DeleteWorkFiles(const std::string& folder) {
 
 void CleanTempFiles(int32_t keep_avi) {
   CleanTempFolder(Shell.TempFolder, keep_avi);
+}
+
+std::string ForeignWorkFileEntry(const std::string& folder) {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!IsFrameFileName(name) && !IsSoundFileName(name)) continue;
+    std::error_code status_error;
+    if (!std::filesystem::is_regular_file(it->symlink_status(status_error))) return name;
+  }
+  return std::string();
+}
+
+int RemoveStaleRunFolders(const std::string& base) {
+  namespace fs = std::filesystem;
+  // A run takes its folder's lock straight after making it; a folder without a lock file
+  // is a run in that instant or one removing its folder, unless it is old.
+  constexpr auto kUnlockedAge = std::chrono::hours(1);
+  int removed = 0;
+  std::error_code error;
+  for (fs::directory_iterator it(base, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    std::error_code entry_error;
+    if (!name.starts_with(kRunFolderPrefix) || !it->is_directory(entry_error) ||
+        it->is_symlink(entry_error)) {
+      continue;
+    }
+    const std::string folder = it->path().string();
+    std::error_code lock_error;
+    const bool has_lock = fs::exists(fs::path(folder) / platform::kFolderLockName, lock_error);
+    if (!has_lock) {
+      const auto changed = fs::last_write_time(folder, entry_error);
+      if (entry_error || fs::file_time_type::clock::now() - changed < kUnlockedAge) continue;
+    }
+    platform::FolderLock lock;
+    if (has_lock && !lock.TryLock(folder)) continue;  // a live run holds it
+    std::error_code remove_error;
+    if (fs::remove_all(folder, remove_error) > 0 && !remove_error) ++removed;
+  }
+  return removed;
 }
 
 bool StartCleanTempFiles(int32_t keep_avi) {

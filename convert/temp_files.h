@@ -29,6 +29,17 @@ void CleanTempFolder(const std::string& folder, int32_t keep_avi);
 // conversion driver, which has waited for its writers): the second pass would find nothing.
 void DeleteWorkFiles(const std::string& folder);
 
+// The first entry of `folder` that bears a work file's name but is no plain file (a link,
+// a folder): a conversion there would write or delete through it. Empty when there is none.
+std::string ForeignWorkFileEntry(const std::string& folder);
+
+// Batch runs record into folders of their own inside the temporary folder, named with this
+// prefix and held locked while the run lives.
+inline constexpr const char* kRunFolderPrefix = "run-";
+// Removes the run folders in `base` that no live run holds (left by runs that were killed
+// or crashed). Returns how many went.
+int RemoveStaleRunFolders(const std::string& base);
+
 // Starts CleanTempFiles on a detached 1 MiB thread; nobody waits for it.
 bool StartCleanTempFiles(int32_t keep_avi);
 

@@ -19,7 +19,7 @@ int RunToolForStatus(std::string_view command_line, const std::string& error_fil
   return result.started ? result.exit_code : -1;
 }
 
-std::string CheckPathForCommandLine(std::string_view path) {
+std::string CheckPathForCommandLine(std::string_view path, std::string_view subject) {
   std::string problem;
   if (path.find('"') != std::string_view::npos) {
     problem = "contains a double quote (\")";
@@ -30,8 +30,9 @@ std::string CheckPathForCommandLine(std::string_view path) {
     if (end != std::string_view::npos && path[end] == '\\') problem = "ends with a backslash (\\)";
   }
   if (problem.empty()) return std::string();
-  return "The file name " + problem + " and cannot be passed to the encoder tools:\r\n" +
-         std::string(path) + "\r\nPlease rename the file or choose another name.";
+  return "The " + std::string(subject) + " " + problem +
+         " and cannot be passed to the encoder tools:\r\n" + std::string(path) +
+         "\r\nPlease rename the file or choose another name.";
 }
 
 }  // namespace zqr

@@ -21,8 +21,8 @@ int RunToolForStatus(std::string_view command_line, const std::string& error_fil
 // Every command line quotes its file names with double quotes, so a name that holds a
 // double quote, a line break, or ends with a backslash (which would escape the closing
 // quote) could add arguments of its own. Returns the message to show for such a path,
-// or an empty text when the path can be passed on.
-std::string CheckPathForCommandLine(std::string_view path);
+// or an empty text when the path can be passed on. `subject` names what the path is.
+std::string CheckPathForCommandLine(std::string_view path, std::string_view subject = "file name");
 
 // True when `path` can stand inside double quotes on a composed command line.
 inline bool PathFitsCommandLine(std::string_view path) {

@@ -15,9 +15,9 @@ struct FilePiece {
   std::size_t bytes = 0;
 };
 
-// Creates `path`, or truncates it when it exists, and writes the pieces one after the
-// other. False when the file could not be created or written completely (a short file may
-// remain).
+// Creates `path`, or truncates it when it exists (a link is not followed: it fails), and
+// writes the pieces one after the other. False when the file could not be created or written
+// completely (a short file may remain).
 bool WriteFilePieces(const std::string& path, std::span<const FilePiece> pieces);
 
 // The same for large files written once and read later by another program (the frame
@@ -46,6 +46,10 @@ class UncachedReader {
   std::size_t capacity_ = 0;
   std::size_t size_ = 0;
 };
+
+// Creates `path` as a new empty file; false when anything (a file, a link, a folder) has
+// that name already, so nothing is ever written through a link someone left there.
+bool CreateNewFile(const std::string& path);
 
 // Makes `to` another name of the file `from` (a hard link, which costs no disk), or a copy
 // where links cannot be made. An existing `to` is replaced. False when neither worked.
@@ -76,5 +80,27 @@ class FolderLock {
   std::string path_;
 };
 inline constexpr const char* kFolderLockName = ".zqrstereo.lock";
+
+// A file kept open with an exclusive lock for as long as this object holds it (the run log
+// of a live instance); other processes see it held until this one lets go or ends. Unlike
+// FolderLock's, the file stays when it is let go.
+class HeldFile {
+ public:
+  enum class Result { kHeld, kBusy, kFailed };
+  HeldFile() = default;
+  ~HeldFile();
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  // Opens (creates) `path`, never through a link, and locks it: kBusy when another holder
+  // has it, kFailed when it cannot be opened.
+  Result TryHold(const std::string& path);
+  // Empties the held file.
+  bool Truncate();
+  void Release();
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
 
 }  // namespace zqr::platform

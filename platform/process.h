@@ -57,6 +57,11 @@ struct ProcessResult {
 // No descriptor of the caller is passed on but the three standard streams.
 ProcessResult RunCommandLine(std::string_view command_line, const Redirections& redirections = {});
 
+// The same for a program and its arguments as they are: nothing is split or unquoted, so
+// any file name (quotes, line breaks and all) reaches the program as one argument.
+ProcessResult RunArguments(const std::vector<std::string>& args,
+                           const Redirections& redirections = {});
+
 // A program started from a command line as RunCommandLine starts it, but left running:
 // its standard input is a pipe that this object fills, so a program that reads a stream
 // of pictures can work on them while they are being made.
@@ -68,7 +73,12 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // False when nothing could be started.
-  bool Start(std::string_view command_line, const Redirections& redirections = {});
+  // Without `fed` the program's standard input is /dev/null instead.
+  bool Start(std::string_view command_line, const Redirections& redirections = {}, bool fed = true);
+  // The same from an argument vector.
+  bool Start(const std::vector<std::string>& args, const Redirections& redirections, bool fed);
+  // Whether the program has ended (or never started); it may still be waited for.
+  bool Ended() const;
   // Writes `bytes` bytes into the program's input, waiting while the pipe is full. False
   // when the program has stopped reading.
   bool Send(const void* data, size_t bytes);

@@ -42,6 +42,16 @@ bool StartDetachedThread(std::function<void()> body,
 // already. Call it before any thread is started.
 void SetEnvironmentDefault(const std::string& name, const std::string& value);
 
+// This process's number, for names that must differ between runs side by side.
+int64_t ProcessId();
+
+// From now on SIGINT, SIGTERM and SIGHUP no longer end the process at once: they are
+// remembered, and the work in progress is expected to look at StopSignalCaught and wind
+// itself up (a batch run removes what it has begun before it exits).
+void CatchStopSignals();
+// The first of those signals caught so far; 0 for none.
+int StopSignalCaught();
+
 // Whether standard error is a terminal (progress lines are redrawn in place there).
 bool StandardErrorIsTerminal();
 

@@ -42,68 +42,61 @@ class FrameCallbackObject final : public platform::SampleGrabberCallback {
   }
 };
 
-void ShowGraphError(const char* text) {
+// Shows a failed step's message; the build then reports the same text.
+const char* ShowGraphError(const char* text) {
   platform::CurrentUi().ShowMessage(text, kGraphErrorCaption, platform::kMbIconInformation);
+  return text;
 }
 
-// Steps 4 to 32: builds the graph, publishes it and shows the video's figures. Returns
-// false after an error message.
-bool BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out) {
+// Steps 4 to 32: builds the graph, publishes it paused and shows the video's figures.
+// Returns null, or the text of the error message it showed.
+const char* BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out) {
   std::shared_ptr<MediaGraph> graph = platform::CreateMediaGraph();
   if (!graph) {
-    ShowGraphError(kNoGraphText);
-    return false;
+    return ShowGraphError(kNoGraphText);
   }
   if (Failed(graph->CreateSampleGrabber())) {
-    ShowGraphError(kGrabberErrorText);
-    return false;
+    return ShowGraphError(kGrabberErrorText);
   }
   if (Failed(graph->AddGrabberFilter("Sample Grabber"))) {
-    ShowGraphError(kAddGrabberErrorText);
-    return false;
+    return ShowGraphError(kAddGrabberErrorText);
   }
   platform::MediaType type;
   type.majortype = platform::MajorType::kVideo;
   type.subtype = platform::SubType::kRgb32;
   type.formattype = platform::FormatType::kVideoInfo;
   if (Failed(graph->SetMediaType(type))) {
-    ShowGraphError(kMediaTypeErrorText);
-    return false;
+    return ShowGraphError(kMediaTypeErrorText);
   }
-  const std::string source_name = TrimBlanksAndNuls(file_name);
+  // The name exactly as given: blanks at its ends belong to it on this platform.
+  const std::string& source_name = file_name;
   if (Failed(graph->AddSourceFilter(source_name, "Source"))) {
-    ShowGraphError(kAddSourceErrorText);
-    return false;
+    return ShowGraphError(kAddSourceErrorText);
   }
   if (Failed(graph->ConnectSourceToGrabber())) {
-    ShowGraphError(kUnsupportedText);
-    return false;
+    return ShowGraphError(kUnsupportedText);
   }
   if (Failed(graph->AddNullRenderer("NullRenderer"))) {
-    ShowGraphError(kAddRendererErrorText);
-    return false;
+    return ShowGraphError(kAddRendererErrorText);
   }
   if (Failed(graph->ConnectGrabberToNullRenderer())) {
-    ShowGraphError(kStream010Text);
-    return false;
+    return ShowGraphError(kStream010Text);
   }
   if (Failed(graph->SetBufferSamples(true))) {
-    ShowGraphError(kStream011Text);
-    return false;
+    return ShowGraphError(kStream011Text);
   }
   graph->SetCallback(nullptr, platform::kSelectSampleCB);
   // The control interfaces exist from here on: the window commands and the conversion
   // driver may drive the graph.
   out = graph;
   SetCurrentGraph(graph);
-  graph->RenderFile(source_name);
+  Video.HasSound = graph->RenderFile(source_name) == platform::kSOk ? 1 : 0;
   graph->Pause();
   LogLine("OS_ASPECT = " + NumberText(Settings.FixAspect.load()));
   graph->SetDefaultSyncSource();
   LogLine("Render file: " + file_name);
   if (Failed(graph->GetConnectedMediaType(&type))) {
-    ShowGraphError(kFormatErrorText);
-    return false;
+    return ShowGraphError(kFormatErrorText);
   }
   const platform::VideoInfoHeader format = type.format;
   graph->SetOneShot(false);
@@ -116,7 +109,6 @@ bool BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out) 
   const double seconds = static_cast<double>(duration) / 10'000'000.0;
   Video.DurationSeconds = seconds;
   LogLine("VIDEO File Duration = " + NumberText(seconds));
-  if (Video.Converting == 0) graph->Run();
 
   Video.PlayState = 2;
   Video.SampleSize = type.lSampleSize;
@@ -138,33 +130,17 @@ bool BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out) 
   AllocateGrabFrames(width, height);
 
   platform::Ui& ui = platform::CurrentUi();
-  ui.SetLabel(kFileNameLabel, " " + TrimBlanks(file_name) + " ");
+  ui.SetLabel(kFileNameLabel, " " + file_name + " ");
   ui.SetLabel(kFrameSizeLabel, NumberText(width) + "x" + NumberText(height));
   ui.SetLabel(kFrameRateLabel, FormatMask0000(fps) + " fps");
   ui.SetLabel(kFrameCountLabel, NumberText(numframes));
   ui.SetLabel(kDurationLabel, FormatHms(seconds));
-  return true;
+  return nullptr;
 }
 
-}  // namespace
-
-int32_t BuildAndPlayGraph(const std::string& file_name) {
-  if (!Video.GraphBusy.compare_exchange(0, 1)) return 0;
-  SetPositionBar(1);
-
-  std::shared_ptr<MediaGraph> graph;
-  if (BuildGraph(file_name, graph)) {
-    const int settle = settle_ms.load();
-    platform::SleepMs(settle);
-    platform::CurrentUi().PumpOrSleep(settle);
-    Video.PlayState = 1;
-    RunPlayLoop(*graph);
-    graph->Stop();
-    platform::SleepMs(100);
-    LogLine("**************** CYCLE STOPPED");
-  }
-
-  // Common exit: give a running conversion a moment to let go of the graph.
+// The common end of every build: the graph let go of, the build flag cleared.
+void TearDownGraph(std::shared_ptr<MediaGraph>& graph) {
+  // Give a running conversion a moment to let go of the graph.
   for (int round = 0; round < 50 && Video.Converting != 0; ++round) {
     platform::CurrentUi().PumpOrSleep(10);
     platform::SleepMs(10);
@@ -176,7 +152,45 @@ int32_t BuildAndPlayGraph(const std::string& file_name) {
   LogLine("File exit Ok");
   SetPositionBar(1);
   LogLine("File exit Final");
+}
+
+}  // namespace
+
+int32_t BuildAndPlayGraph(const std::string& file_name) {
+  if (!Video.GraphBusy.compare_exchange(0, 1)) return 0;
+  SetPositionBar(1);
+
+  std::shared_ptr<MediaGraph> graph;
+  if (BuildGraph(file_name, graph) == nullptr) {
+    if (Video.Converting == 0) graph->Run();
+    const int settle = settle_ms.load();
+    platform::SleepMs(settle);
+    platform::CurrentUi().PumpOrSleep(settle);
+    Video.PlayState = 1;
+    RunPlayLoop(*graph);
+    graph->Stop();
+    platform::SleepMs(100);
+    LogLine("**************** CYCLE STOPPED");
+  }
+  TearDownGraph(graph);
   return 0;
+}
+
+std::string BuildGraphPaused(const std::string& file_name) {
+  if (!Video.GraphBusy.compare_exchange(0, 1)) return "another video is being loaded";
+  SetPositionBar(1);
+  std::shared_ptr<MediaGraph> graph;
+  if (const char* failure = BuildGraph(file_name, graph)) {
+    TearDownGraph(graph);
+    return failure;
+  }
+  return std::string();
+}
+
+void EndPausedGraph() {
+  std::shared_ptr<MediaGraph> graph = CurrentGraph();
+  if (graph) graph->Stop();
+  TearDownGraph(graph);
 }
 
 void ReleaseGraph() {

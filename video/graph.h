@@ -29,6 +29,12 @@ inline constexpr const char* kFormatErrorText =
 // build is active; otherwise returns 0 after playback ended or an error was shown.
 int32_t BuildAndPlayGraph(const std::string& file_name);
 
+// The graph for `file_name` built and left paused as the current graph, for a conversion
+// that needs no preview. Empty text, or the message of the step that failed (after it was
+// shown). EndPausedGraph lets go of it.
+std::string BuildGraphPaused(const std::string& file_name);
+void EndPausedGraph();
+
 // Empties the graph set; the graph ends when its last caller lets go of it.
 void ReleaseGraph();
 

@@ -44,7 +44,7 @@ std::atomic<bool> load_pauses{true};
 }  // namespace
 
 std::string FolderOfFile(const std::string& path) {
-  std::filesystem::path parent = std::filesystem::path(TrimBlanks(path)).parent_path();
+  std::filesystem::path parent = std::filesystem::path(path).parent_path();
   return parent.empty() ? std::string(".") : parent.string();
 }
 
@@ -69,6 +69,7 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/
   Loader.OpenDialogBusy = 0;
   ui.PumpOrSleep(1);
   ResetPreview();
+  // A name of blanks alone is no choice; any other is taken exactly as given.
   if (!TrimBlanks(name).empty()) {
     Shell.VideoFolder = FolderOfFile(name);
     ProbeVideo(name);
@@ -93,12 +94,33 @@ void OpenVideo(const std::string& file_name) {
   Loader.VideoLoaded = 1;
   Video.PlayState = 0;
   if (pauses) platform::SleepMs(1000);
-  SetCurrentVideo(file_name.substr(0, kMaxVideoPathLength));
+  // The whole name: a shortened one would name another file, or none.
+  SetCurrentVideo(file_name);
   BuildAndPlayGraph(file_name);
   Video.PlayState = 1;
   platform::SleepMs(100);
   Video.PlayState = 0;
   ResetPreview();
+}
+
+}  // namespace zqr
+
+namespace zqr {
+
+LoadResult LoadVideo(const std::string& path) {
+  LoadResult result;
+  ProbeVideo(path);
+  Settings.ShowInputVideo = 1;
+  Loader.VideoLoaded = 1;
+  SetCurrentVideo(path);
+  result.failure = BuildGraphPaused(path);
+  result.loaded = result.failure.empty();
+  return result;
+}
+
+void UnloadVideo() {
+  EndPausedGraph();
+  Video.PlayState = 0;
 }
 
 }  // namespace zqr

@@ -18,7 +18,7 @@
 namespace zqr {
 
 std::string ProposedOutputName(const std::string& current_video) {
-  return std::filesystem::path(TrimBlanks(current_video)).stem().string() + "_Unwrapped";
+  return std::filesystem::path(current_video).stem().string() + "_Unwrapped";
 }
 
 std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/) {
@@ -40,12 +40,16 @@ std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/
   platform::Ui& ui = platform::CurrentUi();
   const std::string path = ui.ShowFileDialog(request);
 
-  if (!TrimBlanks(path).empty()) {
+  if (!path.empty()) {
     ui.PumpOrSleep(1);
     ResetPreview();
     Shell.VideoFolder = FolderOfFile(path);
-    std::string output = path.substr(0, kMaxVideoPathLength);
-    ConvertMovie(output);
+    ConversionJob job;
+    job.input = CurrentVideo();
+    job.output = path;
+    job.temp_folder = Shell.TempFolder;
+    job.keep_work_files = Conversion.KeepWorkFiles != 0;
+    ConvertMovie(job);
     return std::string();
   }
   Video.PlayState = 0;

@@ -50,7 +50,7 @@ void SetVideoInfoText(const std::string& text) {
 
 std::string ProbeCommandLine(const std::string& tool_path, const std::string& video_path,
                              const std::string& report_path) {
-  const std::string video = TrimBlanks(video_path);
+  const std::string& video = video_path;
   if (!PathFitsCommandLine(tool_path) || !PathFitsCommandLine(video) ||
       !PathFitsCommandLine(report_path)) {
     return std::string();
@@ -84,23 +84,31 @@ std::string ProbeSummaryText(const std::string& file_name, std::string_view repo
 }
 
 void ProbeVideo(const std::string& video_path) {
-  const std::string video = TrimBlanks(video_path);
+  const std::string& video = video_path;
   if (video.empty()) return;
   std::error_code error;
   if (!std::filesystem::exists(video, error) || std::filesystem::is_directory(video, error)) {
     return;
   }
-  const std::string report_path = Shell.ExeFolder + kProbeReportName;
-  const std::string batch_path = Shell.ExeFolder + kProbeBatchName;
+  const std::string report_path = Shell.ExeFolder + InstanceFileName(kProbeReportName);
+  const std::string batch_path = Shell.ExeFolder + InstanceFileName(kProbeBatchName);
+  // An earlier report must never pass for this video's.
+  std::filesystem::remove(report_path, error);
   const std::string command = ProbeCommandLine(ToolPath("ffmpeg"), video, report_path);
-  if (command.empty()) return;
-
-  {
-    std::ofstream batch(batch_path, std::ios::binary | std::ios::trunc);
-    batch << command << "\r\n";
+  if (!command.empty()) {
+    {
+      std::ofstream batch(batch_path, std::ios::binary | std::ios::trunc);
+      batch << command << "\r\n";
+    }
+    platform::RunBatchFile(batch_path);
+    std::filesystem::remove(batch_path, error);
+  } else {
+    // A name no command line can carry (a quote, a line break) goes as an argument of its
+    // own.
+    platform::Redirections redirections;
+    redirections.error_path = report_path;
+    platform::RunArguments({ToolPath("ffmpeg"), "-i", video}, redirections);
   }
-  platform::RunBatchFile(batch_path);
-  std::filesystem::remove(batch_path, error);
 
   std::string report;
   {

@@ -8,7 +8,8 @@
 
 namespace zqr {
 
-// Names of the probe's files in the executable's folder.
+// Names of the probe's files in the executable's folder (with the process number added
+// when another instance may be using them, see InstanceFileName).
 inline constexpr const char* kProbeBatchName = "tempKRun.bat";
 inline constexpr const char* kProbeReportName = "metrixVIDEOKRun.txt";
 
@@ -17,8 +18,8 @@ inline constexpr const char* kProbeReportName = "metrixVIDEOKRun.txt";
 std::string VideoInfoText();
 void SetVideoInfoText(const std::string& text);
 
-// The batch line: quoted tool path, " -i ", the quoted trimmed video, " 2> " and the
-// quoted report path.
+// The batch line: quoted tool path, " -i ", the quoted video, " 2> " and the quoted report
+// path; empty when a path cannot stand inside quotes.
 std::string ProbeCommandLine(const std::string& tool_path, const std::string& video_path,
                              const std::string& report_path);
 
@@ -29,8 +30,8 @@ std::string StreamSummary(std::string_view report_line);
 // The summary text for a video name and the report's contents.
 std::string ProbeSummaryText(const std::string& file_name, std::string_view report);
 
-// Probes `video_path` (blanks around it are ignored). An empty path, a missing file or a
-// path that cannot be quoted leaves VideoInfoText unchanged.
+// Probes `video_path`, taken exactly as given. An empty path or a missing file leaves
+// VideoInfoText unchanged.
 void ProbeVideo(const std::string& video_path);
 
 }  // namespace zqr

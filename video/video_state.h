@@ -19,6 +19,8 @@ struct VideoStateRecord {
   Shared32 GraphBusy{0};
   // 1 while a conversion drives the graph (set and cleared by the conversion driver).
   Shared32 Converting{0};
+  // 1 when the loaded video has a sound track (a conversion must then carry it).
+  Shared32 HasSound{0};
 
   // VideoInfo: valid after a successful build. FrameW, FrameH and numframes live in the
   // frame store beside the arrays they describe.

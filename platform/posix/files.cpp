@@ -103,7 +103,8 @@ int WriteUncached(const std::string& path, std::span<const FilePiece> pieces) {
   }
   std::memset(at, 0, padded - total);
 
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_DIRECT, 0666);
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_DIRECT, 0666);
   if (fd < 0) return errno;
   int error = 0;
   std::size_t done = 0;
@@ -167,10 +168,15 @@ bool UncachedReader::Read(const std::string& path) {
 }
 
 bool WriteFilePieces(const std::string& path, std::span<const FilePiece> pieces) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return false;
   const bool ok = WriteAll(fd, pieces);
   return (close(fd) == 0) && ok;
+}
+
+bool CreateNewFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  return fd >= 0 && close(fd) == 0;
 }
 
 bool LinkOrCopyFile(const std::string& from, const std::string& to) {
@@ -229,6 +235,34 @@ void FolderLock::Unlock() {
   // Removed while still held, so the user's folder keeps nothing of ours; a run that opened
   // the old file meanwhile sees it gone and tries again.
   unlink(path_.c_str());
+  flock(fd_, LOCK_UN);
+  close(fd_);
+  fd_ = -1;
+}
+
+HeldFile::~HeldFile() {
+  Release();
+}
+
+HeldFile::Result HeldFile::TryHold(const std::string& path) {
+  Release();
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return Result::kFailed;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool busy = errno == EWOULDBLOCK;
+    close(fd);
+    return busy ? Result::kBusy : Result::kFailed;
+  }
+  fd_ = fd;
+  return Result::kHeld;
+}
+
+bool HeldFile::Truncate() {
+  return fd_ >= 0 && ftruncate(fd_, 0) == 0;
+}
+
+void HeldFile::Release() {
+  if (fd_ < 0) return;
   flock(fd_, LOCK_UN);
   close(fd_);
   fd_ = -1;

@@ -35,9 +35,8 @@ int OpenFlags(bool append) {
 
 namespace {
 
-// Splits the line and starts its program with standard input from `input_fd` (or
-// /dev/null when it is -1); the pid, or -1 when nothing could be started.
-pid_t Spawn(std::string_view command_line, const Redirections& redirections, int input_fd) {
+// The arguments of a command line as the Windows process start takes them.
+std::vector<std::string> ProgramArguments(std::string_view command_line) {
   std::vector<std::string> args;
   size_t program_length = UnquotedProgramLength(command_line, IsRunnableFile);
   if (program_length > 0 && !IsRunnableFile(SplitCommandLine(command_line).front())) {
@@ -49,6 +48,12 @@ pid_t Spawn(std::string_view command_line, const Redirections& redirections, int
   } else {
     args = SplitCommandLine(command_line);
   }
+  return args;
+}
+
+// Starts args[0] with standard input from `input_fd` (or /dev/null when it is -1); the
+// pid, or -1 when nothing could be started.
+pid_t Spawn(std::vector<std::string> args, const Redirections& redirections, int input_fd) {
   if (args.empty() || args.front().empty()) return -1;
 
   posix_spawn_file_actions_t actions;
@@ -143,7 +148,12 @@ constexpr int kPipeBytes = 1 << 20;
 
 ProcessResult RunCommandLine(std::string_view command_line, const Redirections& redirections) {
   ProcessResult result;
-  const pid_t pid = Spawn(command_line, redirections, -1);
+  return RunArguments(ProgramArguments(command_line), redirections);
+}
+
+ProcessResult RunArguments(const std::vector<std::string>& args, const Redirections& redirections) {
+  ProcessResult result;
+  const pid_t pid = Spawn(args, redirections, -1);
   if (pid < 0) return result;
   result.started = true;
   result.exit_code = WaitForChild(pid);
@@ -155,12 +165,22 @@ ChildProcess::~ChildProcess() {
   Wait();
 }
 
-bool ChildProcess::Start(std::string_view command_line, const Redirections& redirections) {
+bool ChildProcess::Start(std::string_view command_line, const Redirections& redirections,
+                         bool fed) {
+  return Start(ProgramArguments(command_line), redirections, fed);
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& args, const Redirections& redirections,
+                         bool fed) {
   if (pid_ > 0) return false;
+  if (!fed) {
+    pid_ = Spawn(args, redirections, -1);
+    return pid_ > 0;
+  }
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return false;
   fcntl(ends[1], F_SETPIPE_SZ, kPipeBytes);
-  pid_ = Spawn(command_line, redirections, ends[0]);
+  pid_ = Spawn(args, redirections, ends[0]);
   close(ends[0]);
   if (pid_ < 0) {
     close(ends[1]);
@@ -186,6 +206,14 @@ int ChildProcess::Wait() {
     pid_ = -1;
   }
   return exit_code_;
+}
+
+bool ChildProcess::Ended() const {
+  if (pid_ <= 0) return true;
+  // Looked at without reaping it: Wait still gets its status.
+  siginfo_t info{};
+  return waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == pid_;
 }
 
 void ChildProcess::Kill() {

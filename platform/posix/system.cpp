@@ -4,12 +4,14 @@
 
 #include <dirent.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <memory>
@@ -107,6 +109,33 @@ int DeleteFilesMatching(const std::string& folder,
   }
   closedir(dir);
   return deleted;
+}
+
+int64_t ProcessId() {
+  return static_cast<int64_t>(getpid());
+}
+
+namespace {
+// Written by the handler, so a lock-free atomic; the first signal wins.
+std::atomic<int> stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void RememberStopSignal(int number) {
+  int none = 0;
+  stop_signal.compare_exchange_strong(none, number);
+}
+}  // namespace
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = RememberStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+}
+
+int StopSignalCaught() {
+  return stop_signal.load();
 }
 
 void SetEnvironmentDefault(const std::string& name, const std::string& value) {

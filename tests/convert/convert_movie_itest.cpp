@@ -301,7 +301,7 @@ TEST_F(ConvertMovieTest, AnotherCompressionEncodesTheSameRecordingAgain) {
 TEST_F(ConvertMovieTest, RefusalsLeaveThePlaybackUsable) {
   const std::string clip = Clip("clip.mp4");
   ASSERT_NO_FATAL_FAILURE(Load(clip));
-  ui().QueueFileDialogAnswer(" " + clip + " ");
+  ui().QueueFileDialogAnswer(dir_.path() + "/.//clip.mp4");  // the input, spelt otherwise
   ChooseOutputFile(dir_.path(), 0);
   ui().QueueFileDialogAnswer(dir_.File("no such folder/out.mp4"));
   ChooseOutputFile(dir_.path(), 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/run_log.h"
@@ -10,6 +11,7 @@
 #include "app/shell_state.h"
 #include "convert/convert_state.h"
 #include "convert/encoder_command.h"
+#include "convert/export.h"
 #include "convert/temp_files.h"
 #include "convert/tool_runner.h"
 #include "platform/process.h"
@@ -170,9 +172,11 @@ TEST(EncoderCommandLine, InputRate) {
   EXPECT_TRUE(Contains(EncoderCommandLine(in), "ffmpeg_III\"  -r 05.00 -i "));
 }
 
-TEST(EncoderCommandLine, DurationIsHoursMinutesSecondsWithoutFraction) {
+TEST(EncoderCommandLine, DurationIsWholeSecondsRoundedUpSoNoFrameIsCut) {
   EncoderInputs in = WorkedExample();
-  in.duration_seconds = 3725.9;
+  in.duration_seconds = 3725.1;
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), " -t 01:02:06 -crf"));
+  in.duration_seconds = 3725.0;
   EXPECT_TRUE(Contains(EncoderCommandLine(in), " -t 01:02:05 -crf"));
 }
 
@@ -225,17 +229,18 @@ TEST(EncoderCommandLine, CodecModeFragments) {
   }
 }
 
-TEST(EncoderCommandLine, PathsAreTrimmedInsideTheirQuotes) {
+TEST(EncoderCommandLine, PathsAreTakenExactlyInsideTheirQuotes) {
   EncoderInputs in = WorkedExample();
-  in.output_name = "  /o/a b.flv";
-  in.temp_folder = " /t m p";
+  in.output_name = " /o/a b.flv";
+  in.temp_folder = "/t m p ";
   std::string command = EncoderCommandLine(in);
-  EXPECT_TRUE(Contains(command, "-i \"/t m p/temp%06d.bmp\" -i \"/t m p/temp.wav\"")) << command;
-  EXPECT_TRUE(Contains(command, " -y \"/o/a b.flv\"")) << command;
+  EXPECT_TRUE(Contains(command, "-i \"/t m p /temp%06d.bmp\" -i \"/t m p /temp.wav\"")) << command;
+  EXPECT_TRUE(Contains(command, " -y \" /o/a b.flv\"")) << command;
   // The tool receives each path as one argument.
   std::vector<std::string> args = platform::SplitCommandLine(command);
-  EXPECT_EQ(args.back(), "/o/a b.flv");
-  EXPECT_EQ(args[4], "/t m p/temp%06d.bmp");
+  ASSERT_FALSE(args.empty());
+  EXPECT_EQ(args.back(), " /o/a b.flv");
+  EXPECT_EQ(args[4], "/t m p /temp%06d.bmp");
 }
 
 TEST(CheckPathForCommandLine, RefusesNamesThatBreakTheQuoting) {
@@ -267,8 +272,8 @@ TEST(SoundFileUsable, MissingOrEmptyFileIsNotUsed) {
   EXPECT_FALSE(SoundFileUsable(dir.path()));
 }
 
-// The encoder thread body with a stand-in tool that records its arguments.
-class ConvertRectFFMPEGTest : public ::testing::Test {
+// The export's encoder run with a stand-in tool that records its arguments.
+class EncoderRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
@@ -276,10 +281,16 @@ class ConvertRectFFMPEGTest : public ::testing::Test {
     ASSERT_TRUE(test::Run({"mkdir", "-p", dir_.File("PLUG-IN"), dir_.File("TEMP")}).exit_code == 0);
     ResetSettingsToStartValues();
     Conversion.CompressionValue = 0;
+    Conversion.StopRequested = 0;
   }
   void TearDown() override {
     SetEncoderJob(EncoderJob{});
     ResetSettingsToStartValues();
+    Conversion.StopRequested = 0;
+  }
+  void Tool(const std::string& script) {
+    ASSERT_TRUE(test::WriteFile(dir_.File("PLUG-IN/ffmpeg_III"), "#!/bin/sh\n" + script));
+    ASSERT_EQ(test::Run({"chmod", "+x", dir_.File("PLUG-IN/ffmpeg_III")}).exit_code, 0);
   }
   test::ScratchDir dir_;
 
@@ -287,58 +298,65 @@ class ConvertRectFFMPEGTest : public ::testing::Test {
   test::ProgramLocationGuard location_;
 };
 
-TEST_F(ConvertRectFFMPEGTest, LogsBothLinesRunsTheToolAndClearsTheFlag) {
+TEST_F(EncoderRunTest, LogsBothLinesAndRunsTheToolOnTheFrameFiles) {
   const std::string record = dir_.File("args.txt");
-  ASSERT_TRUE(
-      test::WriteFile(dir_.File("PLUG-IN/ffmpeg_III"),
-                      "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > '" + record + "'\n"));
-  ASSERT_EQ(test::Run({"chmod", "+x", dir_.File("PLUG-IN/ffmpeg_III")}).exit_code, 0);
+  Tool("for a in \"$@\"; do echo \"$a\"; done > '" + record + "'\n");
   ASSERT_TRUE(test::WriteFile(SoundFile(Shell.TempFolder), "RIFF...."));
   SetEncoderJob(EncoderJob{dir_.File("out clip.MP4"), 304, 240, 400000, 2.5, ""});
   Settings.AudioChannels = 1;
   Settings.SampleRateChoice = 1;
   Settings.ResizeMode = 5;
   Conversion.CompressionValue = 4;
-  Conversion.EncoderRunning = 1;
 
-  ConvertRectFFMPEG(0);
+  const ExportResult result = ConvertRectExport(dir_.File("out clip.MP4"));
 
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_FALSE(result.written);  // the stand-in writes no movie
   EXPECT_EQ(Conversion.EncoderRunning, 0);
   std::string args = test::ReadFile(record);
   EXPECT_EQ(args, "-r\n25.00\n-i\n" + Shell.TempFolder + "/temp%06d.bmp\n-i\n" + Shell.TempFolder +
-                      "/temp.wav\n-ac\n1\n-ar\n48000\n-r\n30\n-t\n00:00:02\n-s\n144x112\n"
+                      "/temp.wav\n-ac\n1\n-ar\n48000\n-r\n30\n-t\n00:00:03\n-s\n144x112\n"
                       "-qscale\n4\n-f\nmp4\n-y\n" +
                       dir_.File("out clip.MP4") + "\n");
   std::string log = test::ReadFile(Shell.LogFile);
   std::string command = "\"" + ToolPath("ffmpeg_III") + "\"  -r 25.00 -i \"" + Shell.TempFolder +
                         "/temp%06d.bmp\" -i \"" + Shell.TempFolder +
-                        "/temp.wav\" -ac 1  -ar 48000  -r 30  -t 00:00:02 -s 144x112  -qscale 4 "
+                        "/temp.wav\" -ac 1  -ar 48000  -r 30  -t 00:00:03 -s 144x112  -qscale 4 "
                         "-f mp4  -y \"" +
                         dir_.File("out clip.MP4") + "\"";
-  EXPECT_EQ(log, "ConvertRectFFMPEG aVIDEOEXT .mp4\r\nFFMPEG : " + command + "\r\n");
+  EXPECT_EQ(log.substr(0, log.find("Encoder exit status")),
+            "ConvertRectFFMPEG aVIDEOEXT .mp4\r\nFFMPEG : " + command + "\r\n");
 }
 
-TEST_F(ConvertRectFFMPEGTest, UnknownExtensionOrMissingToolRunsNothing) {
+TEST_F(EncoderRunTest, UnknownExtensionOrMissingToolRunsNothing) {
   SetEncoderJob(EncoderJob{dir_.File("out.mkv"), 304, 240, 400000, 2.0, ""});
-  Conversion.EncoderRunning = 1;
-  ConvertRectFFMPEG(0);
+  EXPECT_EQ(ConvertRectExport(dir_.File("out.mkv")).exit_status, -1);
   EXPECT_EQ(Conversion.EncoderRunning, 0);
-  EXPECT_EQ(test::ReadFile(Shell.LogFile), "ConvertRectFFMPEG aVIDEOEXT .mkv\r\nFFMPEG : \r\n");
+  EXPECT_TRUE(test::ReadFile(Shell.LogFile)
+                  .starts_with("ConvertRectFFMPEG aVIDEOEXT .mkv\r\nFFMPEG : \r\nEncoder exit"));
 
   // No tool in PLUG-IN: the stage ends at once, as after a finished run.
   SetEncoderJob(EncoderJob{dir_.File("out.avi"), 304, 240, 400000, 2.0, ""});
-  Conversion.EncoderRunning = 1;
-  ConvertRectFFMPEG(0);
-  EXPECT_EQ(Conversion.EncoderRunning, 0);
+  EXPECT_FALSE(ConvertRectExport(dir_.File("out.avi")).written);
   EXPECT_FALSE(test::FileExists(dir_.File("out.avi")));
 }
 
-TEST_F(ConvertRectFFMPEGTest, StartedThreadClearsTheFlag) {
-  SetEncoderJob(EncoderJob{dir_.File("out.mkv"), 304, 240, 400000, 2.0, ""});
-  Conversion.EncoderRunning = 1;
-  ASSERT_TRUE(StartConvertRectFFMPEG());
-  for (int i = 0; i < 500 && Conversion.EncoderRunning != 0; ++i) platform::SleepMs(10);
-  EXPECT_EQ(Conversion.EncoderRunning, 0);
+TEST_F(EncoderRunTest, AStopRequestEndsTheToolAndNamesNoCause) {
+  Tool("printf 'out.mp4: No space left on device\\n' >&2\nexec sleep 30\n");
+  SetEncoderJob(EncoderJob{dir_.File("out.mp4"), 304, 240, 400000, 2.0, ""});
+  std::thread stop([] {
+    platform::SleepMs(300);
+    Conversion.StopRequested = 1;
+  });
+  const int64_t start = platform::MonotonicMs();
+  const ExportResult result = ConvertRectExport(dir_.File("out.mp4"));
+  stop.join();
+  EXPECT_TRUE(result.stopped);
+  EXPECT_FALSE(result.written);
+  EXPECT_LT(platform::MonotonicMs() - start, 10000);
+  EXPECT_EQ(EncoderFailureCause("frame= 10\nout.mp4: No space left on device\nConversion failed!"),
+            "No space left on device");
+  EXPECT_EQ(EncoderFailureCause("Conversion failed!"), "");
 }
 
 }  // namespace

@@ -4,11 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <string>
 
 #include "app/run_log.h"
 #include "app/shell_state.h"
-#include "convert/convert_state.h"
 #include "convert/encoder_command.h"
 #include "convert/make_wave.h"
 #include "convert/temp_files.h"
@@ -19,7 +20,6 @@ namespace {
 
 class MakeWaveTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetCurrentVideo(""); }
   // A program folder (its name may hold blanks) with PLUG-IN/ffmpeg and TEMP.
   std::string MakeProgramFolder(const std::string& name) {
     std::string folder = dir_.File(name);
@@ -38,36 +38,57 @@ class MakeWaveTest : public ::testing::Test {
                       "compact=nokey=1", path})
         .output;
   }
+  // Extracts `clip`'s sound into TEMP/temp.wav; the tool's exit status.
+  int Extract(const std::string& clip) {
+    SoundExtraction sound;
+    if (!sound.Start(ToolPath("ffmpeg"), clip, SoundFile(Shell.TempFolder),
+                     Shell.TempFolder + "/messages.txt")) {
+      return -2;
+    }
+    return sound.Wait();
+  }
   test::ScratchDir dir_;
   test::ProgramLocationGuard location_;
 };
 
-TEST_F(MakeWaveTest, MonoAt48kBecomesStereoAt44k) {
-  MakeProgramFolder("my app");  // blanks: the unquoted tool path must still be found
-  std::string clip = dir_.File("clip one.mp4");
-  ASSERT_TRUE(test::MakeClip(clip, "testsrc2=size=160x120:rate=25", 1.0,
+TEST_F(MakeWaveTest, MonoAt48kBecomesStereoAt44kWhateverTheNameHolds) {
+  MakeProgramFolder("my app");
+  // Blanks at the ends, a quote and a line break: the name reaches the tool whole.
+  std::string clip = dir_.File(" clip \"one\"\n.mp4 ");
+  ASSERT_TRUE(test::MakeClip(dir_.File("clip.mp4"), "testsrc2=size=160x120:rate=25", 1.0,
                              "sine=frequency=440:sample_rate=48000", {"-ac", "1"}));
-  SetCurrentVideo(" " + clip + " ");
-  MakeWave(0);
+  ASSERT_EQ(rename(dir_.File("clip.mp4").c_str(), clip.c_str()), 0);
+  EXPECT_EQ(Extract(clip), 0);
   std::string wav = SoundFile(Shell.TempFolder);
   ASSERT_TRUE(SoundFileUsable(wav));
   EXPECT_EQ(Probe(wav), "stream|pcm_s16le|44100|2\nformat|wav\n");
 }
 
-TEST_F(MakeWaveTest, VideoWithoutSoundLeavesNoUsableFile) {
+TEST_F(MakeWaveTest, NoSoundOrNoToolGivesNoUsableFileAndAReason) {
   MakeProgramFolder("app");
   std::string clip = dir_.File("silent.mp4");
   ASSERT_TRUE(test::MakeClip(clip, "testsrc2=size=160x120:rate=25", 1.0));
-  SetCurrentVideo(clip);
-  MakeWave(0);
+  SoundExtraction sound;
+  ASSERT_TRUE(sound.Start(ToolPath("ffmpeg"), clip, SoundFile(Shell.TempFolder),
+                          Shell.TempFolder + "/messages.txt"));
+  EXPECT_NE(sound.Wait(), 0);
   EXPECT_FALSE(SoundFileUsable(SoundFile(Shell.TempFolder)));
+  EXPECT_FALSE(sound.Reason().empty());
+
+  SetProgramLocation(dir_.File("empty/zqrstereo"));
+  EXPECT_EQ(Extract(dir_.File("none.avi")), -2);
 }
 
-TEST_F(MakeWaveTest, MissingToolStartsNothing) {
-  SetProgramLocation(dir_.File("empty/zqrstereo"));
-  SetCurrentVideo(dir_.File("none.avi"));
-  MakeWave(0);
-  EXPECT_FALSE(test::FileExists(SoundFile(Shell.TempFolder)));
+TEST_F(MakeWaveTest, ALinkNamedLikeTheSoundFileIsNeverWrittenThrough) {
+  MakeProgramFolder("app");
+  const std::string victim = dir_.File("victim.txt");
+  ASSERT_TRUE(test::WriteFile(victim, "precious"));
+  ASSERT_EQ(symlink(victim.c_str(), SoundFile(Shell.TempFolder).c_str()), 0);
+  std::string clip = dir_.File("clip.mp4");
+  ASSERT_TRUE(test::MakeClip(clip, "testsrc2=size=160x120:rate=25", 1.0,
+                             "sine=frequency=440:sample_rate=44100"));
+  EXPECT_EQ(Extract(clip), -2);
+  EXPECT_EQ(test::ReadFile(victim), "precious");
 }
 
 }  // namespace

@@ -238,7 +238,7 @@ class GraphBuildTest : public ::testing::Test {
 };
 
 TEST_F(GraphBuildTest, SuccessfulBuildCallsTheGraphInStepOrder) {
-  BuildAndStopAfter("  clip.mp4 ", 2);
+  BuildAndStopAfter("clip.mp4", 2);
   const std::vector<std::string> expected = {
       "CreateSampleGrabber",
       "AddGrabberFilter Sample Grabber",
@@ -270,10 +270,10 @@ TEST_F(GraphBuildTest, SuccessfulBuildCallsTheGraphInStepOrder) {
 TEST_F(GraphBuildTest, SuccessfulBuildLogsAndShowsTheVideosFigures) {
   SetVideoInfoText(
       "VIDEO file: clip.mp4\r\n\r\nvideo: h264, yuv420p, 640x480, 29.97 fps, 29.97 tbr");
-  BuildAndStopAfter(" clip.mp4 ", 2);
+  BuildAndStopAfter("clip.mp4 ", 2);  // the name as given, blank and all
   const std::vector<std::string> expected = {
       "OS_ASPECT = " + NumberText(Settings.FixAspect.load()),
-      "Render file:  clip.mp4 ",
+      "Render file: clip.mp4 ",
       "VIDEO File Duration = 10",
       "Frame Size = 640x480",
       "getTimePerFrame = 0.0333667",
@@ -284,7 +284,7 @@ TEST_F(GraphBuildTest, SuccessfulBuildLogsAndShowsTheVideosFigures) {
       "File exit Final",
   };
   EXPECT_EQ(LogLines(log_), expected);
-  EXPECT_EQ(ui().GetLabel(kFileNameLabel), " clip.mp4 ");
+  EXPECT_EQ(ui().GetLabel(kFileNameLabel), " clip.mp4  ");
   EXPECT_EQ(ui().GetLabel(kFrameSizeLabel), "640x480");
   EXPECT_EQ(ui().GetLabel(kFrameRateLabel), "29.97 fps");
   EXPECT_EQ(ui().GetLabel(kFrameCountLabel), "299");

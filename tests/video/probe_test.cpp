@@ -11,9 +11,8 @@ namespace zqr {
 namespace {
 
 TEST(ProbeCommandLine, ExactText) {
-  EXPECT_EQ(
-      ProbeCommandLine("/App/PLUG-IN/ffmpeg", "  /v/my clip.avi ", "/App/metrixVIDEOKRun.txt"),
-      "\"/App/PLUG-IN/ffmpeg\" -i \"/v/my clip.avi\" 2> \"/App/metrixVIDEOKRun.txt\"");
+  EXPECT_EQ(ProbeCommandLine("/App/PLUG-IN/ffmpeg", " /v/my clip.avi ", "/App/metrixVIDEOKRun.txt"),
+            "\"/App/PLUG-IN/ffmpeg\" -i \" /v/my clip.avi \" 2> \"/App/metrixVIDEOKRun.txt\"");
   EXPECT_EQ(ProbeCommandLine("/App/PLUG-IN/ffmpeg", "/v/a\"b.avi", "/App/r.txt"), "");
 }
 

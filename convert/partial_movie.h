@@ -1,0 +1,33 @@
+// A movie is encoded under a name of its own beside its output and takes the output's name
+// only once it is complete. An existing file of that name (the input itself, through a
+// link or another spelling of its path) is never lost to a failed, stopped or interrupted
+// run, and a run that does not finish leaves no part of a movie behind.
+#pragma once
+
+#include <string>
+
+namespace zqr {
+
+class PartialMovie {
+ public:
+  PartialMovie() = default;
+  ~PartialMovie();  // removes a partial movie not committed
+  PartialMovie(const PartialMovie&) = delete;
+  PartialMovie& operator=(const PartialMovie&) = delete;
+
+  // Creates a new empty file in `output`'s folder to encode into: ".zqrstereo-<pid>-<n>"
+  // with the output's extension (the encoder chooses its container by the extension). False
+  // when none can be made there.
+  bool Reserve(const std::string& output);
+  const std::string& path() const { return path_; }
+  // The finished movie takes the output's name (replacing a file of that name).
+  bool Commit();
+  // Removes the partial movie.
+  void Discard();
+
+ private:
+  std::string output_;
+  std::string path_;
+};
+
+}  // namespace zqr
