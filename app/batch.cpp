@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -385,9 +386,20 @@ int BatchMain(int argc, char** argv) {
                "zqrstereo");
   app.set_version_flag("--version", std::string(kProgramName) + " " + kBuildText);
   BatchArguments args;
-  app.add_option("--convert", args.paths, "convert the video IN into the movie OUT")
-      ->expected(2)
-      ->type_name("IN OUT")
+  // IN and OUT after "--" may begin with "-": what follows "--" is taken off before the
+  // options are parsed, and --convert then takes no values itself.
+  std::vector<std::string> after_dashes;
+  for (int k = 1; k < argc; ++k) {
+    if (std::string_view(argv[k]) != "--") continue;
+    after_dashes.assign(argv + k + 1, argv + argc);
+    argc = k;
+    break;
+  }
+  app.add_option("--convert", args.paths,
+                 "convert the video IN into the movie OUT; put -- before IN and OUT when a "
+                 "name begins with -")
+      ->expected(0, 2)
+      ->type_name("[--] IN OUT")
       ->required();
   int count = 0;
   const BatchSettingOption* options = BatchSettingOptions(&count);
@@ -408,6 +420,14 @@ int BatchMain(int argc, char** argv) {
       "Output formats by extension: .flv .avi .mov .mp4 .m4v .ogg .ogv .webm");
   try {
     app.parse(argc, argv);
+    // Given without values, --convert holds one empty text.
+    if (!after_dashes.empty() && args.paths.size() <= 1 &&
+        (args.paths.empty() || args.paths[0].empty())) {
+      args.paths = after_dashes;
+    }
+    if (args.paths.size() != 2) {
+      throw CLI::ValidationError("--convert", "needs IN and OUT");
+    }
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kBatchOk : kBatchUsage;
   }

@@ -118,6 +118,11 @@ void Convert() {
   Commands.Paused = 1 - Commands.Paused;
   if (CommandHooks h = Hooks(); h.choose_output_file) h.choose_output_file();
   SetBusyUi(1);
+  // The window was closed during the conversion, which has now stopped and cleaned up.
+  if (Commands.CloseAfterConversion.compare_exchange(1, 0)) {
+    ShutDown();
+    CurrentUi().CloseMainWindow();
+  }
 }
 
 std::atomic<int> load_threads{0};
@@ -193,10 +198,17 @@ bool HandleHover(int id) {
 }
 
 bool HandleCloseRequest() {
-  if (Conversion.EncoderRunning == 1) return false;
   int answer = CurrentUi().ShowMessage("Are you sure?", "Exit IDE",
                                        platform::kMbOkCancel | platform::kMbIconWarning);
   if (answer != platform::kIdOk) return false;
+  if (Video.Converting != 0 || Conversion.EncoderRunning != 0) {
+    // The conversion runs further down this thread's stack: it is stopped, stops its
+    // encoder and removes its part of a movie, and the Convert command closes the window
+    // once it has returned.
+    Commands.CloseAfterConversion = 1;
+    Conversion.StopRequested = 1;
+    return false;
+  }
   ShutDown();
   PumpOneOrSleep(1);
   return true;

@@ -18,6 +18,8 @@ namespace zqr {
 struct CommandFlags {
   Shared32 Paused{0};
   Shared32 ExitGuard{0};
+  // 1 when the window was closed during a conversion: it closes once that has stopped.
+  Shared32 CloseAfterConversion{0};
   std::array<Shared32, 7> Hover{};  // one per picture button, in kPictureButtons order
 };
 extern CommandFlags Commands;

@@ -35,6 +35,9 @@ void LoadSettingsAtStart() {
 void StartShell(const std::string& executable_path) {
   SetProgramLocation(executable_path);  // LogFile, SettingsFile, default TempFolder
   StartRunLog();
+  // A window started while another instance holds the run log is not alone: the files it
+  // writes beside the program carry its process number.
+  Shell.SoleInstance = !RunLogOfAnotherInstance();
   Shell.VideoFolder = platform::CurrentDirectory();
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
@@ -45,6 +48,10 @@ void StartShell(const std::string& executable_path) {
   std::error_code ec;
   // Without its working folder a conversion would write no frame and encode nothing.
   std::filesystem::create_directories(Shell.TempFolder, ec);
+  // Batch runs that were killed left their folders behind.
+  if (const int stale = RemoveStaleRunFolders(Shell.TempFolder); stale > 0) {
+    LogLine("Removed stale run folders " + NumberText(stale));
+  }
   StartCleanTempFiles(0);
   FrameStore.DisplayHeader = frames::MakeBitmapInfoHeader(FrameStore.FrameW, FrameStore.FrameH);
 

@@ -247,14 +247,36 @@ TEST_F(CommandsTest, ExitSavesOnlyAfterALoadAndAsksFirst) {
   EXPECT_EQ(Commands.ExitGuard, 0);
 }
 
-TEST_F(CommandsTest, CloseRefusedSilentlyWhileTheEncoderRuns) {
-  Conversion.EncoderRunning = 1;
-  EXPECT_FALSE(ui_->RequestClose());
-  EXPECT_TRUE(ui_->Messages().empty());
-  Conversion.EncoderRunning = 0;
+TEST_F(CommandsTest, ClosingDuringAConversionStopsItThenCloses) {
+  bool close_accepted = true;
+  CommandHooks hooks = CurrentCommandHooks();
+  hooks.choose_output_file = [&] {
+    Video.Converting = 1;  // the user closes the window while the encoder runs
+    Conversion.EncoderRunning = 1;
+    close_accepted = ui_->RequestClose();
+    EXPECT_EQ(Conversion.StopRequested, 1);
+    EXPECT_FALSE(ui_->WindowClosed());
+    Video.Converting = 0;  // the driver stops and cleans up
+    Conversion.EncoderRunning = 0;
+    Conversion.StopRequested = 0;
+  };
+  SetCommandHooks(hooks);
+  SetCurrentGraph(std::make_shared<PlayedGraph>());
+  Video.PlayState = 1;
+  ui_->Click(kIdConvert);
+  EXPECT_FALSE(close_accepted);
+  EXPECT_TRUE(ui_->WindowClosed());  // once the conversion has returned
+  EXPECT_EQ(cleanups_, 1);           // after the exit sequence
+  EXPECT_EQ(Commands.CloseAfterConversion, 0);
+
+  // Cancelled, nothing stops.
+  Conversion.StopRequested = 0;
+  Build();
   ui_->SetDefaultAnswer(platform::kIdCancel);
+  Video.Converting = 1;
   EXPECT_FALSE(ui_->RequestClose());
-  EXPECT_EQ(ui_->Messages().size(), 1u);
+  EXPECT_EQ(Conversion.StopRequested, 0);
+  Video.Converting = 0;
 }
 
 TEST_F(CommandsTest, SaveAndConvertNeedAVideo) {

@@ -87,7 +87,7 @@ TEST_F(SettingsTest, SaveThenLoadRoundTripsWithZerosReplaced) {
   EXPECT_EQ(Settings.Contrast, 200);
   EXPECT_EQ(Settings.CpuUsage, 100);
   EXPECT_EQ(Settings.NoisePasses, 1);
-  EXPECT_EQ(Settings.BitrateChoice, -3);
+  EXPECT_EQ(Settings.BitrateChoice, 0);  // -3 lies below the list
   EXPECT_EQ(Settings.CodecModeChoice, 5);
   EXPECT_EQ(Settings.AutoSave, 0);
   EXPECT_EQ(Shell.TempFolder, "/data/tmp");
@@ -120,12 +120,14 @@ TEST_F(SettingsTest, MissingRadiusStopsLoadingThere) {
   EXPECT_EQ(Shell.VideoFolder, "start-video");
 }
 
-TEST_F(SettingsTest, NumbersRoundHalfEvenAndLeadingNumberRules) {
+TEST_F(SettingsTest, NumbersRoundHalfEvenFollowTheLeadingNumberRulesAndStayInRange) {
+  // A value outside the control's range (here 50..100) is taken to its nearest end: -5
+  // would throttle a conversion to a frame a second.
   struct Case {
     std::string stored;
     int32_t loaded;
-  } cases[] = {{"75.5", 76}, {"74.5", 74}, {"  80 percent", 80}, {"abc", 100},
-               {"0", 100},   {"-7", -7},   {"99.4", 99}};
+  } cases[] = {{"75.5", 76}, {"74.5", 74}, {"  80 percent", 80}, {"abc", 100}, {"0", 100},
+               {"-7", 50},   {"99.4", 99}, {"1e9", 100},         {"49.6", 50}};
   for (const Case& c : cases) {
     ResetSettingsToStartValues();
     WriteSettings(FileWith("CPU", "<CPU>" + c.stored + "</CPU>\r\n"));
@@ -134,7 +136,10 @@ TEST_F(SettingsTest, NumbersRoundHalfEvenAndLeadingNumberRules) {
   }
   WriteSettings(FileWith("BITRATE", "<BITRATE>12</BITRATE>\r\n"));
   EXPECT_TRUE(LoadSettings());
-  EXPECT_EQ(Settings.BitrateChoice, 12);
+  EXPECT_EQ(Settings.BitrateChoice, 9);
+  WriteSettings(FileWith("CPU_CH", "<CPU_CH>-3</CPU_CH>\r\n"));
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.CpuLimitOn, 0);
 }
 
 TEST_F(SettingsTest, ValueMustCloseOnItsOwnLine) {
@@ -163,13 +168,14 @@ TEST_F(SettingsTest, DamagedPathsCountAsMissingAndNeverReachAnotherKey) {
   WriteSettings(FileWith("APATH", "<APATH>C:\\Video\\Out</APATH>\r\n"));
   ASSERT_TRUE(LoadSettings());
   EXPECT_EQ(Shell.TempFolder, "C:\\Video\\Out");
-  // Numbers out of every range saturate by sign instead of wrapping.
+  // Numbers out of every range saturate by sign instead of wrapping, then come within the
+  // control's range.
   WriteSettings(FileWith("CONTRAST", "<CONTRAST>1e999</CONTRAST>\r\n"));
   ASSERT_TRUE(LoadSettings());
-  EXPECT_EQ(Settings.Contrast, std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(Settings.Contrast, 255);
   WriteSettings(FileWith("CONTRAST", "<CONTRAST>-1e999</CONTRAST>\r\n"));
   ASSERT_TRUE(LoadSettings());
-  EXPECT_EQ(Settings.Contrast, std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(Settings.Contrast, 0);
 }
 
 TEST_F(SettingsTest, PathFieldIsCutTo260AndTrimmed) {
