@@ -4,7 +4,6 @@
 // crash it.
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <random>
 
 #include "app/run_log.h"
