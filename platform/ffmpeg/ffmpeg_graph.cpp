@@ -3,13 +3,16 @@
 // one being filled and the newest delivered, which GetCurrentBuffer reads), and one
 // streaming thread that decodes, converts and delivers, paced by a wall clock when the
 // graph has one. The sound of the file is decoded on the same thread while the graph
-// runs with its clock, and queued to the preview sound device.
+// runs with its clock, and queued to the preview sound device. A video that asks to be
+// shown turned (a phone held upright records its picture sideways and says so) is turned
+// as ffmpeg's own autorotation turns it, so every consumer sees it upright.
 #include "platform/ffmpeg/ffmpeg_graph.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -45,6 +48,22 @@ constexpr AVRational kMicrosecondBase{1, AV_TIME_BASE};
 constexpr int kMaxReadErrors = 200;
 // Largest frame the graph converts (a 32-bit sample size must hold it).
 constexpr int64_t kMaxSampleBytes = int64_t{1} << 30;
+
+// Clockwise quarter turns a stream's display matrix asks for, rounded as ffmpeg's own
+// autorotation rounds them; 0 without one.
+int QuarterTurns(const AVStream* stream) {
+  const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+  if (matrix == nullptr) return 0;
+  const double counter_clockwise =
+      av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+  if (std::isnan(counter_clockwise)) return 0;
+  double clockwise = -std::round(counter_clockwise);
+  clockwise -= 360 * std::floor(clockwise / 360 + 0.9 / 360);
+  const long turns = std::lround(clockwise / 90);
+  // Only whole quarter turns are applied, as ffmpeg applies them.
+  if (std::fabs(clockwise - 90.0 * static_cast<double>(turns)) >= 1.0) return 0;
+  return static_cast<int>(turns % 4);
+}
 
 struct Event {
   int32_t code;
@@ -107,6 +126,7 @@ class FfmpegGraph final : public MediaGraph {
   Decoded DecodeNextFrame(AVPacket* packet, AVFrame* frame);
   bool MakeScaler(int width, int height, AVPixelFormat format);
   bool ConvertFrame(const AVFrame* frame, uint8_t* target);
+  void TurnInto(uint8_t* target) const;
   RefTime FrameTime(const AVFrame* frame);
   void PerformSeek(RefTime target);
   void Deliver(int index, RefTime time);
@@ -132,8 +152,13 @@ class FfmpegGraph final : public MediaGraph {
   AVStream* video_stream_ = nullptr;
   AVCodecContext* video_decoder_ = nullptr;
   int audio_index_ = -1;
-  int32_t width_ = 0;
+  int32_t width_ = 0;  // of the picture as shown, turned
   int32_t height_ = 0;
+  // Clockwise quarter turns the picture is shown with (0..3), and its size as decoded.
+  int quarter_turns_ = 0;
+  int32_t decoded_width_ = 0;
+  int32_t decoded_height_ = 0;
+  std::vector<uint32_t> unturned_;  // the scaled picture before it is turned, top row first
   int32_t sample_size_ = 0;
   RefTime avg_time_per_frame_ = 0;
   RefTime duration_ = 0;
@@ -277,8 +302,12 @@ HResult FfmpegGraph::ConnectSourceToGrabber() {
   for (unsigned i = 0; i < format_->nb_streams; ++i) format_->streams[i]->discard = AVDISCARD_ALL;
   stream->discard = AVDISCARD_DEFAULT;
 
-  width_ = decoder->width;
-  height_ = decoder->height;
+  decoded_width_ = decoder->width;
+  decoded_height_ = decoder->height;
+  quarter_turns_ = QuarterTurns(stream);
+  const bool sideways = quarter_turns_ % 2 == 1;
+  width_ = sideways ? decoded_height_ : decoded_width_;
+  height_ = sideways ? decoded_width_ : decoded_height_;
   AVRational rate = stream->avg_frame_rate;
   if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
   if (rate.num > 0 && rate.den > 0) {
@@ -301,7 +330,8 @@ HResult FfmpegGraph::ConnectSourceToGrabber() {
   const int64_t bytes = int64_t{width_} * height_ * 4;
   if (width_ > 0 && height_ > 0 && bytes <= kMaxSampleBytes && pixel_format != AV_PIX_FMT_NONE &&
       sws_isSupportedInput(pixel_format) > 0) {
-    if (MakeScaler(width_, height_, pixel_format)) {
+    if (quarter_turns_ != 0) unturned_.resize(static_cast<size_t>(bytes / 4));
+    if (MakeScaler(decoded_width_, decoded_height_, pixel_format)) {
       sample_size_ = static_cast<int32_t>(bytes);
       buffers_[0] = AllocateSampleBuffer(static_cast<size_t>(bytes));
       buffers_[1] = AllocateSampleBuffer(static_cast<size_t>(bytes));
@@ -626,8 +656,8 @@ bool FfmpegGraph::MakeScaler(int width, int height, AVPixelFormat format) {
   av_opt_set_int(sws_, "srcw", width, 0);
   av_opt_set_int(sws_, "srch", height, 0);
   av_opt_set_int(sws_, "src_format", format, 0);
-  av_opt_set_int(sws_, "dstw", width_, 0);
-  av_opt_set_int(sws_, "dsth", height_, 0);
+  av_opt_set_int(sws_, "dstw", decoded_width_, 0);
+  av_opt_set_int(sws_, "dsth", decoded_height_, 0);
   av_opt_set_int(sws_, "dst_format", AV_PIX_FMT_BGRA, 0);
   av_opt_set_int(sws_, "sws_flags", SWS_BICUBIC, 0);
   av_opt_set_int(sws_, "threads", 0, 0);
@@ -651,12 +681,56 @@ bool FfmpegGraph::ConvertFrame(const AVFrame* frame, uint8_t* target) {
       format != scaler_format_) {
     if (!MakeScaler(frame->width, frame->height, format)) return false;
   }
+  if (quarter_turns_ != 0) {
+    uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(unturned_.data()), nullptr, nullptr, nullptr};
+    int strides[4] = {decoded_width_ * 4, 0, 0, 0};
+    if (sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, planes, strides) <= 0) {
+      return false;
+    }
+    TurnInto(target);
+    return true;
+  }
   const int stride = width_ * 4;
   // Bottom row first: start at the last row and step backwards.
   uint8_t* planes[4] = {target + static_cast<ptrdiff_t>(height_ - 1) * stride, nullptr, nullptr,
                         nullptr};
   int strides[4] = {-stride, 0, 0, 0};
   return sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, planes, strides) > 0;
+}
+
+// The scaled picture (top row first) turned by the quarter turns into the bottom-up target,
+// in tiles, so that the column walks of a quarter turn stay within the cache.
+void FfmpegGraph::TurnInto(uint8_t* target) const {
+  const int32_t in_w = decoded_width_;
+  const int32_t in_h = decoded_height_;
+  const int32_t out_w = width_;
+  const int32_t out_h = height_;
+  auto* out = reinterpret_cast<uint32_t*>(target);
+  const uint32_t* in = unturned_.data();
+  constexpr int32_t kTile = 32;
+  for (int32_t ty = 0; ty < out_h; ty += kTile) {
+    for (int32_t tx = 0; tx < out_w; tx += kTile) {
+      for (int32_t y = ty; y < std::min(ty + kTile, out_h); ++y) {
+        // Row y from the top is row out_h - 1 - y in memory.
+        uint32_t* row = out + static_cast<ptrdiff_t>(out_h - 1 - y) * out_w;
+        for (int32_t x = tx; x < std::min(tx + kTile, out_w); ++x) {
+          int32_t sx = x;
+          int32_t sy = y;
+          if (quarter_turns_ == 1) {  // clockwise: the left column becomes the top row
+            sx = y;
+            sy = in_h - 1 - x;
+          } else if (quarter_turns_ == 2) {
+            sx = in_w - 1 - x;
+            sy = in_h - 1 - y;
+          } else {  // three turns: counter-clockwise
+            sx = in_w - 1 - y;
+            sy = x;
+          }
+          row[x] = in[static_cast<ptrdiff_t>(sy) * in_w + sx];
+        }
+      }
+    }
+  }
 }
 
 FfmpegGraph::Decoded FfmpegGraph::DecodeNextFrame(AVPacket* packet, AVFrame* frame) {

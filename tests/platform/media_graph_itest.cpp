@@ -432,6 +432,58 @@ TEST_F(MediaGraphTest, SoundFirstVariableRateAndRotatedFilesPlay) {
   }
 }
 
+// Keeps the first delivered frame.
+class FirstFrame : public SampleGrabberCallback {
+ public:
+  HResult SampleCB(double, const GrabbedSample&) override { return kSOk; }
+  HResult BufferCB(double, uint8_t* buffer, int32_t length) override {
+    std::lock_guard lock(mutex);
+    if (pixels.empty()) pixels.assign(buffer, buffer + length);
+    return kSOk;
+  }
+  std::mutex mutex;
+  std::vector<uint8_t> pixels;
+};
+
+TEST_F(MediaGraphTest, TurnedPhoneVideosArriveUprightAsFfmpegShowsThem) {
+  const std::string plain = dir_.File("plain.mp4");
+  ASSERT_TRUE(
+      MakeClip(plain, NumberedRgbSource(40, 24, 25), 0.2, "", {"-c:v", "libx264rgb", "-qp", "0"}));
+  for (const char* degrees : {"90", "180", "270"}) {
+    SCOPED_TRACE(degrees);
+    const std::string turned = dir_.File(std::string("turned") + degrees + ".mp4");
+    ASSERT_EQ(test::Run({"ffmpeg", "-v", "error", "-y", "-i", plain, "-c", "copy",
+                         "-metadata:s:v:0", std::string("rotate=") + degrees, turned})
+                  .exit_code,
+              0);
+    // ffmpeg's own autorotation, top row first.
+    const test::RunResult shown = test::Run({"ffmpeg", "-v", "error", "-i", turned, "-frames:v",
+                                             "1", "-pix_fmt", "bgra", "-f", "rawvideo", "-"});
+    Built b = Build(turned);
+    ASSERT_EQ(b.failed_at_type, kSOk);
+    const int width = b.type.format.Width;
+    const int height = b.type.format.Height;
+    EXPECT_EQ(std::string(degrees) == "180" ? height : width, 24);  // 40x24 as decoded
+    ASSERT_EQ(shown.output.size(), static_cast<size_t>(width) * height * 4);
+    FirstFrame first;
+    b.graph->SetNoSyncSource();
+    b.graph->SetCallback(&first, kSelectBufferCB);
+    b.graph->Run();
+    ASSERT_TRUE(WaitForEnd(*b.graph, 20));
+    ASSERT_EQ(first.pixels.size(), shown.output.size());
+    int64_t differing = 0;
+    for (int row = 0; row < height; ++row) {
+      const size_t line = static_cast<size_t>(width) * 4;
+      const uint8_t* ours = first.pixels.data() + static_cast<size_t>(height - 1 - row) * line;
+      const auto* theirs = reinterpret_cast<const uint8_t*>(shown.output.data()) + row * line;
+      for (size_t k = 0; k < line; k += 4) {
+        if (std::memcmp(ours + k, theirs + k, 3) != 0) ++differing;
+      }
+    }
+    EXPECT_EQ(differing, 0);
+  }
+}
+
 TEST_F(MediaGraphTest, PreviewSoundPlaysOrStaysSilentWithoutADevice) {
   const std::string clip = dir_.File("sound.mp4");
   ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 1.0, "sine=frequency=440:sample_rate=44100",
