@@ -294,6 +294,10 @@ int Convert(const BatchArguments& args) {
   platform::SetEnvironmentDefault("SDL_AUDIODRIVER", "dummy");  // a batch run plays no sound
   platform::CatchStopSignals();
   StartBatchShell(args.log);
+  if (RunLogOfAnotherInstance()) {
+    std::fprintf(stderr, "zqrstereo: another run holds the run log; this run's log is %s\n",
+                 LogFilePath().c_str());
+  }
   for (const auto& [option, value] : args.settings) {
     const std::string problem = ApplyBatchSetting(option, value);
     if (!problem.empty()) {
@@ -373,8 +377,9 @@ int Convert(const BatchArguments& args) {
                  report.frame_files);
     return kBatchOk;
   }
-  return Fail(report.failure.empty() ? "the conversion failed; see the run log " + LogFilePath()
-                                     : report.failure + "; see the run log " + LogFilePath());
+  std::string failure = report.failure.empty() ? "the conversion failed" : report.failure;
+  if (failure.ends_with('.')) failure.pop_back();
+  return Fail(failure + "; see the run log " + LogFilePath());
 }
 
 }  // namespace

@@ -142,6 +142,9 @@ bool LoadSettings() {
         int32_t number = RoundHalfEven32(LeadingNumber(value));
         if (number == 0 && key.zero_becomes != 0) number = key.zero_becomes;
         number = std::clamp(number, key.low, key.high);
+        // A value taken to 0 follows the rule for a stored 0 too, so what is saved loads
+        // back the same.
+        if (number == 0 && key.zero_becomes != 0) number = key.zero_becomes;
         (Settings.*key.field).store(number);
         break;
       }

@@ -64,6 +64,10 @@ std::string Slurp(int fd) {
 }  // namespace
 
 RunResult Run(const std::vector<std::string>& argv) {
+  return Run(argv, nullptr);
+}
+
+RunResult Run(const std::vector<std::string>& argv, const std::function<void(int pid)>& meanwhile) {
   RunResult result;
   if (argv.empty()) return result;
   // Output goes to unlinked temporary files, so a chatty program never blocks on a pipe.
@@ -82,6 +86,7 @@ RunResult Run(const std::vector<std::string>& argv) {
   int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc == 0) {
+    if (meanwhile) meanwhile(pid);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ struct RunResult {
 
 // Runs a program (looked up on PATH) with the given arguments and waits for it.
 RunResult Run(const std::vector<std::string>& argv);
+// The same, calling `meanwhile` with the program's pid once it has started.
+RunResult Run(const std::vector<std::string>& argv, const std::function<void(int pid)>& meanwhile);
 
 // Makes a clip with ffmpeg from lavfi sources: `video_filter` such as
 // "testsrc2=size=320x240:rate=25" and optionally an audio source such as
