@@ -421,7 +421,8 @@ int BatchMain(int argc, char** argv) {
   app.add_flag("--keep-frames", args.keep_frames,
                "leave the frame files and the sound file in the temporary folder");
   app.footer(
-      "Exit status: 0 the movie was written, 1 the conversion failed, 2 bad command line.\n"
+      "Exit status: 0 the movie was written, 1 the conversion failed, 2 bad command line,\n"
+      "129/130/143 stopped by SIGHUP/SIGINT/SIGTERM (nothing of the movie is left).\n"
       "Output formats by extension: .flv .avi .mov .mp4 .m4v .ogg .ogv .webm");
   try {
     app.parse(argc, argv);
