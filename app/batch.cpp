@@ -22,15 +22,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/numbers.h"
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "app/startup.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
 #include "convert/export.h"
 #include "convert/temp_files.h"
+#include "core/numbers.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "video/frame_store.h"

@@ -9,11 +9,11 @@
 #include <mutex>
 #include <utility>
 
-#include "app/numbers.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "app/window_layout.h"
 #include "convert/convert_state.h"
+#include "core/numbers.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/load.h"

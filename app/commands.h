@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "app/shared_value.h"
+#include "core/shared_value.h"
 #include "platform/window_model.h"
 
 namespace zqr {

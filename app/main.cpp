@@ -5,10 +5,10 @@
 
 #include "app/batch.h"
 #include "app/commands.h"
-#include "app/run_log.h"
 #include "app/startup.h"
 #include "app/startup_window.h"
 #include "app/window_layout.h"
+#include "core/run_log.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/system.h"
 #include "platform/ui.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/numbers.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/numbers.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/ui.h"
 #include "video/frame_callback.h"
 #include "video/frame_store.h"

@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/numbers.h"
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "convert/temp_files.h"
+#include "core/numbers.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/system.h"
 #include "video/frame_store.h"
 

@@ -4,14 +4,14 @@
 #include "app/startup_window.h"
 
 #include "app/commands.h"
+#include "app/output_file.h"
 #include "app/preview.h"
-#include "app/shell_state.h"
 #include "app/startup.h"
 #include "convert/temp_files.h"
+#include "core/shell_state.h"
 #include "platform/process.h"
 #include "platform/system.h"
 #include "video/load.h"
-#include "video/output_file.h"
 
 namespace zqr {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/shell_state.h"
+#include "core/shell_state.h"
 #include "platform/ui.h"
 
 namespace zqr {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "platform/window_model.h"
 
 namespace zqr {

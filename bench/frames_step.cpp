@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "frames/brightness_contrast.h"
 #include "frames/frame.h"
 #include "frames/frame_file.h"

@@ -17,10 +17,10 @@
 
 #include "app/commands.h"
 #include "app/preview.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "app/startup_window.h"
 #include "app/window_layout.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/process.h"
 #include "platform/system.h"

@@ -17,10 +17,6 @@
 #include <system_error>
 #include <vector>
 
-#include "app/numbers.h"
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "convert/convert_state.h"
 #include "convert/encoder_command.h"
 #include "convert/encoder_feed.h"
@@ -28,7 +24,11 @@
 #include "convert/make_wave.h"
 #include "convert/partial_movie.h"
 #include "convert/temp_files.h"
-#include "convert/tool_runner.h"
+#include "core/numbers.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
+#include "core/tool_runner.h"
 #include "frames/crop.h"
 #include "frames/frame_file.h"
 #include "frames/yuv420.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/shared_value.h"
+#include "core/shared_value.h"
 
 namespace zqr {
 
@@ -40,10 +40,5 @@ struct EncoderJob {
 // Both sides run on different threads, so the job is copied under a lock.
 void SetEncoderJob(const EncoderJob& job);
 EncoderJob CurrentEncoderJob();
-
-// The loaded video's path. It belongs to the video loader, but the sound extraction
-// reads it and the loader builds on this subsystem, so it lives here.
-void SetCurrentVideo(const std::string& path);
-std::string CurrentVideo();
 
 }  // namespace zqr

@@ -7,13 +7,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/numbers.h"
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "convert/convert_state.h"
 #include "convert/temp_files.h"
-#include "convert/tool_runner.h"
+#include "core/numbers.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
+#include "core/tool_runner.h"
 #include "frames/yuv420.h"
 #include "platform/system.h"
 

@@ -6,13 +6,13 @@
 #include <system_error>
 #include <utility>
 
-#include "app/numbers.h"
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "convert/convert_state.h"
 #include "convert/encoder_command.h"
 #include "convert/encoder_feed.h"
+#include "core/numbers.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/process.h"
 #include "platform/system.h"
 

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "app/numbers.h"
+#include "core/numbers.h"
 #include "platform/files.h"
 
 namespace zqr {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/shell_state.h"
+#include "core/shell_state.h"
 #include "frames/frame_file.h"
 #include "platform/files.h"
 #include "platform/system.h"

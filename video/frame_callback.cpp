@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/numbers.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/numbers.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "frames/crop.h"
 #include "frames/filter_chain.h"
 #include "frames/frame_step.h"

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "app/shared_value.h"
+#include "core/shared_value.h"
 #include "frames/estimate.h"
 #include "frames/frame.h"
 

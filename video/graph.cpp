@@ -7,9 +7,9 @@
 #include <memory>
 #include <utility>
 
-#include "app/numbers.h"
-#include "app/run_log.h"
-#include "app/settings.h"
+#include "core/numbers.h"
+#include "core/run_log.h"
+#include "core/settings.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/frame_callback.h"

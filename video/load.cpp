@@ -6,11 +6,10 @@
 #include <atomic>
 #include <filesystem>
 
-#include "app/numbers.h"
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
-#include "convert/convert_state.h"
+#include "core/numbers.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/graph.h"

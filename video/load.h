@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/shared_value.h"
+#include "core/shared_value.h"
 
 namespace zqr {
 

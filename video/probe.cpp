@@ -3,12 +3,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <system_error>
 
-#include "app/numbers.h"
-#include "app/shell_state.h"
-#include "convert/tool_runner.h"
+#include "core/numbers.h"
+#include "core/shared_value.h"
+#include "core/shell_state.h"
+#include "core/tool_runner.h"
 #include "platform/process.h"
 #include "platform/system.h"
 
@@ -16,13 +16,8 @@ namespace zqr {
 
 namespace {
 
-std::mutex& InfoLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-std::string& InfoStorage() {
-  static std::string text;
+Guarded<std::string>& InfoStorage() {
+  static Guarded<std::string> text;
   return text;
 }
 
@@ -39,13 +34,11 @@ std::string FileNameOf(const std::string& path) {
 }  // namespace
 
 std::string VideoInfoText() {
-  std::lock_guard<std::mutex> guard(InfoLock());
-  return InfoStorage();
+  return InfoStorage().Get();
 }
 
 void SetVideoInfoText(const std::string& text) {
-  std::lock_guard<std::mutex> guard(InfoLock());
-  InfoStorage() = text;
+  InfoStorage().Set(text);
 }
 
 std::string ProbeCommandLine(const std::string& tool_path, const std::string& video_path,

@@ -1,7 +1,6 @@
 // The video source's process-wide state and the graph set.
 #include "video/video_state.h"
 
-#include <mutex>
 #include <utility>
 
 namespace zqr {
@@ -9,28 +8,31 @@ namespace zqr {
 VideoStateRecord Video;
 
 namespace {
-std::mutex& GraphSetMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-std::shared_ptr<platform::MediaGraph>& GraphSet() {
-  static std::shared_ptr<platform::MediaGraph> graph;
+Guarded<std::shared_ptr<platform::MediaGraph>>& GraphSet() {
+  static Guarded<std::shared_ptr<platform::MediaGraph>> graph;
   return graph;
+}
+Guarded<std::string>& CurrentVideoStorage() {
+  static Guarded<std::string> path;
+  return path;
 }
 }  // namespace
 
 std::shared_ptr<platform::MediaGraph> CurrentGraph() {
-  std::lock_guard lock(GraphSetMutex());
-  return GraphSet();
+  return GraphSet().Get();
 }
 
 void SetCurrentGraph(std::shared_ptr<platform::MediaGraph> graph) {
-  std::shared_ptr<platform::MediaGraph> old;
-  {
-    std::lock_guard lock(GraphSetMutex());
-    old = std::exchange(GraphSet(), std::move(graph));
-  }
-  // `old` ends here, outside the lock: ending a graph waits for its streaming thread.
+  // The graph replaced ends here, outside the lock: ending it waits for its streaming thread.
+  GraphSet().Set(std::move(graph));
+}
+
+void SetCurrentVideo(const std::string& path) {
+  CurrentVideoStorage().Set(path);
+}
+
+std::string CurrentVideo() {
+  return CurrentVideoStorage().Get();
 }
 
 }  // namespace zqr

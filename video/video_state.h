@@ -6,8 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
-#include "app/shared_value.h"
+#include "core/shared_value.h"
 #include "platform/media.h"
 
 namespace zqr {
@@ -37,5 +38,9 @@ extern VideoStateRecord Video;
 // reference only for the duration of their calls, so the graph ends with its teardown.
 std::shared_ptr<platform::MediaGraph> CurrentGraph();
 void SetCurrentGraph(std::shared_ptr<platform::MediaGraph> graph);
+
+// The loaded video's path, exactly as it was opened.
+void SetCurrentVideo(const std::string& path);
+std::string CurrentVideo();
 
 }  // namespace zqr

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "app/batch.h"
-#include "app/settings.h"
 #include "convert/convert_state.h"
+#include "core/settings.h"
 
 namespace zqr {
 namespace {

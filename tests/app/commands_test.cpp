@@ -5,10 +5,10 @@
 #include <set>
 
 #include "app/commands.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "app/window_layout.h"
 #include "convert/convert_state.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"

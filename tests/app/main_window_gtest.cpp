@@ -10,11 +10,11 @@
 #include <thread>
 
 #include "app/commands.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "app/startup_window.h"
 #include "app/window_layout.h"
 #include "convert/convert_movie.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/system.h"
 #include "platform/ui.h"

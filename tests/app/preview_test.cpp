@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "app/preview.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/ui.h"
 #include "video/frame_store.h"
 #include "video/video_state.h"

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "app/startup.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/system.h"
 #include "tests/support/test_support.h"
 #include "video/frame_store.h"

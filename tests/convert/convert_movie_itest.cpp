@@ -13,11 +13,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
+#include "app/output_file.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "frames/frame_file.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/ui.h"
@@ -27,7 +28,6 @@
 #include "video/frame_store.h"
 #include "video/graph.h"
 #include "video/load.h"
-#include "video/output_file.h"
 #include "video/video_state.h"
 
 namespace zqr {

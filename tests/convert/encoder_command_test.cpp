@@ -6,14 +6,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "convert/convert_state.h"
 #include "convert/encoder_command.h"
 #include "convert/export.h"
 #include "convert/temp_files.h"
-#include "convert/tool_runner.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
+#include "core/tool_runner.h"
 #include "platform/process.h"
 #include "platform/system.h"
 #include "tests/support/test_support.h"

@@ -12,7 +12,7 @@
 
 #include "convert/encoder_command.h"
 #include "convert/temp_files.h"
-#include "convert/tool_runner.h"
+#include "core/tool_runner.h"
 #include "tests/support/test_support.h"
 
 namespace zqr {

@@ -2,11 +2,11 @@
 // the scripted headless window, and the free space a recording asks for.
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
 #include "convert/export.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/ui.h"
 
 namespace zqr {

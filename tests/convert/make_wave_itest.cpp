@@ -8,11 +8,11 @@
 
 #include <string>
 
-#include "app/run_log.h"
-#include "app/shell_state.h"
 #include "convert/encoder_command.h"
 #include "convert/make_wave.h"
 #include "convert/temp_files.h"
+#include "core/run_log.h"
+#include "core/shell_state.h"
 #include "tests/support/test_support.h"
 
 namespace zqr {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/shell_state.h"
 #include "convert/temp_files.h"
+#include "core/shell_state.h"
 #include "platform/system.h"
 #include "tests/support/test_support.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "frames/brightness_contrast.h"
 #include "frames/crop.h"
 #include "frames/filter_chain.h"

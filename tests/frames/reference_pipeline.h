@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "frames/brightness_contrast.h"
 #include "frames/frame.h"
 #include "frames/sharpen.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/numbers.h"
+#include "core/numbers.h"
 #include "tests/fuzz/fuzz_targets.h"
 
 namespace zqr::fuzz {

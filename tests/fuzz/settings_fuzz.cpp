@@ -9,9 +9,9 @@
 #include <fstream>
 #include <string>
 
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "tests/fuzz/fuzz_targets.h"
 
 namespace zqr::fuzz {

@@ -1,7 +1,7 @@
 #include "tests/support/test_support.h"
 
-#include "app/run_log.h"
-#include "app/shell_state.h"
+#include "core/run_log.h"
+#include "core/shell_state.h"
 
 #include <fcntl.h>
 #include <spawn.h>

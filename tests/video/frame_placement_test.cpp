@@ -5,8 +5,8 @@
 
 #include <vector>
 
+#include "app/output_file.h"
 #include "video/frame_callback.h"
-#include "video/output_file.h"
 
 namespace zqr {
 namespace {

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/numbers.h"
-#include "app/run_log.h"
-#include "app/settings.h"
+#include "core/numbers.h"
+#include "core/run_log.h"
+#include "core/settings.h"
 #include "platform/media.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"

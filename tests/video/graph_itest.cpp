@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/run_log.h"
+#include "core/run_log.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "app/settings.h"
-#include "app/shell_state.h"
 #include "convert/convert_state.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/media.h"
 #include "platform/ui.h"
 #include "video/load.h"

@@ -2,7 +2,7 @@
 // and position bar width, with the worked values of the program's documentation.
 #include <gtest/gtest.h>
 
-#include "app/numbers.h"
+#include "core/numbers.h"
 #include "video/play_rules.h"
 
 namespace zqr {

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "app/run_log.h"
-#include "app/shell_state.h"
+#include "core/run_log.h"
+#include "core/shell_state.h"
 #include "tests/support/test_support.h"
 #include "video/probe.h"
 

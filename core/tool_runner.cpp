@@ -1,6 +1,6 @@
 // The hidden tool run on top of the platform's process runner, and the file-name check
 // that guards every composed command line.
-#include "convert/tool_runner.h"
+#include "core/tool_runner.h"
 
 #include "platform/process.h"
 

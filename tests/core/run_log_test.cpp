@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/run_log.h"
+#include "core/run_log.h"
 #include "tests/support/test_support.h"
 
 namespace zqr {

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "convert/tool_runner.h"
+#include "core/tool_runner.h"
 #include "platform/process.h"
 #include "tests/support/test_support.h"
 

@@ -3,7 +3,7 @@
 // lines from different threads whole and in call order. The log is also held locked for
 // the life of the process, so a second instance started beside it can tell and keep its
 // own log instead of erasing this one's.
-#include "app/run_log.h"
+#include "core/run_log.h"
 
 #include <cstdio>
 #include <mutex>

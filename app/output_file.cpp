@@ -1,13 +1,13 @@
 // The output dialog of the Convert command.
-#include "video/output_file.h"
+#include "app/output_file.h"
 
 #include <filesystem>
 
-#include "app/numbers.h"
-#include "app/shell_state.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
 #include "convert/export.h"
+#include "core/numbers.h"
+#include "core/shell_state.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/graph.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/shared_value.h"
+#include "core/shared_value.h"
 
 namespace zqr {
 

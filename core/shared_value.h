@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zqr {
 
@@ -64,31 +65,44 @@ class SharedText8 {
   std::atomic<uint64_t> packed_{0};
 };
 
-// A text that one thread may replace while another reads it (the video folder, which the
-// loader's thread follows while the window saves it): every access copies under a lock.
-class SharedString {
+// A value that one thread may replace while others read it (a path, a job, the current
+// graph): every access copies under a lock, and a replaced value ends outside it (ending a
+// graph waits for its thread).
+template <typename T>
+class Guarded {
  public:
-  SharedString() = default;
-  SharedString(const SharedString&) = delete;
-  SharedString& operator=(const SharedString&) = delete;
-  SharedString& operator=(std::string text) {
+  Guarded() = default;
+  Guarded(const Guarded&) = delete;
+  Guarded& operator=(const Guarded&) = delete;
+  T Get() const {
     std::lock_guard lock(mutex_);
-    text_ = std::move(text);
-    return *this;
+    return value_;
   }
-  operator std::string() const { return Get(); }  // NOLINT(google-explicit-constructor)
-  std::string Get() const {
+  // Replaces the value; returns the one it replaced.
+  T Set(T value) {
     std::lock_guard lock(mutex_);
-    return text_;
-  }
-  friend bool operator==(const SharedString& a, std::string_view b) { return a.Get() == b; }
-  friend std::ostream& operator<<(std::ostream& out, const SharedString& s) {
-    return out << s.Get();
+    std::swap(value_, value);
+    return value;
   }
 
  private:
   mutable std::mutex mutex_;
-  std::string text_;
+  T value_{};
+};
+
+// A text shared that way (the video folder, which the loader's thread follows while the
+// window saves it), with the conveniences of a string.
+class SharedString : public Guarded<std::string> {
+ public:
+  SharedString& operator=(std::string text) {
+    Set(std::move(text));
+    return *this;
+  }
+  operator std::string() const { return Get(); }  // NOLINT(google-explicit-constructor)
+  friend bool operator==(const SharedString& a, std::string_view b) { return a.Get() == b; }
+  friend std::ostream& operator<<(std::ostream& out, const SharedString& s) {
+    return out << s.Get();
+  }
 };
 
 }  // namespace zqr

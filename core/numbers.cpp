@@ -1,6 +1,6 @@
 // Number text and rounding conventions. Masks follow the classic format-string rules:
 // "0" is a digit that is always shown, "#" a digit shown only when significant.
-#include "app/numbers.h"
+#include "core/numbers.h"
 
 #include <cmath>
 #include <cstdio>

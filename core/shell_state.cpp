@@ -1,7 +1,7 @@
-#include "app/shell_state.h"
+#include "core/shell_state.h"
 
-#include "app/numbers.h"
-#include "app/run_log.h"
+#include "core/numbers.h"
+#include "core/run_log.h"
 #include "platform/system.h"
 
 namespace zqr {

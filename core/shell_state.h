@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/shared_value.h"
+#include "core/shared_value.h"
 
 namespace zqr {
 

@@ -4,7 +4,7 @@
 // stays, the rest keeps its start-up value. Slashes belong to the value: the files of the
 // program's Windows days held backslash paths, ours hold slash paths, and both load as
 // they were saved.
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,8 +12,8 @@
 #include <iterator>
 #include <string_view>
 
-#include "app/numbers.h"
-#include "app/shell_state.h"
+#include "core/numbers.h"
+#include "core/shell_state.h"
 
 namespace zqr {
 

@@ -6,9 +6,9 @@
 
 #include <random>
 
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/run_log.h"
+#include "core/settings.h"
+#include "core/shell_state.h"
 #include "tests/support/test_support.h"
 
 namespace zqr {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/numbers.h"
+#include "core/numbers.h"
 
 namespace zqr {
 namespace {
