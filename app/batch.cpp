@@ -28,6 +28,7 @@
 #include "convert/export.h"
 #include "convert/temp_files.h"
 #include "core/numbers.h"
+#include "core/options.h"
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
@@ -39,145 +40,22 @@
 
 namespace zqr {
 
-namespace {
+namespace {}  // namespace
 
-constexpr BatchSettingOption kOptions[] = {
-    {"--stereo", "off|dynamic|static", "the stereo effect"},
-    {"--tuning", "-10..10", "the stereo tuning shift"},
-    {"--depth", "off|20..100", "3D Depth and its divisor"},
-    {"--sharpen", "off|0..5", "sharpen and its amount"},
-    {"--radius", "0..3", "the sharpen radius"},
-    {"--brightness", "off|0..255", "brightness"},
-    {"--contrast", "off|0..255", "contrast"},
-    {"--noise", "off|1..5", "Noise Median and its passes"},
-    {"--cpu", "off|50..100", "the processor-load throttle, in percent"},
-    {"--bitrate", "auto|100k|200k|400k|700k|950k|1200k|1500k|2000k|2500k", "the bit rate"},
-    {"--codec-mode", "auto|ultrafast|fast|medium|max|slower", "the codec mode"},
-    {"--resize", "100|90|80|70|60|50", "the output size in percent"},
-    {"--channels", "stereo|mono", "the sound channels"},
-    {"--sample-rate", "auto|48000|44100|22050|11025", "the sound sampling rate"},
-    {"--quality", "default|1..21", "the compression value, 1 best .. 21 lower"},
-};
-
-bool WholeNumber(const std::string& text, int32_t* value) {
-  if (text.empty() || text.size() > 9) return false;
-  size_t at = text[0] == '-' ? 1 : 0;
-  if (at == text.size()) return false;
-  for (size_t k = at; k < text.size(); ++k) {
-    if (text[k] < '0' || text[k] > '9') return false;
+std::vector<BatchSettingOption> BatchSettingOptions() {
+  std::vector<BatchSettingOption> options;
+  for (const OptionDef& option : Options()) {
+    if (option.flag != nullptr) {
+      options.push_back({option.flag, FlagValues(option), option.flag_help});
+    }
   }
-  *value = std::stoi(text);
-  return true;
-}
-
-// A value from a fixed list: its index, or -1.
-int IndexIn(const std::string& value, std::initializer_list<const char*> list) {
-  int index = 0;
-  for (const char* entry : list) {
-    if (value == entry) return index;
-    ++index;
-  }
-  return -1;
-}
-
-std::string RangeMessage(const std::string& option, const std::string& values) {
-  return option + " takes " + values;
-}
-
-// "off" switches the control off and keeps its value; a number in range switches it on.
-std::string SwitchAndValue(const std::string& option, const std::string& value, int32_t low,
-                           int32_t high, Shared32& on, Shared32& number) {
-  if (value == "off") {
-    on = 0;
-    return std::string();
-  }
-  int32_t n = 0;
-  if (!WholeNumber(value, &n) || n < low || n > high) {
-    return RangeMessage(
-        option, "off or a number from " + std::to_string(low) + " to " + std::to_string(high));
-  }
-  on = 1;
-  number = n;
-  return std::string();
-}
-
-std::string Number(const std::string& option, const std::string& value, int32_t low, int32_t high,
-                   Shared32& number) {
-  int32_t n = 0;
-  if (!WholeNumber(value, &n) || n < low || n > high) {
-    return RangeMessage(option,
-                        "a number from " + std::to_string(low) + " to " + std::to_string(high));
-  }
-  number = n;
-  return std::string();
-}
-
-std::string Choice(const std::string& option, const char* values, int index, Shared32& target) {
-  if (index < 0) return RangeMessage(option, std::string("one of ") + values);
-  target = index;
-  return std::string();
-}
-
-}  // namespace
-
-const BatchSettingOption* BatchSettingOptions(int* count) {
-  *count = static_cast<int>(std::size(kOptions));
-  return kOptions;
+  return options;
 }
 
 std::string ApplyBatchSetting(const std::string& option, const std::string& value) {
-  SettingsRecord& s = Settings;
-  if (option == "--stereo") {
-    const int index = IndexIn(value, {"off", "dynamic", "static"});
-    if (index < 0) return RangeMessage(option, "off, dynamic or static");
-    s.StereoOn = index == 0 ? 0 : 1;
-    if (index > 0) s.StereoMode = index - 1;
-    return std::string();
-  }
-  if (option == "--tuning") return Number(option, value, -10, 10, s.StereoTuning);
-  if (option == "--depth") return SwitchAndValue(option, value, 20, 100, s.DepthOn, s.DepthDivisor);
-  if (option == "--sharpen") {
-    return SwitchAndValue(option, value, 0, 5, s.SharpenOn, s.SharpenAmount);
-  }
-  if (option == "--radius") return Number(option, value, 0, 3, s.SharpenRadius);
-  if (option == "--brightness") {
-    return SwitchAndValue(option, value, 0, 255, s.BrightnessOn, s.Brightness);
-  }
-  if (option == "--contrast") {
-    return SwitchAndValue(option, value, 0, 255, s.ContrastOn, s.Contrast);
-  }
-  if (option == "--noise") return SwitchAndValue(option, value, 1, 5, s.NoiseOn, s.NoisePasses);
-  if (option == "--cpu") return SwitchAndValue(option, value, 50, 100, s.CpuLimitOn, s.CpuUsage);
-  if (option == "--bitrate") {
-    return Choice(option, kOptions[9].values,
-                  IndexIn(value, {"auto", "100k", "200k", "400k", "700k", "950k", "1200k", "1500k",
-                                  "2000k", "2500k"}),
-                  s.BitrateChoice);
-  }
-  if (option == "--codec-mode") {
-    return Choice(option, kOptions[10].values,
-                  IndexIn(value, {"auto", "ultrafast", "fast", "medium", "max", "slower"}),
-                  s.CodecModeChoice);
-  }
-  if (option == "--resize") {
-    return Choice(option, kOptions[11].values,
-                  IndexIn(value, {"100", "90", "80", "70", "60", "50"}), s.ResizeMode);
-  }
-  if (option == "--channels") {
-    return Choice(option, kOptions[12].values, IndexIn(value, {"stereo", "mono"}), s.AudioChannels);
-  }
-  if (option == "--sample-rate") {
-    return Choice(option, kOptions[13].values,
-                  IndexIn(value, {"auto", "48000", "44100", "22050", "11025"}), s.SampleRateChoice);
-  }
-  if (option == "--quality") {
-    if (value == "default") {
-      Conversion.CompressionValue = 0;
-      return std::string();
-    }
-    return Number(option, value, 1, 21, Conversion.CompressionValue);
-  }
-  return option + " is not an option of the conversion";
+  const OptionDef* row = OptionOfFlag(option);
+  if (row == nullptr) return option + " is not an option of the conversion";
+  return ApplyFlag(*row, value);
 }
 
 namespace {
@@ -406,12 +284,10 @@ int BatchMain(int argc, char** argv) {
       ->expected(0, 2)
       ->type_name("[--] IN OUT")
       ->required();
-  int count = 0;
-  const BatchSettingOption* options = BatchSettingOptions(&count);
-  std::vector<std::string> values(static_cast<size_t>(count));
-  for (int k = 0; k < count; ++k) {
-    app.add_option(options[k].name, values[static_cast<size_t>(k)], options[k].help)
-        ->type_name(options[k].values);
+  const std::vector<BatchSettingOption> options = BatchSettingOptions();
+  std::vector<std::string> values(options.size());
+  for (size_t k = 0; k < options.size(); ++k) {
+    app.add_option(options[k].name, values[k], options[k].help)->type_name(options[k].values);
   }
   app.add_option("--temp", args.temp,
                  "temporary folder for this run (default: a new folder inside the settings' one)")
@@ -437,10 +313,8 @@ int BatchMain(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kBatchOk : kBatchUsage;
   }
-  for (int k = 0; k < count; ++k) {
-    if (app.count(options[k].name) > 0) {
-      args.settings.emplace_back(options[k].name, values[static_cast<size_t>(k)]);
-    }
+  for (size_t k = 0; k < options.size(); ++k) {
+    if (app.count(options[k].name) > 0) args.settings.emplace_back(options[k].name, values[k]);
   }
   return Convert(args);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zqr {
 
@@ -16,13 +17,14 @@ inline constexpr int kBatchUsage = 2;
 // the settings. Returns empty text, or the message naming the option and its range.
 std::string ApplyBatchSetting(const std::string& option, const std::string& value);
 
-// The options with a value that ApplyBatchSetting knows, and the values each takes.
+// The options with a value that ApplyBatchSetting knows (the options table's flags), and
+// the values each takes.
 struct BatchSettingOption {
-  const char* name;
-  const char* values;
-  const char* help;
+  std::string name;
+  std::string values;
+  std::string help;
 };
-const BatchSettingOption* BatchSettingOptions(int* count);
+std::vector<BatchSettingOption> BatchSettingOptions();
 
 // The whole command line (argv[0] is the program). Returns the exit status.
 int BatchMain(int argc, char** argv);

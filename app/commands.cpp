@@ -158,9 +158,13 @@ void ImageSwitch(int id, Shared32& field) {
   ui.SetTextColours(id, SwitchTextColour(field == 1), Grey(136));
 }
 
-void ResetSlider(int id, Shared32& field, int32_t value) {
-  field = value;
-  CurrentUi().SetSliderPos(id, value);
+// The sliders a Reset button sets, to the values the options table gives.
+void ResetSliders(int reset_id) {
+  for (const OptionDef& option : Options()) {
+    if (option.reset_id != reset_id) continue;
+    Settings.*option.field = option.reset_value;
+    CurrentUi().SetSliderPos(option.control_id, option.reset_value);
+  }
 }
 
 }  // namespace
@@ -215,33 +219,11 @@ bool HandleCloseRequest() {
 }
 
 void HandleSlider(int id, int position) {
+  const OptionDef* option = OptionOfControl(id);
+  if (option == nullptr || option->control != OptionControl::kSlider) return;
+  // The position travels in the low 16 bits; a range below 0 reads them signed.
   const int32_t low = position & 0xFFFF;
-  SettingsRecord& s = Settings;
-  switch (id) {
-    case kIdSharpenAmount:
-      s.SharpenAmount = low;
-      break;
-    case kIdSharpenRadius:
-      s.SharpenRadius = low;
-      break;
-    case kIdBrightness:
-      s.Brightness = low;
-      break;
-    case kIdContrast:
-      s.Contrast = low;
-      break;
-    case kIdNoisePasses:
-      s.NoisePasses = low;
-      break;
-    case kIdCpuUsage:
-      s.CpuUsage = low;
-      break;
-    case kIdStereoTuning:
-      s.StereoTuning = static_cast<int16_t>(low);
-      break;
-    default:
-      break;
-  }
+  Settings.*option->field = option->low < 0 ? static_cast<int16_t>(low) : low;
 }
 
 void HandleCommand(int id, int code) {
@@ -312,20 +294,11 @@ void HandleCommand(int id, int code) {
       Convert();
       return;
     case kIdResetSharpen:
-      ResetSlider(kIdSharpenAmount, s.SharpenAmount, 1);
-      ResetSlider(kIdSharpenRadius, s.SharpenRadius, 0);
-      return;
     case kIdResetBrightness:
-      ResetSlider(kIdBrightness, s.Brightness, 127);
-      return;
     case kIdResetContrast:
-      ResetSlider(kIdContrast, s.Contrast, 127);
-      return;
     case kIdResetNoise:
-      ResetSlider(kIdNoisePasses, s.NoisePasses, 1);
-      return;
     case kIdResetCpu:
-      ResetSlider(kIdCpuUsage, s.CpuUsage, 100);
+      ResetSliders(id);
       return;
     case kIdSharpenSwitch:
       ImageSwitch(id, s.SharpenOn);

@@ -31,8 +31,9 @@ constexpr uint32_t kCentred = platform::kStyleCentred;
 constexpr uint32_t kEllipsis = platform::kStylePathEllipsis;
 constexpr uint32_t kClear = platform::kStyleTransparent;
 
+// A row; a control that shows a setting takes its field from the options table.
 ControlRow Row(int id, ControlKind kind, const char* text, int x, int y, int w, int h, Rgb fg,
-               Rgb bg, uint32_t style, Shared32 S::*field = nullptr) {
+               Rgb bg, uint32_t style) {
   ControlRow row;
   row.spec.id = id;
   row.spec.kind = kind;
@@ -44,16 +45,20 @@ ControlRow Row(int id, ControlKind kind, const char* text, int x, int y, int w, 
   row.spec.foreground = fg;
   row.spec.background = bg;
   row.spec.style = style;
-  row.field = field;
+  const OptionDef* option = OptionOfControl(id);
+  if (option != nullptr && (kind == ControlKind::kCheckBox || kind == ControlKind::kSlider)) {
+    row.field = option->field;
+  }
   return row;
 }
 
-ControlRow Slider(int id, int x, int y, int w, int h, Rgb bg, uint32_t style, int min, int max,
-                  int page, Shared32 S::*field) {
-  ControlRow row = Row(id, ControlKind::kSlider, "", x, y, w, h, kBlack, bg, style, field);
-  row.spec.minimum = min;
-  row.spec.maximum = max;
-  row.spec.page = page;
+// A slider with its range and page step from the options table.
+ControlRow Slider(int id, int x, int y, int w, int h, Rgb bg, uint32_t style) {
+  ControlRow row = Row(id, ControlKind::kSlider, "", x, y, w, h, kBlack, bg, style);
+  const OptionDef* option = OptionOfControl(id);
+  row.spec.minimum = option->low;
+  row.spec.maximum = option->high;
+  row.spec.page = option->page;
   return row;
 }
 
@@ -91,15 +96,14 @@ std::vector<ControlRow> MakeRows() {
                   platform::kStyleBorder | kEdge));
   r.push_back(
       Row(kIdBuildLabel, K::kLabel, "Build 005.01", 935, 40, 150, 20, kBlack, Grey(135), kClear));
-  r.push_back(Row(kIdStereo, K::kCheckBox, "3D Vision", 620, 222, 80, 18, check_fg, kBlack, kEdge,
-                  &S::StereoOn));
+  r.push_back(Row(kIdStereo, K::kCheckBox, "3D Vision", 620, 222, 80, 18, check_fg, kBlack, kEdge));
   r.push_back(Row(-1, K::kPicture, "glasses", 750, 240, 36, 20, kBlack, kBlack, 0));
-  r.push_back(Slider(kIdStereoTuning, 701, 222, 90, 17, Grey(75), 0, -10, 10, 1, &S::StereoTuning));
-  r.push_back(Row(kIdDepthSwitch, K::kCheckBox, "3D Depth", 620, 243, 80, 18, check_fg, kBlack,
-                  kEdge, &S::DepthOn));
+  r.push_back(Slider(kIdStereoTuning, 701, 222, 90, 17, Grey(75), 0));
+  r.push_back(
+      Row(kIdDepthSwitch, K::kCheckBox, "3D Depth", 620, 243, 80, 18, check_fg, kBlack, kEdge));
   r.push_back(List(kIdDepthList, 701, 240, 40, 90, 0, DepthItems(), 2));
   r.push_back(Row(kIdAutoSave, K::kCheckBox, "Auto saving a parameters", 620, 159, 171, 18,
-                  check_fg, kBlack, kEdge, &S::AutoSave));
+                  check_fg, kBlack, kEdge));
   const char* captions[] = {
       " VIDEO file: ", " Frame Size:", " FPS rate:", " Num of frames:", " Operation:"};
   for (int i = 0; i < 5; ++i) {
@@ -107,7 +111,7 @@ std::vector<ControlRow> MakeRows() {
                     kSunken));
   }
   r.push_back(Row(kIdShowInputVideo, K::kCheckBox, "Show input VIDEO", 620, 178, 171, 18, check_fg,
-                  kBlack, kEdge, &S::ShowInputVideo));
+                  kBlack, kEdge));
   r.push_back(Row(210, K::kLabel, " Duration:", 620, 196, 80, 17, kWhite, caption_bg, kSunken));
   r.push_back(
       Row(330, K::kGroupFrame, " Common controls ", 610, 50, 395, 232, kWhite, Grey(51), 0));
@@ -119,16 +123,15 @@ std::vector<ControlRow> MakeRows() {
     int id;
     const char* text;
     int width;
-    Shared32 S::*field;
   };
-  const Switch switches[] = {{kIdSharpenSwitch, " Sharpen", 111, &S::SharpenOn},
-                             {kIdBrightnessSwitch, " Brightness", 161, &S::BrightnessOn},
-                             {kIdContrastSwitch, " Contrast", 161, &S::ContrastOn},
-                             {kIdNoiseSwitch, " Noise Median", 161, &S::NoiseOn},
-                             {kIdCpuSwitch, " CPU usage", 161, &S::CpuLimitOn}};
+  const Switch switches[] = {{kIdSharpenSwitch, " Sharpen", 111},
+                             {kIdBrightnessSwitch, " Brightness", 161},
+                             {kIdContrastSwitch, " Contrast", 161},
+                             {kIdNoiseSwitch, " Noise Median", 161},
+                             {kIdCpuSwitch, " CPU usage", 161}};
   for (int i = 0; i < 5; ++i) {
     r.push_back(Row(switches[i].id, K::kCheckBox, switches[i].text, 620, 296 + 20 * i,
-                    switches[i].width, 18, kBlack, caption_bg, kEdge, switches[i].field));
+                    switches[i].width, 18, kBlack, caption_bg, kEdge));
   }
   for (int i = 0; i < 5; ++i) {
     r.push_back(Row(551 + i, K::kLabel, "Min.", 790, 297 + 20 * i, 24, 15, kBlack, caption_bg, 0));
@@ -142,14 +145,12 @@ std::vector<ControlRow> MakeRows() {
     r.push_back(Row(kIdResetSharpen + i, K::kPushButton, "Reset", 938, 295 + 20 * i, 42, 18, kBlack,
                     Grey(192), platform::kStyleFlat));
   }
-  r.push_back(
-      Slider(kIdSharpenAmount, 815, 296, 90, 18, Grey(128), kEdge, 0, 5, 1, &S::SharpenAmount));
-  r.push_back(
-      Slider(kIdSharpenRadius, 731, 296, 50, 18, Grey(102), kEdge, 0, 3, 1, &S::SharpenRadius));
-  r.push_back(Slider(kIdBrightness, 815, 316, 90, 18, Grey(128), kEdge, 0, 255, 8, &S::Brightness));
-  r.push_back(Slider(kIdContrast, 815, 336, 90, 18, Grey(128), kEdge, 0, 255, 8, &S::Contrast));
-  r.push_back(Slider(kIdNoisePasses, 815, 356, 90, 18, Grey(128), kEdge, 1, 5, 1, &S::NoisePasses));
-  r.push_back(Slider(kIdCpuUsage, 815, 376, 90, 18, Grey(128), kEdge, 50, 100, 8, &S::CpuUsage));
+  r.push_back(Slider(kIdSharpenAmount, 815, 296, 90, 18, Grey(128), kEdge));
+  r.push_back(Slider(kIdSharpenRadius, 731, 296, 50, 18, Grey(102), kEdge));
+  r.push_back(Slider(kIdBrightness, 815, 316, 90, 18, Grey(128), kEdge));
+  r.push_back(Slider(kIdContrast, 815, 336, 90, 18, Grey(128), kEdge));
+  r.push_back(Slider(kIdNoisePasses, 815, 356, 90, 18, Grey(128), kEdge));
+  r.push_back(Slider(kIdCpuUsage, 815, 376, 90, 18, Grey(128), kEdge));
   r.push_back(Row(303, K::kLabel, "", 701, 70, 295, 17, value_fg, kBlack, kSunken | kEllipsis));
   for (int i = 0; i < 4; ++i) {
     r.push_back(Row(304 + i, K::kLabel, "", 701, 88 + 18 * i, 90, 17, value_fg, kBlack,
@@ -175,24 +176,20 @@ std::vector<ControlRow> MakeRows() {
   return r;
 }
 
-constexpr const char* kBitrateItems[] = {"  Auto", "  100k", "  200k", "  400k", "  700k",
-                                         "  950k", " 1200k", " 1500k", " 2000k", " 2500k"};
-constexpr const char* kCodecItems[] = {"  Auto",   "  Ultra Fast", "  Fast",
-                                       "  Medium", "  Max",        "  Slower"};
-constexpr const char* kSizeItems[] = {"  Natural size", "  Resize 90%", "  Resize 80%",
-                                      "  Resize 70%",   "  Resize 60%", "  Resize 50%"};
-constexpr const char* kChannelItems[] = {"  Stereo", "  Mono"};
-constexpr const char* kRateItems[] = {"  Auto", "  48000Hz", "  44100Hz", "  22050Hz", "  11025Hz"};
-constexpr const char* kStereoItems[] = {"  Dynamic stereo effect", "  Static stereo effect"};
-
-const OptionPopup kPopups[] = {
-    {"Set Compression Bit Rate", 830, kBitrateItems, &S::BitrateChoice},
-    {"Set Codec Mode", 840, kCodecItems, &S::CodecModeChoice},
-    {"Resize the output VIDEO stream", 870, kSizeItems, &S::ResizeMode},
-    {"Set audio channels", 890, kChannelItems, &S::AudioChannels},
-    {"Set audio sampling rate", 880, kRateItems, &S::SampleRateChoice},
-    {"Set type of ZQR Stereo", 897, kStereoItems, &S::StereoMode},
-};
+// The popups in the order they are built, each from its row of the options table.
+std::vector<OptionPopup> MakePopups() {
+  std::vector<OptionPopup> popups;
+  for (SettingsField field : {&S::BitrateChoice, &S::CodecModeChoice, &S::ResizeMode,
+                              &S::AudioChannels, &S::SampleRateChoice, &S::StereoMode}) {
+    const OptionDef* option = OptionOfField(field);
+    popups.push_back({option->popup_title, option->control_id, option->popup_items, field});
+  }
+  return popups;
+}
+const std::vector<OptionPopup>& Popups() {
+  static const std::vector<OptionPopup> popups = MakePopups();
+  return popups;
+}
 
 constexpr AcceleratorSpec kAccelerators[] = {
     {true, 'L', kIdLoad},
@@ -202,24 +199,18 @@ constexpr AcceleratorSpec kAccelerators[] = {
     {false, platform::kKeyF1, kIdHelp},
 };
 
-const TooltipSpec kTooltips[] = {
-    {kIdCompressionList, "Set Compression/Quality"},
-    {kIdSharpenSwitch, " Sharpen control - On/Off "},
-    {kIdBrightnessSwitch, " Brightness control - On/Off "},
-    {kIdContrastSwitch, " Contrast control - On/Off "},
-    {kIdNoiseSwitch, " Noise Median control - On/Off "},
-    {kIdCpuSwitch, " CPU usage control - On/Off "},
-    {kIdSharpenAmount, " Sharpen Amount "},
-    {kIdBrightness, " Brightness Amount "},
-    {kIdContrast, " Contrast Value "},
-    {kIdNoisePasses, " Noise Median Value "},
-    {kIdCpuUsage, " CPU usage Value "},
-    {kIdSharpenRadius, " Sharpen Radius Value "},
-    {kIdStereoTuning, " ZQR Stereo Vision Tuning "},
-    {kIdStereo, " Use it with the 3D stereo glasses"},
-    {kIdDepthSwitch, " Use it for Enable/Disable the 3D Stereo Depth effect "},
-    {kIdDepthList, " Select a value of 3D Stereo Depth effect "},
-};
+// Every control of the options table that has a tooltip.
+std::vector<TooltipSpec> MakeTooltips() {
+  std::vector<TooltipSpec> tooltips;
+  for (const OptionDef& option : Options()) {
+    if (option.tooltip != nullptr) tooltips.push_back({option.control_id, option.tooltip});
+  }
+  return tooltips;
+}
+const std::vector<TooltipSpec>& Tooltips() {
+  static const std::vector<TooltipSpec> tooltips = MakeTooltips();
+  return tooltips;
+}
 
 MenuItemSpec Item(const char* text, int id, bool checkable = false, bool checked = false) {
   MenuItemSpec item;
@@ -258,9 +249,9 @@ std::vector<MenuSpec> MakeMenus() {
                    Separator(), Item("Save Parameters\tCtrl + S", kIdSave),
                    Item("Set path for temporary Stream", kIdSetTempPath), Separator(),
                    // Created without its mark; the mark then follows StereoOn.
-                   Item("ZQR Stereo Vision", kIdStereo, true, false), Popup(kPopups[5]),
-                   Separator(), Popup(kPopups[0]), Popup(kPopups[1]), Separator(),
-                   Popup(kPopups[2]), Separator(), Popup(kPopups[3]), Popup(kPopups[4])}};
+                   Item("ZQR Stereo Vision", kIdStereo, true, false), Popup(Popups()[5]),
+                   Separator(), Popup(Popups()[0]), Popup(Popups()[1]), Separator(),
+                   Popup(Popups()[2]), Separator(), Popup(Popups()[3]), Popup(Popups()[4])}};
   MenuSpec help{"&Help", {Item("Help\tF1", kIdHelp), Separator(), Item("About", kIdAbout)}};
   return {file, option, help};
 }
@@ -273,13 +264,13 @@ std::span<const ControlRow> MainControlRows() {
 }
 
 std::span<const OptionPopup> OptionPopups() {
-  return kPopups;
+  return Popups();
 }
 std::span<const AcceleratorSpec> MainAccelerators() {
   return kAccelerators;
 }
 std::span<const TooltipSpec> MainTooltips() {
-  return kTooltips;
+  return Tooltips();
 }
 
 platform::Rgb SwitchTextColour(bool on) {
@@ -294,7 +285,7 @@ const ControlRow* FindControlRow(int id) {
 }
 
 const OptionPopup* FindOptionPopup(int id) {
-  for (const OptionPopup& popup : kPopups) {
+  for (const OptionPopup& popup : Popups()) {
     if (id >= popup.base_id && id < popup.base_id + static_cast<int>(popup.items.size())) {
       return &popup;
     }
@@ -332,7 +323,7 @@ platform::WindowLayout MainWindowLayout() {
     layout.controls.push_back(std::move(spec));
   }
   layout.accelerators.assign(kAccelerators, kAccelerators + std::size(kAccelerators));
-  layout.tooltips.assign(std::begin(kTooltips), std::end(kTooltips));
+  layout.tooltips = Tooltips();
   return layout;
 }
 

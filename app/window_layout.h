@@ -8,54 +8,12 @@
 #include <cstdint>
 #include <span>
 
+#include "core/control_ids.h"
+#include "core/options.h"
 #include "core/settings.h"
 #include "platform/window_model.h"
 
 namespace zqr {
-
-// Command and control identifiers shared by a menu item and its button.
-enum ControlId : int {
-  kIdLoad = 100,
-  kIdPlayPause = 101,
-  kIdSave = 102,
-  kIdAbout = 103,
-  kIdConvert = 104,
-  kIdExit = 107,
-  kIdHelp = 110,
-  kIdSetTempPath = 111,
-  kIdTempPathLabel = 112,
-  kIdOperationLabel = 207,
-  kIdSharpenSwitch = 208,
-  kIdCompressionList = 213,
-  kIdShowInputVideo = 511,
-  kIdContrast = 519,
-  kIdBrightness = 520,
-  kIdSharpenAmount = 518,
-  kIdContrastSwitch = 522,
-  kIdBrightnessSwitch = 523,
-  kIdCpuUsage = 570,
-  kIdCpuSwitch = 571,
-  kIdNoisePasses = 572,
-  kIdNoiseSwitch = 573,
-  kIdResetSharpen = 581,
-  kIdResetBrightness = 582,
-  kIdResetContrast = 583,
-  kIdResetNoise = 584,
-  kIdResetCpu = 585,
-  kIdSharpenRadius = 590,
-  kIdFileInformation = 597,
-  kIdAutoSave = 599,
-  kIdBuildLabel = 701,
-  kIdStop = 806,
-  kIdStereo = 808,
-  kIdStereoTuning = 809,
-  kIdOutputStream = 810,
-  kIdDepthSwitch = 899,
-  kIdDepthList = 900,
-  kIdPreview = 2007,
-  kIdPositionFrame = 3011,
-  kIdPositionBar = 3012,
-};
 
 inline constexpr int kMainClientWidth = 1010;
 inline constexpr int kMainClientHeight = 650;

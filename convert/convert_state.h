@@ -12,8 +12,6 @@ namespace zqr {
 struct ConversionState {
   // 1 while an encoder run is under way; the progress window waits for 0.
   Shared32 EncoderRunning{0};
-  // The leading number of the quality list's current text (0 for "Default Quality").
-  Shared32 CompressionValue{0};
   // Set by the window's stop command during a conversion; the driver clears it.
   Shared32 StopRequested{0};
   // The encoder tool's exit status of the last export (-1: not started, or killed).

@@ -221,7 +221,7 @@ EncoderInputs CurrentEncoderInputs() {
   in.sample_rate_choice = Settings.SampleRateChoice;
   in.bitrate_choice = Settings.BitrateChoice;
   in.codec_mode_choice = Settings.CodecModeChoice;
-  in.quality = Conversion.CompressionValue;
+  in.quality = Settings.CompressionValue;
   in.tool_path = ToolPath("ffmpeg_III");
   in.sound_usable = SoundFileUsable(SoundFile(in.temp_folder));
   return in;

@@ -229,7 +229,7 @@ std::string ChooseRectangularVideo(const std::string& folder) {
 std::string AnotherCompressionDialog(const std::string& output_name) {
   platform::AnotherCompressionModel model;
   model.path_text = output_name;
-  model.compression_index = Conversion.CompressionValue;
+  model.compression_index = Settings.CompressionValue;
   model.resize_index = Settings.ResizeMode;
   platform::AnotherCompressionEvents events;
   events.select_path = [](const std::string& edit_text) {
@@ -242,7 +242,7 @@ std::string AnotherCompressionDialog(const std::string& output_name) {
   events.compression_selected = [](int index) {
     const std::vector<std::string> entries = CompressionListEntries();
     if (index < 0 || index >= static_cast<int>(entries.size())) return;
-    Conversion.CompressionValue = static_cast<int32_t>(LeadingNumber(entries[index]));
+    Settings.CompressionValue = static_cast<int32_t>(LeadingNumber(entries[index]));
   };
   events.resize_selected = [](int index) {
     if (index >= 0 && index <= 5) Settings.ResizeMode = index;

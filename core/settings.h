@@ -10,8 +10,14 @@ namespace zqr {
 
 // Process-wide settings: image controls, option-menu choices, stereo values and
 // switches. Read by the streaming thread while the window changes them, hence Shared32.
+// Start values, ranges and everything else about each field: the options table
+// (core/options.h). A record is made with the start values.
 struct SettingsRecord {
-  Shared32 FixAspect{0};
+  SettingsRecord();
+  SettingsRecord(const SettingsRecord&) = default;
+  SettingsRecord& operator=(const SettingsRecord&) = default;
+
+  Shared32 FixAspect;
   Shared32 SharpenOn{1};
   Shared32 ContrastOn{0};
   Shared32 BrightnessOn{0};
@@ -35,12 +41,15 @@ struct SettingsRecord {
   Shared32 Contrast{0};
   Shared32 CpuUsage{0};
   Shared32 NoisePasses{0};
+  // The leading number of the quality list's current text (0 for "Default Quality"); not
+  // kept in the settings file.
+  Shared32 CompressionValue{0};
 };
 
 // The one process-wide record.
 extern SettingsRecord Settings;
 
-// Gives every field of `Settings` its start-up value.
+// Gives every field of `Settings` its start-up value (the options table's).
 void ResetSettingsToStartValues();
 
 // Writes the settings file: two header lines, then one tagged line per key, CR LF ends.

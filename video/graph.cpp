@@ -157,11 +157,29 @@ void TearDownGraph(std::shared_ptr<MediaGraph>& graph) {
 }  // namespace
 
 int32_t BuildAndPlayGraph(const std::string& file_name) {
-  if (!Video.GraphBusy.compare_exchange(0, 1)) return 0;
-  SetPositionBar(1);
+  std::string failure;
+  if (BuildGraphPaused(file_name, &failure) == GraphBuild::kBuilt) PlayBuiltGraph();
+  return 0;
+}
 
+GraphBuild BuildGraphPaused(const std::string& file_name, std::string* failure) {
+  if (!Video.GraphBusy.compare_exchange(0, 1)) {
+    *failure = "another video is being loaded";
+    return GraphBuild::kBusy;
+  }
+  SetPositionBar(1);
   std::shared_ptr<MediaGraph> graph;
-  if (BuildGraph(file_name, graph) == nullptr) {
+  if (const char* shown = BuildGraph(file_name, graph)) {
+    TearDownGraph(graph);
+    *failure = shown;
+    return GraphBuild::kFailed;
+  }
+  return GraphBuild::kBuilt;
+}
+
+void PlayBuiltGraph() {
+  std::shared_ptr<MediaGraph> graph = CurrentGraph();
+  if (graph) {
     if (Video.Converting == 0) graph->Run();
     const int settle = settle_ms.load();
     platform::SleepMs(settle);
@@ -173,18 +191,6 @@ int32_t BuildAndPlayGraph(const std::string& file_name) {
     LogLine("**************** CYCLE STOPPED");
   }
   TearDownGraph(graph);
-  return 0;
-}
-
-std::string BuildGraphPaused(const std::string& file_name) {
-  if (!Video.GraphBusy.compare_exchange(0, 1)) return "another video is being loaded";
-  SetPositionBar(1);
-  std::shared_ptr<MediaGraph> graph;
-  if (const char* failure = BuildGraph(file_name, graph)) {
-    TearDownGraph(graph);
-    return failure;
-  }
-  return std::string();
 }
 
 void EndPausedGraph() {

@@ -24,15 +24,17 @@ inline constexpr const char* kStream011Text = "Stream Error 011";
 inline constexpr const char* kFormatErrorText =
     "Format of the file is not support.\r\nOr - File can be open by another app.";
 
-// Builds the graph for `file_name`, shows the video's figures, plays it in the preview
-// until PlayState becomes 0, then tears the graph down. Returns 0 at once when another
-// build is active; otherwise returns 0 after playback ended or an error was shown.
+// BuildGraphPaused, then PlayBuiltGraph when it was built. Returns 0.
 int32_t BuildAndPlayGraph(const std::string& file_name);
 
-// The graph for `file_name` built and left paused as the current graph, for a conversion
-// that needs no preview. Empty text, or the message of the step that failed (after it was
-// shown). EndPausedGraph lets go of it.
-std::string BuildGraphPaused(const std::string& file_name);
+// The graph for `file_name` built and left paused as the current graph; kBusy at once
+// while another build is active, kFailed with the message of the step that failed (after
+// it was shown and the graph let go of). Then either PlayBuiltGraph plays it in the
+// preview until PlayState becomes 0 and tears it down, or a conversion that needs no
+// preview uses it and EndPausedGraph lets go of it.
+enum class GraphBuild { kBuilt, kFailed, kBusy };
+GraphBuild BuildGraphPaused(const std::string& file_name, std::string* failure);
+void PlayBuiltGraph();
 void EndPausedGraph();
 
 // Empties the graph set; the graph ends when its last caller lets go of it.

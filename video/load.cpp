@@ -71,7 +71,6 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/
   // A name of blanks alone is no choice; any other is taken exactly as given.
   if (!TrimBlanks(name).empty()) {
     Shell.VideoFolder = FolderOfFile(name);
-    ProbeVideo(name);
     OpenVideo(name);
   }
   Video.PlayState = 0;
@@ -93,9 +92,8 @@ void OpenVideo(const std::string& file_name) {
   Loader.VideoLoaded = 1;
   Video.PlayState = 0;
   if (pauses) platform::SleepMs(1000);
-  // The whole name: a shortened one would name another file, or none.
-  SetCurrentVideo(file_name);
-  BuildAndPlayGraph(file_name);
+  // The same load as a conversion without a window, then the preview.
+  if (LoadVideo(file_name).loaded) PlayBuiltGraph();
   Video.PlayState = 1;
   platform::SleepMs(100);
   Video.PlayState = 0;
@@ -111,9 +109,9 @@ LoadResult LoadVideo(const std::string& path) {
   ProbeVideo(path);
   Settings.ShowInputVideo = 1;
   Loader.VideoLoaded = 1;
+  // The whole name: a shortened one would name another file, or none.
   SetCurrentVideo(path);
-  result.failure = BuildGraphPaused(path);
-  result.loaded = result.failure.empty();
+  result.loaded = BuildGraphPaused(path, &result.failure) == GraphBuild::kBuilt;
   return result;
 }
 

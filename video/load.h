@@ -36,15 +36,16 @@ std::string FolderOfFile(const std::string& path);
 // empty text at once while another open dialog is shown. Mode 0 is the only mode.
 std::string GetMultipleFiles(const std::string& initial_folder, int32_t mode);
 
-// Remembers `file_name` as CurrentVideo and plays it; returns when the playback has ended.
+// LoadVideo, then the preview plays it; returns when the playback has ended.
 void OpenVideo(const std::string& file_name);
 // The pauses of OpenVideo give a video that is playing time to stop and let go of its
 // graph. A batch run loads once into an idle program and switches them off.
 void SetLoadPauses(bool on);
 
-// Loading without a preview, for clients that convert at once: the probe, then the graph
-// built and left paused as the current graph with the video's figures published. `failure`
-// is the text of the message that was shown when it could not be opened.
+// Loading, as every client loads: the probe, then the graph built and left paused as the
+// current graph with the video's figures published (the window then plays it, the batch
+// mode converts it at once). `failure` is the text of the message that was shown when it
+// could not be opened.
 struct LoadResult {
   bool loaded = false;
   std::string failure;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "app/batch.h"
-#include "convert/convert_state.h"
 #include "core/settings.h"
 
 namespace zqr {
@@ -39,9 +38,9 @@ TEST(BatchSettings, MenuChoicesByTheirEntries) {
   EXPECT_EQ(ApplyBatchSetting("--channels", "mono"), "");
   EXPECT_EQ(Settings.AudioChannels, 1);
   EXPECT_EQ(ApplyBatchSetting("--quality", "21"), "");
-  EXPECT_EQ(Conversion.CompressionValue, 21);
+  EXPECT_EQ(Settings.CompressionValue, 21);
   EXPECT_EQ(ApplyBatchSetting("--quality", "default"), "");
-  EXPECT_EQ(Conversion.CompressionValue, 0);
+  EXPECT_EQ(Settings.CompressionValue, 0);
 }
 
 TEST(BatchSettings, OutOfRangeNamesTheOptionAndLeavesTheSetting) {
@@ -55,10 +54,14 @@ TEST(BatchSettings, OutOfRangeNamesTheOptionAndLeavesTheSetting) {
   EXPECT_EQ(ApplyBatchSetting("--noise", "0"), "--noise takes off or a number from 1 to 5");
   EXPECT_NE(ApplyBatchSetting("--resize", "75").find("100|90|80|70|60|50"), std::string::npos);
   EXPECT_NE(ApplyBatchSetting("--depth", "on"), "");
-  int count = 0;
-  const BatchSettingOption* options = BatchSettingOptions(&count);
-  EXPECT_EQ(count, 15);
-  for (int k = 0; k < count; ++k) EXPECT_NE(ApplyBatchSetting(options[k].name, "nonsense"), "");
+  const std::vector<BatchSettingOption> options = BatchSettingOptions();
+  EXPECT_EQ(options.size(), 15u);
+  for (const BatchSettingOption& option : options) {
+    EXPECT_NE(ApplyBatchSetting(option.name, "nonsense"), "") << option.name;
+  }
+  EXPECT_EQ(ApplyBatchSetting("--stereo", "on"), "--stereo takes off, dynamic or static");
+  EXPECT_EQ(ApplyBatchSetting("--quality", "0"),
+            "--quality takes default or a number from 1 to 21");
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ class ConvertMovieTest : public ::testing::Test {
     Shell.TempFolder = temp_;
     ResetSettingsToStartValues();
     Settings.SharpenAmount = 1;
-    Conversion.CompressionValue = 0;
+    Settings.CompressionValue = 0;
     Conversion.KeepWorkFiles = 0;
     Conversion.StopRequested = 0;
     ui().Clear();
@@ -243,7 +243,7 @@ double MeanDifference(const std::string& a, const std::string& b, bool flip_b, i
 
 TEST_F(ConvertMovieTest, TheMovieMadeWhileRecordingShowsTheFramesUprightAndInColour) {
   Conversion.KeepWorkFiles = 1;
-  Conversion.CompressionValue = 1;  // best quality, so the comparison sees the picture
+  Settings.CompressionValue = 1;  // best quality, so the comparison sees the picture
   const ConversionReport report = ConvertWhileTheEncoderIsFed([] {});
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_TRUE(report.movie_written) << report.failure;
@@ -291,7 +291,7 @@ TEST_F(ConvertMovieTest, AnotherCompressionEncodesTheSameRecordingAgain) {
   EXPECT_NEAR(second.frames, first.frames, 1);
   EXPECT_TRUE(second.sound);
   EXPECT_EQ(Settings.ResizeMode, 1);
-  EXPECT_EQ(Conversion.CompressionValue, 7);
+  EXPECT_EQ(Settings.CompressionValue, 7);
   // Recorded once: one graph run, two encoder runs.
   const std::string log = test::ReadFile(dir_.File("run.log"));
   EXPECT_EQ(log.find("Begin Convert Process"), log.rfind("Begin Convert Process"));

@@ -280,7 +280,7 @@ class EncoderRunTest : public ::testing::Test {
     SetProgramLocation(dir_.File("zqrstereo"));
     ASSERT_TRUE(test::Run({"mkdir", "-p", dir_.File("PLUG-IN"), dir_.File("TEMP")}).exit_code == 0);
     ResetSettingsToStartValues();
-    Conversion.CompressionValue = 0;
+    Settings.CompressionValue = 0;
     Conversion.StopRequested = 0;
   }
   void TearDown() override {
@@ -306,7 +306,7 @@ TEST_F(EncoderRunTest, LogsBothLinesAndRunsTheToolOnTheFrameFiles) {
   Settings.AudioChannels = 1;
   Settings.SampleRateChoice = 1;
   Settings.ResizeMode = 5;
-  Conversion.CompressionValue = 4;
+  Settings.CompressionValue = 4;
 
   const ExportResult result = ConvertRectExport(dir_.File("out clip.MP4"));
 

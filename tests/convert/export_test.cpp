@@ -47,7 +47,7 @@ class AnotherCompression : public ::testing::Test {
   void SetUp() override {
     ui().Clear();
     Settings.ResizeMode = 0;
-    Conversion.CompressionValue = 0;
+    Settings.CompressionValue = 0;
   }
   void TearDown() override { ui().Clear(); }
   static HeadlessUi& ui() { return dynamic_cast<HeadlessUi&>(platform::CurrentUi()); }
@@ -60,7 +60,7 @@ TEST_F(AnotherCompression, PicksTakeEffectEvenOnCancel) {
   ui().QueueAnotherCompressionAnswer(answer);
   EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4"), "");
   EXPECT_EQ(Settings.ResizeMode, 3);
-  EXPECT_EQ(Conversion.CompressionValue, 7);
+  EXPECT_EQ(Settings.CompressionValue, 7);
   ASSERT_EQ(ui().AnotherCompressionModels().size(), 1u);
   EXPECT_EQ(ui().AnotherCompressionModels()[0].path_text, "/out/a.mp4");
   EXPECT_EQ(ui().AnotherCompressionModels()[0].compression_index, 0);

@@ -1,0 +1,52 @@
+// The main window's command and control identifiers: small fixed integers shared by a
+// menu item and its button. The options table names the controls of each setting by them,
+// so they stand on the floor every client builds on.
+#pragma once
+
+namespace zqr {
+
+// Command and control identifiers shared by a menu item and its button.
+enum ControlId : int {
+  kIdLoad = 100,
+  kIdPlayPause = 101,
+  kIdSave = 102,
+  kIdAbout = 103,
+  kIdConvert = 104,
+  kIdExit = 107,
+  kIdHelp = 110,
+  kIdSetTempPath = 111,
+  kIdTempPathLabel = 112,
+  kIdOperationLabel = 207,
+  kIdSharpenSwitch = 208,
+  kIdCompressionList = 213,
+  kIdShowInputVideo = 511,
+  kIdContrast = 519,
+  kIdBrightness = 520,
+  kIdSharpenAmount = 518,
+  kIdContrastSwitch = 522,
+  kIdBrightnessSwitch = 523,
+  kIdCpuUsage = 570,
+  kIdCpuSwitch = 571,
+  kIdNoisePasses = 572,
+  kIdNoiseSwitch = 573,
+  kIdResetSharpen = 581,
+  kIdResetBrightness = 582,
+  kIdResetContrast = 583,
+  kIdResetNoise = 584,
+  kIdResetCpu = 585,
+  kIdSharpenRadius = 590,
+  kIdFileInformation = 597,
+  kIdAutoSave = 599,
+  kIdBuildLabel = 701,
+  kIdStop = 806,
+  kIdStereo = 808,
+  kIdStereoTuning = 809,
+  kIdOutputStream = 810,
+  kIdDepthSwitch = 899,
+  kIdDepthList = 900,
+  kIdPreview = 2007,
+  kIdPositionFrame = 3011,
+  kIdPositionBar = 3012,
+};
+
+}  // namespace zqr

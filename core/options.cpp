@@ -1,0 +1,342 @@
+// The options table and what the batch flags make of it.
+#include "core/options.h"
+
+#include <algorithm>
+#include <array>
+
+#include "core/control_ids.h"
+
+namespace zqr {
+
+namespace {
+
+using S = SettingsRecord;
+using C = OptionControl;
+
+constexpr const char* kBitrateItems[] = {"  Auto", "  100k", "  200k", "  400k", "  700k",
+                                         "  950k", " 1200k", " 1500k", " 2000k", " 2500k"};
+constexpr const char* kBitrateWords[] = {"auto", "100k",  "200k",  "400k",  "700k",
+                                         "950k", "1200k", "1500k", "2000k", "2500k"};
+constexpr const char* kCodecItems[] = {"  Auto",   "  Ultra Fast", "  Fast",
+                                       "  Medium", "  Max",        "  Slower"};
+constexpr const char* kCodecWords[] = {"auto", "ultrafast", "fast", "medium", "max", "slower"};
+constexpr const char* kSizeItems[] = {"  Natural size", "  Resize 90%", "  Resize 80%",
+                                      "  Resize 70%",   "  Resize 60%", "  Resize 50%"};
+constexpr const char* kSizeWords[] = {"100", "90", "80", "70", "60", "50"};
+constexpr const char* kChannelItems[] = {"  Stereo", "  Mono"};
+constexpr const char* kChannelWords[] = {"stereo", "mono"};
+constexpr const char* kRateItems[] = {"  Auto", "  48000Hz", "  44100Hz", "  22050Hz", "  11025Hz"};
+constexpr const char* kRateWords[] = {"auto", "48000", "44100", "22050", "11025"};
+constexpr const char* kStereoItems[] = {"  Dynamic stereo effect", "  Static stereo effect"};
+constexpr const char* kStereoWords[] = {"dynamic", "static"};
+
+constexpr OptionDef kOptions[] = {
+    {.field = &S::StereoMode,
+     .control = C::kPopup,
+     .control_id = 897,
+     .popup_title = "Set type of ZQR Stereo",
+     .popup_items = kStereoItems,
+     .flag = "--stereo",
+     .flag_help = "the stereo effect",
+     .flag_switch = &S::StereoOn,
+     .flag_words = kStereoWords},
+    {.field = &S::StereoTuning,
+     .start = 6,
+     .low = -10,
+     .high = 10,
+     .control = C::kSlider,
+     .control_id = kIdStereoTuning,
+     .tooltip = " ZQR Stereo Vision Tuning ",
+     .flag = "--tuning",
+     .flag_help = "the stereo tuning shift"},
+    {.field = &S::DepthDivisor,
+     .start = 30,
+     .low = 20,
+     .high = 100,
+     .control = C::kList,
+     .control_id = kIdDepthList,
+     .tooltip = " Select a value of 3D Stereo Depth effect ",
+     .flag = "--depth",
+     .flag_help = "3D Depth and its divisor",
+     .flag_switch = &S::DepthOn},
+    {.field = &S::SharpenAmount,
+     .key = "SHARPEN",
+     .high = 5,
+     .stored_zero = 1,
+     .control = C::kSlider,
+     .control_id = kIdSharpenAmount,
+     .tooltip = " Sharpen Amount ",
+     .reset_id = kIdResetSharpen,
+     .reset_value = 1,
+     .flag = "--sharpen",
+     .flag_help = "sharpen and its amount",
+     .flag_switch = &S::SharpenOn},
+    {.field = &S::SharpenRadius,
+     .key = "RADIUS",
+     .high = 3,
+     .control = C::kSlider,
+     .control_id = kIdSharpenRadius,
+     .tooltip = " Sharpen Radius Value ",
+     .reset_id = kIdResetSharpen,
+     .reset_value = 0,
+     .flag = "--radius",
+     .flag_help = "the sharpen radius"},
+    {.field = &S::Brightness,
+     .key = "BRIGHTNESS",
+     .high = 255,
+     .stored_zero = 127,
+     .control = C::kSlider,
+     .control_id = kIdBrightness,
+     .page = 8,
+     .tooltip = " Brightness Amount ",
+     .reset_id = kIdResetBrightness,
+     .reset_value = 127,
+     .flag = "--brightness",
+     .flag_help = "brightness",
+     .flag_switch = &S::BrightnessOn},
+    {.field = &S::Contrast,
+     .key = "CONTRAST",
+     .high = 255,
+     .stored_zero = 127,
+     .control = C::kSlider,
+     .control_id = kIdContrast,
+     .page = 8,
+     .tooltip = " Contrast Value ",
+     .reset_id = kIdResetContrast,
+     .reset_value = 127,
+     .flag = "--contrast",
+     .flag_help = "contrast",
+     .flag_switch = &S::ContrastOn},
+    {.field = &S::NoisePasses,
+     .key = "NOISE",
+     .low = 1,
+     .high = 5,
+     .stored_zero = 1,
+     .control = C::kSlider,
+     .control_id = kIdNoisePasses,
+     .tooltip = " Noise Median Value ",
+     .reset_id = kIdResetNoise,
+     .reset_value = 1,
+     .flag = "--noise",
+     .flag_help = "Noise Median and its passes",
+     .flag_switch = &S::NoiseOn},
+    {.field = &S::CpuUsage,
+     .key = "CPU",
+     .low = 50,
+     .high = 100,
+     .stored_zero = 100,
+     .control = C::kSlider,
+     .control_id = kIdCpuUsage,
+     .page = 8,
+     .tooltip = " CPU usage Value ",
+     .reset_id = kIdResetCpu,
+     .reset_value = 100,
+     .flag = "--cpu",
+     .flag_help = "the processor-load throttle, in percent",
+     .flag_switch = &S::CpuLimitOn},
+    {.field = &S::BitrateChoice,
+     .key = "BITRATE",
+     .high = 9,
+     .control = C::kPopup,
+     .control_id = 830,
+     .popup_title = "Set Compression Bit Rate",
+     .popup_items = kBitrateItems,
+     .flag = "--bitrate",
+     .flag_help = "the bit rate",
+     .flag_words = kBitrateWords},
+    {.field = &S::CodecModeChoice,
+     .key = "CODECMODE",
+     .high = 5,
+     .control = C::kPopup,
+     .control_id = 840,
+     .popup_title = "Set Codec Mode",
+     .popup_items = kCodecItems,
+     .flag = "--codec-mode",
+     .flag_help = "the codec mode",
+     .flag_words = kCodecWords},
+    {.field = &S::ResizeMode,
+     .high = 5,
+     .control = C::kPopup,
+     .control_id = 870,
+     .popup_title = "Resize the output VIDEO stream",
+     .popup_items = kSizeItems,
+     .flag = "--resize",
+     .flag_help = "the output size in percent",
+     .flag_words = kSizeWords},
+    {.field = &S::AudioChannels,
+     .control = C::kPopup,
+     .control_id = 890,
+     .popup_title = "Set audio channels",
+     .popup_items = kChannelItems,
+     .flag = "--channels",
+     .flag_help = "the sound channels",
+     .flag_words = kChannelWords},
+    {.field = &S::SampleRateChoice,
+     .high = 4,
+     .control = C::kPopup,
+     .control_id = 880,
+     .popup_title = "Set audio sampling rate",
+     .popup_items = kRateItems,
+     .flag = "--sample-rate",
+     .flag_help = "the sound sampling rate",
+     .flag_words = kRateWords},
+    {.field = &S::CompressionValue,
+     .low = 1,
+     .high = 21,
+     .control = C::kList,
+     .control_id = kIdCompressionList,
+     .tooltip = "Set Compression/Quality",
+     .flag = "--quality",
+     .flag_help = "the compression value, 1 best .. 21 lower",
+     .zero_word = "default"},
+
+    {.field = &S::SharpenOn,
+     .key = "SHARPEN_CH",
+     .start = 1,
+     .control = C::kSwitch,
+     .control_id = kIdSharpenSwitch,
+     .tooltip = " Sharpen control - On/Off "},
+    {.field = &S::BrightnessOn,
+     .key = "BRIGHTNESS_CH",
+     .control = C::kSwitch,
+     .control_id = kIdBrightnessSwitch,
+     .tooltip = " Brightness control - On/Off "},
+    {.field = &S::ContrastOn,
+     .key = "CONTRAST_CH",
+     .control = C::kSwitch,
+     .control_id = kIdContrastSwitch,
+     .tooltip = " Contrast control - On/Off "},
+    {.field = &S::CpuLimitOn,
+     .key = "CPU_CH",
+     .control = C::kSwitch,
+     .control_id = kIdCpuSwitch,
+     .tooltip = " CPU usage control - On/Off "},
+    {.field = &S::NoiseOn,
+     .key = "NOISE_CH",
+     .control = C::kSwitch,
+     .control_id = kIdNoiseSwitch,
+     .tooltip = " Noise Median control - On/Off "},
+    {.field = &S::StereoOn,
+     .control = C::kSwitch,
+     .control_id = kIdStereo,
+     .tooltip = " Use it with the 3D stereo glasses"},
+    {.field = &S::DepthOn,
+     .control = C::kSwitch,
+     .control_id = kIdDepthSwitch,
+     .tooltip = " Use it for Enable/Disable the 3D Stereo Depth effect "},
+    {.field = &S::FixAspect, .key = "ASPECT"},
+    {.field = &S::AutoSave,
+     .key = "AUTOSAVE",
+     .start = 1,
+     .control = C::kSwitch,
+     .control_id = kIdAutoSave},
+    {.field = &S::ShowInputVideo,
+     .start = 1,
+     .control = C::kSwitch,
+     .control_id = kIdShowInputVideo},
+};
+
+std::string RangeText(int32_t low, int32_t high) {
+  return "a number from " + std::to_string(low) + " to " + std::to_string(high);
+}
+
+// "a, b or c"
+std::string Listed(std::span<const char* const> words, std::string_view before = {}) {
+  std::string text(before);
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (!text.empty()) text += i + 1 == words.size() ? " or " : ", ";
+    text += words[i];
+  }
+  return text;
+}
+
+bool WholeNumber(std::string_view text, int32_t* value) {
+  if (text.empty() || text.size() > 9) return false;
+  const size_t at = text[0] == '-' ? 1 : 0;
+  if (at == text.size()) return false;
+  int32_t number = 0;
+  for (size_t k = at; k < text.size(); ++k) {
+    if (text[k] < '0' || text[k] > '9') return false;
+    number = number * 10 + (text[k] - '0');
+  }
+  *value = at == 1 ? -number : number;
+  return true;
+}
+
+}  // namespace
+
+std::span<const OptionDef> Options() {
+  return kOptions;
+}
+
+const OptionDef* OptionOfField(SettingsField field) {
+  for (const OptionDef& option : kOptions) {
+    if (option.field == field) return &option;
+  }
+  return nullptr;
+}
+
+const OptionDef* OptionOfControl(int control_id) {
+  for (const OptionDef& option : kOptions) {
+    if (option.control == OptionControl::kNone) continue;
+    const int count =
+        option.control == OptionControl::kPopup ? static_cast<int>(option.popup_items.size()) : 1;
+    if (control_id >= option.control_id && control_id < option.control_id + count) return &option;
+  }
+  return nullptr;
+}
+
+const OptionDef* OptionOfFlag(std::string_view flag) {
+  for (const OptionDef& option : kOptions) {
+    if (option.flag != nullptr && flag == option.flag) return &option;
+  }
+  return nullptr;
+}
+
+std::string FlagValues(const OptionDef& option) {
+  std::string values = option.flag_switch != nullptr ? "off|" : "";
+  if (option.zero_word != nullptr) values += std::string(option.zero_word) + "|";
+  if (!option.flag_words.empty()) {
+    for (size_t i = 0; i < option.flag_words.size(); ++i) {
+      values += (i > 0 ? "|" : "") + std::string(option.flag_words[i]);
+    }
+    return values;
+  }
+  return values + std::to_string(option.low) + ".." + std::to_string(option.high);
+}
+
+std::string ApplyFlag(const OptionDef& option, std::string_view value) {
+  SettingsRecord& s = Settings;
+  if (option.flag_switch != nullptr && value == "off") {
+    s.*option.flag_switch = 0;
+    return std::string();
+  }
+  int32_t number = 0;
+  bool known = false;
+  if (option.zero_word != nullptr && value == option.zero_word) {
+    known = true;
+  } else if (!option.flag_words.empty()) {
+    const auto found = std::find(option.flag_words.begin(), option.flag_words.end(), value);
+    known = found != option.flag_words.end();
+    number = option.low + static_cast<int32_t>(found - option.flag_words.begin());
+  } else {
+    known = WholeNumber(value, &number) && number >= option.low && number <= option.high;
+  }
+  if (!known) {
+    std::string takes;
+    if (!option.flag_words.empty()) {
+      takes = option.flag_switch != nullptr ? Listed(option.flag_words, "off")
+                                            : "one of " + FlagValues(option);
+    } else {
+      takes = RangeText(option.low, option.high);
+      if (option.zero_word != nullptr) takes = std::string(option.zero_word) + " or " + takes;
+      if (option.flag_switch != nullptr) takes = "off or " + takes;
+    }
+    return std::string(option.flag) + " takes " + takes;
+  }
+  if (option.flag_switch != nullptr) s.*option.flag_switch = 1;
+  s.*option.field = number;
+  return std::string();
+}
+
+}  // namespace zqr
