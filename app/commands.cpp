@@ -63,6 +63,7 @@ void PressButton(int id, const std::string& base, int milliseconds) {
 // A check box that mirrors a menu item's check mark: the field follows the mark.
 void ToggleFromMenuMark(int id, Shared32& field) {
   platform::Ui& ui = CurrentUi();
+  SettingsChange change;
   field = ui.IsMenuChecked(id) ? 0 : 1;
   ui.SetChecked(id, field == 1);
   ui.SetMenuChecked(id, field == 1);
@@ -154,12 +155,14 @@ void SetTempPath() {
 void ImageSwitch(int id, Shared32& field) {
   TickSound();
   platform::Ui& ui = CurrentUi();
+  SettingsChange change;
   field = ui.IsChecked(id) ? 1 : 0;
   ui.SetTextColours(id, SwitchTextColour(field == 1), Grey(136));
 }
 
 // The sliders a Reset button sets, to the values the options table gives.
 void ResetSliders(int reset_id) {
+  SettingsChange change;  // a frame takes both of Sharpen's values or neither
   for (const OptionDef& option : Options()) {
     if (option.reset_id != reset_id) continue;
     Settings.*option.field = option.reset_value;
@@ -221,6 +224,7 @@ bool HandleCloseRequest() {
 void HandleSlider(int id, int position) {
   const OptionDef* option = OptionOfControl(id);
   if (option == nullptr || option->control != OptionControl::kSlider) return;
+  SettingsChange change;
   // The position travels in the low 16 bits; a range below 0 reads them signed.
   const int32_t low = position & 0xFFFF;
   Settings.*option->field = option->low < 0 ? static_cast<int16_t>(low) : low;
@@ -258,13 +262,16 @@ void HandleCommand(int id, int code) {
     case kIdSetTempPath:
       SetTempPath();
       return;
-    case kIdDepthSwitch:
+    case kIdDepthSwitch: {
       TickSound();
+      SettingsChange change;
       s.DepthOn = ui.IsChecked(id) ? 1 : 0;
       return;
+    }
     case kIdDepthList:
       TickSound();
       if (code == platform::kNotifyChange) {
+        SettingsChange change;
         int32_t divisor = LeadingNumber(ui.ListText(id), 0);
         if (divisor > 0) s.DepthDivisor = divisor;  // a divisor of 0 would stop every frame
       }
@@ -324,6 +331,7 @@ void HandleCommand(int id, int code) {
       break;
   }
   if (const OptionPopup* popup = FindOptionPopup(id)) {
+    SettingsChange change;
     s.*popup->field = id - popup->base_id;
     SetMenuChoice(*popup);
   }

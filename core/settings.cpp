@@ -7,11 +7,13 @@
 #include "core/settings.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string_view>
+#include <thread>
 
 #include "core/numbers.h"
 #include "core/options.h"
@@ -86,6 +88,44 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 }  // namespace
+
+namespace {
+// Odd while a change is open: a sequence lock, so the window's thread never waits for a
+// frame and a frame waits only for the few stores of a change.
+std::atomic<uint64_t> change_sequence{0};
+thread_local int change_depth = 0;
+}  // namespace
+
+SettingsChange::SettingsChange() {
+  if (change_depth++ == 0) change_sequence.fetch_add(1, std::memory_order_acq_rel);
+}
+
+SettingsChange::~SettingsChange() {
+  if (--change_depth == 0) change_sequence.fetch_add(1, std::memory_order_acq_rel);
+}
+
+SettingsSnapshot TakeSettingsSnapshot() {
+  SettingsSnapshot snapshot;
+  // The thread of an open change sees its own stores as they are.
+  if (change_depth > 0) {
+    snapshot.values = Settings;
+    snapshot.version = change_sequence.load(std::memory_order_acquire) / 2;
+    return snapshot;
+  }
+  for (;;) {
+    const uint64_t before = change_sequence.load(std::memory_order_acquire);
+    if (before % 2 == 1) {
+      std::this_thread::yield();
+      continue;
+    }
+    snapshot.values = Settings;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (change_sequence.load(std::memory_order_relaxed) == before) {
+      snapshot.version = before / 2;
+      return snapshot;
+    }
+  }
+}
 
 SettingsRecord::SettingsRecord() {
   for (const OptionDef& option : Options()) this->*option.field = option.start;

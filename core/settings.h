@@ -49,6 +49,27 @@ struct SettingsRecord {
 // The one process-wide record.
 extern SettingsRecord Settings;
 
+// Several fields changed together on the window's thread (a Reset button sets two, a
+// slider one, a list its field and its switch): while a change is open, a snapshot waits
+// for it to close, so a frame never takes half old and half new settings. Changes may
+// nest; only the outermost counts. Writers that run while no frame is processed (start-up,
+// the batch mode, tests) need none.
+class SettingsChange {
+ public:
+  SettingsChange();
+  ~SettingsChange();
+  SettingsChange(const SettingsChange&) = delete;
+  SettingsChange& operator=(const SettingsChange&) = delete;
+};
+
+// One consistent copy of `Settings`, taken between changes: what a frame is processed
+// with. Its version counts the changes closed so far.
+struct SettingsSnapshot {
+  SettingsRecord values;
+  uint64_t version = 0;
+};
+SettingsSnapshot TakeSettingsSnapshot();
+
 // Gives every field of `Settings` its start-up value (the options table's).
 void ResetSettingsToStartValues();
 

@@ -84,26 +84,27 @@ bool ConversionArraysReady(const FrameStoreState& s) {
   return true;
 }
 
-frames::FilterSettings CurrentFilterSettings() {
-  frames::FilterSettings settings;
-  settings.cpu_limit_on = Settings.CpuLimitOn;
-  settings.cpu_usage = Settings.CpuUsage;
-  settings.noise_on = Settings.NoiseOn;
-  settings.noise_passes = Settings.NoisePasses;
-  settings.brightness_on = Settings.BrightnessOn;
-  settings.brightness = Settings.Brightness;
-  settings.contrast_on = Settings.ContrastOn;
-  settings.contrast = Settings.Contrast;
+// Everything one frame is processed with, from one snapshot of the settings: a slider
+// moved meanwhile reaches the next frame whole.
+frames::FrameStepSettings FrameSettings() {
+  const SettingsRecord s = TakeSettingsSnapshot().values;
+  frames::FrameStepSettings settings;
+  settings.filter.cpu_limit_on = s.CpuLimitOn;
+  settings.filter.cpu_usage = s.CpuUsage;
+  settings.filter.noise_on = s.NoiseOn;
+  settings.filter.noise_passes = s.NoisePasses;
+  settings.filter.brightness_on = s.BrightnessOn;
+  settings.filter.brightness = s.Brightness;
+  settings.filter.contrast_on = s.ContrastOn;
+  settings.filter.contrast = s.Contrast;
+  settings.sharpen_amount = s.SharpenOn == 1 ? s.SharpenAmount.load() : 0;
+  settings.sharpen_radius = s.SharpenRadius;
+  settings.stereo_on = s.StereoOn == 1;
+  settings.stereo.mode = s.StereoMode;
+  settings.stereo.tuning = s.StereoTuning;
+  settings.stereo.depth_on = s.DepthOn;
+  settings.stereo.divisor = s.DepthDivisor;
   return settings;
-}
-
-frames::StereoSettings CurrentStereoSettings() {
-  frames::StereoSettings stereo;
-  stereo.mode = Settings.StereoMode;
-  stereo.tuning = Settings.StereoTuning;
-  stereo.depth_on = Settings.DepthOn;
-  stereo.divisor = Settings.DepthDivisor;
-  return stereo;
 }
 
 // The time estimate, every 30th frame.
@@ -131,8 +132,11 @@ void SetThrottleSleep(frames::SleepFunction sleep) {
 }
 
 void ApplyFrameFilters() {
+  ApplyFrameFilters(FrameSettings().filter);
+}
+
+void ApplyFrameFilters(const frames::FilterSettings& settings) {
   FrameStoreState& s = FrameStore;
-  const frames::FilterSettings settings = CurrentFilterSettings();
   const int64_t count = std::clamp<int64_t>(s.FramePixelCount, 0, PicturePixels(s.WorkFrame));
   frames::RunFilterChain(s.WorkFrame.data(), s.WorkFrame.width(), count, settings,
                          throttle_sleep.load());
@@ -142,19 +146,19 @@ void ApplyFrameFilters() {
 namespace {
 // The conversion steps one after the other over whole frames: the chain on the WorkFrame
 // (ending with the preview), copy into DMEM1 with sharpen, stereo, the frame file.
-void ProcessFrameInStages(FrameStoreState& s, const std::string& file_path) {
+void ProcessFrameInStages(FrameStoreState& s, const std::string& file_path,
+                          const frames::FrameStepSettings& settings) {
   FlushPendingFrameFile();
-  ApplyFrameFilters();
+  ApplyFrameFilters(settings.filter);
   if (!ConversionArraysReady(s)) return;
   const int32_t width = s.WorkFrame.width();
   const int32_t rows = s.WorkFrame.rows();
   const int32_t height = rows - 1;
-  const int32_t amount = Settings.SharpenOn == 1 ? Settings.SharpenAmount.load() : 0;
-  frames::SharpenCopy(s.WorkFrame.data(), s.DMEM1.data(), width, height, rows, amount,
-                      Settings.SharpenRadius);
-  if (Settings.StereoOn == 1) {
+  frames::SharpenCopy(s.WorkFrame.data(), s.DMEM1.data(), width, height, rows,
+                      settings.sharpen_amount, settings.sharpen_radius);
+  if (settings.stereo_on) {
     frames::StereoFrameStep({&s.DMEM1, &s.DMEM2, &s.DMEM3, &s.DMEM4, &s.ViewCopy1, &s.ViewCopy2},
-                            CurrentStereoSettings());
+                            settings.stereo);
   }
   const int32_t file_width = width - frames::kCropColumns;
   if (file_width > 0 && !file_path.empty()) {
@@ -169,7 +173,8 @@ void ProcessFrameInStages(FrameStoreState& s, const std::string& file_path) {
 // frame before in DMEM1, has run. The frame it replaces goes to the writers whole, as its own frame
 // file: no copy, and the writers crop it on the way to the disk. So this frame's file is queued
 // when the next frame comes, or when FlushPendingFrameFile is called.
-void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, std::string file_path) {
+void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, std::string file_path,
+                          const frames::FrameStepSettings& settings) {
   const int32_t width = s.WorkFrame.width();
   const int32_t rows = s.WorkFrame.rows();
   const int32_t height = rows - 1;
@@ -179,17 +184,10 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, std::string fi
   if (final_frame.empty()) {  // out of memory: the stages need no frame of their own
     files.ReturnFrame(std::move(final_frame));
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(width) * height * 4);
-    ProcessFrameInStages(s, file_path);
+    ProcessFrameInStages(s, file_path, settings);
     return;
   }
-  const frames::FilterSettings filter = CurrentFilterSettings();
-  frames::Throttle(filter.cpu_limit_on, filter.cpu_usage, throttle_sleep.load());
-  frames::FrameStepSettings settings;
-  settings.filter = filter;
-  settings.sharpen_amount = Settings.SharpenOn == 1 ? Settings.SharpenAmount.load() : 0;
-  settings.sharpen_radius = Settings.SharpenRadius;
-  settings.stereo_on = Settings.StereoOn == 1;
-  settings.stereo = CurrentStereoSettings();
+  frames::Throttle(settings.filter.cpu_limit_on, settings.filter.cpu_usage, throttle_sleep.load());
   frames::FrameStepBuffers buffers;
   buffers.width = width;
   buffers.height = height;
@@ -242,11 +240,12 @@ void BufferCB(const void* buffer, int64_t length, double sample_time) {
   const int64_t count = std::min(length / 4, picture);
   s.FramePixelCount = static_cast<int32_t>(count);
   std::string file_path = NextFramePath(s.WorkFrame.width() - frames::kCropColumns, sample_time);
+  const frames::FrameStepSettings settings = FrameSettings();
   if (count == picture && count > 0 && ConversionArraysReady(s) && frame_step_strip.load() > 0) {
-    ProcessFrameInStrips(s, buffer, std::move(file_path));
+    ProcessFrameInStrips(s, buffer, std::move(file_path), settings);
   } else {
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
-    ProcessFrameInStages(s, file_path);
+    ProcessFrameInStages(s, file_path, settings);
   }
 
   // Time estimate every 30 frames, then the frame counter.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "frames/filter_chain.h"
 #include "frames/frame_file.h"
 #include "frames/throttle.h"
 
@@ -22,8 +23,9 @@ void ShowPreviewFrame();
 void SetThrottleSleep(frames::SleepFunction sleep);
 
 // The filter chain on FrameStore.WorkFrame (the first FramePixelCount pixels) with the
-// current settings, ending with ShowPreviewFrame.
+// current settings (one snapshot of them), or the given ones, ending with ShowPreviewFrame.
 void ApplyFrameFilters();
+void ApplyFrameFilters(const frames::FilterSettings& settings);
 
 // The body of BufferCB for one delivered frame of `length` bytes: copy into the WorkFrame,
 // ApplyFrameFilters, copy into DMEM1 and sharpen (one pass), stereo when StereoOn, the

@@ -7,13 +7,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/commands.h"
 #include "app/output_file.h"
+#include "app/window_layout.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
 #include "core/run_log.h"
@@ -269,6 +272,73 @@ TEST_F(ConvertMovieTest, SettingsChangedWhileRecordingAreTheOnesTheMovieGets) {
   EXPECT_EQ(movie.width, 16);  // 48 x 0.5 to a multiple of 16: the new setting
   EXPECT_NEAR(movie.frames, 120, 1);
   ExpectTempEmpty();
+}
+
+TEST_F(ConvertMovieTest, SlidersMovedDuringTheRecordingNeverTearAFrame) {
+  // The window moves Sharpen between two settings while the frames are recorded: A by the
+  // Reset button (amount 1, radius 0), B by its two sliders in one change (5, 3), with a
+  // pause between the two moves as a busy window might make. Every frame file must be the
+  // frame step on A or on B, never (5, 0).
+  Conversion.KeepWorkFiles = 1;
+  const std::string clip =
+      Clip("lossless.mkv", {"-c:v", "libx264rgb", "-qp", "0", "-pix_fmt", "bgr0"},
+           "testsrc2=size=64x48:rate=30", 2);
+  ASSERT_NO_FATAL_FAILURE(Load(clip));
+  frames::FrameFileWriter::Options slow;
+  slow.write = [](const std::string& path, int32_t width, int32_t height, const uint32_t* pixels,
+                  int32_t stride) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return frames::WriteFrameFileNow(path, width, height, pixels, stride);
+  };
+  ConfigureFrameFileWriters(slow);
+  std::atomic<bool> done{false};
+  std::thread window([&done] {
+    while (!done) {
+      HandleCommand(kIdResetSharpen, platform::kNotifyClick);
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+      {
+        SettingsChange change;
+        HandleSlider(kIdSharpenAmount, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        HandleSlider(kIdSharpenRadius, 3);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+  });
+  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  done = true;
+  window.join();
+  ConfigureFrameFileWriters({});
+  ASSERT_TRUE(report.recorded) << report.failure;
+
+  const test::RunResult raw = test::Run({"ffmpeg", "-v", "error", "-i", clip, "-vf", "vflip",
+                                         "-pix_fmt", "bgra", "-f", "rawvideo", "-"});
+  const size_t frame_bytes = 64 * 48 * 4;
+  ASSERT_EQ(raw.output.size(), 60 * frame_bytes);
+  ReferencePipeline on_a(64, 48);
+  ReferencePipeline on_b(64, 48);
+  int frames_a = 0;
+  int frames_b = 0;
+  for (int k = 0; k < 60; ++k) {
+    std::vector<uint32_t> delivered(64 * 48);
+    std::memcpy(delivered.data(), raw.output.data() + k * frame_bytes, frame_bytes);
+    Settings.SharpenAmount = 1;
+    Settings.SharpenRadius = 0;
+    const std::vector<uint32_t> a = on_a.Frame(delivered);
+    Settings.SharpenAmount = 5;
+    Settings.SharpenRadius = 3;
+    const std::vector<uint32_t> b = on_b.Frame(delivered);
+    const std::string file = test::ReadFile(frames::FrameFileName(temp_, k));
+    ASSERT_EQ(file.size(), 54 + a.size() * 4) << k;
+    const bool is_a = std::memcmp(file.data() + 54, a.data(), a.size() * 4) == 0;
+    const bool is_b = std::memcmp(file.data() + 54, b.data(), b.size() * 4) == 0;
+    EXPECT_TRUE(is_a || is_b) << "frame " << k << " mixes two settings";
+    frames_a += is_a ? 1 : 0;
+    frames_b += is_b ? 1 : 0;
+  }
+  // The sliders really moved during the recording.
+  EXPECT_GT(frames_a, 0);
+  EXPECT_GT(frames_b, 0);
 }
 
 TEST_F(ConvertMovieTest, AnotherCompressionEncodesTheSameRecordingAgain) {
