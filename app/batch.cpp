@@ -138,18 +138,6 @@ void ShowProgress(const std::atomic<bool>& stop, const std::string& temp_folder)
   if (drawn) std::fprintf(stderr, "\n");
 }
 
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  std::string out;
-  for (char c : text) {
-    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
-    out += c;
-  }
-  return out;
-}
-
 int Fail(const std::string& line) {
   std::fprintf(stderr, "zqrstereo: %s\n", OneLine(line).c_str());
   return kBatchFailed;

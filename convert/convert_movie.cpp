@@ -82,18 +82,6 @@ std::string Megabytes(int64_t bytes) {
   return NumberText(static_cast<int64_t>((bytes + 999999) / 1000000)) + " MB";
 }
 
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  std::string out;
-  for (char c : text) {
-    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
-    out += c;
-  }
-  return out;
-}
-
 // A refusal before anything is recorded: one message, the report, and the graph left as the
 // Convert command found it.
 ConversionReport Refuse(ConversionReport& report, const std::string& text,

@@ -184,4 +184,14 @@ std::string ToLowerAscii(std::string_view text) {
   return out;
 }
 
+std::string OneLine(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
+    out += c;
+  }
+  return out;
+}
+
 }  // namespace zqr

@@ -44,5 +44,7 @@ double LeadingNumber(std::string_view text);
 std::string TrimBlanks(std::string_view text);
 std::string TrimBlanksAndNuls(std::string_view text);
 std::string ToLowerAscii(std::string_view text);
+// A message of several lines as one line: line breaks become blanks, runs of blanks one.
+std::string OneLine(std::string_view text);
 
 }  // namespace zqr

@@ -112,19 +112,23 @@ class ConvertMovieTest : public ::testing::Test {
   bool Logged(const std::string& text) {
     return test::ReadFile(dir_.File("run.log")).find(text) != std::string::npos;
   }
+  // Frame files that take `milliseconds` each to write, so the recording lasts a while.
+  static void SlowFrameFiles(int milliseconds) {
+    frames::FrameFileWriter::Options slow;
+    slow.write = [milliseconds](const std::string& path, int32_t width, int32_t height,
+                                const uint32_t* pixels, int32_t stride) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+      return frames::WriteFrameFileNow(path, width, height, pixels, stride);
+    };
+    ConfigureFrameFileWriters(slow);
+  }
   // Loads a 4-s clip and converts it into out.mp4 with frame files that take 20 ms each, so
   // that the recording is still going when the encoder fed while recording starts;
   // `action` runs then.
   ConversionReport ConvertWhileTheEncoderIsFed(const std::function<void()>& action) {
     Load(Clip("clip.mp4", {}, "testsrc2=size=64x48:rate=30", 4));
     if (::testing::Test::HasFatalFailure()) return {};
-    frames::FrameFileWriter::Options slow;
-    slow.write = [](const std::string& path, int32_t width, int32_t height, const uint32_t* pixels,
-                    int32_t stride) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      return frames::WriteFrameFileNow(path, width, height, pixels, stride);
-    };
-    ConfigureFrameFileWriters(slow);
+    SlowFrameFiles(20);
     std::thread when_fed([this, &action] {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
       while (!Logged("Encoding while recording") && std::chrono::steady_clock::now() < deadline) {
@@ -284,13 +288,7 @@ TEST_F(ConvertMovieTest, SlidersMovedDuringTheRecordingNeverTearAFrame) {
       Clip("lossless.mkv", {"-c:v", "libx264rgb", "-qp", "0", "-pix_fmt", "bgr0"},
            "testsrc2=size=64x48:rate=30", 2);
   ASSERT_NO_FATAL_FAILURE(Load(clip));
-  frames::FrameFileWriter::Options slow;
-  slow.write = [](const std::string& path, int32_t width, int32_t height, const uint32_t* pixels,
-                  int32_t stride) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return frames::WriteFrameFileNow(path, width, height, pixels, stride);
-  };
-  ConfigureFrameFileWriters(slow);
+  SlowFrameFiles(10);
   std::atomic<bool> done{false};
   std::thread window([&done] {
     while (!done) {
