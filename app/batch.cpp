@@ -215,6 +215,7 @@ int Convert(const BatchArguments& args) {
     job.offer_another_compression = false;
     job.keep_work_files = args.keep_frames;
     job.temp_folder_held = run_lock.held();
+    job.settle_pauses = false;
     report = ConvertMovie(job);
   }
   UnloadVideo();

@@ -133,16 +133,17 @@ std::string SoundMessagesFile(const std::string& temp_folder) {
   return temp_folder + platform::kPathSeparator + "temp_sound.txt";
 }
 
-// Stops the frames: no callback, no writer still busy. Returns the gaps of the recording.
-std::vector<FrameGap> StopRecording() {
+// Stops the frames: no callback, no writer still busy. Returns the recording's numbers and
+// gaps. The encoder's feed must take pictures or be aborted by then, as a frame waiting for
+// room in its queue holds the callback.
+RecordedFrames StopRecording() {
   if (auto graph = CurrentGraph()) {
     graph->Pause();
     graph->SetCallback(nullptr, platform::kSelectBufferCB);
   }
-  std::vector<FrameGap> gaps = EndFramePlacement();
+  RecordedFrames recorded = EndFramePlacement();
   WaitForFrameFiles();
-  FrameFileWriters().SetWrittenObserver(nullptr);
-  return gaps;
+  return recorded;
 }
 
 // Fills each gap of the recording with the frame before it.
@@ -170,18 +171,23 @@ void DiscardGraphEvents(platform::MediaGraph& graph) {
 enum class RecordEnd { kStopped, kEnded, kWriteFailed, kCalledOff };
 
 // `each_wait` runs after every wait; it ends the recording (kCalledOff) by returning true.
+// While `held_back` says the frames wait for the encoder, no progress is no stall.
 RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
-                     const std::function<bool()>& each_wait) {
+                     const std::function<bool()>& each_wait,
+                     const std::function<bool()>& held_back) {
   platform::Ui& ui = platform::CurrentUi();
   const int32_t numframes = FrameStore.numframes;
   int32_t passes = 0;
   int32_t remembered = 0;
   int32_t stall_count = 0;
-  // The caller's work runs after every wait, so that it starts no later than it must.
+  // The caller's work runs every 10 ms of a wait, so that (the encoder's start above all)
+  // it comes no later than it must.
   bool called_off = false;
   auto wait = [&](int32_t milliseconds) {
-    ui.PumpOrSleep(milliseconds);
-    called_off = called_off || each_wait();
+    for (int32_t left = milliseconds; left > 0; left -= 10) {
+      ui.PumpOrSleep(std::min(left, 10));
+      called_off = called_off || each_wait();
+    }
   };
   for (;;) {
     wait(120);
@@ -197,7 +203,7 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
       const double share = numframes > 0 ? 598.0 * *frames_done / numframes : 0.0;
       SetPositionBar(std::min(RoundHalfEven32(share), kPositionBarMaxWidth));
       const int32_t counter = FrameStore.FrameCounter;
-      if (counter == remembered) {
+      if (counter == remembered && !held_back()) {
         ++stall_count;
       } else {
         remembered = counter;
@@ -218,37 +224,39 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
 
 // The encoder starts once the sound file is complete (it reads it from the start), with the
 // settings of that moment.
-void StartFeed(EncoderFeed& feed, bool delete_fed) {
+void StartFeed(EncoderFeed& feed) {
   EncoderInputs inputs = CurrentEncoderInputs();
   inputs.frames_from_pipe = true;
   const std::string command = EncoderCommandLine(inputs);
-  if (command.empty()) return;
   const std::string messages = EncoderMessagesFile(inputs.temp_folder);
   std::error_code error;
   std::filesystem::remove(messages, error);
-  LogLine("Encoding while recording");
-  LogEncoderCommand(inputs, command);
-  if (!feed.Start(inputs, command, messages, delete_fed)) {
+  if (!command.empty()) {
+    LogLine("Encoding while recording");
+    LogEncoderCommand(inputs, command);
+  }
+  if (command.empty() || !feed.Start(inputs, command, messages)) {
     LogLine("The encoder could not be started");
+    feed.Abort();  // the recording must not wait for it
   }
 }
 
-// A recording that ends without an export stops the encoder fed during it; what it wrote
-// goes with the partial movie.
+// A recording that ends without an export stops the encoder fed during it (what it wrote
+// goes with the partial movie), and a frame waiting for room in its queue goes on.
 void AbortFeed(EncoderFeed& feed) {
-  if (!feed.started()) return;
+  const bool started = feed.started() && !feed.EncoderEnded();
   feed.Abort();
-  LogLine("Encoding while recording stopped");
+  if (started) LogLine("Encoding while recording stopped");
 }
 
 // The first export: the encoder fed during the recording, when the settings are still the
 // ones it was started with; otherwise (or when it failed) an encoder run on the files.
-ExportResult FirstExport(const std::string& output, EncoderFeed& feed) {
+ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool frame_files) {
   if (feed.started()) {
-    // With its files gone, the fed encoder is the only one there can be.
-    if (feed.deletes_fed_files()) {
+    // Without frame files the fed encoder is the only one there can be.
+    if (!frame_files) {
       ExportResult result = ConvertRectExport(output, &feed);
-      LogLine("Frame files deleted once encoded " + NumberText(feed.files_deleted()));
+      LogLine("Pictures fed to the encoder " + NumberText(feed.pictures_sent()));
       return result;
     }
     EncoderInputs now = CurrentEncoderInputs();
@@ -440,9 +448,10 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   graph->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
                       platform::kSeekNoPositioning);
   graph->Pause();
-  platform::SleepMs(100);
+  // The window's graph was playing a moment ago: give it time to settle.
+  if (job.settle_pauses) platform::SleepMs(100);
   LogLine("Set Stream to 0 position");
-  platform::SleepMs(10);
+  if (job.settle_pauses) platform::SleepMs(10);
 
   // The clean-up ends before the sound extraction starts, so it cannot take the new file.
   // No writer is running: the last run waited for its own.
@@ -454,8 +463,12 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
                               "Please remove it or choose another temporary folder.");
   }
   const int32_t numframes = FrameStore.numframes;
-  const int64_t needed = RecordingBytesNeeded(numframes, width - frames::kCropColumns, height,
-                                              Video.DurationSeconds.load());
+  // Frame files serve another compression only: a run that offers none feeds the encoder
+  // from memory and writes nothing but the sound file.
+  const bool frame_files = job.offer_another_compression || job.keep_work_files;
+  const int64_t needed =
+      RecordingBytesNeeded(frame_files ? numframes : 0, width - frames::kCropColumns, height,
+                           Video.DurationSeconds.load());
   const auto free_bytes = static_cast<int64_t>(platform::FreeSpaceBytes(temp_folder));
   if (needed > free_bytes) {
     return Refuse(report,
@@ -477,7 +490,13 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   Video.Converting = 1;
   WaitForPreviewPoll();     // from here on only the streaming thread touches the frames
   ResetFrameFileWriters();  // fresh writers: their failure count is this run's
-  BeginFramePlacement(temp_folder, time_per_frame);
+  EncoderFeed feed(width - frames::kCropColumns, height);
+  BeginFramePlacement(
+      temp_folder, time_per_frame,
+      [&feed](int32_t number, const uint32_t* pixels, int32_t stride) {
+        feed.Picture(number, pixels, stride);
+      },
+      frame_files);
   InstallFrameCallback();
   LogLine("Determine CUTOFF");
   SetCutoff();
@@ -500,6 +519,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   auto fail = [&](const std::string& text, const std::string& line) {
     if (!text.empty()) ui.ShowMessage(text, kErrorCaption, platform::kMbIconError);
     report.failure = line;
+    AbortFeed(feed);
     CleanUp(temp_folder, sound, job.keep_work_files);
     Publish(report);
     return report;
@@ -531,25 +551,27 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   // An end of stream the preview reached before the rewind is still queued; taken for this
   // recording's end it would cut the movie after its first frames.
   DiscardGraphEvents(*graph);
-  EncoderFeed feed;
-  FrameFileWriters().SetWrittenObserver(
-      [&feed](const std::string& path, bool written) { feed.FileWritten(path, written); });
-  // Without another compression to come, a frame file is of no use once it is encoded.
-  const bool delete_fed = !job.offer_another_compression && !job.keep_work_files;
+  LogLine(frame_files ? "Frames to the encoder from memory; frame files written beside"
+                      : "Frames to the encoder from memory; no frame files");
   const int64_t record_start = platform::MonotonicMs();
   graph->Run();
   bool sound_seen = false;
   std::string sound_problem;
-  const RecordEnd end = RecordLoop(*graph, &frames_done, [&] {
-    if (sound_seen || sound.Running()) return false;
-    sound_seen = true;
-    // A sound track that cannot be had ends the run now rather than after the recording.
-    sound_problem = SoundProblem(sound, sound.Wait(), sound_file);
-    if (!sound_problem.empty()) return true;
-    StartFeed(feed, delete_fed);
-    return false;
-  });
-  const std::vector<FrameGap> gaps = StopRecording();
+  const RecordEnd end = RecordLoop(
+      *graph, &frames_done,
+      [&] {
+        if (sound_seen || sound.Running()) return false;
+        sound_seen = true;
+        // A sound track that cannot be had ends the run now rather than after the recording.
+        sound_problem = SoundProblem(sound, sound.Wait(), sound_file);
+        if (!sound_problem.empty()) return true;
+        StartFeed(feed);
+        return false;
+      },
+      [&feed] { return feed.recording_waits(); });
+  // A frame waiting for room in the feed's queue would hold the recording's end.
+  if (end != RecordEnd::kEnded) AbortFeed(feed);
+  const RecordedFrames recorded = StopRecording();
   LogLine("Recording time " + NumberText(platform::MonotonicMs() - record_start) + " ms");
   report.frames_delivered = FrameStore.FrameCounter;
   const frames::FrameFileWriter::Stats stats = FrameFileWriters().stats();
@@ -557,7 +579,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   LogLine("Frames delivered " + NumberText(report.frames_delivered) + ", frame files written " +
           NumberText(stats.written) + ", failed " + NumberText(stats.failed));
 
-  if (end != RecordEnd::kEnded || stats.failed > 0 || stats.written == 0) AbortFeed(feed);
+  if (stats.failed > 0 || recorded.slots == 0) AbortFeed(feed);
   if (end == RecordEnd::kStopped) {
     report.stopped = true;
     return fail("", "stopped during recording");
@@ -573,18 +595,16 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
                     " (is the disk full?).\r\nThe conversion has been stopped.",
                 "frame files could not be written to " + temp_folder + " (disk full?)");
   }
-  if (stats.written == 0) {
+  if (recorded.slots == 0) {
     return fail("No frame could be read from the VIDEO " + input + ".",
                 "no frame could be read from " + input);
   }
-  int64_t numbers = stats.written;
-  for (const FrameGap& gap : gaps) numbers += gap.count;
-  const auto slots = static_cast<int32_t>(std::min<int64_t>(numbers, INT32_MAX));
+  const int32_t slots = recorded.slots;
   // The fed encoder repeats a picture over a gap itself; the files are there for the
   // exports from the folder.
-  report.frame_files = feed.deletes_fed_files()
-                           ? slots
-                           : static_cast<int32_t>(stats.written) + RepeatFrames(temp_folder, gaps);
+  report.frame_files =
+      frame_files ? static_cast<int32_t>(stats.written) + RepeatFrames(temp_folder, recorded.gaps)
+                  : slots;
   report.recorded = true;
   feed.Finish(slots);
   if (!sound_seen) {
@@ -625,7 +645,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     const int64_t export_start = platform::MonotonicMs();
     const bool first = report.exports == 0;
     ExportResult exported =
-        first ? FirstExport(movie.path(), feed) : ConvertRectExport(movie.path());
+        first ? FirstExport(movie.path(), feed, frame_files) : ConvertRectExport(movie.path());
     if (exported.written && short_picture && Video.HasSound != 0) {
       CutToPicture(movie.path(), picture_seconds);
     }

@@ -31,6 +31,9 @@ struct ConversionJob {
   bool keep_work_files = false;
   // The caller holds the temporary folder's lock (FolderLock) for its whole run.
   bool temp_folder_held = false;
+  // The pauses that let a graph that was just playing settle; a client that never played it
+  // (the batch mode) goes without.
+  bool settle_pauses = true;
 };
 
 // What a run came to, for the batch mode's exit status and tests.
@@ -55,7 +58,8 @@ inline constexpr int32_t kStallLimit = 12;
 // How long the driver waits for the sound extraction after the recording (milliseconds).
 void SetSoundWaitLimitMs(int32_t milliseconds);
 
-// The free space the recording needs: every frame file plus the sound file.
+// The free space the recording needs: every frame file (`numframes` of them) plus the
+// sound file.
 int64_t RecordingBytesNeeded(int32_t numframes, int32_t frame_width, int32_t frame_height,
                              double duration_seconds);
 

@@ -1,15 +1,13 @@
-// The encoder fed while recording: one thread per feed takes the frame files in number
-// order, converts each into the encoder's 4:2:0 picture and writes it into the encoder's
-// standard input; the pipe's back-pressure keeps it no further ahead than the encoder.
+// The encoder fed while recording: the recording's thread converts each frame and queues
+// its picture; one thread per feed takes them in number order and writes them into the
+// encoder's standard input, whose back-pressure keeps the queue no further ahead than the
+// encoder.
 #include "convert/encoder_feed.h"
 
-#include <filesystem>
-#include <system_error>
+#include <algorithm>
 #include <vector>
 
-#include "frames/frame_file.h"
 #include "frames/yuv420.h"
-#include "platform/files.h"
 
 namespace zqr {
 
@@ -40,82 +38,90 @@ FeedOrder::Step FeedOrder::Next() {
   }
 }
 
+EncoderFeed::EncoderFeed(int32_t width, int32_t height, int32_t queued)
+    : width_(width),
+      height_(height),
+      picture_bytes_(static_cast<size_t>(frames::Yuv420SizeFor(width, height).bytes)),
+      queued_limit_(std::max(queued, 2)) {}
+
 EncoderFeed::~EncoderFeed() {
   if (started() && !waited_) Abort();
 }
 
-void EncoderFeed::FileWritten(const std::string& path, bool written) {
-  const int32_t number = frames::FrameFileNumber(path);
+void EncoderFeed::Picture(int32_t number, const uint32_t* pixels, int32_t stride) {
+  if (number < 0) return;
+  std::vector<uint8_t> picture;
+  {
+    std::unique_lock lock(mutex_);
+    // One buffer beyond the queue's limit is the one the pump is sending.
+    waiting_ = true;
+    changed_.wait(lock, [&] { return aborted_ || !spare_.empty() || buffers_ < queued_limit_; });
+    waiting_ = false;
+    if (aborted_) return;
+    if (!spare_.empty()) {
+      picture = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      ++buffers_;
+    }
+  }
+  picture.resize(picture_bytes_);
+  frames::BottomUpBgraToYuv420(reinterpret_cast<const uint8_t*>(pixels), width_, height_, stride,
+                               picture.data());
   {
     std::lock_guard lock(mutex_);
-    if (!written) {
-      failed_ = true;
-    } else if (number >= 0) {
-      order_.Written(number);
-    }
+    queued_[number] = std::move(picture);
+    order_.Written(number);
   }
   changed_.notify_all();
 }
 
 bool EncoderFeed::Start(const EncoderInputs& inputs, const std::string& command_line,
-                        const std::string& messages_file, bool delete_fed_files) {
+                        const std::string& messages_file) {
   if (started() || command_line.empty()) return false;
   platform::Redirections redirections;
   redirections.error_path = messages_file;
   if (!encoder_.Start(command_line, redirections)) return false;
   inputs_ = inputs;
-  delete_fed_files_ = delete_fed_files;
   pump_ = std::thread([this] { Pump(); });
   return true;
 }
 
 void EncoderFeed::Pump() {
-  const int32_t width = inputs_.frame_width;
-  const int32_t height = inputs_.frame_height;
-  const int64_t file_size = frames::FrameFileSize(width, height);
-  std::vector<uint8_t> picture(static_cast<size_t>(frames::Yuv420SizeFor(width, height).bytes));
-  platform::UncachedReader reader;
-  int32_t in_picture = -1;  // the file whose picture `picture` holds
+  std::vector<uint8_t> last;  // the picture sent last, repeated over a gap
   for (;;) {
     FeedOrder::Step step;
     {
       std::unique_lock lock(mutex_);
       changed_.wait(lock, [&] {
-        if (aborted_ || failed_) return true;
+        if (aborted_) return true;
         step = order_.Next();
         return step.kind != FeedOrder::Step::kWait;
       });
-      if (aborted_ || failed_) break;
-    }
-    if (step.kind == FeedOrder::Step::kDone) break;
-    bool sent = true;
-    if (step.file != in_picture) {
-      // A frame file of the recording's size, else something else took its name.
-      const std::string path = frames::FrameFileName(inputs_.temp_folder, step.file);
-      sent = reader.Read(path) && static_cast<int64_t>(reader.size()) == file_size;
-      if (sent) {
-        frames::BottomUpBgraToYuv420(
-            reinterpret_cast<const uint8_t*>(reader.data()) + frames::kFrameFileHeaderBytes, width,
-            height, picture.data());
-        in_picture = step.file;
-        // Repeats over a gap come from `picture`: the file is not read again.
-        std::error_code error;
-        if (delete_fed_files_ && std::filesystem::remove(path, error)) {
-          std::lock_guard lock(mutex_);
-          ++deleted_;
-        }
+      if (aborted_ || step.kind == FeedOrder::Step::kDone) break;
+      if (auto found = queued_.find(step.file); found != queued_.end()) {
+        if (!last.empty()) spare_.push_back(std::move(last));
+        last = std::move(found->second);
+        queued_.erase(found);
       }
     }
-    if (!sent) {
-      std::lock_guard lock(mutex_);
-      failed_ = true;
-      break;
-    }
+    changed_.notify_all();  // a buffer may have come free
     // An encoder that has all it wants (it reads only its -t duration) or has failed stops
     // reading; its exit status and its output say which, not the closed pipe.
-    if (!encoder_.Send(picture.data(), picture.size())) break;
+    if (!encoder_.Send(last.data(), last.size())) break;
+    std::lock_guard lock(mutex_);
+    ++sent_;
   }
   encoder_.CloseInput();
+  // Nothing more is sent: a recording still queueing must not wait for it.
+  std::lock_guard lock(mutex_);
+  aborted_ = true;
+  changed_.notify_all();
+}
+
+bool EncoderFeed::recording_waits() const {
+  std::lock_guard lock(mutex_);
+  return waiting_;
 }
 
 void EncoderFeed::Finish(int32_t slots) {
@@ -132,30 +138,29 @@ int EncoderFeed::Wait() {
     pump_.join();
     exit_code_ = encoder_.Wait();
     waited_ = true;
-    std::lock_guard lock(mutex_);
-    if (failed_ || aborted_) exit_code_ = -1;
   }
   return exit_code_;
-}
-
-void EncoderFeed::Abort() {
-  if (!started() || waited_) return;
-  {
-    std::lock_guard lock(mutex_);
-    aborted_ = true;
-  }
-  changed_.notify_all();
-  encoder_.Kill();
-  Wait();
 }
 
 bool EncoderFeed::EncoderEnded() const {
   return !started() || encoder_.Ended();
 }
 
-int32_t EncoderFeed::files_deleted() const {
+void EncoderFeed::Abort() {
+  {
+    std::lock_guard lock(mutex_);
+    aborted_ = true;
+  }
+  changed_.notify_all();
+  if (!started() || waited_) return;
+  encoder_.Kill();
+  Wait();
+  exit_code_ = -1;
+}
+
+int64_t EncoderFeed::pictures_sent() const {
   std::lock_guard lock(mutex_);
-  return deleted_;
+  return sent_;
 }
 
 }  // namespace zqr

@@ -1,19 +1,23 @@
 // Encoding while recording. The encoder is the slowest stage of a conversion and needs
-// nothing but the frame files and the sound file, so rather than waiting for the whole
-// recording it is started as soon as the sound file is ready, and the frame files are
-// passed to it through its standard input, in number order, as the writers finish them.
-// They go as the 4:2:0 pictures the encoder makes of them anyway (frames/yuv420.h), which
-// we convert at a fraction of the encoder's cost. The files stay in the temporary folder
-// for another compression; the command line is the export's own with the frames coming
-// from the pipe.
+// nothing but the processed frames and the sound file, so rather than waiting for the whole
+// recording it is started as soon as the sound file is ready, and the frames are handed to
+// it through its standard input, in number order, straight from the frame step: each is
+// converted on the recording's thread into the 4:2:0 picture the encoder makes of it anyway
+// (frames/yuv420.h, a fraction of the encoder's cost) and queued for a feeding thread that
+// writes it into the pipe. The queue holds a few pictures: the recording waits when it is
+// full, so memory stays flat and the encoder never waits for a disk. Frame files, where
+// the window writes them for another compression, go their own way beside it. The command
+// line is the export's own with the frames coming from the pipe.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "convert/encoder_command.h"
 #include "platform/process.h"
@@ -47,48 +51,57 @@ class FeedOrder {
 
 class EncoderFeed {
  public:
-  EncoderFeed() = default;
+  // Pictures of frames of width x height pixels; at most `queued` wait for the encoder.
+  EncoderFeed(int32_t width, int32_t height, int32_t queued = 4);
   ~EncoderFeed();  // aborts a feed still running
   EncoderFeed(const EncoderFeed&) = delete;
   EncoderFeed& operator=(const EncoderFeed&) = delete;
 
-  // From the writers' thread: a frame file has been written (or failed).
-  void FileWritten(const std::string& path, bool written);
-  // Starts the encoder for frames from the pipe and the thread that feeds it; the frame
-  // files already written go first. The tool's messages go to `messages_file`. With
-  // `delete_fed_files`, each file is deleted once its picture is taken.
+  // From the recording's thread: the frame of number `number` (rows bottom line first,
+  // `stride` pixels apart), converted and queued. Waits while the queue is full; returns at
+  // once, keeping nothing, once the feed has been aborted or has failed.
+  void Picture(int32_t number, const uint32_t* pixels, int32_t stride);
+  // Starts the encoder for frames from the pipe and the thread that feeds it; the pictures
+  // queued so far go first. The tool's messages go to `messages_file`.
   bool Start(const EncoderInputs& inputs, const std::string& command_line,
-             const std::string& messages_file, bool delete_fed_files = false);
-  bool deletes_fed_files() const { return delete_fed_files_; }
+             const std::string& messages_file);
   bool started() const { return pump_.joinable(); }
   // What the encoder was started with (frames_from_pipe set).
   const EncoderInputs& inputs() const { return inputs_; }
+  // Whether the recording's thread is waiting for room in the queue.
+  bool recording_waits() const;
   // The recording is over with `slots` numbers; the rest is fed, then the input closed.
   void Finish(int32_t slots);
   // Waits for the feed and the encoder. The tool's exit status; -1 when it ended by a
-  // signal, was aborted, or when a frame file could not be read.
+  // signal, was aborted, or never started.
   int Wait();
   // Whether the encoder has ended (Wait then returns at once).
   bool EncoderEnded() const;
-  // Stops at once: the encoder is killed, nothing more is fed.
+  // Stops at once: the encoder is killed, nothing more is queued or fed.
   void Abort();
-  int32_t files_deleted() const;
+  int64_t pictures_sent() const;
 
  private:
   void Pump();
 
+  int32_t width_;
+  int32_t height_;
+  size_t picture_bytes_;
+  int32_t queued_limit_;
   EncoderInputs inputs_;
-  bool delete_fed_files_ = false;
   platform::ChildProcess encoder_;
   std::thread pump_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   FeedOrder order_;
+  std::map<int32_t, std::vector<uint8_t>> queued_;  // by frame number
+  std::vector<std::vector<uint8_t>> spare_;
+  int32_t buffers_ = 0;  // pictures made: queued, being sent or spare
+  bool waiting_ = false;
   bool aborted_ = false;
-  bool failed_ = false;  // a file could not be written, read or handed over
-  int32_t deleted_ = 0;
   bool waited_ = false;
   int exit_code_ = -1;
+  int64_t sent_ = 0;
 };
 
 }  // namespace zqr

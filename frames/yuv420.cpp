@@ -43,9 +43,14 @@ void Yuv420RowPairScalar(const uint8_t* upper, const uint8_t* lower, int32_t pai
 }
 
 void BottomUpBgraToYuv420(const uint8_t* rows, int32_t width, int32_t height, uint8_t* out) {
+  BottomUpBgraToYuv420(rows, width, height, width, out);
+}
+
+void BottomUpBgraToYuv420(const uint8_t* rows, int32_t width, int32_t height, int32_t stride,
+                          uint8_t* out) {
   const Yuv420Size size = Yuv420SizeFor(width, height);
   if (size.bytes == 0) return;
-  const int64_t row_bytes = int64_t{width} * 4;
+  const int64_t row_bytes = int64_t{stride} * 4;
   uint8_t* luma = out;
   uint8_t* blue_diff = luma + int64_t{size.width} * size.height;
   uint8_t* red_diff = blue_diff + int64_t{size.width / 2} * (size.height / 2);

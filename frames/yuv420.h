@@ -33,5 +33,8 @@ void Yuv420RowPairScalar(const uint8_t* upper, const uint8_t* lower, int32_t pai
 // The picture of a frame file's pixel data (rows of `width` pixels, bottom line first, as
 // the file stores them) into `out`, which holds Yuv420SizeFor(width, height).bytes.
 void BottomUpBgraToYuv420(const uint8_t* rows, int32_t width, int32_t height, uint8_t* out);
+// The same for rows `stride` pixels apart (a frame array, cropped to `width` on the way).
+void BottomUpBgraToYuv420(const uint8_t* rows, int32_t width, int32_t height, int32_t stride,
+                          uint8_t* out);
 
 }  // namespace zqr::frames

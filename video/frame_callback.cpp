@@ -50,6 +50,8 @@ struct Placement {
   std::mutex mutex;
   bool active = false;
   std::string folder;
+  bool write_files = true;
+  FrameHandOff hand_off;
   FramePlacer placer;
 };
 Placement& CurrentPlacement() {
@@ -57,17 +59,31 @@ Placement& CurrentPlacement() {
   return placement;
 }
 
-// The path of the file of the frame being processed, or empty text for none.
-std::string NextFramePath(int32_t file_width, double sample_time) {
+// Where the frame being processed goes: its number on the recording's grid (-1 for none),
+// the path of its file (empty for none) and the hand-off of the recording (null for none;
+// it stays valid while the frame callback runs, as the recording ends only after it).
+struct FrameDestination {
+  int32_t number = -1;
+  std::string path;
+  const FrameHandOff* hand_off = nullptr;
+};
+
+FrameDestination NextFrameDestination(int32_t file_width, double sample_time) {
   Placement& p = CurrentPlacement();
   std::lock_guard lock(p.mutex);
+  FrameDestination destination;
   if (!p.active) {
-    return file_width > 0 ? frames::FrameFileName(Shell.TempFolder, FrameStore.FrameCounter)
-                          : std::string();
+    if (file_width > 0) {
+      destination.number = FrameStore.FrameCounter;
+      destination.path = frames::FrameFileName(Shell.TempFolder, destination.number);
+    }
+    return destination;
   }
-  const int32_t number = p.placer.Place(sample_time);
-  if (number < 0 || file_width <= 0) return std::string();
-  return frames::FrameFileName(p.folder, number);
+  destination.number = p.placer.Place(sample_time);
+  if (destination.number < 0 || file_width <= 0) return FrameDestination{};
+  if (p.write_files) destination.path = frames::FrameFileName(p.folder, destination.number);
+  if (p.hand_off) destination.hand_off = &p.hand_off;
+  return destination;
 }
 
 // Pixels of the picture in the WorkFrame (without the spare row).
@@ -146,7 +162,7 @@ void ApplyFrameFilters(const frames::FilterSettings& settings) {
 namespace {
 // The conversion steps one after the other over whole frames: the chain on the WorkFrame
 // (ending with the preview), copy into DMEM1 with sharpen, stereo, the frame file.
-void ProcessFrameInStages(FrameStoreState& s, const std::string& file_path,
+void ProcessFrameInStages(FrameStoreState& s, const FrameDestination& destination,
                           const frames::FrameStepSettings& settings) {
   FlushPendingFrameFile();
   ApplyFrameFilters(settings.filter);
@@ -161,8 +177,11 @@ void ProcessFrameInStages(FrameStoreState& s, const std::string& file_path,
                             settings.stereo);
   }
   const int32_t file_width = width - frames::kCropColumns;
-  if (file_width > 0 && !file_path.empty()) {
-    FrameFileWriters().Submit(file_path, s.DMEM1.data(), file_width, height, width);
+  if (destination.hand_off != nullptr) {
+    (*destination.hand_off)(destination.number, s.DMEM1.data(), width);
+  }
+  if (file_width > 0 && !destination.path.empty()) {
+    FrameFileWriters().Submit(destination.path, s.DMEM1.data(), file_width, height, width);
   }
 }
 
@@ -173,7 +192,7 @@ void ProcessFrameInStages(FrameStoreState& s, const std::string& file_path,
 // frame before in DMEM1, has run. The frame it replaces goes to the writers whole, as its own frame
 // file: no copy, and the writers crop it on the way to the disk. So this frame's file is queued
 // when the next frame comes, or when FlushPendingFrameFile is called.
-void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, std::string file_path,
+void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, FrameDestination destination,
                           const frames::FrameStepSettings& settings) {
   const int32_t width = s.WorkFrame.width();
   const int32_t rows = s.WorkFrame.rows();
@@ -184,7 +203,7 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, std::string fi
   if (final_frame.empty()) {  // out of memory: the stages need no frame of their own
     files.ReturnFrame(std::move(final_frame));
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(width) * height * 4);
-    ProcessFrameInStages(s, file_path, settings);
+    ProcessFrameInStages(s, destination, settings);
     return;
   }
   frames::Throttle(settings.filter.cpu_limit_on, settings.filter.cpu_usage, throttle_sleep.load());
@@ -208,6 +227,9 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, std::string fi
   buffers.composed = final_frame.data();
   frames::RunFrameStepInStrips(buffers, settings, frame_step_strip.load());
   ShowPreviewFrame();
+  if (destination.hand_off != nullptr) {
+    (*destination.hand_off)(destination.number, final_frame.data(), width);
+  }
   // DMEM1 <- this frame; with stereo DMEM3 <- this frame before the stereo step. DMEM1 and
   // the waiting file change together, so a flush from another thread sees both or neither.
   std::lock_guard lock(pending_mutex);
@@ -223,8 +245,8 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, std::string fi
   } else {
     files.ReturnFrame(std::move(final_frame));
   }
-  pending_file.waiting = file_width > 0 && !file_path.empty();
-  pending_file.path = pending_file.waiting ? std::move(file_path) : std::string();
+  pending_file.waiting = file_width > 0 && !destination.path.empty();
+  pending_file.path = pending_file.waiting ? std::move(destination.path) : std::string();
   pending_file.width = file_width;
   pending_file.height = height;
 }
@@ -239,13 +261,14 @@ void BufferCB(const void* buffer, int64_t length, double sample_time) {
   const int64_t picture = PicturePixels(s.WorkFrame);
   const int64_t count = std::min(length / 4, picture);
   s.FramePixelCount = static_cast<int32_t>(count);
-  std::string file_path = NextFramePath(s.WorkFrame.width() - frames::kCropColumns, sample_time);
+  FrameDestination destination =
+      NextFrameDestination(s.WorkFrame.width() - frames::kCropColumns, sample_time);
   const frames::FrameStepSettings settings = FrameSettings();
   if (count == picture && count > 0 && ConversionArraysReady(s) && frame_step_strip.load() > 0) {
-    ProcessFrameInStrips(s, buffer, std::move(file_path), settings);
+    ProcessFrameInStrips(s, buffer, std::move(destination), settings);
   } else {
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
-    ProcessFrameInStages(s, file_path, settings);
+    ProcessFrameInStages(s, destination, settings);
   }
 
   // Time estimate every 30 frames, then the frame counter.
@@ -271,21 +294,26 @@ int32_t FramePlacer::Place(double sample_time) {
   return next_++;
 }
 
-void BeginFramePlacement(const std::string& folder, int64_t time_per_frame) {
+void BeginFramePlacement(const std::string& folder, int64_t time_per_frame, FrameHandOff hand_off,
+                         bool write_files) {
   Placement& p = CurrentPlacement();
   std::lock_guard lock(p.mutex);
   p.active = true;
   p.folder = folder;
+  p.hand_off = std::move(hand_off);
+  p.write_files = write_files;
   p.placer = FramePlacer(time_per_frame);
 }
 
-std::vector<FrameGap> EndFramePlacement() {
+RecordedFrames EndFramePlacement() {
   Placement& p = CurrentPlacement();
   std::lock_guard lock(p.mutex);
   p.active = false;
-  std::vector<FrameGap> gaps = p.placer.gaps();
+  p.hand_off = nullptr;
+  p.write_files = true;
+  RecordedFrames recorded{p.placer.gaps(), p.placer.slots()};
   p.placer = FramePlacer();
-  return gaps;
+  return recorded;
 }
 
 void SetFrameStepStrip(int64_t pixels) {

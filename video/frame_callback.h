@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -77,10 +78,19 @@ class FramePlacer {
 // A gap longer than this (a broken time stamp) is not filled.
 inline constexpr int32_t kMaxRepeatedFrames = 100000;
 
-// The driver's recording: frame files go to a copy of `folder` taken now, numbered by
-// FramePlacer. EndFramePlacement stops it and returns the gaps to fill.
-void BeginFramePlacement(const std::string& folder, int64_t time_per_frame);
-std::vector<FrameGap> EndFramePlacement();
+// The driver's recording: each frame is numbered by FramePlacer, handed to `hand_off` (on
+// the recording's thread, with its pixels: the frame array, rows `stride` pixels apart,
+// whose first FrameW - 16 columns are the file frame), and, with `write_files`, written as
+// a frame file into a copy of `folder` taken now. EndFramePlacement stops it and returns
+// the gaps to fill and the numbers used.
+using FrameHandOff = std::function<void(int32_t number, const uint32_t* pixels, int32_t stride)>;
+void BeginFramePlacement(const std::string& folder, int64_t time_per_frame,
+                         FrameHandOff hand_off = {}, bool write_files = true);
+struct RecordedFrames {
+  std::vector<FrameGap> gaps;
+  int32_t slots = 0;  // numbers 0 .. slots - 1, repeats included
+};
+RecordedFrames EndFramePlacement();
 
 // Pixels per strip of that pipeline (tests and benchmarks try other sizes); 0 runs the
 // stages one after the other over whole frames instead.

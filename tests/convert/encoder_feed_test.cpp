@@ -1,10 +1,17 @@
-// The order in which the encoder fed while recording gets its pictures: one per number,
-// the frame before a gap repeated over it, and nothing sent before it is known.
+// The encoder fed while recording: its pictures come from memory in number order, one per
+// number, the frame before a gap repeated over it, nothing sent before it is known, and a
+// full queue holds the recording back.
 #include "convert/encoder_feed.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+#include <thread>
 #include <vector>
+
+#include "frames/yuv420.h"
+#include "tests/support/test_support.h"
 
 namespace zqr {
 namespace {
@@ -54,6 +61,47 @@ TEST(FeedOrder, NothingBeforeTheFirstFileAndNothingAfterTheEnd) {
   empty.Finish(0);
   EXPECT_TRUE(Drain(empty, &done).empty());
   EXPECT_TRUE(done);
+}
+
+// A 4 x 2 frame array (stride 6: the crop leaves two columns out) of one colour.
+std::vector<uint32_t> Frame(uint32_t colour) {
+  return std::vector<uint32_t>(6 * 3, colour);
+}
+
+std::string PictureOf(const std::vector<uint32_t>& frame) {
+  std::string picture(static_cast<size_t>(frames::Yuv420SizeFor(4, 2).bytes), '\0');
+  frames::BottomUpBgraToYuv420(reinterpret_cast<const uint8_t*>(frame.data()), 4, 2, 6,
+                               reinterpret_cast<uint8_t*>(picture.data()));
+  return picture;
+}
+
+TEST(EncoderFeed, PicturesFromMemoryInNumberOrderAndTheRecordingWaitsForRoom) {
+  test::ScratchDir dir;
+  EncoderFeed feed(4, 2, 2);
+  const std::vector<uint32_t> red = Frame(0x00FF0000), green = Frame(0x0000FF00),
+                              blue = Frame(0x000000FF);
+  feed.Picture(0, red.data(), 6);
+  feed.Picture(1, green.data(), 6);
+  // The queue is full and no encoder takes pictures yet: the next frame waits.
+  std::thread third([&] { feed.Picture(3, blue.data(), 6); });
+  for (int k = 0; k < 500 && !feed.recording_waits(); ++k) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(feed.recording_waits());
+  EncoderInputs inputs;
+  ASSERT_TRUE(feed.Start(inputs, "sh -c \"cat > '" + dir.File("fed.yuv") + "'\"", ""));
+  third.join();
+  feed.Finish(4);  // number 2 has no frame: the one before is sent again
+  EXPECT_EQ(feed.Wait(), 0);
+  EXPECT_EQ(test::ReadFile(dir.File("fed.yuv")),
+            PictureOf(red) + PictureOf(green) + PictureOf(green) + PictureOf(blue));
+  EXPECT_EQ(feed.pictures_sent(), 4);
+
+  // Aborted, it keeps nothing and holds no frame back.
+  EncoderFeed aborted(4, 2, 2);
+  aborted.Abort();
+  for (int k = 0; k < 5; ++k) aborted.Picture(k, red.data(), 6);
+  EXPECT_FALSE(aborted.recording_waits());
 }
 
 }  // namespace
