@@ -80,41 +80,42 @@ class FfmpegGraph final : public MediaGraph {
 
   const char* Name() const override { return "ffmpeg"; }
 
-  HResult CreateSampleGrabber() override;
-  HResult AddGrabberFilter(const std::string& filter_name) override;
-  HResult SetMediaType(const MediaType& type) override;
-  HResult AddSourceFilter(const std::string& file_name, const std::string& filter_name) override;
-  HResult ConnectSourceToGrabber() override;
-  HResult AddNullRenderer(const std::string& filter_name) override;
-  HResult ConnectGrabberToNullRenderer() override;
+  MediaStatus CreateSampleGrabber() override;
+  MediaStatus AddGrabberFilter(const std::string& filter_name) override;
+  MediaStatus SetMediaType(const MediaType& type) override;
+  MediaStatus AddSourceFilter(const std::string& file_name,
+                              const std::string& filter_name) override;
+  MediaStatus ConnectSourceToGrabber() override;
+  MediaStatus AddNullRenderer(const std::string& filter_name) override;
+  MediaStatus ConnectGrabberToNullRenderer() override;
 
-  HResult SetBufferSamples(bool buffer) override;
-  HResult SetOneShot(bool one_shot) override;
-  HResult SetCallback(SampleGrabberCallback* callback, int32_t selector) override;
-  HResult GetConnectedMediaType(MediaType* type) override;
-  HResult GetCurrentBuffer(int32_t* size, void* buffer) override;
+  MediaStatus SetBufferSamples(bool buffer) override;
+  MediaStatus SetOneShot(bool one_shot) override;
+  MediaStatus SetCallback(SampleGrabberCallback* callback, int32_t selector) override;
+  MediaStatus GetConnectedMediaType(MediaType* type) override;
+  MediaStatus GetCurrentBuffer(int32_t* size, void* buffer) override;
 
-  HResult RenderFile(const std::string& file_name) override;
-  HResult Run() override;
-  HResult Pause() override;
-  HResult Stop() override;
+  MediaStatus RenderFile(const std::string& file_name) override;
+  MediaStatus Run() override;
+  MediaStatus Pause() override;
+  MediaStatus Stop() override;
 
-  HResult SetDefaultSyncSource() override;
-  HResult SetNoSyncSource() override;
+  MediaStatus SetDefaultSyncSource() override;
+  MediaStatus SetNoSyncSource() override;
 
-  HResult GetTimeFormat(TimeFormat* format) override;
-  HResult SetTimeFormat(TimeFormat format) override;
-  HResult GetDuration(RefTime* duration) override;
-  HResult GetCurrentPosition(RefTime* position) override;
-  HResult SetPositions(RefTime* current, int32_t current_flags, RefTime* stop,
-                       int32_t stop_flags) override;
+  MediaStatus GetTimeFormat(TimeFormat* format) override;
+  MediaStatus SetTimeFormat(TimeFormat format) override;
+  MediaStatus GetDuration(RefTime* duration) override;
+  MediaStatus GetCurrentPosition(RefTime* position) override;
+  MediaStatus SetPositions(RefTime* current, int32_t current_flags, RefTime* stop,
+                           int32_t stop_flags) override;
 
-  HResult GetEvent(int32_t* event_code, intptr_t* param1, intptr_t* param2,
-                   int32_t timeout_ms) override;
-  HResult FreeEventParams(int32_t event_code, intptr_t param1, intptr_t param2) override;
+  MediaStatus GetEvent(int32_t* event_code, intptr_t* param1, intptr_t* param2,
+                       int32_t timeout_ms) override;
+  MediaStatus FreeEventParams(int32_t event_code, intptr_t param1, intptr_t param2) override;
 
-  HResult PutVolume(int32_t volume) override;
-  HResult GetVolume(int32_t* volume) override;
+  MediaStatus PutVolume(int32_t volume) override;
+  MediaStatus GetVolume(int32_t* volume) override;
 
  private:
   enum class RunState { kStopped, kPaused, kRunning };
@@ -237,65 +238,66 @@ FfmpegGraph::~FfmpegGraph() {
 
 // --- Building ---
 
-HResult FfmpegGraph::CreateSampleGrabber() {
+MediaStatus FfmpegGraph::CreateSampleGrabber() {
   grabber_created_ = true;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::AddGrabberFilter(const std::string& /*filter_name*/) {
-  if (!grabber_created_) return kEPointer;
+MediaStatus FfmpegGraph::AddGrabberFilter(const std::string& /*filter_name*/) {
+  if (!grabber_created_) return MediaStatus::kNotBuilt;
   grabber_added_ = true;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::SetMediaType(const MediaType& type) {
-  if (!grabber_created_) return kEPointer;
+MediaStatus FfmpegGraph::SetMediaType(const MediaType& type) {
+  if (!grabber_created_) return MediaStatus::kNotBuilt;
   const bool video_ok = type.majortype == MajorType::kVideo;
   const bool subtype_ok = type.subtype == SubType::kRgb32 || type.subtype == SubType::kNone;
   const bool format_ok =
       type.formattype == FormatType::kVideoInfo || type.formattype == FormatType::kNone;
-  if (!video_ok || !subtype_ok || !format_ok) return kVfwEInvalidMediaType;
+  if (!video_ok || !subtype_ok || !format_ok) return MediaStatus::kUnsupported;
   grabber_type_set_ = true;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::AddSourceFilter(const std::string& file_name,
-                                     const std::string& /*filter_name*/) {
-  if (format_ != nullptr) return kEUnexpected;
-  if (file_name.empty()) return kEInvalidArg;
+MediaStatus FfmpegGraph::AddSourceFilter(const std::string& file_name,
+                                         const std::string& /*filter_name*/) {
+  if (format_ != nullptr) return MediaStatus::kAlreadyDone;
+  if (file_name.empty()) return MediaStatus::kInvalidArgument;
   av_log_set_level(AV_LOG_QUIET);
   AVFormatContext* format = nullptr;
-  if (avformat_open_input(&format, file_name.c_str(), nullptr, nullptr) < 0) return kVfwENotFound;
+  if (avformat_open_input(&format, file_name.c_str(), nullptr, nullptr) < 0)
+    return MediaStatus::kCannotOpen;
   if (avformat_find_stream_info(format, nullptr) < 0) {
     avformat_close_input(&format);
-    return kVfwEUnknownFileType;
+    return MediaStatus::kCannotOpen;
   }
   format_ = format;
   source_name_ = file_name;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::ConnectSourceToGrabber() {
-  if (format_ == nullptr || !grabber_added_) return kVfwENotConnected;
-  if (source_connected_) return kEUnexpected;
+MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
+  if (format_ == nullptr || !grabber_added_) return MediaStatus::kNotBuilt;
+  if (source_connected_) return MediaStatus::kAlreadyDone;
   const AVCodec* codec = nullptr;
   const int index = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-  if (index < 0 || codec == nullptr) return kVfwECannotConnect;
+  if (index < 0 || codec == nullptr) return MediaStatus::kUnsupported;
   AVStream* stream = format_->streams[index];
   // Cover art is a single picture, not a movie.
-  if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) return kVfwECannotConnect;
+  if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) return MediaStatus::kUnsupported;
   AVCodecContext* decoder = avcodec_alloc_context3(codec);
-  if (decoder == nullptr) return kEOutOfMemory;
+  if (decoder == nullptr) return MediaStatus::kOutOfMemory;
   if (avcodec_parameters_to_context(decoder, stream->codecpar) < 0) {
     avcodec_free_context(&decoder);
-    return kVfwECannotConnect;
+    return MediaStatus::kUnsupported;
   }
   decoder->thread_count = 0;  // one per core
   decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   decoder->pkt_timebase = stream->time_base;
   if (avcodec_open2(decoder, codec, nullptr) < 0) {
     avcodec_free_context(&decoder);
-    return kVfwECannotConnect;
+    return MediaStatus::kUnsupported;
   }
   video_stream_ = stream;
   video_decoder_ = decoder;
@@ -339,49 +341,50 @@ HResult FfmpegGraph::ConnectSourceToGrabber() {
     }
   }
   source_connected_ = true;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::AddNullRenderer(const std::string& /*filter_name*/) {
+MediaStatus FfmpegGraph::AddNullRenderer(const std::string& /*filter_name*/) {
   renderer_added_ = true;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::ConnectGrabberToNullRenderer() {
-  if (!renderer_added_ || !grabber_added_) return kVfwENotConnected;
-  if (!source_connected_) return kVfwENotConnected;
+MediaStatus FfmpegGraph::ConnectGrabberToNullRenderer() {
+  if (!renderer_added_ || !grabber_added_) return MediaStatus::kNotBuilt;
+  if (!source_connected_) return MediaStatus::kNotBuilt;
   renderer_connected_ = true;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
 // --- Sample grabber ---
 
-HResult FfmpegGraph::SetBufferSamples(bool buffer) {
-  if (!grabber_created_) return kEPointer;
+MediaStatus FfmpegGraph::SetBufferSamples(bool buffer) {
+  if (!grabber_created_) return MediaStatus::kNotBuilt;
   buffer_samples_ = buffer;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::SetOneShot(bool one_shot) {
-  if (!grabber_created_) return kEPointer;
+MediaStatus FfmpegGraph::SetOneShot(bool one_shot) {
+  if (!grabber_created_) return MediaStatus::kNotBuilt;
   std::lock_guard lock(mutex_);
   one_shot_ = one_shot;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::SetCallback(SampleGrabberCallback* callback, int32_t selector) {
-  if (!grabber_created_) return kEPointer;
-  if (selector != kSelectSampleCB && selector != kSelectBufferCB) return kEInvalidArg;
+MediaStatus FfmpegGraph::SetCallback(SampleGrabberCallback* callback, int32_t selector) {
+  if (!grabber_created_) return MediaStatus::kNotBuilt;
+  if (selector != kSelectSampleCB && selector != kSelectBufferCB)
+    return MediaStatus::kInvalidArgument;
   std::lock_guard lock(callback_mutex_);
   callback_ = callback;
   selector_ = selector;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::GetConnectedMediaType(MediaType* type) {
-  if (type == nullptr) return kEPointer;
-  if (!source_connected_) return kVfwENotConnected;
-  if (!convertible_) return kVfwEUnsupportedStream;
+MediaStatus FfmpegGraph::GetConnectedMediaType(MediaType* type) {
+  if (type == nullptr) return MediaStatus::kInvalidArgument;
+  if (!source_connected_) return MediaStatus::kNotBuilt;
+  if (!convertible_) return MediaStatus::kUnsupported;
   MediaType connected;
   connected.majortype = MajorType::kVideo;
   connected.subtype = SubType::kRgb32;
@@ -394,36 +397,37 @@ HResult FfmpegGraph::GetConnectedMediaType(MediaType* type) {
   connected.format.BitCount = 32;
   connected.format.SizeImage = static_cast<uint32_t>(sample_size_);
   *type = connected;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::GetCurrentBuffer(int32_t* size, void* buffer) {
-  if (size == nullptr) return kEPointer;
-  if (!buffer_samples_ || !convertible_) return kVfwEWrongState;
+MediaStatus FfmpegGraph::GetCurrentBuffer(int32_t* size, void* buffer) {
+  if (size == nullptr) return MediaStatus::kInvalidArgument;
+  if (!buffer_samples_ || !convertible_) return MediaStatus::kNoSample;
   std::lock_guard lock(sample_mutex_);
-  if (current_sample_ < 0) return kVfwEWrongState;
+  if (current_sample_ < 0) return MediaStatus::kNoSample;
   if (buffer == nullptr) {
     *size = sample_size_;
-    return kSOk;
+    return MediaStatus::kOk;
   }
-  if (*size < sample_size_) return kEInvalidArg;
+  if (*size < sample_size_) return MediaStatus::kInvalidArgument;
   std::memcpy(buffer, buffers_[current_sample_], static_cast<size_t>(sample_size_));
   *size = sample_size_;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
 // --- Media control ---
 
-HResult FfmpegGraph::RenderFile(const std::string& file_name) {
-  if (format_ == nullptr || file_name != source_name_) return kVfwENotFound;
+MediaStatus FfmpegGraph::RenderFile(const std::string& file_name) {
+  if (format_ == nullptr) return MediaStatus::kNotBuilt;
+  if (file_name != source_name_) return MediaStatus::kInvalidArgument;
   if (audio_index_ < 0) {
     const int index = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (index < 0) return kSFalse;  // the picture alone: nothing more to render
+    if (index < 0) return MediaStatus::kNothingToDo;  // the picture alone: nothing more to render
     audio_index_ = index;
   }
   format_->streams[audio_index_]->discard = AVDISCARD_DEFAULT;
   sound_enabled_ = true;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
 void FfmpegGraph::StartStreamingLocked() {
@@ -431,9 +435,9 @@ void FfmpegGraph::StartStreamingLocked() {
   thread_ = std::thread([this] { StreamingThread(); });
 }
 
-HResult FfmpegGraph::Run() {
+MediaStatus FfmpegGraph::Run() {
   std::lock_guard lock(mutex_);
-  if (!convertible_) return kVfwENotConnected;
+  if (!convertible_) return MediaStatus::kNotBuilt;
   if (run_state_ != RunState::kRunning) {
     run_state_ = RunState::kRunning;
     AnchorClockLocked(position_);
@@ -442,32 +446,32 @@ HResult FfmpegGraph::Run() {
   sound_live_ = clock_on_;
   StartStreamingLocked();
   wake_.notify_all();
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::Pause() {
+MediaStatus FfmpegGraph::Pause() {
   std::lock_guard lock(mutex_);
-  if (!convertible_) return kVfwENotConnected;
+  if (!convertible_) return MediaStatus::kNotBuilt;
   run_state_ = RunState::kPaused;
   sound_live_ = false;
   if (sound_) sound_->SetPaused(true);
   StartStreamingLocked();
   wake_.notify_all();
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::Stop() {
+MediaStatus FfmpegGraph::Stop() {
   std::lock_guard lock(mutex_);
   run_state_ = RunState::kStopped;
   sound_live_ = false;
   DropSoundLocked();
   wake_.notify_all();
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
 // --- Clock ---
 
-HResult FfmpegGraph::SetDefaultSyncSource() {
+MediaStatus FfmpegGraph::SetDefaultSyncSource() {
   std::lock_guard lock(mutex_);
   if (!clock_on_) {
     clock_on_ = true;
@@ -478,16 +482,16 @@ HResult FfmpegGraph::SetDefaultSyncSource() {
     }
   }
   wake_.notify_all();
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::SetNoSyncSource() {
+MediaStatus FfmpegGraph::SetNoSyncSource() {
   std::lock_guard lock(mutex_);
   clock_on_ = false;
   sound_live_ = false;
   DropSoundLocked();
   wake_.notify_all();
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
 void FfmpegGraph::AnchorClockLocked(RefTime stream_time) {
@@ -497,46 +501,46 @@ void FfmpegGraph::AnchorClockLocked(RefTime stream_time) {
 
 // --- Seeking ---
 
-HResult FfmpegGraph::GetTimeFormat(TimeFormat* format) {
-  if (format == nullptr) return kEPointer;
+MediaStatus FfmpegGraph::GetTimeFormat(TimeFormat* format) {
+  if (format == nullptr) return MediaStatus::kInvalidArgument;
   *format = time_format_;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::SetTimeFormat(TimeFormat format) {
-  if (format != TimeFormat::kMediaTime) return kENotImpl;
+MediaStatus FfmpegGraph::SetTimeFormat(TimeFormat format) {
+  if (format != TimeFormat::kMediaTime) return MediaStatus::kUnsupported;
   time_format_ = format;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::GetDuration(RefTime* duration) {
-  if (duration == nullptr) return kEPointer;
-  if (!source_connected_) return kVfwENotConnected;
+MediaStatus FfmpegGraph::GetDuration(RefTime* duration) {
+  if (duration == nullptr) return MediaStatus::kInvalidArgument;
+  if (!source_connected_) return MediaStatus::kNotBuilt;
   *duration = duration_;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::GetCurrentPosition(RefTime* position) {
-  if (position == nullptr) return kEPointer;
-  if (!source_connected_) return kVfwENotConnected;
+MediaStatus FfmpegGraph::GetCurrentPosition(RefTime* position) {
+  if (position == nullptr) return MediaStatus::kInvalidArgument;
+  if (!source_connected_) return MediaStatus::kNotBuilt;
   std::lock_guard lock(mutex_);
   *position = position_;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::SetPositions(RefTime* current, int32_t current_flags, RefTime* /*stop*/,
-                                  int32_t stop_flags) {
-  if (!source_connected_) return kVfwENotConnected;
-  if ((stop_flags & 3) != kSeekNoPositioning) return kENotImpl;
+MediaStatus FfmpegGraph::SetPositions(RefTime* current, int32_t current_flags, RefTime* /*stop*/,
+                                      int32_t stop_flags) {
+  if (!source_connected_) return MediaStatus::kNotBuilt;
+  if ((stop_flags & 3) != kSeekNoPositioning) return MediaStatus::kUnsupported;
   const int32_t how = current_flags & 3;
-  if (how == kSeekNoPositioning) return kSOk;
-  if (current == nullptr) return kEPointer;
+  if (how == kSeekNoPositioning) return MediaStatus::kOk;
+  if (current == nullptr) return MediaStatus::kInvalidArgument;
   std::lock_guard lock(mutex_);
   RefTime target = *current;
   if (how == kSeekRelativePositioning) {
     target += position_;
   } else if (how != kSeekAbsolutePositioning) {
-    return kEInvalidArg;
+    return MediaStatus::kInvalidArgument;
   }
   if (target < 0) target = 0;
   if (duration_ > 0 && target > duration_) target = duration_;
@@ -548,7 +552,7 @@ HResult FfmpegGraph::SetPositions(RefTime* current, int32_t current_flags, RefTi
   AnchorClockLocked(target);
   if (sound_) sound_->Clear();
   wake_.notify_all();
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
 // --- Events ---
@@ -558,9 +562,10 @@ void FfmpegGraph::PostEventLocked(int32_t code) {
   event_ready_.notify_all();
 }
 
-HResult FfmpegGraph::GetEvent(int32_t* event_code, intptr_t* param1, intptr_t* param2,
-                              int32_t timeout_ms) {
-  if (event_code == nullptr || param1 == nullptr || param2 == nullptr) return kEPointer;
+MediaStatus FfmpegGraph::GetEvent(int32_t* event_code, intptr_t* param1, intptr_t* param2,
+                                  int32_t timeout_ms) {
+  if (event_code == nullptr || param1 == nullptr || param2 == nullptr)
+    return MediaStatus::kInvalidArgument;
   std::unique_lock lock(mutex_);
   if (events_.empty() && timeout_ms != 0) {
     auto ready = [this] { return !events_.empty(); };
@@ -570,36 +575,36 @@ HResult FfmpegGraph::GetEvent(int32_t* event_code, intptr_t* param1, intptr_t* p
       event_ready_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
     }
   }
-  if (events_.empty()) return kEAbort;
+  if (events_.empty()) return MediaStatus::kNoEvent;
   const Event event = events_.front();
   events_.pop_front();
   *event_code = event.code;
   *param1 = event.param1;
   *param2 = event.param2;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::FreeEventParams(int32_t /*event_code*/, intptr_t /*param1*/,
-                                     intptr_t /*param2*/) {
-  return kSOk;
+MediaStatus FfmpegGraph::FreeEventParams(int32_t /*event_code*/, intptr_t /*param1*/,
+                                         intptr_t /*param2*/) {
+  return MediaStatus::kOk;
 }
 
 // --- Audio volume ---
 
-HResult FfmpegGraph::PutVolume(int32_t volume) {
-  if (volume < kVolumeSilent || volume > kVolumeFull) return kEInvalidArg;
+MediaStatus FfmpegGraph::PutVolume(int32_t volume) {
+  if (volume < kVolumeSilent || volume > kVolumeFull) return MediaStatus::kInvalidArgument;
   volume_ = volume;
   if (volume == kVolumeSilent) {
     std::lock_guard lock(mutex_);
     if (sound_) sound_->Clear();
   }
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
-HResult FfmpegGraph::GetVolume(int32_t* volume) {
-  if (volume == nullptr) return kEPointer;
+MediaStatus FfmpegGraph::GetVolume(int32_t* volume) {
+  if (volume == nullptr) return MediaStatus::kInvalidArgument;
   *volume = volume_;
-  return kSOk;
+  return MediaStatus::kOk;
 }
 
 // --- Streaming thread ---
