@@ -29,6 +29,8 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "platform/ffmpeg/demuxer.h"
+#include "platform/ffmpeg/libav_handles.h"
 #include "platform/ffmpeg/preview_sound.h"
 #include "platform/memory.h"
 
@@ -41,11 +43,6 @@ uint8_t* AllocateSampleBuffer(size_t bytes) {
 }
 
 using Clock = std::chrono::steady_clock;
-constexpr AVRational kRefTimeBase{1, static_cast<int>(kUnitsPerSecond)};
-// AV_TIME_BASE_Q as a constant: the macro is a C compound literal.
-constexpr AVRational kMicrosecondBase{1, AV_TIME_BASE};
-// Consecutive demuxer errors after which a damaged file is taken to have ended.
-constexpr int kMaxReadErrors = 200;
 // Largest frame the graph converts (a 32-bit sample size must hold it).
 constexpr int64_t kMaxSampleBytes = int64_t{1} << 30;
 
@@ -124,7 +121,7 @@ class FfmpegGraph final : public MediaGraph {
   // Streaming thread.
   void StartStreamingLocked();
   void StreamingThread();
-  Decoded DecodeNextFrame(AVPacket* packet, AVFrame* frame);
+  Decoded DecodeNextFrame(AVPacket& packet, AVFrame& frame);
   bool MakeScaler(int width, int height, AVPixelFormat format);
   bool ConvertFrame(const AVFrame* frame, uint8_t* target);
   void TurnInto(uint8_t* target) const;
@@ -149,10 +146,8 @@ class FfmpegGraph final : public MediaGraph {
   bool renderer_connected_ = false;
   bool convertible_ = false;
   std::string source_name_;
-  AVFormatContext* format_ = nullptr;
-  AVStream* video_stream_ = nullptr;
-  AVCodecContext* video_decoder_ = nullptr;
-  int audio_index_ = -1;
+  ffmpeg::Demuxer demuxer_;
+  ffmpeg::CodecContextPtr video_decoder_;
   int32_t width_ = 0;  // of the picture as shown, turned
   int32_t height_ = 0;
   // Clockwise quarter turns the picture is shown with (0..3), and its size as decoded.
@@ -172,7 +167,6 @@ class FfmpegGraph final : public MediaGraph {
   int scaler_height_ = 0;
   AVPixelFormat scaler_format_ = AV_PIX_FMT_NONE;
   bool draining_ = false;
-  int read_errors_ = 0;
   RefTime last_frame_time_ = -1;
   RefTime discard_before_ = 0;
   AVCodecContext* audio_decoder_ = nullptr;
@@ -230,8 +224,6 @@ FfmpegGraph::~FfmpegGraph() {
   av_frame_free(&audio_frame_);
   avcodec_free_context(&audio_decoder_);
   sws_freeContext(sws_);
-  avcodec_free_context(&video_decoder_);
-  avformat_close_input(&format_);
   FreeLargeBuffer(buffers_[0]);
   FreeLargeBuffer(buffers_[1]);
 }
@@ -262,47 +254,30 @@ MediaStatus FfmpegGraph::SetMediaType(const MediaType& type) {
 
 MediaStatus FfmpegGraph::AddSourceFilter(const std::string& file_name,
                                          const std::string& /*filter_name*/) {
-  if (format_ != nullptr) return MediaStatus::kAlreadyDone;
+  if (demuxer_.IsOpen()) return MediaStatus::kAlreadyDone;
   if (file_name.empty()) return MediaStatus::kInvalidArgument;
-  av_log_set_level(AV_LOG_QUIET);
-  AVFormatContext* format = nullptr;
-  if (avformat_open_input(&format, file_name.c_str(), nullptr, nullptr) < 0)
-    return MediaStatus::kCannotOpen;
-  if (avformat_find_stream_info(format, nullptr) < 0) {
-    avformat_close_input(&format);
-    return MediaStatus::kCannotOpen;
-  }
-  format_ = format;
+  const MediaStatus opened = demuxer_.Open(file_name);
+  if (Failed(opened)) return opened;
   source_name_ = file_name;
   return MediaStatus::kOk;
 }
 
 MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
-  if (format_ == nullptr || !grabber_added_) return MediaStatus::kNotBuilt;
+  if (!demuxer_.IsOpen() || !grabber_added_) return MediaStatus::kNotBuilt;
   if (source_connected_) return MediaStatus::kAlreadyDone;
-  const AVCodec* codec = nullptr;
-  const int index = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-  if (index < 0 || codec == nullptr) return MediaStatus::kUnsupported;
-  AVStream* stream = format_->streams[index];
-  // Cover art is a single picture, not a movie.
-  if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) return MediaStatus::kUnsupported;
-  AVCodecContext* decoder = avcodec_alloc_context3(codec);
+  const MediaStatus chosen = demuxer_.ChooseVideo();
+  if (Failed(chosen)) return chosen;
+  const AVStream* stream = demuxer_.Video();
+  const AVCodec* codec = demuxer_.VideoCodec();
+  ffmpeg::CodecContextPtr decoder(avcodec_alloc_context3(codec));
   if (decoder == nullptr) return MediaStatus::kOutOfMemory;
-  if (avcodec_parameters_to_context(decoder, stream->codecpar) < 0) {
-    avcodec_free_context(&decoder);
+  if (avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0) {
     return MediaStatus::kUnsupported;
   }
   decoder->thread_count = 0;  // one per core
   decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   decoder->pkt_timebase = stream->time_base;
-  if (avcodec_open2(decoder, codec, nullptr) < 0) {
-    avcodec_free_context(&decoder);
-    return MediaStatus::kUnsupported;
-  }
-  video_stream_ = stream;
-  video_decoder_ = decoder;
-  for (unsigned i = 0; i < format_->nb_streams; ++i) format_->streams[i]->discard = AVDISCARD_ALL;
-  stream->discard = AVDISCARD_DEFAULT;
+  if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return MediaStatus::kUnsupported;
 
   decoded_width_ = decoder->width;
   decoded_height_ = decoder->height;
@@ -310,25 +285,15 @@ MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
   const bool sideways = quarter_turns_ % 2 == 1;
   width_ = sideways ? decoded_height_ : decoded_width_;
   height_ = sideways ? decoded_width_ : decoded_height_;
-  AVRational rate = stream->avg_frame_rate;
-  if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
-  if (rate.num > 0 && rate.den > 0) {
-    avg_time_per_frame_ = av_rescale_q(1, av_inv_q(rate), kRefTimeBase);
-  }
-  if (format_->duration > 0) {
-    duration_ = av_rescale_q(format_->duration, kMicrosecondBase, kRefTimeBase);
-  } else if (stream->duration > 0) {
-    duration_ = av_rescale_q(stream->duration, stream->time_base, kRefTimeBase);
-  }
-  if (format_->start_time != AV_NOPTS_VALUE) {
-    origin_ = av_rescale_q(format_->start_time, kMicrosecondBase, kRefTimeBase);
-  } else if (stream->start_time != AV_NOPTS_VALUE) {
-    origin_ = av_rescale_q(stream->start_time, stream->time_base, kRefTimeBase);
-  }
+  const ffmpeg::VideoTiming timing = demuxer_.Timing();
+  avg_time_per_frame_ = timing.frame_duration;
+  duration_ = timing.duration;
+  origin_ = timing.origin;
 
   // Whether the frames can be turned into RGB32 is known now; the grabber reports it
   // when asked for its connected type.
   const auto pixel_format = static_cast<AVPixelFormat>(decoder->pix_fmt);
+  video_decoder_ = std::move(decoder);
   const int64_t bytes = int64_t{width_} * height_ * 4;
   if (width_ > 0 && height_ > 0 && bytes <= kMaxSampleBytes && pixel_format != AV_PIX_FMT_NONE &&
       sws_isSupportedInput(pixel_format) > 0) {
@@ -418,14 +383,10 @@ MediaStatus FfmpegGraph::GetCurrentBuffer(int32_t* size, void* buffer) {
 // --- Media control ---
 
 MediaStatus FfmpegGraph::RenderFile(const std::string& file_name) {
-  if (format_ == nullptr) return MediaStatus::kNotBuilt;
+  if (!demuxer_.IsOpen()) return MediaStatus::kNotBuilt;
   if (file_name != source_name_) return MediaStatus::kInvalidArgument;
-  if (audio_index_ < 0) {
-    const int index = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (index < 0) return MediaStatus::kNothingToDo;  // the picture alone: nothing more to render
-    audio_index_ = index;
-  }
-  format_->streams[audio_index_]->discard = AVDISCARD_DEFAULT;
+  // The picture alone: nothing more to render.
+  if (!demuxer_.ChooseSound()) return MediaStatus::kNothingToDo;
   sound_enabled_ = true;
   return MediaStatus::kOk;
 }
@@ -640,7 +601,8 @@ RefTime FfmpegGraph::FrameTime(const AVFrame* frame) {
   if (stamp == AV_NOPTS_VALUE) stamp = frame->pts;
   RefTime time;
   if (stamp != AV_NOPTS_VALUE) {
-    time = av_rescale_q(stamp, video_stream_->time_base, kRefTimeBase) - origin_;
+    const AVRational base = demuxer_.Video()->time_base;
+    time = ffmpeg::ToRefTime(stamp, base.num, base.den) - origin_;
   } else {
     // No timestamps at all (raw streams): count frames at the nominal rate.
     const RefTime step = avg_time_per_frame_ > 0 ? avg_time_per_frame_ : 400000;
@@ -738,69 +700,52 @@ void FfmpegGraph::TurnInto(uint8_t* target) const {
   }
 }
 
-FfmpegGraph::Decoded FfmpegGraph::DecodeNextFrame(AVPacket* packet, AVFrame* frame) {
+FfmpegGraph::Decoded FfmpegGraph::DecodeNextFrame(AVPacket& packet, AVFrame& frame) {
   for (;;) {
     if (interrupt_) return Decoded::kInterrupted;
-    int result = avcodec_receive_frame(video_decoder_, frame);
+    const int result = avcodec_receive_frame(video_decoder_.get(), &frame);
     if (result == 0) return Decoded::kFrame;
     if (result == AVERROR_EOF) return Decoded::kEnd;
     // A drained decoder yields frames until EOF; anything else means nothing more comes.
     if (draining_) return Decoded::kEnd;
-    result = av_read_frame(format_, packet);
-    if (result == AVERROR(EAGAIN)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      continue;
-    }
-    if (result < 0) {
-      const bool at_end = result == AVERROR_EOF || format_->pb == nullptr ||
-                          avio_feof(format_->pb) || ++read_errors_ > kMaxReadErrors;
-      if (at_end) {
-        avcodec_send_packet(video_decoder_, nullptr);
+    switch (demuxer_.ReadPacket(packet)) {
+      case ffmpeg::Demuxer::Read::kRetry:
+        continue;
+      case ffmpeg::Demuxer::Read::kEnd:
+        avcodec_send_packet(video_decoder_.get(), nullptr);
         draining_ = true;
-      }
-      continue;
+        continue;
+      case ffmpeg::Demuxer::Read::kVideo:
+        // A damaged packet is dropped; the decoder resynchronises on the next ones.
+        avcodec_send_packet(video_decoder_.get(), &packet);
+        break;
+      case ffmpeg::Demuxer::Read::kSound:
+        if (SoundWanted()) HandleAudioPacket(&packet);
+        break;
+      case ffmpeg::Demuxer::Read::kOther:
+        break;
     }
-    read_errors_ = 0;
-    if (packet->stream_index == video_stream_->index) {
-      // A damaged packet is dropped; the decoder resynchronises on the next ones.
-      avcodec_send_packet(video_decoder_, packet);
-    } else if (packet->stream_index == audio_index_ && SoundWanted()) {
-      HandleAudioPacket(packet);
-    }
-    av_packet_unref(packet);
+    av_packet_unref(&packet);
   }
 }
 
 void FfmpegGraph::PerformSeek(RefTime target) {
-  const int64_t stamp = av_rescale_q(target + origin_, kRefTimeBase, video_stream_->time_base);
-  int result = av_seek_frame(format_, video_stream_->index, stamp, AVSEEK_FLAG_BACKWARD);
-  if (result < 0) {
-    const int64_t micro = av_rescale_q(target + origin_, kRefTimeBase, kMicrosecondBase);
-    result = avformat_seek_file(format_, -1, INT64_MIN, micro, INT64_MAX, 0);
-  }
-  if (result < 0 && target == 0) {
-    av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE);
-  }
-  avcodec_flush_buffers(video_decoder_);
+  demuxer_.Seek(target);
+  avcodec_flush_buffers(video_decoder_.get());
   if (audio_decoder_ != nullptr) avcodec_flush_buffers(audio_decoder_);
   if (resampler_ != nullptr) {
     swr_close(resampler_);
     swr_init(resampler_);
   }
   draining_ = false;
-  read_errors_ = 0;
   last_frame_time_ = -1;
   discard_before_ = target;
 }
 
 void FfmpegGraph::StreamingThread() {
-  AVPacket* packet = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  if (packet == nullptr || frame == nullptr) {
-    av_packet_free(&packet);
-    av_frame_free(&frame);
-    return;
-  }
+  const ffmpeg::PacketPtr packet = ffmpeg::MakePacket();
+  const ffmpeg::FramePtr frame = ffmpeg::MakeFrame();
+  if (packet == nullptr || frame == nullptr) return;
   bool have_pending = false;  // a converted frame waits to be delivered
   bool prerolled = false;     // ... and has been shown to the preview already
   // Until the first delivery after a start or a seek, a paused graph shows the frame it
@@ -840,24 +785,24 @@ void FfmpegGraph::StreamingThread() {
     }
 
     if (!have_pending && !at_end) {
-      const Decoded decoded = DecodeNextFrame(packet, frame);
+      const Decoded decoded = DecodeNextFrame(*packet, *frame);
       if (decoded == Decoded::kInterrupted) continue;
       if (decoded == Decoded::kEnd) {
         at_end = true;
         continue;
       }
-      const RefTime time = FrameTime(frame);
+      const RefTime time = FrameTime(frame.get());
       const RefTime half_frame = (avg_time_per_frame_ > 0 ? avg_time_per_frame_ : 400000) / 2;
       const bool before_target = time + half_frame <= discard_before_ && discard_before_ > 0;
       const int index = WriteIndex();
-      if (!before_target && ConvertFrame(frame, buffers_[index])) {
+      if (!before_target && ConvertFrame(frame.get(), buffers_[index])) {
         discard_before_ = 0;
         have_pending = true;
         prerolled = false;
         pending_index = index;
         pending_time = time;
       }
-      av_frame_unref(frame);
+      av_frame_unref(frame.get());
       continue;
     }
 
@@ -909,8 +854,6 @@ void FfmpegGraph::StreamingThread() {
       at_end = true;
     }
   }
-  av_packet_free(&packet);
-  av_frame_free(&frame);
   if (audio_decoder_ != nullptr || sound_failed_) ffmpeg::PreviewSound::ReleaseThreadState();
 }
 
@@ -922,7 +865,7 @@ bool FfmpegGraph::SoundWanted() const {
 
 bool FfmpegGraph::OpenSound() {
   if (audio_decoder_ != nullptr) return true;
-  AVStream* stream = format_->streams[audio_index_];
+  const AVStream* stream = demuxer_.Sound();
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
   if (codec == nullptr) return false;
   audio_decoder_ = avcodec_alloc_context3(codec);
