@@ -32,6 +32,8 @@ extern "C" {
 #include "platform/ffmpeg/demuxer.h"
 #include "platform/ffmpeg/libav_handles.h"
 #include "platform/ffmpeg/preview_sound.h"
+#include "platform/ffmpeg/upright_scaler.h"
+#include "platform/ffmpeg/video_decoder.h"
 #include "platform/memory.h"
 
 namespace zqr::platform {
@@ -43,25 +45,6 @@ uint8_t* AllocateSampleBuffer(size_t bytes) {
 }
 
 using Clock = std::chrono::steady_clock;
-// Largest frame the graph converts (a 32-bit sample size must hold it).
-constexpr int64_t kMaxSampleBytes = int64_t{1} << 30;
-
-// Clockwise quarter turns a stream's display matrix asks for, rounded as ffmpeg's own
-// autorotation rounds them; 0 without one.
-int QuarterTurns(const AVStream* stream) {
-  const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
-  if (matrix == nullptr) return 0;
-  const double counter_clockwise =
-      av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
-  if (std::isnan(counter_clockwise)) return 0;
-  double clockwise = -std::round(counter_clockwise);
-  clockwise -= 360 * std::floor(clockwise / 360 + 0.9 / 360);
-  const long turns = std::lround(clockwise / 90);
-  // Only whole quarter turns are applied, as ffmpeg applies them.
-  if (std::fabs(clockwise - 90.0 * static_cast<double>(turns)) >= 1.0) return 0;
-  return static_cast<int>(turns % 4);
-}
-
 struct Event {
   int32_t code;
   intptr_t param1;
@@ -122,10 +105,6 @@ class FfmpegGraph final : public MediaGraph {
   void StartStreamingLocked();
   void StreamingThread();
   Decoded DecodeNextFrame(AVPacket& packet, AVFrame& frame);
-  bool MakeScaler(int width, int height, AVPixelFormat format);
-  bool ConvertFrame(const AVFrame* frame, uint8_t* target);
-  void TurnInto(uint8_t* target) const;
-  RefTime FrameTime(const AVFrame* frame);
   void PerformSeek(RefTime target);
   void Deliver(int index, RefTime time);
   void PublishSample(int index);
@@ -147,27 +126,14 @@ class FfmpegGraph final : public MediaGraph {
   bool convertible_ = false;
   std::string source_name_;
   ffmpeg::Demuxer demuxer_;
-  ffmpeg::CodecContextPtr video_decoder_;
-  int32_t width_ = 0;  // of the picture as shown, turned
-  int32_t height_ = 0;
-  // Clockwise quarter turns the picture is shown with (0..3), and its size as decoded.
-  int quarter_turns_ = 0;
-  int32_t decoded_width_ = 0;
-  int32_t decoded_height_ = 0;
-  std::vector<uint32_t> unturned_;  // the scaled picture before it is turned, top row first
+  ffmpeg::VideoDecoder video_;
+  ffmpeg::UprightScaler scaler_;
   int32_t sample_size_ = 0;
   RefTime avg_time_per_frame_ = 0;
   RefTime duration_ = 0;
-  RefTime origin_ = 0;  // stream time 0, in 100-ns units of the file's timestamps
   TimeFormat time_format_ = TimeFormat::kMediaTime;
 
   // Streaming-thread state (owned by that thread once it runs).
-  SwsContext* sws_ = nullptr;
-  int scaler_width_ = 0;
-  int scaler_height_ = 0;
-  AVPixelFormat scaler_format_ = AV_PIX_FMT_NONE;
-  bool draining_ = false;
-  RefTime last_frame_time_ = -1;
   RefTime discard_before_ = 0;
   AVCodecContext* audio_decoder_ = nullptr;
   SwrContext* resampler_ = nullptr;
@@ -223,7 +189,6 @@ FfmpegGraph::~FfmpegGraph() {
   swr_free(&resampler_);
   av_frame_free(&audio_frame_);
   avcodec_free_context(&audio_decoder_);
-  sws_freeContext(sws_);
   FreeLargeBuffer(buffers_[0]);
   FreeLargeBuffer(buffers_[1]);
 }
@@ -267,43 +232,22 @@ MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
   if (source_connected_) return MediaStatus::kAlreadyDone;
   const MediaStatus chosen = demuxer_.ChooseVideo();
   if (Failed(chosen)) return chosen;
-  const AVStream* stream = demuxer_.Video();
-  const AVCodec* codec = demuxer_.VideoCodec();
-  ffmpeg::CodecContextPtr decoder(avcodec_alloc_context3(codec));
-  if (decoder == nullptr) return MediaStatus::kOutOfMemory;
-  if (avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0) {
-    return MediaStatus::kUnsupported;
-  }
-  decoder->thread_count = 0;  // one per core
-  decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  decoder->pkt_timebase = stream->time_base;
-  if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return MediaStatus::kUnsupported;
-
-  decoded_width_ = decoder->width;
-  decoded_height_ = decoder->height;
-  quarter_turns_ = QuarterTurns(stream);
-  const bool sideways = quarter_turns_ % 2 == 1;
-  width_ = sideways ? decoded_height_ : decoded_width_;
-  height_ = sideways ? decoded_width_ : decoded_height_;
   const ffmpeg::VideoTiming timing = demuxer_.Timing();
+  const AVStream& stream = *demuxer_.Video();
+  const MediaStatus opened =
+      video_.Open(stream, *demuxer_.VideoCodec(), timing.origin, timing.frame_duration);
+  if (Failed(opened)) return opened;
   avg_time_per_frame_ = timing.frame_duration;
   duration_ = timing.duration;
-  origin_ = timing.origin;
-
   // Whether the frames can be turned into RGB32 is known now; the grabber reports it
   // when asked for its connected type.
-  const auto pixel_format = static_cast<AVPixelFormat>(decoder->pix_fmt);
-  video_decoder_ = std::move(decoder);
-  const int64_t bytes = int64_t{width_} * height_ * 4;
-  if (width_ > 0 && height_ > 0 && bytes <= kMaxSampleBytes && pixel_format != AV_PIX_FMT_NONE &&
-      sws_isSupportedInput(pixel_format) > 0) {
-    if (quarter_turns_ != 0) unturned_.resize(static_cast<size_t>(bytes / 4));
-    if (MakeScaler(decoded_width_, decoded_height_, pixel_format)) {
-      sample_size_ = static_cast<int32_t>(bytes);
-      buffers_[0] = AllocateSampleBuffer(static_cast<size_t>(bytes));
-      buffers_[1] = AllocateSampleBuffer(static_cast<size_t>(bytes));
-      convertible_ = buffers_[0] != nullptr && buffers_[1] != nullptr;
-    }
+  if (scaler_.Setup(video_.Width(), video_.Height(), video_.PixelFormat(),
+                    ffmpeg::QuarterTurns(stream))) {
+    sample_size_ = scaler_.SampleSize();
+    const auto bytes = static_cast<size_t>(sample_size_);
+    buffers_[0] = AllocateSampleBuffer(bytes);
+    buffers_[1] = AllocateSampleBuffer(bytes);
+    convertible_ = buffers_[0] != nullptr && buffers_[1] != nullptr;
   }
   source_connected_ = true;
   return MediaStatus::kOk;
@@ -356,8 +300,8 @@ MediaStatus FfmpegGraph::GetConnectedMediaType(MediaType* type) {
   connected.formattype = FormatType::kVideoInfo;
   connected.lSampleSize = sample_size_;
   connected.format.AvgTimePerFrame = avg_time_per_frame_;
-  connected.format.Width = width_;
-  connected.format.Height = height_;
+  connected.format.Width = scaler_.Width();
+  connected.format.Height = scaler_.Height();
   connected.format.Planes = 1;
   connected.format.BitCount = 32;
   connected.format.SizeImage = static_cast<uint32_t>(sample_size_);
@@ -596,128 +540,20 @@ void FfmpegGraph::Deliver(int index, RefTime time) {
   PublishSample(index);
 }
 
-RefTime FfmpegGraph::FrameTime(const AVFrame* frame) {
-  int64_t stamp = frame->best_effort_timestamp;
-  if (stamp == AV_NOPTS_VALUE) stamp = frame->pts;
-  RefTime time;
-  if (stamp != AV_NOPTS_VALUE) {
-    const AVRational base = demuxer_.Video()->time_base;
-    time = ffmpeg::ToRefTime(stamp, base.num, base.den) - origin_;
-  } else {
-    // No timestamps at all (raw streams): count frames at the nominal rate.
-    const RefTime step = avg_time_per_frame_ > 0 ? avg_time_per_frame_ : 400000;
-    time = last_frame_time_ < 0 ? 0 : last_frame_time_ + step;
-  }
-  if (time < 0) time = 0;
-  last_frame_time_ = time;
-  return time;
-}
-
-// A converter from the decoder's frames to the connected size in BGRA, working on
-// slices in parallel (one thread per core), as ffmpeg's own scale filter does.
-bool FfmpegGraph::MakeScaler(int width, int height, AVPixelFormat format) {
-  sws_freeContext(sws_);
-  scaler_width_ = 0;
-  sws_ = sws_alloc_context();
-  if (sws_ == nullptr) return false;
-  av_opt_set_int(sws_, "srcw", width, 0);
-  av_opt_set_int(sws_, "srch", height, 0);
-  av_opt_set_int(sws_, "src_format", format, 0);
-  av_opt_set_int(sws_, "dstw", decoded_width_, 0);
-  av_opt_set_int(sws_, "dsth", decoded_height_, 0);
-  av_opt_set_int(sws_, "dst_format", AV_PIX_FMT_BGRA, 0);
-  av_opt_set_int(sws_, "sws_flags", SWS_BICUBIC, 0);
-  av_opt_set_int(sws_, "threads", 0, 0);
-  if (sws_init_context(sws_, nullptr, nullptr) < 0) {
-    sws_freeContext(sws_);
-    sws_ = nullptr;
-    return false;
-  }
-  scaler_width_ = width;
-  scaler_height_ = height;
-  scaler_format_ = format;
-  return true;
-}
-
-bool FfmpegGraph::ConvertFrame(const AVFrame* frame, uint8_t* target) {
-  if (frame->width <= 0 || frame->height <= 0) return false;
-  // A stream may change its size or format midway (or claim to, when damaged): the
-  // picture is scaled to the connected size, which the consumers were built for.
-  const auto format = static_cast<AVPixelFormat>(frame->format);
-  if (frame->width != scaler_width_ || frame->height != scaler_height_ ||
-      format != scaler_format_) {
-    if (!MakeScaler(frame->width, frame->height, format)) return false;
-  }
-  if (quarter_turns_ != 0) {
-    uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(unturned_.data()), nullptr, nullptr, nullptr};
-    int strides[4] = {decoded_width_ * 4, 0, 0, 0};
-    if (sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, planes, strides) <= 0) {
-      return false;
-    }
-    TurnInto(target);
-    return true;
-  }
-  const int stride = width_ * 4;
-  // Bottom row first: start at the last row and step backwards.
-  uint8_t* planes[4] = {target + static_cast<ptrdiff_t>(height_ - 1) * stride, nullptr, nullptr,
-                        nullptr};
-  int strides[4] = {-stride, 0, 0, 0};
-  return sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, planes, strides) > 0;
-}
-
-// The scaled picture (top row first) turned by the quarter turns into the bottom-up target,
-// in tiles, so that the column walks of a quarter turn stay within the cache.
-void FfmpegGraph::TurnInto(uint8_t* target) const {
-  const int32_t in_w = decoded_width_;
-  const int32_t in_h = decoded_height_;
-  const int32_t out_w = width_;
-  const int32_t out_h = height_;
-  auto* out = reinterpret_cast<uint32_t*>(target);
-  const uint32_t* in = unturned_.data();
-  constexpr int32_t kTile = 32;
-  for (int32_t ty = 0; ty < out_h; ty += kTile) {
-    for (int32_t tx = 0; tx < out_w; tx += kTile) {
-      for (int32_t y = ty; y < std::min(ty + kTile, out_h); ++y) {
-        // Row y from the top is row out_h - 1 - y in memory.
-        uint32_t* row = out + static_cast<ptrdiff_t>(out_h - 1 - y) * out_w;
-        for (int32_t x = tx; x < std::min(tx + kTile, out_w); ++x) {
-          int32_t sx = x;
-          int32_t sy = y;
-          if (quarter_turns_ == 1) {  // clockwise: the left column becomes the top row
-            sx = y;
-            sy = in_h - 1 - x;
-          } else if (quarter_turns_ == 2) {
-            sx = in_w - 1 - x;
-            sy = in_h - 1 - y;
-          } else {  // three turns: counter-clockwise
-            sx = in_w - 1 - y;
-            sy = x;
-          }
-          row[x] = in[static_cast<ptrdiff_t>(sy) * in_w + sx];
-        }
-      }
-    }
-  }
-}
-
 FfmpegGraph::Decoded FfmpegGraph::DecodeNextFrame(AVPacket& packet, AVFrame& frame) {
   for (;;) {
     if (interrupt_) return Decoded::kInterrupted;
-    const int result = avcodec_receive_frame(video_decoder_.get(), &frame);
-    if (result == 0) return Decoded::kFrame;
-    if (result == AVERROR_EOF) return Decoded::kEnd;
-    // A drained decoder yields frames until EOF; anything else means nothing more comes.
-    if (draining_) return Decoded::kEnd;
+    const ffmpeg::VideoDecoder::Received received = video_.Receive(frame);
+    if (received == ffmpeg::VideoDecoder::Received::kFrame) return Decoded::kFrame;
+    if (received == ffmpeg::VideoDecoder::Received::kEnd) return Decoded::kEnd;
     switch (demuxer_.ReadPacket(packet)) {
       case ffmpeg::Demuxer::Read::kRetry:
         continue;
       case ffmpeg::Demuxer::Read::kEnd:
-        avcodec_send_packet(video_decoder_.get(), nullptr);
-        draining_ = true;
+        video_.Drain();
         continue;
       case ffmpeg::Demuxer::Read::kVideo:
-        // A damaged packet is dropped; the decoder resynchronises on the next ones.
-        avcodec_send_packet(video_decoder_.get(), &packet);
+        video_.Send(packet);
         break;
       case ffmpeg::Demuxer::Read::kSound:
         if (SoundWanted()) HandleAudioPacket(&packet);
@@ -731,14 +567,12 @@ FfmpegGraph::Decoded FfmpegGraph::DecodeNextFrame(AVPacket& packet, AVFrame& fra
 
 void FfmpegGraph::PerformSeek(RefTime target) {
   demuxer_.Seek(target);
-  avcodec_flush_buffers(video_decoder_.get());
+  video_.Flush();
   if (audio_decoder_ != nullptr) avcodec_flush_buffers(audio_decoder_);
   if (resampler_ != nullptr) {
     swr_close(resampler_);
     swr_init(resampler_);
   }
-  draining_ = false;
-  last_frame_time_ = -1;
   discard_before_ = target;
 }
 
@@ -791,11 +625,11 @@ void FfmpegGraph::StreamingThread() {
         at_end = true;
         continue;
       }
-      const RefTime time = FrameTime(frame.get());
+      const RefTime time = video_.FrameTime(*frame);
       const RefTime half_frame = (avg_time_per_frame_ > 0 ? avg_time_per_frame_ : 400000) / 2;
       const bool before_target = time + half_frame <= discard_before_ && discard_before_ > 0;
       const int index = WriteIndex();
-      if (!before_target && ConvertFrame(frame.get(), buffers_[index])) {
+      if (!before_target && scaler_.Convert(*frame, buffers_[index])) {
         discard_before_ = 0;
         have_pending = true;
         prerolled = false;
