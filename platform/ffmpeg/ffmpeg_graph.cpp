@@ -32,6 +32,7 @@ extern "C" {
 #include "platform/ffmpeg/demuxer.h"
 #include "platform/ffmpeg/libav_handles.h"
 #include "platform/ffmpeg/preview_sound.h"
+#include "platform/ffmpeg/sound_decoder.h"
 #include "platform/ffmpeg/upright_scaler.h"
 #include "platform/ffmpeg/video_decoder.h"
 #include "platform/memory.h"
@@ -112,7 +113,7 @@ class FfmpegGraph final : public MediaGraph {
   void PostEventLocked(int32_t code);
   void AnchorClockLocked(RefTime stream_time);
   bool SoundWanted() const;
-  void HandleAudioPacket(const AVPacket* packet);
+  void PlaySound(const AVPacket& packet);
   bool OpenSound();
   void DropSoundLocked();
 
@@ -135,10 +136,7 @@ class FfmpegGraph final : public MediaGraph {
 
   // Streaming-thread state (owned by that thread once it runs).
   RefTime discard_before_ = 0;
-  AVCodecContext* audio_decoder_ = nullptr;
-  SwrContext* resampler_ = nullptr;
-  AVFrame* audio_frame_ = nullptr;
-  std::vector<float> audio_out_;
+  ffmpeg::SoundDecoder sound_decoder_;
   bool sound_failed_ = false;
 
   // Control state, guarded by mutex_.
@@ -186,9 +184,6 @@ FfmpegGraph::~FfmpegGraph() {
   wake_.notify_all();
   if (thread_.joinable()) thread_.join();
   sound_.reset();
-  swr_free(&resampler_);
-  av_frame_free(&audio_frame_);
-  avcodec_free_context(&audio_decoder_);
   FreeLargeBuffer(buffers_[0]);
   FreeLargeBuffer(buffers_[1]);
 }
@@ -556,7 +551,7 @@ FfmpegGraph::Decoded FfmpegGraph::DecodeNextFrame(AVPacket& packet, AVFrame& fra
         video_.Send(packet);
         break;
       case ffmpeg::Demuxer::Read::kSound:
-        if (SoundWanted()) HandleAudioPacket(&packet);
+        if (SoundWanted()) PlaySound(packet);
         break;
       case ffmpeg::Demuxer::Read::kOther:
         break;
@@ -568,11 +563,7 @@ FfmpegGraph::Decoded FfmpegGraph::DecodeNextFrame(AVPacket& packet, AVFrame& fra
 void FfmpegGraph::PerformSeek(RefTime target) {
   demuxer_.Seek(target);
   video_.Flush();
-  if (audio_decoder_ != nullptr) avcodec_flush_buffers(audio_decoder_);
-  if (resampler_ != nullptr) {
-    swr_close(resampler_);
-    swr_init(resampler_);
-  }
+  sound_decoder_.Flush();
   discard_before_ = target;
 }
 
@@ -688,7 +679,7 @@ void FfmpegGraph::StreamingThread() {
       at_end = true;
     }
   }
-  if (audio_decoder_ != nullptr || sound_failed_) ffmpeg::PreviewSound::ReleaseThreadState();
+  if (sound_decoder_.IsOpen() || sound_failed_) ffmpeg::PreviewSound::ReleaseThreadState();
 }
 
 // --- Sound ---
@@ -697,29 +688,11 @@ bool FfmpegGraph::SoundWanted() const {
   return sound_enabled_ && sound_live_ && !sound_failed_ && volume_ > kVolumeSilent;
 }
 
+// The device is owned by the graph, whose control calls pause and clear it; the sound
+// decoder only feeds it.
 bool FfmpegGraph::OpenSound() {
-  if (audio_decoder_ != nullptr) return true;
-  const AVStream* stream = demuxer_.Sound();
-  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (codec == nullptr) return false;
-  audio_decoder_ = avcodec_alloc_context3(codec);
-  if (audio_decoder_ == nullptr ||
-      avcodec_parameters_to_context(audio_decoder_, stream->codecpar) < 0 ||
-      avcodec_open2(audio_decoder_, codec, nullptr) < 0) {
-    return false;
-  }
-  audio_frame_ = av_frame_alloc();
-  if (audio_frame_ == nullptr) return false;
   auto sound = std::make_unique<ffmpeg::PreviewSound>();
-  if (!sound->Open(audio_decoder_->sample_rate, audio_decoder_->ch_layout.nb_channels))
-    return false;
-  AVChannelLayout out_layout;
-  av_channel_layout_default(&out_layout, sound->Channels());
-  const int made = swr_alloc_set_opts2(&resampler_, &out_layout, AV_SAMPLE_FMT_FLT, sound->Rate(),
-                                       &audio_decoder_->ch_layout, audio_decoder_->sample_fmt,
-                                       audio_decoder_->sample_rate, 0, nullptr);
-  av_channel_layout_uninit(&out_layout);
-  if (made < 0 || swr_init(resampler_) < 0) return false;
+  if (!sound_decoder_.Open(*demuxer_.Sound(), *sound)) return false;
   std::lock_guard lock(mutex_);
   sound->SetPaused(!(run_state_ == RunState::kRunning && clock_on_));
   sound_ = std::move(sound);
@@ -733,34 +706,13 @@ void FfmpegGraph::DropSoundLocked() {
   }
 }
 
-void FfmpegGraph::HandleAudioPacket(const AVPacket* packet) {
+void FfmpegGraph::PlaySound(const AVPacket& packet) {
   if (sound_failed_) return;
-  if (!OpenSound()) {
+  if (!sound_decoder_.IsOpen() && !OpenSound()) {
     sound_failed_ = true;  // no device, or an undecodable track: the preview stays silent
     return;
   }
-  if (avcodec_send_packet(audio_decoder_, packet) < 0) return;
-  const auto gain = static_cast<float>(std::pow(10.0, volume_ / 2000.0));
-  while (avcodec_receive_frame(audio_decoder_, audio_frame_) == 0) {
-    const int capacity = swr_get_out_samples(resampler_, audio_frame_->nb_samples);
-    if (capacity > 0) {
-      const int channels = sound_->Channels();
-      audio_out_.resize(static_cast<size_t>(capacity) * static_cast<size_t>(channels));
-      auto* out = reinterpret_cast<uint8_t*>(audio_out_.data());
-      const int frames =
-          swr_convert(resampler_, &out, capacity,
-                      const_cast<const uint8_t**>(audio_frame_->extended_data),  // NOLINT
-                      audio_frame_->nb_samples);
-      if (frames > 0) {
-        const size_t count = static_cast<size_t>(frames) * static_cast<size_t>(channels);
-        for (size_t i = 0; i < count; ++i) {
-          audio_out_[i] *= gain;
-        }
-        sound_->Queue(audio_out_.data(), frames);
-      }
-    }
-    av_frame_unref(audio_frame_);
-  }
+  sound_decoder_.Play(packet, volume_);
 }
 
 }  // namespace
