@@ -8,7 +8,7 @@ extern "C" {
 
 namespace zqr::platform::ffmpeg {
 namespace {
-// The step between frames without timestamps when the file gives no rate: 25 fps.
+// The frame duration of a file that gives no rate: 25 fps.
 constexpr RefTime kFallbackFrameDuration = 400000;
 }  // namespace
 
@@ -72,12 +72,15 @@ RefTime VideoDecoder::FrameTime(const AVFrame& frame) {
   if (stamp != AV_NOPTS_VALUE) {
     time = ToRefTime(stamp, stream_->time_base.num, stream_->time_base.den) - origin_;
   } else {
-    const RefTime step = frame_duration_ > 0 ? frame_duration_ : kFallbackFrameDuration;
-    time = last_frame_time_ < 0 ? 0 : last_frame_time_ + step;
+    time = last_frame_time_ < 0 ? 0 : last_frame_time_ + NominalFrameDuration();
   }
   if (time < 0) time = 0;
   last_frame_time_ = time;
   return time;
+}
+
+RefTime VideoDecoder::NominalFrameDuration() const {
+  return frame_duration_ > 0 ? frame_duration_ : kFallbackFrameDuration;
 }
 
 }  // namespace zqr::platform::ffmpeg

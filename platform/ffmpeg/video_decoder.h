@@ -39,6 +39,8 @@ class VideoDecoder {
   // The frame's stream time, never negative; frames without timestamps follow the one
   // before at the nominal rate.
   RefTime FrameTime(const AVFrame& frame);
+  // The file's frame duration, or 25 fps when it gives none.
+  RefTime NominalFrameDuration() const;
 
  private:
   CodecContextPtr codec_;
