@@ -628,5 +628,73 @@ TEST_F(MediaGraphTest, UnbuiltGraphRefusesToRun) {
   EXPECT_EQ(g->SetMediaType(audio), MediaStatus::kUnsupported);
 }
 
+// The program acts on which step failed; the reasons still tell the steps' misuses apart,
+// and RenderFile's answer is how the program knows whether the file has sound.
+TEST_F(MediaGraphTest, StepsTakenOutOfTurnOrTwiceSayWhy) {
+  const std::string silent = dir_.File("silent.mkv");
+  ASSERT_TRUE(MakeClip(silent, NumberedRgbSource(32, 16, 25), 0.4, "", LosslessOptions()));
+  auto g = CreateFfmpegGraph();
+  EXPECT_EQ(g->AddGrabberFilter("Sample Grabber"), MediaStatus::kNotBuilt);
+  EXPECT_EQ(g->CreateSampleGrabber(), MediaStatus::kOk);
+  EXPECT_EQ(g->AddGrabberFilter("Sample Grabber"), MediaStatus::kOk);
+  EXPECT_EQ(g->ConnectSourceToGrabber(), MediaStatus::kNotBuilt);
+  EXPECT_EQ(g->RenderFile(silent), MediaStatus::kNotBuilt);
+  EXPECT_EQ(g->AddSourceFilter("", "Source"), MediaStatus::kInvalidArgument);
+  EXPECT_EQ(g->AddSourceFilter(dir_.File("missing.mkv"), "Source"), MediaStatus::kCannotOpen);
+  EXPECT_EQ(g->AddSourceFilter(silent, "Source"), MediaStatus::kOk);
+  EXPECT_EQ(g->AddSourceFilter(silent, "Source"), MediaStatus::kAlreadyDone);
+  EXPECT_EQ(g->ConnectGrabberToNullRenderer(), MediaStatus::kNotBuilt);
+  EXPECT_EQ(g->ConnectSourceToGrabber(), MediaStatus::kOk);
+  EXPECT_EQ(g->ConnectSourceToGrabber(), MediaStatus::kAlreadyDone);
+  EXPECT_EQ(g->RenderFile(dir_.File("other.mkv")), MediaStatus::kInvalidArgument);
+  EXPECT_EQ(g->RenderFile(silent), MediaStatus::kNothingToDo);
+  EXPECT_TRUE(Succeeded(g->RenderFile(silent)));
+  EXPECT_EQ(g->SetBufferSamples(true), MediaStatus::kOk);
+  int32_t size = 0;
+  EXPECT_EQ(g->GetCurrentBuffer(&size, nullptr), MediaStatus::kNoSample);
+  EXPECT_EQ(g->SetTimeFormat(TimeFormat::kFrame), MediaStatus::kUnsupported);
+  RefTime position = 0;
+  EXPECT_EQ(
+      g->SetPositions(&position, kSeekAbsolutePositioning, &position, kSeekAbsolutePositioning),
+      MediaStatus::kUnsupported);
+  EXPECT_EQ(g->SetPositions(nullptr, kSeekAbsolutePositioning, nullptr, kSeekNoPositioning),
+            MediaStatus::kInvalidArgument);
+  EXPECT_EQ(g->GetDuration(nullptr), MediaStatus::kInvalidArgument);
+
+  const std::string sound = dir_.File("sound.mp4");
+  ASSERT_TRUE(MakeClip(sound, NumberedBitsSource(25), 0.4, "sine=frequency=440",
+                       {"-c:v", "libx264", "-qp", "0", "-c:a", "aac"}));
+  EXPECT_EQ(Build(sound).graph->RenderFile(sound), MediaStatus::kOk);
+}
+
+// A transport stream's timestamps start late (1.4 s); its second half is coded at half
+// the size, as a stream spliced from two sources can be.
+TEST_F(MediaGraphTest, LateStartingStreamThatShrinksMidwayKeepsTimeAndSize) {
+  const std::string first = dir_.File("first.ts");
+  const std::string second = dir_.File("second.ts");
+  ASSERT_TRUE(MakeClip(first, NumberedBitsSource(25), 1.0, "",
+                       {"-c:v", "libx264", "-qp", "0", "-f", "mpegts"}));
+  ASSERT_TRUE(MakeClip(second, NumberedBitsSource(25) + ",scale=32:16", 1.0, "",
+                       {"-c:v", "libx264", "-qp", "0", "-output_ts_offset", "1", "-f", "mpegts"}));
+  const std::string spliced = dir_.File("spliced.ts");
+  ASSERT_TRUE(test::WriteFile(spliced, test::ReadFile(first) + test::ReadFile(second)));
+  Built b = Build(spliced);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
+  EXPECT_EQ(b.type.format.Width, 64);
+  EXPECT_EQ(b.type.format.Height, 32);
+  Recorder rec(64, 32, true);
+  b.graph->SetNoSyncSource();
+  b.graph->SetCallback(&rec, kSelectBufferCB);
+  b.graph->Run();
+  ASSERT_TRUE(WaitForEnd(*b.graph, 20));
+  std::vector<int> expected = Iota(25);
+  for (int n = 0; n < 25; ++n) expected.push_back(n);
+  EXPECT_EQ(rec.Numbers(), expected);
+  for (int32_t length : rec.lengths) EXPECT_EQ(length, 64 * 32 * 4);
+  ASSERT_EQ(rec.times.size(), 50u);
+  EXPECT_DOUBLE_EQ(rec.times[0], 0.0);
+  EXPECT_NEAR(rec.times[25], 1.0, 1e-6);
+}
+
 }  // namespace
 }  // namespace zqr::platform
