@@ -44,10 +44,10 @@ bool EnsureClip(const std::string& path) {
 
 class CountingCallback final : public SampleGrabberCallback {
  public:
-  HResult SampleCB(double, const GrabbedSample&) override { return kSOk; }
-  HResult BufferCB(double, uint8_t*, int32_t) override {
+  MediaStatus SampleCB(double, const GrabbedSample&) override { return MediaStatus::kOk; }
+  MediaStatus BufferCB(double, uint8_t*, int32_t) override {
     frames.fetch_add(1, std::memory_order_relaxed);
-    return kSOk;
+    return MediaStatus::kOk;
   }
   std::atomic<int64_t> frames{0};
 };
@@ -75,7 +75,7 @@ int64_t PlayThrough(const std::string& path) {
   for (;;) {
     int32_t code = 0;
     intptr_t p1 = 0, p2 = 0;
-    if (graph->GetEvent(&code, &p1, &p2, 1000) == kSOk && code == kEcComplete) break;
+    if (graph->GetEvent(&code, &p1, &p2, 1000) == MediaStatus::kOk && code == kEcComplete) break;
   }
   graph.reset();
   return callback.frames.load();

@@ -1,7 +1,7 @@
 // The media seam: a frame-grabbing graph (source, sample grabber set to 32-bit RGB,
 // null renderer, preview sound) with the operations the graph build, the window
-// commands and the conversion driver call. Results are HRESULT-like (negative means
-// failure), times are in 100-ns units, delivered frames are 32-bit BGRX with the bottom
+// commands and the conversion driver call. Every call answers with a MediaStatus, times
+// are in 100-ns units, delivered frames are 32-bit BGRX with the bottom
 // row first, and end of stream is event code 1. A backend is a MediaGraph subclass plus
 // a factory, installed once at start-up (platform/ffmpeg is the one we ship); the core
 // never sees a codec library.
@@ -19,36 +19,32 @@
 
 namespace zqr::platform {
 
-using HResult = int32_t;
 // Media times and durations, in 100-nanosecond units.
 using RefTime = int64_t;
 
 inline constexpr RefTime kUnitsPerSecond = 10'000'000;
 
-inline constexpr HResult kSOk = 0;
-inline constexpr HResult kSFalse = 1;
-inline constexpr HResult kENotImpl = static_cast<HResult>(0x80004001u);
-inline constexpr HResult kENoInterface = static_cast<HResult>(0x80004002u);
-inline constexpr HResult kEPointer = static_cast<HResult>(0x80004003u);
-inline constexpr HResult kEAbort = static_cast<HResult>(0x80004004u);
-inline constexpr HResult kEFail = static_cast<HResult>(0x80004005u);
-inline constexpr HResult kEUnexpected = static_cast<HResult>(0x8000FFFFu);
-inline constexpr HResult kEOutOfMemory = static_cast<HResult>(0x8007000Eu);
-inline constexpr HResult kEInvalidArg = static_cast<HResult>(0x80070057u);
-// Media-specific failures, with the values of their DirectShow namesakes.
-inline constexpr HResult kVfwEInvalidMediaType = static_cast<HResult>(0x80040200u);
-inline constexpr HResult kVfwENotConnected = static_cast<HResult>(0x80040209u);
-inline constexpr HResult kVfwENotFound = static_cast<HResult>(0x80040216u);
-inline constexpr HResult kVfwECannotConnect = static_cast<HResult>(0x80040217u);
-inline constexpr HResult kVfwEWrongState = static_cast<HResult>(0x80040227u);
-inline constexpr HResult kVfwEUnknownFileType = static_cast<HResult>(0x80040240u);
-inline constexpr HResult kVfwEUnsupportedStream = static_cast<HResult>(0x80040265u);
+// What a call came to. kOk and kNothingToDo are successes; every other value names why
+// the call failed. The program acts on which call failed, not on why: the reasons are
+// for logs and tests.
+enum class MediaStatus : uint8_t {
+  kOk,
+  kNothingToDo,      // done, with nothing to do: RenderFile on a file without sound
+  kInvalidArgument,  // a null pointer, a value out of range, a buffer too small
+  kNotBuilt,         // the graph (or the step this call needs) is not there yet
+  kAlreadyDone,      // a step that is taken once was taken again
+  kCannotOpen,       // the file cannot be read, or is no media file the backend knows
+  kUnsupported,      // a media type, stream, time format or kind of seek the backend lacks
+  kNoSample,         // GetCurrentBuffer: no frame is kept (yet)
+  kNoEvent,          // GetEvent: no event came within the wait
+  kOutOfMemory,
+};
 
-inline constexpr bool Failed(HResult hr) {
-  return hr < 0;
+inline constexpr bool Succeeded(MediaStatus status) {
+  return status == MediaStatus::kOk || status == MediaStatus::kNothingToDo;
 }
-inline constexpr bool Succeeded(HResult hr) {
-  return hr >= 0;
+inline constexpr bool Failed(MediaStatus status) {
+  return !Succeeded(status);
 }
 
 // Event codes delivered by GetEvent.
@@ -105,8 +101,8 @@ struct GrabbedSample {
 class SampleGrabberCallback {
  public:
   virtual ~SampleGrabberCallback() = default;
-  virtual HResult SampleCB(double sample_time, const GrabbedSample& sample) = 0;
-  virtual HResult BufferCB(double sample_time, uint8_t* buffer, int32_t buffer_length) = 0;
+  virtual MediaStatus SampleCB(double sample_time, const GrabbedSample& sample) = 0;
+  virtual MediaStatus BufferCB(double sample_time, uint8_t* buffer, int32_t buffer_length) = 0;
 };
 
 class MediaGraph {
@@ -116,64 +112,66 @@ class MediaGraph {
 
   // --- Building (graph builder, sample grabber, null renderer) ---
   // The grabber object and its ISampleGrabber interface.
-  virtual HResult CreateSampleGrabber() = 0;
-  virtual HResult AddGrabberFilter(const std::string& filter_name) = 0;
+  virtual MediaStatus CreateSampleGrabber() = 0;
+  virtual MediaStatus AddGrabberFilter(const std::string& filter_name) = 0;
   // The type the grabber accepts; only Video / RGB32 / VideoInfo is supported.
-  virtual HResult SetMediaType(const MediaType& type) = 0;
+  virtual MediaStatus SetMediaType(const MediaType& type) = 0;
   // Opens the file as the graph's source. Fails when the file cannot be read or is not
   // a media file the backend knows.
-  virtual HResult AddSourceFilter(const std::string& file_name, const std::string& filter_name) = 0;
+  virtual MediaStatus AddSourceFilter(const std::string& file_name,
+                                      const std::string& filter_name) = 0;
   // Connects the source's video output to the grabber. Fails when the file has no video
   // stream that can be decoded.
-  virtual HResult ConnectSourceToGrabber() = 0;
-  virtual HResult AddNullRenderer(const std::string& filter_name) = 0;
-  virtual HResult ConnectGrabberToNullRenderer() = 0;
+  virtual MediaStatus ConnectSourceToGrabber() = 0;
+  virtual MediaStatus AddNullRenderer(const std::string& filter_name) = 0;
+  virtual MediaStatus ConnectGrabberToNullRenderer() = 0;
 
   // --- ISampleGrabber ---
-  virtual HResult SetBufferSamples(bool buffer) = 0;
-  virtual HResult SetOneShot(bool one_shot) = 0;
+  virtual MediaStatus SetBufferSamples(bool buffer) = 0;
+  virtual MediaStatus SetOneShot(bool one_shot) = 0;
   // Installs (or, with nullptr, removes) the callback. Waits for a callback in progress
   // to return, so it must not be called from inside the callback.
-  virtual HResult SetCallback(SampleGrabberCallback* callback, int32_t selector) = 0;
+  virtual MediaStatus SetCallback(SampleGrabberCallback* callback, int32_t selector) = 0;
   // Fails when the grabber is not connected or the stream cannot be converted to RGB32.
-  virtual HResult GetConnectedMediaType(MediaType* type) = 0;
+  virtual MediaStatus GetConnectedMediaType(MediaType* type) = 0;
   // Copies the newest buffered sample. With a null buffer, stores the needed size.
   // `size` is in/out: the room in bytes, then the bytes copied.
-  virtual HResult GetCurrentBuffer(int32_t* size, void* buffer) = 0;
+  virtual MediaStatus GetCurrentBuffer(int32_t* size, void* buffer) = 0;
 
   // --- IMediaControl ---
   // Adds the file's other streams for preview; here: enables the sound while the graph
   // runs with its clock. The file name must be the one given to AddSourceFilter.
-  virtual HResult RenderFile(const std::string& file_name) = 0;
-  virtual HResult Run() = 0;
-  virtual HResult Pause() = 0;
-  virtual HResult Stop() = 0;
+  // kNothingToDo when the file has no sound.
+  virtual MediaStatus RenderFile(const std::string& file_name) = 0;
+  virtual MediaStatus Run() = 0;
+  virtual MediaStatus Pause() = 0;
+  virtual MediaStatus Stop() = 0;
 
   // --- IMediaFilter / IFilterGraph ---
   // With the default clock frames are paced to real time; with none (SetSyncSource with
   // no clock) they are delivered as fast as the callback returns.
-  virtual HResult SetDefaultSyncSource() = 0;
-  virtual HResult SetNoSyncSource() = 0;
+  virtual MediaStatus SetDefaultSyncSource() = 0;
+  virtual MediaStatus SetNoSyncSource() = 0;
 
   // --- IMediaSeeking ---
-  virtual HResult GetTimeFormat(TimeFormat* format) = 0;
-  virtual HResult SetTimeFormat(TimeFormat format) = 0;
-  virtual HResult GetDuration(RefTime* duration) = 0;
-  virtual HResult GetCurrentPosition(RefTime* position) = 0;
-  virtual HResult SetPositions(RefTime* current, int32_t current_flags, RefTime* stop,
-                               int32_t stop_flags) = 0;
+  virtual MediaStatus GetTimeFormat(TimeFormat* format) = 0;
+  virtual MediaStatus SetTimeFormat(TimeFormat format) = 0;
+  virtual MediaStatus GetDuration(RefTime* duration) = 0;
+  virtual MediaStatus GetCurrentPosition(RefTime* position) = 0;
+  virtual MediaStatus SetPositions(RefTime* current, int32_t current_flags, RefTime* stop,
+                                   int32_t stop_flags) = 0;
 
   // --- IMediaEventEx ---
-  // Takes the oldest event, waiting up to `timeout_ms` (0: do not wait). kEAbort when
+  // Takes the oldest event, waiting up to `timeout_ms` (0: do not wait). kNoEvent when
   // there is none.
-  virtual HResult GetEvent(int32_t* event_code, intptr_t* param1, intptr_t* param2,
-                           int32_t timeout_ms) = 0;
-  virtual HResult FreeEventParams(int32_t event_code, intptr_t param1, intptr_t param2) = 0;
+  virtual MediaStatus GetEvent(int32_t* event_code, intptr_t* param1, intptr_t* param2,
+                               int32_t timeout_ms) = 0;
+  virtual MediaStatus FreeEventParams(int32_t event_code, intptr_t param1, intptr_t param2) = 0;
 
   // --- IBasicAudio ---
   // Volume in hundredths of a decibel, kVolumeSilent (-10000) to kVolumeFull (0).
-  virtual HResult PutVolume(int32_t volume) = 0;
-  virtual HResult GetVolume(int32_t* volume) = 0;
+  virtual MediaStatus PutVolume(int32_t volume) = 0;
+  virtual MediaStatus GetVolume(int32_t* volume) = 0;
 };
 
 // The backend's factory; returns nullptr when no graph can be made.

@@ -22,8 +22,8 @@
 namespace zqr {
 
 using platform::Failed;
-using platform::HResult;
 using platform::MediaGraph;
+using platform::MediaStatus;
 using platform::RefTime;
 
 namespace {
@@ -33,12 +33,12 @@ std::atomic<int> settle_ms{1000};
 
 class FrameCallbackObject final : public platform::SampleGrabberCallback {
  public:
-  HResult SampleCB(double /*sample_time*/, const platform::GrabbedSample& /*sample*/) override {
-    return platform::kSOk;
+  MediaStatus SampleCB(double /*sample_time*/, const platform::GrabbedSample& /*sample*/) override {
+    return platform::MediaStatus::kOk;
   }
-  HResult BufferCB(double sample_time, uint8_t* buffer, int32_t buffer_length) override {
+  MediaStatus BufferCB(double sample_time, uint8_t* buffer, int32_t buffer_length) override {
     if (buffer_length > 0) zqr::BufferCB(buffer, buffer_length, sample_time);
-    return platform::kSOk;
+    return platform::MediaStatus::kOk;
   }
 };
 
@@ -90,7 +90,7 @@ const char* BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>
   // driver may drive the graph.
   out = graph;
   SetCurrentGraph(graph);
-  Video.HasSound = graph->RenderFile(source_name) == platform::kSOk ? 1 : 0;
+  Video.HasSound = graph->RenderFile(source_name) == platform::MediaStatus::kOk ? 1 : 0;
   graph->Pause();
   LogLine("OS_ASPECT = " + NumberText(Settings.FixAspect.load()));
   graph->SetDefaultSyncSource();
@@ -209,9 +209,9 @@ platform::SampleGrabberCallback& FrameCallback() {
   return callback;
 }
 
-HResult InstallFrameCallback() {
+MediaStatus InstallFrameCallback() {
   auto graph = CurrentGraph();
-  if (!graph) return platform::kEPointer;
+  if (!graph) return platform::MediaStatus::kNotBuilt;
   return graph->SetCallback(&FrameCallback(), platform::kSelectBufferCB);
 }
 

@@ -44,8 +44,8 @@ void ReleaseGraph();
 platform::SampleGrabberCallback& FrameCallback();
 
 // The conversion driver's installation: the grabber's SetCallback with FrameCallback and
-// selector 1. kEPointer when no graph exists.
-platform::HResult InstallFrameCallback();
+// selector 1. kNotBuilt when no graph exists.
+platform::MediaStatus InstallFrameCallback();
 
 // ResetPreview, called at the end of every playback. The shell connects its own; until
 // then nothing happens.

@@ -19,8 +19,7 @@
 namespace zqr {
 namespace {
 
-using platform::HResult;
-using platform::kSOk;
+using platform::MediaStatus;
 using platform::RefTime;
 
 // A graph that only answers the calls the commands make, and records them.
@@ -30,50 +29,56 @@ class PlayedGraph final : public platform::MediaGraph {
   RefTime duration = 0;
   std::vector<std::string> calls;
   const char* Name() const override { return "played"; }
-  HResult CreateSampleGrabber() override { return kSOk; }
-  HResult AddGrabberFilter(const std::string&) override { return kSOk; }
-  HResult SetMediaType(const platform::MediaType&) override { return kSOk; }
-  HResult AddSourceFilter(const std::string&, const std::string&) override { return kSOk; }
-  HResult ConnectSourceToGrabber() override { return kSOk; }
-  HResult AddNullRenderer(const std::string&) override { return kSOk; }
-  HResult ConnectGrabberToNullRenderer() override { return kSOk; }
-  HResult SetBufferSamples(bool) override { return kSOk; }
-  HResult SetOneShot(bool) override { return kSOk; }
-  HResult SetCallback(platform::SampleGrabberCallback*, int32_t) override { return kSOk; }
-  HResult GetConnectedMediaType(platform::MediaType*) override { return kSOk; }
-  HResult GetCurrentBuffer(int32_t*, void*) override { return kSOk; }
-  HResult RenderFile(const std::string&) override { return kSOk; }
-  HResult Run() override { return Call("Run"); }
-  HResult Pause() override { return Call("Pause"); }
-  HResult Stop() override { return Call("Stop"); }
-  HResult SetDefaultSyncSource() override { return kSOk; }
-  HResult SetNoSyncSource() override { return kSOk; }
-  HResult GetTimeFormat(platform::TimeFormat*) override { return kSOk; }
-  HResult SetTimeFormat(platform::TimeFormat) override { return kSOk; }
-  HResult GetDuration(RefTime* d) override {
+  MediaStatus CreateSampleGrabber() override { return MediaStatus::kOk; }
+  MediaStatus AddGrabberFilter(const std::string&) override { return MediaStatus::kOk; }
+  MediaStatus SetMediaType(const platform::MediaType&) override { return MediaStatus::kOk; }
+  MediaStatus AddSourceFilter(const std::string&, const std::string&) override {
+    return MediaStatus::kOk;
+  }
+  MediaStatus ConnectSourceToGrabber() override { return MediaStatus::kOk; }
+  MediaStatus AddNullRenderer(const std::string&) override { return MediaStatus::kOk; }
+  MediaStatus ConnectGrabberToNullRenderer() override { return MediaStatus::kOk; }
+  MediaStatus SetBufferSamples(bool) override { return MediaStatus::kOk; }
+  MediaStatus SetOneShot(bool) override { return MediaStatus::kOk; }
+  MediaStatus SetCallback(platform::SampleGrabberCallback*, int32_t) override {
+    return MediaStatus::kOk;
+  }
+  MediaStatus GetConnectedMediaType(platform::MediaType*) override { return MediaStatus::kOk; }
+  MediaStatus GetCurrentBuffer(int32_t*, void*) override { return MediaStatus::kOk; }
+  MediaStatus RenderFile(const std::string&) override { return MediaStatus::kOk; }
+  MediaStatus Run() override { return Call("Run"); }
+  MediaStatus Pause() override { return Call("Pause"); }
+  MediaStatus Stop() override { return Call("Stop"); }
+  MediaStatus SetDefaultSyncSource() override { return MediaStatus::kOk; }
+  MediaStatus SetNoSyncSource() override { return MediaStatus::kOk; }
+  MediaStatus GetTimeFormat(platform::TimeFormat*) override { return MediaStatus::kOk; }
+  MediaStatus SetTimeFormat(platform::TimeFormat) override { return MediaStatus::kOk; }
+  MediaStatus GetDuration(RefTime* d) override {
     *d = duration;
-    return kSOk;
+    return MediaStatus::kOk;
   }
-  HResult GetCurrentPosition(RefTime* p) override {
+  MediaStatus GetCurrentPosition(RefTime* p) override {
     *p = position;
-    return kSOk;
+    return MediaStatus::kOk;
   }
-  HResult SetPositions(RefTime* current, int32_t, RefTime*, int32_t) override {
+  MediaStatus SetPositions(RefTime* current, int32_t, RefTime*, int32_t) override {
     position = *current;
     return Call("SetPositions " + std::to_string(position));
   }
-  HResult GetEvent(int32_t*, intptr_t*, intptr_t*, int32_t) override { return platform::kEAbort; }
-  HResult FreeEventParams(int32_t, intptr_t, intptr_t) override { return kSOk; }
-  HResult PutVolume(int32_t) override { return kSOk; }
-  HResult GetVolume(int32_t* v) override {
+  MediaStatus GetEvent(int32_t*, intptr_t*, intptr_t*, int32_t) override {
+    return MediaStatus::kNoEvent;
+  }
+  MediaStatus FreeEventParams(int32_t, intptr_t, intptr_t) override { return MediaStatus::kOk; }
+  MediaStatus PutVolume(int32_t) override { return MediaStatus::kOk; }
+  MediaStatus GetVolume(int32_t* v) override {
     *v = 0;
-    return kSOk;
+    return MediaStatus::kOk;
   }
 
  private:
-  HResult Call(const std::string& name) {
+  MediaStatus Call(const std::string& name) {
     calls.push_back(name);
-    return kSOk;
+    return MediaStatus::kOk;
   }
 };
 

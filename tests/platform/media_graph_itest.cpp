@@ -61,11 +61,11 @@ class Recorder : public SampleGrabberCallback {
  public:
   Recorder(int width, int height, bool bits) : width_(width), height_(height), bits_(bits) {}
 
-  HResult SampleCB(double, const GrabbedSample&) override {
+  MediaStatus SampleCB(double, const GrabbedSample&) override {
     ++sample_calls;
-    return kSOk;
+    return MediaStatus::kOk;
   }
-  HResult BufferCB(double time, uint8_t* buffer, int32_t length) override {
+  MediaStatus BufferCB(double time, uint8_t* buffer, int32_t length) override {
     std::lock_guard lock(mutex_);
     lengths.push_back(length);
     times.push_back(time);
@@ -83,7 +83,7 @@ class Recorder : public SampleGrabberCallback {
                              right[1] == static_cast<uint8_t>((width_ - 1) % 256));
     }
     delivered.fetch_add(1);
-    return kSOk;
+    return MediaStatus::kOk;
   }
   std::vector<int> Numbers() {
     std::lock_guard lock(mutex_);
@@ -107,9 +107,9 @@ class Recorder : public SampleGrabberCallback {
 // The graph as the program builds it, up to the connected type.
 struct Built {
   std::unique_ptr<MediaGraph> graph;
-  HResult failed_at_source = kSOk;
-  HResult failed_at_connect = kSOk;
-  HResult failed_at_type = kSOk;
+  MediaStatus failed_at_source = MediaStatus::kOk;
+  MediaStatus failed_at_connect = MediaStatus::kOk;
+  MediaStatus failed_at_type = MediaStatus::kOk;
   MediaType type;
 };
 
@@ -117,20 +117,20 @@ Built Build(const std::string& path, bool sound = false) {
   Built built;
   built.graph = CreateFfmpegGraph();
   MediaGraph& g = *built.graph;
-  EXPECT_EQ(g.CreateSampleGrabber(), kSOk);
-  EXPECT_EQ(g.AddGrabberFilter("Sample Grabber"), kSOk);
+  EXPECT_EQ(g.CreateSampleGrabber(), MediaStatus::kOk);
+  EXPECT_EQ(g.AddGrabberFilter("Sample Grabber"), MediaStatus::kOk);
   MediaType wanted;
   wanted.majortype = MajorType::kVideo;
   wanted.subtype = SubType::kRgb32;
   wanted.formattype = FormatType::kVideoInfo;
-  EXPECT_EQ(g.SetMediaType(wanted), kSOk);
+  EXPECT_EQ(g.SetMediaType(wanted), MediaStatus::kOk);
   built.failed_at_source = g.AddSourceFilter(path, "Source");
   if (Failed(built.failed_at_source)) return built;
   built.failed_at_connect = g.ConnectSourceToGrabber();
   if (Failed(built.failed_at_connect)) return built;
-  EXPECT_EQ(g.AddNullRenderer("NullRenderer"), kSOk);
-  EXPECT_EQ(g.ConnectGrabberToNullRenderer(), kSOk);
-  EXPECT_EQ(g.SetBufferSamples(true), kSOk);
+  EXPECT_EQ(g.AddNullRenderer("NullRenderer"), MediaStatus::kOk);
+  EXPECT_EQ(g.ConnectGrabberToNullRenderer(), MediaStatus::kOk);
+  EXPECT_EQ(g.SetBufferSamples(true), MediaStatus::kOk);
   if (sound) g.RenderFile(path);
   built.failed_at_type = g.GetConnectedMediaType(&built.type);
   return built;
@@ -143,7 +143,7 @@ bool WaitForEnd(MediaGraph& graph, double seconds) {
   while (std::chrono::steady_clock::now() < deadline) {
     int32_t code = 0;
     intptr_t p1 = 0, p2 = 0;
-    if (graph.GetEvent(&code, &p1, &p2, 50) == kSOk) {
+    if (graph.GetEvent(&code, &p1, &p2, 50) == MediaStatus::kOk) {
       graph.FreeEventParams(code, p1, p2);
       if (code == kEcComplete) return true;
     }
@@ -177,7 +177,7 @@ TEST_F(MediaGraphTest, ConnectedFormatDescribesTheClip) {
   const std::string clip = dir_.File("rgb.mkv");
   ASSERT_TRUE(MakeClip(clip, NumberedRgbSource(64, 48, 25), 2.0, "", LosslessOptions()));
   Built b = Build(clip);
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   EXPECT_EQ(b.type.majortype, MajorType::kVideo);
   EXPECT_EQ(b.type.subtype, SubType::kRgb32);
   EXPECT_EQ(b.type.formattype, FormatType::kVideoInfo);
@@ -187,11 +187,11 @@ TEST_F(MediaGraphTest, ConnectedFormatDescribesTheClip) {
   EXPECT_EQ(b.type.lSampleSize, 64 * 48 * 4);
   EXPECT_EQ(b.type.format.AvgTimePerFrame, 400000);
   TimeFormat format = TimeFormat::kNone;
-  EXPECT_EQ(b.graph->GetTimeFormat(&format), kSOk);
+  EXPECT_EQ(b.graph->GetTimeFormat(&format), MediaStatus::kOk);
   EXPECT_EQ(format, TimeFormat::kMediaTime);
-  EXPECT_EQ(b.graph->SetTimeFormat(TimeFormat::kMediaTime), kSOk);
+  EXPECT_EQ(b.graph->SetTimeFormat(TimeFormat::kMediaTime), MediaStatus::kOk);
   RefTime duration = 0;
-  EXPECT_EQ(b.graph->GetDuration(&duration), kSOk);
+  EXPECT_EQ(b.graph->GetDuration(&duration), MediaStatus::kOk);
   EXPECT_EQ(duration, 20'000'000);
 }
 
@@ -199,13 +199,13 @@ TEST_F(MediaGraphTest, WithoutClockEveryFrameArrivesOnceInOrderBottomRowFirst) {
   const std::string clip = dir_.File("rgb.mkv");
   ASSERT_TRUE(MakeClip(clip, NumberedRgbSource(64, 48, 25), 2.0, "", LosslessOptions()));
   Built b = Build(clip);
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   Recorder rec(64, 48, false);
   MediaGraph& g = *b.graph;
-  ASSERT_EQ(g.SetNoSyncSource(), kSOk);
-  ASSERT_EQ(g.SetCallback(&rec, kSelectBufferCB), kSOk);
+  ASSERT_EQ(g.SetNoSyncSource(), MediaStatus::kOk);
+  ASSERT_EQ(g.SetCallback(&rec, kSelectBufferCB), MediaStatus::kOk);
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(g.Run(), kSOk);
+  ASSERT_EQ(g.Run(), MediaStatus::kOk);
   ASSERT_TRUE(WaitForEnd(g, 20));
   // 50 frames of a 2-second clip arrive far faster than real time without the clock.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
@@ -223,14 +223,14 @@ TEST_F(MediaGraphTest, WithoutClockEveryFrameArrivesOnceInOrderBottomRowFirst) {
   // Only one end-of-stream event.
   int32_t code = 0;
   intptr_t p1 = 0, p2 = 0;
-  EXPECT_EQ(g.GetEvent(&code, &p1, &p2, 100), kEAbort);
+  EXPECT_EQ(g.GetEvent(&code, &p1, &p2, 100), MediaStatus::kNoEvent);
 }
 
 TEST_F(MediaGraphTest, RewindAndRunDeliversTheFirstFrameAgain) {
   const std::string clip = dir_.File("bits.mp4");
   ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 2.0, "", kLossless));
   Built b = Build(clip);
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   MediaGraph& g = *b.graph;
   Recorder first(64, 32, true);
   g.SetNoSyncSource();
@@ -243,7 +243,8 @@ TEST_F(MediaGraphTest, RewindAndRunDeliversTheFirstFrameAgain) {
   // The conversion driver's sequence: rewind, pause, install the callback, run.
   Recorder second(64, 32, true);
   RefTime zero = 0;
-  ASSERT_EQ(g.SetPositions(&zero, kSeekAbsolutePositioning, nullptr, kSeekNoPositioning), kSOk);
+  ASSERT_EQ(g.SetPositions(&zero, kSeekAbsolutePositioning, nullptr, kSeekNoPositioning),
+            MediaStatus::kOk);
   g.Pause();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(second.delivered.load(), 0);
@@ -258,13 +259,14 @@ TEST_F(MediaGraphTest, SeekingToTheMiddleStartsAtThatFrame) {
   ASSERT_TRUE(
       MakeClip(clip, NumberedBitsSource(25), 4.0, "", {"-c:v", "libx264", "-qp", "0", "-g", "30"}));
   Built b = Build(clip);
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   MediaGraph& g = *b.graph;
   Recorder rec(64, 32, true);
   g.SetNoSyncSource();
   g.SetCallback(&rec, kSelectBufferCB);
   RefTime target = 40 * 400000;  // frame 40, between two key frames
-  ASSERT_EQ(g.SetPositions(&target, kSeekAbsolutePositioning, nullptr, kSeekNoPositioning), kSOk);
+  ASSERT_EQ(g.SetPositions(&target, kSeekAbsolutePositioning, nullptr, kSeekNoPositioning),
+            MediaStatus::kOk);
   g.Run();
   ASSERT_TRUE(WaitForEnd(g, 20));
   std::vector<int> expected;
@@ -276,7 +278,7 @@ TEST_F(MediaGraphTest, PausingStopsDeliveryAndRunResumesWithTheNextFrame) {
   const std::string clip = dir_.File("bits.mp4");
   ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 3.0, "", kLossless));
   Built b = Build(clip);
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   MediaGraph& g = *b.graph;
   Recorder rec(64, 32, true);
   g.SetDefaultSyncSource();
@@ -290,10 +292,10 @@ TEST_F(MediaGraphTest, PausingStopsDeliveryAndRunResumesWithTheNextFrame) {
 
   // The buffered sample is the newest delivered frame.
   int32_t size = 0;
-  ASSERT_EQ(g.GetCurrentBuffer(&size, nullptr), kSOk);
+  ASSERT_EQ(g.GetCurrentBuffer(&size, nullptr), MediaStatus::kOk);
   ASSERT_EQ(size, 64 * 32 * 4);
   std::vector<uint8_t> polled(static_cast<size_t>(size));
-  ASSERT_EQ(g.GetCurrentBuffer(&size, polled.data()), kSOk);
+  ASSERT_EQ(g.GetCurrentBuffer(&size, polled.data()), MediaStatus::kOk);
   EXPECT_EQ(BitsFrameNumber(polled.data(), 64, 32), rec.Numbers().back());
   int32_t small = size - 4;
   EXPECT_TRUE(Failed(g.GetCurrentBuffer(&small, polled.data())));
@@ -307,7 +309,7 @@ TEST_F(MediaGraphTest, ClockPacesFramesToRealTime) {
   const std::string clip = dir_.File("bits.mp4");
   ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 1.0, "", kLossless));
   Built b = Build(clip);
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   MediaGraph& g = *b.graph;
   Recorder rec(64, 32, true);
   g.SetDefaultSyncSource();
@@ -325,7 +327,7 @@ TEST_F(MediaGraphTest, SelectorZeroCallsSampleCallback) {
   const std::string clip = dir_.File("rgb.mkv");
   ASSERT_TRUE(MakeClip(clip, NumberedRgbSource(32, 16, 25), 0.4, "", LosslessOptions()));
   Built b = Build(clip);
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   Recorder rec(32, 16, false);
   b.graph->SetNoSyncSource();
   b.graph->SetCallback(&rec, kSelectSampleCB);
@@ -333,14 +335,14 @@ TEST_F(MediaGraphTest, SelectorZeroCallsSampleCallback) {
   ASSERT_TRUE(WaitForEnd(*b.graph, 20));
   EXPECT_EQ(rec.sample_calls.load(), 10);
   EXPECT_EQ(rec.delivered.load(), 0);
-  EXPECT_EQ(b.graph->SetCallback(&rec, 2), kEInvalidArg);
+  EXPECT_EQ(b.graph->SetCallback(&rec, 2), MediaStatus::kInvalidArgument);
 }
 
 TEST_F(MediaGraphTest, OddSizedFramesKeepTheirShape) {
   const std::string clip = dir_.File("odd.mkv");
   ASSERT_TRUE(MakeClip(clip, NumberedRgbSource(321, 241, 25), 0.4, "", LosslessOptions()));
   Built b = Build(clip);
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   EXPECT_EQ(b.type.format.Width, 321);
   EXPECT_EQ(b.type.format.Height, 241);
   EXPECT_EQ(b.type.lSampleSize, 321 * 241 * 4);
@@ -357,8 +359,8 @@ TEST_F(MediaGraphTest, OddSizedFramesKeepTheirShape) {
 class ExactChecker : public SampleGrabberCallback {
  public:
   ExactChecker(int width, int height) : width_(width), height_(height) {}
-  HResult SampleCB(double, const GrabbedSample&) override { return kSOk; }
-  HResult BufferCB(double, uint8_t* buffer, int32_t length) override {
+  MediaStatus SampleCB(double, const GrabbedSample&) override { return MediaStatus::kOk; }
+  MediaStatus BufferCB(double, uint8_t* buffer, int32_t length) override {
     if (length != width_ * height_ * 4) ++wrong_pixels;
     for (int row = 0; row < height_ && length == width_ * height_ * 4; ++row) {
       const uint8_t* line = buffer + static_cast<size_t>(row) * width_ * 4;
@@ -372,7 +374,7 @@ class ExactChecker : public SampleGrabberCallback {
       }
     }
     ++frames;
-    return kSOk;
+    return MediaStatus::kOk;
   }
   int frames = 0;
   int64_t wrong_pixels = 0;
@@ -386,7 +388,7 @@ TEST_F(MediaGraphTest, LargeFramesArriveExactlyRowByRow) {
   const std::string clip = dir_.File("large.mkv");
   ASSERT_TRUE(MakeClip(clip, NumberedRgbSource(1280, 720, 25), 0.2, "", LosslessOptions()));
   Built b = Build(clip);
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   ExactChecker checker(1280, 720);
   b.graph->SetNoSyncSource();
   b.graph->SetCallback(&checker, kSelectBufferCB);
@@ -420,7 +422,7 @@ TEST_F(MediaGraphTest, SoundFirstVariableRateAndRotatedFilesPlay) {
     const std::string clip = dir_.File(c.name);
     ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 2.0, c.audio, c.options));
     Built b = Build(clip, true);
-    ASSERT_EQ(b.failed_at_type, kSOk);
+    ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
     EXPECT_EQ(b.type.format.Width, 64);
     Recorder rec(64, 32, true);
     b.graph->SetNoSyncSource();
@@ -435,11 +437,11 @@ TEST_F(MediaGraphTest, SoundFirstVariableRateAndRotatedFilesPlay) {
 // Keeps the first delivered frame.
 class FirstFrame : public SampleGrabberCallback {
  public:
-  HResult SampleCB(double, const GrabbedSample&) override { return kSOk; }
-  HResult BufferCB(double, uint8_t* buffer, int32_t length) override {
+  MediaStatus SampleCB(double, const GrabbedSample&) override { return MediaStatus::kOk; }
+  MediaStatus BufferCB(double, uint8_t* buffer, int32_t length) override {
     std::lock_guard lock(mutex);
     if (pixels.empty()) pixels.assign(buffer, buffer + length);
-    return kSOk;
+    return MediaStatus::kOk;
   }
   std::mutex mutex;
   std::vector<uint8_t> pixels;
@@ -460,7 +462,7 @@ TEST_F(MediaGraphTest, TurnedPhoneVideosArriveUprightAsFfmpegShowsThem) {
     const test::RunResult shown = test::Run({"ffmpeg", "-v", "error", "-i", turned, "-frames:v",
                                              "1", "-pix_fmt", "bgra", "-f", "rawvideo", "-"});
     Built b = Build(turned);
-    ASSERT_EQ(b.failed_at_type, kSOk);
+    ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
     const int width = b.type.format.Width;
     const int height = b.type.format.Height;
     EXPECT_EQ(std::string(degrees) == "180" ? height : width, 24);  // 40x24 as decoded
@@ -492,13 +494,13 @@ TEST_F(MediaGraphTest, PreviewSoundPlaysOrStaysSilentWithoutADevice) {
     SCOPED_TRACE(driver);
     setenv("SDL_AUDIODRIVER", driver, 1);
     Built b = Build(clip, true);
-    ASSERT_EQ(b.failed_at_type, kSOk);
-    EXPECT_EQ(b.graph->PutVolume(-2000), kSOk);
+    ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
+    EXPECT_EQ(b.graph->PutVolume(-2000), MediaStatus::kOk);
     int32_t volume = 0;
-    EXPECT_EQ(b.graph->GetVolume(&volume), kSOk);
+    EXPECT_EQ(b.graph->GetVolume(&volume), MediaStatus::kOk);
     EXPECT_EQ(volume, -2000);
-    EXPECT_EQ(b.graph->PutVolume(-10001), kEInvalidArg);
-    EXPECT_EQ(b.graph->PutVolume(1), kEInvalidArg);
+    EXPECT_EQ(b.graph->PutVolume(-10001), MediaStatus::kInvalidArgument);
+    EXPECT_EQ(b.graph->PutVolume(1), MediaStatus::kInvalidArgument);
     Recorder rec(64, 32, true);
     b.graph->SetCallback(&rec, kSelectBufferCB);
     b.graph->Run();
@@ -513,7 +515,7 @@ TEST_F(MediaGraphTest, LongClipSeeksNearItsEnd) {
   ASSERT_TRUE(MakeClip(clip, NumberedBitsSource(25), 600.0, "",
                        {"-c:v", "libx264", "-preset", "ultrafast", "-qp", "0"}));
   Built b = Build(clip);
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   RefTime duration = 0;
   b.graph->GetDuration(&duration);
   EXPECT_EQ(duration, 600 * kUnitsPerSecond);
@@ -535,8 +537,8 @@ TEST_F(MediaGraphTest, NoEventMeansAbort) {
   Built b = Build(clip);
   int32_t code = 0;
   intptr_t p1 = 0, p2 = 0;
-  EXPECT_EQ(b.graph->GetEvent(&code, &p1, &p2, 0), kEAbort);
-  EXPECT_EQ(b.graph->GetEvent(&code, &p1, &p2, 30), kEAbort);
+  EXPECT_EQ(b.graph->GetEvent(&code, &p1, &p2, 0), MediaStatus::kNoEvent);
+  EXPECT_EQ(b.graph->GetEvent(&code, &p1, &p2, 30), MediaStatus::kNoEvent);
 }
 
 // --- Damaged and unsuitable input ---
@@ -553,7 +555,7 @@ TEST_F(MediaGraphTest, SoundOnlyFileCannotBeConnected) {
   const std::string clip = dir_.File("sound.m4a");
   ASSERT_TRUE(MakeClip(clip, "", 1.0, "sine=frequency=440", {"-c:a", "aac"}));
   Built b = Build(clip);
-  EXPECT_EQ(b.failed_at_source, kSOk);
+  EXPECT_EQ(b.failed_at_source, MediaStatus::kOk);
   EXPECT_TRUE(Failed(b.failed_at_connect));
 }
 
@@ -573,7 +575,7 @@ TEST_F(MediaGraphTest, TruncatedMoviesEndCleanly) {
   ASSERT_TRUE(
       test::WriteFile(dir_.File("cutfast.mp4"), fast_bytes.substr(0, fast_bytes.size() / 2)));
   Built b = Build(dir_.File("cutfast.mp4"));
-  ASSERT_EQ(b.failed_at_type, kSOk);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
   Recorder rec(64, 32, true);
   b.graph->SetNoSyncSource();
   b.graph->SetCallback(&rec, kSelectBufferCB);
@@ -600,7 +602,7 @@ TEST_F(MediaGraphTest, GarbageInTheMiddleEndsCleanly) {
     ASSERT_TRUE(test::WriteFile(clip, bytes));
     Built b = Build(clip, true);
     if (Failed(b.failed_at_source) || Failed(b.failed_at_connect)) continue;
-    ASSERT_EQ(b.failed_at_type, kSOk);
+    ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
     Recorder rec(64, 32, true);
     b.graph->SetNoSyncSource();
     b.graph->SetCallback(&rec, kSelectBufferCB);
@@ -623,7 +625,75 @@ TEST_F(MediaGraphTest, UnbuiltGraphRefusesToRun) {
   MediaType audio;
   audio.majortype = MajorType::kAudio;
   g->CreateSampleGrabber();
-  EXPECT_EQ(g->SetMediaType(audio), kVfwEInvalidMediaType);
+  EXPECT_EQ(g->SetMediaType(audio), MediaStatus::kUnsupported);
+}
+
+// The program acts on which step failed; the reasons still tell the steps' misuses apart,
+// and RenderFile's answer is how the program knows whether the file has sound.
+TEST_F(MediaGraphTest, StepsTakenOutOfTurnOrTwiceSayWhy) {
+  const std::string silent = dir_.File("silent.mkv");
+  ASSERT_TRUE(MakeClip(silent, NumberedRgbSource(32, 16, 25), 0.4, "", LosslessOptions()));
+  auto g = CreateFfmpegGraph();
+  EXPECT_EQ(g->AddGrabberFilter("Sample Grabber"), MediaStatus::kNotBuilt);
+  EXPECT_EQ(g->CreateSampleGrabber(), MediaStatus::kOk);
+  EXPECT_EQ(g->AddGrabberFilter("Sample Grabber"), MediaStatus::kOk);
+  EXPECT_EQ(g->ConnectSourceToGrabber(), MediaStatus::kNotBuilt);
+  EXPECT_EQ(g->RenderFile(silent), MediaStatus::kNotBuilt);
+  EXPECT_EQ(g->AddSourceFilter("", "Source"), MediaStatus::kInvalidArgument);
+  EXPECT_EQ(g->AddSourceFilter(dir_.File("missing.mkv"), "Source"), MediaStatus::kCannotOpen);
+  EXPECT_EQ(g->AddSourceFilter(silent, "Source"), MediaStatus::kOk);
+  EXPECT_EQ(g->AddSourceFilter(silent, "Source"), MediaStatus::kAlreadyDone);
+  EXPECT_EQ(g->ConnectGrabberToNullRenderer(), MediaStatus::kNotBuilt);
+  EXPECT_EQ(g->ConnectSourceToGrabber(), MediaStatus::kOk);
+  EXPECT_EQ(g->ConnectSourceToGrabber(), MediaStatus::kAlreadyDone);
+  EXPECT_EQ(g->RenderFile(dir_.File("other.mkv")), MediaStatus::kInvalidArgument);
+  EXPECT_EQ(g->RenderFile(silent), MediaStatus::kNothingToDo);
+  EXPECT_TRUE(Succeeded(g->RenderFile(silent)));
+  EXPECT_EQ(g->SetBufferSamples(true), MediaStatus::kOk);
+  int32_t size = 0;
+  EXPECT_EQ(g->GetCurrentBuffer(&size, nullptr), MediaStatus::kNoSample);
+  EXPECT_EQ(g->SetTimeFormat(TimeFormat::kFrame), MediaStatus::kUnsupported);
+  RefTime position = 0;
+  EXPECT_EQ(
+      g->SetPositions(&position, kSeekAbsolutePositioning, &position, kSeekAbsolutePositioning),
+      MediaStatus::kUnsupported);
+  EXPECT_EQ(g->SetPositions(nullptr, kSeekAbsolutePositioning, nullptr, kSeekNoPositioning),
+            MediaStatus::kInvalidArgument);
+  EXPECT_EQ(g->GetDuration(nullptr), MediaStatus::kInvalidArgument);
+
+  const std::string sound = dir_.File("sound.mp4");
+  ASSERT_TRUE(MakeClip(sound, NumberedBitsSource(25), 0.4, "sine=frequency=440",
+                       {"-c:v", "libx264", "-qp", "0", "-c:a", "aac"}));
+  EXPECT_EQ(Build(sound).graph->RenderFile(sound), MediaStatus::kOk);
+}
+
+// A transport stream's timestamps start late (1.4 s); its second half is coded at half
+// the size, as a stream spliced from two sources can be.
+TEST_F(MediaGraphTest, LateStartingStreamThatShrinksMidwayKeepsTimeAndSize) {
+  const std::string first = dir_.File("first.ts");
+  const std::string second = dir_.File("second.ts");
+  ASSERT_TRUE(MakeClip(first, NumberedBitsSource(25), 1.0, "",
+                       {"-c:v", "libx264", "-qp", "0", "-f", "mpegts"}));
+  ASSERT_TRUE(MakeClip(second, NumberedBitsSource(25) + ",scale=32:16", 1.0, "",
+                       {"-c:v", "libx264", "-qp", "0", "-output_ts_offset", "1", "-f", "mpegts"}));
+  const std::string spliced = dir_.File("spliced.ts");
+  ASSERT_TRUE(test::WriteFile(spliced, test::ReadFile(first) + test::ReadFile(second)));
+  Built b = Build(spliced);
+  ASSERT_EQ(b.failed_at_type, MediaStatus::kOk);
+  EXPECT_EQ(b.type.format.Width, 64);
+  EXPECT_EQ(b.type.format.Height, 32);
+  Recorder rec(64, 32, true);
+  b.graph->SetNoSyncSource();
+  b.graph->SetCallback(&rec, kSelectBufferCB);
+  b.graph->Run();
+  ASSERT_TRUE(WaitForEnd(*b.graph, 20));
+  std::vector<int> expected = Iota(25);
+  for (int n = 0; n < 25; ++n) expected.push_back(n);
+  EXPECT_EQ(rec.Numbers(), expected);
+  for (int32_t length : rec.lengths) EXPECT_EQ(length, 64 * 32 * 4);
+  ASSERT_EQ(rec.times.size(), 50u);
+  EXPECT_DOUBLE_EQ(rec.times[0], 0.0);
+  EXPECT_NEAR(rec.times[25], 1.0, 1e-6);
 }
 
 }  // namespace

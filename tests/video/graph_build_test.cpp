@@ -63,37 +63,40 @@ class ScriptedGraph final : public MediaGraph {
   ~ScriptedGraph() override { --graphs_alive; }
   const char* Name() const override { return "scripted"; }
 
-  HResult Step(const std::string& call) {
+  MediaStatus Step(const std::string& call) {
     Record(call);
-    return call.rfind(script.fail_at, 0) == 0 && !script.fail_at.empty() ? kEFail : kSOk;
+    return call.rfind(script.fail_at, 0) == 0 && !script.fail_at.empty() ? MediaStatus::kUnsupported
+                                                                         : MediaStatus::kOk;
   }
-  HResult CreateSampleGrabber() override { return Step("CreateSampleGrabber"); }
-  HResult AddGrabberFilter(const std::string& name) override {
+  MediaStatus CreateSampleGrabber() override { return Step("CreateSampleGrabber"); }
+  MediaStatus AddGrabberFilter(const std::string& name) override {
     return Step("AddGrabberFilter " + name);
   }
-  HResult SetMediaType(const MediaType& type) override {
+  MediaStatus SetMediaType(const MediaType& type) override {
     const bool rgb32 = type.majortype == MajorType::kVideo && type.subtype == SubType::kRgb32 &&
                        type.formattype == FormatType::kVideoInfo;
     return Step(std::string("SetMediaType ") + (rgb32 ? "RGB32" : "other"));
   }
-  HResult AddSourceFilter(const std::string& file, const std::string& name) override {
+  MediaStatus AddSourceFilter(const std::string& file, const std::string& name) override {
     return Step("AddSourceFilter [" + file + "] " + name);
   }
-  HResult ConnectSourceToGrabber() override { return Step("ConnectSourceToGrabber"); }
-  HResult AddNullRenderer(const std::string& name) override {
+  MediaStatus ConnectSourceToGrabber() override { return Step("ConnectSourceToGrabber"); }
+  MediaStatus AddNullRenderer(const std::string& name) override {
     return Step("AddNullRenderer " + name);
   }
-  HResult ConnectGrabberToNullRenderer() override { return Step("ConnectGrabberToNullRenderer"); }
-  HResult SetBufferSamples(bool b) override {
+  MediaStatus ConnectGrabberToNullRenderer() override {
+    return Step("ConnectGrabberToNullRenderer");
+  }
+  MediaStatus SetBufferSamples(bool b) override {
     return Step("SetBufferSamples " + std::to_string(b));
   }
-  HResult SetOneShot(bool b) override { return Step("SetOneShot " + std::to_string(b)); }
-  HResult SetCallback(SampleGrabberCallback* cb, int32_t selector) override {
+  MediaStatus SetOneShot(bool b) override { return Step("SetOneShot " + std::to_string(b)); }
+  MediaStatus SetCallback(SampleGrabberCallback* cb, int32_t selector) override {
     return Step(std::string("SetCallback ") + (cb ? "object " : "null ") +
                 std::to_string(selector));
   }
-  HResult GetConnectedMediaType(MediaType* type) override {
-    const HResult hr = Step("GetConnectedMediaType");
+  MediaStatus GetConnectedMediaType(MediaType* type) override {
+    const MediaStatus hr = Step("GetConnectedMediaType");
     if (Failed(hr)) return hr;
     type->majortype = MajorType::kVideo;
     type->subtype = SubType::kRgb32;
@@ -104,41 +107,46 @@ class ScriptedGraph final : public MediaGraph {
     type->format.AvgTimePerFrame = script.avg_time_per_frame;
     return hr;
   }
-  HResult GetCurrentBuffer(int32_t* size, void* buffer) override {
+  MediaStatus GetCurrentBuffer(int32_t* size, void* buffer) override {
     ++buffer_polls;
-    if (buffer == nullptr || *size < script.width * script.height * 4) return kEInvalidArg;
+    if (buffer == nullptr || *size < script.width * script.height * 4)
+      return MediaStatus::kInvalidArgument;
     auto* pixels = static_cast<uint32_t*>(buffer);
     for (int32_t i = 0; i < script.width * script.height; ++i) pixels[i] = script.pixel;
-    return kSOk;
+    return MediaStatus::kOk;
   }
-  HResult RenderFile(const std::string& file) override { return Step("RenderFile [" + file + "]"); }
-  HResult Run() override { return Step("Run"); }
-  HResult Pause() override { return Step("Pause"); }
-  HResult Stop() override { return Step("Stop"); }
-  HResult SetDefaultSyncSource() override { return Step("SetDefaultSyncSource"); }
-  HResult SetNoSyncSource() override { return Step("SetNoSyncSource"); }
-  HResult GetTimeFormat(TimeFormat* f) override {
+  MediaStatus RenderFile(const std::string& file) override {
+    return Step("RenderFile [" + file + "]");
+  }
+  MediaStatus Run() override { return Step("Run"); }
+  MediaStatus Pause() override { return Step("Pause"); }
+  MediaStatus Stop() override { return Step("Stop"); }
+  MediaStatus SetDefaultSyncSource() override { return Step("SetDefaultSyncSource"); }
+  MediaStatus SetNoSyncSource() override { return Step("SetNoSyncSource"); }
+  MediaStatus GetTimeFormat(TimeFormat* f) override {
     *f = TimeFormat::kMediaTime;
     return Step("GetTimeFormat");
   }
-  HResult SetTimeFormat(TimeFormat) override { return Step("SetTimeFormat"); }
-  HResult GetDuration(RefTime* d) override {
+  MediaStatus SetTimeFormat(TimeFormat) override { return Step("SetTimeFormat"); }
+  MediaStatus GetDuration(RefTime* d) override {
     *d = script.duration;
     return Step("GetDuration");
   }
-  HResult GetCurrentPosition(RefTime* p) override {
+  MediaStatus GetCurrentPosition(RefTime* p) override {
     *p = script.position;
-    return kSOk;
+    return MediaStatus::kOk;
   }
-  HResult SetPositions(RefTime*, int32_t, RefTime*, int32_t) override {
+  MediaStatus SetPositions(RefTime*, int32_t, RefTime*, int32_t) override {
     return Step("SetPositions");
   }
-  HResult GetEvent(int32_t*, intptr_t*, intptr_t*, int32_t) override { return kEAbort; }
-  HResult FreeEventParams(int32_t, intptr_t, intptr_t) override { return kSOk; }
-  HResult PutVolume(int32_t v) override { return Step("PutVolume " + std::to_string(v)); }
-  HResult GetVolume(int32_t* v) override {
+  MediaStatus GetEvent(int32_t*, intptr_t*, intptr_t*, int32_t) override {
+    return MediaStatus::kNoEvent;
+  }
+  MediaStatus FreeEventParams(int32_t, intptr_t, intptr_t) override { return MediaStatus::kOk; }
+  MediaStatus PutVolume(int32_t v) override { return Step("PutVolume " + std::to_string(v)); }
+  MediaStatus GetVolume(int32_t* v) override {
     *v = 0;
-    return kSOk;
+    return MediaStatus::kOk;
   }
 };
 
@@ -395,11 +403,11 @@ TEST_F(GraphBuildTest, BusyBuildReturnsAtOnceAndChangesNothing) {
 }
 
 TEST_F(GraphBuildTest, InstallingTheFrameCallbackNeedsAGraph) {
-  EXPECT_EQ(InstallFrameCallback(), kEPointer);
-  EXPECT_EQ(FrameCallback().SampleCB(0.0, GrabbedSample{}), kSOk);
-  // An empty buffer changes nothing and still answers S_OK.
+  EXPECT_EQ(InstallFrameCallback(), MediaStatus::kNotBuilt);
+  EXPECT_EQ(FrameCallback().SampleCB(0.0, GrabbedSample{}), MediaStatus::kOk);
+  // An empty buffer changes nothing and still answers kOk.
   const int32_t before = FrameStore.FrameCounter;
-  EXPECT_EQ(FrameCallback().BufferCB(0.0, nullptr, 0), kSOk);
+  EXPECT_EQ(FrameCallback().BufferCB(0.0, nullptr, 0), MediaStatus::kOk);
   EXPECT_EQ(FrameStore.FrameCounter, before);
 }
 

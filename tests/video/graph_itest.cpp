@@ -48,13 +48,13 @@ int FrameNumber(const uint8_t* frame) {
 
 class Recorder : public platform::SampleGrabberCallback {
  public:
-  platform::HResult SampleCB(double, const platform::GrabbedSample&) override {
-    return platform::kSOk;
+  platform::MediaStatus SampleCB(double, const platform::GrabbedSample&) override {
+    return platform::MediaStatus::kOk;
   }
-  platform::HResult BufferCB(double, uint8_t* buffer, int32_t length) override {
+  platform::MediaStatus BufferCB(double, uint8_t* buffer, int32_t length) override {
     std::lock_guard lock(mutex);
     numbers.push_back(length == 64 * 32 * 4 ? FrameNumber(buffer) : -1);
-    return platform::kSOk;
+    return platform::MediaStatus::kOk;
   }
   std::mutex mutex;
   std::vector<int> numbers;
@@ -194,7 +194,7 @@ TEST_F(GraphFileTest, ConversionPassOverTheLoadedGraphDeliversEveryFrameOnce) {
   for (int pass = 0; pass < 400 && !ended; ++pass) {
     int32_t code = 0;
     intptr_t p1 = 0, p2 = 0;
-    if (graph->GetEvent(&code, &p1, &p2, 0) == platform::kSOk) {
+    if (graph->GetEvent(&code, &p1, &p2, 0) == platform::MediaStatus::kOk) {
       graph->FreeEventParams(code, p1, p2);
       ended = code == platform::kEcComplete;
     }
@@ -267,7 +267,8 @@ TEST_F(GraphFileTest, DamagedButReadableFilesPlayToACleanEnd) {
   for (int pass = 0; pass < 500 && !ended; ++pass) {
     int32_t code = 0;
     intptr_t p1 = 0, p2 = 0;
-    ended = graph->GetEvent(&code, &p1, &p2, 20) == platform::kSOk && code == platform::kEcComplete;
+    ended = graph->GetEvent(&code, &p1, &p2, 20) == platform::MediaStatus::kOk &&
+            code == platform::kEcComplete;
   }
   EXPECT_TRUE(ended);
   graph.reset();

@@ -1,0 +1,106 @@
+// libavformat behind the backend's demuxer.
+#include "platform/ffmpeg/demuxer.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+namespace zqr::platform::ffmpeg {
+namespace {
+// Consecutive read errors after which a damaged file is taken to have ended.
+constexpr int kMaxReadErrors = 200;
+}  // namespace
+
+MediaStatus Demuxer::Open(const std::string& file_name) {
+  av_log_set_level(AV_LOG_QUIET);
+  AVFormatContext* opened = nullptr;
+  if (avformat_open_input(&opened, file_name.c_str(), nullptr, nullptr) < 0) {
+    return MediaStatus::kCannotOpen;
+  }
+  FormatContextPtr format(opened);
+  if (avformat_find_stream_info(format.get(), nullptr) < 0) return MediaStatus::kCannotOpen;
+  format_ = std::move(format);
+  return MediaStatus::kOk;
+}
+
+MediaStatus Demuxer::ChooseVideo() {
+  const AVCodec* codec = nullptr;
+  const int index = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+  if (index < 0 || codec == nullptr) return MediaStatus::kUnsupported;
+  AVStream* stream = format_->streams[index];
+  // Cover art is a single picture, not a movie.
+  if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) return MediaStatus::kUnsupported;
+  for (unsigned i = 0; i < format_->nb_streams; ++i) format_->streams[i]->discard = AVDISCARD_ALL;
+  stream->discard = AVDISCARD_DEFAULT;
+  video_ = stream;
+  video_codec_ = codec;
+  origin_ = Timing().origin;
+  return MediaStatus::kOk;
+}
+
+VideoTiming Demuxer::Timing() const {
+  VideoTiming timing;
+  AVRational rate = video_->avg_frame_rate;
+  if (rate.num <= 0 || rate.den <= 0) rate = video_->r_frame_rate;
+  if (rate.num > 0 && rate.den > 0) timing.frame_duration = ToRefTime(1, rate.den, rate.num);
+  const AVRational base = video_->time_base;
+  if (format_->duration > 0) {
+    timing.duration = ToRefTime(format_->duration, 1, AV_TIME_BASE);
+  } else if (video_->duration > 0) {
+    timing.duration = ToRefTime(video_->duration, base.num, base.den);
+  }
+  if (format_->start_time != AV_NOPTS_VALUE) {
+    timing.origin = ToRefTime(format_->start_time, 1, AV_TIME_BASE);
+  } else if (video_->start_time != AV_NOPTS_VALUE) {
+    timing.origin = ToRefTime(video_->start_time, base.num, base.den);
+  }
+  return timing;
+}
+
+bool Demuxer::ChooseSound() {
+  if (sound_ == nullptr) {
+    const int index = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (index < 0) return false;
+    sound_ = format_->streams[index];
+  }
+  format_->streams[sound_->index]->discard = AVDISCARD_DEFAULT;
+  return true;
+}
+
+Demuxer::Read Demuxer::ReadPacket(AVPacket& packet) {
+  const int result = av_read_frame(format_.get(), &packet);
+  if (result == AVERROR(EAGAIN)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return Read::kRetry;
+  }
+  if (result < 0) {
+    const bool at_end = result == AVERROR_EOF || format_->pb == nullptr || avio_feof(format_->pb) ||
+                        ++read_errors_ > kMaxReadErrors;
+    return at_end ? Read::kEnd : Read::kRetry;
+  }
+  read_errors_ = 0;
+  if (packet.stream_index == video_->index) return Read::kVideo;
+  if (sound_ != nullptr && packet.stream_index == sound_->index) return Read::kSound;
+  return Read::kOther;
+}
+
+// The seek falls back from the video stream's own index to the file's, and for the start
+// of a file without any index to its first byte.
+void Demuxer::Seek(RefTime target) {
+  const AVRational base = video_->time_base;
+  const int64_t stamp = FromRefTime(target + origin_, base.num, base.den);
+  int result = av_seek_frame(format_.get(), video_->index, stamp, AVSEEK_FLAG_BACKWARD);
+  if (result < 0) {
+    const int64_t micro = FromRefTime(target + origin_, 1, AV_TIME_BASE);
+    result = avformat_seek_file(format_.get(), -1, INT64_MIN, micro, INT64_MAX, 0);
+  }
+  if (result < 0 && target == 0) av_seek_frame(format_.get(), -1, 0, AVSEEK_FLAG_BYTE);
+  read_errors_ = 0;
+}
+
+}  // namespace zqr::platform::ffmpeg

@@ -1,0 +1,57 @@
+// Scaling: converts decoded frames with libswscale straight into the grabber's buffers,
+// as bottom-up BGRX at the size the graph connected with. A video that asks to be shown
+// turned (a phone held upright records its picture sideways and says so) is turned as
+// ffmpeg's own autorotation turns it, so every consumer sees it upright.
+#pragma once
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/ffmpeg/libav_handles.h"
+
+struct AVStream;
+
+namespace zqr::platform::ffmpeg {
+
+// Clockwise quarter turns (0..3) the stream's display matrix asks for, rounded as
+// ffmpeg's autorotation rounds them; 0 without one.
+int QuarterTurns(const AVStream& stream);
+
+class UprightScaler {
+ public:
+  // Prepares for frames of `width` x `height` in `format`, shown turned by
+  // `quarter_turns`. False when swscale cannot read the format or the frame is too large
+  // for a 32-bit sample size.
+  bool Setup(int width, int height, AVPixelFormat format, int quarter_turns);
+  // The picture as shown, turned.
+  int32_t Width() const { return width_; }
+  int32_t Height() const { return height_; }
+  int32_t SampleSize() const { return sample_size_; }
+
+  // Writes the frame into `target` (SampleSize() bytes). A frame of another size or
+  // format than the stream's first (a stream may change midway, or claim to when
+  // damaged) is scaled to the connected size, which the consumers were built for.
+  bool Convert(const AVFrame& frame, uint8_t* target);
+
+ private:
+  bool MakeContext(int width, int height, AVPixelFormat format);
+  void TurnInto(uint8_t* target) const;
+
+  int quarter_turns_ = 0;
+  int32_t decoded_width_ = 0;
+  int32_t decoded_height_ = 0;
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  int32_t sample_size_ = 0;         // once set up
+  std::vector<uint32_t> unturned_;  // the scaled picture before it is turned, top row first
+  SwsContextPtr context_;
+  int source_width_ = 0;
+  int source_height_ = 0;
+  AVPixelFormat source_format_ = AV_PIX_FMT_NONE;
+};
+
+}  // namespace zqr::platform::ffmpeg
