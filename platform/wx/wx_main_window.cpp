@@ -589,7 +589,12 @@ class MainWindow : public wxFrame {
     GuiAlive() = false;
     CloseSecondaryWindows();
     MainFrame() = nullptr;
+    // wx deletes a frame, and ends the loop after the last one, when the loop next goes
+    // idle; after the question's own loop nothing may wake it until the pointer moves.
+    // The window goes from the screen now, and the loop is woken to finish the rest.
+    Hide();
     Destroy();
+    wxWakeUpIdle();
   }
 
   WindowEvents events_;
