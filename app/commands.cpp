@@ -275,6 +275,12 @@ void HandleCommand(int id, int code) {
         if (divisor > 0) s.DepthDivisor = divisor;  // a divisor of 0 would stop every frame
       }
       return;
+    case kIdCompressionList:
+      // The encoder takes the number the shown entry begins with, 0 for "Default Quality".
+      if (code == platform::kNotifyChange) {
+        Conversion.CompressionValue = LeadingNumber(ui.ListText(id), 0);
+      }
+      return;
     case kIdHelp: {
       PressButton(kIdHelp, "help", 500);
       if (CommandHooks h = Hooks(); h.open_document) h.open_document(HelpDocumentPath());

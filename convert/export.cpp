@@ -11,6 +11,7 @@
 #include "app/run_log.h"
 #include "app/settings.h"
 #include "app/shell_state.h"
+#include "app/window_layout.h"
 #include "convert/convert_state.h"
 #include "convert/encoder_command.h"
 #include "convert/encoder_feed.h"
@@ -204,13 +205,20 @@ std::string AnotherCompressionDialog(const std::string& output_name) {
     const std::string name = ChooseRectangularVideo(folder);
     return TrimBlanks(name).empty() ? edit_text : name;
   };
+  // The main window shows what the next exports use: its compression list and the check
+  // mark of its output size menu follow the choices made here.
   events.compression_selected = [](int index) {
     const std::vector<std::string> entries = CompressionListEntries();
     if (index < 0 || index >= static_cast<int>(entries.size())) return;
     Conversion.CompressionValue = static_cast<int32_t>(LeadingNumber(entries[index]));
+    platform::CurrentUi().SetListSelection(kIdCompressionList, index);
   };
   events.resize_selected = [](int index) {
-    if (index >= 0 && index <= 5) Settings.ResizeMode = index;
+    if (index < 0 || index > 5) return;
+    Settings.ResizeMode = index;
+    for (const OptionPopup& popup : OptionPopups()) {
+      if (popup.field == &SettingsRecord::ResizeMode) SetMenuChoice(popup);
+    }
   };
   if (!platform::CurrentUi().RunAnotherCompression(model, events)) return std::string();
   return model.path_text;

@@ -354,6 +354,15 @@ TEST_F(CommandsTest, InformationOutputStreamAndAbout) {
   EXPECT_EQ(ui_->Picture(kIdAbout), "b_about1");
 }
 
+TEST_F(CommandsTest, CompressionListSetsTheValueTheEncoderTakes) {
+  ui_->SelectListItem(kIdCompressionList, 15);
+  EXPECT_EQ(Conversion.CompressionValue, 15);
+  ui_->SelectListItem(kIdCompressionList, 21);
+  EXPECT_EQ(Conversion.CompressionValue, 21);
+  ui_->SelectListItem(kIdCompressionList, 0);  // "Default Quality"
+  EXPECT_EQ(Conversion.CompressionValue, 0);
+}
+
 TEST_F(CommandsTest, LoadStartsTheLoaderOnItsOwnThread) {
   std::atomic<int> loads{0};
   CommandHooks hooks;
