@@ -81,9 +81,17 @@ std::string WithoutTrailingSeparators(std::string path) {
   return path;
 }
 
+// Play/Pause, Save and Convert act on a loaded clip; without one they only say so, where
+// a conversion shows its operation.
+bool NoClipLoaded() {
+  if (Video.PlayState != 0) return false;
+  CurrentUi().SetLabel(kIdOperationLabel, "Load a video first");
+  return true;
+}
+
 void PlayPause() {
   std::shared_ptr<platform::MediaGraph> graph = CurrentGraph();
-  if (Video.PlayState == 0 || !graph) return;
+  if (NoClipLoaded() || !graph) return;
   PressButton(kIdPlayPause, "b_pause", 500);
   Commands.Paused = 1 - Commands.Paused;
   Wait(100);
@@ -104,7 +112,7 @@ void PlayPause() {
 }
 
 void Convert() {
-  if (Video.PlayState == 0) return;
+  if (NoClipLoaded()) return;
   PressButton(kIdConvert, "b_convert", 500);
   if (std::shared_ptr<platform::MediaGraph> graph = CurrentGraph()) {
     graph->Stop();
@@ -129,6 +137,7 @@ void Load() {
   Commands.Paused = 0;
   Wait(300);
   ui.SetPicture(kIdLoad, "b_load1");
+  ui.SetLabel(kIdOperationLabel, FindControlRow(kIdOperationLabel)->spec.text);
   Video.PlayState = 0;  // asks a running play loop to stop
   PumpOneOrSleep(100);
   load_threads.fetch_add(1);
@@ -294,7 +303,7 @@ void HandleCommand(int id, int code) {
       PlayPause();
       return;
     case kIdSave:
-      if (Video.PlayState == 0) return;
+      if (NoClipLoaded()) return;
       PressButton(kIdSave, "b_save", 500);
       SaveSettings();
       return;

@@ -263,6 +263,12 @@ TEST_F(CommandsTest, SaveAndConvertNeedAVideo) {
   EXPECT_EQ(ui_->SoundsPlayed(), 0);
   EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.ini")));
   EXPECT_EQ(conversions_, 0);
+  // The user is told why nothing happened, until the next Load.
+  EXPECT_EQ(ui_->GetLabel(kIdOperationLabel), "Load a video first");
+  ui_->Click(kIdLoad);
+  EXPECT_EQ(ui_->GetLabel(kIdOperationLabel), " Operation:");
+  for (int i = 0; i < 500 && LoadThreadsRunning() > 0; ++i) platform::SleepMs(5);
+  EXPECT_EQ(LoadThreadsRunning(), 0);
 
   auto graph = std::make_shared<PlayedGraph>();
   graph->position = 7;
