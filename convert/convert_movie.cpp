@@ -258,6 +258,9 @@ void CleanUp(const std::string& temp_folder) {
   Conversion.StopRequested = 0;
   Video.Converting = 0;
   if (Conversion.KeepWorkFiles == 0) DeleteWorkFiles(temp_folder);
+  // A stopped encoder leaves its messages; an export that ended has taken them already.
+  std::error_code ignored;
+  std::filesystem::remove(EncoderMessagesFile(temp_folder), ignored);
   FrameStore.DMEM1.Zero();
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
