@@ -85,6 +85,10 @@ class ChildProcess {
   int exit_code_ = -1;  // of the program last waited for
 };
 
+// Opens a document or an address with the desktop's own program for it (xdg-open), and
+// waits for the opener. False when no opener could be started or it reported a failure.
+bool OpenWithDesktop(const std::string& target);
+
 // Runs the first line of a batch file: its redirections are honoured, the rest is
 // started as RunCommandLine starts a command line. A missing or empty file starts
 // nothing.

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -35,6 +36,8 @@ int OpenFlags(bool append) {
 
 namespace {
 
+pid_t SpawnArguments(std::vector<std::string> args, const Redirections& redirections, int input_fd);
+
 // Splits the line and starts its program with standard input from `input_fd` (or
 // /dev/null when it is -1); the pid, or -1 when nothing could be started.
 pid_t Spawn(std::string_view command_line, const Redirections& redirections, int input_fd) {
@@ -49,6 +52,12 @@ pid_t Spawn(std::string_view command_line, const Redirections& redirections, int
   } else {
     args = SplitCommandLine(command_line);
   }
+  return SpawnArguments(std::move(args), redirections, input_fd);
+}
+
+// Starts the program args[0] (looked up on PATH when it names no folder) with `args`.
+pid_t SpawnArguments(std::vector<std::string> args, const Redirections& redirections,
+                     int input_fd) {
   if (args.empty() || args.front().empty()) return -1;
 
   posix_spawn_file_actions_t actions;
@@ -190,6 +199,14 @@ int ChildProcess::Wait() {
 
 void ChildProcess::Kill() {
   if (pid_ > 0) kill(pid_, SIGKILL);
+}
+
+bool OpenWithDesktop(const std::string& target) {
+  Redirections quiet;
+  quiet.output_path = kDiscardPath;
+  quiet.error_to_output = true;
+  const pid_t pid = SpawnArguments({"xdg-open", target}, quiet, -1);
+  return pid >= 0 && WaitForChild(pid) == 0;
 }
 
 ProcessResult RunBatchFile(const std::string& batch_path) {
