@@ -62,15 +62,29 @@ class RunningProgram {
   pid_t pid_ = 0;
 };
 
-// The title window comes first; its close box goes on as "Start" does. With
-// ZQR_SCREENSHOT_DIR set, the title window is saved there for the documentation.
+// The title window comes first, with the hand over its link and nowhere else; its close
+// box goes on as "Start" does. With ZQR_SCREENSHOT_DIR set, the title window is saved
+// there for the documentation.
 void PassTheTitle(test::X11Driver& x) {
   unsigned long title = x.WaitForWindow("Kavelund ZQR Stereo Video Coverter", 30000);
   EXPECT_NE(title, 0u) << "no title window";
   if (title == 0) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   if (const char* folder = std::getenv("ZQR_SCREENSHOT_DIR")) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     test::Run({"import", "-window", std::to_string(title), std::string(folder) + "/title.png"});
+  }
+  // The window is 437 x 120 dialog units; the link starts at 138, 102.
+  int left = 0, top = 0, width = 0, height = 0;
+  if (x.Geometry(title, &left, &top, &width, &height)) {
+    x.MoveTo(left + width * 40 / 437, top + height * 40 / 120);  // the picture
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const unsigned long arrow = x.CursorSerial();
+    x.MoveTo(left + width * 180 / 437, top + height * 108 / 120);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_NE(x.CursorSerial(), arrow) << "no hand over the link";
+    x.MoveTo(left + width * 40 / 437, top + height * 40 / 120);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(x.CursorSerial(), arrow) << "the hand beyond the link";
   }
   x.Close(title);
 }
