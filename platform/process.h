@@ -76,7 +76,8 @@ class ChildProcess {
   void CloseInput();
   // Waits for the end; the exit code, -1 when it did not start or ended by a signal.
   int Wait();
-  // Ends the program at once (it may still be waited for).
+  // Ends the program at once, with the programs it has started (it may still be waited
+  // for).
   void Kill();
 
  private:

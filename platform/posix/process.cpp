@@ -36,11 +36,15 @@ int OpenFlags(bool append) {
 
 namespace {
 
-pid_t SpawnArguments(std::vector<std::string> args, const Redirections& redirections, int input_fd);
+pid_t SpawnArguments(std::vector<std::string> args, const Redirections& redirections, int input_fd,
+                     bool own_group);
 
 // Splits the line and starts its program with standard input from `input_fd` (or
-// /dev/null when it is -1); the pid, or -1 when nothing could be started.
-pid_t Spawn(std::string_view command_line, const Redirections& redirections, int input_fd) {
+// /dev/null when it is -1); the pid, or -1 when nothing could be started. With
+// `own_group` the program leads a process group of its own, which the programs it starts
+// join.
+pid_t Spawn(std::string_view command_line, const Redirections& redirections, int input_fd,
+            bool own_group = false) {
   std::vector<std::string> args;
   size_t program_length = UnquotedProgramLength(command_line, IsRunnableFile);
   if (program_length > 0 && !IsRunnableFile(SplitCommandLine(command_line).front())) {
@@ -52,12 +56,12 @@ pid_t Spawn(std::string_view command_line, const Redirections& redirections, int
   } else {
     args = SplitCommandLine(command_line);
   }
-  return SpawnArguments(std::move(args), redirections, input_fd);
+  return SpawnArguments(std::move(args), redirections, input_fd, own_group);
 }
 
 // Starts the program args[0] (looked up on PATH when it names no folder) with `args`.
-pid_t SpawnArguments(std::vector<std::string> args, const Redirections& redirections,
-                     int input_fd) {
+pid_t SpawnArguments(std::vector<std::string> args, const Redirections& redirections, int input_fd,
+                     bool own_group) {
   if (args.empty() || args.front().empty()) return -1;
 
   posix_spawn_file_actions_t actions;
@@ -90,7 +94,12 @@ pid_t SpawnArguments(std::vector<std::string> args, const Redirections& redirect
   sigemptyset(&pipe_signal);
   sigaddset(&pipe_signal, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (own_group) {
+    posix_spawnattr_setpgroup(&attributes, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
+  posix_spawnattr_setflags(&attributes, flags);
 
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
@@ -169,7 +178,9 @@ bool ChildProcess::Start(std::string_view command_line, const Redirections& redi
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return false;
   fcntl(ends[1], F_SETPIPE_SZ, kPipeBytes);
-  pid_ = Spawn(command_line, redirections, ends[0]);
+  // A group of its own, so that Kill reaches what the program has started in turn (the
+  // encoder launcher runs ffmpeg as its child, which would go on writing the movie).
+  pid_ = Spawn(command_line, redirections, ends[0], true);
   close(ends[0]);
   if (pid_ < 0) {
     close(ends[1]);
@@ -198,14 +209,14 @@ int ChildProcess::Wait() {
 }
 
 void ChildProcess::Kill() {
-  if (pid_ > 0) kill(pid_, SIGKILL);
+  if (pid_ > 0) kill(-pid_, SIGKILL);
 }
 
 bool OpenWithDesktop(const std::string& target) {
   Redirections quiet;
   quiet.output_path = kDiscardPath;
   quiet.error_to_output = true;
-  const pid_t pid = SpawnArguments({"xdg-open", target}, quiet, -1);
+  const pid_t pid = SpawnArguments({"xdg-open", target}, quiet, -1, false);
   return pid >= 0 && WaitForChild(pid) == 0;
 }
 
