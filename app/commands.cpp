@@ -82,9 +82,17 @@ std::string WithoutTrailingSeparators(std::string path) {
   return path;
 }
 
+// Play/Pause, Save and Convert act on a loaded clip; without one they only say so, where
+// a conversion shows its operation.
+bool NoClipLoaded() {
+  if (Video.PlayState != 0) return false;
+  CurrentUi().SetLabel(kIdOperationLabel, "Load a video first");
+  return true;
+}
+
 void PlayPause() {
   std::shared_ptr<platform::MediaGraph> graph = CurrentGraph();
-  if (Video.PlayState == 0 || !graph) return;
+  if (NoClipLoaded() || !graph) return;
   PressButton(kIdPlayPause, "b_pause", 500);
   Commands.Paused = 1 - Commands.Paused;
   Wait(100);
@@ -105,7 +113,7 @@ void PlayPause() {
 }
 
 void Convert() {
-  if (Video.PlayState == 0) return;
+  if (NoClipLoaded()) return;
   PressButton(kIdConvert, "b_convert", 500);
   if (std::shared_ptr<platform::MediaGraph> graph = CurrentGraph()) {
     graph->Stop();
@@ -135,6 +143,7 @@ void Load() {
   Commands.Paused = 0;
   Wait(300);
   ui.SetPicture(kIdLoad, "b_load1");
+  ui.SetLabel(kIdOperationLabel, FindControlRow(kIdOperationLabel)->spec.text);
   Video.PlayState = 0;  // asks a running play loop to stop
   PumpOneOrSleep(100);
   load_threads.fetch_add(1);
@@ -276,6 +285,12 @@ void HandleCommand(int id, int code) {
         if (divisor > 0) s.DepthDivisor = divisor;  // a divisor of 0 would stop every frame
       }
       return;
+    case kIdCompressionList:
+      // The encoder takes the number the shown entry begins with, 0 for "Default Quality".
+      if (code == platform::kNotifyChange) {
+        Settings.CompressionValue = LeadingNumber(ui.ListText(id), 0);
+      }
+      return;
     case kIdHelp: {
       PressButton(kIdHelp, "help", 500);
       if (CommandHooks h = Hooks(); h.open_document) h.open_document(HelpDocumentPath());
@@ -289,7 +304,7 @@ void HandleCommand(int id, int code) {
       PlayPause();
       return;
     case kIdSave:
-      if (Video.PlayState == 0) return;
+      if (NoClipLoaded()) return;
       PressButton(kIdSave, "b_save", 500);
       SaveSettings();
       return;

@@ -8,9 +8,11 @@
 #include "app/preview.h"
 #include "app/startup.h"
 #include "convert/temp_files.h"
+#include "core/run_log.h"
 #include "core/shell_state.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "platform/ui.h"
 #include "video/load.h"
 
 namespace zqr {
@@ -30,11 +32,16 @@ void ConnectWindowCommands() {
   CommandHooks hooks;
   hooks.sleep = [](int ms) { platform::SleepMs(ms); };
   // The desktop's opener may take its time: it runs on its own thread, so the window
-  // never waits for a browser or a viewer.
+  // never waits for a browser or a viewer. When nothing opens the document, the user is
+  // told where it is.
   hooks.open_document = [](const std::string& target) {
-    if (target.find('"') != std::string::npos) return;
-    platform::StartDetachedThread(
-        [target] { platform::RunCommandLine("xdg-open \"" + target + "\""); });
+    platform::StartDetachedThread([target] {
+      if (platform::OpenWithDesktop(target)) return;
+      LogLine("Could not open " + target);
+      platform::CurrentUi().ShowMessage(
+          "The manual could not be opened:\r\n" + target + "\r\nPlease open it with a PDF viewer.",
+          "Help", platform::kMbIconWarning);
+    });
   };
   hooks.clean_temp_files = [] { StartCleanTempFiles(0); };
   hooks.get_multiple_files = [] { GetMultipleFiles(Shell.VideoFolder, 0); };

@@ -328,10 +328,7 @@ platform::WindowLayout MainWindowLayout() {
 }
 
 void SetMenuChoice(const OptionPopup& popup) {
-  platform::Ui& ui = platform::CurrentUi();
-  for (size_t i = 0; i < popup.items.size(); ++i)
-    ui.SetMenuChecked(popup.base_id + static_cast<int>(i), false);
-  ui.SetMenuChecked(popup.base_id + Settings.*popup.field, true);
+  ShowPopupChoice(*OptionOfField(popup.field));
 }
 
 }  // namespace zqr

@@ -1,20 +1,28 @@
 #!/bin/sh
-# The whole conversion against ffmpeg: a 20-second 1920x1080 30 fps clip with sound is
-# converted to MP4 by `zqrstereo --convert`, and in the same run one ffmpeg command does
-# decode, eq, unsharp and the converter's own encoder options (read from its run log and
-# translated by ffmpeg_III --dry-run); then the recording phase alone (from the run log)
-# beside `ffmpeg -i clip -pix_fmt bgra temp%06d.bmp`. Peak resident memory of the converter
-# for a 10-second and a 60-second clip shows whether memory grows with the length.
+# The whole conversion against the encoder's own speed and against ffmpeg, all in one run:
+# a 20-second 1920x1080 30 fps clip with sound is converted to MP4 by `zqrstereo
+# --convert` (the batch run: no frame files) and again with --keep-frames (frame files
+# written as the window writes them); beside it
+#   - the encoder floor: the same encoder with the same translated options, fed the
+#     converter's own output pictures from memory (raw 4:2:0 in /dev/shm) and its sound;
+#     nothing around the encoder can make a conversion faster than this;
+#   - ffmpeg doing the same job in one command (decode, eq, unsharp, crop, red from the
+#     previous frame);
+#   - ffmpeg with eq and unsharp only, no stereo step.
+# Wall and processor seconds (user + system) of each; peak resident memory of the converter
+# alone for 10, 20 and 60 s clips shows whether memory grows with the length.
 #
 #   bench/convert_vs_ffmpeg.sh [build dir] [work dir]
 #
-# Targets: whole conversion <= 1.2 x the ffmpeg command; recording <= 1.3 x the BMP export;
-# peak memory < 300 MB at 1920x1080, the same for 10 s and 60 s.
+# Targets: batch <= 1.10 x the floor and <= 0.80 x ffmpeg's same job; --keep-frames <= 1.25
+# x the floor; peak memory < 300 MB at 1920x1080, the same for 10 s and 60 s.
 set -eu
 BUILD=$(cd "${1:-build}" && pwd)
 WORK=${2:-$(mktemp -d)}
 mkdir -p "$WORK"
 cd "$WORK"
+SHM=$(mktemp -d /dev/shm/zqr-bench.XXXXXX)
+trap 'rm -rf "$SHM"' EXIT
 
 clip() {  # seconds name
   [ -f "$2" ] || ffmpeg -v error -y -f lavfi -i "testsrc2=size=1920x1080:rate=30" \
@@ -25,11 +33,10 @@ clip 20 clip20.mp4
 clip 10 clip10.mp4
 clip 60 clip60.mp4
 
-# Seconds and peak resident megabytes of one command: "seconds megabytes". The peak counts
-# the command's tools too (the encoder among them).
+# "wall user+system peak-MB" of one command (the peak counts its tools too).
 measure() {
-  /usr/bin/time -f '%e %M' -o time.txt "$@" >/dev/null 2>&1
-  awk '{ printf "%.2f %.0f\n", $1, $2 / 1024 }' time.txt
+  /usr/bin/time -f '%e %U %S %M' -o time.txt "$@" >/dev/null 2>&1
+  awk '{ printf "%.2f %.2f %.0f\n", $1, $2 + $3, $4 / 1024 }' time.txt
 }
 
 # Peak resident megabytes of the converter's own process (VmHWM), without its tools.
@@ -46,45 +53,69 @@ converter_peak() {
   echo $((peak / 1024))
 }
 
-OPTIONS="--stereo dynamic --sharpen 1 --brightness 140 --contrast 140"
+OPTIONS="--stereo dynamic --sharpen 1 --brightness 140"
+rm -rf tmp20 && mkdir -p tmp20
 set -- $(measure "$BUILD/zqrstereo" --convert clip20.mp4 out20.mp4 $OPTIONS --temp "$WORK/tmp20" --log run20.log)
-conv_s=$1 conv_mb=$2
-record_s=$(awk '/^Recording time/ { printf "%.2f", $3 / 1000 }' run20.log)
-export_s=$(awk '/^Export time/ { printf "%.2f", $3 / 1000 }' run20.log)
+batch_s=$1 batch_cpu=$2
+rm -rf tmp20k && mkdir -p tmp20k
+set -- $(measure "$BUILD/zqrstereo" --convert clip20.mp4 keep20.mp4 $OPTIONS --temp "$WORK/tmp20k" --log keep20.log --keep-frames)
+keep_s=$1 keep_cpu=$2
+rm -rf tmp20k
 
-# The converter's encoder command, as ffmpeg_III runs it, with its inputs replaced by the
-# clip and the picture work done by ffmpeg's filters.
-command=$(sed -n 's/^FFMPEG : //p' run20.log | tr -d '\r')
+# The encoder floor: the converter's own command line, as ffmpeg_III runs it, with the
+# pipe replaced by the converter's output pictures in memory and the sound by the clip's.
+ffmpeg -v error -y -i out20.mp4 -f rawvideo -pix_fmt yuv420p "$SHM/pictures.yuv"
+ffmpeg -v error -y -i clip20.mp4 -vn -ar 44100 -ac 2 -c:a pcm_s16le "$SHM/sound.wav"
+command=$(sed -n 's/^FFMPEG : //p' run20.log | tr -d '\r' | head -1)
 eval "set -- $command"
 shift
 "$BUILD/PLUG-IN/ffmpeg_III" --dry-run "$@" | tail -n +2 >args.txt
-# The output options: everything after the last input, without its crop (ours is below)
-# and without the output name.
+awk -v pics="$SHM/pictures.yuv" -v wav="$SHM/sound.wav" '{ a[NR] = $0 } END {
+    for (k = 1; k < NR; k++) {
+      if (a[k] == "pipe:0") a[k] = pics
+      else if (a[k - 1] == "-i" && a[k] ~ /temp\.wav$/) a[k] = wav
+      print a[k]
+    }
+    print "floor20.mp4" }' args.txt >floor_args.txt
+# Output options for the ffmpeg references: everything after the last input, without the
+# crop (theirs is in their filter graph) and the output name.
 out_opts=$(awk '{ a[NR] = $0 } END {
     for (k = 1; k <= NR; k++) if (a[k] == "-i") last = k
     for (k = last + 2; k < NR; k++) {
       if (a[k] == "-vf") { k++; continue }
       printf "%s ", a[k]
     } }' args.txt)
-set -- $(measure ffmpeg -v error -y -i clip20.mp4 \
-  -vf "eq=brightness=0.05:contrast=1.1,unsharp=5:5:1.0,crop=iw-16:ih" $out_opts ffmpeg20.mp4)
-ff_s=$1
+set -- $(tr '\n' '\0' <floor_args.txt | xargs -0 sh -c '
+  /usr/bin/time -f "%e %U %S %M" -o time.txt ffmpeg -v error -y "$@" >/dev/null 2>&1
+  awk "{ printf \"%.2f %.2f\n\", \$1, \$2 + \$3 }" time.txt' sh)
+floor_s=$1 floor_cpu=$2
 
-mkdir -p bmp && rm -f bmp/*.bmp
-set -- $(measure ffmpeg -v error -y -i clip20.mp4 -pix_fmt bgra bmp/temp%06d.bmp)
-bmp_s=$1
-rm -rf bmp
+GRAPH="[0:v]eq=brightness=0.05,unsharp=5:5:1.0,crop=1904:1080:0:0,split[a][b];\
+[b]tpad=start=1:start_mode=clone[p];[a]format=gbrp,extractplanes=g+b[ag][ab];\
+[p]format=gbrp,extractplanes=r[pr];[ag][ab][pr]mergeplanes=0x001020:gbrp,format=yuv420p[v]"
+set -- $(measure ffmpeg -v error -y -i clip20.mp4 -filter_complex "$GRAPH" -map "[v]" -map 0:a \
+  $out_opts peer20.mp4)
+peer_s=$1 peer_cpu=$2
+set -- $(measure ffmpeg -v error -y -i clip20.mp4 -vf "eq=brightness=0.05,unsharp=5:5:1.0,crop=iw-16:ih" \
+  $out_opts plain20.mp4)
+plain_s=$1 plain_cpu=$2
+rm -f "$SHM/pictures.yuv"
 
-own20=$(converter_peak "$BUILD/zqrstereo" --convert clip20.mp4 out20.mp4 $OPTIONS --temp "$WORK/tmp20" --log run20b.log)
 own10=$(converter_peak "$BUILD/zqrstereo" --convert clip10.mp4 out10.mp4 $OPTIONS --temp "$WORK/tmp10" --log run10.log)
+own20=$(converter_peak "$BUILD/zqrstereo" --convert clip20.mp4 out20.mp4 $OPTIONS --temp "$WORK/tmp20" --log run20b.log)
 own60=$(converter_peak "$BUILD/zqrstereo" --convert clip60.mp4 out60.mp4 $OPTIONS --temp "$WORK/tmp60" --log run60.log)
 
-echo "ffmpeg output options: $out_opts"
-awk -v c="$conv_s" -v f="$ff_s" -v r="$record_s" -v e="$export_s" -v b="$bmp_s" \
-  -v m="$conv_mb" -v o20="$own20" -v o10="$own10" -v o60="$own60" 'BEGIN {
-  printf "whole conversion  %7.2f s   ffmpeg one command %7.2f s   ratio %.2f (target <= 1.2)\n", c, f, c / f
-  printf "  of which recording %.2f s, export %.2f s\n", r, e
-  printf "recording         %7.2f s   ffmpeg BMP export  %7.2f s   ratio %.2f (target <= 1.3)\n", r, b, r / b
+echo "encoder output options: $out_opts"
+awk -v b="$batch_s" -v bc="$batch_cpu" -v k="$keep_s" -v kc="$keep_cpu" -v f="$floor_s" \
+  -v fc="$floor_cpu" -v p="$peer_s" -v pc="$peer_cpu" -v q="$plain_s" -v qc="$plain_cpu" \
+  -v o10="$own10" -v o20="$own20" -v o60="$own60" 'BEGIN {
+  printf "%-44s %8s %12s\n", "", "wall s", "processor s"
+  printf "%-44s %8.2f %12.2f\n", "batch conversion (no frame files)", b, bc
+  printf "%-44s %8.2f %12.2f\n", "conversion with frame files (--keep-frames)", k, kc
+  printf "%-44s %8.2f %12.2f\n", "encoder floor (our pictures from memory)", f, fc
+  printf "%-44s %8.2f %12.2f\n", "ffmpeg, the same job in one command", p, pc
+  printf "%-44s %8.2f %12.2f\n", "ffmpeg, eq and unsharp only", q, qc
+  printf "batch / floor %.2f (target <= 1.10); batch / ffmpeg same job %.2f (target <= 0.80)\n", b / f, b / p
+  printf "with frame files / floor %.2f (target <= 1.25); batch / ffmpeg eq+unsharp %.2f\n", k / f, b / q
   printf "peak memory of the converter alone: 10 s %d MB, 20 s %d MB, 60 s %d MB (target < 300 MB, no growth)\n", o10, o20, o60
-  printf "peak memory with its tools (the encoder), 20 s: %d MB\n", m
 }'

@@ -22,7 +22,9 @@
 #include "convert/encoder_feed.h"
 #include "convert/export.h"
 #include "convert/make_wave.h"
+#include "convert/output_checks.h"
 #include "convert/partial_movie.h"
+#include "convert/recording.h"
 #include "convert/temp_files.h"
 #include "core/numbers.h"
 #include "core/run_log.h"
@@ -64,18 +66,6 @@ std::string ClockText() {
   char text[16];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
   return text;
-}
-
-std::string FolderOf(const std::string& path) {
-  std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  return parent.empty() ? platform::CurrentDirectory() : parent.string();
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  // Any two names of one file: "./x.mp4", "dir/../x.mp4", "//x.mp4", links.
-  if (std::filesystem::equivalent(a, b, error)) return true;
-  return a == b;
 }
 
 std::string Megabytes(int64_t bytes) {
@@ -133,95 +123,6 @@ std::string SoundMessagesFile(const std::string& temp_folder) {
   return temp_folder + platform::kPathSeparator + "temp_sound.txt";
 }
 
-// Stops the frames: no callback, no writer still busy. Returns the recording's numbers and
-// gaps. The encoder's feed must take pictures or be aborted by then, as a frame waiting for
-// room in its queue holds the callback.
-RecordedFrames StopRecording() {
-  if (auto graph = CurrentGraph()) {
-    graph->Pause();
-    graph->SetCallback(nullptr, platform::kSelectBufferCB);
-  }
-  RecordedFrames recorded = EndFramePlacement();
-  WaitForFrameFiles();
-  return recorded;
-}
-
-// Fills each gap of the recording with the frame before it.
-int32_t RepeatFrames(const std::string& folder, const std::vector<FrameGap>& gaps) {
-  int32_t made = 0;
-  for (const FrameGap& gap : gaps) {
-    const std::string source = frames::FrameFileName(folder, gap.source);
-    for (int32_t k = 0; k < gap.count; ++k) {
-      if (platform::LinkOrCopyFile(source, frames::FrameFileName(folder, gap.first + k))) ++made;
-    }
-  }
-  if (!gaps.empty()) LogLine("Repeated frames " + NumberText(made));
-  return made;
-}
-
-void DiscardGraphEvents(platform::MediaGraph& graph) {
-  int32_t code = 0;
-  intptr_t p1 = 0;
-  intptr_t p2 = 0;
-  for (int k = 0; k < 1000 && platform::Succeeded(graph.GetEvent(&code, &p1, &p2, 0)); ++k) {
-    graph.FreeEventParams(code, p1, p2);
-  }
-}
-
-enum class RecordEnd { kStopped, kEnded, kWriteFailed, kCalledOff };
-
-// `each_wait` runs after every wait; it ends the recording (kCalledOff) by returning true.
-// While `held_back` says the frames wait for the encoder, no progress is no stall.
-RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
-                     const std::function<bool()>& each_wait,
-                     const std::function<bool()>& held_back) {
-  platform::Ui& ui = platform::CurrentUi();
-  const int32_t numframes = FrameStore.numframes;
-  int32_t passes = 0;
-  int32_t remembered = 0;
-  int32_t stall_count = 0;
-  // The caller's work runs every 10 ms of a wait, so that (the encoder's start above all)
-  // it comes no later than it must.
-  bool called_off = false;
-  auto wait = [&](int32_t milliseconds) {
-    for (int32_t left = milliseconds; left > 0; left -= 10) {
-      ui.PumpOrSleep(std::min(left, 10));
-      called_off = called_off || each_wait();
-    }
-  };
-  for (;;) {
-    wait(120);
-    if (Conversion.StopRequested != 0) return RecordEnd::kStopped;
-    if (called_off) return RecordEnd::kCalledOff;
-    wait(150);
-    *frames_done = FrameStore.FrameCounter;
-    // A file that could not be written (the disk is full) spoils the movie: end now.
-    if (FrameFileWriters().stats().failed > 0) return RecordEnd::kWriteFailed;
-    if (++passes > 16) {
-      ui.SetLabel(kFramesDoneLabel, NumberText(*frames_done));
-      passes = 0;
-      const double share = numframes > 0 ? 598.0 * *frames_done / numframes : 0.0;
-      SetPositionBar(std::min(RoundHalfEven32(share), kPositionBarMaxWidth));
-      const int32_t counter = FrameStore.FrameCounter;
-      if (counter == remembered && !held_back()) {
-        ++stall_count;
-      } else {
-        remembered = counter;
-        stall_count = 0;
-      }
-    }
-    int32_t code = 0;
-    intptr_t p1 = 0;
-    intptr_t p2 = 0;
-    const bool event = platform::Succeeded(graph.GetEvent(&code, &p1, &p2, 0));
-    if (event) graph.FreeEventParams(code, p1, p2);
-    if ((event && code == platform::kEcComplete) || stall_count > kStallLimit) {
-      return RecordEnd::kEnded;
-    }
-    wait(10);
-  }
-}
-
 // The encoder starts once the sound file is complete (it reads it from the start), with the
 // settings of that moment.
 void StartFeed(EncoderFeed& feed) {
@@ -273,25 +174,6 @@ ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool fram
   return ConvertRectExport(output);
 }
 
-// A recording that ended well short of the video's length has less picture than sound: the
-// movie's sound is cut to the picture, by copying its streams up to that time.
-bool CutToPicture(const std::string& movie, double seconds) {
-  const std::string container = OutputContainer(movie);
-  const std::string cut = movie + ".cut";
-  const std::vector<std::string> args = {
-      ToolPath("ffmpeg"),  "-v", "error",   "-i", movie, "-map", "0", "-c", "copy", "-t",
-      NumberText(seconds), "-f", container, "-y", cut};
-  std::error_code error;
-  if (container.empty() || !platform::CreateNewFile(cut) ||
-      platform::RunArguments(args).exit_code != 0 || std::filesystem::file_size(cut, error) == 0) {
-    std::filesystem::remove(cut, error);
-    LogLine("The sound could not be cut to the picture");
-    return false;
-  }
-  std::filesystem::rename(cut, movie, error);
-  return !error;
-}
-
 // The end of every run that got as far as arming the recording: the state back to idle and
 // the temporary folder empty (unless the work files are to be kept).
 void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_work_files) {
@@ -314,49 +196,6 @@ void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_w
   ui.SetLabel(kFramesDoneLabel, "");
   ui.SetLabel(kOperationLabel, " Operation:");
   LogLine("Convert Movie End 2");
-}
-
-// The reasons an output name cannot be used; empty text when it can.
-std::string OutputProblem(const std::string& output) {
-  // The name is used whole: cut to a shorter length it would name another file.
-  if (output.size() > kMaxOutputNameLength) {
-    return "The name of the output file is longer than " +
-           NumberText(static_cast<int64_t>(kMaxOutputNameLength)) + " characters:\r\n" + output +
-           "\r\nPlease choose a shorter name.";
-  }
-  if (std::string problem = CheckPathForCommandLine(output); !problem.empty()) return problem;
-  const std::string folder = FolderOf(output);
-  std::error_code error;
-  if (!std::filesystem::is_directory(folder, error)) {
-    return "The folder of the output file does not exist:\r\n" + folder;
-  }
-  if (!platform::FolderWritable(folder)) {
-    return "The folder of the output file cannot be written:\r\n" + folder;
-  }
-  if (OutputContainer(output).empty()) {
-    return "The output file must end in .flv, .avi, .mov, .mp4, .m4v, .ogg, .ogv or .webm:\r\n" +
-           output;
-  }
-  if (std::filesystem::is_directory(output, error)) {
-    return "The output file is a folder:\r\n" + output;
-  }
-  return std::string();
-}
-
-// Why a picture of this size cannot be encoded: the frame files lose 16 columns, the
-// encoder's pictures are cut to even sizes and the resize makes multiples of 16; each must
-// leave at least 2 x 2 pixels. Empty text when it can.
-std::string SizeProblem(int32_t width, int32_t height) {
-  const int32_t file_width = width - frames::kCropColumns;
-  const frames::Yuv420Size piped = frames::Yuv420SizeFor(file_width, height);
-  const FrameSize resized = ResizedFrameSize(Settings.ResizeMode, file_width, height);
-  if (piped.width >= 2 && piped.height >= 2 && resized.width >= 2 && resized.height >= 2) {
-    return std::string();
-  }
-  return "The VIDEO is too small to be converted at this size: its frames would be " +
-         NumberText(file_width) + "x" + NumberText(height) + " pixels, the movie's " +
-         NumberText(resized.width) + "x" + NumberText(resized.height) +
-         ".\r\nAt least 2x2 are needed; choose a larger output size.";
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include "convert/convert_state.h"
 #include "convert/encoder_command.h"
 #include "convert/encoder_feed.h"
+#include "core/control_ids.h"
 #include "core/numbers.h"
+#include "core/options.h"
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
@@ -239,13 +241,18 @@ std::string AnotherCompressionDialog(const std::string& output_name) {
     const std::string name = ChooseRectangularVideo(folder);
     return TrimBlanks(name).empty() ? edit_text : name;
   };
+  // The main window shows what the next exports use: its compression list and the check
+  // mark of its output size menu follow the choices made here.
   events.compression_selected = [](int index) {
     const std::vector<std::string> entries = CompressionListEntries();
     if (index < 0 || index >= static_cast<int>(entries.size())) return;
     Settings.CompressionValue = static_cast<int32_t>(LeadingNumber(entries[index]));
+    platform::CurrentUi().SetListSelection(kIdCompressionList, index);
   };
   events.resize_selected = [](int index) {
-    if (index >= 0 && index <= 5) Settings.ResizeMode = index;
+    if (index < 0 || index > 5) return;
+    Settings.ResizeMode = index;
+    ShowPopupChoice(*OptionOfField(&SettingsRecord::ResizeMode));
   };
   if (!platform::CurrentUi().RunAnotherCompression(model, events)) return std::string();
   return model.path_text;

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "core/control_ids.h"
+#include "platform/ui.h"
 
 namespace zqr {
 
@@ -291,6 +292,14 @@ const OptionDef* OptionOfFlag(std::string_view flag) {
     if (option.flag != nullptr && flag == option.flag) return &option;
   }
   return nullptr;
+}
+
+void ShowPopupChoice(const OptionDef& option) {
+  platform::Ui& ui = platform::CurrentUi();
+  const int32_t value = Settings.*option.field;
+  for (size_t i = 0; i < option.popup_items.size(); ++i) {
+    ui.SetMenuChecked(option.control_id + static_cast<int>(i), static_cast<int32_t>(i) == value);
+  }
 }
 
 std::string FlagValues(const OptionDef& option) {

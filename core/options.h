@@ -54,6 +54,9 @@ const OptionDef* OptionOfField(SettingsField field);
 const OptionDef* OptionOfControl(int control_id);
 const OptionDef* OptionOfFlag(std::string_view flag);
 
+// The window's check mark in an option's popup moved to the item of the field's value.
+void ShowPopupChoice(const OptionDef& option);
+
 // The values a flag takes, as --help shows them ("off|0..5", "auto|100k|...").
 std::string FlagValues(const OptionDef& option);
 // Applies a batch flag's value to the settings: empty text, or the message naming the flag

@@ -86,7 +86,8 @@ class ChildProcess {
   void CloseInput();
   // Waits for the end; the exit code, -1 when it did not start or ended by a signal.
   int Wait();
-  // Ends the program at once (it may still be waited for).
+  // Ends the program at once, with the programs it has started (it may still be waited
+  // for).
   void Kill();
 
  private:
@@ -94,6 +95,10 @@ class ChildProcess {
   int input_ = -1;
   int exit_code_ = -1;  // of the program last waited for
 };
+
+// Opens a document or an address with the desktop's own program for it (xdg-open), and
+// waits for the opener. False when no opener could be started or it reported a failure.
+bool OpenWithDesktop(const std::string& target);
 
 // Runs the first line of a batch file: its redirections are honoured, the rest is
 // started as RunCommandLine starts a command line. A missing or empty file starts

@@ -120,6 +120,8 @@ class Ui {
   virtual void EnableMenuItem(int /*item_id*/, bool /*enabled*/) {}
   virtual void SetSliderPos(int /*control_id*/, int /*position*/) {}
   virtual int SliderPos(int /*control_id*/) const { return 0; }
+  // A drop-down list shows its entry `index`; its handler is not called.
+  virtual void SetListSelection(int /*control_id*/, int /*index*/) {}
   virtual int ListSelection(int /*control_id*/) const { return -1; }
   virtual std::string ListText(int /*control_id*/) const { return {}; }
   // A picture control or picture button shows the resource `name`, repainted at once.
@@ -177,6 +179,7 @@ class HeadlessUi : public Ui {
   void EnableMenuItem(int item_id, bool enabled) override;
   void SetSliderPos(int control_id, int position) override;
   int SliderPos(int control_id) const override;
+  void SetListSelection(int control_id, int index) override;
   int ListSelection(int control_id) const override;
   std::string ListText(int control_id) const override;
   void SetPicture(int control_id, const std::string& name) override;

@@ -44,14 +44,18 @@ bool DesktopSize(int* width, int* height);
 void ShowStartupMessage(const std::string& text, const std::string& caption, int style);
 
 // A control of the running main window as the backend built it: its identifier, kind,
-// text and rectangle in the client area, and where it stands on the screen. Tests and
-// screenshots read it; an empty list when no window runs. Safe from any thread.
+// text (a list's: its shown entry) and rectangle in the client area, its tooltip, and
+// where it stands on the screen. Tests and screenshots read it; an empty list when no
+// window runs. Safe from any thread.
 struct LiveControl {
   ControlSpec spec;
+  std::string tooltip;
   int screen_x = 0;
   int screen_y = 0;
 };
 std::vector<LiveControl> LiveControls();
+// Whether the running main window's menu item `item_id` shows its check mark.
+bool LiveMenuChecked(int item_id);
 
 // Creates the main window, installs the window backend as CurrentUi() and runs it until
 // the window closes. Returns false when no window could be made.

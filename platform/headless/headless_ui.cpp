@@ -261,6 +261,10 @@ int HeadlessUi::SliderPos(int control_id) const {
   auto it = state_->slider.find(control_id);
   return it == state_->slider.end() ? 0 : it->second;
 }
+void HeadlessUi::SetListSelection(int control_id, int index) {
+  std::lock_guard lock(state_->mutex);
+  state_->selection[control_id] = index;
+}
 int HeadlessUi::ListSelection(int control_id) const {
   std::lock_guard lock(state_->mutex);
   auto it = state_->selection.find(control_id);

@@ -19,5 +19,8 @@ void ShowTitleWindow(const AboutTexts&) {}
 std::vector<LiveControl> LiveControls() {
   return {};
 }
+bool LiveMenuChecked(int) {
+  return false;
+}
 
 }  // namespace zqr::platform

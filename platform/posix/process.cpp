@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -52,8 +53,10 @@ std::vector<std::string> ProgramArguments(std::string_view command_line) {
 }
 
 // Starts args[0] with standard input from `input_fd` (or /dev/null when it is -1); the
-// pid, or -1 when nothing could be started.
-pid_t Spawn(std::vector<std::string> args, const Redirections& redirections, int input_fd) {
+// pid, or -1 when nothing could be started. With `own_group` the program leads a process
+// group of its own, which the programs it starts join.
+pid_t Spawn(std::vector<std::string> args, const Redirections& redirections, int input_fd,
+            bool own_group = false) {
   if (args.empty() || args.front().empty()) return -1;
 
   posix_spawn_file_actions_t actions;
@@ -86,7 +89,12 @@ pid_t Spawn(std::vector<std::string> args, const Redirections& redirections, int
   sigemptyset(&pipe_signal);
   sigaddset(&pipe_signal, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (own_group) {
+    posix_spawnattr_setpgroup(&attributes, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
+  posix_spawnattr_setflags(&attributes, flags);
 
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
@@ -174,13 +182,13 @@ bool ChildProcess::Start(const std::vector<std::string>& args, const Redirection
                          bool fed) {
   if (pid_ > 0) return false;
   if (!fed) {
-    pid_ = Spawn(args, redirections, -1);
+    pid_ = Spawn(args, redirections, -1, true);
     return pid_ > 0;
   }
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return false;
   fcntl(ends[1], F_SETPIPE_SZ, kPipeBytes);
-  pid_ = Spawn(args, redirections, ends[0]);
+  pid_ = Spawn(args, redirections, ends[0], true);
   close(ends[0]);
   if (pid_ < 0) {
     close(ends[1]);
@@ -217,7 +225,15 @@ bool ChildProcess::Ended() const {
 }
 
 void ChildProcess::Kill() {
-  if (pid_ > 0) kill(pid_, SIGKILL);
+  if (pid_ > 0) kill(-pid_, SIGKILL);
+}
+
+bool OpenWithDesktop(const std::string& target) {
+  Redirections quiet;
+  quiet.output_path = kDiscardPath;
+  quiet.error_to_output = true;
+  const pid_t pid = Spawn({"xdg-open", target}, quiet, -1);
+  return pid >= 0 && WaitForChild(pid) == 0;
 }
 
 ProcessResult RunBatchFile(const std::string& batch_path) {

@@ -6,6 +6,8 @@
 
 #include "platform/ui.h"
 #include "platform/wx/wx_common.h"
+// After wx.h, which it needs.
+#include <wx/generic/msgdlgg.h>
 #include "resources/resources.h"
 
 namespace zqr::platform::wx {
@@ -90,16 +92,20 @@ wxIcon ResourceIcon(const std::string& name) {
   return icon;
 }
 
-wxFont WindowFont(const std::vector<FittedText>& texts) {
+wxFont WindowFont(const std::vector<FittedText>& texts, double largest_points) {
+  // Quarter points: whole points jump by a pixel and more at these sizes, and the text
+  // would come out a size smaller than the rectangles allow.
+  constexpr double kSmallest = 6.0;
   wxFont font;
-  for (int pixels = 13; pixels >= 8; --pixels) {
-    font = wxFont(wxFontInfo(wxSize(0, pixels)).FaceName("DejaVu Sans Condensed"));
-    if (!font.IsOk()) font = wxFont(wxFontInfo(wxSize(0, pixels)).Family(wxFONTFAMILY_SWISS));
+  for (double points = largest_points; points >= kSmallest; points -= 0.25) {
+    font = wxFont(wxFontInfo(points).FaceName("DejaVu Sans Condensed"));
+    if (!font.IsOk()) font = wxFont(wxFontInfo(points).Family(wxFONTFAMILY_SWISS));
     wxScreenDC dc;
     dc.SetFont(font);
     bool fits = true;
     for (const FittedText& t : texts) {
-      if (dc.GetTextExtent(Utf8(t.text)).GetWidth() > t.width) {
+      const wxSize extent = dc.GetTextExtent(Utf8(t.text));
+      if (extent.GetWidth() > t.width || (t.height > 0 && extent.GetHeight() > t.height)) {
         fits = false;
         break;
       }
@@ -108,6 +114,33 @@ wxFont WindowFont(const std::vector<FittedText>& texts) {
   }
   return font;
 }
+
+FittedText RoomFor(const ControlSpec& c) {
+  // A sunken edge takes two pixels a side, the other borders one.
+  int edge = 0;
+  if (c.style & kStyleSunken) edge = 2;
+  if (c.style & (kStyleStaticEdge | kStyleClientEdge | kStyleBorder)) edge = 1;
+  FittedText room{c.text, c.width - 2 * edge, c.height - 2 * edge};
+  switch (c.kind) {
+    case ControlKind::kCheckBox:
+      room.width -= 22;  // the box and its gap
+      break;
+    case ControlKind::kPushButton:
+      // A flat button's text may reach its edges; a raised one keeps off its frame.
+      if (!(c.style & kStyleFlat)) room.width -= 8;
+      room.height = 0;
+      break;
+    case ControlKind::kGroupFrame:
+      room.width -= 20;  // the frame's line before and after the caption
+      room.height = 0;
+      break;
+    default:
+      break;
+  }
+  return room;
+}
+
+namespace {
 
 long MessageStyleToWx(int style) {
   long flags = 0;
@@ -136,18 +169,26 @@ long MessageStyleToWx(int style) {
       flags |= wxICON_INFORMATION;
       break;
     default:
+      flags |= wxICON_NONE;
       break;
   }
   return flags;
 }
 
-int WxAnswerToId(int answer) {
-  switch (answer) {
-    case wxYES:
+}  // namespace
+
+int ShowMessageBox(wxWindow* owner, const std::string& text, const std::string& caption,
+                   int style) {
+  // GTK's own message dialog shows no icon any more; wx's generic one shows the theme's.
+  wxString message = Utf8(text);
+  message.Replace("\r\n", "\n");
+  wxGenericMessageDialog dialog(owner, message, Utf8(caption), MessageStyleToWx(style));
+  switch (dialog.ShowModal()) {
+    case wxID_YES:
       return kIdYes;
-    case wxNO:
+    case wxID_NO:
       return kIdNo;
-    case wxCANCEL:
+    case wxID_CANCEL:
       return kIdCancel;
     default:
       return kIdOk;

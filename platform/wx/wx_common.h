@@ -30,12 +30,16 @@ wxIcon ResourceIcon(const std::string& name);
 // the resource is missing).
 const wxCursor& HandCursor();
 
-// The font of every control: the largest size at which all `texts` fit their widths.
+// The font of every control of a window: the largest size, up to `largest_points`, at
+// which all `texts` fit the room their rectangles leave them.
 struct FittedText {
   std::string text;
-  int width = 0;  // pixels available to the text
+  int width = 0;   // pixels available to the text
+  int height = 0;  // pixels available to one line; 0 when not limited
 };
-wxFont WindowFont(const std::vector<FittedText>& texts);
+wxFont WindowFont(const std::vector<FittedText>& texts, double largest_points = 10.0);
+// The room a control's text has inside its rectangle, its border and its box taken off.
+FittedText RoomFor(const ControlSpec& c);
 
 inline wxColour ToWx(Rgb c) {
   return wxColour(c.r, c.g, c.b);
@@ -44,8 +48,9 @@ inline wxString Utf8(const std::string& text) {
   return wxString::FromUTF8(text.c_str());
 }
 
-long MessageStyleToWx(int style);
-int WxAnswerToId(int answer);
+// A message box owned by `owner` (none when null) with the style's buttons and icon; the
+// answer as a MessageAnswer.
+int ShowMessageBox(wxWindow* owner, const std::string& text, const std::string& caption, int style);
 
 // Runs `work` on the GUI thread later; dropped when the event loop has gone.
 void Post(std::function<void()> work);

@@ -107,6 +107,7 @@ SmallList::SmallList(wxWindow* parent, const ControlSpec& c,
       items_(c.items),
       selection_(c.value),
       chosen_(std::move(chosen)) {
+  SetLabel(Utf8(GetText()));
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   Bind(wxEVT_PAINT, &SmallList::OnPaint, this);
   Bind(wxEVT_LEFT_DOWN, &SmallList::OnClick, this);
@@ -118,6 +119,13 @@ SmallList::SmallList(wxWindow* parent, const ControlSpec& c,
       e.Skip();
     }
   });
+}
+
+void SmallList::SetSelection(int index) {
+  if (index < 0 || index >= static_cast<int>(items_.size())) return;
+  selection_ = index;
+  SetLabel(Utf8(GetText()));
+  Refresh();
 }
 
 std::string SmallList::GetText() const {
@@ -156,9 +164,28 @@ void SmallList::OnClick(wxMouseEvent&) {
   }
   const int picked = GetPopupMenuSelectionFromUser(menu, wxPoint(0, GetClientSize().y));
   if (picked == wxID_NONE || picked < 1) return;
-  selection_ = picked - 1;
-  Refresh();
+  SetSelection(picked - 1);
   if (chosen_) chosen_(selection_, GetText());
+}
+
+PictureButton::PictureButton(wxWindow* parent, const ControlSpec& c, std::function<void()> clicked)
+    : wxControl(parent, c.id, wxPoint(c.x, c.y), wxSize(c.width, c.height), wxBORDER_NONE),
+      bitmap_(ResourceBitmap(c.text, wxSize(c.width, c.height))) {
+  SetSize(bitmap_.GetSize());
+  SetBackgroundStyle(wxBG_STYLE_PAINT);
+  Bind(wxEVT_PAINT, [this](wxPaintEvent&) {
+    wxPaintDC dc(this);
+    dc.DrawBitmap(bitmap_, 0, 0);
+  });
+  Bind(wxEVT_LEFT_UP, [clicked = std::move(clicked)](wxMouseEvent& e) {
+    if (clicked) clicked();
+    e.Skip();
+  });
+}
+
+void PictureButton::SetBitmap(const wxBitmap& bitmap) {
+  bitmap_ = bitmap;
+  Refresh();
 }
 
 }  // namespace zqr::platform::wx

@@ -1,6 +1,8 @@
-// Two controls drawn by the backend itself, because GTK's own need more room than the
+// Controls drawn by the backend itself. GTK's own slider and list need more room than the
 // window's pixel layout gives them: a slider that fits a 17-pixel row, and a drop-down
-// list whose closed box shows its whole entry in a 40-pixel column.
+// list whose closed box shows its whole entry in a 40-pixel column. GTK's picture has no
+// window of its own, so it never learns that the pointer is over it: the picture button
+// has one, for its hover picture and its cursor.
 #pragma once
 
 #include <functional>
@@ -32,6 +34,8 @@ class SmallList : public wxControl {
  public:
   SmallList(wxWindow* parent, const ControlSpec& c, std::function<void(int, std::string)> chosen);
   int GetSelection() const { return selection_; }
+  // Shows entry `index` without reporting a choice.
+  void SetSelection(int index);
   std::string GetText() const;
 
  private:
@@ -40,6 +44,15 @@ class SmallList : public wxControl {
   std::vector<std::string> items_;
   int selection_;
   std::function<void(int, std::string)> chosen_;
+};
+
+class PictureButton : public wxControl {
+ public:
+  PictureButton(wxWindow* parent, const ControlSpec& c, std::function<void()> clicked);
+  void SetBitmap(const wxBitmap& bitmap);
+
+ private:
+  wxBitmap bitmap_;
 };
 
 }  // namespace zqr::platform::wx

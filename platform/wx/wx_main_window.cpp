@@ -4,6 +4,7 @@
 // other threads are queued to the GUI thread and never wait, except its questions.
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
+#include <wx/filename.h>
 #include <wx/sound.h>
 
 #include <map>
@@ -88,6 +89,54 @@ class StretchedPicture : public wxPanel {
 
 class MainWindow;
 
+// The extension of a filter's first pattern ("*.flv;*.f4v" gives ".flv"); empty for a
+// pattern that takes any extension.
+wxString FilterExtension(const std::string& patterns) {
+  const wxString first = Utf8(patterns).BeforeFirst(';');
+  if (!first.StartsWith("*.") || first.Contains("*.*")) return wxString();
+  return first.Mid(1);
+}
+
+// The file dialog of a request. GTK's file chooser would write the first filter's
+// extension into the proposed name and leaves a typed name without one; here the
+// proposal stands as given, and a saved name without an extension takes the chosen
+// filter's (asking first, as the dialog does, before an existing file is replaced).
+std::string AskForFile(const FileDialogRequest& r) {
+  wxString wildcard;
+  for (const auto& [description, patterns] : r.filters) {
+    if (!wildcard.empty()) wildcard += "|";
+    wildcard += Utf8(description) + "|" + Utf8(patterns);
+  }
+  long style = r.save ? wxFD_SAVE : wxFD_OPEN;
+  if (r.overwrite_prompt) style |= wxFD_OVERWRITE_PROMPT;
+  if (r.file_must_exist) style |= wxFD_FILE_MUST_EXIST;
+  wxWindow* owner = wxGetActiveWindow() ? wxGetActiveWindow() : MainFrame();
+  wxString folder = Utf8(r.folder);
+  wxString name = Utf8(r.proposed_name);
+  for (;;) {
+    wxFileDialog dialog(owner, Utf8(r.title), folder, name, wildcard, style);
+    dialog.SetFilename(name);
+    if (dialog.ShowModal() != wxID_OK) return std::string();
+    wxFileName chosen(dialog.GetPath());
+    const int filter = dialog.GetFilterIndex();
+    if (!r.save || chosen.HasExt() || filter < 0 || filter >= static_cast<int>(r.filters.size())) {
+      return std::string(chosen.GetFullPath().utf8_str());
+    }
+    const wxString extension = FilterExtension(r.filters[static_cast<size_t>(filter)].second);
+    chosen.SetFullName(chosen.GetFullName() + extension);
+    if (r.overwrite_prompt && chosen.FileExists() &&
+        ShowMessageBox(owner,
+                       std::string(chosen.GetFullName().utf8_str()) +
+                           " already exists.\nDo you want to replace it?",
+                       r.title, kMbYesNo | kMbIconWarning) != kIdYes) {
+      folder = chosen.GetPath();
+      name = chosen.GetFullName();
+      continue;
+    }
+    return std::string(chosen.GetFullPath().utf8_str());
+  }
+}
+
 class WxUi final : public Ui {
  public:
   const char* Name() const override { return "wx"; }
@@ -96,8 +145,7 @@ class WxUi final : public Ui {
     return Ask<int>(
         [=] {
           wxWindow* owner = wxGetActiveWindow() ? wxGetActiveWindow() : MainFrame();
-          return WxAnswerToId(
-              wxMessageBox(Utf8(text), Utf8(caption), MessageStyleToWx(style), owner));
+          return ShowMessageBox(owner, text, caption, style);
         },
         kIdCancel);
   }
@@ -107,6 +155,7 @@ class WxUi final : public Ui {
     Post([id, text] {
       if (wxWindow* w = Find(id)) {
         w->SetLabel(Utf8(text));
+        FitLabelFont(w, text);
         w->Refresh();
       }
     });
@@ -136,23 +185,7 @@ class WxUi final : public Ui {
   }
 
   std::string ShowFileDialog(const FileDialogRequest& r) override {
-    return Ask<std::string>(
-        [r] {
-          wxString wildcard;
-          for (const auto& [description, patterns] : r.filters) {
-            if (!wildcard.empty()) wildcard += "|";
-            wildcard += Utf8(description) + "|" + Utf8(patterns);
-          }
-          long style = r.save ? wxFD_SAVE : wxFD_OPEN;
-          if (r.overwrite_prompt) style |= wxFD_OVERWRITE_PROMPT;
-          if (r.file_must_exist) style |= wxFD_FILE_MUST_EXIST;
-          wxFileDialog dialog(wxGetActiveWindow() ? wxGetActiveWindow() : MainFrame(),
-                              Utf8(r.title), Utf8(r.folder), Utf8(r.proposed_name), wildcard,
-                              style);
-          if (dialog.ShowModal() != wxID_OK) return std::string();
-          return std::string(dialog.GetPath().utf8_str());
-        },
-        std::string());
+    return Ask<std::string>([r] { return AskForFile(r); }, std::string());
   }
 
   std::string PickFolder(const std::string& title, const std::string& start) override {
@@ -212,6 +245,17 @@ class WxUi final : public Ui {
     });
   }
   int SliderPos(int id) const override { return Recalled(model_.slider, id, 0); }
+  void SetListSelection(int id, int index) override {
+    Remember([&](Model& m) {
+      const std::vector<std::string>& items = m.items[id];
+      if (index >= 0 && index < static_cast<int>(items.size())) {
+        m.selection[id] = {index, items[static_cast<size_t>(index)]};
+      }
+    });
+    Post([id, index] {
+      if (auto* list = dynamic_cast<SmallList*>(Find(id))) list->SetSelection(index);
+    });
+  }
   int ListSelection(int id) const override {
     return Recalled(model_.selection, id, kNoSelection).first;
   }
@@ -220,7 +264,11 @@ class WxUi final : public Ui {
   }
   void SetPicture(int id, const std::string& name) override {
     auto apply = [id, name] {
-      if (auto* picture = dynamic_cast<wxStaticBitmap*>(Find(id))) {
+      wxWindow* w = Find(id);
+      if (auto* button = dynamic_cast<PictureButton*>(w)) {
+        button->SetBitmap(ResourceBitmap(name, button->GetSize()));
+        button->Update();
+      } else if (auto* picture = dynamic_cast<wxStaticBitmap*>(w)) {
         picture->SetBitmap(ResourceBitmap(name, picture->GetSize()));
         picture->Refresh();
         picture->Update();
@@ -292,6 +340,7 @@ class WxUi final : public Ui {
     std::map<int, bool> menu_checked;
     std::map<int, int> slider;
     std::map<int, std::pair<int, std::string>> selection;
+    std::map<int, std::vector<std::string>> items;  // of each list
   };
   void Remember(const std::function<void(Model&)>& change) {
     std::lock_guard lock(mutex_);
@@ -314,6 +363,26 @@ class WxUi final : public Ui {
  private:
   static wxWindow* Find(int id) {
     return MainFrame() ? wxWindow::FindWindowById(id, MainFrame()) : nullptr;
+  }
+  // A label keeps the window's font while its text fits; a longer text written at run
+  // time (a message in a caption's place) takes the largest smaller size that fits.
+  static void FitLabelFont(wxWindow* w, const std::string& text) {
+    auto* label = dynamic_cast<wxStaticText*>(w);
+    if (label == nullptr || label->HasFlag(wxST_ELLIPSIZE_MIDDLE)) return;
+    const wxFont window_font = label->GetParent()->GetFont();
+    ControlSpec room_of;
+    room_of.text = text;
+    room_of.width = label->GetSize().x;
+    room_of.height = label->GetSize().y;
+    if (label->HasFlag(wxBORDER_SUNKEN)) room_of.style = kStyleSunken;
+    const FittedText room = RoomFor(room_of);
+    wxClientDC dc(label);
+    dc.SetFont(window_font);
+    if (dc.GetTextExtent(Utf8(text)).x <= room.width) {
+      label->SetFont(window_font);
+    } else {
+      label->SetFont(WindowFont({{text, room.width, 0}}, window_font.GetFractionalPointSize()));
+    }
   }
   // Newest picture wins: one hand-over is queued at a time and takes whatever is newest
   // when the GUI thread gets to it.
@@ -352,14 +421,19 @@ class MainWindow : public wxFrame {
                          wxSize(layout.client_width, layout.client_height));
     panel_->SetBackgroundColour(ToWx(layout.background));
     panel_->SetFont(FittedFont(layout));
-    // A GTK group box paints over the siblings made before it, where a Win32 one leaves
-    // them alone: the frames are made first so the controls inside stay in front.
+    // The group frames are painted by the panel beneath the controls. A GTK group box is a
+    // sibling of the controls inside it, and GTK looks for a tooltip in the first sibling
+    // under the pointer: made first it would hide their tooltips, made last it would
+    // paint over them.
     for (const ControlSpec& c : layout.controls) {
-      if (c.kind == ControlKind::kGroupFrame) Create(c);
+      if (c.kind == ControlKind::kGroupFrame) {
+        frames_.push_back(c);
+      } else {
+        Create(c);
+      }
     }
-    for (const ControlSpec& c : layout.controls) {
-      if (c.kind != ControlKind::kGroupFrame) Create(c);
-    }
+    panel_->SetBackgroundStyle(wxBG_STYLE_PAINT);
+    panel_->Bind(wxEVT_PAINT, &MainWindow::PaintPanel, this);
     for (const TooltipSpec& t : layout.tooltips) {
       if (wxWindow* w = wxWindow::FindWindowById(t.control_id, this)) w->SetToolTip(Utf8(t.text));
     }
@@ -385,23 +459,21 @@ class MainWindow : public wxFrame {
     Close(true);
   }
 
+  const std::vector<ControlSpec>& GroupFrames() const { return frames_; }
+
  private:
-  // Every caption, label and check-box text must fit its rectangle: the check box loses
-  // its indicator's width, the others a small margin.
+  // Every caption, label, button and check-box text must fit its rectangle.
   static wxFont FittedFont(const WindowLayout& layout) {
     std::vector<FittedText> texts;
     for (const ControlSpec& c : layout.controls) {
-      if (c.text.empty()) continue;
+      // A path is shortened in its middle to fit; it sets no size.
+      if (c.text.empty() || (c.style & kStylePathEllipsis)) continue;
       switch (c.kind) {
         case ControlKind::kCheckBox:
-          texts.push_back({c.text, c.width - 22});
-          break;
         case ControlKind::kLabel:
         case ControlKind::kPushButton:
-          texts.push_back({c.text, c.width - 4});
-          break;
         case ControlKind::kGroupFrame:
-          texts.push_back({c.text, c.width - 20});
+          texts.push_back(RoomFor(c));
           break;
         default:
           break;
@@ -492,10 +564,7 @@ class MainWindow : public wxFrame {
         w = new PreviewArea(panel_, c);
         break;
       case ControlKind::kPictureButton: {
-        auto* button = new wxStaticBitmap(panel_, c.id, ResourceBitmap(c.text, size), at);
-        button->Bind(wxEVT_LEFT_UP,
-                     [this, id = c.id](wxMouseEvent&) { Command(id, kNotifyClick); });
-        w = button;
+        w = new PictureButton(panel_, c, [this, id = c.id] { Command(id, kNotifyClick); });
         break;
       }
       case ControlKind::kCheckBox: {
@@ -524,13 +593,15 @@ class MainWindow : public wxFrame {
               ui_.Remember([&](WxUi::Model& m) { m.selection[id] = {index, text}; });
               Command(id, kNotifyChange);
             });
-        ui_.Remember([&](WxUi::Model& m) { m.selection[c.id] = {c.value, list->GetText()}; });
+        ui_.Remember([&](WxUi::Model& m) {
+          m.selection[c.id] = {c.value, list->GetText()};
+          m.items[c.id] = c.items;
+        });
         w = list;
         break;
       }
       case ControlKind::kGroupFrame:
-        w = new wxStaticBox(panel_, c.id, Utf8(c.text), at, size);
-        break;
+        break;  // painted by the panel
       case ControlKind::kPushButton: {
         long style = wxBU_EXACTFIT | ((c.style & kStyleFlat) ? wxBORDER_NONE : 0);
         auto* button = new wxButton(panel_, c.id, Utf8(c.text), at, size, style);
@@ -552,6 +623,37 @@ class MainWindow : public wxFrame {
         e.Skip();
       });
     }
+    // Out of a picture button onto the menu bar or off the window, no other part of the
+    // window sees the pointer: the button itself gives up its hover picture.
+    if (c.kind == ControlKind::kPictureButton) {
+      w->Bind(wxEVT_LEAVE_WINDOW, [this](wxMouseEvent& e) {
+        Hover(-1);
+        e.Skip();
+      });
+    }
+  }
+
+  // The window's grey, and each group frame as Windows draws one: its inside in the
+  // frame's colour, a line round it from the middle of its caption down, and the caption
+  // on the frame's colour. A frame painted later covers the foot of the one above.
+  void PaintPanel(wxPaintEvent&) {
+    wxPaintDC dc(panel_);
+    dc.SetBackground(wxBrush(panel_->GetBackgroundColour()));
+    dc.Clear();
+    dc.SetFont(panel_->GetFont());
+    const int text_height = dc.GetCharHeight();
+    for (const ControlSpec& f : frames_) {
+      const int line_top = f.y + text_height / 2;
+      const wxRect box(f.x, line_top, f.width, f.height - (line_top - f.y));
+      dc.SetPen(wxPen(wxColour(200, 200, 200)));
+      dc.SetBrush(wxBrush(ToWx(f.background)));
+      dc.DrawRectangle(box);
+      dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+      dc.SetTextBackground(ToWx(f.background));
+      dc.SetTextForeground(ToWx(f.foreground));
+      dc.DrawText(Utf8(f.text), f.x + 6, f.y);
+      dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+    }
   }
 
   void Hover(int id) {
@@ -559,7 +661,7 @@ class MainWindow : public wxFrame {
     bool hand = events_.hover(id);
     if (id >= 0) {
       if (wxWindow* w = wxWindow::FindWindowById(id, this)) {
-        w->SetCursor(hand ? HandCursor() : wxNullCursor);
+        if (hand) w->SetCursor(HandCursor());
       }
     }
   }
@@ -589,12 +691,18 @@ class MainWindow : public wxFrame {
     GuiAlive() = false;
     CloseSecondaryWindows();
     MainFrame() = nullptr;
+    // wx deletes a frame, and ends the loop after the last one, when the loop next goes
+    // idle; after the question's own loop nothing may wake it until the pointer moves.
+    // The window goes from the screen now, and the loop is woken to finish the rest.
+    Hide();
     Destroy();
+    wxWakeUpIdle();
   }
 
   WindowEvents events_;
   WxUi& ui_;
   wxPanel* panel_ = nullptr;
+  std::vector<ControlSpec> frames_;  // the group frames, painted by the panel
   bool closing_ = false;
 };
 
@@ -624,7 +732,7 @@ bool DesktopSize(int* width, int* height) {
 
 void ShowStartupMessage(const std::string& text, const std::string& caption, int style) {
   if (!wx::EnsureWx()) return;
-  wxMessageBox(wx::Utf8(text), wx::Utf8(caption), wx::MessageStyleToWx(style));
+  wx::ShowMessageBox(nullptr, text, caption, style);
 }
 
 std::vector<LiveControl> LiveControls() {
@@ -653,26 +761,47 @@ std::vector<LiveControl> LiveControls() {
             c.spec.kind = ControlKind::kSlider;
           else if (dynamic_cast<wx::SmallList*>(w))
             c.spec.kind = ControlKind::kDropDown;
-          else if (dynamic_cast<wxStaticBox*>(w))
-            c.spec.kind = ControlKind::kGroupFrame;
           else if (dynamic_cast<wxButton*>(w))
             c.spec.kind = ControlKind::kPushButton;
           else if (dynamic_cast<wx::PreviewArea*>(w))
             c.spec.kind = ControlKind::kGraphic;
           else if (dynamic_cast<wx::StretchedPicture*>(w))
             c.spec.kind = ControlKind::kStretchedPicture;
+          else if (dynamic_cast<wx::PictureButton*>(w))
+            c.spec.kind = ControlKind::kPictureButton;
           else if (dynamic_cast<wxStaticBitmap*>(w))
             c.spec.kind = ControlKind::kPicture;
           else
             c.spec.kind = ControlKind::kLabel;
+          c.tooltip = std::string(w->GetToolTipText().utf8_str());
           const wxPoint on_screen = w->GetScreenPosition();
           c.screen_x = on_screen.x;
           c.screen_y = on_screen.y;
           controls.push_back(std::move(c));
         }
+        if (auto* window = dynamic_cast<wx::MainWindow*>(frame)) {
+          for (const ControlSpec& f : window->GroupFrames()) {
+            LiveControl c;
+            c.spec = f;
+            const wxPoint on_screen = panel->ClientToScreen(wxPoint(f.x, f.y));
+            c.screen_x = on_screen.x;
+            c.screen_y = on_screen.y;
+            controls.push_back(std::move(c));
+          }
+        }
         return controls;
       },
       {});
+}
+
+bool LiveMenuChecked(int item_id) {
+  return wx::Ask<bool>(
+      [item_id] {
+        wxMenuBar* bar = wx::MainFrame() ? wx::MainFrame()->GetMenuBar() : nullptr;
+        wxMenuItem* item = bar != nullptr ? bar->FindItem(item_id) : nullptr;
+        return item != nullptr && item->IsCheckable() && item->IsChecked();
+      },
+      false);
 }
 
 bool RunMainWindow(const MainWindowSpec& spec) {

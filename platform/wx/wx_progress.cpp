@@ -1,6 +1,10 @@
 // The export's progress window: the turning "load" picture, "Please wait...", five
 // squares whose green rises in turn and the processing time. The core computes what it
 // shows; this file only draws it.
+//
+// The window has a caption and nothing to close, shrink or enlarge it with. Window managers
+// keep their buttons whatever a window asks for (openbox does), so the window goes without
+// their frame and draws its own caption bar, by which it can still be moved.
 #include <wx/statline.h>
 
 #include "platform/wx/wx_common.h"
@@ -14,6 +18,43 @@ wxStaticBitmap* picture = nullptr;
 wxStaticText* squares[5] = {};
 wxStaticText* elapsed = nullptr;
 int shown_index = 0;
+
+const wxColour kFace(0x77, 0x77, 0x77);
+const wxColour kCaptionBar(51, 51, 51);
+
+// The caption bar: the window's title, and a handle to drag the window by.
+class CaptionBar : public wxPanel {
+ public:
+  CaptionBar(wxWindow* parent, const wxString& title, int width, int height)
+      : wxPanel(parent, wxID_ANY, wxPoint(0, 0), wxSize(width, height), wxBORDER_NONE),
+        title_(title) {
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    Bind(wxEVT_PAINT, [this](wxPaintEvent&) {
+      wxPaintDC dc(this);
+      dc.SetBackground(wxBrush(kCaptionBar));
+      dc.Clear();
+      dc.SetFont(GetFont().Bold());
+      dc.SetTextForeground(*wxWHITE);
+      dc.DrawLabel(title_, GetClientRect(), wxALIGN_CENTRE);
+    });
+    Bind(wxEVT_LEFT_DOWN, [this](wxMouseEvent& e) {
+      grabbed_at_ = ClientToScreen(e.GetPosition()) - GetParent()->GetPosition();
+      CaptureMouse();
+    });
+    Bind(wxEVT_MOTION, [this](wxMouseEvent& e) {
+      if (HasCapture() && e.Dragging())
+        GetParent()->Move(ClientToScreen(e.GetPosition()) - grabbed_at_);
+    });
+    Bind(wxEVT_LEFT_UP, [this](wxMouseEvent&) {
+      if (HasCapture()) ReleaseMouse();
+    });
+    Bind(wxEVT_MOUSE_CAPTURE_LOST, [](wxMouseCaptureLostEvent&) {});
+  }
+
+ private:
+  wxString title_;
+  wxPoint grabbed_at_;
+};
 }  // namespace
 
 void CloseProgressWindow() {
@@ -28,11 +69,28 @@ void ShowProgressWindow(bool visible) {
   }
   if (progress != nullptr) return;
   progress = new wxDialog(MainFrame(), wxID_ANY, "Output Movie Compression", wxDefaultPosition,
-                          wxDefaultSize, wxCAPTION);
+                          wxDefaultSize, wxBORDER_NONE);
   wxDialog& d = *progress;
-  d.SetBackgroundColour(wxColour(0x77, 0x77, 0x77));
-  d.SetClientSize(d.ConvertDialogToPixels(wxSize(250, 52)));
-  auto at = [&](int x, int y) { return d.ConvertDialogToPixels(wxPoint(x, y)); };
+  d.SetBackgroundColour(kFace);
+  // Without the window manager's frame, a line of its own keeps the window apart from what
+  // lies behind it.
+  d.Bind(wxEVT_PAINT, [&d](wxPaintEvent&) {
+    wxPaintDC dc(&d);
+    dc.SetPen(wxPen(kCaptionBar));
+    dc.SetBrush(*wxTRANSPARENT_BRUSH);
+    dc.DrawRectangle(d.GetClientRect());
+  });
+  // Alt+F4 and the like ask for a close the window does not offer.
+  d.Bind(wxEVT_CLOSE_WINDOW, [](wxCloseEvent& e) {
+    if (e.CanVeto()) e.Veto();
+  });
+  const wxSize body = d.ConvertDialogToPixels(wxSize(250, 52));
+  const int caption = d.GetCharHeight() + 8;
+  d.SetClientSize(body.x, caption + body.y);
+  new CaptionBar(&d, d.GetTitle(), body.x, caption);
+  auto at = [&](int x, int y) {
+    return d.ConvertDialogToPixels(wxPoint(x, y)) + wxPoint(0, caption);
+  };
   auto size = [&](int w, int h) { return d.ConvertDialogToPixels(wxSize(w, h)); };
   wxImage load = ResourceBitmap("load1", wxSize(100, 100)).ConvertToImage();
   wxSize box = size(26, 25);

@@ -17,11 +17,15 @@ const AboutTexts& CurrentAboutTexts() {
   return about_texts;
 }
 
-// A label that opens an address when clicked, with the hand cursor over it.
-wxStaticText* MakeLink(wxWindow* parent, int id, const std::string& text, const std::string& target,
-                       wxPoint at, wxSize size, long style) {
-  auto* link = new wxStaticText(parent, id, Utf8(text), at, size, style | wxST_NO_AUTORESIZE);
+// A label that opens an address when clicked, with the hand cursor over it. It is drawn
+// by wx in a window of its own: GTK's label has none, and a cursor given to it would go
+// to the whole dialog.
+wxGenericStaticText* MakeLink(wxWindow* parent, int id, const std::string& text,
+                              const std::string& target, wxPoint at, wxSize size, long style) {
+  auto* link =
+      new wxGenericStaticText(parent, id, Utf8(text), at, size, style | wxST_NO_AUTORESIZE);
   link->SetForegroundColour(*wxBLUE);
+  link->SetBackgroundColour(parent->GetBackgroundColour());
   link->SetCursor(HandCursor());
   link->Bind(wxEVT_LEFT_UP, [target](wxMouseEvent&) { wxLaunchDefaultBrowser(Utf8(target)); });
   return link;

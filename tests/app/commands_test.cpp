@@ -290,6 +290,12 @@ TEST_F(CommandsTest, SaveAndConvertNeedAVideo) {
   EXPECT_EQ(ui_->SoundsPlayed(), 0);
   EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.ini")));
   EXPECT_EQ(conversions_, 0);
+  // The user is told why nothing happened, until the next Load.
+  EXPECT_EQ(ui_->GetLabel(kIdOperationLabel), "Load a video first");
+  ui_->Click(kIdLoad);
+  EXPECT_EQ(ui_->GetLabel(kIdOperationLabel), " Operation:");
+  for (int i = 0; i < 500 && LoadThreadsRunning() > 0; ++i) platform::SleepMs(5);
+  EXPECT_EQ(LoadThreadsRunning(), 0);
 
   auto graph = std::make_shared<PlayedGraph>();
   graph->position = 7;
@@ -379,6 +385,15 @@ TEST_F(CommandsTest, InformationOutputStreamAndAbout) {
   ui_->Click(kIdAbout);
   EXPECT_EQ(ui_->AboutShown(), 1);
   EXPECT_EQ(ui_->Picture(kIdAbout), "b_about1");
+}
+
+TEST_F(CommandsTest, CompressionListSetsTheValueTheEncoderTakes) {
+  ui_->SelectListItem(kIdCompressionList, 15);
+  EXPECT_EQ(Settings.CompressionValue, 15);
+  ui_->SelectListItem(kIdCompressionList, 21);
+  EXPECT_EQ(Settings.CompressionValue, 21);
+  ui_->SelectListItem(kIdCompressionList, 0);  // "Default Quality"
+  EXPECT_EQ(Settings.CompressionValue, 0);
 }
 
 TEST_F(CommandsTest, LoadStartsTheLoaderOnItsOwnThread) {

@@ -108,6 +108,7 @@ class ConvertMovieTest : public ::testing::Test {
   void ExpectTempEmpty() {
     EXPECT_EQ(CountFiles(temp_, ".bmp"), 0);
     EXPECT_EQ(CountFiles(temp_, ".wav"), 0);
+    EXPECT_EQ(CountFiles(temp_, ".txt"), 0);  // the encoder's messages
   }
   bool Logged(const std::string& text) {
     return test::ReadFile(dir_.File("run.log")).find(text) != std::string::npos;

@@ -2,6 +2,7 @@
 // the scripted headless window, and the free space a recording asks for.
 #include <gtest/gtest.h>
 
+#include "app/window_layout.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
 #include "convert/export.h"
@@ -61,6 +62,9 @@ TEST_F(AnotherCompression, PicksTakeEffectEvenOnCancel) {
   EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4"), "");
   EXPECT_EQ(Settings.ResizeMode, 3);
   EXPECT_EQ(Settings.CompressionValue, 7);
+  // The main window shows them: its compression list and the output size menu's mark.
+  EXPECT_EQ(ui().ListSelection(kIdCompressionList), 7);
+  for (int id = 870; id <= 875; ++id) EXPECT_EQ(ui().IsMenuChecked(id), id == 873) << id;
   ASSERT_EQ(ui().AnotherCompressionModels().size(), 1u);
   EXPECT_EQ(ui().AnotherCompressionModels()[0].path_text, "/out/a.mp4");
   EXPECT_EQ(ui().AnotherCompressionModels()[0].compression_index, 0);

@@ -1,9 +1,13 @@
 // Files written and read past the page cache, and a program fed through its standard
 // input: the bytes arrive whole whatever their size, and a program that stops reading or
-// is killed ends the feed without taking this process with it.
+// is killed ends the feed without taking this process with it. The desktop's opener gets
+// its document as one argument, and its failure is reported.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -70,6 +74,42 @@ TEST(ChildProcess, FedThroughItsInputAndEndedEitherWay) {
   ChildProcess missing;
   EXPECT_FALSE(missing.Start("zqr-no-such-program-anywhere"));
   EXPECT_EQ(missing.Wait(), -1);
+}
+
+// A stand-in for xdg-open, first on PATH while the object lives: it writes its arguments,
+// one a line, to a file, and exits with `status`.
+class FakeOpener {
+ public:
+  FakeOpener(const test::ScratchDir& dir, int status) : path_(std::getenv("PATH")) {
+    const std::string script = dir.File("xdg-open");
+    test::WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + dir.File("args") + "'\nexit " +
+                                std::to_string(status) + "\n");
+    chmod(script.c_str(), 0755);
+    setenv("PATH", (dir.path() + ":" + path_).c_str(), 1);
+  }
+  ~FakeOpener() { setenv("PATH", path_.c_str(), 1); }
+
+ private:
+  std::string path_;
+};
+
+TEST(OpenWithDesktop, OneArgumentAndTheOpenersVerdict) {
+  test::ScratchDir dir;
+  const std::string manual = dir.File("my \"manual\" $HOME.pdf");
+  {
+    FakeOpener opener(dir, 0);
+    EXPECT_TRUE(OpenWithDesktop(manual));
+    EXPECT_EQ(test::ReadFile(dir.File("args")), manual + "\n");
+  }
+  {
+    FakeOpener opener(dir, 3);  // xdg-open: no program for the document
+    EXPECT_FALSE(OpenWithDesktop(manual));
+  }
+  const char* path = std::getenv("PATH");
+  const std::string saved = path != nullptr ? path : "";
+  setenv("PATH", dir.File("empty").c_str(), 1);  // no opener at all
+  EXPECT_FALSE(OpenWithDesktop(manual));
+  setenv("PATH", saved.c_str(), 1);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xfixes.h>
 
 #include <chrono>
 #include <thread>
@@ -36,6 +37,27 @@ std::string WindowName(Display* d, Window w) {
   return name;
 }
 
+bool Viewable(Display* d, Window w) {
+  XWindowAttributes attributes;
+  return XGetWindowAttributes(d, w, &attributes) && attributes.map_state == IsViewable;
+}
+
+bool HasWindowType(Display* d, Window w, Atom wanted) {
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  bool found = false;
+  if (XGetWindowProperty(d, w, XInternAtom(d, "_NET_WM_WINDOW_TYPE", False), 0, 16, False, XA_ATOM,
+                         &type, &format, &count, &after, &data) == Success &&
+      data != nullptr) {
+    const Atom* types = reinterpret_cast<const Atom*>(data);
+    for (unsigned long i = 0; i < count; ++i) found = found || types[i] == wanted;
+    XFree(data);
+  }
+  return found;
+}
+
 Window FindByName(Display* d, Window root, const std::string& caption) {
   Window parent = 0, root_return = 0;
   Window* children = nullptr;
@@ -43,9 +65,7 @@ Window FindByName(Display* d, Window root, const std::string& caption) {
   if (!XQueryTree(d, root, &root_return, &parent, &children, &count)) return 0;
   Window found = 0;
   for (unsigned int i = 0; i < count && found == 0; ++i) {
-    XWindowAttributes attributes;
-    if (WindowName(d, children[i]) == caption &&
-        XGetWindowAttributes(d, children[i], &attributes) && attributes.map_state == IsViewable) {
+    if (WindowName(d, children[i]) == caption && Viewable(d, children[i])) {
       found = children[i];
     } else {
       found = FindByName(d, children[i], caption);
@@ -55,9 +75,17 @@ Window FindByName(Display* d, Window root, const std::string& caption) {
   return found;
 }
 
+// Windows come and go while they are searched: a window destroyed between listing and
+// reading it is not an error of the test.
+int IgnoreErrors(Display*, XErrorEvent*) {
+  return 0;
+}
+
 }  // namespace
 
-X11Driver::X11Driver() : display_(XOpenDisplay(nullptr)) {}
+X11Driver::X11Driver() : display_(XOpenDisplay(nullptr)) {
+  XSetErrorHandler(IgnoreErrors);
+}
 
 X11Driver::~X11Driver() {
   if (display_ != nullptr) XCloseDisplay(display_);
@@ -80,6 +108,34 @@ unsigned long X11Driver::WaitForWindow(const std::string& caption, int timeout_m
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return 0;
+}
+
+unsigned long X11Driver::Tooltip() {
+  if (!ok()) return 0;
+  const Atom tooltip = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_TOOLTIP", False);
+  // Tooltips are override-redirect windows, children of the root itself.
+  Window root = 0, parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  Window found = 0;
+  if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
+    for (unsigned int i = 0; i < count && found == 0; ++i) {
+      if (HasWindowType(display_, children[i], tooltip) && Viewable(display_, children[i])) {
+        found = children[i];
+      }
+    }
+    if (children != nullptr) XFree(children);
+  }
+  return found;
+}
+
+unsigned long X11Driver::WaitForTooltip(int timeout_ms) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (unsigned long found = Tooltip()) return found;
+    if (std::chrono::steady_clock::now() >= deadline) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 }
 
 bool X11Driver::Geometry(unsigned long window, int* x, int* y, int* width, int* height) {
@@ -150,6 +206,14 @@ void X11Driver::Click(int screen_x, int screen_y) {
   XTestFakeButtonEvent(display_, 1, True, 0);
   XTestFakeButtonEvent(display_, 1, False, 0);
   Sync();
+}
+
+unsigned long X11Driver::CursorSerial() {
+  XFixesCursorImage* cursor = XFixesGetCursorImage(display_);
+  if (cursor == nullptr) return 0;
+  const unsigned long serial = cursor->cursor_serial;
+  XFree(cursor);
+  return serial;
 }
 
 std::vector<uint8_t> X11Driver::Capture(int x, int y, int width, int height) {

@@ -23,6 +23,10 @@ class X11Driver {
   // mapped; 0 when it does not appear.
   unsigned long WaitForWindow(const std::string& caption, int timeout_ms);
   bool WindowExists(const std::string& caption);
+  // The tooltip on the screen (a mapped window of the tooltip type); 0 when none shows.
+  unsigned long Tooltip();
+  // The same, waiting up to `timeout_ms` for one to show.
+  unsigned long WaitForTooltip(int timeout_ms);
   // Its position on the screen and size.
   bool Geometry(unsigned long window, int* x, int* y, int* width, int* height);
   // The close box (WM_DELETE_WINDOW).
@@ -34,6 +38,8 @@ class X11Driver {
   void Type(const std::string& text);
   void Click(int screen_x, int screen_y);
   void MoveTo(int screen_x, int screen_y);
+  // The pointer's cursor as the server shows it: each cursor has its own number.
+  unsigned long CursorSerial();
   // RGB pixels of a screen rectangle, row by row.
   std::vector<uint8_t> Capture(int x, int y, int width, int height);
 

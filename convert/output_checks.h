@@ -1,0 +1,29 @@
+// What a conversion checks of its output before it records a frame, so that nothing of
+// the user's is lost and no run is refused only after the whole recording: the output
+// compared with the input as files, names the encoder can take whole, a picture the
+// encoder can make, and the sound cut to a picture that ended early.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zqr {
+
+// The folder of `path`: its parent, or the current folder for a bare name.
+std::string FolderOf(const std::string& path);
+
+// Whether two names name one file: "./x.mp4", "dir/../x.mp4", "//x.mp4", links.
+bool SameFile(const std::string& a, const std::string& b);
+
+// The reasons an output name cannot be used, as the message to show; empty when it can.
+std::string OutputProblem(const std::string& output);
+
+// Why a video of width x height cannot be encoded at the current output size, as the
+// message to show; empty when it can.
+std::string SizeProblem(int32_t width, int32_t height);
+
+// A recording that ended well short of the video's length has less picture than sound: the
+// movie's streams are copied up to `seconds` into a new file that takes its place.
+bool CutToPicture(const std::string& movie, double seconds);
+
+}  // namespace zqr
