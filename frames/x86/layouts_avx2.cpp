@@ -1,0 +1,10 @@
+// The output-layout kernels of this set.
+#include "frames/x86/kernels_x86.h"
+
+namespace zqr::frames {
+
+LayoutKernels Avx2LayoutKernels() {
+  return ScalarLayoutKernels();
+}
+
+}  // namespace zqr::frames
