@@ -20,8 +20,26 @@ namespace {
 constexpr std::array<std::string_view, 8> kNames = {
     "anaglyph", "dubois", "half-colour", "grey", "sbs", "half-sbs", "tab", "half-tab"};
 
-// Pixels of each view per pass of a colour anaglyph: both views stay within 64 KiB.
-constexpr int64_t kColourBand = 8192;
+// Pixels of each view per pass of a colour anaglyph: both views stay in the first-level
+// cache.
+constexpr int64_t kColourBand = 2048;
+
+struct ViewPair {
+  const uint32_t* left;
+  const uint32_t* right;
+};
+
+// The views of picture pixels begin .. end - 1: without 3D Depth they are the frames
+// themselves wherever the shifted pixels stay in the picture; otherwise they are made in
+// `scratch` (two times end - begin pixels).
+ViewPair Views(const LayoutKernels& kernels, const StereoViewArgs& args, int64_t begin, int64_t end,
+               uint32_t* scratch) {
+  if (!args.depth && begin + args.shift >= 0 && end + args.shift <= args.picture) {
+    return {args.second + begin + args.shift, args.current + begin};
+  }
+  kernels.stereo_views(args, begin, end, scratch, scratch + (end - begin));
+  return {scratch, scratch + (end - begin)};
+}
 
 void ComposeAnaglyph(const uint32_t* current, const uint32_t* previous, int32_t width,
                      int32_t height, const StereoSettings& settings, uint32_t* out) {
@@ -96,13 +114,11 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
       const auto colour = layout == OutputLayout::kDubois       ? kernels.dubois
                           : layout == OutputLayout::kHalfColour ? kernels.half_colour
                                                                 : kernels.grey;
-      const int64_t band = std::min(n, kColourBand);
-      uint32_t* left = views(band);
-      uint32_t* right = left + band;
-      for (int64_t begin = 0; begin < n; begin += band) {
-        const int64_t end = std::min(n, begin + band);
-        kernels.stereo_views(args, begin, end, left, right);
-        colour(left, right, out + begin, end - begin);
+      uint32_t* room = views(std::min(n, kColourBand));
+      for (int64_t begin = 0; begin < n; begin += kColourBand) {
+        const int64_t end = std::min(n, begin + kColourBand);
+        const ViewPair pair = Views(kernels, args, begin, end, room);
+        colour(pair.left, pair.right, out + begin, end - begin);
       }
       break;
     }
@@ -115,30 +131,29 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
       kernels.stereo_views(args, 0, n, out + n, out);
       break;
     case OutputLayout::kHalfSbs: {
-      uint32_t* left = views(w);
-      uint32_t* right = left + w;
+      uint32_t* room = views(w);
       const int32_t left_columns = (width + 1) / 2;
       for (int64_t y = 0; y < height; ++y) {
-        kernels.stereo_views(args, y * w, (y + 1) * w, left, right);
-        kernels.halve_columns(left, width, left_columns, out + y * w);
-        kernels.halve_columns(right, width, width / 2, out + y * w + left_columns);
+        const ViewPair pair = Views(kernels, args, y * w, (y + 1) * w, room);
+        kernels.halve_columns(pair.left, width, left_columns, out + y * w);
+        kernels.halve_columns(pair.right, width, width / 2, out + y * w + left_columns);
       }
       break;
     }
     case OutputLayout::kHalfTab: {
       // Pair k joins picture lines 2k and 2k + 1 counted from the top: stored lines
-      // height - 1 - 2k and the one below it (the same line for a lone bottom line).
-      uint32_t* left = views(2 * w);
-      uint32_t* right = left + 2 * w;
-      for (int64_t k = 0; k < (height + 1) / 2; ++k) {
+      // height - 1 - 2k and the one below it (the same line for a lone bottom line). The
+      // pairs go bottom first, so that every array is walked upwards through memory.
+      uint32_t* room = views(2 * w);
+      for (int64_t k = (height + 1) / 2 - 1; k >= 0; --k) {
         const int64_t upper = height - 1 - 2 * k;
         const int64_t lower = std::max<int64_t>(upper - 1, 0);
-        const int64_t lines = upper - lower + 1;
-        kernels.stereo_views(args, lower * w, (upper + 1) * w, left, right);
-        const int64_t last = (lines - 1) * w;
-        kernels.average_rows(left, left + last, out + (height - 1 - k) * w, w);
-        if (k < height / 2)
-          kernels.average_rows(right, right + last, out + (height / 2 - 1 - k) * w, w);
+        const ViewPair pair = Views(kernels, args, lower * w, (upper + 1) * w, room);
+        const int64_t last = (upper - lower) * w;
+        kernels.average_rows(pair.left, pair.left + last, out + (height - 1 - k) * w, w);
+        if (k < height / 2) {
+          kernels.average_rows(pair.right, pair.right + last, out + (height / 2 - 1 - k) * w, w);
+        }
       }
       break;
     }
