@@ -36,17 +36,16 @@ void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_
   const int64_t last_block = std::min(n - 16, n - 8 - s);
   StereoViewsScalar(args, begin, first_block, left, right);
   const __m256 k = _mm256_set1_ps(args.depth_factor);
-  const __m256i byte = _mm256_set1_epi32(0xFF);
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const __m256i eight = _mm256_set1_epi32(8);
   const __m256i first = _mm256_set1_epi32(args.width);  // first displaced pixel
   const __m256i past = _mm256_set1_epi32(static_cast<int32_t>(n - args.width));
   const __m256i last = _mm256_set1_epi32(static_cast<int32_t>(n - 1));
-  auto displacement = [&](__m256i value, __m256i at) {
-    const __m256i moved = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(value), k));
-    const __m256i displaced =
-        _mm256_andnot_si256(_mm256_cmpgt_epi32(first, at), _mm256_cmpgt_epi32(past, at));
-    return _mm256_and_si256(moved, displaced);
+  auto moved = [&](__m256i value) {
+    return _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(value), k));
+  };
+  auto displaced = [&](__m256i at) {
+    return _mm256_andnot_si256(_mm256_cmpgt_epi32(first, at), _mm256_cmpgt_epi32(past, at));
   };
   auto pick16 = [](const uint32_t* p, __m256i offset) {
     const __m256i a = _mm256_permutevar8x32_epi32(Load(p), offset);
@@ -54,17 +53,29 @@ void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_
     return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi32(offset, _mm256_set1_epi32(7)));
   };
   const bool near = DepthDisplacement(255, args.depth_factor) <= 8;
+  // Blocks whose pixels and shifted pixels all lie in the displaced rows need no masks
+  // (all but the first and last row of the frame).
+  const int64_t inside_begin = std::max<int64_t>(args.width, args.width - s);
+  const int64_t inside_end = std::min<int64_t>(n - args.width, n - args.width - s) - 8;
+  const __m256i red_byte =
+      _mm256_setr_epi8(2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1, 2, -1, -1, -1,
+                       6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1);
+  const __m256i green_byte =
+      _mm256_setr_epi8(1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1, 1, -1, -1, -1,
+                       5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1);
   const int* current = reinterpret_cast<const int*>(args.current);
   const int* second = reinterpret_cast<const int*>(args.second);
   int64_t i = first_block;
   for (; i + 8 <= end && i <= last_block; i += 8) {
     PrefetchPixels(args.second + i);
+    __m256i dr = moved(_mm256_shuffle_epi8(Load(args.current + i), red_byte));
+    __m256i dg = moved(_mm256_shuffle_epi8(Load(args.current + i + s), green_byte));
     const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(i)), lanes);
     const __m256i target = _mm256_add_epi32(index, _mm256_set1_epi32(static_cast<int32_t>(s)));
-    const __m256i red = _mm256_and_si256(_mm256_srli_epi32(Load(args.current + i), 16), byte);
-    const __m256i green = _mm256_and_si256(_mm256_srli_epi32(Load(args.current + i + s), 8), byte);
-    const __m256i dr = displacement(red, index);
-    const __m256i dg = displacement(green, target);
+    if (i < inside_begin || i > inside_end) {
+      dr = _mm256_and_si256(dr, displaced(index));
+      dg = _mm256_and_si256(dg, displaced(target));
+    }
     __m256i own;
     __m256i other;
     if (near) {
