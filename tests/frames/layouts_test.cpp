@@ -125,21 +125,6 @@ TEST(StereoViews, AnaglyphOfTheViewsIsTheMerge) {
   }
 }
 
-TEST(StereoViews, ShiftedSourcesPastThePictureRepeatItsEnds) {
-  std::mt19937 rng(13);
-  const int32_t width = 30;
-  const int32_t height = 2;
-  const Pixels current = RandomPixels(60, rng);
-  for (int32_t tuning : {10, -10}) {
-    const Views views = ComposedViews(current, current, width, height, {1, tuning, 0, 30});
-    for (int64_t i = 0; i < 60; ++i) {
-      const int64_t source = std::clamp<int64_t>(i + 2 * tuning, 0, 59);
-      ASSERT_EQ(views.left[static_cast<size_t>(i)], current[static_cast<size_t>(source)]) << i;
-    }
-    EXPECT_EQ(views.right, current);
-  }
-}
-
 // sRGB and BT.601 as floating-point formulas, and Dubois's red/cyan matrices as he
 // publishes them (rows red, green, blue; columns left red, green, blue, right red, green,
 // blue).
@@ -223,26 +208,6 @@ TEST(ColourAnaglyphs, DuboisIsWithinOneOfLinearLightMatrices) {
       ASSERT_EQ(test::Fourth(run.out[i]), test::Fourth(l));
     }
   }
-}
-
-TEST(ColourAnaglyphs, DuboisOfKnownPairs) {
-  // Black stays black; a white pair gives the matrices' row sums, clipped; a pair whose
-  // left view is pure red shows it in the red channel only, which the glasses' red filter
-  // passes.
-  auto one = [](uint32_t l, uint32_t r) {
-    uint32_t out = 0;
-    ScalarKernels().layouts.dubois(&l, &r, &out, 1);
-    return out;
-  };
-  EXPECT_EQ(one(test::Px(0, 0, 0), test::Px(0, 0, 0)), test::Px(0, 0, 0));
-  const uint32_t white = one(test::Px(255, 255, 255), test::Px(255, 255, 255));
-  EXPECT_NEAR(test::Red(white), Encode(0.456 + 0.5 + 0.176 - 0.043 - 0.088 - 0.002), 1.0);
-  EXPECT_NEAR(test::Green(white), Encode(-0.040 - 0.038 - 0.016 + 0.378 + 0.734 - 0.018), 1.0);
-  EXPECT_EQ(test::Blue(white), 255u);
-  const uint32_t red = one(test::Px(0, 0, 255, 9), test::Px(0, 0, 0, 3));
-  EXPECT_NEAR(test::Red(red), Encode(0.456), 1.0);
-  EXPECT_EQ(red & 0xFFFF, 0u);
-  EXPECT_EQ(test::Fourth(red), 9u);
 }
 
 TEST(ColourAnaglyphs, HalfColourAndGreyTakeLuma) {
