@@ -5,6 +5,7 @@
 // BM_WholeStepInStages the same stages one after the other over whole frames.
 //
 //   build/bench/frames_step [--benchmark_filter=1080]
+//   build/bench/frames_step --benchmark_filter=BM_Layout   (the output layouts)
 //   ZQR_FORCE_SCALAR=1 build/bench/frames_step   (the plain kernels)
 #include <benchmark/benchmark.h>
 
@@ -24,6 +25,7 @@
 #include "frames/frame_file.h"
 #include "frames/frame_step.h"
 #include "frames/kernels.h"
+#include "frames/layouts.h"
 #include "frames/sharpen.h"
 #include "frames/smooth.h"
 #include "frames/stereo.h"
@@ -166,6 +168,30 @@ void BM_Yuv420(benchmark::State& state) {
   Label(state, size);
 }
 
+// One frame of each output layout (the first argument, in the order of OutputLayout;
+// 0 is today's merge) at 1904x1080, dynamic stereo at tuning 6, the second argument
+// turning 3D Depth on (divisor 30). Bytes processed count the input frame, so the figures
+// compare as costs per frame; the full side-by-side and top-and-bottom layouts write twice
+// the pixels.
+void BM_Layout(benchmark::State& state) {
+  const Size size = {1904, 1080};
+  const auto layout = static_cast<zqr::frames::OutputLayout>(state.range(0));
+  const FrameArray current = RandomFrame(size, 12);
+  const FrameArray previous = RandomFrame(size, 13);
+  std::vector<uint32_t> out(
+      static_cast<size_t>(zqr::frames::LayoutOutputSize(layout, size.w, size.h).pixels));
+  zqr::frames::LayoutScratch scratch;
+  const zqr::frames::StereoSettings settings{0, 6, static_cast<int32_t>(state.range(1)), 30};
+  for (auto _ : state) {
+    zqr::frames::ComposeLayout(layout, current.data(), previous.data(), size.w, size.h, settings,
+                               out.data(), scratch);
+    benchmark::ClobberMemory();
+  }
+  Label(state, size);
+  state.SetLabel(std::string(zqr::frames::LayoutName(layout)) +
+                 (state.range(1) != 0 ? " depth " : " ") + zqr::frames::ActiveKernels().name);
+}
+
 // Writing one frame file to a file in memory (/dev/shm, else /tmp), the writer thread's
 // work: argument 0 the cropped copy made first and written in one block, as a copy per
 // file does it; argument 1 the rows written straight from the frame in one gathered write,
@@ -256,6 +282,9 @@ BENCHMARK(BM_SharpenCopy)->SIZES->Arg(3);
 BENCHMARK(BM_StereoDynamicDepth)->SIZES->Arg(3);
 BENCHMARK(BM_CropIntoWriter)->SIZES;
 BENCHMARK(BM_Yuv420)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Layout)
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WriteFrameFile)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WholeStep)->SIZES->Arg(3);
 BENCHMARK(BM_WholeStepInStages)->SIZES;

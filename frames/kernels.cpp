@@ -33,11 +33,17 @@ FrameKernels ChooseKernels() {
 }  // namespace
 
 const FrameKernels& ScalarKernels() {
-  static const FrameKernels kernels = {SmoothRangeScalar,        SmoothRangeFromScalar,
-                                       BrightnessContrastScalar, SharpenRowsScalar,
-                                       StereoPassScalar,         SharpenRangeScalar,
-                                       StereoPassScalarRange,    StreamFenceScalar,
-                                       Yuv420RowPairScalar,      "scalar"};
+  static const FrameKernels kernels = {SmoothRangeScalar,
+                                       SmoothRangeFromScalar,
+                                       BrightnessContrastScalar,
+                                       SharpenRowsScalar,
+                                       StereoPassScalar,
+                                       SharpenRangeScalar,
+                                       StereoPassScalarRange,
+                                       StreamFenceScalar,
+                                       Yuv420RowPairScalar,
+                                       ScalarLayoutKernels(),
+                                       "scalar"};
   return kernels;
 }
 

@@ -37,6 +37,36 @@ struct StereoPassArgs {
   bool stream_out = false;
 };
 
+// The two views of a frame that the output layouts are made from (see stereo_views.h): the
+// left view is the displaced second view moved by the tuning, as the anaglyph takes its
+// red; the right view is the displaced current frame.
+struct StereoViewArgs {
+  const uint32_t* current = nullptr;  // the frame to compose
+  const uint32_t* second = nullptr;   // source of the second view
+  int32_t width = 0;
+  int64_t picture = 0;  // width x height: only these pixels of each input are read
+  int32_t shift = 0;    // 2 x tuning
+  bool depth = false;
+  float depth_factor = 0.0f;  // 1 / divisor in single precision
+  // round(v x depth_factor) for v = 0..255, or null: computed by the kernel.
+  const int16_t* depth_table = nullptr;
+};
+
+// The kernels of the output layouts other than today's anaglyph (see layouts.h).
+struct LayoutKernels {
+  // Picture pixels begin .. end - 1 of the left and the right view into left[0 ..] and
+  // right[0 ..].
+  void (*stereo_views)(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_t* left,
+                       uint32_t* right);
+  // `count` pixels of a colour anaglyph from the two views (see colour_anaglyphs.h).
+  void (*dubois)(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count);
+  void (*half_colour)(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count);
+  void (*grey)(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count);
+  // The squeezes to half width and half height (see squeeze.h).
+  void (*halve_columns)(const uint32_t* row, int32_t width, int32_t count, uint32_t* out);
+  void (*average_rows)(const uint32_t* a, const uint32_t* b, uint32_t* out, int64_t count);
+};
+
 struct FrameKernels {
   // The recursive smoothing of pixels begin .. end - 1 (width <= begin, and pixels up to
   // end + width must exist), exactly as a whole pass computes them when the pixels before
@@ -67,11 +97,14 @@ struct FrameKernels {
   void (*yuv420_row_pair)(const uint8_t* upper, const uint8_t* lower, int32_t pairs,
                           uint8_t* luma_upper, uint8_t* luma_lower, uint8_t* blue_diff,
                           uint8_t* red_diff);
+  LayoutKernels layouts;
   const char* name;
 };
 
 // The plain C++ kernels.
 const FrameKernels& ScalarKernels();
+// The plain layout kernels (layouts.cpp).
+LayoutKernels ScalarLayoutKernels();
 // The kernels chosen for this CPU (plain ones when ZQR_FORCE_SCALAR=1).
 const FrameKernels& ActiveKernels();
 // Every kernel set this CPU can run, plain ones first, whatever the environment says

@@ -349,7 +349,7 @@ void Yuv420RowPair(const uint8_t* upper, const uint8_t* lower, int32_t pairs, ui
 FrameKernels Avx2Kernels() {
   return {SmoothRange,   SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
           StereoPass,    SharpenRange,    StereoRange,        StreamFence,
-          Yuv420RowPair, "avx2"};
+          Yuv420RowPair, Avx2LayoutKernels(), "avx2"};
 }
 
 }  // namespace zqr::frames

@@ -239,7 +239,7 @@ void StreamFence() {
 FrameKernels Sse2Kernels() {
   return {SmoothRange,   SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
           StereoPass,    SharpenRange,    StereoRange,        StreamFence,
-          Yuv420RowPair, "sse2"};
+          Yuv420RowPair, Sse2LayoutKernels(), "sse2"};
 }
 
 }  // namespace zqr::frames

@@ -28,6 +28,9 @@ void AppendX86KernelSets(std::vector<FrameKernels>& sets);
 // The kernel sets themselves (kernels_sse2.cpp, kernels_avx2.cpp).
 FrameKernels Sse2Kernels();
 FrameKernels Avx2Kernels();
+// The output-layout kernels of the SSE2 and AVX2 sets (layouts_sse2.cpp, layouts_avx2.cpp).
+LayoutKernels Sse2LayoutKernels();
+LayoutKernels Avx2LayoutKernels();
 // AVX2 plus AVX-512 F, VL, BW and VBMI (kernels_avx512.cpp).
 FrameKernels Avx512Kernels();
 

@@ -1,0 +1,166 @@
+// The per-frame entry of the output layouts. The views are made a few lines at a time
+// into the caller's scratch, where they stay in the cache for the layout kernel, so a
+// layout reads the frames and writes its output once, as the merge does; the full-size
+// layouts have the views written straight into their places in the output.
+#include "frames/layouts.h"
+
+#include <algorithm>
+#include <array>
+
+#include "frames/colour_anaglyphs.h"
+#include "frames/frame.h"
+#include "frames/kernels.h"
+#include "frames/squeeze.h"
+#include "frames/stereo_views.h"
+
+namespace zqr::frames {
+
+namespace {
+
+constexpr std::array<std::string_view, 8> kNames = {
+    "anaglyph", "dubois", "half-colour", "grey", "sbs", "half-sbs", "tab", "half-tab"};
+
+// Pixels of each view per pass of a colour anaglyph: both views stay in the first-level
+// cache.
+constexpr int64_t kColourBand = 2048;
+
+struct ViewPair {
+  const uint32_t* left;
+  const uint32_t* right;
+};
+
+// The views of picture pixels begin .. end - 1: without 3D Depth they are the frames
+// themselves wherever the shifted pixels stay in the picture; otherwise they are made in
+// `scratch` (two times end - begin pixels).
+ViewPair Views(const LayoutKernels& kernels, const StereoViewArgs& args, int64_t begin, int64_t end,
+               uint32_t* scratch) {
+  if (!args.depth && begin + args.shift >= 0 && end + args.shift <= args.picture) {
+    return {args.second + begin + args.shift, args.current + begin};
+  }
+  kernels.stereo_views(args, begin, end, scratch, scratch + (end - begin));
+  return {scratch, scratch + (end - begin)};
+}
+
+void ComposeAnaglyph(const uint32_t* current, const uint32_t* previous, int32_t width,
+                     int32_t height, const StereoSettings& settings, uint32_t* out) {
+  StereoPassArgs args;
+  args.current = current;
+  args.second = settings.mode == 0 ? previous : current;
+  args.out = out;
+  args.width = width;
+  args.picture = int64_t{width} * height;
+  args.total = args.picture + width;
+  args.shift = StereoShift(settings.tuning);
+  args.depth = settings.depth_on == 1;
+  args.depth_factor = DepthFactor(settings.divisor);
+  ActiveKernels().stereo_pass(args);
+}
+
+}  // namespace
+
+LayoutKernels ScalarLayoutKernels() {
+  return {StereoViewsScalar, DuboisScalar,       HalfColourScalar,
+          GreyScalar,        HalveColumnsScalar, AverageRowsScalar};
+}
+
+std::string_view LayoutName(OutputLayout layout) {
+  return kNames[static_cast<size_t>(layout)];
+}
+
+std::optional<OutputLayout> LayoutFromName(std::string_view name) {
+  for (size_t i = 0; i < kNames.size(); ++i) {
+    if (kNames[i] == name) return static_cast<OutputLayout>(i);
+  }
+  return std::nullopt;
+}
+
+LayoutSize LayoutOutputSize(OutputLayout layout, int32_t width, int32_t height) {
+  if (width < 1 || height < 1) return {};
+  LayoutSize size{width, height, 0};
+  if (layout == OutputLayout::kSbs) size.width = 2 * width;
+  if (layout == OutputLayout::kTab) size.height = 2 * height;
+  size.pixels = int64_t{size.width} * size.height;
+  if (layout == OutputLayout::kAnaglyph) size.pixels += width;
+  return size;
+}
+
+bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t* previous,
+                   int32_t width, int32_t height, const StereoSettings& settings, uint32_t* out,
+                   LayoutScratch& scratch) {
+  if (current == nullptr || out == nullptr || width < 1 || height < 1 ||
+      (settings.mode == 0 && previous == nullptr) ||
+      int64_t{width} * (height + 1) > FrameArray::kMaxPixels) {
+    return false;
+  }
+  if (layout == OutputLayout::kAnaglyph) {
+    ComposeAnaglyph(current, previous, width, height, settings, out);
+    return true;
+  }
+  const LayoutKernels& kernels = ActiveKernels().layouts;
+  const std::array<int16_t, 256> table = DepthTableFor(DepthFactor(settings.divisor));
+  const StereoViewArgs args = MakeStereoViewArgs(current, previous, width, height, settings, table);
+  const int64_t w = width;
+  const int64_t n = args.picture;
+  auto views = [&](int64_t pixels) {
+    if (scratch.views.size() < static_cast<size_t>(2 * pixels)) {
+      scratch.views.resize(static_cast<size_t>(2 * pixels));
+    }
+    return scratch.views.data();
+  };
+  switch (layout) {
+    case OutputLayout::kDubois:
+    case OutputLayout::kHalfColour:
+    case OutputLayout::kGrey: {
+      const auto colour = layout == OutputLayout::kDubois       ? kernels.dubois
+                          : layout == OutputLayout::kHalfColour ? kernels.half_colour
+                                                                : kernels.grey;
+      uint32_t* room = views(std::min(n, kColourBand));
+      for (int64_t begin = 0; begin < n; begin += kColourBand) {
+        const int64_t end = std::min(n, begin + kColourBand);
+        const ViewPair pair = Views(kernels, args, begin, end, room);
+        colour(pair.left, pair.right, out + begin, end - begin);
+      }
+      break;
+    }
+    case OutputLayout::kSbs:
+      for (int64_t y = 0; y < height; ++y) {
+        kernels.stereo_views(args, y * w, (y + 1) * w, out + 2 * y * w, out + (2 * y + 1) * w);
+      }
+      break;
+    case OutputLayout::kTab:
+      kernels.stereo_views(args, 0, n, out + n, out);
+      break;
+    case OutputLayout::kHalfSbs: {
+      uint32_t* room = views(w);
+      const int32_t left_columns = (width + 1) / 2;
+      for (int64_t y = 0; y < height; ++y) {
+        const ViewPair pair = Views(kernels, args, y * w, (y + 1) * w, room);
+        kernels.halve_columns(pair.left, width, left_columns, out + y * w);
+        kernels.halve_columns(pair.right, width, width / 2, out + y * w + left_columns);
+      }
+      break;
+    }
+    case OutputLayout::kHalfTab: {
+      // Pair k joins picture lines 2k and 2k + 1 counted from the top: stored lines
+      // height - 1 - 2k and the one below it (the same line for a lone bottom line). The
+      // pairs go bottom first, so that every array is walked upwards through memory.
+      uint32_t* room = views(2 * w);
+      for (int64_t k = (height + 1) / 2 - 1; k >= 0; --k) {
+        const int64_t upper = height - 1 - 2 * k;
+        const int64_t lower = std::max<int64_t>(upper - 1, 0);
+        const ViewPair pair = Views(kernels, args, lower * w, (upper + 1) * w, room);
+        const int64_t last = (upper - lower) * w;
+        kernels.average_rows(pair.left, pair.left + last, out + (height - 1 - k) * w, w);
+        if (k < height / 2) {
+          kernels.average_rows(pair.right, pair.right + last, out + (height / 2 - 1 - k) * w, w);
+        }
+      }
+      break;
+    }
+    case OutputLayout::kAnaglyph:
+      break;
+  }
+  return true;
+}
+
+}  // namespace zqr::frames

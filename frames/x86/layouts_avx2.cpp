@@ -1,0 +1,200 @@
+// AVX2 kernels of the output layouts: the SSE2 ones on 256-bit registers, with gathers for
+// Dubois's table lookups and for the 3D Depth displacement of the views. Built with
+// -mavx2; installed only after a run-time check of the CPU.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "frames/colour_anaglyphs.h"
+#include "frames/squeeze.h"
+#include "frames/stereo_views.h"
+#include "frames/x86/kernels_x86.h"
+
+namespace zqr::frames {
+
+namespace {
+
+__m256i Load(const uint32_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+void Store(uint32_t* p, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+// The views with 3D Depth, eight pixels a block, in blocks whose own pixels and whose
+// shifted ones with the eight before them lie in the picture (the rest goes to the plain
+// kernel). Displacements of at most 8 pixels keep every source of a block within sixteen
+// pixels, picked by two permutes; larger ones are gathered, their sources held within the
+// picture as the plain kernel holds them.
+void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_t* left,
+                 uint32_t* right) {
+  if (!args.depth) return StereoViewsScalar(args, begin, end, left, right);
+  const int64_t n = args.picture;
+  const int64_t s = args.shift;
+  const int64_t first_block = std::clamp<int64_t>(std::max<int64_t>(8 - s, 0), begin, end);
+  const int64_t last_block = std::min(n - 16, n - 8 - s);
+  StereoViewsScalar(args, begin, first_block, left, right);
+  const __m256 k = _mm256_set1_ps(args.depth_factor);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i eight = _mm256_set1_epi32(8);
+  const __m256i first = _mm256_set1_epi32(args.width);  // first displaced pixel
+  const __m256i past = _mm256_set1_epi32(static_cast<int32_t>(n - args.width));
+  const __m256i last = _mm256_set1_epi32(static_cast<int32_t>(n - 1));
+  auto moved = [&](__m256i value) {
+    return _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(value), k));
+  };
+  auto displaced = [&](__m256i at) {
+    return _mm256_andnot_si256(_mm256_cmpgt_epi32(first, at), _mm256_cmpgt_epi32(past, at));
+  };
+  auto pick16 = [](const uint32_t* p, __m256i offset) {
+    const __m256i a = _mm256_permutevar8x32_epi32(Load(p), offset);
+    const __m256i b = _mm256_permutevar8x32_epi32(Load(p + 8), offset);
+    return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi32(offset, _mm256_set1_epi32(7)));
+  };
+  const bool near = DepthDisplacement(255, args.depth_factor) <= 8;
+  // Blocks whose pixels and shifted pixels all lie in the displaced rows need no masks
+  // (all but the first and last row of the frame).
+  const int64_t inside_begin = std::max<int64_t>(args.width, args.width - s);
+  const int64_t inside_end = std::min<int64_t>(n - args.width, n - args.width - s) - 8;
+  const __m256i red_byte =
+      _mm256_setr_epi8(2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1, 2, -1, -1, -1,
+                       6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1);
+  const __m256i green_byte =
+      _mm256_setr_epi8(1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1, 1, -1, -1, -1,
+                       5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1);
+  const int* current = reinterpret_cast<const int*>(args.current);
+  const int* second = reinterpret_cast<const int*>(args.second);
+  int64_t i = first_block;
+  for (; i + 8 <= end && i <= last_block; i += 8) {
+    PrefetchPixels(args.second + i);
+    __m256i dr = moved(_mm256_shuffle_epi8(Load(args.current + i), red_byte));
+    __m256i dg = moved(_mm256_shuffle_epi8(Load(args.current + i + s), green_byte));
+    const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(i)), lanes);
+    const __m256i target = _mm256_add_epi32(index, _mm256_set1_epi32(static_cast<int32_t>(s)));
+    if (i < inside_begin || i > inside_end) {
+      dr = _mm256_and_si256(dr, displaced(index));
+      dg = _mm256_and_si256(dg, displaced(target));
+    }
+    __m256i own;
+    __m256i other;
+    if (near) {
+      own = pick16(args.current + i, _mm256_add_epi32(lanes, dr));
+      other = pick16(args.second + i + s - 8, _mm256_sub_epi32(_mm256_add_epi32(lanes, eight), dg));
+    } else {
+      own = _mm256_i32gather_epi32(current, _mm256_min_epi32(_mm256_add_epi32(index, dr), last), 4);
+      other = _mm256_i32gather_epi32(
+          second, _mm256_max_epi32(_mm256_sub_epi32(target, dg), _mm256_setzero_si256()), 4);
+    }
+    Store(right + (i - begin), own);
+    Store(left + (i - begin), other);
+  }
+  StereoViewsScalar(args, i, end, left + (i - begin), right + (i - begin));
+}
+
+__m256i Luma(__m256i v) {
+  const __m256i blue_red = _mm256_set1_epi32(kFullLumaR << 16 | kFullLumaB);
+  const __m256i green = _mm256_set1_epi32(kFullLumaG);
+  const __m256i round = _mm256_set1_epi32(1 << (kFullLumaShift - 1));
+  const __m256i sum = _mm256_add_epi32(
+      _mm256_madd_epi16(_mm256_and_si256(v, _mm256_set1_epi32(0x00FF00FF)), blue_red),
+      _mm256_madd_epi16(_mm256_srli_epi16(v, 8), green));
+  return _mm256_srli_epi32(_mm256_add_epi32(sum, round), kFullLumaShift);
+}
+
+void HalfColour(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
+  const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  const __m256i cyan = _mm256_set1_epi32(0x0000FFFF);
+  int64_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i l = Load(left + i);
+    const __m256i r = Load(right + i);
+    Store(out + i, _mm256_or_si256(
+                       _mm256_or_si256(_mm256_and_si256(l, fourth), _mm256_slli_epi32(Luma(l), 16)),
+                       _mm256_and_si256(r, cyan)));
+  }
+  HalfColourScalar(left + i, right + i, out + i, count - i);
+}
+
+void Grey(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
+  const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  const __m256i twice = _mm256_set1_epi32(0x0101);
+  int64_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i l = Load(left + i);
+    const __m256i cyan = _mm256_mullo_epi16(Luma(Load(right + i)), twice);
+    Store(out + i,
+          _mm256_or_si256(
+              _mm256_or_si256(_mm256_and_si256(l, fourth), _mm256_slli_epi32(Luma(l), 16)), cyan));
+  }
+  GreyScalar(left + i, right + i, out + i, count - i);
+}
+
+// Dubois, eight pixels at a time: the six decodings and the three encodings are gathers
+// from the tables, the sums the plain kernel's products added in its order.
+void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
+  __m256 c[3][6];
+  for (int32_t row = 0; row < 3; ++row) {
+    for (int32_t column = 0; column < 6; ++column) {
+      c[row][column] = _mm256_set1_ps(DuboisCoefficient(row, column));
+    }
+  }
+  const __m256i byte = _mm256_set1_epi32(0xFF);
+  const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  const __m256 zero = _mm256_setzero_ps();
+  const __m256 one = _mm256_set1_ps(1.0f);
+  const __m256 steps = _mm256_set1_ps(static_cast<float>(kLinearSteps));
+  const __m256 half = _mm256_set1_ps(0.5f);
+  const float* decode = kSrgbToLinear.data();
+  const int* encode = reinterpret_cast<const int*>(kLinearToSrgb.data());
+  auto linear = [&](__m256i v, int32_t shift) {
+    return _mm256_i32gather_ps(decode, _mm256_and_si256(_mm256_srli_epi32(v, shift), byte), 4);
+  };
+  int64_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i l = Load(left + i);
+    const __m256i r = Load(right + i);
+    const __m256 in[6] = {linear(l, 16), linear(l, 8), linear(l, 0),
+                          linear(r, 16), linear(r, 8), linear(r, 0)};
+    __m256i pixel = _mm256_and_si256(l, fourth);
+    for (int32_t row = 0; row < 3; ++row) {
+      __m256 sum = _mm256_mul_ps(c[row][0], in[0]);
+      for (int32_t column = 1; column < 6; ++column) {
+        sum = _mm256_add_ps(sum, _mm256_mul_ps(c[row][column], in[column]));
+      }
+      const __m256 clipped = _mm256_min_ps(_mm256_max_ps(sum, zero), one);
+      const __m256i step = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(clipped, steps), half));
+      const __m256i encoded = _mm256_and_si256(_mm256_i32gather_epi32(encode, step, 1), byte);
+      pixel = _mm256_or_si256(pixel, _mm256_sll_epi32(encoded, _mm_cvtsi32_si128(16 - 8 * row)));
+    }
+    Store(out + i, pixel);
+  }
+  DuboisScalar(left + i, right + i, out + i, count - i);
+}
+
+void HalveColumns(const uint32_t* row, int32_t width, int32_t count, uint32_t* out) {
+  int32_t x = 0;
+  for (; x + 8 <= count && 2 * x + 16 <= width; x += 8) {
+    const __m256 a = _mm256_castsi256_ps(Load(row + 2 * x));
+    const __m256 b = _mm256_castsi256_ps(Load(row + 2 * x + 8));
+    // Within each 128-bit half: pixels 0, 2 of a then 0, 2 of b; the quarters put in order.
+    const __m256i even = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+    const __m256i odd = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    Store(out + x, _mm256_permute4x64_epi64(_mm256_avg_epu8(even, odd), _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+  HalveColumnsScalar(row + 2 * x, width - 2 * x, count - x, out + x);
+}
+
+void AverageRows(const uint32_t* a, const uint32_t* b, uint32_t* out, int64_t count) {
+  int64_t i = 0;
+  for (; i + 8 <= count; i += 8) Store(out + i, _mm256_avg_epu8(Load(a + i), Load(b + i)));
+  AverageRowsScalar(a + i, b + i, out + i, count - i);
+}
+
+}  // namespace
+
+LayoutKernels Avx2LayoutKernels() {
+  return {StereoViews, Dubois, HalfColour, Grey, HalveColumns, AverageRows};
+}
+
+}  // namespace zqr::frames
