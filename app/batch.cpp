@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/output_file.h"
 #include "app/startup.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
@@ -174,7 +175,11 @@ int Convert(const BatchArguments& args) {
   // Paths are taken as given (blanks at their ends belong to them), made absolute.
   std::error_code error;
   const std::string input = std::filesystem::absolute(args.paths[0], error).string();
-  const std::string output = std::filesystem::absolute(args.paths[1], error).string();
+  std::string output = std::filesystem::absolute(args.paths[1], error).string();
+  // A folder as OUT: the movie takes the name the window's save dialog proposes.
+  if (std::filesystem::is_directory(output, error)) {
+    output = (std::filesystem::path(output) / (ProposedOutputName(input) + ".mp4")).string();
+  }
   if (std::filesystem::is_directory(input, error)) {
     return Fail("the input " + input + " is a folder, not a video file");
   }
@@ -288,7 +293,9 @@ int BatchMain(int argc, char** argv) {
   app.footer(
       "Exit status: 0 the movie was written, 1 the conversion failed, 2 bad command line,\n"
       "129/130/143 stopped by SIGHUP/SIGINT/SIGTERM (nothing of the movie is left).\n"
-      "Output formats by extension: .flv .avi .mov .mp4 .m4v .ogg .ogv .webm");
+      "Output formats by extension: .flv .avi .mov .mp4 .m4v .ogg .ogv .webm .mkv\n"
+      "OUT may be a folder: the movie then takes the name the window proposes, with the\n"
+      "suffix players look for in the side-by-side and top-and-bottom layouts.");
   try {
     app.parse(argc, argv);
     // Given without values, --convert holds one empty text.

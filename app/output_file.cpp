@@ -7,7 +7,9 @@
 #include "convert/convert_state.h"
 #include "convert/export.h"
 #include "core/numbers.h"
+#include "core/settings.h"
 #include "core/shell_state.h"
+#include "frames/layouts.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/graph.h"
@@ -18,7 +20,24 @@
 namespace zqr {
 
 std::string ProposedOutputName(const std::string& current_video) {
-  return std::filesystem::path(current_video).stem().string() + "_Unwrapped";
+  return std::filesystem::path(current_video).stem().string() + "_Unwrapped" +
+         LayoutNameSuffix(Settings.StereoOn == 1 ? Settings.Layout.load() : 0);
+}
+
+std::string LayoutNameSuffix(int32_t layout) {
+  // The suffixes VR players and media centres look for to show a file in 3D.
+  switch (static_cast<frames::OutputLayout>(layout)) {
+    case frames::OutputLayout::kSbs:
+      return "_SBS";
+    case frames::OutputLayout::kHalfSbs:
+      return "_3dh";
+    case frames::OutputLayout::kTab:
+      return "_TB";
+    case frames::OutputLayout::kHalfTab:
+      return "_3dv";
+    default:
+      return std::string();
+  }
 }
 
 std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/) {

@@ -10,8 +10,12 @@ namespace zqr {
 inline constexpr const char* kNoFileChosenText = "File is not seleceted";
 
 // The name the save dialog proposes: the loaded video's name without folder and extension,
-// followed by "_Unwrapped".
+// followed by "_Unwrapped" and, with stereo on in a side-by-side or top-and-bottom layout,
+// the suffix players look for (LayoutNameSuffix).
 std::string ProposedOutputName(const std::string& current_video);
+// "_SBS", "_3dh", "_TB", "_3dv" for the full and half side-by-side and top-and-bottom
+// layouts; empty for the anaglyphs.
+std::string LayoutNameSuffix(int32_t layout);
 
 // Shows the save dialog in `initial_folder` and converts the loaded video into the chosen
 // file (ConvertMovie); without a choice, ends the playback and says so. Mode 0 is the only

@@ -202,12 +202,51 @@ void ScaleFrameToRgb(const uint32_t* src, int32_t stride, int32_t src_width, int
   }
 }
 
+namespace {
+// The three caption lines of a conversion.
+std::vector<platform::PreviewPicture::Caption> ConversionCaptions() {
+  std::vector<platform::PreviewPicture::Caption> captions;
+  captions.push_back({10, 10, " Estimated processing time = " + Shell.EstimateText.Get() + " "});
+  captions.push_back({10, 30, " Time passed = " + Shell.ElapsedText.Get() + " "});
+  captions.push_back(
+      {10, 50, " Resize Mode = " + NumberText(100 - 10 * Settings.ResizeMode) + "% "});
+  return captions;
+}
+
+// A layout frame: a wide one (side by side) letter-boxed as any frame, a tall one (top and
+// bottom) pillar-boxed, with black bands beside it.
+void DrawLayoutPreview(const frames::FrameArray& frame, int32_t width, int32_t height) {
+  if (frame.empty() || frame.width() != width || frame.rows() < height) return;
+  std::lock_guard lock(canvas_mutex);
+  if (canvas.empty()) FillIdle();
+  if (height <= width) {
+    const Letterbox box = PreviewLetterbox(width, height);
+    ScaleFrameToRgb(frame.data(), width, width, height, canvas.data(), kPreviewSize * 3,
+                    kPreviewSize, box.height, box.top, kPreviewSize);
+    DottedBox(1, 1, kPreviewSize, box.top + 1);
+    DottedBox(1, kPreviewSize - box.top, kPreviewSize, kPreviewSize);
+  } else {
+    const auto shown = static_cast<int>(std::nearbyint(double{kPreviewSize} * width / height));
+    const int left = (kPreviewSize - shown) / 2;
+    std::fill(canvas.begin(), canvas.end(), uint8_t{0});
+    ScaleFrameToRgb(frame.data(), width, width, height, canvas.data() + size_t(left) * 3,
+                    kPreviewSize * 3, shown, kPreviewSize, 0, kPreviewSize);
+  }
+  HandOver(ConversionCaptions());
+}
+}  // namespace
+
 void DrawPreviewFrame() {
   if (Settings.ShowInputVideo != 1) return;
   FrameStoreState& s = FrameStore;
   const int32_t width = s.FrameW;
   const int32_t height = s.FrameH;
   const bool converting = Video.Converting == 1;
+  const int32_t layout_width = s.LayoutWidth;
+  if (converting && layout_width > 0) {
+    DrawLayoutPreview(s.LayoutFrame, layout_width, s.LayoutHeight);
+    return;
+  }
   const frames::FrameArray& source = converting ? s.DMEM1 : s.WorkFrame;
   const int32_t shown_width = converting ? width - 16 : width;
   if (source.empty() || width <= 0 || height <= 0 || shown_width <= 0 || source.width() != width ||
@@ -221,14 +260,7 @@ void DrawPreviewFrame() {
                   kPreviewSize * 3, kPreviewSize, box.height, box.top, kPreviewSize);
   DottedBox(1, 1, kPreviewSize, box.top + 1);
   DottedBox(1, kPreviewSize - box.top, kPreviewSize, kPreviewSize);
-  std::vector<platform::PreviewPicture::Caption> captions;
-  if (converting) {
-    captions.push_back({10, 10, " Estimated processing time = " + Shell.EstimateText.Get() + " "});
-    captions.push_back({10, 30, " Time passed = " + Shell.ElapsedText.Get() + " "});
-    captions.push_back(
-        {10, 50, " Resize Mode = " + NumberText(100 - 10 * Settings.ResizeMode) + "% "});
-  }
-  HandOver(std::move(captions));
+  HandOver(converting ? ConversionCaptions() : std::vector<platform::PreviewPicture::Caption>{});
 }
 
 void DrawIdlePreview() {

@@ -179,8 +179,9 @@ std::vector<ControlRow> MakeRows() {
 // The popups in the order they are built, each from its row of the options table.
 std::vector<OptionPopup> MakePopups() {
   std::vector<OptionPopup> popups;
-  for (SettingsField field : {&S::BitrateChoice, &S::CodecModeChoice, &S::ResizeMode,
-                              &S::AudioChannels, &S::SampleRateChoice, &S::StereoMode}) {
+  for (SettingsField field :
+       {&S::BitrateChoice, &S::CodecModeChoice, &S::ResizeMode, &S::AudioChannels,
+        &S::SampleRateChoice, &S::StereoMode, &S::Layout, &S::Chroma444}) {
     const OptionDef* option = OptionOfField(field);
     popups.push_back({option->popup_title, option->control_id, option->popup_items, field});
   }
@@ -244,14 +245,15 @@ std::vector<MenuSpec> MakeMenus() {
       {Item("Load Movie\tCtrl + L", kIdLoad), Item("Play/Pause VIDEO", kIdPlayPause),
        Item("Convert 3D\tCtrl + C", kIdConvert), Separator(),
        Item("File Information", kIdFileInformation), Separator(), Item("Exit\tAlt + F4", kIdExit)}};
-  MenuSpec option{"&Option",
-                  {Item("Auto saving a parameters", kIdAutoSave, true, Settings.AutoSave == 1),
-                   Separator(), Item("Save Parameters\tCtrl + S", kIdSave),
-                   Item("Set path for temporary Stream", kIdSetTempPath), Separator(),
-                   // Created without its mark; the mark then follows StereoOn.
-                   Item("ZQR Stereo Vision", kIdStereo, true, false), Popup(Popups()[5]),
-                   Separator(), Popup(Popups()[0]), Popup(Popups()[1]), Separator(),
-                   Popup(Popups()[2]), Separator(), Popup(Popups()[3]), Popup(Popups()[4])}};
+  MenuSpec option{
+      "&Option",
+      {Item("Auto saving a parameters", kIdAutoSave, true, Settings.AutoSave == 1), Separator(),
+       Item("Save Parameters\tCtrl + S", kIdSave),
+       Item("Set path for temporary Stream", kIdSetTempPath), Separator(),
+       // Created without its mark; the mark then follows StereoOn.
+       Item("ZQR Stereo Vision", kIdStereo, true, false), Popup(Popups()[5]), Popup(Popups()[6]),
+       Popup(Popups()[7]), Separator(), Popup(Popups()[0]), Popup(Popups()[1]), Separator(),
+       Popup(Popups()[2]), Separator(), Popup(Popups()[3]), Popup(Popups()[4])}};
   MenuSpec help{"&Help", {Item("Help\tF1", kIdHelp), Separator(), Item("About", kIdAbout)}};
   return {file, option, help};
 }

@@ -52,7 +52,7 @@ inline constexpr std::array<PictureButton, 7> kPictureButtons = {{
 // Rows in creation order.
 std::span<const ControlRow> MainControlRows();
 // The popups in the order they are built: bit rate, codec mode, output size, audio
-// channels, sampling rate, stereo type.
+// channels, sampling rate, stereo type, output layout, colour resolution.
 std::span<const OptionPopup> OptionPopups();
 std::span<const platform::AcceleratorSpec> MainAccelerators();
 std::span<const platform::TooltipSpec> MainTooltips();

@@ -3,9 +3,10 @@
 # a 20-second 1920x1080 30 fps clip with sound is converted to MP4 by `zqrstereo
 # --convert` (the batch run: no frame files) and again with --keep-frames (frame files
 # written as the window writes them); beside it
-#   - the encoder floor: the same encoder with the same translated options, fed the
-#     converter's own output pictures from memory (raw 4:2:0 in /dev/shm) and its sound;
-#     nothing around the encoder can make a conversion faster than this;
+#   - the encoder floor: the same encoder with the same translated options, fed the very
+#     pictures the converter feeds it (captured once by a stand-in encoder, raw 4:2:0 in
+#     /dev/shm) and the clip's sound; nothing around the encoder can make a conversion
+#     faster than this;
 #   - ffmpeg doing the same job in one command (decode, eq, unsharp, crop, red from the
 #     previous frame);
 #   - ffmpeg with eq and unsharp only, no stereo step.
@@ -63,8 +64,16 @@ keep_s=$1 keep_cpu=$2
 rm -rf tmp20k
 
 # The encoder floor: the converter's own command line, as ffmpeg_III runs it, with the
-# pipe replaced by the converter's output pictures in memory and the sound by the clip's.
-ffmpeg -v error -y -i out20.mp4 -f rawvideo -pix_fmt yuv420p "$SHM/pictures.yuv"
+# pipe replaced by the pictures the converter feeds (a copy of the program whose encoder
+# only keeps them) and the sound by the clip's.
+mkdir -p capture/PLUG-IN
+cp "$BUILD/zqrstereo" capture/
+ln -sf "$BUILD/PLUG-IN/ffmpeg" capture/PLUG-IN/ffmpeg
+printf '#!/bin/sh\nfor a; do [ "$a" = pipe:0 ] && exec cat >"%s"; done\nexit 1\n' \
+  "$SHM/pictures.yuv" >capture/PLUG-IN/ffmpeg_III
+chmod +x capture/PLUG-IN/ffmpeg_III
+capture/zqrstereo --convert clip20.mp4 capture.mp4 $OPTIONS --temp "$WORK/tmp20" \
+  --log capture.log >/dev/null 2>&1 || true
 ffmpeg -v error -y -i clip20.mp4 -vn -ar 44100 -ac 2 -c:a pcm_s16le "$SHM/sound.wav"
 command=$(sed -n 's/^FFMPEG : //p' run20.log | tr -d '\r' | head -1)
 eval "set -- $command"

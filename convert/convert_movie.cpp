@@ -33,6 +33,7 @@
 #include "core/tool_runner.h"
 #include "frames/crop.h"
 #include "frames/frame_file.h"
+#include "frames/layouts.h"
 #include "frames/yuv420.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -128,6 +129,7 @@ std::string SoundMessagesFile(const std::string& temp_folder) {
 void StartFeed(EncoderFeed& feed) {
   EncoderInputs inputs = CurrentEncoderInputs();
   inputs.frames_from_pipe = true;
+  inputs.chroma444 = feed.full_colour();  // the pictures are already made that way
   const std::string command = EncoderCommandLine(inputs);
   const std::string messages = EncoderMessagesFile(inputs.temp_folder);
   std::error_code error;
@@ -187,6 +189,7 @@ void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_w
   std::filesystem::remove(EncoderMessagesFile(temp_folder), error);
   std::filesystem::remove(SoundMessagesFile(temp_folder), error);
   if (!keep_work_files) DeleteWorkFiles(temp_folder);
+  AllocateLayoutFrame(0, 0);
   FrameStore.DMEM1.Zero();
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
@@ -256,7 +259,14 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
                       NumberText(frames::kCropColumns + 1) + " are needed for a conversion.",
                   "the video is too narrow");
   }
-  if (std::string problem = SizeProblem(width, height); !problem.empty()) {
+  // Another layout than the red/cyan merge makes frame files of its own size; it is fixed
+  // for the recording, as the movie's size and what it says of its views depend on it.
+  const auto layout = static_cast<frames::OutputLayout>(std::clamp(Settings.Layout.load(), 0, 7));
+  const bool layout_frames = Settings.StereoOn == 1 && layout != frames::OutputLayout::kAnaglyph;
+  const frames::LayoutSize file_size =
+      layout_frames ? frames::LayoutOutputSize(layout, width - frames::kCropColumns, height)
+                    : frames::LayoutSize{width - frames::kCropColumns, height, 0};
+  if (std::string problem = SizeProblem(file_size.width, file_size.height); !problem.empty()) {
     return Refuse(report, problem);
   }
 
@@ -305,9 +315,8 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   // Frame files serve another compression only: a run that offers none feeds the encoder
   // from memory and writes nothing but the sound file.
   const bool frame_files = job.offer_another_compression || job.keep_work_files;
-  const int64_t needed =
-      RecordingBytesNeeded(frame_files ? numframes : 0, width - frames::kCropColumns, height,
-                           Video.DurationSeconds.load());
+  const int64_t needed = RecordingBytesNeeded(frame_files ? numframes : 0, file_size.width,
+                                              file_size.height, Video.DurationSeconds.load());
   const auto free_bytes = static_cast<int64_t>(platform::FreeSpaceBytes(temp_folder));
   if (needed > free_bytes) {
     return Refuse(report,
@@ -329,23 +338,26 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   Video.Converting = 1;
   WaitForPreviewPoll();     // from here on only the streaming thread touches the frames
   ResetFrameFileWriters();  // fresh writers: their failure count is this run's
-  EncoderFeed feed(width - frames::kCropColumns, height);
+  EncoderFeed feed(file_size.width, file_size.height, 4,
+                   Settings.Chroma444 != 0 && TakesFullColour(output));
   BeginFramePlacement(
       temp_folder, time_per_frame,
       [&feed](int32_t number, const uint32_t* pixels, int32_t stride) {
         feed.Picture(number, pixels, stride);
       },
-      frame_files);
+      frame_files, layout_frames ? layout : frames::OutputLayout::kAnaglyph);
   InstallFrameCallback();
   LogLine("Determine CUTOFF");
   SetCutoff();
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4");
-  const bool arrays = AllocateConversionArrays();
+  const bool arrays = AllocateConversionArrays() &&
+                      AllocateLayoutFrame(layout_frames ? file_size.width : 0, file_size.height);
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4 END");
   PrepareFrameFileHeaders();
   EncoderJob encoder_job;
-  encoder_job.FrameFileWidth = FrameStore.FileInfoHeader.width;
-  encoder_job.FrameFileHeight = FrameStore.FileInfoHeader.height;
+  encoder_job.FrameFileWidth = file_size.width;
+  encoder_job.FrameFileHeight = file_size.height;
+  encoder_job.Layout = layout_frames ? static_cast<int32_t>(layout) : 0;
   encoder_job.TimePerFrame = time_per_frame;
   encoder_job.DurationSeconds = Video.DurationSeconds;
   encoder_job.TempFolder = temp_folder;

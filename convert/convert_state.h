@@ -33,6 +33,9 @@ struct EncoderJob {
   double DurationSeconds = 0.0;
   // The recording's temporary folder, copied when the recording started; empty: TempFolder.
   std::string TempFolder;
+  // The output layout the frames were recorded in (frames::OutputLayout), fixed for the
+  // recording: it decides the frame files' size and what the movie says of its views.
+  int32_t Layout = 0;
 };
 
 // Both sides run on different threads, so the job is copied under a lock.

@@ -111,8 +111,28 @@ constexpr const char* kV2 = " -vcodec libx264 -acodec pcm_s16le ";
 constexpr OutputForm kOutputForms[] = {
     {".flv", "flv", kV1},     {".mov", "mov", kV1},       {".avi", "avi", kV2},
     {".mp4", "mp4", nullptr}, {".m4v", "m4v", nullptr},   {".ogg", "ogg", nullptr},
-    {".ogv", "ogg", nullptr}, {".webm", "webm", nullptr},
+    {".ogv", "ogg", nullptr}, {".webm", "webm", nullptr}, {".mkv", "matroska", kV1},
 };
+
+// The layouts that show both views whole or squeezed, and how players are told: Matroska's
+// StereoMode and H.264's frame-packing message (3 side by side, 4 top and bottom). The
+// values follow frames::OutputLayout.
+constexpr int32_t kFirstSideBySide = 4;
+constexpr int32_t kFirstTopAndBottom = 6;
+
+std::string StereoFragment(int32_t layout, const std::string& extension) {
+  if (layout < kFirstSideBySide || layout > kFirstTopAndBottom + 1) return std::string();
+  const bool side_by_side = layout < kFirstTopAndBottom;
+  std::string fragment;
+  if (extension == ".mkv") {
+    fragment += side_by_side ? " -metadata:s:v:0 stereo_mode=left_right "
+                             : " -metadata:s:v:0 stereo_mode=top_bottom ";
+  }
+  if (extension == ".mp4" || extension == ".mov" || extension == ".mkv") {
+    fragment += side_by_side ? " -x264-params frame-packing=3 " : " -x264-params frame-packing=4 ";
+  }
+  return fragment;
+}
 
 }  // namespace
 
@@ -130,6 +150,14 @@ std::string OutputContainer(std::string_view output_name) {
     if (extension == form.extension) return form.container;
   }
   return std::string();
+}
+
+bool TakesFullColour(std::string_view output_name) {
+  const std::string extension = OutputExtension(output_name);
+  for (const char* known : {".mp4", ".m4v", ".mov", ".mkv", ".avi"}) {
+    if (extension == known) return true;
+  }
+  return false;
 }
 
 FrameSize ResizedFrameSize(int32_t resize_mode, int32_t width, int32_t height) {
@@ -176,11 +204,14 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
   const std::string sound_input =
       in.sound_usable ? "-i " + Quoted(sound) + channels_and_rate : std::string(" ");
 
+  const bool full_colour = in.chroma444 && TakesFullColour(output);
   const frames::Yuv420Size piped = frames::Yuv420SizeFor(in.frame_width, in.frame_height);
   const std::string frame_input =
-      in.frames_from_pipe ? "-f rawvideo -pix_fmt yuv420p -s " + std::to_string(piped.width) + "x" +
-                                std::to_string(piped.height) + " -i pipe:0 "
-                          : "-i " + Quoted(frames) + " ";
+      !in.frames_from_pipe ? "-i " + Quoted(frames) + " "
+      : full_colour ? "-f rawvideo -pix_fmt bgra -s " + std::to_string(in.frame_width) + "x" +
+                          std::to_string(in.frame_height) + " -i pipe:0 "
+                    : "-f rawvideo -pix_fmt yuv420p -s " + std::to_string(piped.width) + "x" +
+                          std::to_string(piped.height) + " -i pipe:0 ";
   const std::string prefix = Quoted(in.tool_path) + " " + input_rate + frame_input + sound_input;
   const std::string container = " -f " + std::string(form->container) + " ";
   const std::string output_fragment = " -y " + Quoted(output);
@@ -192,6 +223,10 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
     command += " -r 30 " + timing;
     command += q == 0 ? std::string(" -sameq -qscale 15") : " -qscale " + std::to_string(q);
   }
+  // Fragments of the newer choices, added only where they are chosen, so every command line
+  // of the older choices stays as it was.
+  command += StereoFragment(in.layout, extension);
+  if (full_colour) command += " -pix_fmt yuv444p ";
   command += container + output_fragment;
   return command;
 }
@@ -223,6 +258,8 @@ EncoderInputs CurrentEncoderInputs() {
   in.codec_mode_choice = Settings.CodecModeChoice;
   in.quality = Settings.CompressionValue;
   in.tool_path = ToolPath("ffmpeg_III");
+  in.layout = job.Layout;
+  in.chroma444 = Settings.Chroma444 != 0 && TakesFullColour(in.output_name);
   in.sound_usable = SoundFileUsable(SoundFile(in.temp_folder));
   return in;
 }

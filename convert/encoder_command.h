@@ -27,6 +27,12 @@ struct EncoderInputs {
   // The frames come through the tool's standard input as 4:2:0 pictures, cut to even sizes,
   // instead of being read from the folder (the encoder runs while they are recorded).
   bool frames_from_pipe = false;
+  // The recording's output layout (frames::OutputLayout): side-by-side and top-and-bottom
+  // movies say so, so that players show them in 3D by themselves.
+  int32_t layout = 0;
+  // Full colour resolution (4:4:4) where the codec has it (H.264 in .mp4 .m4v .mov .mkv
+  // .avi); the piped frames then come as whole 32-bit pictures, top line first.
+  bool chroma444 = false;
 
   bool operator==(const EncoderInputs&) const = default;
 };
@@ -38,6 +44,10 @@ std::string OutputExtension(std::string_view output_name);
 // The container the encoder writes for the output name's extension ("mp4", "ogg", ...);
 // empty for an extension it does not write.
 std::string OutputContainer(std::string_view output_name);
+
+// Whether the output name's extension takes 4:4:4 colour (an H.264 movie most players of
+// its container can show that way).
+bool TakesFullColour(std::string_view output_name);
 
 // Output frame size for a resize mode, from the single-precision factor exactly.
 struct FrameSize {

@@ -5,6 +5,7 @@
 #include "convert/encoder_feed.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "frames/yuv420.h"
@@ -38,10 +39,13 @@ FeedOrder::Step FeedOrder::Next() {
   }
 }
 
-EncoderFeed::EncoderFeed(int32_t width, int32_t height, int32_t queued)
+EncoderFeed::EncoderFeed(int32_t width, int32_t height, int32_t queued, bool full_colour)
     : width_(width),
       height_(height),
-      picture_bytes_(static_cast<size_t>(frames::Yuv420SizeFor(width, height).bytes)),
+      full_colour_(full_colour),
+      picture_bytes_(full_colour ? static_cast<size_t>(std::max(width, 0)) *
+                                       static_cast<size_t>(std::max(height, 0)) * 4
+                                 : static_cast<size_t>(frames::Yuv420SizeFor(width, height).bytes)),
       queued_limit_(std::max(queued, 2)) {}
 
 EncoderFeed::~EncoderFeed() {
@@ -66,8 +70,16 @@ void EncoderFeed::Picture(int32_t number, const uint32_t* pixels, int32_t stride
     }
   }
   picture.resize(picture_bytes_);
-  frames::BottomUpBgraToYuv420(reinterpret_cast<const uint8_t*>(pixels), width_, height_, stride,
-                               picture.data());
+  if (full_colour_) {
+    const size_t line = static_cast<size_t>(width_) * 4;
+    for (int32_t y = 0; y < height_; ++y) {
+      std::memcpy(picture.data() + static_cast<size_t>(y) * line,
+                  pixels + static_cast<int64_t>(height_ - 1 - y) * stride, line);
+    }
+  } else {
+    frames::BottomUpBgraToYuv420(reinterpret_cast<const uint8_t*>(pixels), width_, height_, stride,
+                                 picture.data());
+  }
   {
     std::lock_guard lock(mutex_);
     queued_[number] = std::move(picture);

@@ -52,7 +52,9 @@ class FeedOrder {
 class EncoderFeed {
  public:
   // Pictures of frames of width x height pixels; at most `queued` wait for the encoder.
-  EncoderFeed(int32_t width, int32_t height, int32_t queued = 4);
+  // With `full_colour` each picture is the frame's 32-bit pixels, top line first, for an
+  // encoder that keeps 4:4:4 colour.
+  EncoderFeed(int32_t width, int32_t height, int32_t queued = 4, bool full_colour = false);
   ~EncoderFeed();  // aborts a feed still running
   EncoderFeed(const EncoderFeed&) = delete;
   EncoderFeed& operator=(const EncoderFeed&) = delete;
@@ -66,6 +68,7 @@ class EncoderFeed {
   bool Start(const EncoderInputs& inputs, const std::string& command_line,
              const std::string& messages_file);
   bool started() const { return pump_.joinable(); }
+  bool full_colour() const { return full_colour_; }
   // What the encoder was started with (frames_from_pipe set).
   const EncoderInputs& inputs() const { return inputs_; }
   // Whether the recording's thread is waiting for room in the queue.
@@ -86,6 +89,7 @@ class EncoderFeed {
 
   int32_t width_;
   int32_t height_;
+  bool full_colour_;
   size_t picture_bytes_;
   int32_t queued_limit_;
   EncoderInputs inputs_;

@@ -196,6 +196,7 @@ std::vector<std::pair<std::string, std::string>> RectangularVideoFilters() {
       {head + " AVI 2.0 VIDEO files (*.AVI)", "*.avi"},
       {head + " MOV VIDEO files (*.MOV)", "*.mov"},
       {head + " MP4 VIDEO files (*.MP4)", "*.mp4"},
+      {head + " MKV VIDEO files (*.MKV)", "*.mkv"},
   };
 }
 

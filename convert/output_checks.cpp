@@ -12,7 +12,6 @@
 #include "core/settings.h"
 #include "core/shell_state.h"
 #include "core/tool_runner.h"
-#include "frames/crop.h"
 #include "frames/yuv420.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -48,7 +47,8 @@ std::string OutputProblem(const std::string& output) {
     return "The folder of the output file cannot be written:\r\n" + folder;
   }
   if (OutputContainer(output).empty()) {
-    return "The output file must end in .flv, .avi, .mov, .mp4, .m4v, .ogg, .ogv or .webm:\r\n" +
+    return "The output file must end in .flv, .avi, .mov, .mp4, .m4v, .ogg, .ogv, .webm or "
+           ".mkv:\r\n" +
            output;
   }
   if (std::filesystem::is_directory(output, error)) {
@@ -57,11 +57,9 @@ std::string OutputProblem(const std::string& output) {
   return std::string();
 }
 
-// Why a picture of this size cannot be encoded: the frame files lose 16 columns, the
-// encoder's pictures are cut to even sizes and the resize makes multiples of 16; each must
-// leave at least 2 x 2 pixels. Empty text when it can.
-std::string SizeProblem(int32_t width, int32_t height) {
-  const int32_t file_width = width - frames::kCropColumns;
+// The encoder's pictures are cut to even sizes and the resize makes multiples of 16; each
+// must leave at least 2 x 2 pixels.
+std::string SizeProblem(int32_t file_width, int32_t height) {
   const frames::Yuv420Size piped = frames::Yuv420SizeFor(file_width, height);
   const FrameSize resized = ResizedFrameSize(Settings.ResizeMode, file_width, height);
   if (piped.width >= 2 && piped.height >= 2 && resized.width >= 2 && resized.height >= 2) {

@@ -18,9 +18,9 @@ bool SameFile(const std::string& a, const std::string& b);
 // The reasons an output name cannot be used, as the message to show; empty when it can.
 std::string OutputProblem(const std::string& output);
 
-// Why a video of width x height cannot be encoded at the current output size, as the
-// message to show; empty when it can.
-std::string SizeProblem(int32_t width, int32_t height);
+// Why frame files of file_width x height pixels cannot be encoded at the current output
+// size, as the message to show; empty when they can.
+std::string SizeProblem(int32_t file_width, int32_t height);
 
 // A recording that ended well short of the video's length has less picture than sound: the
 // movie's streams are copied up to `seconds` into a new file that takes its place.

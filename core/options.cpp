@@ -30,6 +30,16 @@ constexpr const char* kRateItems[] = {"  Auto", "  48000Hz", "  44100Hz", "  220
 constexpr const char* kRateWords[] = {"auto", "48000", "44100", "22050", "11025"};
 constexpr const char* kStereoItems[] = {"  Dynamic stereo effect", "  Static stereo effect"};
 constexpr const char* kStereoWords[] = {"dynamic", "static"};
+// In the order of frames::OutputLayout.
+constexpr const char* kLayoutItems[] = {"  Red/cyan anaglyph",        "  Red/cyan, Dubois colours",
+                                        "  Red/cyan, half colour",    "  Red/cyan, grey",
+                                        "  Side by side (3D TV, VR)", "  Half side by side",
+                                        "  Top and bottom (3D TV)",   "  Half top and bottom"};
+constexpr const char* kLayoutWords[] = {"anaglyph", "dubois",   "half-colour", "grey",
+                                        "sbs",      "half-sbs", "tab",         "half-tab"};
+constexpr const char* kChromaItems[] = {"  Colour 4:2:0 (every player)",
+                                        "  Colour 4:4:4 (sharper anaglyph colours)"};
+constexpr const char* kChromaWords[] = {"420", "444"};
 
 constexpr OptionDef kOptions[] = {
     {.field = &S::StereoMode,
@@ -41,6 +51,27 @@ constexpr OptionDef kOptions[] = {
      .flag_help = "the stereo effect",
      .flag_switch = &S::StereoOn,
      .flag_words = kStereoWords},
+    {.field = &S::Layout,
+     .key = "LAYOUT",
+     .high = 7,
+     .control = C::kPopup,
+     .control_id = 910,
+     .popup_title = "Set output layout",
+     .popup_items = kLayoutItems,
+     .flag = "--layout",
+     .flag_help = "red/cyan anaglyphs, or both views side by side or one above the other for "
+                  "3D TVs and VR headsets",
+     .flag_words = kLayoutWords},
+    {.field = &S::Chroma444,
+     .key = "CHROMA",
+     .control = C::kPopup,
+     .control_id = 920,
+     .popup_title = "Set colour resolution",
+     .popup_items = kChromaItems,
+     .flag = "--chroma",
+     .flag_help = "444 keeps the full colour resolution that carries the red/cyan separation, "
+                  "in H.264 movies (.mp4 .m4v .mov .mkv .avi)",
+     .flag_words = kChromaWords},
     {.field = &S::StereoTuning,
      .start = 6,
      .low = -10,

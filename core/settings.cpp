@@ -32,19 +32,25 @@ constexpr std::streamoff kMaxSettingsBytes = std::streamoff{256} << 20;
 enum class Kind { kNumber, kTempFolder, kVideoFolder };
 
 // The file's lines in their order; a number's field, range and stored-zero rule are its
-// row of the options table.
+// row of the options table. Keys added after the program's first files are optional: a
+// file written before them simply lacks them, and loading goes on.
 struct Key {
   const char* tag;
   Kind kind;
+  bool optional = false;
 };
 
 constexpr Key kKeys[] = {
-    {"SHARPEN_CH", Kind::kNumber}, {"BRIGHTNESS_CH", Kind::kNumber}, {"CONTRAST_CH", Kind::kNumber},
-    {"CPU_CH", Kind::kNumber},     {"NOISE_CH", Kind::kNumber},      {"ASPECT", Kind::kNumber},
-    {"SHARPEN", Kind::kNumber},    {"RADIUS", Kind::kNumber},        {"BRIGHTNESS", Kind::kNumber},
-    {"CONTRAST", Kind::kNumber},   {"CPU", Kind::kNumber},           {"NOISE", Kind::kNumber},
-    {"APATH", Kind::kTempFolder},  {"OPATH", Kind::kVideoFolder},    {"BITRATE", Kind::kNumber},
-    {"CODECMODE", Kind::kNumber},  {"AUTOSAVE", Kind::kNumber},
+    {"SHARPEN_CH", Kind::kNumber},   {"BRIGHTNESS_CH", Kind::kNumber},
+    {"CONTRAST_CH", Kind::kNumber},  {"CPU_CH", Kind::kNumber},
+    {"NOISE_CH", Kind::kNumber},     {"ASPECT", Kind::kNumber},
+    {"SHARPEN", Kind::kNumber},      {"RADIUS", Kind::kNumber},
+    {"BRIGHTNESS", Kind::kNumber},   {"CONTRAST", Kind::kNumber},
+    {"CPU", Kind::kNumber},          {"NOISE", Kind::kNumber},
+    {"APATH", Kind::kTempFolder},    {"OPATH", Kind::kVideoFolder},
+    {"BITRATE", Kind::kNumber},      {"CODECMODE", Kind::kNumber},
+    {"AUTOSAVE", Kind::kNumber},     {"LAYOUT", Kind::kNumber, true},
+    {"CHROMA", Kind::kNumber, true},
 };
 
 const OptionDef& OptionOfKey(std::string_view tag) {
@@ -174,6 +180,7 @@ bool LoadSettings() {
     std::string_view value = TaggedValue(text, key.tag);
     // A path holding another tag's text is a damaged line, not a folder name.
     if (key.kind != Kind::kNumber && value.find('<') != std::string_view::npos) value = {};
+    if (value.empty() && key.optional) continue;
     if (value.empty()) return false;
     switch (key.kind) {
       case Kind::kNumber: {

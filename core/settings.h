@@ -18,32 +18,36 @@ struct SettingsRecord {
   SettingsRecord& operator=(const SettingsRecord&) = default;
 
   Shared32 FixAspect;
-  Shared32 SharpenOn{1};
-  Shared32 ContrastOn{0};
-  Shared32 BrightnessOn{0};
-  Shared32 NoiseOn{0};
-  Shared32 CpuLimitOn{0};
-  Shared32 ShowInputVideo{1};
-  Shared32 AutoSave{1};
-  Shared32 ResizeMode{0};
-  Shared32 SampleRateChoice{0};
-  Shared32 AudioChannels{0};
-  Shared32 BitrateChoice{0};
-  Shared32 CodecModeChoice{0};
-  Shared32 StereoOn{0};
-  Shared32 StereoMode{0};
-  Shared32 StereoTuning{6};
-  Shared32 DepthOn{0};
-  Shared32 DepthDivisor{30};
-  Shared32 SharpenAmount{0};
-  Shared32 SharpenRadius{0};
-  Shared32 Brightness{0};
-  Shared32 Contrast{0};
-  Shared32 CpuUsage{0};
-  Shared32 NoisePasses{0};
+  Shared32 SharpenOn;
+  Shared32 ContrastOn;
+  Shared32 BrightnessOn;
+  Shared32 NoiseOn;
+  Shared32 CpuLimitOn;
+  Shared32 ShowInputVideo;
+  Shared32 AutoSave;
+  Shared32 ResizeMode;
+  Shared32 SampleRateChoice;
+  Shared32 AudioChannels;
+  Shared32 BitrateChoice;
+  Shared32 CodecModeChoice;
+  Shared32 StereoOn;
+  Shared32 StereoMode;
+  Shared32 StereoTuning;
+  Shared32 DepthOn;
+  Shared32 DepthDivisor;
+  Shared32 SharpenAmount;
+  Shared32 SharpenRadius;
+  Shared32 Brightness;
+  Shared32 Contrast;
+  Shared32 CpuUsage;
+  Shared32 NoisePasses;
   // The leading number of the quality list's current text (0 for "Default Quality"); not
   // kept in the settings file.
-  Shared32 CompressionValue{0};
+  Shared32 CompressionValue;
+  // How the stereo stage lays out the two views of each frame (frames::OutputLayout), and
+  // whether anaglyphs are encoded with full colour resolution (4:4:4) where the codec can.
+  Shared32 Layout;
+  Shared32 Chroma444;
 };
 
 // The one process-wide record.

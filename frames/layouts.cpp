@@ -86,7 +86,7 @@ LayoutSize LayoutOutputSize(OutputLayout layout, int32_t width, int32_t height) 
 
 bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t* previous,
                    int32_t width, int32_t height, const StereoSettings& settings, uint32_t* out,
-                   LayoutScratch& scratch) {
+                   LayoutScratch& scratch, int32_t picture_width) {
   if (current == nullptr || out == nullptr || width < 1 || height < 1 ||
       (settings.mode == 0 && previous == nullptr) ||
       int64_t{width} * (height + 1) > FrameArray::kMaxPixels) {
@@ -101,6 +101,9 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
   const StereoViewArgs args = MakeStereoViewArgs(current, previous, width, height, settings, table);
   const int64_t w = width;
   const int64_t n = args.picture;
+  // The columns of each view the output shows (the frame files leave the right edge out).
+  const int64_t pw = picture_width > 0 ? std::min(picture_width, width) : width;
+  const bool whole_rows = pw == w;
   auto views = [&](int64_t pixels) {
     if (scratch.views.size() < static_cast<size_t>(2 * pixels)) {
       scratch.views.resize(static_cast<size_t>(2 * pixels));
@@ -114,29 +117,56 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
       const auto colour = layout == OutputLayout::kDubois       ? kernels.dubois
                           : layout == OutputLayout::kHalfColour ? kernels.half_colour
                                                                 : kernels.grey;
-      uint32_t* room = views(std::min(n, kColourBand));
-      for (int64_t begin = 0; begin < n; begin += kColourBand) {
-        const int64_t end = std::min(n, begin + kColourBand);
-        const ViewPair pair = Views(kernels, args, begin, end, room);
-        colour(pair.left, pair.right, out + begin, end - begin);
+      if (whole_rows) {
+        uint32_t* room = views(std::min(n, kColourBand));
+        for (int64_t begin = 0; begin < n; begin += kColourBand) {
+          const int64_t end = std::min(n, begin + kColourBand);
+          const ViewPair pair = Views(kernels, args, begin, end, room);
+          colour(pair.left, pair.right, out + begin, end - begin);
+        }
+      } else {
+        uint32_t* room = views(w);
+        for (int64_t y = 0; y < height; ++y) {
+          const ViewPair pair = Views(kernels, args, y * w, (y + 1) * w, room);
+          colour(pair.left, pair.right, out + y * pw, pw);
+        }
       }
       break;
     }
     case OutputLayout::kSbs:
-      for (int64_t y = 0; y < height; ++y) {
-        kernels.stereo_views(args, y * w, (y + 1) * w, out + 2 * y * w, out + (2 * y + 1) * w);
+      if (whole_rows) {
+        for (int64_t y = 0; y < height; ++y) {
+          kernels.stereo_views(args, y * w, (y + 1) * w, out + 2 * y * w, out + (2 * y + 1) * w);
+        }
+      } else {
+        uint32_t* room = views(w);
+        for (int64_t y = 0; y < height; ++y) {
+          kernels.stereo_views(args, y * w, (y + 1) * w, room, room + w);
+          std::copy_n(room, pw, out + 2 * y * pw);
+          std::copy_n(room + w, pw, out + (2 * y + 1) * pw);
+        }
       }
       break;
     case OutputLayout::kTab:
-      kernels.stereo_views(args, 0, n, out + n, out);
+      if (whole_rows) {
+        kernels.stereo_views(args, 0, n, out + n, out);
+      } else {
+        uint32_t* room = views(w);
+        for (int64_t y = 0; y < height; ++y) {
+          kernels.stereo_views(args, y * w, (y + 1) * w, room, room + w);
+          std::copy_n(room, pw, out + (height + y) * pw);
+          std::copy_n(room + w, pw, out + y * pw);
+        }
+      }
       break;
     case OutputLayout::kHalfSbs: {
       uint32_t* room = views(w);
-      const int32_t left_columns = (width + 1) / 2;
+      const auto left_columns = static_cast<int32_t>((pw + 1) / 2);
+      const auto columns = static_cast<int32_t>(pw);
       for (int64_t y = 0; y < height; ++y) {
         const ViewPair pair = Views(kernels, args, y * w, (y + 1) * w, room);
-        kernels.halve_columns(pair.left, width, left_columns, out + y * w);
-        kernels.halve_columns(pair.right, width, width / 2, out + y * w + left_columns);
+        kernels.halve_columns(pair.left, columns, left_columns, out + y * pw);
+        kernels.halve_columns(pair.right, columns, columns / 2, out + y * pw + left_columns);
       }
       break;
     }
@@ -150,9 +180,9 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
         const int64_t lower = std::max<int64_t>(upper - 1, 0);
         const ViewPair pair = Views(kernels, args, lower * w, (upper + 1) * w, room);
         const int64_t last = (upper - lower) * w;
-        kernels.average_rows(pair.left, pair.left + last, out + (height - 1 - k) * w, w);
+        kernels.average_rows(pair.left, pair.left + last, out + (height - 1 - k) * pw, pw);
         if (k < height / 2) {
-          kernels.average_rows(pair.right, pair.right + last, out + (height / 2 - 1 - k) * w, w);
+          kernels.average_rows(pair.right, pair.right + last, out + (height / 2 - 1 - k) * pw, pw);
         }
       }
       break;

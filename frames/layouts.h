@@ -58,8 +58,13 @@ struct LayoutScratch {
 // arrays of width x (height + 1) as the stereo step takes them and `out` receives exactly
 // what the step composes; the other layouts read only the width x height picture of each.
 // Returns false (nothing written) for a size below 1 x 1 or a missing array.
+//
+// With `picture_width` (1 .. width) the layouts other than kAnaglyph show only the first
+// `picture_width` columns of each view, as a frame file does (its crop leaves the right
+// edge out): `out` then holds LayoutOutputSize(layout, picture_width, height) pixels, the
+// views made over the whole width as always.
 bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t* previous,
                    int32_t width, int32_t height, const StereoSettings& settings, uint32_t* out,
-                   LayoutScratch& scratch);
+                   LayoutScratch& scratch, int32_t picture_width = 0);
 
 }  // namespace zqr::frames

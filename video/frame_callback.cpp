@@ -17,6 +17,7 @@
 #include "frames/crop.h"
 #include "frames/filter_chain.h"
 #include "frames/frame_step.h"
+#include "frames/layouts.h"
 #include "frames/sharpen.h"
 #include "frames/stereo.h"
 #include "video/frame_store.h"
@@ -52,6 +53,7 @@ struct Placement {
   std::string folder;
   bool write_files = true;
   FrameHandOff hand_off;
+  frames::OutputLayout layout = frames::OutputLayout::kAnaglyph;
   FramePlacer placer;
 };
 Placement& CurrentPlacement() {
@@ -66,6 +68,7 @@ struct FrameDestination {
   int32_t number = -1;
   std::string path;
   const FrameHandOff* hand_off = nullptr;
+  frames::OutputLayout layout = frames::OutputLayout::kAnaglyph;
 };
 
 FrameDestination NextFrameDestination(int32_t file_width, double sample_time) {
@@ -83,6 +86,7 @@ FrameDestination NextFrameDestination(int32_t file_width, double sample_time) {
   if (destination.number < 0 || file_width <= 0) return FrameDestination{};
   if (p.write_files) destination.path = frames::FrameFileName(p.folder, destination.number);
   if (p.hand_off) destination.hand_off = &p.hand_off;
+  destination.layout = p.layout;
   return destination;
 }
 
@@ -147,15 +151,22 @@ void SetThrottleSleep(frames::SleepFunction sleep) {
   throttle_sleep.store(sleep != nullptr ? sleep : frames::SleepMilliseconds);
 }
 
+namespace {
+// The filter chain on the WorkFrame, without the preview.
+void FilterWorkFrame(const frames::FilterSettings& settings) {
+  FrameStoreState& s = FrameStore;
+  const int64_t count = std::clamp<int64_t>(s.FramePixelCount, 0, PicturePixels(s.WorkFrame));
+  frames::RunFilterChain(s.WorkFrame.data(), s.WorkFrame.width(), count, settings,
+                         throttle_sleep.load());
+}
+}  // namespace
+
 void ApplyFrameFilters() {
   ApplyFrameFilters(FrameSettings().filter);
 }
 
 void ApplyFrameFilters(const frames::FilterSettings& settings) {
-  FrameStoreState& s = FrameStore;
-  const int64_t count = std::clamp<int64_t>(s.FramePixelCount, 0, PicturePixels(s.WorkFrame));
-  frames::RunFilterChain(s.WorkFrame.data(), s.WorkFrame.width(), count, settings,
-                         throttle_sleep.load());
+  FilterWorkFrame(settings);
   ShowPreviewFrame();
 }
 
@@ -182,6 +193,36 @@ void ProcessFrameInStages(FrameStoreState& s, const FrameDestination& destinatio
   }
   if (file_width > 0 && !destination.path.empty()) {
     FrameFileWriters().Submit(destination.path, s.DMEM1.data(), file_width, height, width);
+  }
+}
+
+// A recording in another layout than the red/cyan merge: the stages, then the layout of the
+// two views composed straight into its file frame (FrameStore.LayoutFrame, which the
+// preview shows), handed on and written from there. DMEM3 keeps the frame before the
+// stereo stage, the next frame's previous frame.
+void ProcessFrameInLayout(FrameStoreState& s, const FrameDestination& destination,
+                          const frames::FrameStepSettings& settings) {
+  static frames::LayoutScratch scratch;  // the recording's thread alone uses it
+  FlushPendingFrameFile();
+  FilterWorkFrame(settings.filter);
+  const int32_t width = s.WorkFrame.width();
+  const int32_t rows = s.WorkFrame.rows();
+  const int32_t height = rows - 1;
+  frames::SharpenCopy(s.WorkFrame.data(), s.DMEM1.data(), width, height, rows,
+                      settings.sharpen_amount, settings.sharpen_radius);
+  frames::ComposeLayout(destination.layout, s.DMEM1.data(), s.DMEM3.data(), width, height,
+                        settings.stereo, s.LayoutFrame.data(), scratch,
+                        width - frames::kCropColumns);
+  swap(s.DMEM1, s.DMEM3);
+  ShowPreviewFrame();  // the preview shows this frame's layout
+  const int32_t out_width = s.LayoutWidth;
+  const int32_t out_height = s.LayoutHeight;
+  if (destination.hand_off != nullptr) {
+    (*destination.hand_off)(destination.number, s.LayoutFrame.data(), out_width);
+  }
+  if (!destination.path.empty()) {
+    FrameFileWriters().Submit(destination.path, s.LayoutFrame.data(), out_width, out_height,
+                              out_width);
   }
 }
 
@@ -264,7 +305,14 @@ void BufferCB(const void* buffer, int64_t length, double sample_time) {
   FrameDestination destination =
       NextFrameDestination(s.WorkFrame.width() - frames::kCropColumns, sample_time);
   const frames::FrameStepSettings settings = FrameSettings();
-  if (count == picture && count > 0 && ConversionArraysReady(s) && frame_step_strip.load() > 0) {
+  // A layout recording keeps its layout to the end (the frame files' size depends on it),
+  // even when the stereo switch is turned meanwhile.
+  if (destination.layout != frames::OutputLayout::kAnaglyph && count == picture && count > 0 &&
+      ConversionArraysReady(s) && !s.LayoutFrame.empty()) {
+    std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
+    ProcessFrameInLayout(s, destination, settings);
+  } else if (count == picture && count > 0 && ConversionArraysReady(s) &&
+             frame_step_strip.load() > 0) {
     ProcessFrameInStrips(s, buffer, std::move(destination), settings);
   } else {
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
@@ -295,13 +343,14 @@ int32_t FramePlacer::Place(double sample_time) {
 }
 
 void BeginFramePlacement(const std::string& folder, int64_t time_per_frame, FrameHandOff hand_off,
-                         bool write_files) {
+                         bool write_files, frames::OutputLayout layout) {
   Placement& p = CurrentPlacement();
   std::lock_guard lock(p.mutex);
   p.active = true;
   p.folder = folder;
   p.hand_off = std::move(hand_off);
   p.write_files = write_files;
+  p.layout = layout;
   p.placer = FramePlacer(time_per_frame);
 }
 
@@ -311,6 +360,7 @@ RecordedFrames EndFramePlacement() {
   p.active = false;
   p.hand_off = nullptr;
   p.write_files = true;
+  p.layout = frames::OutputLayout::kAnaglyph;
   RecordedFrames recorded{p.placer.gaps(), p.placer.slots()};
   p.placer = FramePlacer();
   return recorded;

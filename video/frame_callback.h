@@ -10,6 +10,7 @@
 
 #include "frames/filter_chain.h"
 #include "frames/frame_file.h"
+#include "frames/layouts.h"
 #include "frames/throttle.h"
 
 namespace zqr {
@@ -79,13 +80,16 @@ class FramePlacer {
 inline constexpr int32_t kMaxRepeatedFrames = 100000;
 
 // The driver's recording: each frame is numbered by FramePlacer, handed to `hand_off` (on
-// the recording's thread, with its pixels: the frame array, rows `stride` pixels apart,
-// whose first FrameW - 16 columns are the file frame), and, with `write_files`, written as
-// a frame file into a copy of `folder` taken now. EndFramePlacement stops it and returns
-// the gaps to fill and the numbers used.
+// the recording's thread, with its pixels: rows `stride` pixels apart, whose first
+// columns are the file frame), and, with `write_files`, written as a frame file into a copy
+// of `folder` taken now. With stereo on and another `layout` than the red/cyan merge, the
+// file frame is that layout of the two views (FrameStore.LayoutFrame, allocated by the
+// driver for its size). EndFramePlacement stops it and returns the gaps to fill and the
+// numbers used.
 using FrameHandOff = std::function<void(int32_t number, const uint32_t* pixels, int32_t stride)>;
 void BeginFramePlacement(const std::string& folder, int64_t time_per_frame,
-                         FrameHandOff hand_off = {}, bool write_files = true);
+                         FrameHandOff hand_off = {}, bool write_files = true,
+                         frames::OutputLayout layout = frames::OutputLayout::kAnaglyph);
 struct RecordedFrames {
   std::vector<FrameGap> gaps;
   int32_t slots = 0;  // numbers 0 .. slots - 1, repeats included

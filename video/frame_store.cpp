@@ -84,6 +84,18 @@ bool AllocateConversionFrames() {
   return ok;
 }
 
+bool AllocateLayoutFrame(int32_t width, int32_t height) {
+  FrameStoreState& s = FrameStore;
+  s.LayoutWidth = 0;
+  s.LayoutHeight = 0;
+  s.LayoutFrame = frames::FrameArray();
+  if (width <= 0 || height <= 0) return true;
+  if (!s.LayoutFrame.Allocate(width, height + 1)) return false;
+  s.LayoutWidth = width;
+  s.LayoutHeight = height;
+  return true;
+}
+
 void ResetEstimateTiming() {
   FrameStore.Estimate.Reset();
 }

@@ -43,6 +43,13 @@ struct FrameStoreState {
   frames::BitmapInfoHeader FileInfoHeader;  // (FrameW - 16) x FrameH, heads each frame file
 
   frames::EstimateClock Estimate;  // counter to 30, estimate mark, start mark
+
+  // A recording in another output layout than the red/cyan merge composes each frame's file
+  // frame here (LayoutWidth x LayoutHeight, contiguous), which the preview then shows;
+  // LayoutWidth is 0 otherwise.
+  frames::FrameArray LayoutFrame;
+  Shared32 LayoutWidth{0};
+  Shared32 LayoutHeight{0};
 };
 
 extern FrameStoreState FrameStore;
@@ -69,6 +76,10 @@ void PrepareFrameFileHeaders();
 bool PrepareFileFrame();
 // All of the above in that order.
 bool AllocateConversionFrames();
+
+// The layout frame of a recording: width x height pixels (and a spare line), or none (0
+// x 0). False when it cannot be allocated.
+bool AllocateLayoutFrame(int32_t width, int32_t height);
 
 // Count 0 and both marks at the clock's current reading.
 void ResetEstimateTiming();

@@ -347,9 +347,17 @@ void Yuv420RowPair(const uint8_t* upper, const uint8_t* lower, int32_t pairs, ui
 }  // namespace
 
 FrameKernels Avx2Kernels() {
-  return {SmoothRange,   SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
-          StereoPass,    SharpenRange,    StereoRange,        StreamFence,
-          Yuv420RowPair, Avx2LayoutKernels(), "avx2"};
+  return {SmoothRange,
+          SmoothRangeFrom,
+          BrightnessContrast,
+          SharpenRowsBy<SharpenRange>,
+          StereoPass,
+          SharpenRange,
+          StereoRange,
+          StreamFence,
+          Yuv420RowPair,
+          Avx2LayoutKernels(),
+          "avx2"};
 }
 
 }  // namespace zqr::frames

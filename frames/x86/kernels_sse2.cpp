@@ -237,9 +237,17 @@ void StreamFence() {
 }
 
 FrameKernels Sse2Kernels() {
-  return {SmoothRange,   SmoothRangeFrom, BrightnessContrast, SharpenRowsBy<SharpenRange>,
-          StereoPass,    SharpenRange,    StereoRange,        StreamFence,
-          Yuv420RowPair, Sse2LayoutKernels(), "sse2"};
+  return {SmoothRange,
+          SmoothRangeFrom,
+          BrightnessContrast,
+          SharpenRowsBy<SharpenRange>,
+          StereoPass,
+          SharpenRange,
+          StereoRange,
+          StreamFence,
+          Yuv420RowPair,
+          Sse2LayoutKernels(),
+          "sse2"};
 }
 
 }  // namespace zqr::frames

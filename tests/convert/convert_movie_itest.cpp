@@ -23,6 +23,7 @@
 #include "core/settings.h"
 #include "core/shell_state.h"
 #include "frames/frame_file.h"
+#include "frames/layouts.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/ui.h"
 #include "tests/frames/reference_pipeline.h"
@@ -168,39 +169,54 @@ TEST_F(ConvertMovieTest, OpenDialogOffersTheTwelveFiltersAndFollowsTheChosenFold
 }
 
 TEST_F(ConvertMovieTest, FrameFilesEqualTheFrameCoreOnALosslessClip) {
-  Settings.StereoOn = 1;
-  Settings.DepthOn = 1;
-  Settings.SharpenAmount = 2;
-  Settings.SharpenRadius = 1;
-  Settings.BrightnessOn = 1;
-  Settings.Brightness = 150;
-  Settings.NoiseOn = 1;
-  Settings.NoisePasses = 1;
-  Conversion.KeepWorkFiles = 1;
   const std::string clip =
       Clip("lossless.mkv", {"-c:v", "libx264rgb", "-qp", "0", "-pix_fmt", "bgr0"},
            "testsrc2=size=64x48:rate=30", 0.5);
-  ASSERT_NO_FATAL_FAILURE(Load(clip));
-  const ConversionReport report = Convert(dir_.File("out.mov"));
-  ASSERT_TRUE(report.movie_written) << report.failure;
+  // The red/cyan merge, then other layouts: the frame step, the previous frame of the
+  // dynamic mode and the crop of each view, frame by frame.
+  for (const frames::OutputLayout layout :
+       {frames::OutputLayout::kAnaglyph, frames::OutputLayout::kSbs, frames::OutputLayout::kHalfTab,
+        frames::OutputLayout::kDubois}) {
+    SCOPED_TRACE(std::string(frames::LayoutName(layout)));
+    ResetSettingsToStartValues();
+    Settings.Layout = static_cast<int32_t>(layout);
+    Settings.StereoOn = 1;
+    Settings.DepthOn = 1;
+    Settings.SharpenAmount = 2;
+    Settings.SharpenRadius = 1;
+    Settings.BrightnessOn = 1;
+    Settings.Brightness = 150;
+    Settings.NoiseOn = 1;
+    Settings.NoisePasses = 1;
+    Conversion.KeepWorkFiles = 1;
+    ASSERT_NO_FATAL_FAILURE(Load(clip));
+    const ConversionReport report = Convert(dir_.File("out.mkv"));
+    ASSERT_TRUE(report.movie_written) << report.failure;
 
-  // The clip's pixels, bottom row first, as the graph delivers them.
-  const test::RunResult raw = test::Run({"ffmpeg", "-v", "error", "-i", clip, "-vf", "vflip",
-                                         "-pix_fmt", "bgra", "-f", "rawvideo", "-"});
-  ASSERT_EQ(raw.exit_code, 0);
-  const size_t frame_bytes = 64 * 48 * 4;
-  const int frames = static_cast<int>(raw.output.size() / frame_bytes);
-  ASSERT_EQ(frames, 15);
-  EXPECT_EQ(CountFiles(temp_, ".bmp"), frames);
-  ReferencePipeline reference(64, 48);
-  for (int k = 0; k < frames; ++k) {
-    std::vector<uint32_t> delivered(64 * 48);
-    std::memcpy(delivered.data(), raw.output.data() + k * frame_bytes, frame_bytes);
-    const std::vector<uint32_t> expected = reference.Frame(delivered);
-    const std::string file = test::ReadFile(frames::FrameFileName(temp_, k));
-    ASSERT_EQ(file.size(), 54 + expected.size() * 4) << k;
-    EXPECT_EQ(std::memcmp(file.data() + 54, expected.data(), expected.size() * 4), 0)
-        << "frame " << k;
+    // The clip's pixels, bottom row first, as the graph delivers them.
+    const test::RunResult raw = test::Run({"ffmpeg", "-v", "error", "-i", clip, "-vf", "vflip",
+                                           "-pix_fmt", "bgra", "-f", "rawvideo", "-"});
+    ASSERT_EQ(raw.exit_code, 0);
+    const size_t frame_bytes = 64 * 48 * 4;
+    const int frames = static_cast<int>(raw.output.size() / frame_bytes);
+    ASSERT_EQ(frames, 15);
+    EXPECT_EQ(CountFiles(temp_, ".bmp"), frames);
+    ReferencePipeline reference(64, 48, layout);
+    for (int k = 0; k < frames; ++k) {
+      std::vector<uint32_t> delivered(64 * 48);
+      std::memcpy(delivered.data(), raw.output.data() + k * frame_bytes, frame_bytes);
+      const std::vector<uint32_t> expected = reference.Frame(delivered);
+      const std::string file = test::ReadFile(frames::FrameFileName(temp_, k));
+      ASSERT_EQ(file.size(), 54 + expected.size() * 4) << k;
+      EXPECT_EQ(std::memcmp(file.data() + 54, expected.data(), expected.size() * 4), 0)
+          << "frame " << k;
+    }
+    const frames::LayoutSize size = frames::LayoutOutputSize(layout, 48, 48);
+    const test::MovieFigures movie = test::ProbeMovie(dir_.File("out.mkv"));
+    EXPECT_EQ(movie.width, size.width);
+    EXPECT_EQ(movie.height, size.height);
+    std::filesystem::remove_all(temp_);
+    std::filesystem::create_directories(temp_);
   }
 }
 

@@ -93,7 +93,7 @@ TEST(EncoderCommandLine, QualityGivesCrfPlusTenOrQscale) {
 TEST(EncoderCommandLine, UnknownExtensionGivesNoCommand) {
   EncoderInputs in = WorkedExample();
   for (const char* name :
-       {"/o/a.mkv", "/o/a", "/o/a.flv.txt", "/o.flv/a", "/o/a.fl", "/o/a.flv "}) {
+       {"/o/a.mpg", "/o/a", "/o/a.flv.txt", "/o.flv/a", "/o/a.fl", "/o/a.flv "}) {
     in.output_name = name;
     EXPECT_EQ(EncoderCommandLine(in), "") << name;
   }
@@ -262,6 +262,52 @@ TEST(EncoderCommandLine, NameWithADoubleQuoteComposesNothing) {
   EXPECT_EQ(EncoderCommandLine(in), "");
 }
 
+TEST(EncoderCommandLine, LayoutsAndFullColourAddTheirFragmentsOnlyWhereChosen) {
+  EncoderInputs in = WorkedExample();
+  const std::string anaglyph = EncoderCommandLine(in);
+  in.layout = 0;
+  in.chroma444 = false;
+  EXPECT_EQ(EncoderCommandLine(in), anaglyph);  // older command lines stay as they were
+  struct Case {
+    const char* output;
+    int32_t layout;
+    const char* present;
+    const char* absent;
+  } cases[] = {
+      {"/o/a.mkv", 4, " -metadata:s:v:0 stereo_mode=left_right  -x264-params frame-packing=3 ",
+       nullptr},
+      {"/o/a.mkv", 7, " -metadata:s:v:0 stereo_mode=top_bottom  -x264-params frame-packing=4 ",
+       nullptr},
+      {"/o/a.mp4", 5, " -x264-params frame-packing=3 ", "stereo_mode"},
+      {"/o/a.mov", 6, " -x264-params frame-packing=4 ", "stereo_mode"},
+      {"/o/a.flv", 4, " -f flv ", "frame-packing"},
+      {"/o/a.mkv", 1, " -f matroska ", "frame-packing"},
+  };
+  for (const Case& c : cases) {
+    in.output_name = c.output;
+    in.layout = c.layout;
+    const std::string command = EncoderCommandLine(in);
+    EXPECT_TRUE(Contains(command, c.present)) << command;
+    if (c.absent != nullptr) {
+      EXPECT_FALSE(Contains(command, c.absent)) << command;
+    }
+  }
+
+  // 4:4:4 where H.264 takes it, its piped pictures whole 32-bit frames.
+  in.layout = 0;
+  in.chroma444 = true;
+  in.frames_from_pipe = true;
+  in.frame_width = 641;
+  in.output_name = "/o/a.mp4";
+  std::string command = EncoderCommandLine(in);
+  EXPECT_TRUE(Contains(command, "-f rawvideo -pix_fmt bgra -s 641x480 -i pipe:0")) << command;
+  EXPECT_TRUE(Contains(command, " -pix_fmt yuv444p  -f mp4 ")) << command;
+  in.output_name = "/o/a.webm";
+  command = EncoderCommandLine(in);
+  EXPECT_TRUE(Contains(command, "-pix_fmt yuv420p -s 640x480 -i pipe:0")) << command;
+  EXPECT_FALSE(Contains(command, "yuv444p")) << command;
+}
+
 TEST(SoundFileUsable, MissingOrEmptyFileIsNotUsed) {
   test::ScratchDir dir;
   EXPECT_FALSE(SoundFileUsable(dir.File("temp.wav")));
@@ -329,11 +375,11 @@ TEST_F(EncoderRunTest, LogsBothLinesAndRunsTheToolOnTheFrameFiles) {
 }
 
 TEST_F(EncoderRunTest, UnknownExtensionOrMissingToolRunsNothing) {
-  SetEncoderJob(EncoderJob{dir_.File("out.mkv"), 304, 240, 400000, 2.0, ""});
-  EXPECT_EQ(ConvertRectExport(dir_.File("out.mkv")).exit_status, -1);
+  SetEncoderJob(EncoderJob{dir_.File("out.mpg"), 304, 240, 400000, 2.0, ""});
+  EXPECT_EQ(ConvertRectExport(dir_.File("out.mpg")).exit_status, -1);
   EXPECT_EQ(Conversion.EncoderRunning, 0);
   EXPECT_TRUE(test::ReadFile(Shell.LogFile)
-                  .starts_with("ConvertRectFFMPEG aVIDEOEXT .mkv\r\nFFMPEG : \r\nEncoder exit"));
+                  .starts_with("ConvertRectFFMPEG aVIDEOEXT .mpg\r\nFFMPEG : \r\nEncoder exit"));
 
   // No tool in PLUG-IN: the stage ends at once, as after a finished run.
   SetEncoderJob(EncoderJob{dir_.File("out.avi"), 304, 240, 400000, 2.0, ""});

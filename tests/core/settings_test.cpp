@@ -61,7 +61,36 @@ TEST_F(SettingsTest, FirstRunFileExactly) {
             "<OPATH>/home/user/videos</OPATH>\r\n"
             "<BITRATE>0</BITRATE>\r\n"
             "<CODECMODE>0</CODECMODE>\r\n"
-            "<AUTOSAVE>1</AUTOSAVE>\r\n");
+            "<AUTOSAVE>1</AUTOSAVE>\r\n"
+            "<LAYOUT>0</LAYOUT>\r\n"
+            "<CHROMA>0</CHROMA>\r\n");
+}
+
+TEST_F(SettingsTest, FilesWithoutTheLayoutKeysLoadWholeAndTheKeysRoundTrip) {
+  // A file written before the layout and colour keys existed: everything loads, the
+  // layout stays the red/cyan anaglyph.
+  SettingsRecord older;
+  older.Brightness = 99;
+  std::string text = SettingsFileText(older, "/tmp/work", "/home/v");
+  text = text.substr(0, text.find("<LAYOUT>"));
+  WriteSettings(text);
+  Settings.Layout = 5;
+  ResetSettingsToStartValues();
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.Brightness, 99);
+  EXPECT_EQ(Settings.Layout, 0);
+  EXPECT_EQ(Settings.Chroma444, 0);
+
+  Settings.Layout = 6;
+  Settings.Chroma444 = 1;
+  ASSERT_TRUE(SaveSettings());
+  ResetSettingsToStartValues();
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.Layout, 6);
+  EXPECT_EQ(Settings.Chroma444, 1);
+  WriteSettings(FileWith("LAYOUT", "<LAYOUT>12</LAYOUT>\r\n"));
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.Layout, 7);  // within the list of layouts
 }
 
 TEST_F(SettingsTest, SaveThenLoadRoundTripsWithZerosReplaced) {

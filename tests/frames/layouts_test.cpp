@@ -158,13 +158,15 @@ struct LayoutRun {
   Pixels out;
   Views views;
 };
-LayoutRun RunLayout(OutputLayout layout, int32_t width, int32_t height, uint32_t seed) {
+// `crop` columns of each view are left out on the right, as the frame files leave them.
+LayoutRun RunLayout(OutputLayout layout, int32_t width, int32_t height, uint32_t seed,
+                    int32_t crop = 0) {
   std::mt19937 rng(seed);
   const int64_t n = int64_t{width} * height;
   const Pixels current = TestFrame(n, rng);
   const Pixels previous = TestFrame(n, rng);
   const StereoSettings settings = RandomSettings(rng, 1);
-  const LayoutSize size = LayoutOutputSize(layout, width, height);
+  const LayoutSize size = LayoutOutputSize(layout, width - crop, height);
   LayoutRun run;
   // Two fills: a pixel left unwritten keeps its fill, which the two runs then disagree on;
   // the pixels past the output must keep theirs.
@@ -172,7 +174,7 @@ LayoutRun RunLayout(OutputLayout layout, int32_t width, int32_t height, uint32_t
     Pixels out(static_cast<size_t>(size.pixels) + 64, fill);
     LayoutScratch scratch;
     EXPECT_TRUE(ComposeLayout(layout, current.data(), previous.data(), width, height, settings,
-                              out.data(), scratch));
+                              out.data(), scratch, width - crop));
     for (size_t i = static_cast<size_t>(size.pixels); i < out.size(); ++i) {
       EXPECT_EQ(out[i], fill) << LayoutName(layout) << " wrote past its output at " << i;
     }
@@ -253,36 +255,61 @@ uint32_t At(const Pixels& frame, int32_t width, int32_t height, int32_t x, int32
   return frame[static_cast<size_t>(int64_t{height - 1 - y} * width + x)];
 }
 
+// Each test of the placed layouts runs whole and with the views cropped on the right.
+int32_t CropFor(int32_t width, int round) {
+  return round == 0 || width <= 3 ? 0 : 3;
+}
+
 TEST(WholeViewLayouts, SideBySideAndTopAndBottom) {
   uint32_t seed = 60;
-  for (auto [width, height] : kSizes) {
-    const LayoutRun sbs = RunLayout(OutputLayout::kSbs, width, height, seed);
-    const LayoutRun tab = RunLayout(OutputLayout::kTab, width, height, seed++);
-    const Views& v = sbs.views;
-    for (int32_t y = 0; y < height; ++y) {
-      for (int32_t x = 0; x < width; ++x) {
-        ASSERT_EQ(At(sbs.out, 2 * width, height, x, y), At(v.left, width, height, x, y));
-        ASSERT_EQ(At(sbs.out, 2 * width, height, width + x, y), At(v.right, width, height, x, y));
-        ASSERT_EQ(At(tab.out, width, 2 * height, x, y), At(v.left, width, height, x, y));
-        ASSERT_EQ(At(tab.out, width, 2 * height, x, height + y), At(v.right, width, height, x, y));
+  for (int round = 0; round < 2; ++round) {
+    for (auto [width, height] : kSizes) {
+      const int32_t crop = CropFor(width, round);
+      const int32_t pw = width - crop;
+      const LayoutRun sbs = RunLayout(OutputLayout::kSbs, width, height, seed, crop);
+      const LayoutRun tab = RunLayout(OutputLayout::kTab, width, height, seed++, crop);
+      const Views& v = sbs.views;
+      for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < pw; ++x) {
+          ASSERT_EQ(At(sbs.out, 2 * pw, height, x, y), At(v.left, width, height, x, y));
+          ASSERT_EQ(At(sbs.out, 2 * pw, height, pw + x, y), At(v.right, width, height, x, y));
+          ASSERT_EQ(At(tab.out, pw, 2 * height, x, y), At(v.left, width, height, x, y));
+          ASSERT_EQ(At(tab.out, pw, 2 * height, x, height + y), At(v.right, width, height, x, y));
+        }
       }
+    }
+  }
+}
+
+TEST(ColourAnaglyphs, CroppedViewsGiveTheCroppedRows) {
+  for (OutputLayout layout :
+       {OutputLayout::kDubois, OutputLayout::kHalfColour, OutputLayout::kGrey}) {
+    const LayoutRun whole = RunLayout(layout, 301, 7, 7);
+    const LayoutRun cropped = RunLayout(layout, 301, 7, 7, 16);
+    for (int64_t y = 0; y < 7; ++y) {
+      ASSERT_TRUE(std::equal(cropped.out.begin() + y * 285, cropped.out.begin() + (y + 1) * 285,
+                             whole.out.begin() + y * 301))
+          << LayoutName(layout) << " row " << y;
     }
   }
 }
 
 TEST(SqueezedLayouts, HalfSideBySide) {
   uint32_t seed = 80;
-  for (auto [width, height] : kSizes) {
-    const LayoutRun run = RunLayout(OutputLayout::kHalfSbs, width, height, seed++);
-    const int32_t left_columns = (width + 1) / 2;
-    for (int32_t y = 0; y < height; ++y) {
-      for (int32_t x = 0; x < width; ++x) {
-        const Pixels& view = x < left_columns ? run.views.left : run.views.right;
-        const int32_t source = 2 * (x < left_columns ? x : x - left_columns);
-        const uint32_t expected = Mean(At(view, width, height, source, y),
-                                       At(view, width, height, std::min(source + 1, width - 1), y));
-        ASSERT_EQ(At(run.out, width, height, x, y), expected)
-            << width << "x" << height << " at " << x << "," << y;
+  for (int round = 0; round < 2; ++round) {
+    for (auto [width, height] : kSizes) {
+      const int32_t pw = width - CropFor(width, round);
+      const LayoutRun run = RunLayout(OutputLayout::kHalfSbs, width, height, seed++, width - pw);
+      const int32_t left_columns = (pw + 1) / 2;
+      for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < pw; ++x) {
+          const Pixels& view = x < left_columns ? run.views.left : run.views.right;
+          const int32_t source = 2 * (x < left_columns ? x : x - left_columns);
+          const uint32_t expected = Mean(At(view, width, height, source, y),
+                                         At(view, width, height, std::min(source + 1, pw - 1), y));
+          ASSERT_EQ(At(run.out, pw, height, x, y), expected)
+              << width << "x" << height << " (" << pw << ") at " << x << "," << y;
+        }
       }
     }
   }
@@ -290,18 +317,21 @@ TEST(SqueezedLayouts, HalfSideBySide) {
 
 TEST(SqueezedLayouts, HalfTopAndBottom) {
   uint32_t seed = 100;
-  for (auto [width, height] : kSizes) {
-    const LayoutRun run = RunLayout(OutputLayout::kHalfTab, width, height, seed++);
-    const int32_t top_lines = (height + 1) / 2;
-    for (int32_t y = 0; y < height; ++y) {
-      const Pixels& view = y < top_lines ? run.views.left : run.views.right;
-      const int32_t source = 2 * (y < top_lines ? y : y - top_lines);
-      for (int32_t x = 0; x < width; ++x) {
-        const uint32_t expected =
-            Mean(At(view, width, height, x, source),
-                 At(view, width, height, x, std::min(source + 1, height - 1)));
-        ASSERT_EQ(At(run.out, width, height, x, y), expected)
-            << width << "x" << height << " at " << x << "," << y;
+  for (int round = 0; round < 2; ++round) {
+    for (auto [width, height] : kSizes) {
+      const int32_t pw = width - CropFor(width, round);
+      const LayoutRun run = RunLayout(OutputLayout::kHalfTab, width, height, seed++, width - pw);
+      const int32_t top_lines = (height + 1) / 2;
+      for (int32_t y = 0; y < height; ++y) {
+        const Pixels& view = y < top_lines ? run.views.left : run.views.right;
+        const int32_t source = 2 * (y < top_lines ? y : y - top_lines);
+        for (int32_t x = 0; x < pw; ++x) {
+          const uint32_t expected =
+              Mean(At(view, width, height, x, source),
+                   At(view, width, height, x, std::min(source + 1, height - 1)));
+          ASSERT_EQ(At(run.out, pw, height, x, y), expected)
+              << width << "x" << height << " (" << pw << ") at " << x << "," << y;
+        }
       }
     }
   }

@@ -9,6 +9,7 @@
 #include "core/settings.h"
 #include "frames/brightness_contrast.h"
 #include "frames/frame.h"
+#include "frames/layouts.h"
 #include "frames/sharpen.h"
 #include "frames/smooth.h"
 #include "frames/stereo.h"
@@ -18,7 +19,12 @@ namespace zqr {
 // The whole per-frame step done with the reference kernels, frame after frame.
 class ReferencePipeline {
  public:
-  ReferencePipeline(int32_t w, int32_t h) : w_(w), h_(h) {
+  // With another `layout` than the anaglyph (and stereo on), each file frame is that layout
+  // of the two views, composed by the layout kernels (proved against their definitions in
+  // the frames tests).
+  ReferencePipeline(int32_t w, int32_t h,
+                    frames::OutputLayout layout = frames::OutputLayout::kAnaglyph)
+      : w_(w), h_(h), layout_(layout) {
     for (frames::FrameArray* a : {&d1_, &d2_, &d3_, &d4_, &v1_, &v2_}) a->Allocate(w, h + 1);
   }
   // The file pixels ((w - 16) x h) of one delivered frame.
@@ -42,6 +48,17 @@ class ReferencePipeline {
       frames::SharpenFrame(w_, h_, d1_.data(), d2_.data(), Settings.SharpenAmount,
                            Settings.SharpenRadius);
     }
+    const frames::StereoSettings stereo = {Settings.StereoMode, Settings.StereoTuning,
+                                           Settings.DepthOn, Settings.DepthDivisor};
+    if (Settings.StereoOn == 1 && layout_ != frames::OutputLayout::kAnaglyph) {
+      const frames::LayoutSize size = frames::LayoutOutputSize(layout_, w_ - 16, h_);
+      std::vector<uint32_t> file(static_cast<size_t>(size.pixels));
+      frames::LayoutScratch scratch;
+      frames::ComposeLayout(layout_, d1_.data(), d3_.data(), w_, h_, stereo, file.data(), scratch,
+                            w_ - 16);
+      std::memcpy(d3_.data(), d1_.data(), static_cast<size_t>(w_) * (h_ + 1) * 4);
+      return file;
+    }
     if (Settings.StereoOn == 1) {
       frames::StereoFrameStepReference(
           {d1_.data(), d2_.data(), d3_.data(), v1_.data(), v2_.data()}, d4_.data(), w_, h_,
@@ -57,6 +74,7 @@ class ReferencePipeline {
  private:
   int32_t w_;
   int32_t h_;
+  frames::OutputLayout layout_;
   frames::FrameArray d1_, d2_, d3_, d4_, v1_, v2_;
 };
 

@@ -1,0 +1,83 @@
+// zqrstereo --convert in each output layout: the movie's size, what it tells players of
+// its views (Matroska's stereo mode, H.264's frame-packing message), the name it takes in a
+// folder, and full colour on request.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace zqr {
+namespace {
+
+class LayoutsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    clip_ = dir_.File("clip.mp4");
+    ASSERT_TRUE(test::MakeClip(clip_, "testsrc2=size=64x48:rate=30", 0.5,
+                               "sine=frequency=440:sample_rate=44100"));
+  }
+  test::RunResult Batch(std::vector<std::string> args) {
+    args.insert(args.begin(), {test::BinDir() + "/zqrstereo", "--log", dir_.File("run.log")});
+    return test::Run(args);
+  }
+  // ffprobe's view of the movie's first video stream and first frame, as key=value lines.
+  static std::string Probe(const std::string& movie) {
+    return test::Run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_streams",
+                      "-show_frames", "-read_intervals", "%+#1", movie})
+        .output;
+  }
+  test::ScratchDir dir_;
+  std::string clip_;
+};
+
+TEST_F(LayoutsTest, EveryLayoutHasItsSizeAndTheViewLayoutsSaySo) {
+  struct Case {
+    const char* layout;
+    const char* output;
+    int width;
+    int height;
+    std::vector<const char*> probed;  // what ffprobe must show
+  };
+  // The file frame of a 64-wide clip is 48 wide; each view of a full layout is that whole.
+  const std::vector<Case> cases = {
+      {"anaglyph", "a.mp4", 48, 48, {}},
+      {"dubois", "d.mp4", 48, 48, {}},
+      {"grey", "g.mp4", 48, 48, {}},
+      // Matroska's stereo mode shows as the stream's tag and side data; H.264's message
+      // as each frame's side data and tag.
+      {"sbs", "s.mkv", 96, 48, {"TAG:stereo_mode=left_right", "type=side by side"}},
+      {"half-sbs", "h.mp4", 48, 48, {"Stereo 3D", "stereo_mode=left_right"}},
+      {"tab", "t.mov", 48, 96, {"Stereo 3D", "stereo_mode=top_bottom"}},
+      {"half-tab", "v.mkv", 48, 48, {"TAG:stereo_mode=top_bottom", "type=top and bottom"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.layout);
+    const test::RunResult r = Batch(
+        {"--convert", clip_, dir_.File(c.output), "--stereo", "dynamic", "--layout", c.layout});
+    ASSERT_EQ(r.exit_code, 0) << r.errors;
+    const test::MovieFigures figures = test::ProbeMovie(dir_.File(c.output));
+    EXPECT_EQ(figures.width, c.width);
+    EXPECT_EQ(figures.height, c.height);
+    EXPECT_TRUE(figures.sound);
+    const std::string probed = Probe(dir_.File(c.output));
+    for (const char* text : c.probed) EXPECT_NE(probed.find(text), std::string::npos) << text;
+    if (c.probed.empty()) {
+      EXPECT_EQ(probed.find("Stereo 3D"), std::string::npos) << probed;
+    }
+  }
+}
+
+TEST_F(LayoutsTest, AFolderAsOutputTakesTheProposedNameAndFullColourIsKept) {
+  const test::RunResult named = Batch({"--convert", clip_, dir_.path(), "--stereo", "static",
+                                       "--layout", "half-sbs", "--chroma", "444"});
+  ASSERT_EQ(named.exit_code, 0) << named.errors;
+  const std::string movie = dir_.File("clip_Unwrapped_3dh.mp4");
+  ASSERT_TRUE(test::FileExists(movie)) << named.output;
+  EXPECT_NE(Probe(movie).find("pix_fmt=yuv444p"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zqr
