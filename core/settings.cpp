@@ -124,9 +124,9 @@ SettingsSnapshot TakeSettingsSnapshot() {
       std::this_thread::yield();
       continue;
     }
+    // Every field is loaded with acquire, so the check below cannot move before them.
     snapshot.values = Settings;
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (change_sequence.load(std::memory_order_relaxed) == before) {
+    if (change_sequence.load(std::memory_order_acquire) == before) {
       snapshot.version = before / 2;
       return snapshot;
     }
