@@ -180,7 +180,11 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
   if (form == nullptr) return std::string();
 
   const std::string& output = in.output_name;
-  const std::string frames = FramePattern(in.temp_folder);
+  // The tool reads the frame files by a numbered pattern, in which a "%" of the folder's
+  // own name must be written twice.
+  std::string folder;
+  for (char c : in.temp_folder) folder += c == '%' ? std::string("%%") : std::string(1, c);
+  const std::string frames = FramePattern(folder);
   const std::string sound = SoundFile(in.temp_folder);
   for (const std::string* path : {&output, &frames, &sound, &in.tool_path}) {
     if (!PathFitsCommandLine(*path)) return std::string();

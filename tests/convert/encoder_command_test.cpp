@@ -241,6 +241,9 @@ TEST(EncoderCommandLine, PathsAreTakenExactlyInsideTheirQuotes) {
   ASSERT_FALSE(args.empty());
   EXPECT_EQ(args.back(), " /o/a b.flv");
   EXPECT_EQ(args[4], "/t m p /temp%06d.bmp");
+  // A "%" of the folder's name is not taken for the pattern's number.
+  in.temp_folder = "/t/100%";
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), "-i \"/t/100%%/temp%06d.bmp\"")) << command;
 }
 
 TEST(CheckPathForCommandLine, RefusesNamesThatBreakTheQuoting) {
