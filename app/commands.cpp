@@ -410,7 +410,7 @@ void TickSound() {
 }
 
 std::string HelpDocumentPath() {
-  return Shell.ExeFolder + Shell.ExeName + ".pdf";
+  return Shell.HelpDocument;
 }
 
 }  // namespace zqr

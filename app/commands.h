@@ -71,7 +71,8 @@ std::string PickFolder(const std::string& current);
 void PlayResourceSound(const std::string& name, const std::string& type);
 void TickSound();
 
-// The text of the main window's help document: executable's folder and name + ".pdf".
+// The main window's help document: executable's folder and name + ".pdf", or the
+// installed manual (Shell.HelpDocument).
 std::string HelpDocumentPath();
 
 }  // namespace zqr

@@ -6,6 +6,7 @@
 
 #include "convert/temp_files.h"
 #include "core/numbers.h"
+#include "core/places.h"
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
@@ -34,7 +35,9 @@ void LoadSettingsAtStart() {
 
 void StartShell(const std::string& executable_path) {
   SetProgramLocation(executable_path);  // LogFile, SettingsFile, default TempFolder
+  SettleProgramPlaces();                // or the user's own, for an installed program
   StartRunLog();
+  LogProgramPlaces();
   // A window started while another instance holds the run log is not alone: the files it
   // writes beside the program carry its process number.
   Shell.SoleInstance = !RunLogOfAnotherInstance();
