@@ -64,4 +64,16 @@ void StartShell(const std::string& executable_path) {
   LogLine(FormatByteGroups(platform::FreeSpaceBytes(TrimBlanks(Shell.TempFolder))) + " bytes");
 }
 
+StartRequest ReadStartRequest(const std::vector<std::string>& arguments) {
+  StartRequest request;
+  for (const std::string& argument : arguments) {
+    if (argument.starts_with('-')) request.batch = true;
+  }
+  if (request.batch || arguments.empty()) return request;
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(arguments.front(), error);
+  request.file = error ? arguments.front() : absolute.string();
+  return request;
+}
+
 }  // namespace zqr
