@@ -108,8 +108,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 The Kavelund ZQR Stereo Video Coverter loads a video, plays it in a preview
 while brightness, contrast, noise smoothing and sharpen are tuned, and
 converts it into an anaglyph 3D movie for red/cyan glasses (dynamic or static
-stereo, with an optional colour-driven depth). It writes FLV, AVI, MOV, MP4,
-M4V, OGG, OGV and WEBM movies through ffmpeg, and converts without a window
-from the command line as well. The package also holds libzqrjpeg, the
+stereo, with an optional colour-driven depth), or into side-by-side and
+top-and-bottom movies for 3D TVs and VR headsets. It writes FLV, AVI, MOV,
+MP4, M4V, OGG, OGV, WEBM and MKV movies through ffmpeg, and converts without a
+window from the command line as well. The package also holds libzqrjpeg, the
 program's baseline JPEG writer, for other programs.")
 include(CPack)
