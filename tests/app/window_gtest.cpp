@@ -218,6 +218,7 @@ TEST(MainWindow, PlaysTheClipNamedOnItsCommandLine) {
   EXPECT_TRUE(playing) << "the clip does not play in the preview";
   EXPECT_FALSE(x.WindowExists("Load VIDEO")) << "the open dialog was shown";
   const std::string log = test::ReadFile(program.dir().File("zqrstereo.log"));
+  EXPECT_NE(log.find("Render file: " + program.dir().File("clip.mp4")), std::string::npos) << log;
   EXPECT_EQ(log.find("second.mp4"), std::string::npos) << "only the first file is loaded";
 }
 
