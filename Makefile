@@ -6,8 +6,9 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
+PREFIX     ?= /usr/local
 
-.PHONY: run demo demo-only test fuzz build build-asan build-tsan bootstrap clean
+.PHONY: run demo demo-only test fuzz build build-asan build-tsan bootstrap clean install deb
 
 bootstrap:
 	@scripts/bootstrap
@@ -50,6 +51,17 @@ demo-only:
 # ThreadSanitizer.
 test: build build-asan build-tsan
 	@scripts/run-tests $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+
+# The program, its tools, libzqrjpeg, the manual page, the desktop entry and icons under
+# PREFIX (DESTDIR is honoured as usual).
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package $(BUILD)/zqrstereo_<version>_amd64.deb; scripts/check-deb checks it.
+deb: build
+	@rm -f $(BUILD)/zqrstereo_*.deb
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@ls $(BUILD)/zqrstereo_*.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -30,6 +30,7 @@
 #include "convert/temp_files.h"
 #include "core/numbers.h"
 #include "core/options.h"
+#include "core/places.h"
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
@@ -73,8 +74,10 @@ struct BatchArguments {
 // folder (other runs may be working in it) and writes the log where --log says.
 void StartBatchShell(const std::string& log_file) {
   SetProgramLocation(platform::ExecutablePath());
+  SettleProgramPlaces();
   if (!log_file.empty()) SetLogFile(log_file);
   StartRunLog();
+  LogProgramPlaces();
   Shell.VideoFolder = platform::CurrentDirectory();
   ResetSettingsToStartValues();
   AllocateInitialFrameStorage();

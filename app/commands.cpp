@@ -136,6 +136,17 @@ void Convert() {
 
 std::atomic<int> load_threads{0};
 
+// The program waits for the load threads before it ends, so each one is counted.
+void StartLoadThread(std::function<void()> body) {
+  load_threads.fetch_add(1);
+  if (!platform::StartDetachedThread([body = std::move(body)] {
+        body();
+        load_threads.fetch_sub(1);
+      })) {
+    load_threads.fetch_sub(1);
+  }
+}
+
 void Load() {
   platform::Ui& ui = CurrentUi();
   ui.SetPicture(kIdLoad, "b_load2");
@@ -146,13 +157,7 @@ void Load() {
   ui.SetLabel(kIdOperationLabel, FindControlRow(kIdOperationLabel)->spec.text);
   Video.PlayState = 0;  // asks a running play loop to stop
   PumpOneOrSleep(100);
-  load_threads.fetch_add(1);
-  if (!platform::StartDetachedThread([] {
-        LoadThread();
-        load_threads.fetch_sub(1);
-      })) {
-    load_threads.fetch_sub(1);
-  }
+  StartLoadThread([] { LoadThread(); });
 }
 
 void SetTempPath() {
@@ -396,6 +401,16 @@ void LoadThread() {
   if (CommandHooks h = Hooks(); h.get_multiple_files) h.get_multiple_files();
 }
 
+void LoadGivenFile(const std::string& path) {
+  Commands.Paused = 0;
+  Video.PlayState = 0;
+  StartLoadThread([path] {
+    Video.PlayState = 1;
+    PumpOneOrSleep(100);
+    if (CommandHooks h = Hooks(); h.load_given_file) h.load_given_file(path);
+  });
+}
+
 std::string PickFolder(const std::string& current) {
   std::string chosen = CurrentUi().PickFolder("Select Folder", WithoutTrailingSeparators(current));
   return chosen.empty() ? chosen : WithoutTrailingSeparators(chosen);
@@ -410,7 +425,7 @@ void TickSound() {
 }
 
 std::string HelpDocumentPath() {
-  return Shell.ExeFolder + Shell.ExeName + ".pdf";
+  return Shell.HelpDocument;
 }
 
 }  // namespace zqr

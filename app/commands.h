@@ -29,6 +29,8 @@ extern CommandFlags Commands;
 struct CommandHooks {
   // The loader on the load thread: open dialog, probe, load and play.
   std::function<void()> get_multiple_files;
+  // The same loader for a file named before any dialog (on the command line).
+  std::function<void(const std::string& path)> load_given_file;
   // The output dialog that runs the conversion; returns when it is over or cancelled.
   std::function<void()> choose_output_file;
   // The command's plain waits (tests shorten them).
@@ -60,6 +62,9 @@ void ShutDown();
 
 // The body of the load thread started by the Load command.
 void LoadThread();
+// Loads and plays `path` on a load thread as if the Load command's dialog had answered it
+// (the file given when the program was started).
+void LoadGivenFile(const std::string& path);
 // Load threads started and not yet ended; the program waits for them before it ends.
 int LoadThreadsRunning();
 
@@ -71,7 +76,8 @@ std::string PickFolder(const std::string& current);
 void PlayResourceSound(const std::string& name, const std::string& type);
 void TickSound();
 
-// The text of the main window's help document: executable's folder and name + ".pdf".
+// The main window's help document: executable's folder and name + ".pdf", or the
+// installed manual (Shell.HelpDocument).
 std::string HelpDocumentPath();
 
 }  // namespace zqr

@@ -1,7 +1,9 @@
-// zqrstereo: the program's entry. Without arguments it opens the window; the window-less
-// start-up runs first either way, so every client shares one start.
+// zqrstereo: the program's entry. Without options it opens the window, with the file it
+// was given loaded; the window-less start-up runs first either way, so every client
+// shares one start.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/batch.h"
 #include "app/commands.h"
@@ -16,7 +18,7 @@
 
 namespace {
 
-int RunWindow() {
+int RunWindow(const std::string& file) {
   if (!zqr::platform::WindowBackendAvailable()) {
     std::fprintf(stderr, "zqrstereo: no display to open the window on (DISPLAY is not set)\n");
     return 1;
@@ -38,7 +40,10 @@ int RunWindow() {
   zqr::platform::MainWindowSpec spec;
   spec.layout = zqr::MainWindowLayout();
   spec.events = zqr::MainWindowEvents();
-  spec.on_created = [] { zqr::LogLine("Main Form Created Ok"); };
+  spec.on_created = [file] {
+    zqr::LogLine("Main Form Created Ok");
+    if (!file.empty()) zqr::LoadGivenFile(file);
+  };
   bool shown = zqr::platform::RunMainWindow(spec);
   // A load thread may still be inside its dialog or its play loop: the closed window
   // answers its questions with Cancel and PlayState 0 ends its loop; give it that time.
@@ -49,10 +54,11 @@ int RunWindow() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Any argument selects the batch mode, which also answers --help and --version.
-  if (argc > 1) {
+  const zqr::StartRequest request =
+      zqr::ReadStartRequest(std::vector<std::string>(argv + 1, argv + argc));
+  if (request.batch) {
     zqr::platform::InstallFfmpegMedia();
     return zqr::BatchMain(argc, argv);
   }
-  return RunWindow();
+  return RunWindow(request.file);
 }

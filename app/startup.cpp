@@ -6,6 +6,7 @@
 
 #include "convert/temp_files.h"
 #include "core/numbers.h"
+#include "core/places.h"
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
@@ -34,7 +35,9 @@ void LoadSettingsAtStart() {
 
 void StartShell(const std::string& executable_path) {
   SetProgramLocation(executable_path);  // LogFile, SettingsFile, default TempFolder
+  SettleProgramPlaces();                // or the user's own, for an installed program
   StartRunLog();
+  LogProgramPlaces();
   // A window started while another instance holds the run log is not alone: the files it
   // writes beside the program carry its process number.
   Shell.SoleInstance = !RunLogOfAnotherInstance();
@@ -59,6 +62,18 @@ void StartShell(const std::string& executable_path) {
   LogLine(Shell.TempFolder);
   LogLine("Temp Folder Free Space:");
   LogLine(FormatByteGroups(platform::FreeSpaceBytes(TrimBlanks(Shell.TempFolder))) + " bytes");
+}
+
+StartRequest ReadStartRequest(const std::vector<std::string>& arguments) {
+  StartRequest request;
+  for (const std::string& argument : arguments) {
+    if (argument.starts_with('-')) request.batch = true;
+  }
+  if (request.batch || arguments.empty()) return request;
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(arguments.front(), error);
+  request.file = error ? arguments.front() : absolute.string();
+  return request;
 }
 
 }  // namespace zqr

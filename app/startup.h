@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zqr {
 
@@ -23,5 +24,15 @@ void LoadSettingsAtStart();
 
 // Runs the window-less start-up steps for the executable at `executable_path`.
 void StartShell(const std::string& executable_path);
+
+// What the command line (without the program's name) asks for. Any option, an argument
+// beginning with '-', selects the batch mode, which answers --convert, --help, --version
+// and the rest; plain names open the window with the first of them loaded, as a file
+// manager or the desktop's menu passes the files it opens.
+struct StartRequest {
+  bool batch = false;
+  std::string file;  // absolute; empty when the window starts without a file
+};
+StartRequest ReadStartRequest(const std::vector<std::string>& arguments);
 
 }  // namespace zqr

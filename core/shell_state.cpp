@@ -26,13 +26,19 @@ void SetProgramLocation(const std::string& executable_path) {
   Shell.LogFile = folder + Shell.ExeName + ".log";
   Shell.SettingsFile = folder + Shell.ExeName + ".ini";
   Shell.TempFolder = ExeFolderNoSeparator() + platform::kPathSeparator + "TEMP";
+  Shell.FallbackTempFolder = ExeFolderNoSeparator();
+  Shell.ToolFolder =
+      ExeFolderNoSeparator() + platform::kPathSeparator + "PLUG-IN" + platform::kPathSeparator;
+  Shell.HelperFolder = folder;
+  Shell.HelpDocument = folder + Shell.ExeName + ".pdf";
+  Shell.BesideProgram = true;
   SetLogFile(Shell.LogFile);
 }
 
 std::string UsableTempFolder(std::string_view candidate) {
   std::string folder = TrimBlanksAndNuls(candidate);
   if (!folder.empty() && folder.front() == platform::kPathSeparator) return folder;
-  std::string fallback = ExeFolderNoSeparator();
+  const std::string& fallback = Shell.FallbackTempFolder;
   LogLine(folder.empty() ? "Temp folder is empty, using " + fallback
                          : "Temp folder " + folder + " is not an absolute path, using " + fallback);
   return fallback;
@@ -42,9 +48,12 @@ std::string InstanceFileName(const std::string& name) {
   return Shell.SoleInstance ? name : NameWithProcessNumber(name, platform::ProcessId());
 }
 
+std::string InstanceFilePath(const std::string& name) {
+  return Shell.HelperFolder + InstanceFileName(name);
+}
+
 std::string ToolPath(const std::string& tool_name) {
-  return ExeFolderNoSeparator() + platform::kPathSeparator + "PLUG-IN" + platform::kPathSeparator +
-         tool_name;
+  return Shell.ToolFolder + tool_name;
 }
 
 }  // namespace zqr

@@ -1,5 +1,6 @@
 // The shell's process-wide state: where the program and its files live, and the
-// time texts shown during a conversion.
+// time texts shown during a conversion. SetProgramLocation puts every file beside the
+// executable; start-up then settles the places an installed program uses (core/places.h).
 #pragma once
 
 #include <string>
@@ -22,6 +23,15 @@ struct ShellState {
   // while another held the run log): the files every instance would write beside the
   // executable then carry this process's number.
   bool SoleInstance = true;
+
+  // Beside the executable (SetProgramLocation) these are its folder without separator,
+  // ExeFolder + "PLUG-IN/", ExeFolder and ExeFolder + ExeName + ".pdf"; an installed
+  // program's are chosen by SettleProgramPlaces (core/places.h).
+  std::string FallbackTempFolder;  // what an empty or relative TempFolder becomes
+  std::string ToolFolder;          // the PLUG-IN tools, with the trailing separator
+  std::string HelperFolder;        // the probe's helper files, with the trailing separator
+  std::string HelpDocument;        // the manual Help opens
+  bool BesideProgram = true;       // false once an installed program's places were chosen
 };
 
 extern ShellState Shell;
@@ -29,21 +39,23 @@ extern ShellState Shell;
 // The executable's folder without its trailing separators (the root stays "/").
 std::string ExeFolderNoSeparator();
 
-// Sets ExeFolder, ExeName, LogFile, SettingsFile and the default TempFolder from the
-// path of an executable (start-up passes the running one; tests pass their own).
+// Sets ExeFolder, ExeName and every place beside the executable (LogFile, SettingsFile,
+// the default TempFolder, ...) from the path of an executable (start-up passes the running
+// one; tests pass their own).
 void SetProgramLocation(const std::string& executable_path);
 
 // The temporary folder to keep for a loaded or picked `candidate`, trimmed of blanks and
 // NULs: the candidate itself when it is an absolute path; otherwise (empty, or relative to
-// whatever the working folder happens to be) the executable's folder, with a log line
-// saying so.
+// whatever the working folder happens to be) FallbackTempFolder, with a log line saying so.
 std::string UsableTempFolder(std::string_view candidate);
 
-// `name` (such as "tempKRun.bat") as this instance names its own file beside the
-// executable: unchanged for the sole instance, else with ".<pid>" before the extension.
+// `name` (such as "tempKRun.bat") as this instance names its own helper file: unchanged
+// for the sole instance, else with ".<pid>" before the extension.
 std::string InstanceFileName(const std::string& name);
+// Where this instance keeps its helper file `name`: HelperFolder + InstanceFileName(name).
+std::string InstanceFilePath(const std::string& name);
 
-// Path of a tool in PLUG-IN beside the executable: ExeFolderNoSeparator() + "/PLUG-IN/" + name.
+// Path of one of the program's tools: ToolFolder + name.
 std::string ToolPath(const std::string& tool_name);
 
 }  // namespace zqr

@@ -20,6 +20,10 @@ std::string ExecutablePath();
 // The process's current directory, without a trailing separator (except for the root).
 std::string CurrentDirectory();
 
+// The user's home folder: $HOME when it is an absolute path, else the user database's
+// entry; empty when neither names one.
+std::string HomeFolder();
+
 struct LocalTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };

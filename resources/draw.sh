@@ -3,7 +3,28 @@
 # picture buttons in their three states (1 normal, 2 pressed, 3 under the mouse), the
 # position bar, the glasses, the title and About pictures, the progress animation, the
 # window icon and the "tick". ImageMagick and ffmpeg are the only tools it needs.
+#
+# draw.sh --icons OUT draws only the desktop's icon, OUT/48.png, 128.png and 256.png: the
+# picture of zqrstereo.svg (whose units are those below) at each size.
 set -euo pipefail
+
+if [ "${1:-}" = --icons ]; then
+  out=$2
+  mkdir -p "$out"
+  holes=""
+  for x in 24 56 88 120 152 184 216; do
+    holes+=" roundrectangle $x,36 $((x + 16)),50 3,3 roundrectangle $x,206 $((x + 16)),220 3,3"
+  done
+  for size in 48 128 256; do
+    scale=$(awk -v n="$size" 'BEGIN { printf "%.6f", n / 256 }')
+    convert -size "${size}x${size}" xc:none -draw "scale $scale,$scale \
+      fill '#202830' roundrectangle 0,24 256,232 32,32 fill '#5a6878' $holes \
+      fill '#e02828' rectangle 48,72 160,184 fill '#28d0e8' rectangle 96,72 208,184 \
+      fill '#f0f0f0' rectangle 96,72 160,184" "PNG32:$out/$size.png"
+  done
+  exit 0
+fi
+
 out=$1
 mkdir -p "$out"
 font=DejaVu-Sans-Bold

@@ -40,6 +40,21 @@ std::vector<std::pair<std::string, std::string>> OpenDialogFilters() {
 
 namespace {
 std::atomic<bool> load_pauses{true};
+
+// What the open dialog's answer starts: the video plays in the preview until the playback
+// ends, then the frames and the preview are cleared.
+void PlayChosenFile(const std::string& name) {
+  ResetPreview();
+  // A name of blanks alone is no choice; any other is taken exactly as given.
+  if (!TrimBlanks(name).empty()) {
+    Shell.VideoFolder = FolderOfFile(name);
+    OpenVideo(name);
+  }
+  Video.PlayState = 0;
+  platform::SleepMs(100);
+  ClearPreviewFrames(false);
+  ResetPreview();
+}
 }  // namespace
 
 std::string FolderOfFile(const std::string& path) {
@@ -67,17 +82,18 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/
 
   Loader.OpenDialogBusy = 0;
   ui.PumpOrSleep(1);
-  ResetPreview();
-  // A name of blanks alone is no choice; any other is taken exactly as given.
-  if (!TrimBlanks(name).empty()) {
-    Shell.VideoFolder = FolderOfFile(name);
-    OpenVideo(name);
-  }
-  Video.PlayState = 0;
-  platform::SleepMs(100);
-  ClearPreviewFrames(false);
-  ResetPreview();
+  PlayChosenFile(name);
   return std::string();
+}
+
+void OpenGivenFile(const std::string& name) {
+  if (auto graph = CurrentGraph()) {
+    graph->Stop();
+    platform::SleepMs(100);
+  }
+  ClearVideoInfo();
+  platform::CurrentUi().PumpOrSleep(1);
+  PlayChosenFile(name);
 }
 
 void SetLoadPauses(bool on) {

@@ -36,6 +36,10 @@ std::string FolderOfFile(const std::string& path);
 // empty text at once while another open dialog is shown. Mode 0 is the only mode.
 std::string GetMultipleFiles(const std::string& initial_folder, int32_t mode);
 
+// GetMultipleFiles for a file the user named before any dialog (on the command line, or
+// through the desktop): it plays as if chosen in the open dialog.
+void OpenGivenFile(const std::string& name);
+
 // LoadVideo, then the preview plays it; returns when the playback has ended.
 void OpenVideo(const std::string& file_name);
 // The pauses of OpenVideo give a video that is playing time to stop and let go of its

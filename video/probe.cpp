@@ -83,8 +83,8 @@ void ProbeVideo(const std::string& video_path) {
   if (!std::filesystem::exists(video, error) || std::filesystem::is_directory(video, error)) {
     return;
   }
-  const std::string report_path = Shell.ExeFolder + InstanceFileName(kProbeReportName);
-  const std::string batch_path = Shell.ExeFolder + InstanceFileName(kProbeBatchName);
+  const std::string report_path = InstanceFilePath(kProbeReportName);
+  const std::string batch_path = InstanceFilePath(kProbeBatchName);
   // An earlier report must never pass for this video's.
   std::filesystem::remove(report_path, error);
   const std::string command = ProbeCommandLine(ToolPath("ffmpeg"), video, report_path);

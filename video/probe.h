@@ -8,8 +8,9 @@
 
 namespace zqr {
 
-// Names of the probe's files in the executable's folder (with the process number added
-// when another instance may be using them, see InstanceFileName).
+// Names of the probe's files in the helper folder (the executable's, or an installed
+// program's private one), with the process number added when another instance may be
+// using them, see InstanceFileName.
 inline constexpr const char* kProbeBatchName = "tempKRun.bat";
 inline constexpr const char* kProbeReportName = "metrixVIDEOKRun.txt";
 

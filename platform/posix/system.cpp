@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -29,6 +30,19 @@ std::string CurrentDirectory() {
   char buffer[PATH_MAX + 1];
   if (getcwd(buffer, sizeof buffer) == nullptr) return std::string(".");
   return std::string(buffer);
+}
+
+std::string HomeFolder() {
+  const char* home = getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+    return found->pw_dir;
+  }
+  return std::string();
 }
 
 LocalTime LocalNow() {

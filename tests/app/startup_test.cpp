@@ -120,6 +120,26 @@ TEST_F(StartupTest, StoredTempFolderIsMadeWhenMissingAndARelativeOneIsRefused) {
   EXPECT_FALSE(test::FileExists("homeanntmp"));
 }
 
+// What a file manager passes opens the window with the first file; any option keeps the
+// batch mode, whatever else stands beside it.
+TEST(StartRequestTest, FilesOpenTheWindowAndOptionsTheBatchMode) {
+  EXPECT_FALSE(ReadStartRequest({}).batch);
+  EXPECT_EQ(ReadStartRequest({}).file, "");
+  const StartRequest two = ReadStartRequest({"/v/a b.mp4", "/v/c.mov"});
+  EXPECT_FALSE(two.batch);
+  EXPECT_EQ(two.file, "/v/a b.mp4");
+  EXPECT_EQ(ReadStartRequest({"clip.mp4"}).file, platform::CurrentDirectory() + "/clip.mp4");
+  for (const std::vector<std::string>& options : {std::vector<std::string>{"--help"},
+                                                  {"--version"},
+                                                  {"--convert", "in.mp4", "out.mp4"},
+                                                  {"in.mp4", "--convert"},
+                                                  {"--", "-in.mp4", "out.mp4"}}) {
+    const StartRequest request = ReadStartRequest(options);
+    EXPECT_TRUE(request.batch) << options.front();
+    EXPECT_EQ(request.file, "") << options.front();
+  }
+}
+
 TEST(ScreenCheck, HeightBelow768IsRefused) {
   EXPECT_EQ(ScreenCheckMessage(1024, 768), "");
   EXPECT_EQ(ScreenCheckMessage(1366, 767),

@@ -1,6 +1,7 @@
 // The program starts with a window: run a copy of the executable in a scratch folder on
 // the test display, wait for its main window, check its caption and client size and the
-// start-up lines of its log, then end it; and end it as a user does, with its close box.
+// start-up lines of its log, then end it; end it as a user does, with its close box; and
+// start it with a clip named on its command line, which plays in the preview.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -11,9 +12,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <thread>
+#include <vector>
 
+#include "app/window_layout.h"
+#include "core/control_ids.h"
 #include "tests/support/test_support.h"
 #include "tests/support/x11_driver.h"
 
@@ -28,11 +33,13 @@ const char* kMainCaption = "Kavelund ZQR Stereo Video Coverter Build 005.01";
 // end of the test when it is still running.
 class RunningProgram {
  public:
-  RunningProgram() {
-    std::filesystem::copy_file(test::BinDir() + "/zqrstereo", dir_.File("zqrstereo"));
-    std::string exe = dir_.File("zqrstereo");
-    char* argv[] = {exe.data(), nullptr};
-    if (posix_spawn(&pid_, exe.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = 0;
+  RunningProgram() { Start({}); }
+  // With the build's tools beside the copy and `arguments` on its command line; the
+  // scratch folder is there before the program starts, for the files the arguments name.
+  explicit RunningProgram(
+      const std::function<std::vector<std::string>(const test::ScratchDir&)>& arguments) {
+    std::filesystem::create_directory_symlink(test::BinDir() + "/PLUG-IN", dir_.File("PLUG-IN"));
+    Start(arguments(dir_));
   }
   ~RunningProgram() {
     if (pid_ != 0) {
@@ -58,6 +65,15 @@ class RunningProgram {
   }
 
  private:
+  void Start(std::vector<std::string> arguments) {
+    std::filesystem::copy_file(test::BinDir() + "/zqrstereo", dir_.File("zqrstereo"));
+    arguments.insert(arguments.begin(), dir_.File("zqrstereo"));
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = 0;
+  }
+
   test::ScratchDir dir_;
   pid_t pid_ = 0;
 };
@@ -155,6 +171,55 @@ TEST(MainWindow, CloseBoxClosesOnceConfirmed) {
   EXPECT_FALSE(x.WindowExists(kMainCaption));
   std::string log = test::ReadFile(program.dir().File("zqrstereo.log"));
   EXPECT_NE(log.find("Main Form Created Ok\r\n"), std::string::npos) << log;
+}
+
+// As a file manager starts it: `zqrstereo clip.mp4` opens the window with the clip loaded
+// and playing, without the open dialog.
+TEST(MainWindow, PlaysTheClipNamedOnItsCommandLine) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display";
+  RunningProgram program([](const test::ScratchDir& dir) {
+    test::MakeClip(dir.File("clip.mp4"), "testsrc2=size=160x120:rate=25", 20.0);
+    return std::vector<std::string>{dir.File("clip.mp4"), dir.File("second.mp4")};
+  });
+  ASSERT_TRUE(program.started());
+  test::X11Driver x;
+  ASSERT_TRUE(x.ok());
+  unsigned long title = x.WaitForWindow("Kavelund ZQR Stereo Video Coverter", 30000);
+  ASSERT_NE(title, 0u);
+  x.Close(title);
+  unsigned long window = x.WaitForWindow(kMainCaption, 30000);
+  ASSERT_NE(window, 0u);
+  int left = 0, top = 0, width = 0, height = 0;
+  ASSERT_TRUE(x.Geometry(window, &left, &top, &width, &height));
+  // The menu bar stands above the 650 pixels of the client area, where the preview is.
+  const ControlRow* preview = FindControlRow(kIdPreview);
+  ASSERT_NE(preview, nullptr);
+  const int preview_x = left + preview->spec.x;
+  const int preview_y = top + (height - 650) + preview->spec.y;
+  // The middle of the picture (the clip's bands lie above and below it), away from the idle
+  // grey and changing from frame to frame.
+  auto middle = [&] { return x.Capture(preview_x + 150, preview_y + 200, 300, 200); };
+  auto shows_picture = [&] {
+    const std::vector<uint8_t> rgb = middle();
+    size_t grey = 0;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+      grey += rgb[i] == 51 && rgb[i + 1] == 51 && rgb[i + 2] == 51 ? 1 : 0;
+    }
+    return !rgb.empty() && grey < rgb.size() / 3 / 10;
+  };
+  bool playing = false;
+  for (int i = 0; i < 150 && !playing; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!shows_picture()) continue;
+    const std::vector<uint8_t> earlier = middle();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    playing = middle() != earlier;
+  }
+  EXPECT_TRUE(playing) << "the clip does not play in the preview";
+  EXPECT_FALSE(x.WindowExists("Load VIDEO")) << "the open dialog was shown";
+  const std::string log = test::ReadFile(program.dir().File("zqrstereo.log"));
+  EXPECT_NE(log.find("Render file: " + program.dir().File("clip.mp4")), std::string::npos) << log;
+  EXPECT_EQ(log.find("second.mp4"), std::string::npos) << "only the first file is loaded";
 }
 
 }  // namespace

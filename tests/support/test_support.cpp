@@ -41,7 +41,12 @@ ProgramLocationGuard::ProgramLocationGuard()
       log_file_(Shell.LogFile),
       settings_file_(Shell.SettingsFile),
       temp_folder_(Shell.TempFolder),
-      video_folder_(Shell.VideoFolder) {}
+      video_folder_(Shell.VideoFolder),
+      fallback_temp_folder_(Shell.FallbackTempFolder),
+      tool_folder_(Shell.ToolFolder),
+      helper_folder_(Shell.HelperFolder),
+      help_document_(Shell.HelpDocument),
+      beside_program_(Shell.BesideProgram) {}
 
 ProgramLocationGuard::~ProgramLocationGuard() {
   Shell.ExeFolder = exe_folder_;
@@ -50,6 +55,11 @@ ProgramLocationGuard::~ProgramLocationGuard() {
   Shell.SettingsFile = settings_file_;
   Shell.TempFolder = temp_folder_;
   Shell.VideoFolder = video_folder_;
+  Shell.FallbackTempFolder = fallback_temp_folder_;
+  Shell.ToolFolder = tool_folder_;
+  Shell.HelperFolder = helper_folder_;
+  Shell.HelpDocument = help_document_;
+  Shell.BesideProgram = beside_program_;
   SetLogFile(log_file_);
 }
 

@@ -38,6 +38,8 @@ class ProgramLocationGuard {
 
  private:
   std::string exe_folder_, exe_name_, log_file_, settings_file_, temp_folder_, video_folder_;
+  std::string fallback_temp_folder_, tool_folder_, helper_folder_, help_document_;
+  bool beside_program_ = true;
 };
 
 struct RunResult {

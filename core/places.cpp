@@ -1,0 +1,153 @@
+// The places of the program's files. Beside the executable they are what they have always
+// been; an installed program cannot write there (and as root must not), so its places are
+// the user's own, by the XDG rules, and it finds its tools and its manual under the prefix
+// its executable stands in, wherever that prefix was moved.
+#include "core/places.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "core/run_log.h"
+#include "core/shell_state.h"
+#include "platform/files.h"
+#include "platform/system.h"
+
+namespace zqr {
+
+namespace {
+
+constexpr char kSeparator = platform::kPathSeparator;
+
+bool Absolute(const std::string& path) {
+  return !path.empty() && path.front() == kSeparator;
+}
+
+std::string WithoutTrailingSeparators(std::string folder) {
+  while (folder.size() > 1 && folder.back() == kSeparator) folder.pop_back();
+  return folder;
+}
+
+// The folder bin/ stands in: "/usr/bin/" gives "/usr".
+std::string PrefixOf(const std::string& exe_folder) {
+  const std::filesystem::path bin(WithoutTrailingSeparators(exe_folder));
+  return WithoutTrailingSeparators(bin.parent_path().string());
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else `fallback` inside
+// the home folder; empty when there is no home folder either.
+std::string BaseFolder(const std::string& variable, const std::string& home, const char* fallback) {
+  if (Absolute(variable)) return WithoutTrailingSeparators(variable);
+  if (!Absolute(home)) return std::string();
+  return WithoutTrailingSeparators(home) + kSeparator + fallback;
+}
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+ProgramPlaces& Chosen() {
+  static ProgramPlaces places;
+  return places;
+}
+
+}  // namespace
+
+ProgramPlaces ChoosePlaces(const PlaceFacts& facts) {
+  ProgramPlaces places;
+  const std::string folder = WithoutTrailingSeparators(facts.exe_folder);
+  const std::string prefix = PrefixOf(facts.exe_folder);
+  const bool tools_from_prefix = !facts.tools_beside && facts.tools_installed;
+  places.tool_folder =
+      tools_from_prefix ? prefix + "/lib/zqrstereo/" : folder + kSeparator + "PLUG-IN" + kSeparator;
+  places.help_document = !facts.help_beside && facts.help_installed
+                             ? prefix + "/share/doc/zqrstereo/zqrstereo.pdf"
+                             : facts.exe_folder + facts.exe_name + ".pdf";
+
+  const std::string config = BaseFolder(facts.config_home, facts.home, ".config");
+  const std::string state = BaseFolder(facts.state_home, facts.home, ".local/state");
+  const std::string cache = BaseFolder(facts.cache_home, facts.home, ".cache");
+  // Without a home to go to, the executable's folder is still the best there is.
+  places.beside = (facts.folder_writable && !tools_from_prefix) || config.empty() ||
+                  state.empty() || cache.empty();
+  if (places.beside) {
+    places.settings_file = facts.exe_folder + facts.exe_name + ".ini";
+    places.log_file = facts.exe_folder + facts.exe_name + ".log";
+    places.temp_folder = folder + kSeparator + "TEMP";
+    places.helper_folder = facts.exe_folder;
+    return places;
+  }
+  places.settings_file = config + "/zqrstereo/" + facts.exe_name + ".ini";
+  places.log_file = state + "/zqrstereo/" + facts.exe_name + ".log";
+  places.temp_folder = cache + "/zqrstereo/TEMP";
+  // The runtime folder is the user's alone and emptied at log-out; the cache is the
+  // next best.
+  places.helper_folder = Absolute(facts.runtime_dir)
+                             ? WithoutTrailingSeparators(facts.runtime_dir) + "/zqrstereo/"
+                             : cache + "/zqrstereo/probe/";
+  return places;
+}
+
+PlaceFacts GatherPlaceFacts(const std::string& exe_folder, const std::string& exe_name) {
+  std::error_code error;
+  PlaceFacts facts;
+  facts.exe_folder = exe_folder;
+  facts.exe_name = exe_name;
+  const std::string folder = WithoutTrailingSeparators(exe_folder);
+  const std::string prefix = PrefixOf(exe_folder);
+  facts.folder_writable = platform::FolderWritable(folder);
+  facts.tools_beside = std::filesystem::is_directory(folder + "/PLUG-IN", error);
+  facts.tools_installed =
+      std::filesystem::is_regular_file(prefix + "/lib/zqrstereo/ffmpeg_III", error);
+  facts.help_beside = std::filesystem::is_regular_file(exe_folder + exe_name + ".pdf", error);
+  facts.help_installed =
+      std::filesystem::is_regular_file(prefix + "/share/doc/zqrstereo/zqrstereo.pdf", error);
+  facts.home = platform::HomeFolder();
+  facts.config_home = Environment("XDG_CONFIG_HOME");
+  facts.state_home = Environment("XDG_STATE_HOME");
+  facts.cache_home = Environment("XDG_CACHE_HOME");
+  facts.runtime_dir = Environment("XDG_RUNTIME_DIR");
+  return facts;
+}
+
+void SettleProgramPlaces() {
+  const ProgramPlaces places = ChoosePlaces(GatherPlaceFacts(Shell.ExeFolder, Shell.ExeName));
+  Chosen() = places;
+  Shell.BesideProgram = places.beside;
+  Shell.SettingsFile = places.settings_file;
+  Shell.LogFile = places.log_file;
+  Shell.TempFolder = places.temp_folder;
+  Shell.FallbackTempFolder = places.beside ? ExeFolderNoSeparator() : places.temp_folder;
+  Shell.ToolFolder = places.tool_folder;
+  Shell.HelperFolder = places.helper_folder;
+  Shell.HelpDocument = places.help_document;
+  SetLogFile(Shell.LogFile);
+  if (places.beside) return;
+  std::error_code error;
+  const std::filesystem::path settings(places.settings_file);
+  const std::filesystem::path log(places.log_file);
+  std::filesystem::create_directories(settings.parent_path(), error);
+  std::filesystem::create_directories(log.parent_path(), error);
+  std::filesystem::create_directories(places.helper_folder, error);
+  std::filesystem::permissions(places.helper_folder, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::replace, error);
+}
+
+std::vector<std::string> PlaceLines(const ProgramPlaces& places, const std::string& log_file) {
+  if (places.beside) return {};
+  return {
+      "Settings file: " + places.settings_file,
+      "Run log: " + log_file,
+      "Default temp folder: " + places.temp_folder,
+      "Probe files: " + places.helper_folder,
+      "Tools: " + places.tool_folder,
+      "Help document: " + places.help_document,
+  };
+}
+
+void LogProgramPlaces() {
+  for (const std::string& line : PlaceLines(Chosen(), LogFilePath())) LogLine(line);
+}
+
+}  // namespace zqr
