@@ -271,7 +271,7 @@ int BatchMain(int argc, char** argv) {
   std::vector<std::string> after_dashes;
   for (int k = 1; k < argc; ++k) {
     if (std::string_view(argv[k]) != "--") continue;
-    after_dashes.assign(argv + k + 1, argv + argc);
+    for (int rest = k + 1; rest < argc; ++rest) after_dashes.emplace_back(argv[rest]);
     argc = k;
     break;
   }
