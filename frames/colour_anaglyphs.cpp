@@ -1,6 +1,6 @@
 // The colour anaglyphs' plain kernels and Dubois's tables, which are worked out by the
-// compiler so that nothing is set up at run time. The Dubois sums are integers, and the
-// encoding's float steps are ones the vector kernels repeat exactly.
+// compiler so that nothing is set up at run time. Dubois is integer arithmetic but for the
+// conversion of each sum to a float, which the vector kernels repeat exactly.
 #include "frames/colour_anaglyphs.h"
 
 #include <algorithm>
@@ -91,21 +91,23 @@ constexpr double EncodedByte(double x) {
   return 255.0 * (linear <= 0.0031308 ? 12.92 * linear : 1.055 * Pow(linear, 1 / 2.4) - 0.055);
 }
 
-// Each piece is the encoding's minimax straight line over the piece (the encoding is
-// concave, so that is its chord raised by half the largest gap), turned about the piece's
-// middle until its value at 0 is a whole number, which the offset's 2^23 then holds
-// exactly.
-constexpr SrgbEncodePieces MakeEncodePieces() {
-  SrgbEncodePieces pieces{};
-  constexpr double kMagic = 8388608.0;
+// Each piece follows the encoding's minimax straight line over the piece (the encoding is
+// concave, so that is its chord raised by half the largest gap), taken at the middle of
+// each step.
+constexpr std::array<uint32_t, kDuboisPieces> MakeEncodePieces() {
+  std::array<uint32_t, kDuboisPieces> pieces{};
+  auto entry = [](double rise, double start) {
+    const auto low = static_cast<uint32_t>(Round(rise * 65536.0));
+    const auto high = static_cast<uint32_t>(Round((start + 0.5) * 128.0));
+    return low | high << 16;
+  };
   // The bits above the piece number of kDuboisBias's float: the first octave's first piece.
   constexpr int32_t kFirst = ((127 + 22) << 2) & (kDuboisPieces - 1);
   for (int32_t octave = 0; octave < 8; ++octave) {
     for (int32_t quarter = 0; quarter < 4; ++quarter) {
       const auto s = static_cast<size_t>((kFirst + 4 * octave + quarter) & (kDuboisPieces - 1));
       if (octave == 7) {
-        pieces.slope[s] = 0.0f;
-        pieces.offset[s] = static_cast<float>(kMagic + 255.0);
+        pieces[s] = entry(0.0, 255.0);
         continue;
       }
       const double width = static_cast<double>(int64_t{1} << (20 + octave));
@@ -124,10 +126,8 @@ constexpr SrgbEncodePieces MakeEncodePieces() {
           hi = b;
         }
       }
-      const double at_zero = EncodedByte(x0) - chord * x0 + gap((lo + hi) / 2) / 2;
-      const double whole = static_cast<double>(Round(at_zero));
-      pieces.slope[s] = static_cast<float>(chord + (at_zero - whole) / (x0 + width / 2));
-      pieces.offset[s] = static_cast<float>(kMagic + whole);
+      const double rise = chord * width / kDuboisSteps;
+      pieces[s] = entry(rise, EncodedByte(x0) + gap((lo + hi) / 2) / 2 + rise / 2);
     }
   }
   return pieces;
@@ -147,7 +147,7 @@ uint32_t Luma(uint32_t pixel) {
 
 constexpr std::array<int16_t, 256> kSrgbToLinear = MakeDecodeTable();
 constexpr std::array<std::array<int16_t, 6>, 3> kDuboisWords = MakeDuboisWords();
-constexpr SrgbEncodePieces kLinearToSrgb = MakeEncodePieces();
+constexpr std::array<uint32_t, kDuboisPieces> kLinearToSrgb = MakeEncodePieces();
 
 void DuboisScalar(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
   for (int64_t i = 0; i < count; ++i) {

@@ -26,39 +26,37 @@ inline constexpr int32_t kDuboisMatrix[3][6] = {
 // 15-bit linear value by kSrgbToLinear, and the matrix becomes 16-bit words
 // (kDuboisWords), both scaled so that a row's sum of products is kDuboisOne for linear 1.
 // Each row's sum starts at kDuboisBias, which puts every clipped sum into the eight
-// binary octaves of single precision from kDuboisBias up, where the float's exponent and
-// its next two bits pick one of 32 straight pieces of the sRGB encoding (DuboisEncode).
+// binary octaves of single precision from kDuboisBias up; there the float's exponent and
+// its next two bits pick one of 32 straight pieces of the sRGB encoding, and the next ten
+// bits a step along the piece (DuboisEncode).
 inline constexpr int32_t kDuboisBias = 1 << 22;
 inline constexpr int32_t kDuboisOne = 127 << 22;
 extern const std::array<int16_t, 256> kSrgbToLinear;
 extern const std::array<std::array<int16_t, 6>, 3> kDuboisWords;
 
-// The pieces of the encoding: for the clipped float x of a biased sum, piece s gives
-// slope[s] x + offset[s], whose float holds the byte in its lowest eight bits (the offsets
-// carry 2^23, where a float's unit in the last place is 1, so the sum is rounded there).
-// Sums of linear 1 and more fall in the last octave, whose pieces are all 255.
+// The pieces of the encoding, for a word multiply-add with (step, kDuboisStartUnit): the
+// low word the rise per step in 1 / 65536 of a byte, the high word the value at the first
+// step plus a half in 1 / 128 of a byte. The byte is bits 16 .. 23 of the sum. Sums of
+// linear 1 and more fall in the last octave, whose pieces are all 255.
 inline constexpr int32_t kDuboisPieceShift = 21;
 inline constexpr int32_t kDuboisPieces = 32;
-struct SrgbEncodePieces {
-  std::array<float, kDuboisPieces> slope;
-  std::array<float, kDuboisPieces> offset;
-};
-extern const SrgbEncodePieces kLinearToSrgb;
+inline constexpr int32_t kDuboisStepShift = 11;
+inline constexpr int32_t kDuboisSteps = 1024;
+inline constexpr int32_t kDuboisStartUnit = 512;
+extern const std::array<uint32_t, kDuboisPieces> kLinearToSrgb;
 
 // The float of a biased sum, clipped below at linear 0.
 inline float DuboisEncodeInput(int32_t biased_sum) {
   return std::max(static_cast<float>(biased_sum), static_cast<float>(kDuboisBias));
 }
-inline int32_t DuboisPiece(float x) {
-  return static_cast<int32_t>((std::bit_cast<uint32_t>(x) >> kDuboisPieceShift) &
-                              (kDuboisPieces - 1));
-}
 // The sRGB byte of a biased sum; the vector kernels repeat these steps exactly.
 inline uint32_t DuboisEncode(int32_t biased_sum) {
-  const float x = DuboisEncodeInput(biased_sum);
-  const auto s = static_cast<size_t>(DuboisPiece(x));
-  const float product = kLinearToSrgb.slope[s] * x;
-  return std::bit_cast<uint32_t>(product + kLinearToSrgb.offset[s]) & 0xFFu;
+  const auto bits = std::bit_cast<uint32_t>(DuboisEncodeInput(biased_sum));
+  const uint32_t piece = kLinearToSrgb[(bits >> kDuboisPieceShift) & (kDuboisPieces - 1)];
+  const auto step = static_cast<int32_t>((bits >> kDuboisStepShift) & (kDuboisSteps - 1));
+  const int32_t value = static_cast<int16_t>(piece & 0xFFFF) * step +
+                        static_cast<int16_t>(piece >> 16) * kDuboisStartUnit;
+  return (static_cast<uint32_t>(value) >> 16) & 0xFF;
 }
 
 // Full-range BT.601 luma of gamma-encoded bytes, in units of 1 / 32768 (adding up to 1):

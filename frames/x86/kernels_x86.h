@@ -31,7 +31,7 @@ FrameKernels Avx2Kernels();
 // The output-layout kernels of the SSE2 and AVX2 sets (layouts_sse2.cpp, layouts_avx2.cpp).
 LayoutKernels Sse2LayoutKernels();
 LayoutKernels Avx2LayoutKernels();
-// AVX2 plus AVX-512 F, VL, BW and VBMI (kernels_avx512.cpp), and its output-layout
+// AVX2 plus AVX-512 F, VL, BW, VBMI and VNNI (kernels_avx512.cpp), and its output-layout
 // kernels (layouts_avx512.cpp).
 FrameKernels Avx512Kernels();
 LayoutKernels Avx512LayoutKernels();

@@ -144,27 +144,30 @@ __m256i CoefficientPair(size_t row, size_t first, size_t second) {
   return _mm256_set1_epi32(static_cast<int32_t>(low | uint32_t{high} << 16));
 }
 
-// One of the encoding's 32 pieces for each lane: four eight-entry permutes, chosen by
-// bits 3 and 4 of the piece number.
+// The encoding's piece for each lane: four eight-entry permutes, chosen by bits 3 and 4
+// of the piece number.
 struct PieceTable {
-  __m256 part[4];
-  explicit PieceTable(const std::array<float, kDuboisPieces>& table) {
-    for (size_t k = 0; k < 4; ++k) part[k] = _mm256_loadu_ps(table.data() + 8 * k);
+  __m256i part[4];
+  PieceTable() {
+    for (size_t k = 0; k < 4; ++k) {
+      part[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLinearToSrgb.data() + 8 * k));
+    }
   }
-  __m256 operator()(__m256i piece) const {
+  __m256i operator()(__m256i piece) const {
     const __m256 bit3 = _mm256_castsi256_ps(_mm256_slli_epi32(piece, 28));
     const __m256 bit4 = _mm256_castsi256_ps(_mm256_slli_epi32(piece, 27));
-    const __m256 low = _mm256_blendv_ps(_mm256_permutevar8x32_ps(part[0], piece),
-                                        _mm256_permutevar8x32_ps(part[1], piece), bit3);
-    const __m256 high = _mm256_blendv_ps(_mm256_permutevar8x32_ps(part[2], piece),
-                                         _mm256_permutevar8x32_ps(part[3], piece), bit3);
-    return _mm256_blendv_ps(low, high, bit4);
+    auto pick = [&](size_t k) {
+      return _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(part[k], piece));
+    };
+    const __m256 low = _mm256_blendv_ps(pick(0), pick(1), bit3);
+    const __m256 high = _mm256_blendv_ps(pick(2), pick(3), bit3);
+    return _mm256_castps_si256(_mm256_blendv_ps(low, high, bit4));
   }
 };
 
 // Dubois, eight pixels at a time: the decoding is looked up byte by byte (a gather is
-// slower on some CPUs than these loads), the sums, the encoding's pieces and its float
-// steps are vector ones, as DuboisScalar takes them.
+// slower on some CPUs than these loads), the sums and the encoding are vector ones, as
+// DuboisScalar takes them.
 void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
   __m256i c[3][3];
   for (size_t row = 0; row < 3; ++row) {
@@ -172,11 +175,12 @@ void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t 
     c[row][1] = CoefficientPair(row, 2, 3);
     c[row][2] = CoefficientPair(row, 4, 5);
   }
-  const PieceTable slope(kLinearToSrgb.slope);
-  const PieceTable offset(kLinearToSrgb.offset);
+  const PieceTable pieces;
+  const __m256i steps = _mm256_set1_epi32(kDuboisSteps - 1);
+  const __m256i start_unit = _mm256_set1_epi32(kDuboisStartUnit << 16);
   const __m256i bias = _mm256_set1_epi32(kDuboisBias);
   const __m256 floor = _mm256_set1_ps(static_cast<float>(kDuboisBias));
-  const __m256i byte = _mm256_set1_epi32(0xFF);
+  const __m256i byte = _mm256_set1_epi32(0x00FF0000);
   const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
   int64_t i = 0;
   for (; i + 8 <= count; i += 8) {
@@ -197,13 +201,14 @@ void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t 
           _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(in[0], c[row][0]),
                                             _mm256_madd_epi16(in[1], c[row][1])),
                            _mm256_add_epi32(_mm256_madd_epi16(in[2], c[row][2]), bias));
-      const __m256 x = _mm256_max_ps(_mm256_cvtepi32_ps(sum), floor);
-      const __m256i piece = _mm256_srli_epi32(_mm256_castps_si256(x), kDuboisPieceShift);
-      const __m256 product = _mm256_mul_ps(slope(piece), x);
-      const __m256i encoded = _mm256_castps_si256(_mm256_add_ps(product, offset(piece)));
-      pixel = _mm256_or_si256(
-          pixel, _mm256_sll_epi32(_mm256_and_si256(encoded, byte),
-                                  _mm_cvtsi32_si128(16 - 8 * static_cast<int32_t>(row))));
+      const __m256i bits = _mm256_castps_si256(_mm256_max_ps(_mm256_cvtepi32_ps(sum), floor));
+      const __m256i step = _mm256_or_si256(
+          _mm256_and_si256(_mm256_srli_epi32(bits, kDuboisStepShift), steps), start_unit);
+      const __m256i value =
+          _mm256_madd_epi16(pieces(_mm256_srli_epi32(bits, kDuboisPieceShift)), step);
+      pixel = _mm256_or_si256(pixel,
+                              _mm256_srl_epi32(_mm256_and_si256(value, byte),
+                                               _mm_cvtsi32_si128(8 * static_cast<int32_t>(row))));
     }
     Store(out + i, pixel);
   }

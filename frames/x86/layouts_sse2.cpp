@@ -75,8 +75,8 @@ __m128i CoefficientPair(size_t row, size_t first, size_t second) {
 }
 
 // Dubois four pixels at a time: the decoding and the encoding's pieces are looked up one
-// by one (SSE2 has no variable permute), the sums and the encoding's float steps are
-// vector ones, as DuboisScalar takes them.
+// by one (SSE2 has no variable permute), the sums and the rest of the encoding are vector
+// ones, as DuboisScalar takes them.
 void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
   __m128i c[3][3];
   for (size_t row = 0; row < 3; ++row) {
@@ -86,7 +86,9 @@ void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t 
   }
   const __m128i bias = _mm_set1_epi32(kDuboisBias);
   const __m128 floor = _mm_set1_ps(static_cast<float>(kDuboisBias));
-  const __m128i byte = _mm_set1_epi32(0xFF);
+  const __m128i byte = _mm_set1_epi32(0x00FF0000);
+  const __m128i steps = _mm_set1_epi32(kDuboisSteps - 1);
+  const __m128i start_unit = _mm_set1_epi32(kDuboisStartUnit << 16);
   const __m128i fourth = _mm_set1_epi32(static_cast<int32_t>(0xFF000000u));
   auto pairs = [](const uint32_t* a, int32_t a_shift, const uint32_t* b, int32_t b_shift) {
     return _mm_setr_epi32(
@@ -102,20 +104,19 @@ void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t 
       const __m128i sum = _mm_add_epi32(
           _mm_add_epi32(_mm_madd_epi16(in[0], c[row][0]), _mm_madd_epi16(in[1], c[row][1])),
           _mm_add_epi32(_mm_madd_epi16(in[2], c[row][2]), bias));
-      const __m128 x = _mm_max_ps(_mm_cvtepi32_ps(sum), floor);
-      alignas(16) int32_t piece[4];
-      _mm_store_si128(reinterpret_cast<__m128i*>(piece),
-                      _mm_srli_epi32(_mm_castps_si128(x), kDuboisPieceShift));
-      auto entry = [&](const std::array<float, kDuboisPieces>& table) {
-        return _mm_setr_ps(
-            table[piece[0] & (kDuboisPieces - 1)], table[piece[1] & (kDuboisPieces - 1)],
-            table[piece[2] & (kDuboisPieces - 1)], table[piece[3] & (kDuboisPieces - 1)]);
-      };
-      const __m128 product = _mm_mul_ps(entry(kLinearToSrgb.slope), x);
-      const __m128i encoded = _mm_castps_si128(_mm_add_ps(product, entry(kLinearToSrgb.offset)));
-      pixel =
-          _mm_or_si128(pixel, _mm_sll_epi32(_mm_and_si128(encoded, byte),
-                                            _mm_cvtsi32_si128(16 - 8 * static_cast<int32_t>(row))));
+      const __m128i bits = _mm_castps_si128(_mm_max_ps(_mm_cvtepi32_ps(sum), floor));
+      alignas(16) uint32_t piece[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(piece), _mm_srli_epi32(bits, kDuboisPieceShift));
+      const __m128i entries =
+          _mm_setr_epi32(static_cast<int32_t>(kLinearToSrgb[piece[0] & (kDuboisPieces - 1)]),
+                         static_cast<int32_t>(kLinearToSrgb[piece[1] & (kDuboisPieces - 1)]),
+                         static_cast<int32_t>(kLinearToSrgb[piece[2] & (kDuboisPieces - 1)]),
+                         static_cast<int32_t>(kLinearToSrgb[piece[3] & (kDuboisPieces - 1)]));
+      const __m128i step =
+          _mm_or_si128(_mm_and_si128(_mm_srli_epi32(bits, kDuboisStepShift), steps), start_unit);
+      const __m128i value = _mm_madd_epi16(entries, step);
+      pixel = _mm_or_si128(pixel, _mm_srl_epi32(_mm_and_si128(value, byte),
+                                                _mm_cvtsi32_si128(8 * static_cast<int32_t>(row))));
     }
     Store(out + i, pixel);
   }
