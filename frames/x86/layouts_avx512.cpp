@@ -188,9 +188,9 @@ struct DuboisConstants {
 // encoded as DuboisEncode does it, the bytes in bits 16 .. 23.
 [[gnu::always_inline]] inline __m512i DuboisColour(const DuboisConstants& k, size_t row, __m512i a,
                                                    __m512i b, __m512i c) {
-  const __m512i sum = _mm512_add_epi32(
-      _mm512_add_epi32(_mm512_madd_epi16(a, k.c[row][0]), _mm512_madd_epi16(b, k.c[row][1])),
-      _mm512_add_epi32(_mm512_madd_epi16(c, k.c[row][2]), k.bias));
+  const __m512i sum = _mm512_dpwssd_epi32(
+      _mm512_dpwssd_epi32(_mm512_dpwssd_epi32(k.bias, a, k.c[row][0]), b, k.c[row][1]), c,
+      k.c[row][2]);
   const __m512i bits = _mm512_castps_si512(_mm512_max_ps(_mm512_cvtepi32_ps(sum), k.floor));
   const __m512i piece = _mm512_permutex2var_epi32(
       k.pieces[0], _mm512_srli_epi32(bits, kDuboisPieceShift), k.pieces[1]);
@@ -252,6 +252,10 @@ void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t 
   };
   int64_t i = 0;
   for (; i + 32 <= count; i += 32) {
+    PrefetchPixels(left + i);
+    PrefetchPixels(left + i + 16);
+    PrefetchPixels(right + i);
+    PrefetchPixels(right + i + 16);
     const __m512i l0 = _mm512_loadu_si512(left + i);
     const __m512i l1 = _mm512_loadu_si512(left + i + 16);
     const __m512i r0 = _mm512_loadu_si512(right + i);
