@@ -4,7 +4,9 @@
 // with the red.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 
 namespace zqr::frames {
@@ -19,19 +21,43 @@ inline constexpr int32_t kDuboisMatrix[3][6] = {
     {-2621, -2490, -1049, 24773, 48103, -1180},
     {-983, -1376, -328, -4719, -7406, 80347},
 };
-// A coefficient as the kernels multiply by it (exact in single precision).
-inline constexpr float DuboisCoefficient(int32_t row, int32_t column) {
-  return static_cast<float>(kDuboisMatrix[row][column]) / kDuboisUnit;
-}
 
-// sRGB bytes to linear light, and back by a table over kLinearSteps + 1 evenly spaced
-// linear values (a linear value v is looked up at trunc(v x kLinearSteps + 0.5)). The
-// steps are fine enough that the encoding is off the exact one by at most 0.1 of a byte
-// besides its rounding. Three bytes past the end let a vector kernel read 32 bits at any
-// entry.
-inline constexpr int32_t kLinearSteps = 16384;
-extern const std::array<float, 256> kSrgbToLinear;
-extern const std::array<uint8_t, kLinearSteps + 4> kLinearToSrgb;
+// Dubois in fixed point, so that the vector kernels need no gather. An sRGB byte becomes a
+// 15-bit linear value by kSrgbToLinear, and the matrix becomes 16-bit words
+// (kDuboisWords), both scaled so that a row's sum of products is kDuboisOne for linear 1.
+// Each row's sum starts at kDuboisBias, which puts every clipped sum into the eight
+// binary octaves of single precision from kDuboisBias up; there the float's exponent and
+// its next two bits pick one of 32 straight pieces of the sRGB encoding, and the next ten
+// bits a step along the piece (DuboisEncode).
+inline constexpr int32_t kDuboisBias = 1 << 22;
+inline constexpr int32_t kDuboisOne = 127 << 22;
+extern const std::array<int16_t, 256> kSrgbToLinear;
+extern const std::array<std::array<int16_t, 6>, 3> kDuboisWords;
+
+// The pieces of the encoding, for a word multiply-add with (step, kDuboisStartUnit): the
+// low word the rise per step in 1 / 65536 of a byte, the high word the value at the first
+// step plus a half in 1 / 128 of a byte. The byte is bits 16 .. 23 of the sum. Sums of
+// linear 1 and more fall in the last octave, whose pieces are all 255.
+inline constexpr int32_t kDuboisPieceShift = 21;
+inline constexpr int32_t kDuboisPieces = 32;
+inline constexpr int32_t kDuboisStepShift = 11;
+inline constexpr int32_t kDuboisSteps = 1024;
+inline constexpr int32_t kDuboisStartUnit = 512;
+extern const std::array<uint32_t, kDuboisPieces> kLinearToSrgb;
+
+// The float of a biased sum, clipped below at linear 0.
+inline float DuboisEncodeInput(int32_t biased_sum) {
+  return std::max(static_cast<float>(biased_sum), static_cast<float>(kDuboisBias));
+}
+// The sRGB byte of a biased sum; the vector kernels repeat these steps exactly.
+inline uint32_t DuboisEncode(int32_t biased_sum) {
+  const auto bits = std::bit_cast<uint32_t>(DuboisEncodeInput(biased_sum));
+  const uint32_t piece = kLinearToSrgb[(bits >> kDuboisPieceShift) & (kDuboisPieces - 1)];
+  const auto step = static_cast<int32_t>((bits >> kDuboisStepShift) & (kDuboisSteps - 1));
+  const int32_t value = static_cast<int16_t>(piece & 0xFFFF) * step +
+                        static_cast<int16_t>(piece >> 16) * kDuboisStartUnit;
+  return (static_cast<uint32_t>(value) >> 16) & 0xFF;
+}
 
 // Full-range BT.601 luma of gamma-encoded bytes, in units of 1 / 32768 (adding up to 1):
 // (kFullLumaR R + kFullLumaG G + kFullLumaB B + 16384) >> 15.

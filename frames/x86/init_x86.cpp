@@ -8,10 +8,12 @@ bool HasAvx2() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2");
 }
+// VNNI comes with VBMI on every CPU but Cannon Lake's; Dubois's sums take it.
 bool HasAvx512Vbmi() {
   __builtin_cpu_init();
   return HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+         __builtin_cpu_supports("avx512vnni");
 }
 }  // namespace
 

@@ -278,6 +278,7 @@ FrameKernels Avx512Kernels() {
   kernels.sharpen_rows = SharpenRowsBy<SharpenRange>;
   kernels.stereo_pass = StereoPass;
   kernels.brightness_contrast = BrightnessContrast;
+  kernels.layouts = Avx512LayoutKernels();
   kernels.name = "avx512";
   return kernels;
 }

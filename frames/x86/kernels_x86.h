@@ -31,8 +31,10 @@ FrameKernels Avx2Kernels();
 // The output-layout kernels of the SSE2 and AVX2 sets (layouts_sse2.cpp, layouts_avx2.cpp).
 LayoutKernels Sse2LayoutKernels();
 LayoutKernels Avx2LayoutKernels();
-// AVX2 plus AVX-512 F, VL, BW and VBMI (kernels_avx512.cpp).
+// AVX2 plus AVX-512 F, VL, BW, VBMI and VNNI (kernels_avx512.cpp), and its output-layout
+// kernels (layouts_avx512.cpp).
 FrameKernels Avx512Kernels();
+LayoutKernels Avx512LayoutKernels();
 
 // Completes stores past the cache (every set's stream_fence).
 void StreamFence();

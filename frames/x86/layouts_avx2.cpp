@@ -1,9 +1,10 @@
-// AVX2 kernels of the output layouts: the SSE2 ones on 256-bit registers, with gathers for
-// Dubois's table lookups and for the 3D Depth displacement of the views. Built with
+// AVX2 kernels of the output layouts: the SSE2 ones on 256-bit registers, with permutes
+// for Dubois's encoding and gathers for the 3D Depth displacement of the views. Built with
 // -mavx2; installed only after a run-time check of the CPU.
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "frames/colour_anaglyphs.h"
@@ -130,42 +131,84 @@ void Grey(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t co
   GreyScalar(left + i, right + i, out + i, count - i);
 }
 
-// Dubois, eight pixels at a time: the six decodings and the three encodings are gathers
-// from the tables, the sums the plain kernel's products added in its order.
-void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
-  __m256 c[3][6];
-  for (int32_t row = 0; row < 3; ++row) {
-    for (int32_t column = 0; column < 6; ++column) {
-      c[row][column] = _mm256_set1_ps(DuboisCoefficient(row, column));
+// The word pair (kSrgbToLinear of byte `a` of p, of byte `b` of q) of a multiply-add.
+int32_t LinearPair(uint32_t p, int32_t a, uint32_t q, int32_t b) {
+  const auto low = static_cast<uint16_t>(kSrgbToLinear[(p >> a) & 0xFF]);
+  const auto high = static_cast<uint16_t>(kSrgbToLinear[(q >> b) & 0xFF]);
+  return static_cast<int32_t>(low | uint32_t{high} << 16);
+}
+
+__m256i CoefficientPair(size_t row, size_t first, size_t second) {
+  const auto low = static_cast<uint16_t>(kDuboisWords[row][first]);
+  const auto high = static_cast<uint16_t>(kDuboisWords[row][second]);
+  return _mm256_set1_epi32(static_cast<int32_t>(low | uint32_t{high} << 16));
+}
+
+// The encoding's piece for each lane: four eight-entry permutes, chosen by bits 3 and 4
+// of the piece number.
+struct PieceTable {
+  __m256i part[4];
+  PieceTable() {
+    for (size_t k = 0; k < 4; ++k) {
+      part[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLinearToSrgb.data() + 8 * k));
     }
   }
-  const __m256i byte = _mm256_set1_epi32(0xFF);
+  __m256i operator()(__m256i piece) const {
+    const __m256 bit3 = _mm256_castsi256_ps(_mm256_slli_epi32(piece, 28));
+    const __m256 bit4 = _mm256_castsi256_ps(_mm256_slli_epi32(piece, 27));
+    auto pick = [&](size_t k) {
+      return _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(part[k], piece));
+    };
+    const __m256 low = _mm256_blendv_ps(pick(0), pick(1), bit3);
+    const __m256 high = _mm256_blendv_ps(pick(2), pick(3), bit3);
+    return _mm256_castps_si256(_mm256_blendv_ps(low, high, bit4));
+  }
+};
+
+// Dubois, eight pixels at a time: the decoding is looked up byte by byte (a gather is
+// slower on some CPUs than these loads), the sums and the encoding are vector ones, as
+// DuboisScalar takes them.
+void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
+  __m256i c[3][3];
+  for (size_t row = 0; row < 3; ++row) {
+    c[row][0] = CoefficientPair(row, 0, 1);
+    c[row][1] = CoefficientPair(row, 2, 3);
+    c[row][2] = CoefficientPair(row, 4, 5);
+  }
+  const PieceTable pieces;
+  const __m256i steps = _mm256_set1_epi32(kDuboisSteps - 1);
+  const __m256i start_unit = _mm256_set1_epi32(kDuboisStartUnit << 16);
+  const __m256i bias = _mm256_set1_epi32(kDuboisBias);
+  const __m256 floor = _mm256_set1_ps(static_cast<float>(kDuboisBias));
+  const __m256i byte = _mm256_set1_epi32(0x00FF0000);
   const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
-  const __m256 zero = _mm256_setzero_ps();
-  const __m256 one = _mm256_set1_ps(1.0f);
-  const __m256 steps = _mm256_set1_ps(static_cast<float>(kLinearSteps));
-  const __m256 half = _mm256_set1_ps(0.5f);
-  const float* decode = kSrgbToLinear.data();
-  const int* encode = reinterpret_cast<const int*>(kLinearToSrgb.data());
-  auto linear = [&](__m256i v, int32_t shift) {
-    return _mm256_i32gather_ps(decode, _mm256_and_si256(_mm256_srli_epi32(v, shift), byte), 4);
-  };
   int64_t i = 0;
   for (; i + 8 <= count; i += 8) {
-    const __m256i l = Load(left + i);
-    const __m256i r = Load(right + i);
-    const __m256 in[6] = {linear(l, 16), linear(l, 8), linear(l, 0),
-                          linear(r, 16), linear(r, 8), linear(r, 0)};
-    __m256i pixel = _mm256_and_si256(l, fourth);
-    for (int32_t row = 0; row < 3; ++row) {
-      __m256 sum = _mm256_mul_ps(c[row][0], in[0]);
-      for (int32_t column = 1; column < 6; ++column) {
-        sum = _mm256_add_ps(sum, _mm256_mul_ps(c[row][column], in[column]));
-      }
-      const __m256 clipped = _mm256_min_ps(_mm256_max_ps(sum, zero), one);
-      const __m256i step = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(clipped, steps), half));
-      const __m256i encoded = _mm256_and_si256(_mm256_i32gather_epi32(encode, step, 1), byte);
-      pixel = _mm256_or_si256(pixel, _mm256_sll_epi32(encoded, _mm_cvtsi32_si128(16 - 8 * row)));
+    alignas(32) int32_t pairs[3][8];
+    for (int64_t p = 0; p < 8; ++p) {
+      const uint32_t l = left[i + p], r = right[i + p];
+      pairs[0][p] = LinearPair(l, 16, l, 8);
+      pairs[1][p] = LinearPair(l, 0, r, 16);
+      pairs[2][p] = LinearPair(r, 8, r, 0);
+    }
+    __m256i in[3];
+    for (size_t k = 0; k < 3; ++k) {
+      in[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(pairs[k]));
+    }
+    __m256i pixel = _mm256_and_si256(Load(left + i), fourth);
+    for (size_t row = 0; row < 3; ++row) {
+      const __m256i sum =
+          _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(in[0], c[row][0]),
+                                            _mm256_madd_epi16(in[1], c[row][1])),
+                           _mm256_add_epi32(_mm256_madd_epi16(in[2], c[row][2]), bias));
+      const __m256i bits = _mm256_castps_si256(_mm256_max_ps(_mm256_cvtepi32_ps(sum), floor));
+      const __m256i step = _mm256_or_si256(
+          _mm256_and_si256(_mm256_srli_epi32(bits, kDuboisStepShift), steps), start_unit);
+      const __m256i value =
+          _mm256_madd_epi16(pieces(_mm256_srli_epi32(bits, kDuboisPieceShift)), step);
+      pixel = _mm256_or_si256(pixel,
+                              _mm256_srl_epi32(_mm256_and_si256(value, byte),
+                                               _mm_cvtsi32_si128(8 * static_cast<int32_t>(row))));
     }
     Store(out + i, pixel);
   }

@@ -1,10 +1,11 @@
 // SSE2 kernels of the output layouts. The luma anaglyphs take pmaddwd on the (blue, red)
 // and (green, fourth) words of each pixel, the squeezes pavgb, which is the rounded mean
-// of the plain kernels. Dubois's sums run four pixels at a time; without a gather its
-// table lookups stay scalar. The views keep the plain kernel: copies without 3D Depth, and
-// no gather for the displacement.
+// of the plain kernels. Dubois's sums and encoding run four pixels at a time; without a
+// variable permute its table lookups stay scalar. The views keep the plain kernel: copies without
+// 3D Depth, and no gather for the displacement.
 #include <emmintrin.h>
 
+#include <array>
 #include <cstdint>
 
 #include "frames/colour_anaglyphs.h"
@@ -60,39 +61,64 @@ void Grey(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t co
   GreyScalar(left + i, right + i, out + i, count - i);
 }
 
+// The word pair (kSrgbToLinear of byte `a` of p, of byte `b` of q) of a multiply-add.
+int32_t LinearPair(uint32_t p, int32_t a, uint32_t q, int32_t b) {
+  const auto low = static_cast<uint16_t>(kSrgbToLinear[(p >> a) & 0xFF]);
+  const auto high = static_cast<uint16_t>(kSrgbToLinear[(q >> b) & 0xFF]);
+  return static_cast<int32_t>(low | uint32_t{high} << 16);
+}
+
+__m128i CoefficientPair(size_t row, size_t first, size_t second) {
+  const auto low = static_cast<uint16_t>(kDuboisWords[row][first]);
+  const auto high = static_cast<uint16_t>(kDuboisWords[row][second]);
+  return _mm_set1_epi32(static_cast<int32_t>(low | uint32_t{high} << 16));
+}
+
+// Dubois four pixels at a time: the decoding and the encoding's pieces are looked up one
+// by one (SSE2 has no variable permute), the sums and the rest of the encoding are vector
+// ones, as DuboisScalar takes them.
 void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
-  __m128 c[3][6];
-  for (int32_t row = 0; row < 3; ++row) {
-    for (int32_t column = 0; column < 6; ++column)
-      c[row][column] = _mm_set1_ps(DuboisCoefficient(row, column));
+  __m128i c[3][3];
+  for (size_t row = 0; row < 3; ++row) {
+    c[row][0] = CoefficientPair(row, 0, 1);
+    c[row][1] = CoefficientPair(row, 2, 3);
+    c[row][2] = CoefficientPair(row, 4, 5);
   }
-  const __m128 zero = _mm_setzero_ps();
-  const __m128 one = _mm_set1_ps(1.0f);
-  const __m128 steps = _mm_set1_ps(static_cast<float>(kLinearSteps));
-  const __m128 half = _mm_set1_ps(0.5f);
-  auto linear = [](const uint32_t* p, int32_t shift) {
-    return _mm_setr_ps(kSrgbToLinear[(p[0] >> shift) & 0xFF], kSrgbToLinear[(p[1] >> shift) & 0xFF],
-                       kSrgbToLinear[(p[2] >> shift) & 0xFF],
-                       kSrgbToLinear[(p[3] >> shift) & 0xFF]);
+  const __m128i bias = _mm_set1_epi32(kDuboisBias);
+  const __m128 floor = _mm_set1_ps(static_cast<float>(kDuboisBias));
+  const __m128i byte = _mm_set1_epi32(0x00FF0000);
+  const __m128i steps = _mm_set1_epi32(kDuboisSteps - 1);
+  const __m128i start_unit = _mm_set1_epi32(kDuboisStartUnit << 16);
+  const __m128i fourth = _mm_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  auto pairs = [](const uint32_t* a, int32_t a_shift, const uint32_t* b, int32_t b_shift) {
+    return _mm_setr_epi32(
+        LinearPair(a[0], a_shift, b[0], b_shift), LinearPair(a[1], a_shift, b[1], b_shift),
+        LinearPair(a[2], a_shift, b[2], b_shift), LinearPair(a[3], a_shift, b[3], b_shift));
   };
   int64_t i = 0;
   for (; i + 4 <= count; i += 4) {
-    const __m128 in[6] = {linear(left + i, 16),  linear(left + i, 8),  linear(left + i, 0),
-                          linear(right + i, 16), linear(right + i, 8), linear(right + i, 0)};
-    alignas(16) int32_t step[3][4];
-    for (int32_t row = 0; row < 3; ++row) {
-      __m128 sum = _mm_mul_ps(c[row][0], in[0]);
-      for (int32_t column = 1; column < 6; ++column) {
-        sum = _mm_add_ps(sum, _mm_mul_ps(c[row][column], in[column]));
-      }
-      const __m128 clipped = _mm_min_ps(_mm_max_ps(sum, zero), one);
-      _mm_store_si128(reinterpret_cast<__m128i*>(step[row]),
-                      _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(clipped, steps), half)));
+    const __m128i in[3] = {pairs(left + i, 16, left + i, 8), pairs(left + i, 0, right + i, 16),
+                           pairs(right + i, 8, right + i, 0)};
+    __m128i pixel = _mm_and_si128(Load(left + i), fourth);
+    for (size_t row = 0; row < 3; ++row) {
+      const __m128i sum = _mm_add_epi32(
+          _mm_add_epi32(_mm_madd_epi16(in[0], c[row][0]), _mm_madd_epi16(in[1], c[row][1])),
+          _mm_add_epi32(_mm_madd_epi16(in[2], c[row][2]), bias));
+      const __m128i bits = _mm_castps_si128(_mm_max_ps(_mm_cvtepi32_ps(sum), floor));
+      alignas(16) uint32_t piece[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(piece), _mm_srli_epi32(bits, kDuboisPieceShift));
+      const __m128i entries =
+          _mm_setr_epi32(static_cast<int32_t>(kLinearToSrgb[piece[0] & (kDuboisPieces - 1)]),
+                         static_cast<int32_t>(kLinearToSrgb[piece[1] & (kDuboisPieces - 1)]),
+                         static_cast<int32_t>(kLinearToSrgb[piece[2] & (kDuboisPieces - 1)]),
+                         static_cast<int32_t>(kLinearToSrgb[piece[3] & (kDuboisPieces - 1)]));
+      const __m128i step =
+          _mm_or_si128(_mm_and_si128(_mm_srli_epi32(bits, kDuboisStepShift), steps), start_unit);
+      const __m128i value = _mm_madd_epi16(entries, step);
+      pixel = _mm_or_si128(pixel, _mm_srl_epi32(_mm_and_si128(value, byte),
+                                                _mm_cvtsi32_si128(8 * static_cast<int32_t>(row))));
     }
-    for (int32_t j = 0; j < 4; ++j) {
-      out[i + j] = (left[i + j] & 0xFF000000u) | uint32_t{kLinearToSrgb[step[0][j]]} << 16 |
-                   uint32_t{kLinearToSrgb[step[1][j]]} << 8 | kLinearToSrgb[step[2][j]];
-    }
+    Store(out + i, pixel);
   }
   DuboisScalar(left + i, right + i, out + i, count - i);
 }

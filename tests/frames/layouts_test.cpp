@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "frames/colour_anaglyphs.h"
 #include "frames/stereo.h"
 #include "frames/stereo_views.h"
 #include "tests/frames/frames_test_util.h"
@@ -210,6 +213,60 @@ TEST(ColourAnaglyphs, DuboisIsWithinOneOfLinearLightMatrices) {
       ASSERT_EQ(test::Fourth(run.out[i]), test::Fourth(l));
     }
   }
+}
+
+// Every input at once. A row's fixed-point sum, in linear light, is off the published
+// matrix by at most the sum over its six columns of that column's worst product over all
+// 256 bytes. The encoding is a step function of the sum, rising within each of its pieces;
+// for each step, every true value that the sums on it can stand for must encode within
+// one of the step's byte.
+TEST(ColourAnaglyphs, DuboisIsWithinOneForEveryInput) {
+  double worst = 0;
+  for (size_t row = 0; row < 3; ++row) {
+    double below = 0, above = 0, top = kDuboisBias;
+    for (size_t column = 0; column < 6; ++column) {
+      double low = 0, high = 0;
+      for (uint32_t b = 0; b < 256; ++b) {
+        const double error =
+            static_cast<double>(kDuboisWords[row][column]) * kSrgbToLinear[b] / kDuboisOne -
+            kDubois[row][column] * Decode(b);
+        low = std::min(low, error);
+        high = std::max(high, error);
+      }
+      below += low;
+      above += high;
+      top += std::max(0, kDuboisWords[row][column] * kSrgbToLinear[255]);
+    }
+    // Sums are ordered by piece, then by byte within a piece.
+    auto key = [](int32_t sum) {
+      return (std::bit_cast<uint32_t>(DuboisEncodeInput(sum)) >> kDuboisPieceShift) << 8 |
+             DuboisEncode(sum);
+    };
+    for (int64_t first = kDuboisBias; first <= top;) {
+      int64_t lo = first, hi = static_cast<int64_t>(top);
+      while (lo < hi) {
+        const int64_t mid = lo + (hi - lo + 1) / 2;
+        if (key(static_cast<int32_t>(mid)) == key(static_cast<int32_t>(first))) {
+          lo = mid;
+        } else {
+          hi = mid - 1;
+        }
+      }
+      const double byte = DuboisEncode(static_cast<int32_t>(first));
+      // The first step also takes every sum below the bias (linear values below 0).
+      const double least = first == kDuboisBias ? -1.0 : (first - kDuboisBias) / double{kDuboisOne};
+      const double most = (lo - kDuboisBias) / double{kDuboisOne};
+      const double low = Encode(std::clamp(least - above, 0.0, 1.0));
+      const double high = Encode(std::clamp(most - below, 0.0, 1.0));
+      ASSERT_LE(byte - low, 1.0) << "row " << row << " sum " << first;
+      ASSERT_LE(high - byte, 1.0) << "row " << row << " sum " << lo;
+      ASSERT_GE(key(static_cast<int32_t>(lo + 1)), key(static_cast<int32_t>(lo)))
+          << row << " " << lo;
+      worst = std::max({worst, byte - low, high - byte});
+      first = lo + 1;
+    }
+  }
+  RecordProperty("worst", std::to_string(worst));
 }
 
 TEST(ColourAnaglyphs, HalfColourAndGreyTakeLuma) {
