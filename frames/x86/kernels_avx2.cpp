@@ -16,12 +16,8 @@ namespace zqr::frames {
 
 namespace {
 
-__m256i Load(const uint32_t* p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-void Store(uint32_t* p, __m256i v) {
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
-}
+using ymm::Load;
+using ymm::Store;
 // A store of the stereo output: past the cache when asked and aligned for it.
 void StoreOut(uint32_t* p, __m256i v, bool stream) {
   if (stream && (reinterpret_cast<uintptr_t>(p) & 31) == 0) {

@@ -19,6 +19,7 @@
 #include "frames/stereo.h"
 #include "frames/x86/kernels_x86.h"
 #include "frames/x86/smooth_ymm.h"
+#include "frames/x86/views_zmm.h"
 
 namespace zqr::frames {
 
@@ -55,13 +56,6 @@ const Tables& TablesFor(const BrightnessContrastParams& params) {
   return tables;
 }
 
-// table[v] for every byte v of `v`: two 128-byte halves, chosen by the byte's top bit.
-__m512i Lookup(__m512i v, const __m512i t[4]) {
-  const __m512i low = _mm512_permutex2var_epi8(t[0], v, t[1]);
-  const __m512i high = _mm512_permutex2var_epi8(t[2], v, t[3]);
-  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
-}
-
 void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrastParams& params) {
   const Tables& tables = TablesFor(params);
   __m512i colour[4];
@@ -74,66 +68,28 @@ void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrast
   int64_t i = 0;
   for (; i + 16 <= count; i += 16) {
     const __m512i v = _mm512_loadu_si512(frame + i);
-    _mm512_storeu_si512(frame + i,
-                        _mm512_mask_blend_epi8(fourth_bytes, Lookup(v, colour), Lookup(v, fourth)));
+    _mm512_storeu_si512(frame + i, _mm512_mask_blend_epi8(fourth_bytes, zmm::Lookup(v, colour),
+                                                          zmm::Lookup(v, fourth)));
   }
   if (i < count) {
     const __mmask64 rest = (__mmask64{1} << (4 * (count - i))) - 1;
     const __m512i v = _mm512_maskz_loadu_epi8(rest, frame + i);
     _mm512_mask_storeu_epi8(
         frame + i, rest,
-        _mm512_mask_blend_epi8(fourth_bytes, Lookup(v, colour), Lookup(v, fourth)));
+        _mm512_mask_blend_epi8(fourth_bytes, zmm::Lookup(v, colour), zmm::Lookup(v, fourth)));
   }
 }
 
 // The AVX2 set's stereo kernel, for what this one leaves to it.
 void (*avx2_stereo_range)(const StereoPassArgs&, int64_t, int64_t) = nullptr;
 
-// The displacement of every byte value as 64-byte table registers, from the frame's 16-bit
-// table when it has one: the frame step calls the kernel once per strip of a few rows, so
-// the table is not filled byte by byte on every call. The largest displacement is
-// table[255].
-int32_t DepthTableRegisters(const StereoPassArgs& args, __m512i table[4]) {
-  if (args.depth_table != nullptr) {
-    // The low byte of each 16-bit entry: bytes 0, 2, .., 126 of two registers.
-    alignas(64) static constexpr std::array<uint8_t, 64> kEvenBytes = [] {
-      std::array<uint8_t, 64> even{};
-      for (size_t k = 0; k < even.size(); ++k) even[k] = static_cast<uint8_t>(2 * k);
-      return even;
-    }();
-    const __m512i low_bytes = _mm512_load_si512(kEvenBytes.data());
-    for (int k = 0; k < 4; ++k) {
-      table[k] = _mm512_permutex2var_epi8(_mm512_loadu_si512(args.depth_table + 64 * k), low_bytes,
-                                          _mm512_loadu_si512(args.depth_table + 64 * k + 32));
-    }
-    return args.depth_table[255];
-  }
-  std::array<uint8_t, 256> bytes;
-  for (int32_t v = 0; v < 256; ++v) {
-    bytes[static_cast<size_t>(v)] = static_cast<uint8_t>(DepthDisplacement(v, args.depth_factor));
-  }
-  for (int k = 0; k < 4; ++k) table[k] = _mm512_loadu_si512(bytes.data() + 64 * k);
-  return bytes[255];
-}
-
 // Stereo with 3D Depth displacements of at most 8 pixels, sixteen pixels at a time: the
 // displacement of every byte by a table lookup, and each view's sixteen sources, which lie
 // within 24 pixels, by one two-register permute. `kStream` stores past the cache.
 template <bool kStream>
 int64_t StereoBlocks(const StereoPassArgs& args, const __m512i table[4], int64_t i, int64_t end) {
-  const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  const __m512i eight = _mm512_set1_epi32(8);
-  const __m512i red = _mm512_set1_epi32(0x00FF0000);
-  // Byte 2 (red) or byte 1 (green) of each pixel to the pixel's low byte, zeros above.
-  const __m512i red_to_lane =
-      _mm512_set4_epi32(static_cast<int32_t>(0x8080800Eu), static_cast<int32_t>(0x8080800Au),
-                        static_cast<int32_t>(0x80808006u), static_cast<int32_t>(0x80808002u));
-  const __m512i green_to_lane =
-      _mm512_set4_epi32(static_cast<int32_t>(0x8080800Du), static_cast<int32_t>(0x80808009u),
-                        static_cast<int32_t>(0x80808005u), static_cast<int32_t>(0x80808001u));
+  const zmm::ViewConstants k(args.width, args.picture);
   const __m512i low = _mm512_set1_epi32(static_cast<int32_t>(kLowHalf));
-  const __m512i first = _mm512_set1_epi32(args.width);
-  const __m512i past = _mm512_set1_epi32(static_cast<int32_t>(args.picture - args.width));
   // Locals, so that the stores, which might alias the arguments for all the compiler knows,
   // do not make it read them again every block.
   const int64_t shift = args.shift;
@@ -146,31 +102,10 @@ int64_t StereoBlocks(const StereoPassArgs& args, const __m512i table[4], int64_t
       std::min(args.picture - args.width, args.picture - args.width - shift) - 16;
   for (; i + 16 <= end; i += 16) {
     PrefetchPixels(second + i);
-    // One lookup for both: the red bytes of this block beside the green bytes of the
-    // block the second view's targets start from.
-    const __m512i own_low = _mm512_loadu_si512(current + i);
-    const __m512i both = Lookup(
-        _mm512_ternarylogic_epi32(red, own_low, _mm512_loadu_si512(current + i + shift), 0xCA),
-        table);
-    __m512i dr = _mm512_shuffle_epi8(both, red_to_lane);
-    __m512i dg = _mm512_shuffle_epi8(both, green_to_lane);
-    if (i < inside_begin || i > inside_end) {
-      const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(static_cast<int32_t>(i)), lanes);
-      const __m512i target =
-          _mm512_add_epi32(index, _mm512_set1_epi32(static_cast<int32_t>(shift)));
-      dr = _mm512_maskz_mov_epi32(
-          _mm512_cmpge_epi32_mask(index, first) & _mm512_cmplt_epi32_mask(index, past), dr);
-      dg = _mm512_maskz_mov_epi32(
-          _mm512_cmpge_epi32_mask(target, first) & _mm512_cmplt_epi32_mask(target, past), dg);
-    }
-    const __m512i view1 = _mm512_permutex2var_epi32(own_low, _mm512_add_epi32(lanes, dr),
-                                                    _mm512_loadu_si512(current + i + 16));
-    const uint32_t* other = second + i + shift - 8;
-    const __m512i view2 = _mm512_permutex2var_epi32(
-        _mm512_loadu_si512(other), _mm512_sub_epi32(_mm512_add_epi32(lanes, eight), dg),
-        _mm512_loadu_si512(other + 16));
+    const zmm::ViewPairZmm views =
+        zmm::ViewBlock(k, table, current, second, i, shift, i < inside_begin || i > inside_end);
     // Blue and green of the first view, red and the fourth byte of the second.
-    const __m512i merged = _mm512_ternarylogic_epi32(low, view1, view2, 0xCA);
+    const __m512i merged = _mm512_ternarylogic_epi32(low, views.own, views.other, 0xCA);
     if constexpr (kStream) {
       _mm512_stream_si512(reinterpret_cast<__m512i*>(out + i), merged);
     } else {
@@ -182,7 +117,7 @@ int64_t StereoBlocks(const StereoPassArgs& args, const __m512i table[4], int64_t
 
 void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
   __m512i table[4];
-  if (!args.depth || DepthTableRegisters(args, table) > 8) {
+  if (!args.depth || zmm::DepthTableRegisters(args.depth_table, args.depth_factor, table) > 8) {
     return avx2_stereo_range(args, range_begin, range_end);
   }
   const int64_t begin = std::clamp(kStereoMergeStart, range_begin, range_end);

@@ -16,12 +16,8 @@ namespace zqr::frames {
 
 namespace {
 
-__m128i Load(const uint32_t* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-void Store(uint32_t* p, __m128i v) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
+using xmm::Load;
+using xmm::Store;
 // A store of the stereo output: past the cache when asked and aligned for it.
 void StoreOut(uint32_t* p, __m128i v, bool stream) {
   if (stream && (reinterpret_cast<uintptr_t>(p) & 15) == 0) {

@@ -11,7 +11,7 @@
 // the CPU. Every kernel gives exactly the bytes of its plain twin.
 #pragma once
 
-#include <xmmintrin.h>
+#include <immintrin.h>
 
 #include <cstdint>
 #include <vector>
@@ -38,6 +38,27 @@ LayoutKernels Avx512LayoutKernels();
 
 // Completes stores past the cache (every set's stream_fence).
 void StreamFence();
+
+// Unaligned loads and stores of pixels: 128 bits, and 256 bits in the files built for AVX2.
+// Each kernel file takes the width it works in with a using-declaration.
+namespace xmm {
+inline __m128i Load(const uint32_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void Store(uint32_t* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+}  // namespace xmm
+#ifdef __AVX2__
+namespace ymm {
+inline __m256i Load(const uint32_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+inline void Store(uint32_t* p, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+}  // namespace ymm
+#endif
 
 // How far ahead (in pixels) the kernels that stream a frame through memory ask for its
 // lines: the delivered picture and the WorkFrame in the first smoothing pass, the

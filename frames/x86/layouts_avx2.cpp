@@ -16,12 +16,8 @@ namespace zqr::frames {
 
 namespace {
 
-__m256i Load(const uint32_t* p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-void Store(uint32_t* p, __m256i v) {
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
-}
+using ymm::Load;
+using ymm::Store;
 
 // The views with 3D Depth, eight pixels a block, in blocks whose own pixels and whose
 // shifted ones with the eight before them lie in the picture (the rest goes to the plain

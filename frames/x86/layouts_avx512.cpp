@@ -2,10 +2,8 @@
 // displacement and Dubois's table lookups made in registers. VBMI's two-register byte
 // permute looks up 64 bytes of a 128-byte table at a time, so the 16-bit sRGB decoding is
 // two 256-byte tables (its low and its high bytes), and the encoding's 32 pieces are one
-// 32-bit permute. The views follow the stereo merge of kernels_avx512.cpp: a displacement
-// is a byte table of the red or green byte, and sixteen sources within 24 pixels are one
-// two-register permute. Built with the AVX-512 flags; installed only after a run-time
-// check of the CPU.
+// 32-bit permute. The views are the stereo merge's (views_zmm.h). Built with the AVX-512
+// flags; installed only after a run-time check of the CPU.
 #include <immintrin.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include "frames/stereo.h"
 #include "frames/stereo_views.h"
 #include "frames/x86/kernels_x86.h"
+#include "frames/x86/views_zmm.h"
 
 namespace zqr::frames {
 
@@ -77,33 +76,6 @@ __m512i LoadOrder(const ByteOrder& order) {
   return _mm512_load_si512(order.data());
 }
 
-// table[v] for every byte v of `v` (`top`: the bytes of 128 and up).
-__m512i Lookup(__m512i v, __mmask64 top, const __m512i t[4]) {
-  const __m512i low = _mm512_permutex2var_epi8(t[0], v, t[1]);
-  const __m512i high = _mm512_permutex2var_epi8(t[2], v, t[3]);
-  return _mm512_mask_blend_epi8(top, low, high);
-}
-
-// The displacement of every byte value as 64-byte table registers: the low bytes of the
-// frame's 16-bit table (the layouts call the kernel for every few thousand pixels, too
-// often to fill it byte by byte), or worked out here without one. Returns the largest.
-int32_t DepthTable(const StereoViewArgs& args, __m512i table[4]) {
-  if (args.depth_table != nullptr) {
-    const __m512i low_bytes = LoadOrder(kLowBytes);
-    for (int32_t k = 0; k < 4; ++k) {
-      table[k] = _mm512_permutex2var_epi8(_mm512_loadu_si512(args.depth_table + 64 * k), low_bytes,
-                                          _mm512_loadu_si512(args.depth_table + 64 * k + 32));
-    }
-    return args.depth_table[255];
-  }
-  alignas(64) std::array<uint8_t, 256> bytes;
-  for (size_t v = 0; v < bytes.size(); ++v) {
-    bytes[v] = static_cast<uint8_t>(DepthDisplacement(static_cast<int32_t>(v), args.depth_factor));
-  }
-  for (size_t k = 0; k < 4; ++k) table[k] = _mm512_load_si512(bytes.data() + 64 * k);
-  return bytes[255];
-}
-
 // The views with 3D Depth displacements of at most 8 pixels, sixteen pixels a block, in
 // blocks whose sources (own pixels up to 31 on, shifted ones from 8 before to 23 after)
 // lie in the picture; the rest, and larger displacements, go to the AVX2 kernel.
@@ -111,24 +83,15 @@ void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_
                  uint32_t* right) {
   const auto fallback = Avx2LayoutKernels().stereo_views;
   __m512i table[4];
-  if (!args.depth || DepthTable(args, table) > 8) return fallback(args, begin, end, left, right);
+  if (!args.depth || zmm::DepthTableRegisters(args.depth_table, args.depth_factor, table) > 8) {
+    return fallback(args, begin, end, left, right);
+  }
   const int64_t n = args.picture;
   const int64_t s = args.shift;
   const int64_t first_block = std::clamp<int64_t>(std::max<int64_t>(8 - s, 0), begin, end);
   const int64_t last_block = std::min(n - 32, n - 24 - s);
   fallback(args, begin, first_block, left, right);
-  const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  const __m512i eight = _mm512_set1_epi32(8);
-  const __m512i red = _mm512_set1_epi32(0x00FF0000);
-  // Byte 2 (red) or byte 1 (green) of each pixel to the pixel's low byte, zeros above.
-  const __m512i red_to_lane =
-      _mm512_set4_epi32(static_cast<int32_t>(0x8080800Eu), static_cast<int32_t>(0x8080800Au),
-                        static_cast<int32_t>(0x80808006u), static_cast<int32_t>(0x80808002u));
-  const __m512i green_to_lane =
-      _mm512_set4_epi32(static_cast<int32_t>(0x8080800Du), static_cast<int32_t>(0x80808009u),
-                        static_cast<int32_t>(0x80808005u), static_cast<int32_t>(0x80808001u));
-  const __m512i first = _mm512_set1_epi32(args.width);
-  const __m512i past = _mm512_set1_epi32(static_cast<int32_t>(n - args.width));
+  const zmm::ViewConstants k(args.width, n);
   const uint32_t* const current = args.current;
   const uint32_t* const second = args.second;
   // Blocks whose pixels and shifted pixels all lie in the displaced rows need no masks.
@@ -137,36 +100,14 @@ void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_
   int64_t i = first_block;
   for (; i + 16 <= end && i <= last_block; i += 16) {
     PrefetchPixels(second + i);
-    const __m512i own = _mm512_loadu_si512(current + i);
-    // One lookup for both: this block's red bytes beside the green bytes of the block the
-    // left view's sources start from.
-    const __m512i bytes =
-        _mm512_ternarylogic_epi32(red, own, _mm512_loadu_si512(current + i + s), 0xCA);
-    const __m512i both = Lookup(bytes, _mm512_movepi8_mask(bytes), table);
-    __m512i dr = _mm512_shuffle_epi8(both, red_to_lane);
-    __m512i dg = _mm512_shuffle_epi8(both, green_to_lane);
-    if (i < inside_begin || i > inside_end) {
-      const __m512i index = _mm512_add_epi32(_mm512_set1_epi32(static_cast<int32_t>(i)), lanes);
-      const __m512i target = _mm512_add_epi32(index, _mm512_set1_epi32(static_cast<int32_t>(s)));
-      dr = _mm512_maskz_mov_epi32(
-          _mm512_cmpge_epi32_mask(index, first) & _mm512_cmplt_epi32_mask(index, past), dr);
-      dg = _mm512_maskz_mov_epi32(
-          _mm512_cmpge_epi32_mask(target, first) & _mm512_cmplt_epi32_mask(target, past), dg);
-    }
-    _mm512_storeu_si512(right + (i - begin),
-                        _mm512_permutex2var_epi32(own, _mm512_add_epi32(lanes, dr),
-                                                  _mm512_loadu_si512(current + i + 16)));
-    const uint32_t* other = second + i + s - 8;
-    _mm512_storeu_si512(
-        left + (i - begin),
-        _mm512_permutex2var_epi32(_mm512_loadu_si512(other),
-                                  _mm512_sub_epi32(_mm512_add_epi32(lanes, eight), dg),
-                                  _mm512_loadu_si512(other + 16)));
+    const zmm::ViewPairZmm views =
+        zmm::ViewBlock(k, table, current, second, i, s, i < inside_begin || i > inside_end);
+    _mm512_storeu_si512(right + (i - begin), views.own);
+    _mm512_storeu_si512(left + (i - begin), views.other);
   }
   fallback(args, i, end, left + (i - begin), right + (i - begin));
 }
 
-// Two coefficients of a row as the word pair of a multiply-add.
 __m512i CoefficientPair(size_t row, size_t first, size_t second) {
   const auto low = static_cast<uint16_t>(kDuboisWords[row][first]);
   const auto high = static_cast<uint16_t>(kDuboisWords[row][second]);
@@ -247,8 +188,8 @@ void Dubois(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t 
   const __mmask64 odd_bytes = 0xAAAAAAAAAAAAAAAAull;
   auto decode = [&](__m512i index, __m512i& low_bytes, __m512i& high_bytes) {
     const __mmask64 top = _mm512_movepi8_mask(index);
-    low_bytes = Lookup(index, top, low);
-    high_bytes = Lookup(index, top, high);
+    low_bytes = zmm::Lookup(index, top, low);
+    high_bytes = zmm::Lookup(index, top, high);
   };
   int64_t i = 0;
   for (; i + 32 <= count; i += 32) {

@@ -17,12 +17,8 @@ namespace zqr::frames {
 
 namespace {
 
-__m128i Load(const uint32_t* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-void Store(uint32_t* p, __m128i v) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
+using xmm::Load;
+using xmm::Store;
 
 // The luma of each pixel in its 32-bit lane.
 __m128i Luma(__m128i v) {
