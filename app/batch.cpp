@@ -34,6 +34,7 @@
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "frames/layouts.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "video/frame_store.h"
@@ -174,6 +175,15 @@ int Convert(const BatchArguments& args) {
       std::fprintf(stderr, "zqrstereo: %s\n", problem.c_str());
       return kBatchUsage;
     }
+  }
+  // The layouts are made of the two stereo views; without the stereo effect there are none.
+  if (Settings.StereoOn != 1 && Settings.Layout != 0) {
+    std::fprintf(
+        stderr,
+        "zqrstereo: warning: the layout %s needs the stereo effect (--stereo dynamic or "
+        "static); this movie has none\n",
+        std::string(frames::LayoutName(static_cast<frames::OutputLayout>(Settings.Layout.load())))
+            .c_str());
   }
   // Paths are taken as given (blanks at their ends belong to them), made absolute.
   std::error_code error;

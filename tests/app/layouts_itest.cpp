@@ -79,5 +79,16 @@ TEST_F(LayoutsTest, AFolderAsOutputTakesTheProposedNameAndFullColourIsKept) {
   EXPECT_NE(Probe(movie).find("pix_fmt=yuv444p"), std::string::npos);
 }
 
+// Without the stereo effect there are no views to lay out: the movie is a plain one, and
+// the run says why.
+TEST_F(LayoutsTest, ALayoutWithoutTheStereoEffectIsToldAndThePictureKeepsItsSize) {
+  const std::string movie = dir_.File("p.mkv");
+  const test::RunResult r =
+      Batch({"--convert", clip_, movie, "--stereo", "off", "--layout", "sbs"});
+  ASSERT_EQ(r.exit_code, 0) << r.errors;
+  EXPECT_NE(r.errors.find("the layout sbs needs the stereo effect"), std::string::npos) << r.errors;
+  EXPECT_EQ(test::ProbeMovie(movie).width, 48);
+}
+
 }  // namespace
 }  // namespace zqr
