@@ -22,7 +22,9 @@ namespace zqr::frames {
 // (_mm512_cvtepi32_ps, _mm512_max_ps, _mm512_srli_epi32) for an uninitialized variable.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#ifndef __clang__
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace {
 

@@ -155,7 +155,6 @@ constexpr int kPipeBytes = 1 << 20;
 }  // namespace
 
 ProcessResult RunCommandLine(std::string_view command_line, const Redirections& redirections) {
-  ProcessResult result;
   return RunArguments(ProgramArguments(command_line), redirections);
 }
 
