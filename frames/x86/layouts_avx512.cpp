@@ -42,8 +42,9 @@ constexpr ByteOrder PairIndices(int32_t first, int32_t second) {
   for (int32_t lane = 0; lane < 4; ++lane) {
     for (int32_t j = 0; j < 8; ++j) {
       const int32_t pixel = j < 4 ? 4 * lane + j : 16 + 4 * lane + j - 4;
-      order[static_cast<size_t>(16 * lane + 2 * j)] = static_cast<uint8_t>(4 * pixel + first);
-      order[static_cast<size_t>(16 * lane + 2 * j + 1)] = static_cast<uint8_t>(4 * pixel + second);
+      const auto at = static_cast<size_t>(lane) * 16 + static_cast<size_t>(j) * 2;
+      order[at] = static_cast<uint8_t>(4 * pixel + first);
+      order[at + 1] = static_cast<uint8_t>(4 * pixel + second);
     }
   }
   return order;
@@ -53,9 +54,9 @@ constexpr ByteOrder PairIndices(int32_t first, int32_t second) {
 // and 0; red, already in byte 2, and the fourth byte are blended in afterwards.
 constexpr ByteOrder GreenBlue() {
   ByteOrder order{};
-  for (int32_t p = 0; p < 16; ++p) {
-    order[static_cast<size_t>(4 * p)] = static_cast<uint8_t>(64 + 4 * p + 2);
-    order[static_cast<size_t>(4 * p + 1)] = static_cast<uint8_t>(4 * p + 2);
+  for (size_t p = 0; p < 16; ++p) {
+    order[4 * p] = static_cast<uint8_t>(64 + 4 * p + 2);
+    order[4 * p + 1] = static_cast<uint8_t>(4 * p + 2);
   }
   return order;
 }
