@@ -65,6 +65,13 @@ struct LayoutKernels {
   // The squeezes to half width and half height (see squeeze.h).
   void (*halve_columns)(const uint32_t* row, int32_t width, int32_t count, uint32_t* out);
   void (*average_rows)(const uint32_t* a, const uint32_t* b, uint32_t* out, int64_t count);
+  // The half-colour and grey anaglyphs of picture pixels begin .. end - 1 made straight
+  // from the frames into out[0 ..], the views never stored; null where a set makes the
+  // views first and the colour after.
+  void (*half_colour_views)(const StereoViewArgs& args, int64_t begin, int64_t end,
+                            uint32_t* out) = nullptr;
+  void (*grey_views)(const StereoViewArgs& args, int64_t begin, int64_t end,
+                     uint32_t* out) = nullptr;
 };
 
 struct FrameKernels {

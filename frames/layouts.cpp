@@ -117,6 +117,19 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
       const auto colour = layout == OutputLayout::kDubois       ? kernels.dubois
                           : layout == OutputLayout::kHalfColour ? kernels.half_colour
                                                                 : kernels.grey;
+      // With 3D Depth the views are made, not read in place: a set that keeps them in its
+      // registers makes the anaglyph in one pass.
+      const auto in_one_pass = layout == OutputLayout::kHalfColour ? kernels.half_colour_views
+                               : layout == OutputLayout::kGrey     ? kernels.grey_views
+                                                                   : nullptr;
+      if (args.depth && in_one_pass != nullptr) {
+        if (whole_rows) {
+          in_one_pass(args, 0, n, out);
+        } else {
+          for (int64_t y = 0; y < height; ++y) in_one_pass(args, y * w, y * w + pw, out + y * pw);
+        }
+        break;
+      }
       if (whole_rows) {
         uint32_t* room = views(std::min(n, kColourBand));
         for (int64_t begin = 0; begin < n; begin += kColourBand) {

@@ -111,6 +111,66 @@ void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_
   fallback(args, i, end, left + (i - begin), right + (i - begin));
 }
 
+// Full-range luma of sixteen pixels, as LumaOf does it, in the low byte of each lane.
+__m512i Luma(__m512i v) {
+  const __m512i blue_red = _mm512_set1_epi32(kFullLumaR << 16 | kFullLumaB);
+  const __m512i green = _mm512_set1_epi32(kFullLumaG);
+  const __m512i round = _mm512_set1_epi32(1 << (kFullLumaShift - 1));
+  const __m512i sum = _mm512_add_epi32(
+      _mm512_madd_epi16(_mm512_and_si512(v, _mm512_set1_epi32(0x00FF00FF)), blue_red),
+      _mm512_madd_epi16(_mm512_srli_epi16(v, 8), green));
+  return _mm512_srli_epi32(_mm512_add_epi32(sum, round), kFullLumaShift);
+}
+
+// The half-colour or grey anaglyph of picture pixels begin .. end - 1 with 3D Depth, each
+// block's views kept in registers: through the caller's band the views cost a store and a
+// load of both. What the blocks cannot take goes through the AVX2 kernels by a small band
+// of its own.
+template <bool kGrey>
+void ColourViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_t* out) {
+  const LayoutKernels avx2 = Avx2LayoutKernels();
+  const auto colour = kGrey ? avx2.grey : avx2.half_colour;
+  auto through_band = [&](int64_t from, int64_t to) {
+    constexpr int64_t kBand = 256;
+    alignas(64) std::array<uint32_t, 2 * kBand> room;
+    for (int64_t a = from; a < to; a += kBand) {
+      const int64_t b = std::min(to, a + kBand);
+      avx2.stereo_views(args, a, b, room.data(), room.data() + kBand);
+      colour(room.data(), room.data() + kBand, out + (a - begin), b - a);
+    }
+  };
+  __m512i table[4];
+  if (!args.depth || zmm::DepthTableRegisters(args.depth_table, args.depth_factor, table) > 8) {
+    return through_band(begin, end);
+  }
+  const int64_t n = args.picture;
+  const int64_t s = args.shift;
+  const int64_t first_block = std::clamp<int64_t>(std::max<int64_t>(8 - s, 0), begin, end);
+  const int64_t last_block = std::min(n - 32, n - 24 - s);
+  through_band(begin, first_block);
+  const zmm::ViewConstants k(args.width, n);
+  const __m512i fourth = _mm512_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  const __m512i cyan = _mm512_set1_epi32(0x0000FFFF);
+  const __m512i twice = _mm512_set1_epi32(0x0101);
+  const uint32_t* const current = args.current;
+  const uint32_t* const second = args.second;
+  const int64_t inside_begin = std::max<int64_t>(args.width, args.width - s);
+  const int64_t inside_end = std::min<int64_t>(n - args.width, n - args.width - s) - 16;
+  int64_t i = first_block;
+  for (; i + 16 <= end && i <= last_block; i += 16) {
+    PrefetchPixels(second + i);
+    const zmm::ViewPairZmm views =
+        zmm::ViewBlock(k, table, current, second, i, s, i < inside_begin || i > inside_end);
+    // Red from the left view's luma beside its fourth byte; green and blue from the right.
+    const __m512i red = _mm512_or_si512(_mm512_and_si512(views.other, fourth),
+                                        _mm512_slli_epi32(Luma(views.other), 16));
+    const __m512i green_blue =
+        kGrey ? _mm512_mullo_epi16(Luma(views.own), twice) : _mm512_and_si512(views.own, cyan);
+    _mm512_storeu_si512(out + (i - begin), _mm512_or_si512(red, green_blue));
+  }
+  through_band(i, end);
+}
+
 __m512i CoefficientPair(size_t row, size_t first, size_t second) {
   const auto low = static_cast<uint16_t>(kDuboisWords[row][first]);
   const auto high = static_cast<uint16_t>(kDuboisWords[row][second]);
@@ -228,6 +288,8 @@ LayoutKernels Avx512LayoutKernels() {
   LayoutKernels kernels = Avx2LayoutKernels();
   kernels.stereo_views = StereoViews;
   kernels.dubois = Dubois;
+  kernels.half_colour_views = ColourViews<false>;
+  kernels.grey_views = ColourViews<true>;
   return kernels;
 }
 
