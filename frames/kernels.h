@@ -72,6 +72,12 @@ struct LayoutKernels {
                             uint32_t* out) = nullptr;
   void (*grey_views)(const StereoViewArgs& args, int64_t begin, int64_t end,
                      uint32_t* out) = nullptr;
+  // The half-height squeeze of `count` pixels of two picture lines starting at `a` and `b`,
+  // made straight from the frames: the mean of their left views into left_out, and of
+  // their right views into right_out unless it is null. Null where a set makes the views
+  // first.
+  void (*average_rows_views)(const StereoViewArgs& args, int64_t a, int64_t b, int64_t count,
+                             uint32_t* left_out, uint32_t* right_out) = nullptr;
 };
 
 struct FrameKernels {

@@ -187,6 +187,15 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
       // Pair k joins picture lines 2k and 2k + 1 counted from the top: stored lines
       // height - 1 - 2k and the one below it (the same line for a lone bottom line). The
       // pairs go bottom first, so that every array is walked upwards through memory.
+      if (args.depth && kernels.average_rows_views != nullptr) {
+        for (int64_t k = (height + 1) / 2 - 1; k >= 0; --k) {
+          const int64_t upper = height - 1 - 2 * k;
+          const int64_t lower = std::max<int64_t>(upper - 1, 0);
+          kernels.average_rows_views(args, lower * w, upper * w, pw, out + (height - 1 - k) * pw,
+                                     k < height / 2 ? out + (height / 2 - 1 - k) * pw : nullptr);
+        }
+        break;
+      }
       uint32_t* room = views(2 * w);
       for (int64_t k = (height + 1) / 2 - 1; k >= 0; --k) {
         const int64_t upper = height - 1 - 2 * k;

@@ -171,6 +171,55 @@ void ColourViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_
   through_band(i, end);
 }
 
+// The half-height squeeze of two lines' views with 3D Depth, the views kept in registers
+// (the byte mean rounded up is the squeeze's mean). What the blocks cannot take goes
+// through the AVX2 kernels by a small band of its own.
+void AverageRowsViews(const StereoViewArgs& args, int64_t a, int64_t b, int64_t count,
+                      uint32_t* left_out, uint32_t* right_out) {
+  const LayoutKernels avx2 = Avx2LayoutKernels();
+  auto through_band = [&](int64_t from, int64_t to) {
+    constexpr int64_t kBand = 128;
+    alignas(64) std::array<uint32_t, 4 * kBand> room;
+    uint32_t* const left_a = room.data();
+    uint32_t* const right_a = left_a + kBand;
+    uint32_t* const left_b = right_a + kBand;
+    uint32_t* const right_b = left_b + kBand;
+    for (int64_t x = from; x < to; x += kBand) {
+      const int64_t m = std::min(to - x, kBand);
+      avx2.stereo_views(args, a + x, a + x + m, left_a, right_a);
+      avx2.stereo_views(args, b + x, b + x + m, left_b, right_b);
+      avx2.average_rows(left_a, left_b, left_out + x, m);
+      if (right_out != nullptr) avx2.average_rows(right_a, right_b, right_out + x, m);
+    }
+  };
+  __m512i table[4];
+  if (!args.depth || zmm::DepthTableRegisters(args.depth_table, args.depth_factor, table) > 8) {
+    return through_band(0, count);
+  }
+  const int64_t n = args.picture;
+  const int64_t s = args.shift;
+  const int64_t first_block = std::max<int64_t>(8 - s, 0);
+  const int64_t last_block = std::min(n - 32, n - 24 - s);
+  const int64_t start = std::clamp<int64_t>(first_block - std::min(a, b), 0, count);
+  through_band(0, start);
+  const zmm::ViewConstants k(args.width, n);
+  const uint32_t* const current = args.current;
+  const uint32_t* const second = args.second;
+  const int64_t inside_begin = std::max<int64_t>(args.width, args.width - s);
+  const int64_t inside_end = std::min<int64_t>(n - args.width, n - args.width - s) - 16;
+  auto edge = [&](int64_t i) { return i < inside_begin || i > inside_end; };
+  int64_t x = start;
+  for (; x + 16 <= count && std::max(a, b) + x <= last_block; x += 16) {
+    PrefetchPixels(second + a + x);
+    PrefetchPixels(second + b + x);
+    const zmm::ViewPairZmm va = zmm::ViewBlock(k, table, current, second, a + x, s, edge(a + x));
+    const zmm::ViewPairZmm vb = zmm::ViewBlock(k, table, current, second, b + x, s, edge(b + x));
+    _mm512_storeu_si512(left_out + x, _mm512_avg_epu8(va.other, vb.other));
+    if (right_out != nullptr) _mm512_storeu_si512(right_out + x, _mm512_avg_epu8(va.own, vb.own));
+  }
+  through_band(x, count);
+}
+
 __m512i CoefficientPair(size_t row, size_t first, size_t second) {
   const auto low = static_cast<uint16_t>(kDuboisWords[row][first]);
   const auto high = static_cast<uint16_t>(kDuboisWords[row][second]);
@@ -290,6 +339,7 @@ LayoutKernels Avx512LayoutKernels() {
   kernels.dubois = Dubois;
   kernels.half_colour_views = ColourViews<false>;
   kernels.grey_views = ColourViews<true>;
+  kernels.average_rows_views = AverageRowsViews;
   return kernels;
 }
 
