@@ -79,21 +79,22 @@ __m512i LoadOrder(const ByteOrder& order) {
   return _mm512_load_si512(order.data());
 }
 
-// The views with 3D Depth displacements of at most 8 pixels, sixteen pixels a block, in
-// blocks whose sources (own pixels up to 31 on, shifted ones from 8 before to 23 after)
-// lie in the picture; the rest, and larger displacements, go to the AVX2 kernel.
-void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_t* left,
-                 uint32_t* right) {
-  const auto fallback = Avx2LayoutKernels().stereo_views;
+// Calls block(i, views) for the sixteen-pixel blocks of picture pixels begin .. end - 1
+// whose sources (own pixels up to 31 on, shifted ones from 8 before to 23 after) lie in the
+// picture, with displacements of at most 8, and rest(from, to) for the pixels before and
+// after them, or for all of them when the displacements are larger.
+template <typename Block, typename Rest>
+[[gnu::always_inline]] inline void ForEachViewBlock(const StereoViewArgs& args, int64_t begin,
+                                                    int64_t end, Block block, Rest rest) {
   __m512i table[4];
   if (!args.depth || zmm::DepthTableRegisters(args.depth_table, args.depth_factor, table) > 8) {
-    return fallback(args, begin, end, left, right);
+    return rest(begin, end);
   }
   const int64_t n = args.picture;
   const int64_t s = args.shift;
   const int64_t first_block = std::clamp<int64_t>(std::max<int64_t>(8 - s, 0), begin, end);
   const int64_t last_block = std::min(n - 32, n - 24 - s);
-  fallback(args, begin, first_block, left, right);
+  rest(begin, first_block);
   const zmm::ViewConstants k(args.width, n);
   const uint32_t* const current = args.current;
   const uint32_t* const second = args.second;
@@ -103,12 +104,24 @@ void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_
   int64_t i = first_block;
   for (; i + 16 <= end && i <= last_block; i += 16) {
     PrefetchPixels(second + i);
-    const zmm::ViewPairZmm views =
-        zmm::ViewBlock(k, table, current, second, i, s, i < inside_begin || i > inside_end);
-    _mm512_storeu_si512(right + (i - begin), views.own);
-    _mm512_storeu_si512(left + (i - begin), views.other);
+    block(i, zmm::ViewBlock(k, table, current, second, i, s, i < inside_begin || i > inside_end));
   }
-  fallback(args, i, end, left + (i - begin), right + (i - begin));
+  rest(i, end);
+}
+
+// The views with 3D Depth; what the blocks cannot take goes to the AVX2 kernel.
+void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_t* left,
+                 uint32_t* right) {
+  const auto fallback = Avx2LayoutKernels().stereo_views;
+  ForEachViewBlock(
+      args, begin, end,
+      [&](int64_t i, const zmm::ViewPairZmm& views) {
+        _mm512_storeu_si512(right + (i - begin), views.own);
+        _mm512_storeu_si512(left + (i - begin), views.other);
+      },
+      [&](int64_t from, int64_t to) {
+        fallback(args, from, to, left + (from - begin), right + (from - begin));
+      });
 }
 
 // Full-range luma of sixteen pixels, as LumaOf does it, in the low byte of each lane.
@@ -139,36 +152,21 @@ void ColourViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_
       colour(room.data(), room.data() + kBand, out + (a - begin), b - a);
     }
   };
-  __m512i table[4];
-  if (!args.depth || zmm::DepthTableRegisters(args.depth_table, args.depth_factor, table) > 8) {
-    return through_band(begin, end);
-  }
-  const int64_t n = args.picture;
-  const int64_t s = args.shift;
-  const int64_t first_block = std::clamp<int64_t>(std::max<int64_t>(8 - s, 0), begin, end);
-  const int64_t last_block = std::min(n - 32, n - 24 - s);
-  through_band(begin, first_block);
-  const zmm::ViewConstants k(args.width, n);
   const __m512i fourth = _mm512_set1_epi32(static_cast<int32_t>(0xFF000000u));
   const __m512i cyan = _mm512_set1_epi32(0x0000FFFF);
   const __m512i twice = _mm512_set1_epi32(0x0101);
-  const uint32_t* const current = args.current;
-  const uint32_t* const second = args.second;
-  const int64_t inside_begin = std::max<int64_t>(args.width, args.width - s);
-  const int64_t inside_end = std::min<int64_t>(n - args.width, n - args.width - s) - 16;
-  int64_t i = first_block;
-  for (; i + 16 <= end && i <= last_block; i += 16) {
-    PrefetchPixels(second + i);
-    const zmm::ViewPairZmm views =
-        zmm::ViewBlock(k, table, current, second, i, s, i < inside_begin || i > inside_end);
-    // Red from the left view's luma beside its fourth byte; green and blue from the right.
-    const __m512i red = _mm512_or_si512(_mm512_and_si512(views.other, fourth),
-                                        _mm512_slli_epi32(Luma(views.other), 16));
-    const __m512i green_blue =
-        kGrey ? _mm512_mullo_epi16(Luma(views.own), twice) : _mm512_and_si512(views.own, cyan);
-    _mm512_storeu_si512(out + (i - begin), _mm512_or_si512(red, green_blue));
-  }
-  through_band(i, end);
+  ForEachViewBlock(
+      args, begin, end,
+      [&](int64_t i, const zmm::ViewPairZmm& views) {
+        // Red from the left view's luma beside its fourth byte; green and blue from the
+        // right view.
+        const __m512i red = _mm512_or_si512(_mm512_and_si512(views.other, fourth),
+                                            _mm512_slli_epi32(Luma(views.other), 16));
+        const __m512i green_blue =
+            kGrey ? _mm512_mullo_epi16(Luma(views.own), twice) : _mm512_and_si512(views.own, cyan);
+        _mm512_storeu_si512(out + (i - begin), _mm512_or_si512(red, green_blue));
+      },
+      through_band);
 }
 
 // The half-height squeeze of two lines' views with 3D Depth, the views kept in registers
