@@ -99,32 +99,24 @@ __m256i Luma(__m256i v) {
   return _mm256_srli_epi32(_mm256_add_epi32(sum, round), kFullLumaShift);
 }
 
-void HalfColour(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
+// Red from the left view's luma beside its fourth byte; green and blue from the right
+// view (half-colour) or its luma (grey).
+template <bool kGrey>
+void ColourAnaglyph(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
   const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
   const __m256i cyan = _mm256_set1_epi32(0x0000FFFF);
-  int64_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    const __m256i l = Load(left + i);
-    const __m256i r = Load(right + i);
-    Store(out + i, _mm256_or_si256(
-                       _mm256_or_si256(_mm256_and_si256(l, fourth), _mm256_slli_epi32(Luma(l), 16)),
-                       _mm256_and_si256(r, cyan)));
-  }
-  HalfColourScalar(left + i, right + i, out + i, count - i);
-}
-
-void Grey(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
-  const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
   const __m256i twice = _mm256_set1_epi32(0x0101);
   int64_t i = 0;
   for (; i + 8 <= count; i += 8) {
     const __m256i l = Load(left + i);
-    const __m256i cyan = _mm256_mullo_epi16(Luma(Load(right + i)), twice);
-    Store(out + i,
-          _mm256_or_si256(
-              _mm256_or_si256(_mm256_and_si256(l, fourth), _mm256_slli_epi32(Luma(l), 16)), cyan));
+    const __m256i r = Load(right + i);
+    const __m256i green_blue =
+        kGrey ? _mm256_mullo_epi16(Luma(r), twice) : _mm256_and_si256(r, cyan);
+    Store(out + i, _mm256_or_si256(
+                       _mm256_or_si256(_mm256_and_si256(l, fourth), _mm256_slli_epi32(Luma(l), 16)),
+                       green_blue));
   }
-  GreyScalar(left + i, right + i, out + i, count - i);
+  (kGrey ? GreyScalar : HalfColourScalar)(left + i, right + i, out + i, count - i);
 }
 
 // The word pair (kSrgbToLinear of byte `a` of p, of byte `b` of q) of a multiply-add.
@@ -233,7 +225,8 @@ void AverageRows(const uint32_t* a, const uint32_t* b, uint32_t* out, int64_t co
 }  // namespace
 
 LayoutKernels Avx2LayoutKernels() {
-  return {StereoViews, Dubois, HalfColour, Grey, HalveColumns, AverageRows};
+  return {StereoViews,          Dubois,       ColourAnaglyph<false>,
+          ColourAnaglyph<true>, HalveColumns, AverageRows};
 }
 
 }  // namespace zqr::frames

@@ -31,30 +31,22 @@ __m128i Luma(__m128i v) {
   return _mm_srli_epi32(_mm_add_epi32(sum, round), kFullLumaShift);
 }
 
-void HalfColour(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
+// Red from the left view's luma beside its fourth byte; green and blue from the right
+// view (half-colour) or its luma (grey).
+template <bool kGrey>
+void ColourAnaglyph(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
   const __m128i fourth = _mm_set1_epi32(static_cast<int32_t>(0xFF000000u));
   const __m128i cyan = _mm_set1_epi32(0x0000FFFF);
-  int64_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    const __m128i l = Load(left + i);
-    const __m128i r = Load(right + i);
-    Store(out + i, _mm_or_si128(_mm_or_si128(_mm_and_si128(l, fourth), _mm_slli_epi32(Luma(l), 16)),
-                                _mm_and_si128(r, cyan)));
-  }
-  HalfColourScalar(left + i, right + i, out + i, count - i);
-}
-
-void Grey(const uint32_t* left, const uint32_t* right, uint32_t* out, int64_t count) {
-  const __m128i fourth = _mm_set1_epi32(static_cast<int32_t>(0xFF000000u));
   const __m128i twice = _mm_set1_epi32(0x0101);
   int64_t i = 0;
   for (; i + 4 <= count; i += 4) {
     const __m128i l = Load(left + i);
-    const __m128i cyan = _mm_mullo_epi16(Luma(Load(right + i)), twice);
-    Store(out + i,
-          _mm_or_si128(_mm_or_si128(_mm_and_si128(l, fourth), _mm_slli_epi32(Luma(l), 16)), cyan));
+    const __m128i r = Load(right + i);
+    const __m128i green_blue = kGrey ? _mm_mullo_epi16(Luma(r), twice) : _mm_and_si128(r, cyan);
+    Store(out + i, _mm_or_si128(_mm_or_si128(_mm_and_si128(l, fourth), _mm_slli_epi32(Luma(l), 16)),
+                                green_blue));
   }
-  GreyScalar(left + i, right + i, out + i, count - i);
+  (kGrey ? GreyScalar : HalfColourScalar)(left + i, right + i, out + i, count - i);
 }
 
 // The word pair (kSrgbToLinear of byte `a` of p, of byte `b` of q) of a multiply-add.
@@ -140,7 +132,8 @@ void AverageRows(const uint32_t* a, const uint32_t* b, uint32_t* out, int64_t co
 }  // namespace
 
 LayoutKernels Sse2LayoutKernels() {
-  return {StereoViewsScalar, Dubois, HalfColour, Grey, HalveColumns, AverageRows};
+  return {StereoViewsScalar,    Dubois,       ColourAnaglyph<false>,
+          ColourAnaglyph<true>, HalveColumns, AverageRows};
 }
 
 }  // namespace zqr::frames
