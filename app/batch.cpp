@@ -101,8 +101,12 @@ void ShowProgress(const std::atomic<bool>& stop, const std::string& temp_folder)
   int64_t record_start = 0;
   int64_t last_print = 0;
   bool drawn = false;
+  const int interval_ms = terminal ? 250 : 100;
   while (!stop.load()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(terminal ? 250 : 100));
+    // Short naps: the run's end waits for this thread.
+    for (int slept = 0; slept < interval_ms && !stop.load(); slept += 10) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     if (platform::StopSignalCaught() != 0) Conversion.StopRequested = 1;
     const int64_t now = platform::MonotonicMs();
     if (!terminal && now - last_print < 5000) continue;

@@ -15,6 +15,7 @@
 #
 #   bench/convert_vs_ffmpeg.sh [build dir] [work dir]
 #
+# ROUNDS (3 unless set) rounds of the batch run, the floor and ffmpeg's same job, in turn.
 # Targets: batch <= 1.10 x the floor and <= 0.80 x ffmpeg's same job; --keep-frames <= 1.25
 # x the floor; peak memory < 300 MB at 1920x1080, the same for 10 s and 60 s.
 set -eu
@@ -55,8 +56,11 @@ converter_peak() {
 }
 
 OPTIONS="--stereo dynamic --sharpen 1 --brightness 140"
-rm -rf tmp20 && mkdir -p tmp20
-set -- $(measure "$BUILD/zqrstereo" --convert clip20.mp4 out20.mp4 $OPTIONS --temp "$WORK/tmp20" --log run20.log)
+batch_run() {
+  rm -rf tmp20 && mkdir -p tmp20
+  measure "$BUILD/zqrstereo" --convert clip20.mp4 out20.mp4 $OPTIONS --temp "$WORK/tmp20" --log run20.log
+}
+set -- $(batch_run)
 batch_s=$1 batch_cpu=$2
 rm -rf tmp20k && mkdir -p tmp20k
 set -- $(measure "$BUILD/zqrstereo" --convert clip20.mp4 keep20.mp4 $OPTIONS --temp "$WORK/tmp20k" --log keep20.log --keep-frames)
@@ -82,7 +86,7 @@ shift
 awk -v pics="$SHM/pictures.yuv" -v wav="$SHM/sound.wav" '{ a[NR] = $0 } END {
     for (k = 1; k < NR; k++) {
       if (a[k] == "pipe:0") a[k] = pics
-      else if (a[k - 1] == "-i" && a[k] ~ /temp\.wav$/) a[k] = wav
+      else if (a[k - 1] == "-i" && a[k] ~ /temp(\.wav|_wav\.fifo)$/) a[k] = wav
       print a[k]
     }
     print "floor20.mp4" }' args.txt >floor_args.txt
@@ -94,17 +98,35 @@ out_opts=$(awk '{ a[NR] = $0 } END {
       if (a[k] == "-vf") { k++; continue }
       printf "%s ", a[k]
     } }' args.txt)
-set -- $(tr '\n' '\0' <floor_args.txt | xargs -0 sh -c '
-  /usr/bin/time -f "%e %U %S %M" -o time.txt ffmpeg -v error -y "$@" >/dev/null 2>&1
-  awk "{ printf \"%.2f %.2f\n\", \$1, \$2 + \$3 }" time.txt' sh)
+floor_run() {
+  tr '\n' '\0' <floor_args.txt | xargs -0 sh -c '
+    /usr/bin/time -f "%e %U %S %M" -o time.txt ffmpeg -v error -y "$@" >/dev/null 2>&1
+    awk "{ printf \"%.2f %.2f\n\", \$1, \$2 + \$3 }" time.txt' sh
+}
+set -- $(floor_run)
 floor_s=$1 floor_cpu=$2
 
 GRAPH="[0:v]eq=brightness=0.05,unsharp=5:5:1.0,crop=1904:1080:0:0,split[a][b];\
 [b]tpad=start=1:start_mode=clone[p];[a]format=gbrp,extractplanes=g+b[ag][ab];\
 [p]format=gbrp,extractplanes=r[pr];[ag][ab][pr]mergeplanes=0x001020:gbrp,format=yuv420p[v]"
-set -- $(measure ffmpeg -v error -y -i clip20.mp4 -filter_complex "$GRAPH" -map "[v]" -map 0:a \
-  $out_opts peer20.mp4)
+peer_run() {
+  measure ffmpeg -v error -y -i clip20.mp4 -filter_complex "$GRAPH" -map "[v]" -map 0:a \
+    $out_opts peer20.mp4
+}
+set -- $(peer_run)
 peer_s=$1 peer_cpu=$2
+# This machine's speed drifts between minutes: the batch run, the floor and ffmpeg's same job
+# are measured again in turn, and each round's ratios are kept; the median round counts.
+ratios="$(awk -v b="$batch_s" -v f="$floor_s" -v p="$peer_s" 'BEGIN { printf "%.3f %.3f", b / f, b / p }')"
+round=1
+while [ "$round" -lt "${ROUNDS:-3}" ]; do
+  round=$((round + 1))
+  b=$(batch_run | cut -d' ' -f1)
+  f=$(floor_run | cut -d' ' -f1)
+  p=$(peer_run | cut -d' ' -f1)
+  ratios="$ratios
+$(awk -v b="$b" -v f="$f" -v p="$p" 'BEGIN { printf "%.3f %.3f", b / f, b / p }')"
+done
 set -- $(measure ffmpeg -v error -y -i clip20.mp4 -vf "eq=brightness=0.05,unsharp=5:5:1.0,crop=iw-16:ih" \
   $out_opts plain20.mp4)
 plain_s=$1 plain_cpu=$2
@@ -115,6 +137,9 @@ own20=$(converter_peak "$BUILD/zqrstereo" --convert clip20.mp4 out20.mp4 $OPTION
 own60=$(converter_peak "$BUILD/zqrstereo" --convert clip60.mp4 out60.mp4 $OPTIONS --temp "$WORK/tmp60" --log run60.log)
 
 echo "encoder output options: $out_opts"
+echo "$ratios" | awk '{ printf "round %d: batch / floor %.2f, batch / ffmpeg same job %.2f\n", NR, $1, $2 }'
+echo "$ratios" | sort -n -k1,1 | awk '{ a[NR] = $1 } END { printf "median batch / floor %.2f", a[int((NR + 1) / 2)] }'
+echo "$ratios" | sort -n -k2,2 | awk '{ a[NR] = $2 } END { printf ", median batch / ffmpeg same job %.2f (%d rounds)\n", a[int((NR + 1) / 2)], NR }'
 awk -v b="$batch_s" -v bc="$batch_cpu" -v k="$keep_s" -v kc="$keep_cpu" -v f="$floor_s" \
   -v fc="$floor_cpu" -v p="$peer_s" -v pc="$peer_cpu" -v q="$plain_s" -v qc="$plain_cpu" \
   -v o10="$own10" -v o20="$own20" -v o60="$own60" 'BEGIN {

@@ -185,7 +185,8 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
   std::string folder;
   for (char c : in.temp_folder) folder += c == '%' ? std::string("%%") : std::string(1, c);
   const std::string frames = FramePattern(folder);
-  const std::string sound = SoundFile(in.temp_folder);
+  const std::string sound =
+      in.sound_from_pipe ? SoundPipeFile(in.temp_folder) : SoundFile(in.temp_folder);
   for (const std::string* path : {&output, &frames, &sound, &in.tool_path}) {
     if (!PathFitsCommandLine(*path)) return std::string();
   }

@@ -27,6 +27,9 @@ struct EncoderInputs {
   // The frames come through the tool's standard input as 4:2:0 pictures, cut to even sizes,
   // instead of being read from the folder (the encoder runs while they are recorded).
   bool frames_from_pipe = false;
+  // The sound comes through the named pipe the sound relay fills while the extraction is
+  // still writing the file (the encoder was started before it ended).
+  bool sound_from_pipe = false;
   // The recording's output layout (frames::OutputLayout): side-by-side and top-and-bottom
   // movies say so, so that players show them in 3D by themselves.
   int32_t layout = 0;

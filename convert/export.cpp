@@ -153,8 +153,12 @@ ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed
     running = feed != nullptr ? !feed->EncoderEnded() : !encoder.Ended();
     animation.Step(NowSeconds());
     ui.UpdateCompressionProgress(animation.view());
-    platform::SleepMs(25);
-    ui.PumpOrSleep(25);
+    // The animation moves every 50 ms, but the end is looked for every 5: it is the last
+    // step of a batch run.
+    for (int slice = 0; slice < 10 && running && Conversion.StopRequested == 0; ++slice) {
+      ui.PumpOrSleep(5);
+      running = feed != nullptr ? !feed->EncoderEnded() : !encoder.Ended();
+    }
   }
   result.exit_status = feed != nullptr ? feed->Wait() : encoder.Wait();
   Conversion.EncoderExitCode = result.exit_status;

@@ -23,6 +23,7 @@ SoundExtraction::~SoundExtraction() {
 
 bool SoundExtraction::Start(const std::string& tool_path, const std::string& video_path,
                             const std::string& sound_file, const std::string& messages_file) {
+  std::lock_guard lock(mutex_);
   messages_file_ = messages_file;
   if (!platform::CreateNewFile(sound_file)) {
     start_problem_ = "the sound file " + sound_file + " cannot be created";
@@ -36,10 +37,12 @@ bool SoundExtraction::Start(const std::string& tool_path, const std::string& vid
 }
 
 bool SoundExtraction::Running() const {
+  std::lock_guard lock(mutex_);
   return started_ && !waited_ && !tool_.Ended();
 }
 
 int SoundExtraction::Wait() {
+  std::lock_guard lock(mutex_);
   if (started_ && !waited_) {
     exit_code_ = tool_.Wait();
     waited_ = true;
@@ -48,13 +51,16 @@ int SoundExtraction::Wait() {
 }
 
 void SoundExtraction::Stop() {
+  std::lock_guard lock(mutex_);
   if (!started_ || waited_) return;
   tool_.Kill();
-  Wait();
+  tool_.Wait();
+  waited_ = true;
   exit_code_ = -1;
 }
 
 std::string SoundExtraction::Reason() const {
+  std::lock_guard lock(mutex_);
   if (!start_problem_.empty()) return start_problem_;
   std::ifstream file(messages_file_, std::ios::binary);
   std::string line;

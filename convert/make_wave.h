@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,8 @@ std::vector<std::string> SoundArguments(const std::string& tool_path, const std:
                                         const std::string& sound_file);
 
 // One extraction. The sound file is created before the tool starts, so an existing file or
-// link of that name is never written through: the start fails instead.
+// link of that name is never written through: the start fails instead. Running may be asked
+// from another thread (the relay that follows the file) while the owner waits or stops.
 class SoundExtraction {
  public:
   SoundExtraction() = default;
@@ -37,6 +39,7 @@ class SoundExtraction {
   std::string Reason() const;
 
  private:
+  mutable std::mutex mutex_;
   platform::ChildProcess tool_;
   bool started_ = false;
   bool waited_ = false;

@@ -20,6 +20,10 @@ std::string SoundFile(const std::string& temp_folder) {
   return temp_folder + platform::kPathSeparator + "temp.wav";
 }
 
+std::string SoundPipeFile(const std::string& temp_folder) {
+  return temp_folder + platform::kPathSeparator + "temp_wav.fifo";
+}
+
 bool IsFrameFileName(std::string_view name) {
   return !frames::FrameFileDigits(name).empty();
 }

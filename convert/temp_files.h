@@ -12,6 +12,8 @@ namespace zqr {
 std::string FramePattern(const std::string& temp_folder);
 // TempFolder + "/temp.wav".
 std::string SoundFile(const std::string& temp_folder);
+// The named pipe through which a running encoder reads the sound file while it is written.
+std::string SoundPipeFile(const std::string& temp_folder);
 
 // Whether a file name is one the program writes into the temporary folder: "temp" and six
 // or more digits and ".bmp" (a frame file), or "temp.wav" (the sound file). The user may

@@ -116,6 +116,7 @@ const char* BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>
   const int32_t height = format.Height;
   FrameStore.FrameW = width;
   FrameStore.FrameH = height;
+  AwaitProbe();
   const int64_t time_per_frame = TimePerFrameFromProbe(VideoInfoText(), format.AvgTimePerFrame);
   Video.TimePerFrame = time_per_frame;
   const int32_t numframes = FrameCount(duration, time_per_frame);

@@ -122,12 +122,15 @@ namespace zqr {
 
 LoadResult LoadVideo(const std::string& path) {
   LoadResult result;
-  ProbeVideo(path);
+  // The probe's tool starts up while the graph is built; the build waits for its report only
+  // where it reads the frame rate from it.
+  StartProbe(path);
   Settings.ShowInputVideo = 1;
   Loader.VideoLoaded = 1;
   // The whole name: a shortened one would name another file, or none.
   SetCurrentVideo(path);
   result.loaded = BuildGraphPaused(path, &result.failure) == GraphBuild::kBuilt;
+  AwaitProbe();
   return result;
 }
 

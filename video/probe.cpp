@@ -3,7 +3,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "core/numbers.h"
 #include "core/shared_value.h"
@@ -20,6 +22,9 @@ Guarded<std::string>& InfoStorage() {
   static Guarded<std::string> text;
   return text;
 }
+
+std::mutex probe_mutex;
+std::thread probe_thread;
 
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
@@ -113,6 +118,23 @@ void ProbeVideo(const std::string& video_path) {
   }
   SetVideoInfoText(ProbeSummaryText(FileNameOf(video_path), report));
   std::filesystem::remove(report_path, error);
+}
+
+void StartProbe(const std::string& video_path) {
+  std::lock_guard lock(probe_mutex);
+  if (probe_thread.joinable()) probe_thread.join();
+  probe_thread = std::thread([video_path] {
+    try {
+      ProbeVideo(video_path);
+    } catch (...) {
+      // No report: the summary stays as it was, as for a video the tool cannot read.
+    }
+  });
+}
+
+void AwaitProbe() {
+  std::lock_guard lock(probe_mutex);
+  if (probe_thread.joinable()) probe_thread.join();
 }
 
 }  // namespace zqr

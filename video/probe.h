@@ -35,4 +35,9 @@ std::string ProbeSummaryText(const std::string& file_name, std::string_view repo
 // VideoInfoText unchanged.
 void ProbeVideo(const std::string& video_path);
 
+// ProbeVideo on a thread of its own, so that the tool's start-up overlaps the graph's build;
+// AwaitProbe returns once its report is in VideoInfoText (at once when none runs).
+void StartProbe(const std::string& video_path);
+void AwaitProbe();
+
 }  // namespace zqr

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/pipe_write.h"
+
 extern char** environ;
 
 namespace zqr::platform {
@@ -118,35 +120,6 @@ int WaitForChild(pid_t pid) {
   }
   // glibc reports a failed exec (missing file, bad redirection target) as exit code 127.
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Writes all of `bytes` to a pipe. A reader that has gone makes write fail with EPIPE;
-// the SIGPIPE that comes with it is held back on this thread and taken off again, so it
-// can neither end the program nor reach another thread.
-bool WriteToPipe(int fd, const char* bytes, size_t size) {
-  sigset_t pipe_signal;
-  sigemptyset(&pipe_signal);
-  sigaddset(&pipe_signal, SIGPIPE);
-  sigset_t before;
-  pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
-  bool ok = true;
-  while (size > 0) {
-    const ssize_t written = write(fd, bytes, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EPIPE) {
-        const timespec now{};
-        while (sigtimedwait(&pipe_signal, nullptr, &now) == SIGPIPE) {
-        }
-      }
-      ok = false;
-      break;
-    }
-    bytes += written;
-    size -= static_cast<size_t>(written);
-  }
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  return ok;
 }
 
 // A larger pipe lets a picture go over in fewer turns between the two programs.

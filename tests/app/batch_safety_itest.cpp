@@ -203,6 +203,24 @@ TEST_F(BatchSafetyTest, AnEncoderThatFailsNamesTheCauseAndLeavesTheOldMovieAlone
   EXPECT_EQ(Others(program_ + "/TEMP", {}), std::vector<std::string>{});
 }
 
+// The encoder starts on the sound while it is extracted; an extraction that fails after a
+// while must still end the run with its own reason, not with a movie without sound.
+TEST_F(BatchSafetyTest, ASoundTrackLostAfterTheEncoderStartedEndsTheRunWithItsReason) {
+  fs::remove(program_ + "/PLUG-IN/ffmpeg");
+  ASSERT_TRUE(test::WriteFile(program_ + "/PLUG-IN/ffmpeg",
+                              "#!/bin/sh\nfor a; do [ \"$a\" = pcm_s16le ] && { sleep 0.5; "
+                              "echo 'the sound track is damaged' >&2; exit 1; }; done\nexec \"" +
+                                  test::BinDir() + "/PLUG-IN/ffmpeg\" \"$@\"\n"));
+  fs::permissions(program_ + "/PLUG-IN/ffmpeg", fs::perms::owner_all);
+  const std::string clip = Clip("clip.mp4", "testsrc2=size=64x48:rate=30", 2);
+  const test::RunResult r = Batch({"--convert", clip, dir_.File("out.mp4")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.errors.find("the sound track is damaged"), std::string::npos) << r.errors;
+  EXPECT_TRUE(Logged("The encoder reads the sound while it is extracted"));
+  EXPECT_FALSE(test::FileExists(dir_.File("out.mp4")));
+  EXPECT_EQ(Others(program_ + "/TEMP", {}), std::vector<std::string>{});
+}
+
 TEST_F(BatchSafetyTest, RunsSideBySideKeepTheirOwnRateLengthSoundAndLog) {
   struct Job {
     int rate;

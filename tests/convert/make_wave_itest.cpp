@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-
 #include <string>
+#include <thread>
 
 #include "convert/encoder_command.h"
 #include "convert/make_wave.h"
+#include "convert/sound_relay.h"
 #include "convert/temp_files.h"
 #include "core/run_log.h"
 #include "core/shell_state.h"
@@ -88,6 +89,48 @@ TEST_F(MakeWaveTest, ALinkNamedLikeTheSoundFileIsNeverWrittenThrough) {
   ASSERT_TRUE(test::MakeClip(clip, "testsrc2=size=160x120:rate=25", 1.0,
                              "sine=frequency=440:sample_rate=44100"));
   EXPECT_EQ(Extract(clip), -2);
+  EXPECT_EQ(test::ReadFile(victim), "precious");
+}
+
+// The encoder reads the sound through the relay while the tool still writes the file: it
+// must get every byte the file ends with, but for the two sizes in the header, which the
+// tool writes last. A name taken by something else than a pipe is never replaced.
+TEST_F(MakeWaveTest, TheRelayPassesTheWholeSoundOnWhileTheFileIsWritten) {
+  MakeProgramFolder("app");
+  std::string clip = dir_.File("clip.mp4");
+  ASSERT_TRUE(test::MakeClip(clip, "testsrc2=size=160x120:rate=25", 3.0,
+                             "sine=frequency=440:sample_rate=48000"));
+  const std::string wav = SoundFile(Shell.TempFolder);
+  const std::string pipe = SoundPipeFile(Shell.TempFolder);
+  std::string relayed;
+  {
+    SoundExtraction sound;
+    ASSERT_TRUE(sound.Start(ToolPath("ffmpeg"), clip, wav, Shell.TempFolder + "/messages.txt"));
+    SoundRelay relay;
+    ASSERT_TRUE(relay.Start(wav, pipe, sound));
+    std::thread reader([&] { relayed = test::ReadFile(pipe); });
+    reader.join();  // ends only when the relay has closed the pipe
+    EXPECT_EQ(sound.Wait(), 0);
+  }
+  // The two sizes are either still the tool's placeholders or already the final ones.
+  auto sizes_cleared = [](std::string wave) {
+    for (size_t k : {size_t{4}, wave.find("data") + 4}) {
+      if (k + 4 <= wave.size()) wave.replace(k, 4, 4, '\xff');
+    }
+    return wave;
+  };
+  const std::string written = test::ReadFile(wav);
+  ASSERT_GT(written.size(), 3 * 44100 * 4u);
+  ASSERT_EQ(relayed.size(), written.size());
+  EXPECT_TRUE(sizes_cleared(relayed) == sizes_cleared(written));
+  EXPECT_FALSE(test::FileExists(pipe));
+
+  const std::string victim = dir_.File("victim.txt");
+  ASSERT_TRUE(test::WriteFile(victim, "precious"));
+  ASSERT_EQ(symlink(victim.c_str(), pipe.c_str()), 0);
+  SoundExtraction none;
+  SoundRelay refused;
+  EXPECT_FALSE(refused.Start(wav, pipe, none));
   EXPECT_EQ(test::ReadFile(victim), "precious");
 }
 

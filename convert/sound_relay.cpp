@@ -1,0 +1,52 @@
+// The sound relay's thread: copies what the extraction has written so far, naps briefly
+// when it has caught up, and closes the pipe once the extraction has ended and the file is
+// passed on whole.
+#include "convert/sound_relay.h"
+
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "platform/system.h"
+
+namespace zqr {
+
+SoundRelay::~SoundRelay() {
+  Stop();
+}
+
+bool SoundRelay::Start(const std::string& sound_file, const std::string& pipe_file,
+                       const SoundExtraction& extraction) {
+  if (started() || !pipe_.Create(pipe_file)) return false;
+  stop_ = false;
+  thread_ = std::thread([this, sound_file, &extraction] { Run(sound_file, extraction); });
+  return true;
+}
+
+void SoundRelay::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  pipe_.Close();
+}
+
+void SoundRelay::Run(const std::string& sound_file, const SoundExtraction& extraction) {
+  if (!pipe_.Connect(stop_)) return;
+  std::FILE* file = std::fopen(sound_file.c_str(), "rb");
+  std::vector<char> buffer(1 << 16);
+  while (file != nullptr && !stop_.load()) {
+    // Asked before reading: a tool seen ended has written all it will.
+    const bool ended = !extraction.Running();
+    const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+    if (got > 0) {
+      if (!pipe_.Write(buffer.data(), got, stop_)) break;  // the encoder has stopped reading
+      continue;
+    }
+    if (ended) break;
+    std::clearerr(file);
+    platform::SleepMs(5);
+  }
+  if (file != nullptr) std::fclose(file);
+  pipe_.Close();
+}
+
+}  // namespace zqr

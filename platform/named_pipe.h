@@ -1,0 +1,35 @@
+// A named pipe in the file system, written by this program and read by a tool given its
+// name: the tool can start on a stream before the whole of it exists.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+
+namespace zqr::platform {
+
+class NamedPipeWriter {
+ public:
+  NamedPipeWriter() = default;
+  ~NamedPipeWriter();  // closes the pipe and removes its name
+  NamedPipeWriter(const NamedPipeWriter&) = delete;
+  NamedPipeWriter& operator=(const NamedPipeWriter&) = delete;
+
+  // Makes the pipe under `path`. A pipe left there by an earlier run is replaced; any other
+  // entry of that name (a file, a link) is left alone and the creation fails.
+  bool Create(const std::string& path);
+  // Waits until a reader has opened the pipe. False when `stop` was set first.
+  bool Connect(const std::atomic<bool>& stop);
+  // Writes all of `bytes`, waiting while the pipe is full. False when the reader has closed
+  // its end or `stop` was set.
+  bool Write(const void* data, size_t bytes, const std::atomic<bool>& stop);
+  // The reader sees the end of the stream.
+  void Close();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+}  // namespace zqr::platform
