@@ -117,7 +117,7 @@ set -- $(peer_run)
 peer_s=$1 peer_cpu=$2
 # This machine's speed drifts between minutes: the batch run, the floor and ffmpeg's same job
 # are measured again in turn, and each round's ratios are kept; the median round counts.
-ratios="$(awk -v b="$batch_s" -v f="$floor_s" -v p="$peer_s" 'BEGIN { printf "%.3f %.3f %.3f", b / f, b / p, f / p }')"
+ratios="$(awk -v b="$batch_s" -v f="$floor_s" -v p="$peer_s" 'BEGIN { printf "%.3f %.3f %.3f %.2f %.2f %.2f", b / f, b / p, f / p, b, f, p }')"
 round=1
 while [ "$round" -lt "${ROUNDS:-3}" ]; do
   round=$((round + 1))
@@ -125,7 +125,7 @@ while [ "$round" -lt "${ROUNDS:-3}" ]; do
   f=$(floor_run | cut -d' ' -f1)
   p=$(peer_run | cut -d' ' -f1)
   ratios="$ratios
-$(awk -v b="$b" -v f="$f" -v p="$p" 'BEGIN { printf "%.3f %.3f %.3f", b / f, b / p, f / p }')"
+$(awk -v b="$b" -v f="$f" -v p="$p" 'BEGIN { printf "%.3f %.3f %.3f %.2f %.2f %.2f", b / f, b / p, f / p, b, f, p }')"
 done
 set -- $(measure ffmpeg -v error -y -i clip20.mp4 -vf "eq=brightness=0.05,unsharp=5:5:1.0,crop=iw-16:ih" \
   $out_opts plain20.mp4)
@@ -142,6 +142,9 @@ echo "encoder output options: $out_opts"
 echo "$ratios" | awk '{ printf "round %d: batch / floor %.2f, batch / ffmpeg same job %.2f, floor / ffmpeg same job %.2f\n", NR, $1, $2, $3 }'
 echo "$ratios" | sort -n -k1,1 | awk '{ a[NR] = $1 } END { printf "median batch / floor %.2f", a[int((NR + 1) / 2)] }'
 echo "$ratios" | sort -n -k2,2 | awk '{ a[NR] = $2 } END { printf ", median batch / ffmpeg same job %.2f (%d rounds)\n", a[int((NR + 1) / 2)], NR }'
+# The best time of each over the rounds: the least disturbed by the machine's slow minutes.
+echo "$ratios" | awk 'NR == 1 || $4 < b { b = $4 } NR == 1 || $5 < f { f = $5 } NR == 1 || $6 < p { p = $6 }
+  END { printf "best of rounds: batch %.2f s, floor %.2f s, ffmpeg same job %.2f s: batch / floor %.2f, batch / ffmpeg same job %.2f, floor / ffmpeg same job %.2f\n", b, f, p, b / f, b / p, f / p }'
 awk -v b="$batch_s" -v bc="$batch_cpu" -v k="$keep_s" -v kc="$keep_cpu" -v f="$floor_s" \
   -v fc="$floor_cpu" -v p="$peer_s" -v pc="$peer_cpu" -v q="$plain_s" -v qc="$plain_cpu" \
   -v o10="$own10" -v o20="$own20" -v o60="$own60" 'BEGIN {
