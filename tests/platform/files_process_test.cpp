@@ -1,17 +1,22 @@
 // Files written and read past the page cache, and a program fed through its standard
 // input: the bytes arrive whole whatever their size, and a program that stops reading or
 // is killed ends the feed without taking this process with it. The desktop's opener gets
-// its document as one argument, and its failure is reported.
+// its document as one argument, and its failure is reported. A named pipe's writer never
+// waits past a stop request, whether its reader never comes or stops reading.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/named_pipe.h"
 #include "platform/process.h"
 #include "tests/support/test_support.h"
 
@@ -74,6 +79,57 @@ TEST(ChildProcess, FedThroughItsInputAndEndedEitherWay) {
   ChildProcess missing;
   EXPECT_FALSE(missing.Start("zqr-no-such-program-anywhere"));
   EXPECT_EQ(missing.Wait(), -1);
+}
+
+TEST(NamedPipeWriter, ReachesItsReaderAndNeverWaitsPastAStop) {
+  test::ScratchDir dir;
+  const std::string path = dir.File("sound.fifo");
+  std::atomic<bool> stop{false};
+  {
+    NamedPipeWriter pipe;
+    ASSERT_TRUE(pipe.Create(path));
+    std::string got;
+    std::thread reader([&] { got = test::ReadFile(path); });
+    ASSERT_TRUE(pipe.Connect(stop));
+    const std::string sent = Pattern(3 << 20, 5);  // more than the pipe holds
+    EXPECT_TRUE(pipe.Write(sent.data(), sent.size(), stop));
+    pipe.Close();
+    reader.join();
+    EXPECT_EQ(got, sent);
+  }
+  EXPECT_FALSE(test::FileExists(path));
+
+  // No reader ever comes, or the one that came reads nothing: a stop ends the wait.
+  NamedPipeWriter lonely;
+  ASSERT_TRUE(lonely.Create(path));
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+  });
+  EXPECT_FALSE(lonely.Connect(stop));
+  stopper.join();
+  stop = false;
+  ChildProcess idle;
+  ASSERT_TRUE(idle.Start({"sh", "-c", "exec 3<\"$0\"; sleep 30", path}, {}, false));
+  ASSERT_TRUE(lonely.Connect(stop));
+  stopper = std::thread([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+  });
+  const std::string lots = Pattern(4 << 20, 1);
+  EXPECT_FALSE(lonely.Write(lots.data(), lots.size(), stop));
+  stopper.join();
+  idle.Kill();
+  idle.Wait();
+
+  // A stale pipe of that name is replaced; a file of that name is left alone.
+  NamedPipeWriter again;
+  EXPECT_TRUE(again.Create(path));
+  const std::string file = dir.File("taken");
+  ASSERT_TRUE(test::WriteFile(file, "mine"));
+  NamedPipeWriter refused;
+  EXPECT_FALSE(refused.Create(file));
+  EXPECT_EQ(test::ReadFile(file), "mine");
 }
 
 // A stand-in for xdg-open, first on PATH while the object lives: it writes its arguments,
