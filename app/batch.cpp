@@ -216,7 +216,7 @@ int Convert(const BatchArguments& args) {
       LogLine("Removed stale run folders " + NumberText(stale));
     }
     folder = platform::MakeUniqueFolder(base, kRunFolderPrefix);
-    if (folder.empty() || !run_lock.TryLock(folder)) {
+    if (folder.empty() || !run_lock.LockNewFolder(folder)) {
       return Fail("cannot make a temporary folder in " + base);
     }
   } else if (!std::filesystem::is_directory(base, error)) {

@@ -72,6 +72,10 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
   // False when the folder is locked by someone else or the lock file cannot be made.
   bool TryLock(const std::string& folder);
+  // For a folder just made: the lock file appears already held (made under another name,
+  // locked, then renamed), so that another run's clean-up of stale folders, which takes
+  // the lock of any folder it may remove, can never take it first.
+  bool LockNewFolder(const std::string& folder);
   void Unlock();
   bool held() const { return fd_ >= 0; }
 

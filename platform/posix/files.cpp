@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -228,6 +229,22 @@ bool FolderLock::TryLock(const std::string& folder) {
     fd_ = -1;
   }
   return false;
+}
+
+bool FolderLock::LockNewFolder(const std::string& folder) {
+  Unlock();
+  const std::string staging = folder + "/" + kFolderLockName + ".new";
+  const int fd = open(staging.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return false;
+  const std::string path = folder + "/" + kFolderLockName;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || rename(staging.c_str(), path.c_str()) != 0) {
+    unlink(staging.c_str());
+    close(fd);
+    return false;
+  }
+  fd_ = fd;
+  path_ = path;
+  return true;
 }
 
 void FolderLock::Unlock() {

@@ -132,6 +132,20 @@ TEST(NamedPipeWriter, ReachesItsReaderAndNeverWaitsPastAStop) {
   EXPECT_EQ(test::ReadFile(file), "mine");
 }
 
+// The lock file of a run's new folder appears already held: another run's clean-up of
+// stale folders, which takes the lock of any folder it removes, cannot take it first.
+TEST(FolderLock, ANewFolderIsHeldFromTheMomentItsLockFileAppears) {
+  test::ScratchDir dir;
+  FolderLock mine;
+  ASSERT_TRUE(mine.LockNewFolder(dir.path()));
+  EXPECT_TRUE(test::FileExists(dir.File(kFolderLockName)));
+  FolderLock other;
+  EXPECT_FALSE(other.TryLock(dir.path()));
+  mine.Unlock();
+  EXPECT_FALSE(test::FileExists(dir.File(kFolderLockName)));
+  EXPECT_TRUE(other.TryLock(dir.path()));
+}
+
 // A stand-in for xdg-open, first on PATH while the object lives: it writes its arguments,
 // one a line, to a file, and exits with `status`.
 class FakeOpener {
