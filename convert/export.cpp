@@ -137,6 +137,7 @@ ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed
   }
   // A feed's encoder has been writing its messages since the recording began.
 
+  auto encoder_running = [&] { return feed != nullptr ? !feed->EncoderEnded() : !encoder.Ended(); };
   ExportResult result;
   Conversion.EncoderExitCode = -1;
   Conversion.EncoderRunning = 1;
@@ -150,14 +151,14 @@ ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed
       }
       break;
     }
-    running = feed != nullptr ? !feed->EncoderEnded() : !encoder.Ended();
+    running = encoder_running();
     animation.Step(NowSeconds());
     ui.UpdateCompressionProgress(animation.view());
     // The animation moves every 50 ms, but the end is looked for every 5: it is the last
     // step of a batch run.
     for (int slice = 0; slice < 10 && running && Conversion.StopRequested == 0; ++slice) {
       ui.PumpOrSleep(5);
-      running = feed != nullptr ? !feed->EncoderEnded() : !encoder.Ended();
+      running = encoder_running();
     }
   }
   result.exit_status = feed != nullptr ? feed->Wait() : encoder.Wait();

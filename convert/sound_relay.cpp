@@ -3,7 +3,6 @@
 // passed on whole.
 #include "convert/sound_relay.h"
 
-#include <chrono>
 #include <cstdio>
 #include <vector>
 

@@ -25,7 +25,7 @@ class SoundRelay {
   // cannot be made; the encoder must then read the finished file.
   bool Start(const std::string& sound_file, const std::string& pipe_file,
              const SoundExtraction& extraction);
-  // Ends the relay at once and removes the pipe.
+  // Ends the relay at once; the pipe's name goes with the relay.
   void Stop();
   bool started() const { return thread_.joinable(); }
 

@@ -25,7 +25,6 @@ class NamedPipeWriter {
   bool Write(const void* data, size_t bytes, const std::atomic<bool>& stop);
   // The reader sees the end of the stream.
   void Close();
-  const std::string& path() const { return path_; }
 
  private:
   std::string path_;

@@ -5,21 +5,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "platform/posix/pipe_write.h"
+#include "platform/system.h"
 
 namespace zqr::platform {
-
-namespace {
-constexpr int kPollMs = 5;
-
-void Nap() {
-  const timespec pause{0, kPollMs * 1'000'000L};
-  nanosleep(&pause, nullptr);
-}
-}  // namespace
 
 NamedPipeWriter::~NamedPipeWriter() {
   Close();
@@ -43,7 +34,7 @@ bool NamedPipeWriter::Connect(const std::atomic<bool>& stop) {
     fd_ = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     if (fd_ >= 0) break;
     if (errno != ENXIO && errno != EINTR) return false;
-    Nap();
+    SleepMs(5);
   }
   return true;
 }
