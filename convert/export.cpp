@@ -227,7 +227,7 @@ std::string ChooseRectangularVideo(const std::string& folder) {
   // A save dialog that only accepts existing files could never name a new movie.
   request.file_must_exist = false;
   platform::Ui& ui = platform::CurrentUi();
-  const std::string name = ui.ShowFileDialog(request);
+  std::string name = ui.ShowFileDialog(request);
   ui.PumpOrSleep(1);
   if (TrimBlanks(name).empty()) return std::string();
   Shell.VideoFolder = std::filesystem::path(TrimBlanks(name)).parent_path().string();

@@ -66,7 +66,7 @@ std::string SoundExtraction::Reason() const {
   std::string line;
   std::string last;
   while (std::getline(file, line)) {
-    const std::string text = TrimBlanks(line.substr(0, line.find_last_not_of("\r") + 1));
+    const std::string text = TrimBlanks(line.substr(0, line.find_last_not_of('\r') + 1));
     if (!text.empty()) last = text;
   }
   if (last.empty()) return "the tool ended with status " + NumberText(exit_code_);
