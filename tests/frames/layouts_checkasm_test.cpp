@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "frames/kernels.h"
@@ -76,6 +77,54 @@ TEST_P(LayoutCheckasm, StereoViewsInRandomPieces) {
             << Name() << " right " << w << "x" << h << " depth " << args.depth << " divisor "
             << divisor;
       }
+    }
+  }
+}
+
+// The kernels that make the views and a layout in one pass, against the plain views and
+// the plain layout kernels, over pieces of random length with near and far displacements.
+TEST_P(LayoutCheckasm, ViewsAndLayoutInOnePass) {
+  std::mt19937 rng(400 + GetParam());
+  using Colour = void (*)(const StereoViewArgs&, int64_t, int64_t, uint32_t*);
+  using Plain = void (*)(const uint32_t*, const uint32_t*, uint32_t*, int64_t);
+  const std::tuple<const char*, Colour, Plain> colours[] = {
+      {"half-colour", candidate().half_colour_views, ref().half_colour},
+      {"grey", candidate().grey_views, ref().grey}};
+  for (int32_t w : {17, 45, 100, 641}) {
+    for (int32_t h : {2, 5}) {
+      const int64_t n = int64_t{w} * h;
+      const Pixels current = TestPixels(n, rng);
+      const Pixels previous = TestPixels(n, rng);
+      const int32_t divisor =
+          h == 2 ? 1 + static_cast<int32_t>(rng() % 31) : 32 + static_cast<int32_t>(rng() % 80);
+      const StereoSettings settings{static_cast<int32_t>(rng() % 2),
+                                    static_cast<int32_t>(rng() % 21) - 10, true, divisor};
+      const auto table = DepthTableFor(DepthFactor(divisor));
+      const StereoViewArgs args =
+          MakeStereoViewArgs(current.data(), previous.data(), w, h, settings, table);
+      Pixels left(static_cast<size_t>(n)), right(left.size());
+      ref().stereo_views(args, 0, n, left.data(), right.data());
+      for (const auto& [name, kernel, plain] : colours) {
+        if (kernel == nullptr) continue;
+        Pixels a(left.size()), b(left.size(), 0x5A5A5A5Au);
+        plain(left.data(), right.data(), a.data(), n);
+        for (int64_t start = 0; start < n;) {
+          const int64_t stop = std::min<int64_t>(n, start + 1 + static_cast<int64_t>(rng() % 200));
+          kernel(args, start, stop, b.data() + start);
+          start = stop;
+        }
+        ASSERT_EQ(test::FirstDifference(a.data(), b.data(), n), "")
+            << Name() << " " << name << " " << w << "x" << h << " divisor " << divisor;
+      }
+      if (candidate().average_rows_views == nullptr) continue;
+      // Lines 0 and h - 1, squeezed into one.
+      Pixels a(2 * static_cast<size_t>(w)), b(a.size(), 0x5A5A5A5Au);
+      const int64_t last = (h - 1) * int64_t{w};
+      ref().average_rows(left.data(), left.data() + last, a.data(), w);
+      ref().average_rows(right.data(), right.data() + last, a.data() + w, w);
+      candidate().average_rows_views(args, 0, last, w, b.data(), b.data() + w);
+      ASSERT_EQ(test::FirstDifference(a.data(), b.data(), 2 * w), "")
+          << Name() << " average rows " << w << "x" << h << " divisor " << divisor;
     }
   }
 }
