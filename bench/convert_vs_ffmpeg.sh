@@ -128,10 +128,14 @@ peer_run() {
 }
 set -- $(peer_run)
 peer_s=$1 peer_cpu=$2
+# One round's line: batch / floor, batch / peer, floor / peer, the three times, and the floor
+# with the decode beside it / floor.
+round_line() {
+  awk -v b="$1" -v f="$2" -v p="$3" -v d="$4" 'BEGIN { printf "%.3f %.3f %.3f %.2f %.2f %.2f %.3f", b / f, b / p, f / p, b, f, p, d / f }'
+}
 # This machine's speed drifts between minutes: the batch run, the floor and ffmpeg's same job
 # are measured again in turn, and each round's ratios are kept; the median round counts.
-d=$(decode_beside_run | cut -d' ' -f1)
-ratios="$(awk -v b="$batch_s" -v f="$floor_s" -v p="$peer_s" -v d="$d" 'BEGIN { printf "%.3f %.3f %.3f %.2f %.2f %.2f %.3f", b / f, b / p, f / p, b, f, p, d / f }')"
+ratios="$(round_line "$batch_s" "$floor_s" "$peer_s" "$(decode_beside_run | cut -d' ' -f1)")"
 round=1
 while [ "$round" -lt "${ROUNDS:-3}" ]; do
   round=$((round + 1))
@@ -140,7 +144,7 @@ while [ "$round" -lt "${ROUNDS:-3}" ]; do
   p=$(peer_run | cut -d' ' -f1)
   d=$(decode_beside_run | cut -d' ' -f1)
   ratios="$ratios
-$(awk -v b="$b" -v f="$f" -v p="$p" -v d="$d" 'BEGIN { printf "%.3f %.3f %.3f %.2f %.2f %.2f %.3f", b / f, b / p, f / p, b, f, p, d / f }')"
+$(round_line "$b" "$f" "$p" "$d")"
 done
 set -- $(measure ffmpeg -v error -y -i clip20.mp4 -vf "eq=brightness=0.05,unsharp=5:5:1.0,crop=iw-16:ih" \
   $out_opts plain20.mp4)
