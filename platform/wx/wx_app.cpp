@@ -58,6 +58,16 @@ void StopWx() {
   started = false;
 }
 
+wxWindow* QuestionOwner() {
+  wxWindow* front = wxGetActiveWindow();
+  if (front != nullptr) front = wxGetTopLevelParent(front);
+  if (front == nullptr || front->IsBeingDeleted() || !front->IsShown() ||
+      (wxTheApp != nullptr && wxTheApp->IsScheduledForDestruction(front))) {
+    return MainFrame();
+  }
+  return front;
+}
+
 const wxCursor& HandCursor() {
   static const wxCursor cursor = [] {
     std::span<const uint8_t> bytes = resources::Find("autor");

@@ -87,4 +87,9 @@ T Ask(std::function<T()> question, T cancel) {
 // The main window frame while it exists (GUI thread only).
 wxFrame*& MainFrame();
 
+// The window a question (message box, file dialog) is owned by: the shown window in
+// front, unless it is on its way out, else the main window. A dialog owned by a window
+// that wx deletes later would be deleted with it while it is still open.
+wxWindow* QuestionOwner();
+
 }  // namespace zqr::platform::wx

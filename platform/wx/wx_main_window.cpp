@@ -110,7 +110,7 @@ std::string AskForFile(const FileDialogRequest& r) {
   long style = r.save ? wxFD_SAVE : wxFD_OPEN;
   if (r.overwrite_prompt) style |= wxFD_OVERWRITE_PROMPT;
   if (r.file_must_exist) style |= wxFD_FILE_MUST_EXIST;
-  wxWindow* owner = wxGetActiveWindow() ? wxGetActiveWindow() : MainFrame();
+  wxWindow* owner = QuestionOwner();
   wxString folder = Utf8(r.folder);
   wxString name = Utf8(r.proposed_name);
   for (;;) {
@@ -142,12 +142,8 @@ class WxUi final : public Ui {
   const char* Name() const override { return "wx"; }
 
   int ShowMessage(const std::string& text, const std::string& caption, int style) override {
-    return Ask<int>(
-        [=] {
-          wxWindow* owner = wxGetActiveWindow() ? wxGetActiveWindow() : MainFrame();
-          return ShowMessageBox(owner, text, caption, style);
-        },
-        kIdCancel);
+    return Ask<int>([=] { return ShowMessageBox(QuestionOwner(), text, caption, style); },
+                    kIdCancel);
   }
 
   void SetLabel(int id, const std::string& text) override {
@@ -208,7 +204,13 @@ class WxUi final : public Ui {
     return saved;
   }
   void ShowCompressionProgress(bool visible) override {
-    Post([visible] { ShowProgressWindow(visible); });
+    // On the GUI thread the window comes and goes at once, before the next question:
+    // queued, its closing would run inside that question's loop.
+    if (wxThread::IsMain()) {
+      ShowProgressWindow(visible);
+    } else {
+      Post([visible] { ShowProgressWindow(visible); });
+    }
   }
   void UpdateCompressionProgress(const CompressionProgressView& view) override {
     Post([view] { UpdateProgressWindow(view); });

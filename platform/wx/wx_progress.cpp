@@ -58,8 +58,14 @@ class CaptionBar : public wxPanel {
 }  // namespace
 
 void CloseProgressWindow() {
-  if (progress != nullptr) progress->Destroy();
+  if (progress == nullptr) return;
+  // wx deletes the window later; hidden now, it can no longer be the window in front.
+  progress->Hide();
+  progress->Destroy();
   progress = nullptr;
+  picture = nullptr;
+  elapsed = nullptr;
+  for (wxStaticText*& square : squares) square = nullptr;
 }
 
 void ShowProgressWindow(bool visible) {
