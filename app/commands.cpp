@@ -219,8 +219,12 @@ bool HandleHover(int id) {
 }
 
 bool HandleCloseRequest() {
-  int answer = CurrentUi().ShowMessage("Are you sure?", "Exit IDE",
-                                       platform::kMbOkCancel | platform::kMbIconWarning);
+  // Closing stops a conversion and throws its movie away: the question says so.
+  const bool converting = Video.Converting != 0 || Conversion.EncoderRunning != 0;
+  const std::string text =
+      converting ? std::string("Are you sure?\r\n") + kCloseStopsConversionText : "Are you sure?";
+  int answer =
+      CurrentUi().ShowMessage(text, "Exit IDE", platform::kMbOkCancel | platform::kMbIconWarning);
   if (answer != platform::kIdOk) return false;
   if (Video.Converting != 0 || Conversion.EncoderRunning != 0) {
     // The conversion runs further down this thread's stack: it is stopped, stops its

@@ -43,6 +43,10 @@ struct CommandHooks {
 void SetCommandHooks(CommandHooks hooks);
 CommandHooks CurrentCommandHooks();
 
+// The exit question's second line while a conversion runs.
+inline constexpr const char* kCloseStopsConversionText =
+    "The conversion in progress will be stopped and its movie will not be written.";
+
 // The window procedure's handlers.
 void HandleCommand(int id, int code);
 void HandleSlider(int id, int position);

@@ -161,6 +161,9 @@ ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed
       running = encoder_running();
     }
   }
+  // A stop asked for while the encoder was finishing (the user confirming the window's
+  // close, say) still stops: the user was told the movie would not be written.
+  if (Conversion.StopRequested != 0) result.stopped = true;
   result.exit_status = feed != nullptr ? feed->Wait() : encoder.Wait();
   Conversion.EncoderExitCode = result.exit_status;
   Conversion.EncoderRunning = 0;

@@ -123,6 +123,9 @@ class MediaGraph {
   // Connects the source's video output to the grabber. Fails when the file has no video
   // stream that can be decoded.
   virtual MediaStatus ConnectSourceToGrabber() = 0;
+  // Why the source could not be opened or connected, in the decoder's own words; empty
+  // when the backend knows no more than the status.
+  virtual std::string SourceFailure() const { return {}; }
   virtual MediaStatus AddNullRenderer(const std::string& filter_name) = 0;
   virtual MediaStatus ConnectGrabberToNullRenderer() = 0;
 

@@ -48,6 +48,18 @@ const char* ShowGraphError(const char* text) {
   return text;
 }
 
+// A source that would not open or connect: the step's text, then the file and why, so a
+// user can tell a damaged clip from a file that is no video at all.
+const char* ShowSourceError(const char* text, const std::string& file_name,
+                            const MediaGraph& graph) {
+  std::string cause = graph.SourceFailure();
+  if (cause.empty()) cause = "it is damaged or not a video";
+  platform::CurrentUi().ShowMessage(std::string(text) + "\r\n\r\n" + file_name +
+                                        "\r\nThe file cannot be read as a video: " + cause + ".",
+                                    kGraphErrorCaption, platform::kMbIconInformation);
+  return text;
+}
+
 // Steps 4 to 32: builds the graph, publishes it paused and shows the video's figures.
 // Returns null, or the text of the error message it showed.
 const char* BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out) {
@@ -71,10 +83,10 @@ const char* BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>
   // The name exactly as given: blanks at its ends belong to it on this platform.
   const std::string& source_name = file_name;
   if (Failed(graph->AddSourceFilter(source_name, "Source"))) {
-    return ShowGraphError(kAddSourceErrorText);
+    return ShowSourceError(kAddSourceErrorText, file_name, *graph);
   }
   if (Failed(graph->ConnectSourceToGrabber())) {
-    return ShowGraphError(kUnsupportedText);
+    return ShowSourceError(kUnsupportedText, file_name, *graph);
   }
   if (Failed(graph->AddNullRenderer("NullRenderer"))) {
     return ShowGraphError(kAddRendererErrorText);

@@ -16,14 +16,21 @@ namespace {
 constexpr int kMaxReadErrors = 200;
 }  // namespace
 
+MediaStatus Demuxer::Fail(int av_error) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(av_error, text, sizeof text);
+  failure_ = text;
+  return MediaStatus::kCannotOpen;
+}
+
 MediaStatus Demuxer::Open(const std::string& file_name) {
   av_log_set_level(AV_LOG_QUIET);
   AVFormatContext* opened = nullptr;
-  if (avformat_open_input(&opened, file_name.c_str(), nullptr, nullptr) < 0) {
-    return MediaStatus::kCannotOpen;
-  }
+  int result = avformat_open_input(&opened, file_name.c_str(), nullptr, nullptr);
+  if (result < 0) return Fail(result);
   FormatContextPtr format(opened);
-  if (avformat_find_stream_info(format.get(), nullptr) < 0) return MediaStatus::kCannotOpen;
+  result = avformat_find_stream_info(format.get(), nullptr);
+  if (result < 0) return Fail(result);
   format_ = std::move(format);
   return MediaStatus::kOk;
 }
@@ -31,10 +38,17 @@ MediaStatus Demuxer::Open(const std::string& file_name) {
 MediaStatus Demuxer::ChooseVideo() {
   const AVCodec* codec = nullptr;
   const int index = av_find_best_stream(format_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-  if (index < 0 || codec == nullptr) return MediaStatus::kUnsupported;
+  if (index < 0 || codec == nullptr) {
+    failure_ = index == AVERROR_DECODER_NOT_FOUND ? "no decoder for its video stream"
+                                                  : "it holds no video stream";
+    return MediaStatus::kUnsupported;
+  }
   AVStream* stream = format_->streams[index];
   // Cover art is a single picture, not a movie.
-  if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) return MediaStatus::kUnsupported;
+  if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) {
+    failure_ = "it holds a single picture, not a video";
+    return MediaStatus::kUnsupported;
+  }
   for (unsigned i = 0; i < format_->nb_streams; ++i) format_->streams[i]->discard = AVDISCARD_ALL;
   stream->discard = AVDISCARD_DEFAULT;
   video_ = stream;

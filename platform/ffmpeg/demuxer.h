@@ -28,6 +28,8 @@ class Demuxer {
   // Opens and probes `file_name`: kCannotOpen when it cannot be read or is no media file.
   MediaStatus Open(const std::string& file_name);
   bool IsOpen() const { return format_ != nullptr; }
+  // The decoder library's words for the last failed Open or ChooseVideo.
+  const std::string& Failure() const { return failure_; }
 
   // Chooses the file's best video stream and finds its decoder; kUnsupported when there
   // is none, or only a cover picture. The other streams are skipped from then on.
@@ -47,7 +49,9 @@ class Demuxer {
   void Seek(RefTime target);
 
  private:
+  MediaStatus Fail(int av_error);
   FormatContextPtr format_;
+  std::string failure_;
   const AVStream* video_ = nullptr;
   const AVCodec* video_codec_ = nullptr;
   const AVStream* sound_ = nullptr;

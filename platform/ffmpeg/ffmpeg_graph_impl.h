@@ -33,6 +33,7 @@ class FfmpegGraph final : public MediaGraph {
   const char* Name() const override { return "ffmpeg"; }
 
   MediaStatus CreateSampleGrabber() override;
+  std::string SourceFailure() const override { return demuxer_.Failure(); }
   MediaStatus AddGrabberFilter(const std::string& filter_name) override;
   MediaStatus SetMediaType(const MediaType& type) override;
   MediaStatus AddSourceFilter(const std::string& file_name,

@@ -259,6 +259,8 @@ TEST_F(CommandsTest, ClosingDuringAConversionStopsItThenCloses) {
     Video.Converting = 1;  // the user closes the window while the encoder runs
     Conversion.EncoderRunning = 1;
     close_accepted = ui_->RequestClose();
+    EXPECT_EQ(ui_->Messages().back().text,
+              std::string("Are you sure?\r\n") + kCloseStopsConversionText);
     EXPECT_EQ(Conversion.StopRequested, 1);
     EXPECT_FALSE(ui_->WindowClosed());
     Video.Converting = 0;  // the driver stops and cleans up

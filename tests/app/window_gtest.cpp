@@ -4,11 +4,6 @@
 // start it with a clip named on its command line, which plays in the preview.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -19,64 +14,16 @@
 
 #include "app/window_layout.h"
 #include "core/control_ids.h"
+#include "tests/support/running_program.h"
 #include "tests/support/test_support.h"
 #include "tests/support/x11_driver.h"
-
-extern char** environ;
 
 namespace zqr {
 namespace {
 
 const char* kMainCaption = "Kavelund ZQR Stereo Video Coverter Build 005.01";
 
-// A copy of the program in a scratch folder, started on the test display; killed at the
-// end of the test when it is still running.
-class RunningProgram {
- public:
-  RunningProgram() { Start({}); }
-  // With the build's tools beside the copy and `arguments` on its command line; the
-  // scratch folder is there before the program starts, for the files the arguments name.
-  explicit RunningProgram(
-      const std::function<std::vector<std::string>(const test::ScratchDir&)>& arguments) {
-    std::filesystem::create_directory_symlink(test::BinDir() + "/PLUG-IN", dir_.File("PLUG-IN"));
-    Start(arguments(dir_));
-  }
-  ~RunningProgram() {
-    if (pid_ != 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool started() const { return pid_ != 0; }
-  const test::ScratchDir& dir() const { return dir_; }
-  // Its exit status once it has ended by itself within `timeout_ms`; -1 while it runs.
-  int WaitForExit(int timeout_ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (pid_ != 0) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      if (std::chrono::steady_clock::now() > deadline) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return -1;
-  }
-
- private:
-  void Start(std::vector<std::string> arguments) {
-    std::filesystem::copy_file(test::BinDir() + "/zqrstereo", dir_.File("zqrstereo"));
-    arguments.insert(arguments.begin(), dir_.File("zqrstereo"));
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = 0;
-  }
-
-  test::ScratchDir dir_;
-  pid_t pid_ = 0;
-};
+using test::RunningProgram;
 
 // The title window comes first, with the hand over its link and nowhere else; its close
 // box goes on as "Start" does. With ZQR_SCREENSHOT_DIR set, the title window is saved

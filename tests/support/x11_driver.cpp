@@ -8,6 +8,7 @@
 #include <X11/extensions/Xfixes.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <thread>
 
 namespace zqr::test {
@@ -110,23 +111,37 @@ unsigned long X11Driver::WaitForWindow(const std::string& caption, int timeout_m
   return 0;
 }
 
-unsigned long X11Driver::Tooltip() {
-  if (!ok()) return 0;
-  const Atom tooltip = XInternAtom(display_, "_NET_WM_WINDOW_TYPE_TOOLTIP", False);
-  // Tooltips are override-redirect windows, children of the root itself.
+namespace {
+// The topmost mapped child of the root of one of the window types (a submenu stands above
+// its menu); tooltips and menus are override-redirect windows, children of the root.
+Window MappedOfType(Display* d, std::initializer_list<const char*> type_names) {
   Window root = 0, parent = 0;
   Window* children = nullptr;
   unsigned int count = 0;
   Window found = 0;
-  if (XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
-    for (unsigned int i = 0; i < count && found == 0; ++i) {
-      if (HasWindowType(display_, children[i], tooltip) && Viewable(display_, children[i])) {
-        found = children[i];
+  if (XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) {
+    for (unsigned int i = 0; i < count; ++i) {
+      for (const char* name : type_names) {
+        if (HasWindowType(d, children[i], XInternAtom(d, name, False)) &&
+            Viewable(d, children[i])) {
+          found = children[i];
+        }
       }
     }
     if (children != nullptr) XFree(children);
   }
   return found;
+}
+}  // namespace
+
+unsigned long X11Driver::Tooltip() {
+  return ok() ? MappedOfType(display_, {"_NET_WM_WINDOW_TYPE_TOOLTIP"}) : 0;
+}
+
+unsigned long X11Driver::PopupMenu() {
+  return ok() ? MappedOfType(display_, {"_NET_WM_WINDOW_TYPE_POPUP_MENU",
+                                        "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU"})
+              : 0;
 }
 
 unsigned long X11Driver::WaitForTooltip(int timeout_ms) {
@@ -146,6 +161,32 @@ bool X11Driver::Geometry(unsigned long window, int* x, int* y, int* width, int* 
   *width = attributes.width;
   *height = attributes.height;
   return true;
+}
+
+std::string X11Driver::ActiveCaption() {
+  if (!ok()) return std::string();
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  Window active = 0;
+  if (XGetWindowProperty(display_, DefaultRootWindow(display_),
+                         XInternAtom(display_, "_NET_ACTIVE_WINDOW", False), 0, 1, False, XA_WINDOW,
+                         &type, &format, &count, &after, &data) == Success &&
+      data != nullptr) {
+    if (count == 1) active = *reinterpret_cast<const Window*>(data);
+    XFree(data);
+  }
+  return active != 0 ? WindowName(display_, active) : std::string();
+}
+
+bool X11Driver::WaitForActive(const std::string& caption, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (ActiveCaption() == caption) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 }
 
 void X11Driver::Close(unsigned long window) {

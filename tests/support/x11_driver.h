@@ -27,8 +27,16 @@ class X11Driver {
   unsigned long Tooltip();
   // The same, waiting up to `timeout_ms` for one to show.
   unsigned long WaitForTooltip(int timeout_ms);
+  // The topmost open menu (a list's entries, a menu bar's menu or its submenu); 0 when
+  // none shows.
+  unsigned long PopupMenu();
   // Its position on the screen and size.
   bool Geometry(unsigned long window, int* x, int* y, int* width, int* height);
+  // The caption of the window the window manager made active (it has the keyboard);
+  // empty without a window manager or an active window.
+  std::string ActiveCaption();
+  // Waits up to `timeout_ms` for the window captioned `caption` to become active.
+  bool WaitForActive(const std::string& caption, int timeout_ms);
   // The close box (WM_DELETE_WINDOW).
   void Close(unsigned long window);
   void Focus(unsigned long window);

@@ -343,8 +343,14 @@ TEST_F(GraphBuildTest, EveryFailingStepShowsItsMessageAndTearsDown) {
   ExpectFailure("CreateSampleGrabber", "ISampleGrabber Error.");
   ExpectFailure("AddGrabberFilter", "GraphBuilder AddFilter Error.");
   ExpectFailure("SetMediaType", "ISampleGrabber SetMediaType Error.");
-  ExpectFailure("AddSourceFilter", "AddSourceFile Error");
-  ExpectFailure("ConnectSourceToGrabber", "Unsupported media type!");
+  // The source's own steps name the file and why it failed (the fake graph knows no more
+  // than the status).
+  ExpectFailure("AddSourceFilter",
+                "AddSourceFile Error\r\n\r\nclip.mp4\r\nThe file cannot be read as a video: it is "
+                "damaged or not a video.");
+  ExpectFailure("ConnectSourceToGrabber",
+                "Unsupported media type!\r\n\r\nclip.mp4\r\nThe file cannot be read as a video: "
+                "it is damaged or not a video.");
   ExpectFailure("AddNullRenderer", "AddFilter m_pNullRenderer");
   ExpectFailure("ConnectGrabberToNullRenderer", "Stream Error 010");
   ExpectFailure("SetBufferSamples", "Stream Error 011");

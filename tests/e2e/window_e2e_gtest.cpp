@@ -1,0 +1,434 @@
+// The whole window as a user lives in it: the program is started as a user starts it,
+// under the window manager of the test display, and driven only through the X server —
+// keys, clicks and what the screen shows (message texts are read off the screen with
+// OCR). Each path checks what the user is left with: the movie (ffprobe), the program
+// still running, TEMP without frame or sound files, and the run log.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/window_layout.h"
+#include "convert/convert_movie.h"
+#include "core/control_ids.h"
+#include "tests/support/running_program.h"
+#include "tests/support/test_support.h"
+#include "tests/support/x11_driver.h"
+
+namespace zqr {
+namespace {
+
+using namespace std::chrono_literals;
+using test::RunningProgram;
+
+const char* kTitleCaption = "Kavelund ZQR Stereo Video Coverter";
+const char* kMainCaption = "Kavelund ZQR Stereo Video Coverter Build 005.01";
+const char* kSaveCaption = "Save Rectangular VIDEO";
+const char* kOpenCaption = "Load VIDEO";
+const char* kAnotherCaption = "Save a VIDEO with another compression";
+const char* kProgressCaption = "Output Movie Compression";
+
+void Pause(std::chrono::milliseconds time) {
+  std::this_thread::sleep_for(time);
+}
+
+// Waits up to `timeout` for `done`; true when it came.
+template <typename Condition>
+bool WaitUntil(Condition done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    Pause(50ms);
+  }
+  return true;
+}
+
+// Frame and sound files left in the program's TEMP folder.
+std::vector<std::string> WorkFilesIn(const std::string& folder) {
+  std::vector<std::string> left;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string ext = entry.path().extension().string();
+    if (ext == ".bmp" || ext == ".wav") left.push_back(entry.path().filename().string());
+  }
+  return left;
+}
+
+class WindowEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display";
+    ASSERT_TRUE(x_.ok());
+    if (x_.ActiveCaption().empty() && !WindowManagerRuns()) {
+      GTEST_SKIP() << "no window manager on the display";
+    }
+  }
+
+  // Openbox (or any EWMH window manager) announces itself on the root window.
+  static bool WindowManagerRuns() {
+    return test::Run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).output.find("window id") !=
+           std::string::npos;
+  }
+
+  // The title window, passed with its close box as a user may; then the main window,
+  // active, and its client area's place on the screen.
+  void ReachMainWindow() {
+    const unsigned long title = x_.WaitForWindow(kTitleCaption, 30000);
+    ASSERT_NE(title, 0u) << "no title window";
+    Pause(300ms);
+    x_.Close(title);
+    main_ = x_.WaitForWindow(kMainCaption, 30000);
+    ASSERT_NE(main_, 0u) << "no main window";
+    ASSERT_TRUE(x_.WaitForActive(kMainCaption, 10000)) << "active: " << x_.ActiveCaption();
+    int width = 0, height = 0;
+    ASSERT_TRUE(x_.Geometry(main_, &left_, &top_, &width, &height));
+    top_ += height - 650;  // the menu bar stands above the client area
+  }
+
+  // The middle of a control of the main window, on the screen.
+  void ClickControl(int id) {
+    const ControlRow* row = FindControlRow(id);
+    ASSERT_NE(row, nullptr) << id;
+    x_.Click(left_ + row->spec.x + row->spec.width / 2, top_ + row->spec.y + row->spec.height / 2);
+  }
+
+  // A list opens its entries as a menu when clicked; the keys walk it from its first entry.
+  void PickFromList(int screen_x, int screen_y, int entry) {
+    x_.Click(screen_x, screen_y);
+    ASSERT_TRUE(WaitUntil([&] { return x_.PopupMenu() != 0; }, 10s)) << "no list opened";
+    Pause(200ms);
+    // The menu may open with an entry under the pointer: Home starts from the first.
+    x_.Key("Home");
+    for (int i = 0; i < entry; ++i) x_.Key("Down");
+    x_.Key("Return");
+    ASSERT_TRUE(WaitUntil([&] { return x_.PopupMenu() == 0; }, 10s)) << "the list stays open";
+  }
+
+  // Option > "Resize the output VIDEO stream" opened from the keyboard: with `entry` >= 0
+  // that entry is chosen first; then the open submenu's picture. The keys walk the menu
+  // as the layout table builds it.
+  std::vector<uint8_t> ResizeMenuPicture(int entry) {
+    int position = 0;
+    for (const platform::MenuItemSpec& item : MainWindowLayout().menus.at(1).items) {
+      if (item.kind == platform::MenuItemSpec::Kind::kSeparator) continue;
+      if (item.text == "Resize the output VIDEO stream") break;
+      ++position;
+    }
+    auto open_submenu = [&]() -> unsigned long {
+      x_.Focus(main_);
+      if (!x_.WaitForActive(kMainCaption, 10000)) return 0;
+      x_.Key("o", false, true);
+      if (!WaitUntil([&] { return x_.PopupMenu() != 0; }, 10s)) return 0;
+      const unsigned long menu = x_.PopupMenu();
+      Pause(200ms);
+      x_.Key("Home");
+      for (int i = 0; i < position; ++i) x_.Key("Down");
+      x_.Key("Right");
+      if (!WaitUntil([&] { return x_.PopupMenu() != menu; }, 10s)) return 0;
+      Pause(300ms);
+      return x_.PopupMenu();
+    };
+    if (entry >= 0) {
+      if (open_submenu() == 0) return {};
+      x_.Key("Home");
+      for (int i = 0; i < entry; ++i) x_.Key("Down");
+      x_.Key("Return");
+      WaitUntil([&] { return x_.PopupMenu() == 0; }, 10s);
+    }
+    const unsigned long submenu = open_submenu();
+    std::vector<uint8_t> picture;
+    int x = 0, y = 0, width = 0, height = 0;
+    if (submenu != 0 && x_.Geometry(submenu, &x, &y, &width, &height)) {
+      picture = x_.Capture(x, y, width, height);
+    }
+    x_.Key("Escape");
+    x_.Key("Escape");
+    WaitUntil([&] { return x_.PopupMenu() == 0; }, 10s);
+    if (x_.PopupMenu() != 0) x_.Key("Escape");
+    return picture;
+  }
+
+  // A file dialog: the whole path typed over the proposed name, then Return.
+  void AnswerFileDialog(const char* caption, const std::string& path) {
+    ASSERT_NE(x_.WaitForWindow(caption, 15000), 0u) << "no dialog " << caption;
+    ASSERT_TRUE(x_.WaitForActive(caption, 10000)) << "active: " << x_.ActiveCaption();
+    Pause(400ms);
+    x_.Key("a", true);
+    x_.Type(path);
+    Pause(200ms);
+    x_.Key("Return");
+  }
+
+  // The text of the window captioned `caption`, read off the screen.
+  std::string ReadWindow(const std::string& caption) {
+    const unsigned long w = x_.WaitForWindow(caption, 15000);
+    if (w == 0) return std::string();
+    Pause(300ms);
+    const std::string shot = program_dir_ + "/read.png";
+    const std::string large = program_dir_ + "/read-large.png";
+    test::Run({"import", "-window", std::to_string(w), shot});
+    test::Run({"convert", shot, "-resize", "300%", large});
+    return test::Run({"tesseract", large, "stdout"}).output;
+  }
+
+  // Answers the message box captioned `caption`: Return for OK or Yes, Escape for Cancel.
+  void Answer(const char* caption, const char* key) {
+    ASSERT_NE(x_.WaitForWindow(caption, 60000), 0u) << "no question " << caption;
+    ASSERT_TRUE(x_.WaitForActive(caption, 10000)) << "active: " << x_.ActiveCaption();
+    Pause(300ms);
+    x_.Key(key);
+    ASSERT_TRUE(WaitUntil([&] { return !x_.WindowExists(caption); }, 10s)) << caption;
+  }
+
+  // Whether the preview's middle changes from one moment to the next: a clip plays.
+  bool PreviewPlays() {
+    const ControlRow* preview = FindControlRow(kIdPreview);
+    if (preview == nullptr) return false;
+    auto middle = [&] {
+      return x_.Capture(left_ + preview->spec.x + 150, top_ + preview->spec.y + 200, 300, 200);
+    };
+    // A picture (not the idle grey) that moves.
+    auto idle = [](const std::vector<uint8_t>& rgb) {
+      size_t grey = 0;
+      for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+        grey += rgb[i] == 51 && rgb[i + 1] == 51 && rgb[i + 2] == 51 ? 1 : 0;
+      }
+      return rgb.empty() || grey > rgb.size() / 3 / 10;
+    };
+    return WaitUntil(
+        [&] {
+          const std::vector<uint8_t> earlier = middle();
+          Pause(300ms);
+          const std::vector<uint8_t> later = middle();
+          return !idle(later) && later != earlier;
+        },
+        10s);
+  }
+
+  // The user's end: Alt+F4 on the main window and OK to "Are you sure?"; the program
+  // ends by itself with status 0.
+  void CloseWindow(RunningProgram& program) {
+    x_.Focus(main_);
+    ASSERT_TRUE(x_.WaitForActive(kMainCaption, 10000)) << "active: " << x_.ActiveCaption();
+    x_.Key("F4", false, true);
+    Answer("Exit IDE", "Return");
+    EXPECT_EQ(program.WaitForExit(30000), 0) << program.Output();
+  }
+
+  void ExpectTempClean(const RunningProgram& program) {
+    const std::string temp = program.dir().File("TEMP");
+    EXPECT_TRUE(WaitUntil([&] { return WorkFilesIn(temp).empty(); }, 10s))
+        << "left in TEMP: " << ::testing::PrintToString(WorkFilesIn(temp));
+  }
+
+  std::string Log(const RunningProgram& program) const {
+    return test::ReadFile(program.dir().File("zqrstereo.log"));
+  }
+
+  test::X11Driver x_;
+  unsigned long main_ = 0;
+  int left_ = 0, top_ = 0;
+  std::string program_dir_;
+};
+
+// A short clip with sound, as a phone or camera gives one.
+std::vector<std::string> ClipOnCommandLine(const test::ScratchDir& dir) {
+  test::MakeClip(dir.File("clip.mp4"), "testsrc2=size=320x240:rate=25", 6.0,
+                 "sine=frequency=440:sample_rate=44100");
+  return {dir.File("clip.mp4")};
+}
+
+// A clip long and large enough that a conversion of it can be stopped or closed midway.
+std::vector<std::string> LongClip(const test::ScratchDir& dir) {
+  test::MakeClip(dir.File("long.mp4"), "testsrc2=size=1280x720:rate=25", 12.0,
+                 "sine=frequency=440:sample_rate=44100", {"-c:v", "mpeg4", "-q:v", "5"});
+  return {};
+}
+
+// Path 1: a clip named on the command line, Convert (Ctrl+C), the name typed in the save
+// dialog, the success question answered No, then the window closed with Alt+F4.
+TEST_F(WindowEndToEnd, ConvertsAClipGivenOnTheCommandLineAndCloses) {
+  RunningProgram program(ClipOnCommandLine);
+  ASSERT_TRUE(program.started());
+  program_dir_ = program.dir().path();
+  ReachMainWindow();
+  ASSERT_TRUE(PreviewPlays()) << "the clip does not play";
+  const std::string movie = program.dir().File("first.mp4");
+  x_.Key("c", true);
+  AnswerFileDialog(kSaveCaption, movie);
+  Answer(kSuccessCaption, "Escape");
+  EXPECT_TRUE(program.Alive()) << program.Output();
+
+  const test::MovieFigures figures = test::ProbeMovie(movie);
+  EXPECT_EQ(figures.width, 304);  // 16 columns fewer, as every conversion writes them
+  EXPECT_EQ(figures.height, 240);
+  EXPECT_TRUE(figures.sound);
+  EXPECT_NEAR(figures.duration, 6.0, 0.2);
+  ExpectTempClean(program);
+  const std::string log = Log(program);
+  for (const char* line : {"Begin Convert Process", "ConvertRectExport End", "Convert Movie End"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  }
+  CloseWindow(program);
+}
+
+// Path 2: Yes to another compression; another size and compression picked in its window;
+// the second movie has that size, and the main window's list shows the compression.
+TEST_F(WindowEndToEnd, AnotherCompressionWritesASecondMovieAndKeepsTheChoice) {
+  RunningProgram program(ClipOnCommandLine);
+  ASSERT_TRUE(program.started());
+  program_dir_ = program.dir().path();
+  ReachMainWindow();
+  const std::string first = program.dir().File("first.mp4");
+  const std::string second = program.dir().File("second.mp4");
+  x_.Key("c", true);
+  AnswerFileDialog(kSaveCaption, first);
+  Answer(kSuccessCaption, "Return");
+
+  const unsigned long another = x_.WaitForWindow(kAnotherCaption, 15000);
+  ASSERT_NE(another, 0u);
+  ASSERT_TRUE(x_.WaitForActive(kAnotherCaption, 10000));
+  int x = 0, y = 0, width = 0, height = 0;
+  ASSERT_TRUE(x_.Geometry(another, &x, &y, &width, &height));
+  PickFromList(x + 118 + 40, y + 64 + 8, 3);  // "Resize 70%"
+  PickFromList(x + 5 + 40, y + 64 + 8, 7);    // "7:"
+  x_.Click(x + 200, y + 23 + 8);              // the edit box
+  Pause(200ms);
+  x_.Key("a", true);
+  x_.Type(second);
+  x_.Click(x + 260 + 50, y + 80 + 12);  // "Save VIDEO"
+  ASSERT_TRUE(WaitUntil([&] { return !x_.WindowExists(kAnotherCaption); }, 10s));
+  Answer(kSuccessCaption, "Escape");
+  EXPECT_TRUE(program.Alive()) << program.Output();
+
+  const test::MovieFigures one = test::ProbeMovie(first);
+  const test::MovieFigures two = test::ProbeMovie(second);
+  EXPECT_EQ(one.width, 304);
+  // 70 % of 304 x 240, each side a multiple of 16.
+  EXPECT_EQ(two.width, 208);
+  EXPECT_EQ(two.height, 160);
+  EXPECT_TRUE(two.sound);
+  EXPECT_NEAR(two.duration, 6.0, 0.2);
+  ExpectTempClean(program);
+
+  // The main window's compression list shows what was picked: its picture equals the
+  // one it shows when the user picks "7:" there, and differs from "Default Quality".
+  const ControlRow* list = FindControlRow(kIdCompressionList);
+  ASSERT_NE(list, nullptr);
+  auto list_picture = [&] {
+    return x_.Capture(left_ + list->spec.x, top_ + list->spec.y, list->spec.width, 18);
+  };
+  x_.Focus(main_);
+  Pause(300ms);
+  const std::vector<uint8_t> after_another = list_picture();
+  auto pick_in_main = [&](int entry) {
+    const ControlRow* row = FindControlRow(kIdCompressionList);
+    PickFromList(left_ + row->spec.x + 40, top_ + row->spec.y + 8, entry);
+    Pause(300ms);
+  };
+  pick_in_main(0);
+  const std::vector<uint8_t> default_quality = list_picture();
+  pick_in_main(7);
+  EXPECT_NE(after_another, default_quality);
+  EXPECT_EQ(after_another, list_picture()) << "the list does not show 7:";
+
+  // Option > Resize the same way: its open submenu as the other compression left it, then
+  // after "Natural size" and after "Resize 70%" chosen in the menu itself.
+  const std::vector<uint8_t> resize_after_another = ResizeMenuPicture(-1);
+  const std::vector<uint8_t> natural = ResizeMenuPicture(0);
+  const std::vector<uint8_t> seventy = ResizeMenuPicture(3);
+  ASSERT_FALSE(resize_after_another.empty());
+  EXPECT_NE(resize_after_another, natural);
+  EXPECT_EQ(resize_after_another, seventy) << "Option > Resize does not show 70 %";
+  CloseWindow(program);
+}
+
+// Path 3: a clip loaded through the open dialog, a conversion stopped while it records;
+// the clip stays loaded and plays again, and nothing of the movie is left.
+TEST_F(WindowEndToEnd, StopDuringRecordingKeepsTheClip) {
+  RunningProgram program(LongClip);
+  ASSERT_TRUE(program.started());
+  program_dir_ = program.dir().path();
+  ReachMainWindow();
+  x_.Key("l", true);
+  AnswerFileDialog(kOpenCaption, program.dir().File("long.mp4"));
+  ASSERT_TRUE(PreviewPlays()) << "the loaded clip does not play";
+
+  const std::string movie = program.dir().File("stopped.mp4");
+  x_.Key("c", true);
+  AnswerFileDialog(kSaveCaption, movie);
+  const std::string temp = program.dir().File("TEMP");
+  ASSERT_TRUE(WaitUntil([&] { return !WorkFilesIn(temp).empty(); }, 30s)) << "no recording";
+  ClickControl(kIdStop);
+  ASSERT_TRUE(
+      WaitUntil([&] { return Log(program).find("Convert Movie End") != std::string::npos; }, 30s))
+      << Log(program);
+  EXPECT_TRUE(program.Alive()) << program.Output();
+  EXPECT_FALSE(test::FileExists(movie));
+  ExpectTempClean(program);
+
+  ClickControl(kIdPlayPause);
+  EXPECT_TRUE(PreviewPlays()) << "the clip is not loaded any more";
+  CloseWindow(program);
+}
+
+// Path 4: the window closed while the encoder runs: the question says the conversion
+// stops; then no part of the movie and no work file is left, and the program ends.
+TEST_F(WindowEndToEnd, ClosingDuringEncodingStopsTheConversion) {
+  RunningProgram program([](const test::ScratchDir& dir) {
+    LongClip(dir);
+    return std::vector<std::string>{dir.File("long.mp4")};
+  });
+  ASSERT_TRUE(program.started());
+  program_dir_ = program.dir().path();
+  ReachMainWindow();
+  const std::string movie = program.dir().File("closed.mp4");
+  x_.Key("c", true);
+  AnswerFileDialog(kSaveCaption, movie);
+  ASSERT_NE(x_.WaitForWindow(kProgressCaption, 60000), 0u) << "no encoding seen";
+  x_.Close(main_);
+  const std::string question = ReadWindow("Exit IDE");
+  EXPECT_NE(question.find("conversion"), std::string::npos) << question;
+  EXPECT_NE(question.find("not be written"), std::string::npos) << question;
+  Answer("Exit IDE", "Return");
+  EXPECT_EQ(program.WaitForExit(30000), 0) << program.Output();
+  EXPECT_FALSE(test::FileExists(movie));
+  EXPECT_TRUE(WorkFilesIn(program.dir().File("TEMP")).empty());
+}
+
+// Path 5: a damaged clip and a file that is no video, through the open dialog: each gets
+// a message naming the file and the reason, and then a good clip still loads and plays.
+TEST_F(WindowEndToEnd, BadFilesAreExplainedAndTheWindowGoesOn) {
+  RunningProgram program([](const test::ScratchDir& dir) {
+    ClipOnCommandLine(dir);
+    const std::string clip = test::ReadFile(dir.File("clip.mp4"));
+    test::WriteFile(dir.File("damaged.mp4"), clip.substr(0, clip.size() / 3));
+    test::WriteFile(dir.File("notes.avi"), "a shopping list, not a video\n");
+    return std::vector<std::string>{};
+  });
+  ASSERT_TRUE(program.started());
+  program_dir_ = program.dir().path();
+  ReachMainWindow();
+  for (const char* name : {"damaged.mp4", "notes.avi"}) {
+    SCOPED_TRACE(name);
+    x_.Key("l", true);
+    AnswerFileDialog(kOpenCaption, program.dir().File(name));
+    const std::string message = ReadWindow("Error Monitoring");
+    EXPECT_NE(message.find(name), std::string::npos) << message;
+    EXPECT_NE(message.find("cannot be read as a video"), std::string::npos) << message;
+    Answer("Error Monitoring", "Return");
+    EXPECT_TRUE(program.Alive()) << program.Output();
+    x_.Focus(main_);
+  }
+  x_.Key("l", true);
+  AnswerFileDialog(kOpenCaption, program.dir().File("clip.mp4"));
+  EXPECT_TRUE(PreviewPlays()) << "a good clip no longer plays";
+  CloseWindow(program);
+}
+
+}  // namespace
+}  // namespace zqr
