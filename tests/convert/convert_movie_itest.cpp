@@ -462,10 +462,14 @@ TEST_F(ConvertMovieTest, AFailingEncoderIsReportedAndStillOffersAnotherCompressi
   SetProgramLocation(program + "/zqrstereo");
   SetLogFile(dir_.File("run.log"));
   Shell.TempFolder = temp_;
-  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  const std::string clip = Clip("clip.mp4");
+  ASSERT_NO_FATAL_FAILURE(Load(clip));
   const ConversionReport report = Convert(dir_.File("out.mp4"));
   EXPECT_TRUE(report.recorded);
   EXPECT_FALSE(report.movie_written);
+  // The clip was still loaded after the failure, with its figures shown.
+  EXPECT_EQ(ui().GetLabel(303), " " + clip + " ");
+  EXPECT_EQ(ui().GetLabel(306), "30");
   EXPECT_EQ(report.exports, 1);
   const auto messages = ui().Messages();
   ASSERT_FALSE(messages.empty());
