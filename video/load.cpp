@@ -92,11 +92,11 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/
   if (chosen) chosen();
 
   LogLine("GetMultipleFiles pMediaControl begin");
+  EndPlayingClip();
   if (auto graph = CurrentGraph()) {
     graph->Stop();
     platform::SleepMs(100);
   }
-  EndPlayingClip();
   LogLine("GetMultipleFiles pMediaControl Ok");
   ClearVideoInfo();
   ui.PumpOrSleep(1);
@@ -105,11 +105,11 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/
 }
 
 void OpenGivenFile(const std::string& name) {
+  EndPlayingClip();
   if (auto graph = CurrentGraph()) {
     graph->Stop();
     platform::SleepMs(100);
   }
-  EndPlayingClip();
   ClearVideoInfo();
   platform::CurrentUi().PumpOrSleep(1);
   PlayChosenFile(name);
