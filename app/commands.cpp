@@ -82,8 +82,8 @@ std::string WithoutTrailingSeparators(std::string path) {
   return path;
 }
 
-// Play/Pause, Save and Convert act on a loaded clip; without one they only say so, where
-// a conversion shows its operation.
+// Play/Pause and Convert act on a loaded clip; without one they only say so, where a
+// conversion shows its operation.
 bool NoClipLoaded() {
   if (Video.PlayState != 0) return false;
   CurrentUi().SetLabel(kIdOperationLabel, "Load a video first");
@@ -94,13 +94,16 @@ void PlayPause() {
   std::shared_ptr<platform::MediaGraph> graph = CurrentGraph();
   if (NoClipLoaded() || !graph) return;
   PressButton(kIdPlayPause, "b_pause", 500);
-  Commands.Paused = 1 - Commands.Paused;
   Wait(100);
+  platform::RefTime position = 0, duration = 0;
+  graph->GetCurrentPosition(&position);
+  graph->GetDuration(&duration);
+  // A clip that has played to its end is still "playing" to the flag: the press that
+  // would pause it starts it again from its first frame instead.
+  const bool at_end = duration > 0 && position >= duration;
+  Commands.Paused = at_end ? 0 : 1 - Commands.Paused;
   if (Commands.Paused == 0) {
-    platform::RefTime position = 0, duration = 0;
-    graph->GetCurrentPosition(&position);
-    graph->GetDuration(&duration);
-    if (position == duration) {
+    if (at_end) {
       platform::RefTime start = 0;
       SetPositionBar(1);
       graph->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
@@ -123,9 +126,10 @@ void Convert() {
                         platform::kSeekNoPositioning);
   }
   SetBusyUi(0);
-  // The output dialog flips Paused whatever the user answers; the flag is the window's.
-  Commands.Paused = 1 - Commands.Paused;
   if (CommandHooks h = Hooks(); h.choose_output_file) h.choose_output_file();
+  // A clip still loaded (the dialog cancelled, the conversion stopped or failed) waits
+  // paused at its start, so the next Play/Pause plays it.
+  Commands.Paused = 1;
   SetBusyUi(1);
   // The window was closed during the conversion, which has now stopped and cleaned up.
   if (Commands.CloseAfterConversion.compare_exchange(1, 0)) {
@@ -147,22 +151,23 @@ void StartLoadThread(std::function<void()> body) {
   }
 }
 
+// The clip that plays goes on playing while the open dialog is shown: the loader ends it
+// only once another file has been chosen, so a Cancel leaves it as it was.
 void Load() {
   platform::Ui& ui = CurrentUi();
   ui.SetPicture(kIdLoad, "b_load2");
   TickSound();
-  Commands.Paused = 0;
   Wait(300);
   ui.SetPicture(kIdLoad, "b_load1");
   ui.SetLabel(kIdOperationLabel, FindControlRow(kIdOperationLabel)->spec.text);
-  Video.PlayState = 0;  // asks a running play loop to stop
-  PumpOneOrSleep(100);
   StartLoadThread([] { LoadThread(); });
 }
 
+// A cancelled folder picker keeps the folder there was.
 void SetTempPath() {
   TickSound();
-  Shell.TempFolder = UsableTempFolder(PickFolder(Shell.TempFolder));
+  const std::string chosen = PickFolder(Shell.TempFolder);
+  if (!chosen.empty()) Shell.TempFolder = UsableTempFolder(chosen);
   CurrentUi().SetLabel(kIdTempPathLabel, Shell.TempFolder);
 }
 
@@ -313,7 +318,7 @@ void HandleCommand(int id, int code) {
       PlayPause();
       return;
     case kIdSave:
-      if (NoClipLoaded()) return;
+      // The settings are the user's whether or not a clip is loaded.
       PressButton(kIdSave, "b_save", 500);
       SaveSettings();
       return;
@@ -400,8 +405,6 @@ void ShutDown() {
 }
 
 void LoadThread() {
-  Video.PlayState = 1;
-  PumpOneOrSleep(100);
   if (CommandHooks h = Hooks(); h.get_multiple_files) h.get_multiple_files();
 }
 

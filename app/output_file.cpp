@@ -40,13 +40,14 @@ std::string LayoutNameSuffix(int32_t layout) {
   }
 }
 
+// A Convert that writes no movie loses nothing: the clip stays loaded (KeepClipLoaded) after
+// a cancelled dialog, a refusal, a stop or a failure. A movie written ends the playback.
 std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/) {
   platform::SleepMs(100);
   if (auto graph = CurrentGraph()) {
     graph->Stop();
     platform::SleepMs(100);
   }
-  ClearVideoInfo();
 
   platform::FileDialogRequest request;
   request.title = "Save Rectangular VIDEO";
@@ -59,23 +60,23 @@ std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/
   platform::Ui& ui = platform::CurrentUi();
   const std::string path = ui.ShowFileDialog(request);
 
-  if (!path.empty()) {
-    ui.PumpOrSleep(1);
-    ResetPreview();
-    Shell.VideoFolder = FolderOfFile(path);
-    ConversionJob job;
-    job.input = CurrentVideo();
-    job.output = path;
-    job.temp_folder = Shell.TempFolder;
-    job.keep_work_files = Conversion.KeepWorkFiles != 0;
-    ConvertMovie(job);
+  if (path.empty()) {
+    KeepClipLoaded();
     return std::string();
   }
-  Video.PlayState = 0;
-  platform::SleepMs(100);
-  ui.ShowMessage(kNoFileChosenText, "Note", platform::kMbIconWarning);
-  ClearPreviewFrames(true);
+  ui.PumpOrSleep(1);
   ResetPreview();
+  Shell.VideoFolder = FolderOfFile(path);
+  ConversionJob job;
+  job.input = CurrentVideo();
+  job.output = path;
+  job.temp_folder = Shell.TempFolder;
+  job.keep_work_files = Conversion.KeepWorkFiles != 0;
+  if (ConvertMovie(job).movie_written) {
+    Video.PlayState = 0;
+  } else {
+    KeepClipLoaded();
+  }
   return std::string();
 }
 

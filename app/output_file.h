@@ -7,8 +7,6 @@
 
 namespace zqr {
 
-inline constexpr const char* kNoFileChosenText = "File is not seleceted";
-
 // The name the save dialog proposes: the loaded video's name without folder and extension,
 // followed by "_Unwrapped" and, with stereo on in a side-by-side or top-and-bottom layout,
 // the suffix players look for (LayoutNameSuffix).
@@ -18,7 +16,8 @@ std::string ProposedOutputName(const std::string& current_video);
 std::string LayoutNameSuffix(int32_t layout);
 
 // Shows the save dialog in `initial_folder` and converts the loaded video into the chosen
-// file (ConvertMovie); without a choice, ends the playback and says so. Mode 0 is the only
+// file (ConvertMovie). The playback ends once a movie is written; without a choice, or when
+// the conversion wrote none, the clip stays loaded, paused at its start. Mode 0 is the only
 // mode; the result is empty text.
 std::string ChooseOutputFile(const std::string& initial_folder, int32_t mode);
 

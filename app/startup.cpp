@@ -25,7 +25,10 @@ std::string ScreenCheckMessage(int32_t width, int32_t height) {
 
 void LoadSettingsAtStart() {
   std::error_code ec;
-  if (!std::filesystem::exists(Shell.SettingsFile, ec)) return;
+  if (!std::filesystem::exists(Shell.SettingsFile, ec)) {
+    UseFirstRunValues();
+    return;
+  }
   if (!LoadSettings()) {
     FrameStore.FrameW = 400;
     FrameStore.FrameH = 300;

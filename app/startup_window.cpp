@@ -44,7 +44,10 @@ void ConnectWindowCommands() {
     });
   };
   hooks.clean_temp_files = [] { StartCleanTempFiles(0); };
-  hooks.get_multiple_files = [] { GetMultipleFiles(Shell.VideoFolder, 0); };
+  // A chosen file plays from the start: Play/Pause's next press pauses it.
+  hooks.get_multiple_files = [] {
+    GetMultipleFiles(Shell.VideoFolder, 0, [] { Commands.Paused = 0; });
+  };
   hooks.load_given_file = [](const std::string& path) { OpenGivenFile(path); };
   hooks.choose_output_file = [] { ChooseOutputFile(Shell.VideoFolder, 0); };
   SetCommandHooks(std::move(hooks));

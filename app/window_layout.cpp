@@ -250,10 +250,9 @@ std::vector<MenuSpec> MakeMenus() {
       {Item("Auto saving a parameters", kIdAutoSave, true, Settings.AutoSave == 1), Separator(),
        Item("Save Parameters\tCtrl + S", kIdSave),
        Item("Set path for temporary Stream", kIdSetTempPath), Separator(),
-       // Created without its mark; the mark then follows StereoOn.
-       Item("ZQR Stereo Vision", kIdStereo, true, false), Popup(Popups()[5]), Popup(Popups()[6]),
-       Popup(Popups()[7]), Separator(), Popup(Popups()[0]), Popup(Popups()[1]), Separator(),
-       Popup(Popups()[2]), Separator(), Popup(Popups()[3]), Popup(Popups()[4])}};
+       Item("ZQR Stereo Vision", kIdStereo, true, Settings.StereoOn == 1), Popup(Popups()[5]),
+       Popup(Popups()[6]), Popup(Popups()[7]), Separator(), Popup(Popups()[0]), Popup(Popups()[1]),
+       Separator(), Popup(Popups()[2]), Separator(), Popup(Popups()[3]), Popup(Popups()[4])}};
   MenuSpec help{"&Help", {Item("Help\tF1", kIdHelp), Separator(), Item("About", kIdAbout)}};
   return {file, option, help};
 }
@@ -320,6 +319,11 @@ platform::WindowLayout MainWindowLayout() {
           spec.value = static_cast<int>(i);
         }
       }
+    }
+    // The compression list's entries stand in value order, "Default Quality" for 0.
+    if (spec.id == kIdCompressionList) {
+      const int32_t value = Settings.CompressionValue;
+      if (value >= 0 && value < static_cast<int32_t>(spec.items.size())) spec.value = value;
     }
     if (spec.id == kIdTempPathLabel) spec.text = Shell.TempFolder;
     layout.controls.push_back(std::move(spec));

@@ -182,12 +182,12 @@ ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool fram
 }
 
 // The end of every run that got as far as arming the recording: the state back to idle and
-// the temporary folder empty (unless the work files are to be kept).
+// the temporary folder empty (unless the work files are to be kept). Whether the clip
+// stays loaded is the caller's choice.
 void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_work_files) {
   StopRecording();
   if (sound.Running()) sound.Stop();
   ClearVideoInfo();
-  Video.PlayState = 0;
   Conversion.StopRequested = 0;
   Video.Converting = 0;
   std::error_code error;

@@ -64,7 +64,8 @@ int64_t RecordingBytesNeeded(int32_t numframes, int32_t frame_width, int32_t fra
                              double duration_seconds);
 
 // The driver, for the window's Convert command and the batch mode alike. The report's
-// output_name is the name of the last export.
+// output_name is the name of the last export. The loaded clip stays loaded: the caller
+// ends or keeps it.
 ConversionReport ConvertMovie(const ConversionJob& job);
 
 }  // namespace zqr

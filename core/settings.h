@@ -76,6 +76,10 @@ SettingsSnapshot TakeSettingsSnapshot();
 
 // Gives every field of `Settings` its start-up value (the options table's).
 void ResetSettingsToStartValues();
+// A first run, without a settings file: the values that a stored 0 stands for (sharpen
+// amount, brightness, contrast, CPU, noise) start as if the file held 0, since their start
+// value 0 would make a flat grey picture the moment their switch is ticked.
+void UseFirstRunValues();
 
 // Writes the settings file: two header lines, then one tagged line per key, CR LF ends.
 // Returns false when the file could not be written (the save is lost silently).

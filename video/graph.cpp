@@ -142,12 +142,7 @@ const char* BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>
   // cannot be held leaves the arrays empty, and the preview poll then skips its copy.
   AllocateGrabFrames(width, height);
 
-  platform::Ui& ui = platform::CurrentUi();
-  ui.SetLabel(kFileNameLabel, " " + file_name + " ");
-  ui.SetLabel(kFrameSizeLabel, NumberText(width) + "x" + NumberText(height));
-  ui.SetLabel(kFrameRateLabel, FormatMask0000(fps) + " fps");
-  ui.SetLabel(kFrameCountLabel, NumberText(numframes));
-  ui.SetLabel(kDurationLabel, FormatHms(seconds));
+  ShowVideoInfo(file_name);
   return nullptr;
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 
 #include "core/numbers.h"
 #include "core/run_log.h"
@@ -42,8 +43,10 @@ namespace {
 std::atomic<bool> load_pauses{true};
 
 // What the open dialog's answer starts: the video plays in the preview until the playback
-// ends, then the frames and the preview are cleared.
+// ends, then the frames and the preview are cleared. Counted in Loader.Playbacks from its
+// first step to its last, so the next load can wait for it.
 void PlayChosenFile(const std::string& name) {
+  Loader.Playbacks.fetch_add(1);
   ResetPreview();
   // A name of blanks alone is no choice; any other is taken exactly as given.
   if (!TrimBlanks(name).empty()) {
@@ -54,6 +57,17 @@ void PlayChosenFile(const std::string& name) {
   platform::SleepMs(100);
   ClearPreviewFrames(false);
   ResetPreview();
+  Loader.Playbacks.fetch_add(-1);
+}
+
+// Asks the clip that plays to stop and waits until its loader has let go of it, its last
+// writes of PlayState included, so they cannot stop the clip loaded next.
+void EndPlayingClip() {
+  Video.PlayState = 0;
+  while (Loader.Playbacks != 0) {
+    platform::SleepMs(10);
+    Video.PlayState = 0;
+  }
 }
 }  // namespace
 
@@ -62,16 +76,9 @@ std::string FolderOfFile(const std::string& path) {
   return parent.empty() ? std::string(".") : parent.string();
 }
 
-std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/) {
+std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/,
+                             const std::function<void()>& chosen) {
   if (!Loader.OpenDialogBusy.compare_exchange(0, 1)) return std::string();
-  LogLine("GetMultipleFiles pMediaControl begin");
-  if (auto graph = CurrentGraph()) {
-    graph->Stop();
-    platform::SleepMs(100);
-  }
-  LogLine("GetMultipleFiles pMediaControl Ok");
-  ClearVideoInfo();
-
   platform::FileDialogRequest request;
   request.title = "Load VIDEO";
   request.folder = initial_folder.empty() ? platform::CurrentDirectory() : initial_folder;
@@ -79,14 +86,26 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/
   request.file_must_exist = true;
   platform::Ui& ui = platform::CurrentUi();
   const std::string name = ui.ShowFileDialog(request);
-
   Loader.OpenDialogBusy = 0;
+  // Cancel, or a name of blanks alone: the clip there was goes on as it was.
+  if (TrimBlanks(name).empty()) return std::string();
+  if (chosen) chosen();
+
+  LogLine("GetMultipleFiles pMediaControl begin");
+  EndPlayingClip();
+  if (auto graph = CurrentGraph()) {
+    graph->Stop();
+    platform::SleepMs(100);
+  }
+  LogLine("GetMultipleFiles pMediaControl Ok");
+  ClearVideoInfo();
   ui.PumpOrSleep(1);
   PlayChosenFile(name);
   return std::string();
 }
 
 void OpenGivenFile(const std::string& name) {
+  EndPlayingClip();
   if (auto graph = CurrentGraph()) {
     graph->Stop();
     platform::SleepMs(100);
@@ -94,6 +113,20 @@ void OpenGivenFile(const std::string& name) {
   ClearVideoInfo();
   platform::CurrentUi().PumpOrSleep(1);
   PlayChosenFile(name);
+}
+
+void KeepClipLoaded() {
+  std::shared_ptr<platform::MediaGraph> graph = CurrentGraph();
+  if (!graph || Video.PlayState == 0) return;
+  // A conversion ran it without a clock and silent, as fast as frames could be processed.
+  graph->SetDefaultSyncSource();
+  graph->PutVolume(platform::kVolumeFull);
+  platform::RefTime start = 0;
+  graph->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
+                      platform::kSeekNoPositioning);
+  graph->Pause();  // shows the first frame
+  SetPositionBar(1);
+  ShowVideoInfo(CurrentVideo());
 }
 
 void SetLoadPauses(bool on) {

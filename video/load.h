@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,8 @@ struct LoaderStateRecord {
   Shared32 OpenDialogBusy{0};
   // 1 once a video has been opened; never cleared.
   Shared32 VideoLoaded{0};
+  // Loaders between the first and the last step of playing a chosen file.
+  Shared32 Playbacks{0};
 };
 
 extern LoaderStateRecord Loader;
@@ -31,14 +34,22 @@ std::vector<std::pair<std::string, std::string>> OpenDialogFilters();
 // The folder of a chosen file, which the next dialog opens in ("." for a bare name).
 std::string FolderOfFile(const std::string& path);
 
-// The Load command's work: shows the open dialog in `initial_folder`, probes the chosen
-// video, plays it until the playback ends, then clears the frames and the preview. Returns
-// empty text at once while another open dialog is shown. Mode 0 is the only mode.
-std::string GetMultipleFiles(const std::string& initial_folder, int32_t mode);
+// The Load command's work: shows the open dialog in `initial_folder`; once a file is chosen
+// runs `chosen`, ends the clip that plays (and waits for its loader), probes the chosen
+// video, plays it until the playback ends, then clears the frames and the preview. A
+// cancelled dialog changes nothing. Returns empty text at once while another open dialog
+// is shown. Mode 0 is the only mode.
+std::string GetMultipleFiles(const std::string& initial_folder, int32_t mode,
+                             const std::function<void()>& chosen = {});
 
 // GetMultipleFiles for a file the user named before any dialog (on the command line, or
 // through the desktop): it plays as if chosen in the open dialog.
 void OpenGivenFile(const std::string& name);
+
+// The loaded clip back in the preview after a Convert that did not end it (its dialog
+// cancelled, the conversion refused, stopped or failed): rewound and paused, with its
+// clock and sound back, its figures in the labels. Nothing when no clip plays.
+void KeepClipLoaded();
 
 // LoadVideo, then the preview plays it; returns when the playback has ended.
 void OpenVideo(const std::string& file_name);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "core/numbers.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/frame_callback.h"
@@ -75,6 +76,17 @@ void ClearVideoInfo() {
     ui.SetLabel(id, "");
   }
   SetVideoInfoText("");
+}
+
+void ShowVideoInfo(const std::string& file_name) {
+  platform::Ui& ui = platform::CurrentUi();
+  const double fps = FramesPerSecond(Video.TimePerFrame.load());
+  ui.SetLabel(kFileNameLabel, " " + file_name + " ");
+  ui.SetLabel(kFrameSizeLabel,
+              NumberText(FrameStore.FrameW.load()) + "x" + NumberText(FrameStore.FrameH.load()));
+  ui.SetLabel(kFrameRateLabel, FormatMask0000(fps) + " fps");
+  ui.SetLabel(kFrameCountLabel, NumberText(FrameStore.numframes.load()));
+  ui.SetLabel(kDurationLabel, FormatHms(Video.DurationSeconds.load()));
 }
 
 void SetPositionBar(int32_t width) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/media.h"
 
@@ -33,6 +34,9 @@ void WaitForPreviewPoll();
 
 // Empties labels 409, 303, 304, 305, 306 and 307 and the probe summary.
 void ClearVideoInfo();
+// Labels 303 (`file_name`), 304, 305, 306 and 409: the loaded video's frame size, rate,
+// frame count and duration, as the graph build published them.
+void ShowVideoInfo(const std::string& file_name);
 
 // ProgressBarImage: `width` pixels wide, 12 high, repainted at once.
 void SetPositionBar(int32_t width);

@@ -2,9 +2,11 @@
 // settings, the flags, the labels, the check marks and the menus, clicked as a user would.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 
 #include "app/commands.h"
+#include "app/output_file.h"
 #include "app/window_layout.h"
 #include "convert/convert_state.h"
 #include "core/settings.h"
@@ -177,6 +179,32 @@ TEST_F(CommandsTest, MenusFollowTheSettingsTheyAreBuiltFrom) {
   EXPECT_EQ(ui_->SoundsPlayed(), 0);
 }
 
+TEST_F(CommandsTest, RestoredStereoAndOutputChoicesShowInTheWindow) {
+  Settings.StereoOn = 1;
+  Settings.StereoTuning = -4;
+  Settings.DepthOn = 1;
+  Settings.DepthDivisor = 55;
+  Settings.ResizeMode = 3;
+  Settings.AudioChannels = 1;
+  Settings.SampleRateChoice = 2;
+  Settings.CompressionValue = 15;
+  Build();
+  EXPECT_TRUE(ui_->IsChecked(kIdStereo));
+  EXPECT_TRUE(ui_->IsMenuChecked(kIdStereo));
+  EXPECT_EQ(ui_->SliderPos(kIdStereoTuning), -4);
+  EXPECT_TRUE(ui_->IsChecked(kIdDepthSwitch));
+  EXPECT_EQ(ui_->ListText(kIdDepthList), "55");
+  EXPECT_EQ(ui_->ListText(kIdCompressionList), "15:");
+  for (int id = 870; id <= 875; ++id) EXPECT_EQ(ui_->IsMenuChecked(id), id == 873) << id;
+  EXPECT_TRUE(ui_->IsMenuChecked(891));
+  EXPECT_FALSE(ui_->IsMenuChecked(890));
+  EXPECT_TRUE(ui_->IsMenuChecked(882));
+  // The first click on a restored 3D Vision switches it off.
+  ui_->Click(kIdStereo);
+  EXPECT_EQ(Settings.StereoOn, 0);
+  EXPECT_FALSE(ui_->IsChecked(kIdStereo));
+}
+
 TEST_F(CommandsTest, AutoSavingToggledTwiceFollowsTheMenuMark) {
   ui_->Click(kIdAutoSave);  // the check box
   EXPECT_EQ(Settings.AutoSave, 0);
@@ -199,9 +227,10 @@ TEST_F(CommandsTest, AutoSavingToggledTwiceFollowsTheMenuMark) {
 }
 
 TEST_F(CommandsTest, FolderPickerCancelledOrChosen) {
-  ui_->Click(kIdSetTempPath);
-  EXPECT_EQ(Shell.TempFolder, ExeFolderNoSeparator());
-  EXPECT_EQ(ui_->GetLabel(kIdTempPathLabel), ExeFolderNoSeparator());
+  Shell.TempFolder = dir_.path() + "/mine";
+  ui_->Click(kIdSetTempPath);  // cancelled: the folder there was stays
+  EXPECT_EQ(Shell.TempFolder, dir_.path() + "/mine");
+  EXPECT_EQ(ui_->GetLabel(kIdTempPathLabel), dir_.path() + "/mine");
   ui_->QueueFileDialogAnswer(dir_.path() + "/work//");
   ui_->Click(kIdSetTempPath);
   EXPECT_EQ(Shell.TempFolder, dir_.path() + "/work");
@@ -216,16 +245,24 @@ TEST_F(CommandsTest, PlayPauseNeedsAVideoAndRestartsAtTheEnd) {
   SetCurrentGraph(graph);
   Video.PlayState = 1;
   graph->duration = graph->position = 50'000'000;
-  ui_->Click(kIdPlayPause);
-  EXPECT_EQ(Commands.Paused, 1);
-  EXPECT_EQ(graph->calls, std::vector<std::string>{"Pause"});
+  ui_->Click(kIdPlayPause);  // played to its end: the first press starts it again
+  EXPECT_EQ(Commands.Paused, 0);
+  EXPECT_EQ(graph->calls, (std::vector<std::string>{"SetPositions 0", "Run"}));
+  EXPECT_EQ(ui_->ProgressPos(kIdPositionBar), 1);
   EXPECT_EQ(ui_->Picture(kIdPlayPause), "b_pause1");
   ui_->Accelerator(false, 'P');  // no such accelerator: nothing happens
   ui_->Click(kIdPlayPause);
+  ui_->Click(kIdPlayPause);
   EXPECT_EQ(Commands.Paused, 0);
-  EXPECT_EQ(graph->calls, (std::vector<std::string>{"Pause", "SetPositions 0", "Run"}));
-  EXPECT_EQ(ui_->ProgressPos(kIdPositionBar), 1);
-  EXPECT_EQ(slept_, 2 * 600);
+  EXPECT_EQ(graph->calls, (std::vector<std::string>{"SetPositions 0", "Run", "Pause", "Run"}));
+  // Paused at the end, it starts again too.
+  ui_->Click(kIdPlayPause);
+  graph->position = graph->duration;
+  ui_->Click(kIdPlayPause);
+  EXPECT_EQ(Commands.Paused, 0);
+  EXPECT_EQ(graph->calls.back(), "Run");
+  EXPECT_EQ(graph->calls[graph->calls.size() - 2], "SetPositions 0");
+  EXPECT_EQ(slept_, 5 * 600);
 }
 
 TEST_F(CommandsTest, ExitSavesOnlyAfterALoadAndAsksFirst) {
@@ -286,11 +323,14 @@ TEST_F(CommandsTest, ClosingDuringAConversionStopsItThenCloses) {
   Video.Converting = 0;
 }
 
-TEST_F(CommandsTest, SaveAndConvertNeedAVideo) {
+TEST_F(CommandsTest, SaveWorksWithoutAVideoConvertNeedsOne) {
   ui_->Click(kIdSave);
+  EXPECT_TRUE(test::FileExists(dir_.File("zqrstereo.ini")));
+  EXPECT_EQ(ui_->SoundsPlayed(), 1);
+  EXPECT_EQ(ui_->Picture(kIdSave), "b_save1");
+  std::remove(dir_.File("zqrstereo.ini").c_str());
   ui_->Click(kIdConvert);
-  EXPECT_EQ(ui_->SoundsPlayed(), 0);
-  EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.ini")));
+  EXPECT_EQ(ui_->SoundsPlayed(), 1);
   EXPECT_EQ(conversions_, 0);
   // The user is told why nothing happened, until the next Load.
   EXPECT_EQ(ui_->GetLabel(kIdOperationLabel), "Load a video first");
@@ -310,6 +350,28 @@ TEST_F(CommandsTest, SaveAndConvertNeedAVideo) {
   EXPECT_TRUE(busy_during_conversion_);
   EXPECT_TRUE(ui_->IsEnabled(kIdLoad));
   EXPECT_EQ(graph->calls, (std::vector<std::string>{"Stop", "SetPositions 0"}));
+  // The clip the dialog left loaded waits at its start: the next press plays it.
+  EXPECT_EQ(Commands.Paused, 1);
+  ui_->Click(kIdPlayPause);
+  EXPECT_EQ(graph->calls.back(), "Run");
+}
+
+TEST_F(CommandsTest, CancelledSaveDialogKeepsTheClipLoadedWithItsFigures) {
+  auto graph = std::make_shared<PlayedGraph>();
+  graph->position = 7;
+  SetCurrentGraph(graph);
+  SetCurrentVideo("/v/clip.mp4");
+  Video.PlayState = 1;
+  ui_->SetLabel(kFileNameLabel, " /v/clip.mp4 ");
+  ui_->SetLabel(kDurationLabel, "00:00:05");
+  Video.DurationSeconds = 5.0;
+  ChooseOutputFile(dir_.path(), 0);  // no answer: Cancel
+  EXPECT_TRUE(ui_->Messages().empty());
+  EXPECT_EQ(Video.PlayState, 1);
+  EXPECT_EQ(CurrentGraph(), graph);
+  EXPECT_EQ(graph->calls, (std::vector<std::string>{"Stop", "SetPositions 0", "Pause"}));
+  EXPECT_EQ(ui_->GetLabel(kFileNameLabel), " /v/clip.mp4 ");
+  EXPECT_EQ(ui_->GetLabel(kDurationLabel), "00:00:05");
 }
 
 TEST_F(CommandsTest, BusyWindowIgnoresLoadSaveConvertAndPlay) {
@@ -398,18 +460,28 @@ TEST_F(CommandsTest, CompressionListSetsTheValueTheEncoderTakes) {
   EXPECT_EQ(Settings.CompressionValue, 0);
 }
 
-TEST_F(CommandsTest, LoadStartsTheLoaderOnItsOwnThread) {
+TEST_F(CommandsTest, LoadStartsTheLoaderOnItsOwnThreadAndACancelChangesNothing) {
   std::atomic<int> loads{0};
+  std::atomic<int> play_state_at_dialog{-1};
   CommandHooks hooks;
   hooks.sleep = [](int) {};
-  hooks.get_multiple_files = [&loads] { loads.fetch_add(1); };
+  hooks.get_multiple_files = [&] {  // the dialog, cancelled
+    play_state_at_dialog = Video.PlayState.load();
+    loads.fetch_add(1);
+  };
   SetCommandHooks(hooks);
+  auto graph = std::make_shared<PlayedGraph>();
+  SetCurrentGraph(graph);
+  Video.PlayState = 1;  // a paused clip
   Commands.Paused = 1;
   ui_->Accelerator(true, 'L');
-  EXPECT_EQ(Commands.Paused, 0);
   for (int i = 0; i < 500 && LoadThreadsRunning() > 0; ++i) platform::SleepMs(5);
   EXPECT_EQ(loads.load(), 1);
   EXPECT_EQ(LoadThreadsRunning(), 0);
+  EXPECT_EQ(play_state_at_dialog.load(), 1) << "the clip plays on while the dialog is open";
+  EXPECT_EQ(Video.PlayState, 1);
+  EXPECT_EQ(Commands.Paused, 1);
+  EXPECT_TRUE(graph->calls.empty());
 }
 
 }  // namespace

@@ -52,9 +52,22 @@ TEST_F(StartupTest, FreshLogAndStartValuesWithoutSettingsFile) {
   EXPECT_EQ(Settings.SharpenOn, 1);
   EXPECT_EQ(Settings.StereoTuning, 6);
   EXPECT_EQ(Settings.DepthDivisor, 30);
-  EXPECT_EQ(Settings.SharpenAmount, 0) << "sliders without a stored value start at 0";
+  // The image values a stored 0 loads as, not 0 (a flat grey picture once Contrast is ticked).
+  EXPECT_EQ(Settings.SharpenAmount, 1);
+  EXPECT_EQ(Settings.Brightness, 127);
+  EXPECT_EQ(Settings.Contrast, 127);
+  EXPECT_EQ(Settings.CpuUsage, 100);
+  EXPECT_EQ(Settings.NoisePasses, 1);
   EXPECT_TRUE(test::FileExists(dir_.File("TEMP"))) << "the working folder is made when missing";
   EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.ini"))) << "start-up never writes settings";
+
+  // With a file the loader's rules alone count: keys after one that stops it keep 0.
+  std::string text = SettingsWithTempFolder("/tmp");
+  text.erase(text.find("<RADIUS>"), text.find("<BRIGHTNESS>") - text.find("<RADIUS>"));
+  test::WriteFile(dir_.File("zqrstereo.ini"), text);
+  StartShell(Exe());
+  EXPECT_EQ(Settings.SharpenAmount, 1);
+  EXPECT_EQ(Settings.Brightness, 0);
 }
 
 TEST_F(StartupTest, InitialFrameStorageAndFirstCleanUpThatSparesTheUsersFiles) {

@@ -221,9 +221,29 @@ TEST_F(ConvertMovieTest, FrameFilesEqualTheFrameCoreOnALosslessClip) {
 }
 
 TEST_F(ConvertMovieTest, StopDuringRecordingExportsNothingAndLeavesNoFiles) {
-  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  const std::string clip = Clip("clip.mp4");
+  ASSERT_NO_FATAL_FAILURE(Load(clip));
   Conversion.StopRequested = 1;  // the Stop command, pressed as the recording starts
-  const ConversionReport report = Convert(dir_.File("out.mp4"));
+  ui().QueueFileDialogAnswer(dir_.File("out.mp4"));
+  ChooseOutputFile(dir_.path(), 0);
+  // The clip stays loaded with its figures, and plays again from its start.
+  std::shared_ptr<platform::MediaGraph> graph = CurrentGraph();
+  ASSERT_NE(graph, nullptr);
+  EXPECT_EQ(Video.PlayState, 1);
+  EXPECT_EQ(ui().GetLabel(303), " " + clip + " ");
+  EXPECT_EQ(ui().GetLabel(304), "64x48");
+  graph->Run();
+  platform::RefTime position = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (position == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    graph->GetCurrentPosition(&position);
+  }
+  EXPECT_GT(position, 0);
+  graph.reset();
+  Video.PlayState = 0;
+  loader_.join();
+  const ConversionReport report = LastConversionReport();
   EXPECT_FALSE(report.recorded);
   EXPECT_EQ(report.exports, 0);
   EXPECT_EQ(ui().ProgressShows(), 0);
@@ -399,10 +419,14 @@ TEST_F(ConvertMovieTest, RefusalsLeaveThePlaybackUsable) {
   EXPECT_NE(messages[2].text.find(".webm"), std::string::npos);
   for (const auto& m : messages) EXPECT_EQ(m.caption, "Error Monitoring");
   EXPECT_EQ(Video.Converting, 0);
-  EXPECT_NE(CurrentGraph(), nullptr);  // the video is still loaded
-  // A cancelled save dialog ends the playback and says so.
+  EXPECT_NE(CurrentGraph(), nullptr);  // the video is still loaded, its figures shown
+  EXPECT_EQ(ui().GetLabel(303), " " + clip + " ");
+  // A cancelled save dialog keeps it too, without a word.
   ChooseOutputFile(dir_.path(), 0);
-  EXPECT_EQ(ui().Messages().back().text, "File is not seleceted");
+  EXPECT_EQ(ui().Messages().size(), 3u);
+  EXPECT_NE(CurrentGraph(), nullptr);
+  EXPECT_EQ(Video.PlayState, 1);
+  Video.PlayState = 0;
   loader_.join();
   EXPECT_EQ(CurrentGraph(), nullptr);
 }
@@ -438,10 +462,14 @@ TEST_F(ConvertMovieTest, AFailingEncoderIsReportedAndStillOffersAnotherCompressi
   SetProgramLocation(program + "/zqrstereo");
   SetLogFile(dir_.File("run.log"));
   Shell.TempFolder = temp_;
-  ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
+  const std::string clip = Clip("clip.mp4");
+  ASSERT_NO_FATAL_FAILURE(Load(clip));
   const ConversionReport report = Convert(dir_.File("out.mp4"));
   EXPECT_TRUE(report.recorded);
   EXPECT_FALSE(report.movie_written);
+  // The clip was still loaded after the failure, with its figures shown.
+  EXPECT_EQ(ui().GetLabel(303), " " + clip + " ");
+  EXPECT_EQ(ui().GetLabel(306), "30");
   EXPECT_EQ(report.exports, 1);
   const auto messages = ui().Messages();
   ASSERT_FALSE(messages.empty());

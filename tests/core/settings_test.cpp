@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "core/options.h"
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
@@ -63,7 +64,67 @@ TEST_F(SettingsTest, FirstRunFileExactly) {
             "<CODECMODE>0</CODECMODE>\r\n"
             "<AUTOSAVE>1</AUTOSAVE>\r\n"
             "<LAYOUT>0</LAYOUT>\r\n"
-            "<CHROMA>0</CHROMA>\r\n");
+            "<CHROMA>0</CHROMA>\r\n"
+            "<STEREO_CH>0</STEREO_CH>\r\n"
+            "<STEREOMODE>0</STEREOMODE>\r\n"
+            "<TUNING>6</TUNING>\r\n"
+            "<DEPTH_CH>0</DEPTH_CH>\r\n"
+            "<DEPTH>30</DEPTH>\r\n"
+            "<RESIZE>0</RESIZE>\r\n"
+            "<CHANNELS>0</CHANNELS>\r\n"
+            "<SAMPLERATE>0</SAMPLERATE>\r\n"
+            "<COMPRESSION>0</COMPRESSION>\r\n");
+}
+
+TEST_F(SettingsTest, StereoAndOutputChoicesRoundTripAndOlderFilesLoadWithoutThem) {
+  struct Choice {
+    SettingsField field;
+    int32_t value;
+  } const choices[] = {
+      {&SettingsRecord::StereoOn, 1},         {&SettingsRecord::StereoMode, 1},
+      {&SettingsRecord::StereoTuning, -7},    {&SettingsRecord::DepthOn, 1},
+      {&SettingsRecord::DepthDivisor, 85},    {&SettingsRecord::ResizeMode, 4},
+      {&SettingsRecord::AudioChannels, 1},    {&SettingsRecord::SampleRateChoice, 3},
+      {&SettingsRecord::CompressionValue, 21}};
+  for (const Choice& c : choices) Settings.*c.field = c.value;
+  ASSERT_TRUE(SaveSettings());
+  const std::string saved = test::ReadFile(Shell.SettingsFile);
+  ResetSettingsToStartValues();
+  ASSERT_TRUE(LoadSettings());
+  for (const Choice& c : choices) {
+    EXPECT_EQ(Settings.*c.field, c.value) << OptionOfField(c.field)->key;
+  }
+  // "Default Quality" is 0, below the batch flag's 1..21: it loads as 0.
+  Settings.CompressionValue = 0;
+  ASSERT_TRUE(SaveSettings());
+  Settings.CompressionValue = 9;
+  ASSERT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.CompressionValue, 0);
+
+  // A file of the program before these keys: everything it holds loads, the rest keeps
+  // what it was.
+  WriteSettings(saved.substr(0, saved.find("<STEREO_CH>")));
+  ResetSettingsToStartValues();
+  EXPECT_TRUE(LoadSettings());
+  const SettingsRecord start;
+  for (const Choice& c : choices) {
+    EXPECT_EQ(Settings.*c.field, start.*c.field) << OptionOfField(c.field)->key;
+  }
+  EXPECT_EQ(Shell.VideoFolder, "/home/user/videos");
+}
+
+TEST_F(SettingsTest, FirstRunValuesAreWhatTheStartValuesLoadAs) {
+  // Without a file, the program starts as if it had saved and loaded its start values.
+  ASSERT_TRUE(SaveSettings());
+  ASSERT_TRUE(LoadSettings());
+  const SettingsRecord loaded = Settings;
+  ResetSettingsToStartValues();
+  UseFirstRunValues();
+  for (const OptionDef& option : Options()) {
+    EXPECT_EQ(Settings.*option.field, loaded.*option.field) << option.control_id;
+  }
+  EXPECT_EQ(Settings.Contrast, 127);  // ticking Contrast keeps the picture
+  EXPECT_EQ(Settings.SharpenAmount, 1);
 }
 
 TEST_F(SettingsTest, FilesWithoutTheLayoutKeysLoadWholeAndTheKeysRoundTrip) {

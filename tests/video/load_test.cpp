@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "convert/convert_state.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
 #include "platform/media.h"
+#include "platform/system.h"
 #include "platform/ui.h"
 #include "video/load.h"
 #include "video/video_state.h"
@@ -46,6 +48,40 @@ TEST_F(Loading, BlankOrCancelledChoiceLoadsNothing) {
   EXPECT_EQ(Video.PlayState, 0);
   EXPECT_EQ(Loader.OpenDialogBusy, 0);
   EXPECT_TRUE(ui().Messages().empty());
+}
+
+TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
+  // A clip plays (its loader counted) while the dialog is cancelled: nothing of it changes.
+  Video.PlayState = 1;
+  Loader.Playbacks = 1;
+  ui().SetLabel(303, " /v/playing.mp4 ");
+  int chosen = 0;
+  EXPECT_EQ(GetMultipleFiles("/videos", 0, [&chosen] { ++chosen; }), "");
+  EXPECT_EQ(chosen, 0);
+  EXPECT_EQ(Video.PlayState, 1);
+  EXPECT_EQ(ui().GetLabel(303), " /v/playing.mp4 ");
+
+  // A choice: the playing clip is asked to stop, and the new one is loaded only once its
+  // loader has let go.
+  SetCurrentVideo("/v/playing.mp4");
+  SetLoadPauses(false);
+  std::string video_at_let_go;
+  std::thread playing([&video_at_let_go] {
+    while (Video.PlayState != 0) platform::SleepMs(1);
+    platform::SleepMs(50);  // the loader's teardown
+    video_at_let_go = CurrentVideo();
+    Loader.Playbacks = 0;
+  });
+  ui().QueueFileDialogAnswer("/v/next.mp4");
+  GetMultipleFiles("/videos", 0, [&chosen] { ++chosen; });
+  playing.join();
+  SetLoadPauses(true);
+  EXPECT_EQ(chosen, 1);
+  EXPECT_EQ(video_at_let_go, "/v/playing.mp4");
+  EXPECT_EQ(CurrentVideo(), "/v/next.mp4");
+  EXPECT_EQ(ui().GetLabel(303), "");
+  EXPECT_EQ(Video.PlayState, 0);
+  EXPECT_EQ(Loader.Playbacks, 0);
 }
 
 TEST_F(Loading, OpenVideoKeepsTheWholeNameAndMarksTheVideoLoaded) {
