@@ -29,7 +29,6 @@ CommandFlags Commands;
 namespace {
 
 using platform::CurrentUi;
-using platform::Grey;
 
 std::mutex hooks_mutex;
 CommandHooks hooks;
@@ -176,7 +175,8 @@ void ImageSwitch(int id, Shared32& field) {
   platform::Ui& ui = CurrentUi();
   SettingsChange change;
   field = ui.IsChecked(id) ? 1 : 0;
-  ui.SetTextColours(id, SwitchTextColour(field == 1), Grey(136));
+  const SwitchColours colours = ImageSwitchColours(field == 1);
+  ui.SetTextColours(id, colours.foreground, colours.background);
 }
 
 // The sliders a Reset button sets, to the values the options table gives.
@@ -378,6 +378,8 @@ platform::WindowEvents MainWindowEvents() {
 void SetBusyUi(int enabled) {
   platform::Ui& ui = CurrentUi();
   for (int id : {kIdLoad, kIdSave, kIdConvert, kIdPlayPause}) ui.EnableControl(id, enabled != 0);
+  // Stop is the one button of a conversion: usable exactly while the others are not.
+  ui.EnableControl(kIdStop, enabled == 0);
   for (int id : {kIdLoad, kIdSave, kIdSetTempPath, kIdConvert, kIdPlayPause}) {
     ui.EnableMenuItem(id, enabled != 0);
   }

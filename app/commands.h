@@ -57,7 +57,7 @@ bool HandleCloseRequest();
 platform::WindowEvents MainWindowEvents();
 
 // SetBusyUi: 0 disables Load, Save, Convert and Play/Pause and greys their menu items
-// (and the temporary path's); 1 enables them again.
+// (and the temporary path's) and enables Stop; 1 enables them again and disables Stop.
 void SetBusyUi(int enabled);
 
 // The exit sequence: save when asked to and a video was loaded, stop the play loop and

@@ -35,11 +35,18 @@ int RunWindow(const std::string& file) {
   }
   zqr::platform::InstallFfmpegMedia();
   zqr::StartShell(zqr::platform::ExecutablePath());
+  // Another instance holds the usual log: say where this one's is, and open beside it.
+  const bool another_instance = zqr::RunLogOfAnotherInstance();
+  if (another_instance) {
+    std::fprintf(stderr, "zqrstereo: another instance holds the run log; this window's log is %s\n",
+                 zqr::LogFilePath().c_str());
+  }
   zqr::ConnectWindowCommands();
   zqr::platform::SetAboutTexts(texts);
   zqr::platform::MainWindowSpec spec;
   spec.layout = zqr::MainWindowLayout();
   spec.events = zqr::MainWindowEvents();
+  if (another_instance) spec.centre_offset = 40;
   spec.on_created = [file] {
     zqr::LogLine("Main Form Created Ok");
     if (!file.empty()) zqr::LoadGivenFile(file);

@@ -43,7 +43,12 @@ void ConnectWindowCommands() {
           "Help", platform::kMbIconWarning);
     });
   };
-  hooks.clean_temp_files = [] { StartCleanTempFiles(0); };
+  // At exit the process may end before the clean-up thread's second pass; the sound's
+  // leftovers go at once.
+  hooks.clean_temp_files = [] {
+    DeleteSoundLeftovers(Shell.TempFolder);
+    StartCleanTempFiles(0);
+  };
   // A chosen file plays from the start: Play/Pause's next press pauses it.
   hooks.get_multiple_files = [] {
     GetMultipleFiles(Shell.VideoFolder, 0, [] { Commands.Paused = 0; });

@@ -25,6 +25,11 @@ namespace {
 
 constexpr Rgb kBlack{0, 0, 0};
 constexpr Rgb kWhite{255, 255, 255};
+// Every text stands out from its background by at least 4.5:1 (relative luminance, as
+// screen readability guides measure it): white captions sit on grey 96 rather than the
+// window's grey, values are a light grey on black.
+constexpr Rgb kCaptionGrey = Grey(96);
+constexpr Rgb kSwitchOffGrey = Grey(136);
 constexpr uint32_t kSunken = platform::kStyleSunken;
 constexpr uint32_t kEdge = platform::kStyleStaticEdge;
 constexpr uint32_t kCentred = platform::kStyleCentred;
@@ -64,7 +69,7 @@ ControlRow Slider(int id, int x, int y, int w, int h, Rgb bg, uint32_t style) {
 
 ControlRow List(int id, int x, int y, int w, int h, uint32_t style, std::vector<std::string> items,
                 int selected) {
-  ControlRow row = Row(id, ControlKind::kDropDown, "", x, y, w, h, kWhite, Grey(128), style);
+  ControlRow row = Row(id, ControlKind::kDropDown, "", x, y, w, h, kWhite, kCaptionGrey, style);
   row.spec.items = std::move(items);
   row.spec.value = selected;
   return row;
@@ -85,9 +90,9 @@ std::vector<std::string> CompressionItems() {
 
 std::vector<ControlRow> MakeRows() {
   using K = ControlKind;
-  const Rgb caption_bg = Grey(136);
+  const Rgb caption_bg = kCaptionGrey;
   const Rgb check_fg = Grey(192);
-  const Rgb value_fg = Grey(119);
+  const Rgb value_fg = Grey(160);
   std::vector<ControlRow> r;
   r.push_back(Row(kIdPositionFrame, K::kLabel, "", 5, 607, 600, 14, Grey(128), Grey(128), kSunken));
   r.push_back(
@@ -130,16 +135,18 @@ std::vector<ControlRow> MakeRows() {
                              {kIdNoiseSwitch, " Noise Median", 161},
                              {kIdCpuSwitch, " CPU usage", 161}};
   for (int i = 0; i < 5; ++i) {
+    const SwitchColours off = ImageSwitchColours(false);
     r.push_back(Row(switches[i].id, K::kCheckBox, switches[i].text, 620, 296 + 20 * i,
-                    switches[i].width, 18, kBlack, caption_bg, kEdge));
+                    switches[i].width, 18, off.foreground, off.background, kEdge));
   }
   for (int i = 0; i < 5; ++i) {
-    r.push_back(Row(551 + i, K::kLabel, "Min.", 790, 297 + 20 * i, 24, 15, kBlack, caption_bg, 0));
+    r.push_back(
+        Row(551 + i, K::kLabel, "Min.", 790, 297 + 20 * i, 24, 15, kBlack, kSwitchOffGrey, 0));
   }
   const int max_ids[] = {525, 526, 527, 529, 530};
   for (int i = 0; i < 5; ++i) {
     r.push_back(
-        Row(max_ids[i], K::kLabel, "Max.", 910, 297 + 20 * i, 24, 15, kBlack, caption_bg, 0));
+        Row(max_ids[i], K::kLabel, "Max.", 910, 297 + 20 * i, 24, 15, kBlack, kSwitchOffGrey, 0));
   }
   for (int i = 0; i < 5; ++i) {
     r.push_back(Row(kIdResetSharpen + i, K::kPushButton, "Reset", 938, 295 + 20 * i, 42, 18, kBlack,
@@ -164,13 +171,16 @@ std::vector<ControlRow> MakeRows() {
                     kBlack, kBlack, 0));
   }
   r.push_back(Row(kIdHelp, K::kPictureButton, "help1", 900, 8, 97, 24, kBlack, kBlack, 0));
+  // Stop has nothing to stop until a conversion starts.
   r.push_back(Row(kIdStop, K::kPictureButton, "b_stopt1", 800, 218, 195, 24, kBlack, kBlack, 0));
+  r.back().spec.enabled = false;
   r.push_back(
       Row(214, K::kLabel, "Output compression", 620, 473, 98, 15, kWhite, kBlack, kCentred));
   r.push_back(List(kIdCompressionList, 620, 489, 99, 90, platform::kStyleClientEdge,
                    CompressionItems(), 0));
+  // Transparent over the Input-Output group's dark grey, so its text is white.
   r.push_back(Row(kIdSetTempPath, K::kPushButton, "Set path for temporary Stream", 620, 427, 150,
-                  17, kBlack, Grey(135), platform::kStyleFlat | kClear));
+                  17, kWhite, Grey(51), platform::kStyleFlat | kClear));
   r.push_back(Row(kIdTempPathLabel, K::kLabel, "", 620, 447, 375, 17, kBlack, Grey(192),
                   kSunken | kEllipsis));
   return r;
@@ -200,12 +210,36 @@ constexpr AcceleratorSpec kAccelerators[] = {
     {false, platform::kKeyF1, kIdHelp},
 };
 
-// Every control of the options table that has a tooltip.
+// The buttons and the temporary folder, which show no setting of the options table.
+constexpr struct {
+  int id;
+  const char* text;
+} kButtonTooltips[] = {
+    {kIdLoad, "Load a video to convert (Ctrl+L)"},
+    {kIdPlayPause, "Pause or resume the loaded video"},
+    {kIdSave, "Save the parameters now (Ctrl+S)"},
+    {kIdConvert, "Convert the loaded video to a 3D movie (Ctrl+C)"},
+    {kIdAbout, "About the program"},
+    {kIdHelp, "Open the manual (F1)"},
+    {kIdStop, "Stop the running conversion"},
+    {kIdResetSharpen, "Sharpen amount back to 1 and radius to 0"},
+    {kIdResetBrightness, "Brightness back to 127 (unchanged picture)"},
+    {kIdResetContrast, "Contrast back to 127"},
+    {kIdResetNoise, "Noise Median back to 1 pass"},
+    {kIdResetCpu, "CPU usage back to 100 (full speed)"},
+    {kIdSetTempPath, "Choose the folder for a conversion's frame and sound files"},
+    {kIdTempPathLabel,
+     "The folder for a conversion's frame and sound files; it needs room for every frame "
+     "of the movie as a picture"},
+};
+
+// Every control of the options table that has a tooltip, then the buttons.
 std::vector<TooltipSpec> MakeTooltips() {
   std::vector<TooltipSpec> tooltips;
   for (const OptionDef& option : Options()) {
     if (option.tooltip != nullptr) tooltips.push_back({option.control_id, option.tooltip});
   }
+  for (const auto& tip : kButtonTooltips) tooltips.push_back({tip.id, tip.text});
   return tooltips;
 }
 const std::vector<TooltipSpec>& Tooltips() {
@@ -274,8 +308,13 @@ std::span<const TooltipSpec> MainTooltips() {
   return Tooltips();
 }
 
-platform::Rgb SwitchTextColour(bool on) {
-  return on ? kWhite : kBlack;
+SwitchColours ImageSwitchColours(bool on) {
+  return on ? SwitchColours{kWhite, kCaptionGrey} : SwitchColours{kBlack, kSwitchOffGrey};
+}
+
+bool IsImageSwitch(int id) {
+  return id == kIdSharpenSwitch || id == kIdBrightnessSwitch || id == kIdContrastSwitch ||
+         id == kIdNoiseSwitch || id == kIdCpuSwitch;
 }
 
 const ControlRow* FindControlRow(int id) {
@@ -308,8 +347,12 @@ platform::WindowLayout MainWindowLayout() {
       spec.value = Settings.*row.field;
       if (spec.kind == ControlKind::kCheckBox) {
         spec.value = spec.value == 1 ? 1 : 0;
-        // The image switches show their state in their text's colour.
-        if (spec.background == Grey(136)) spec.foreground = SwitchTextColour(spec.value == 1);
+        // The image switches show their state in their colours.
+        if (IsImageSwitch(spec.id)) {
+          const SwitchColours colours = ImageSwitchColours(spec.value == 1);
+          spec.foreground = colours.foreground;
+          spec.background = colours.background;
+        }
       }
     }
     if (spec.id == kIdDepthList) {

@@ -70,7 +70,13 @@ void SetMenuChoice(const OptionPopup& popup);
 // The popup whose items include `id`, or nullptr.
 const OptionPopup* FindOptionPopup(int id);
 
-// The caption colours of an image switch: white when on, black when off, on grey 136.
-platform::Rgb SwitchTextColour(bool on);
+// The colours of an image switch: white on dark grey when on, black on grey when off.
+struct SwitchColours {
+  platform::Rgb foreground;
+  platform::Rgb background;
+};
+SwitchColours ImageSwitchColours(bool on);
+// Sharpen, Brightness, Contrast, Noise Median and CPU usage.
+bool IsImageSwitch(int id);
 
 }  // namespace zqr

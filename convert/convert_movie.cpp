@@ -120,11 +120,6 @@ std::string SoundProblem(const SoundExtraction& sound, int32_t status,
   return "the sound could not be extracted (" + sound.Reason() + ")";
 }
 
-// The messages file of the sound extraction, beside its sound file.
-std::string SoundMessagesFile(const std::string& temp_folder) {
-  return temp_folder + platform::kPathSeparator + "temp_sound.txt";
-}
-
 // The encoder starts with the settings of that moment, reading the sound through the relay
 // while it is extracted, or else once the sound file is complete (it reads it from the
 // start).

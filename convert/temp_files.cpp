@@ -24,6 +24,20 @@ std::string SoundPipeFile(const std::string& temp_folder) {
   return temp_folder + platform::kPathSeparator + "temp_wav.fifo";
 }
 
+std::string SoundMessagesFile(const std::string& temp_folder) {
+  return temp_folder + platform::kPathSeparator + "temp_sound.txt";
+}
+
+bool DeleteSoundLeftovers(const std::string& folder) {
+  // A conversion holds its folder's lock while it runs; another instance's, say.
+  platform::FolderLock lock;
+  if (!lock.TryLock(folder)) return false;
+  std::error_code error;
+  std::filesystem::remove(SoundPipeFile(folder), error);
+  std::filesystem::remove(SoundMessagesFile(folder), error);
+  return true;
+}
+
 bool IsFrameFileName(std::string_view name) {
   return !frames::FrameFileDigits(name).empty();
 }

@@ -14,6 +14,12 @@ std::string FramePattern(const std::string& temp_folder);
 std::string SoundFile(const std::string& temp_folder);
 // The named pipe through which a running encoder reads the sound file while it is written.
 std::string SoundPipeFile(const std::string& temp_folder);
+// The messages of the sound extraction, beside its sound file.
+std::string SoundMessagesFile(const std::string& temp_folder);
+
+// Removes the sound pipe and the sound extraction's messages that a conversion cut short
+// may leave, unless a conversion holds the folder now. False when one does.
+bool DeleteSoundLeftovers(const std::string& folder);
 
 // Whether a file name is one the program writes into the temporary folder: "temp" and six
 // or more digits and ".bmp" (a frame file), or "temp.wav" (the sound file). The user may

@@ -4,6 +4,7 @@
 // before the extension (zqrstereo.1234.log).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,5 +25,11 @@ void StartRunLog();
 bool RunLogOfAnotherInstance();
 // `path` with ".<pid>" before its extension.
 std::string NameWithProcessNumber(const std::string& path, int64_t pid);
+
+// The instance logs beside `log_path` (its name with a process number, zqrstereo.1234.log)
+// that are older than a week or beyond the ten newest are removed, except those a live
+// instance still holds. StartRunLog does this; returns how many went.
+inline constexpr size_t kInstanceLogsKept = 10;
+int PruneInstanceLogs(const std::string& log_path);
 
 }  // namespace zqr

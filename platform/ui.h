@@ -27,6 +27,11 @@ enum MessageStyle : int {
 // Message box answers.
 enum MessageAnswer : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 
+// A message's text as a box of ordinary width shows it: line ends as "\n", and every line
+// longer than `columns` characters broken after its last "/", "\\" or blank in reach, or
+// at `columns` where it has none (a long name without a break). No character is lost.
+std::string WrapLongLines(const std::string& text, size_t columns);
+
 // A file dialog, open or save. Each filter is a description and its patterns
 // (";"-separated, e.g. "*.avi;*.mpg"). The backend shows the dialog owned by the window
 // that is in front (the main window, or the another-compression window while it is up).

@@ -15,6 +15,8 @@ struct MainWindowSpec {
   WindowEvents events;
   // Called on the GUI thread once the window and its controls exist.
   std::function<void()> on_created;
+  // Pixels right of and below the screen's centre at which the window opens.
+  int centre_offset = 0;
 };
 
 // The texts of the title and About windows; the pictures are the embedded resources

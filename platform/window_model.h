@@ -56,6 +56,7 @@ struct ControlSpec {
   int minimum = 0, maximum = 0, page = 0;  // sliders
   int value = 0;                           // slider position, check state, list selection
   std::vector<std::string> items;          // drop-down lists
+  bool enabled = true;
 };
 
 struct MenuItemSpec {
@@ -123,7 +124,7 @@ struct PreviewPicture {
     int x = 0, y = 0;
     std::string text;
   };
-  std::vector<Caption> captions;  // white on grey 128
+  std::vector<Caption> captions;  // white on grey 96
 };
 
 }  // namespace zqr::platform

@@ -23,10 +23,14 @@ namespace zqr {
 LoaderStateRecord Loader;
 
 std::vector<std::pair<std::string, std::string>> OpenDialogFilters() {
+  // Each type has one filter of its own, and the first lists them all once. The movies
+  // the program writes (MKV, WebM, FLV, M4V, Ogg) are among them, so a converted movie
+  // can be loaded again.
   return {
-      {"All VIDEO files", "*.avi;*.asf;*.mpg;*.mpeg;*.mov;*.qt;*.m2ts;*.mts;*.m2t;*.tod;*.mp4"},
+      {"All VIDEO files",
+       "*.avi;*.asf;*.mpg;*.mpeg;*.mov;*.qt;*.m2ts;*.mts;*.m2t;*.tod;*.mp4;*.m4v;*.mkv;*.webm;"
+       "*.flv;*.ogv;*.ogg"},
       {"MOV VIDEO files (*.MOV)", "*.mov"},
-      {"MOV VIDEO files (*.MP4)", "*.mp4"},
       {"AVI VIDEO files (*.AVI)", "*.avi"},
       {"ASF VIDEO files (*.ASF)", "*.asf"},
       {"MPG VIDEO files (*.MPG, *.MPEG)", "*.mpg;*.mpeg"},
@@ -36,6 +40,11 @@ std::vector<std::pair<std::string, std::string>> OpenDialogFilters() {
       {"M2T VIDEO files (*.M2T)", "*.m2t"},
       {"TOD VIDEO files (*.TOD)", "*.tod"},
       {"MP4 VIDEO files (*.MP4)", "*.mp4"},
+      {"M4V VIDEO files (*.M4V)", "*.m4v"},
+      {"MKV VIDEO files (*.MKV)", "*.mkv"},
+      {"WEBM VIDEO files (*.WEBM)", "*.webm"},
+      {"FLV VIDEO files (*.FLV)", "*.flv"},
+      {"OGG VIDEO files (*.OGV, *.OGG)", "*.ogv;*.ogg"},
   };
 }
 

@@ -363,6 +363,7 @@ void HeadlessUi::BuildWindow(const WindowLayout& layout, WindowEvents events) {
   for (const ControlSpec& c : layout.controls) {
     if (c.id < 0) continue;
     s.kinds[c.id] = c.kind;
+    if (!c.enabled) s.disabled[c.id] = true;
     switch (c.kind) {
       case ControlKind::kCheckBox:
         s.checked[c.id] = c.value != 0;
@@ -412,7 +413,10 @@ void HeadlessUi::Click(int id) {
     auto control_off = s.disabled.find(id);
     auto item_off = s.disabled.find(-id - 1);
     bool control_on = control_off == s.disabled.end() || !control_off->second;
-    bool item_on = item_off == s.disabled.end() || !item_off->second;
+    // A control without a menu item of its id (Stop) is not clicked through one.
+    const bool has_item = s.menu_checked.count(id) != 0;
+    bool item_on = has_item && (item_off == s.disabled.end() || !item_off->second);
+    if (!has_item && s.kinds.count(id) == 0) item_on = true;
     if (!control_on && !item_on) return;
     auto kind = s.kinds.find(id);
     if (kind != s.kinds.end() && kind->second == ControlKind::kCheckBox)

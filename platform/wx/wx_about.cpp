@@ -4,6 +4,9 @@
 // hand cursor and open their address when clicked.
 #include <algorithm>
 
+#include "platform/process.h"
+#include "platform/system.h"
+#include "platform/ui.h"
 #include "platform/wx/wx_common.h"
 #include "platform/wx/wx_windows.h"
 
@@ -17,6 +20,23 @@ struct Link {
   std::string text;
   std::string target;
 };
+
+// The desktop's opener may wait for the browser or mail program it starts, so it runs on
+// a thread of its own; when it fails (no such program), the user is told rather than left
+// clicking a link that does nothing.
+void OpenLink(const std::string& target) {
+  const bool started = StartDetachedThread([target] {
+    if (OpenWithDesktop(target)) return;
+    Post([target] {
+      wxWindow* owner = wxGetActiveWindow() ? wxGetActiveWindow() : MainFrame();
+      ShowMessageBox(owner,
+                     "This link could not be opened:\n" + target +
+                         "\nNo program to open it was found (xdg-open failed).",
+                     "About", kMbIconWarning);
+    });
+  });
+  if (!started) wxLaunchDefaultBrowser(Utf8(target));
+}
 
 class AboutPanel : public wxPanel {
  public:
@@ -40,7 +60,7 @@ class AboutPanel : public wxPanel {
       SetCursor(LinkAt(e.GetPosition()) ? HandCursor() : wxNullCursor);
     });
     Bind(wxEVT_LEFT_UP, [this](wxMouseEvent& e) {
-      if (const Link* link = LinkAt(e.GetPosition())) wxLaunchDefaultBrowser(Utf8(link->target));
+      if (const Link* link = LinkAt(e.GetPosition())) OpenLink(link->target);
     });
   }
 
@@ -110,7 +130,25 @@ void ShowAboutWindow() {
                   wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
   dialog.SetIcon(ResourceIcon("VIDEO"));
   dialog.SetClientSize(dialog.ConvertDialogToPixels(wxSize(210, 220)));
-  new AboutPanel(&dialog, CurrentAboutTexts());
+  auto* panel = new AboutPanel(&dialog, CurrentAboutTexts());
+  // A Close button at the bottom right, below the links; it takes Escape and Enter too.
+  const wxSize client = dialog.GetClientSize();
+  const wxSize button = dialog.ConvertDialogToPixels(wxSize(50, 14));
+  auto* close =
+      new wxButton(panel, wxID_CANCEL, "Close",
+                   wxPoint(client.x - button.x - dialog.ConvertDialogToPixels(wxSize(6, 0)).x,
+                           client.y - button.y - dialog.ConvertDialogToPixels(wxSize(0, 6)).y),
+                   button);
+  close->SetDefault();
+  close->SetFocus();
+  dialog.SetEscapeId(wxID_CANCEL);
+  dialog.Bind(wxEVT_CHAR_HOOK, [&dialog](wxKeyEvent& e) {
+    if (e.GetKeyCode() == WXK_ESCAPE) {
+      dialog.EndModal(wxID_CANCEL);
+    } else {
+      e.Skip();
+    }
+  });
   dialog.CentreOnParent();
   dialog.ShowModal();
 }

@@ -152,6 +152,9 @@ FittedText RoomFor(const ControlSpec& c) {
 
 namespace {
 
+// About the width of a message box whose lines are sentences.
+constexpr size_t kMessageColumns = 72;
+
 long MessageStyleToWx(int style) {
   long flags = 0;
   switch (style & 0xF) {
@@ -190,8 +193,8 @@ long MessageStyleToWx(int style) {
 int ShowMessageBox(wxWindow* owner, const std::string& text, const std::string& caption,
                    int style) {
   // GTK's own message dialog shows no icon any more; wx's generic one shows the theme's.
-  wxString message = Utf8(text);
-  message.Replace("\r\n", "\n");
+  // It does not wrap: a long name would stretch it past the screen.
+  const wxString message = Utf8(WrapLongLines(text, kMessageColumns));
   wxGenericMessageDialog dialog(owner, message, Utf8(caption), MessageStyleToWx(style));
   switch (dialog.ShowModal()) {
     case wxID_YES:

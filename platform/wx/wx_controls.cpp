@@ -22,6 +22,39 @@ SmallSlider::SmallSlider(wxWindow* parent, const ControlSpec& c, std::function<v
   Bind(wxEVT_MOUSEWHEEL,
        [this](wxMouseEvent& e) { MoveTo(value_ + (e.GetWheelRotation() > 0 ? 1 : -1)); });
   Bind(wxEVT_KEY_DOWN, &SmallSlider::OnKey, this);
+  Bind(wxEVT_MOUSE_CAPTURE_LOST, [this](wxMouseCaptureLostEvent&) { HideValue(); });
+  hide_timer_.SetOwner(this);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { HideValue(); });
+  Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& e) {
+    HideValue();
+    e.Skip();
+  });
+}
+
+void SmallSlider::ShowValue() {
+  if (value_box_ == nullptr) {
+    value_box_ = new wxPopupWindow(this, wxBORDER_SIMPLE);
+    value_box_->SetBackgroundColour(wxColour(255, 255, 225));
+    value_text_ = new wxStaticText(value_box_, wxID_ANY, wxString(), wxPoint(3, 1));
+    value_text_->SetForegroundColour(*wxBLACK);
+    value_text_->SetFont(GetParent()->GetFont());
+  }
+  value_text_->SetLabel(wxString::Format("%d", value_));
+  const wxSize text = value_text_->GetBestSize();
+  value_box_->SetClientSize(text.x + 6, text.y + 2);
+  // Centred over the thumb, just above the slider.
+  const int span = std::max(1, GetClientSize().x - 10);
+  const int range = std::max(1, maximum_ - minimum_);
+  const int thumb = 5 + (value_ - minimum_) * span / range;
+  const wxSize box = value_box_->GetSize();
+  value_box_->Position(ClientToScreen(wxPoint(thumb - box.x / 2, -box.y - 2)), wxSize(0, 0));
+  if (!value_box_->IsShown()) value_box_->Show();
+  value_box_->Refresh();
+}
+
+void SmallSlider::HideValue() {
+  hide_timer_.Stop();
+  if (value_box_ != nullptr && value_box_->IsShown()) value_box_->Hide();
 }
 
 void SmallSlider::SetValue(int value) {
@@ -41,6 +74,8 @@ void SmallSlider::MoveTo(int value) {
   value_ = value;
   Refresh();
   Update();
+  ShowValue();
+  if (!HasCapture()) hide_timer_.StartOnce(1200);
   if (moved_) moved_(value_);
 }
 
@@ -48,9 +83,13 @@ void SmallSlider::OnMouse(wxMouseEvent& e) {
   if (e.LeftDown()) {
     SetFocus();
     CaptureMouse();
+    ShowValue();
   }
   if (e.LeftDown() || (e.Dragging() && HasCapture())) MoveTo(ValueAt(e.GetX()));
-  if (e.LeftUp() && HasCapture()) ReleaseMouse();
+  if (e.LeftUp() && HasCapture()) {
+    ReleaseMouse();
+    HideValue();
+  }
   e.Skip();
 }
 
@@ -175,7 +214,7 @@ PictureButton::PictureButton(wxWindow* parent, const ControlSpec& c, std::functi
   SetBackgroundStyle(wxBG_STYLE_PAINT);
   Bind(wxEVT_PAINT, [this](wxPaintEvent&) {
     wxPaintDC dc(this);
-    dc.DrawBitmap(bitmap_, 0, 0);
+    dc.DrawBitmap(IsEnabled() ? bitmap_ : bitmap_.ConvertToDisabled(), 0, 0);
   });
   Bind(wxEVT_LEFT_UP, [clicked = std::move(clicked)](wxMouseEvent& e) {
     if (clicked) clicked();
@@ -186,6 +225,12 @@ PictureButton::PictureButton(wxWindow* parent, const ControlSpec& c, std::functi
 void PictureButton::SetBitmap(const wxBitmap& bitmap) {
   bitmap_ = bitmap;
   Refresh();
+}
+
+bool PictureButton::Enable(bool enable) {
+  const bool changed = wxControl::Enable(enable);
+  if (changed) Refresh();
+  return changed;
 }
 
 }  // namespace zqr::platform::wx

@@ -5,6 +5,8 @@
 // has one, for its hover picture and its cursor.
 #pragma once
 
+#include <wx/popupwin.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,9 +27,16 @@ class SmallSlider : public wxControl {
   void OnKey(wxKeyEvent& e);
   void MoveTo(int value);
   int ValueAt(int x) const;
+  // The value in a small box above the thumb, while the mouse drags it or shortly after a
+  // key moved it: the slider has no room for a scale of its own.
+  void ShowValue();
+  void HideValue();
   int minimum_, maximum_, page_, value_;
   wxColour trough_background_;
   std::function<void(int)> moved_;
+  wxPopupWindow* value_box_ = nullptr;
+  wxStaticText* value_text_ = nullptr;
+  wxTimer hide_timer_;
 };
 
 class SmallList : public wxControl {
@@ -50,6 +59,8 @@ class PictureButton : public wxControl {
  public:
   PictureButton(wxWindow* parent, const ControlSpec& c, std::function<void()> clicked);
   void SetBitmap(const wxBitmap& bitmap);
+  // A disabled button shows its picture greyed.
+  bool Enable(bool enable = true) override;
 
  private:
   wxBitmap bitmap_;

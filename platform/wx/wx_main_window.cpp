@@ -51,7 +51,7 @@ class PreviewArea : public wxPanel {
     if (bitmap_.IsOk()) {
       dc.DrawBitmap(bitmap_, 0, 0);
       dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
-      dc.SetTextBackground(wxColour(128, 128, 128));
+      dc.SetTextBackground(wxColour(96, 96, 96));
       dc.SetTextForeground(*wxWHITE);
       for (const PreviewPicture::Caption& c : picture_->captions) {
         dc.DrawText(Utf8(c.text), c.x, c.y);
@@ -454,6 +454,9 @@ class MainWindow : public wxFrame {
       e.Skip();
     });
     Centre();
+    // A second instance opens beside the first rather than exactly over it.
+    if (spec.centre_offset != 0)
+      Move(GetPosition() + wxPoint(spec.centre_offset, spec.centre_offset));
   }
 
   void ConfirmedClose() {
@@ -614,6 +617,7 @@ class MainWindow : public wxFrame {
       }
     }
     if (w == nullptr) return;
+    if (!c.enabled) w->Enable(false);
     if (c.kind != ControlKind::kGraphic && c.kind != ControlKind::kPicture &&
         c.kind != ControlKind::kPictureButton && c.kind != ControlKind::kStretchedPicture) {
       w->SetForegroundColour(ToWx(c.foreground));

@@ -99,7 +99,7 @@ class CommandsTest : public ::testing::Test {
     hooks.sleep = [this](int ms) { slept_ += ms; };
     hooks.choose_output_file = [this] {
       ++conversions_;
-      busy_during_conversion_ = !ui_->IsEnabled(kIdLoad);
+      busy_during_conversion_ = !ui_->IsEnabled(kIdLoad) && ui_->IsEnabled(kIdStop);
     };
     hooks.clean_temp_files = [this] { ++cleanups_; };
     SetCommandHooks(hooks);
@@ -149,7 +149,7 @@ TEST_F(CommandsTest, LayoutTableBuildsEveryControlOnce) {
   EXPECT_EQ(ui_->SliderPos(kIdCpuUsage), 50);
   EXPECT_EQ(ui_->SliderPos(kIdStereoTuning), 6);
   EXPECT_TRUE(ui_->IsChecked(kIdSharpenSwitch));
-  EXPECT_EQ(ui_->TextColour(kIdSharpenSwitch), SwitchTextColour(true));
+  EXPECT_EQ(ui_->TextColour(kIdSharpenSwitch), ImageSwitchColours(true).foreground);
   EXPECT_TRUE(ui_->IsChecked(kIdShowInputVideo));
   EXPECT_FALSE(ui_->IsMenuChecked(kIdStereo));
 }
@@ -349,6 +349,7 @@ TEST_F(CommandsTest, SaveWorksWithoutAVideoConvertNeedsOne) {
   EXPECT_EQ(conversions_, 1);
   EXPECT_TRUE(busy_during_conversion_);
   EXPECT_TRUE(ui_->IsEnabled(kIdLoad));
+  EXPECT_FALSE(ui_->IsEnabled(kIdStop));
   EXPECT_EQ(graph->calls, (std::vector<std::string>{"Stop", "SetPositions 0"}));
   // The clip the dialog left loaded waits at its start: the next press plays it.
   EXPECT_EQ(Commands.Paused, 1);
@@ -386,6 +387,12 @@ TEST_F(CommandsTest, BusyWindowIgnoresLoadSaveConvertAndPlay) {
 }
 
 TEST_F(CommandsTest, StopOnlyDuringAConversion) {
+  EXPECT_FALSE(ui_->IsEnabled(kIdStop));
+  Video.Converting = 1;
+  ui_->Click(kIdStop);
+  EXPECT_EQ(Conversion.StopRequested, 0);
+  SetBusyUi(0);  // as the Convert command does while it converts
+  Video.Converting = 0;
   ui_->Click(kIdStop);
   EXPECT_EQ(Conversion.StopRequested, 0);
   Video.Converting = 1;
@@ -409,10 +416,10 @@ TEST_F(CommandsTest, DepthListSwitchesAndSliders) {
 
   ui_->Click(kIdBrightnessSwitch);
   EXPECT_EQ(Settings.BrightnessOn, 1);
-  EXPECT_EQ(ui_->TextColour(kIdBrightnessSwitch), SwitchTextColour(true));
+  EXPECT_EQ(ui_->TextColour(kIdBrightnessSwitch), ImageSwitchColours(true).foreground);
   ui_->Click(kIdSharpenSwitch);
   EXPECT_EQ(Settings.SharpenOn, 0);
-  EXPECT_EQ(ui_->TextColour(kIdSharpenSwitch), SwitchTextColour(false));
+  EXPECT_EQ(ui_->TextColour(kIdSharpenSwitch), ImageSwitchColours(false).foreground);
 
   ui_->MoveSlider(kIdStereoTuning, -7);
   EXPECT_EQ(Settings.StereoTuning, -7);

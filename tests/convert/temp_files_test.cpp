@@ -5,6 +5,7 @@
 
 #include "convert/temp_files.h"
 #include "core/shell_state.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "tests/support/test_support.h"
 
@@ -54,6 +55,26 @@ TEST_F(CleanTempFilesTest, FramesWrittenDuringTheWaitAreRemovedToo) {
   }
   EXPECT_FALSE(test::FileExists(dir_.File("temp000007.bmp")));
   platform::SleepMs(50);  // the thread reads TempFolder only at its start
+}
+
+TEST_F(CleanTempFilesTest, SoundLeftoversGoUnlessAConversionHoldsTheFolder) {
+  auto fill = [&] {
+    for (const char* name : {"temp_wav.fifo", "temp_sound.txt", "voice.txt"}) {
+      ASSERT_TRUE(test::WriteFile(dir_.File(name), "data"));
+    }
+  };
+  fill();
+  {
+    platform::FolderLock converting;
+    ASSERT_TRUE(converting.TryLock(dir_.path()));
+    EXPECT_FALSE(DeleteSoundLeftovers(dir_.path()));
+    EXPECT_TRUE(test::FileExists(dir_.File("temp_wav.fifo")));
+    EXPECT_TRUE(test::FileExists(dir_.File("temp_sound.txt")));
+  }
+  EXPECT_TRUE(DeleteSoundLeftovers(dir_.path()));
+  EXPECT_FALSE(test::FileExists(dir_.File("temp_wav.fifo")));
+  EXPECT_FALSE(test::FileExists(dir_.File("temp_sound.txt")));
+  EXPECT_TRUE(test::FileExists(dir_.File("voice.txt")));
 }
 
 TEST_F(CleanTempFilesTest, MissingFolderIsNoError) {

@@ -2,11 +2,14 @@
 // concurrent writers, no failure when the file cannot be written.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <regex>
 #include <thread>
 #include <vector>
 
 #include "core/run_log.h"
+#include "platform/files.h"
 #include "tests/support/test_support.h"
 
 namespace zqr {
@@ -76,6 +79,37 @@ TEST_F(RunLogTest, UnwritableLogLosesTheLineQuietly) {
   SetLogFile(dir_.File("no-such-folder/zqrstereo.log"));
   LogLine("lost");
   EXPECT_FALSE(test::FileExists(dir_.File("no-such-folder/zqrstereo.log")));
+}
+
+// Logs of instances that ran beside another: the ten newest of the last week stay, and
+// so does one a live instance holds; other files beside them are not the log's.
+TEST_F(RunLogTest, StartRemovesOldAndSurplusInstanceLogs) {
+  namespace fs = std::filesystem;
+  const auto now = fs::file_time_type::clock::now();
+  auto make = [&](const std::string& name, std::chrono::hours age) {
+    ASSERT_TRUE(test::WriteFile(dir_.File(name), "log\r\n"));
+    fs::last_write_time(dir_.File(name), now - age);
+  };
+  for (int i = 0; i < 12; ++i)
+    make("zqrstereo." + std::to_string(100 + i) + ".log", std::chrono::hours(i));
+  make("zqrstereo.200.log", std::chrono::hours(24 * 8));  // a week old
+  make("zqrstereo.300.log", std::chrono::hours(24 * 9));  // old, but its instance lives
+  make("zqrstereo.notes.log", std::chrono::hours(24 * 30));
+  make("other.400.log", std::chrono::hours(24 * 30));
+  platform::HeldFile live;
+  ASSERT_EQ(live.TryHold(dir_.File("zqrstereo.300.log")), platform::HeldFile::Result::kHeld);
+
+  StartRunLog();
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_TRUE(test::FileExists(dir_.File("zqrstereo." + std::to_string(100 + i) + ".log"))) << i;
+  }
+  EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.110.log")));
+  EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.111.log")));
+  EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.200.log")));
+  EXPECT_TRUE(test::FileExists(dir_.File("zqrstereo.300.log")));
+  EXPECT_TRUE(test::FileExists(dir_.File("zqrstereo.notes.log")));
+  EXPECT_TRUE(test::FileExists(dir_.File("other.400.log")));
+  EXPECT_TRUE(test::FileExists(dir_.File("zqrstereo.log")));
 }
 
 }  // namespace
