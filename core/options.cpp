@@ -266,6 +266,12 @@ constexpr OptionDef kOptions[] = {
      .start = 1,
      .control = C::kSwitch,
      .control_id = kIdShowInputVideo},
+    // The Option menu's check item; the batch mode has no preview, hence no flag.
+    {.field = &S::PreviewConverted,
+     .key = "PREVIEW",
+     .start = 1,
+     .control = C::kSwitch,
+     .control_id = kIdPreviewConverted},
 };
 
 std::string RangeText(int32_t low, int32_t high) {

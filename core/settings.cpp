@@ -50,7 +50,7 @@ constexpr Key kKeys[] = {
     {"APATH", Kind::kTempFolder},    {"OPATH", Kind::kVideoFolder},
     {"BITRATE", Kind::kNumber},      {"CODECMODE", Kind::kNumber},
     {"AUTOSAVE", Kind::kNumber},     {"LAYOUT", Kind::kNumber, true},
-    {"CHROMA", Kind::kNumber, true},
+    {"CHROMA", Kind::kNumber, true}, {"PREVIEW", Kind::kNumber, true},
 };
 
 const OptionDef& OptionOfKey(std::string_view tag) {

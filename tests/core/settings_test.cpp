@@ -63,7 +63,32 @@ TEST_F(SettingsTest, FirstRunFileExactly) {
             "<CODECMODE>0</CODECMODE>\r\n"
             "<AUTOSAVE>1</AUTOSAVE>\r\n"
             "<LAYOUT>0</LAYOUT>\r\n"
-            "<CHROMA>0</CHROMA>\r\n");
+            "<CHROMA>0</CHROMA>\r\n"
+            "<PREVIEW>1</PREVIEW>\r\n");
+}
+
+TEST_F(SettingsTest, PreviewKeyRoundTripsAndAFileWithoutItLeavesTheOptionOn) {
+  // A file of the release before the key: it loads whole, the option stays on.
+  SettingsRecord older;
+  older.Layout = 4;
+  older.Chroma444 = 1;
+  std::string text = SettingsFileText(older, "/tmp/work", "/home/v");
+  ASSERT_NE(text.find("<CHROMA>1</CHROMA>\r\n<PREVIEW>"), std::string::npos);
+  WriteSettings(text.substr(0, text.find("<PREVIEW>")));
+  ResetSettingsToStartValues();
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.Layout, 4);
+  EXPECT_EQ(Settings.Chroma444, 1);
+  EXPECT_EQ(Settings.PreviewConverted, 1);
+
+  Settings.PreviewConverted = 0;
+  ASSERT_TRUE(SaveSettings());
+  ResetSettingsToStartValues();
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.PreviewConverted, 0);
+  WriteSettings(FileWith("PREVIEW", "<PREVIEW>7</PREVIEW>\r\n"));
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.PreviewConverted, 1);  // a switch: on or off
 }
 
 TEST_F(SettingsTest, FilesWithoutTheLayoutKeysLoadWholeAndTheKeysRoundTrip) {
