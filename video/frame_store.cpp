@@ -33,6 +33,41 @@ bool AllocateConversionShape(int32_t width, int32_t rows) {
 }
 }  // namespace
 
+PreviewStepState PreviewStep;
+
+bool AllocatePreviewStep(int32_t width, int32_t height, int32_t layout_width,
+                         int32_t layout_height) {
+  PreviewStepState& p = PreviewStep;
+  const int32_t rows = height + 1;
+  if (p.Output.width() != width || p.Output.rows() != rows || p.Previous.width() != width ||
+      p.Previous.rows() != rows || p.Spare.width() != width || p.Spare.rows() != rows) {
+    p.Shown = PreviewStepState::Shows::kNothing;
+    const int64_t slack = kSlideFrames * frames::PreviousGapFor(width);
+    if (!p.Output.Allocate(width, rows) || !p.Spare.AllocateSliding(width, rows, slack) ||
+        !p.Previous.AllocateSliding(width, rows, slack)) {
+      p.Output.Free();
+      p.Spare.Free();
+      p.Previous.Free();
+      return false;
+    }
+  }
+  if (p.LayoutWidth != layout_width || p.LayoutHeight != layout_height) {
+    p.LayoutWidth = 0;
+    p.LayoutHeight = 0;
+    p.LayoutFrame = frames::FrameArray();
+    if (layout_width <= 0 || layout_height <= 0) return true;
+    if (!p.LayoutFrame.Allocate(layout_width, layout_height + 1)) return false;
+    p.LayoutWidth = layout_width;
+    p.LayoutHeight = layout_height;
+  }
+  return true;
+}
+
+void ClearPreviewStep() {
+  PreviewStep.Shown = PreviewStepState::Shows::kNothing;
+  if (!PreviewStep.Previous.empty()) PreviewStep.Previous.Zero();
+}
+
 bool AllocateInitialFrameStorage() {
   bool ok = AllocateGrabFrames(kInitialWidth, kInitialHeight);
   ok = AllocateConversionShape(kInitialConversionWidth, kInitialHeight + 1) && ok;

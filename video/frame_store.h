@@ -12,6 +12,7 @@
 #include "core/shared_value.h"
 #include "frames/estimate.h"
 #include "frames/frame.h"
+#include "frames/layouts.h"
 
 namespace zqr {
 
@@ -53,6 +54,33 @@ struct FrameStoreState {
 };
 
 extern FrameStoreState FrameStore;
+
+// The preview's own arrays for showing a frame as a conversion would write it (see
+// StepPreviewFrame), used by the thread that runs the preview loop only: a conversion's
+// arrays are never touched by the preview, nor these by a conversion.
+struct PreviewStepState {
+  enum class Shows { kNothing, kFrame, kLayout };
+  frames::FrameArray
+      Output;  // the finished frame (FrameW x (FrameH + 1)); a layout's sharpened frame
+  frames::FrameArray Spare;     // sliding, as DMEM2
+  frames::FrameArray Previous;  // sliding, as DMEM3: the frame before, before stereo
+  frames::FrameArray LayoutFrame;
+  frames::LayoutScratch Scratch;
+  int32_t LayoutWidth = 0;
+  int32_t LayoutHeight = 0;
+  // What the last step left to show: Output's first FrameW - 16 columns (as a frame file
+  // has them), or LayoutFrame; nothing after the option was off or the frames cleared.
+  Shows Shown = Shows::kNothing;
+};
+
+extern PreviewStepState PreviewStep;
+
+// The preview's arrays for width x height pictures (kept when they have that shape, with a
+// fresh previous frame otherwise) and a layout frame of width x height pixels (none for 0).
+bool AllocatePreviewStep(int32_t width, int32_t height, int32_t layout_width,
+                         int32_t layout_height);
+// The preview's previous frame black again and nothing to show (a new video, cleared frames).
+void ClearPreviewStep();
 
 // Start-up storage for a 400 x 300 picture: WorkFrame and GrabBuffer of 400 x 301 pixels,
 // the six conversion arrays of 1201 x 301; FrameW = 400, FrameH = 300.
