@@ -32,6 +32,7 @@
 #include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/graph.h"
+#include "video/play.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -62,6 +63,7 @@ std::mutex seen_mutex;
 uint64_t last_hash = 0;
 int64_t distinct_frames = 0;
 int64_t first_ms = 0, last_ms = 0;
+int64_t converted_pictures = 0;  // pictures the preview showed as a conversion writes them
 
 void CountingPreview() {
   const FrameStoreState& s = FrameStore;
@@ -73,6 +75,7 @@ void CountingPreview() {
       for (int32_t x = 0; x < 200; ++x) hash = (hash ^ line[x]) * 1099511628211ull;
     }
     std::lock_guard lock(seen_mutex);
+    if (PreviewStep.Shown != PreviewStepState::Shows::kNothing) ++converted_pictures;
     if (hash != last_hash) {
       last_hash = hash;
       ++distinct_frames;
@@ -100,6 +103,7 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
     last_hash = 0;
     distinct_frames = 0;
     first_ms = last_ms = 0;
+    converted_pictures = 0;
   }
   ConnectWindowCommands();
   SetShowPreviewFrameHook(&CountingPreview);
@@ -150,6 +154,7 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
   const double expected = shown_seconds * 30.0 + 1.0;
   state.counters["frames_shown"] = static_cast<double>(distinct_frames);
   state.counters["frames_expected"] = expected;
+  state.counters["converted_pictures"] = static_cast<double>(converted_pictures);
   state.counters["dropped_percent"] =
       std::max(0.0, 100.0 * (expected - static_cast<double>(distinct_frames)) / expected);
   state.counters["gui_wait_p50_ms"] = percentile(0.50);
@@ -168,6 +173,27 @@ void BM_ScalePreview1080p(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ScalePreview1080p)->Unit(benchmark::kMillisecond);
+
+// One polled 1920 x 1080 picture from GrabBuffer to the preview area, on the poll's thread:
+// argument 0 the filtered picture, 1 the converted picture (sharpen, dynamic stereo, side
+// by side).
+void BM_PolledPicture1080p(benchmark::State& state) {
+  ResetSettingsToStartValues();
+  Settings.PreviewConverted = state.range(0) == 1 ? 1 : 0;
+  Settings.StereoOn = 1;
+  Settings.Layout = static_cast<int32_t>(frames::OutputLayout::kSbs);
+  if (!AllocateGrabFrames(1920, 1080)) {
+    state.SkipWithError("no memory");
+    return;
+  }
+  uint32_t* grab = FrameStore.GrabBuffer.data();
+  for (int64_t i = 0; i < int64_t{1920} * 1080; ++i)
+    grab[i] = static_cast<uint32_t>(i * 2654435761u);
+  SetShowPreviewFrameHook(&DrawPreviewFrame);
+  for (auto _ : state) ShowPolledFrame();
+  ClearPreviewFrames(false);
+}
+BENCHMARK(BM_PolledPicture1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Argument 0: the filtered picture; 1: the converted picture, dynamic stereo, side by side.
 BENCHMARK(BM_PlayingClipInWindow)

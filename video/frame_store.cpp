@@ -64,8 +64,14 @@ bool AllocatePreviewStep(int32_t width, int32_t height, int32_t layout_width,
 }
 
 void ClearPreviewStep() {
-  PreviewStep.Shown = PreviewStepState::Shows::kNothing;
-  if (!PreviewStep.Previous.empty()) PreviewStep.Previous.Zero();
+  PreviewStepState& p = PreviewStep;
+  p.Shown = PreviewStepState::Shows::kNothing;
+  p.Output.Free();
+  p.Spare.Free();
+  p.Previous.Free();
+  p.LayoutFrame.Free();
+  p.LayoutWidth = 0;
+  p.LayoutHeight = 0;
 }
 
 bool AllocateInitialFrameStorage() {

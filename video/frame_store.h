@@ -60,8 +60,8 @@ extern FrameStoreState FrameStore;
 // arrays are never touched by the preview, nor these by a conversion.
 struct PreviewStepState {
   enum class Shows { kNothing, kFrame, kLayout };
-  frames::FrameArray
-      Output;  // the finished frame (FrameW x (FrameH + 1)); a layout's sharpened frame
+  // The finished frame (FrameW x (FrameH + 1)); in a layout the sharpened frame.
+  frames::FrameArray Output;
   frames::FrameArray Spare;     // sliding, as DMEM2
   frames::FrameArray Previous;  // sliding, as DMEM3: the frame before, before stereo
   frames::FrameArray LayoutFrame;
@@ -76,10 +76,13 @@ struct PreviewStepState {
 extern PreviewStepState PreviewStep;
 
 // The preview's arrays for width x height pictures (kept when they have that shape, with a
-// fresh previous frame otherwise) and a layout frame of width x height pixels (none for 0).
+// black previous frame otherwise) and a layout frame of layout_width x layout_height pixels
+// (none for 0).
 bool AllocatePreviewStep(int32_t width, int32_t height, int32_t layout_width,
                          int32_t layout_height);
-// The preview's previous frame black again and nothing to show (a new video, cleared frames).
+// The preview's arrays released and nothing to show: after a new video or a conversion
+// (both clear the frames first) the preview starts from a black previous frame again, and
+// a conversion started from the window holds no memory for the preview meanwhile.
 void ClearPreviewStep();
 
 // Start-up storage for a 400 x 300 picture: WorkFrame and GrabBuffer of 400 x 301 pixels,

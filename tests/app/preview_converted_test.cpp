@@ -60,6 +60,7 @@ class PreviewConvertedTest : public ::testing::Test {
     ClearPreviewFrames(false);
   }
   void TearDown() override {
+    ClearPreviewFrames(false);
     SetShowPreviewFrameHook(nullptr);
     SetThrottleSleep(nullptr);
     AllocateLayoutFrame(0, 0);
