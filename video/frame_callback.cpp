@@ -104,8 +104,8 @@ bool ConversionArraysReady(const FrameStoreState& s) {
   return true;
 }
 
-// Everything one frame is processed with, from one snapshot of the settings: a slider
-// moved meanwhile reaches the next frame whole.
+}  // namespace
+
 frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& s) {
   frames::FrameStepSettings settings;
   settings.filter.cpu_limit_on = s.CpuLimitOn;
@@ -125,6 +125,10 @@ frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& s) {
   settings.stereo.divisor = s.DepthDivisor;
   return settings;
 }
+
+namespace {
+// Everything one frame is processed with, from one snapshot of the settings: a slider
+// moved meanwhile reaches the next frame whole.
 frames::FrameStepSettings FrameSettings() {
   return FrameSettingsOf(TakeSettingsSnapshot().values);
 }
@@ -318,10 +322,9 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, FrameDestinati
 }
 }  // namespace
 
-bool StepPreviewFrame() {
+bool StepPreviewFrame(const SettingsRecord& values) {
   FrameStoreState& s = FrameStore;
   PreviewStepState& p = PreviewStep;
-  const SettingsRecord values = TakeSettingsSnapshot().values;
   p.Shown = PreviewStepState::Shows::kNothing;
   const int32_t width = s.WorkFrame.width();
   const int32_t height = s.WorkFrame.rows() - 1;

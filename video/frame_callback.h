@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
 #include "frames/filter_chain.h"
 #include "frames/frame_file.h"
 #include "frames/frame_step.h"
@@ -59,12 +60,15 @@ void StepFrameInStrips(const FrameStepArrays& arrays, const uint32_t* delivered,
 void StepFrameInLayout(const FrameStepArrays& arrays, int64_t pixels, frames::OutputLayout layout,
                        const frames::FrameStepSettings& settings);
 
-// The preview's frame while no conversion runs and PreviewConverted is on (one snapshot of
-// the settings decides): the picture in GrabBuffer goes through the conversion's step,
-// with the preview's own arrays, and ShowPreviewFrame runs. The WorkFrame receives the
-// filtered picture as in the plain preview. False (nothing done) when the option is off
-// or the frame cannot take that step; the caller then filters as before.
-bool StepPreviewFrame();
+// What a frame is processed with, from one snapshot of the settings.
+frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& values);
+
+// The preview's frame while no conversion runs, with the frame's snapshot of the settings:
+// when PreviewConverted is on, the picture in GrabBuffer goes through the conversion's
+// step with the preview's own arrays, and ShowPreviewFrame runs. The WorkFrame receives
+// the filtered picture as in the plain preview. False (nothing done) when the option is
+// off or the frame cannot take that step; the caller then filters as before.
+bool StepPreviewFrame(const SettingsRecord& values);
 
 // The body of BufferCB for one delivered frame of `length` bytes: copy into the WorkFrame,
 // ApplyFrameFilters, copy into DMEM1 and sharpen (one pass), stereo when StereoOn, the

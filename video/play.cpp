@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "core/settings.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/frame_callback.h"
@@ -50,13 +51,15 @@ void PollPreviewFrame() {
 
 void ShowPolledFrame() {
   FrameStoreState& s = FrameStore;
-  if (s.WorkFrame.empty() || StepPreviewFrame()) return;
+  if (s.WorkFrame.empty()) return;
+  const SettingsRecord values = TakeSettingsSnapshot().values;  // the frame's one snapshot
+  if (StepPreviewFrame(values)) return;
   const int64_t count = std::min<int64_t>(
       {int64_t{s.FramePixelCount}, s.GrabBuffer.pixel_count(), s.WorkFrame.pixel_count()});
   if (count > 0) {
     std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), static_cast<size_t>(count) * 4);
   }
-  ApplyFrameFilters();
+  ApplyFrameFilters(FrameSettingsOf(values).filter);
 }
 
 void ClearPreviewFrames(bool show) {
