@@ -98,6 +98,7 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
   Settings.PreviewConverted = converted ? 1 : 0;
   Settings.StereoOn = converted ? 1 : 0;
   Settings.Layout = static_cast<int32_t>(frames::OutputLayout::kSbs);
+  Settings.SharpenAmount = 1;  // what a settings file's stored 0 loads as
   {
     std::lock_guard lock(seen_mutex);
     last_hash = 0;
@@ -182,6 +183,7 @@ void BM_PolledPicture1080p(benchmark::State& state) {
   Settings.PreviewConverted = state.range(0) == 1 ? 1 : 0;
   Settings.StereoOn = 1;
   Settings.Layout = static_cast<int32_t>(frames::OutputLayout::kSbs);
+  Settings.SharpenAmount = 1;  // what a settings file's stored 0 loads as
   if (!AllocateGrabFrames(1920, 1080)) {
     state.SkipWithError("no memory");
     return;
