@@ -341,13 +341,24 @@ bool StepPreviewFrame(const SettingsRecord& values) {
           : frames::LayoutOutputSize(layout, width - frames::kCropColumns, height);
   if (!AllocatePreviewStep(width, height, layout_size.width, layout_size.height)) return false;
   const frames::FrameStepSettings settings = FrameSettingsOf(values);
-  const FrameStepArrays arrays{&s.WorkFrame, &p.Output,      &p.Spare,
+  // A picture polled again is paired with the frame before it again (see PreviewStepState).
+  const size_t bytes = static_cast<size_t>(width) * height * 4;
+  const bool repeated =
+      p.HasLastPicture && std::memcmp(p.LastPicture.data(), s.GrabBuffer.data(), bytes) == 0;
+  if (repeated && p.PreviousAdvanced) swap(p.Previous, p.Spare);
+  if (!repeated) {
+    std::memcpy(p.LastPicture.data(), s.GrabBuffer.data(), bytes);
+    p.HasLastPicture = true;
+  }
+  // The sharpened frame goes to Spare in both steps, never into the previous frame's storage.
+  const FrameStepArrays arrays{&s.WorkFrame, &p.Spare,       &p.Spare,
                                &p.Previous,  &p.LayoutFrame, &p.Scratch};
+  p.PreviousAdvanced = layout != frames::OutputLayout::kAnaglyph || settings.stereo_on;
   if (layout == frames::OutputLayout::kAnaglyph) {
     StepFrameInStrips(arrays, s.GrabBuffer.data(), settings, p.Output.data());
     p.Shown = PreviewStepState::Shows::kFrame;
   } else {
-    std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), static_cast<size_t>(width) * height * 4);
+    std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), bytes);
     StepFrameInLayout(arrays, int64_t{width} * height, layout, settings);
     p.Shown = PreviewStepState::Shows::kLayout;
   }

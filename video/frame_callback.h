@@ -50,13 +50,14 @@ frames::OutputLayout RecordedLayout(int32_t stereo_on, int32_t layout);
 // A conversion's step of one frame whose picture is in `delivered` (width x height of
 // `work`): the throttle, then the strip pipeline into `out` (work's shape): the anaglyph
 // with stereo on, the sharpened frame without. `previous` then holds this frame before
-// stereo (with stereo on).
+// stereo (with stereo on), and `spare`, unless the step built that frame in the previous
+// frame's storage (when it has room below to slide into), the previous frame it was given.
 void StepFrameInStrips(const FrameStepArrays& arrays, const uint32_t* delivered,
                        const frames::FrameStepSettings& settings, uint32_t* out);
 // A conversion's step of one frame in another layout than the red/cyan merge, its picture
 // already in `work` (the first `pixels` pixels): the chain, sharpen, and the layout of both
 // views into `layout_frame`, the views cut to the frame file's width as a recording's are.
-// `previous` then holds this frame before stereo.
+// `previous` then holds this frame before stereo, `sharpened` the previous frame given.
 void StepFrameInLayout(const FrameStepArrays& arrays, int64_t pixels, frames::OutputLayout layout,
                        const frames::FrameStepSettings& settings);
 

@@ -39,15 +39,19 @@ bool AllocatePreviewStep(int32_t width, int32_t height, int32_t layout_width,
                          int32_t layout_height) {
   PreviewStepState& p = PreviewStep;
   const int32_t rows = height + 1;
-  if (p.Output.width() != width || p.Output.rows() != rows || p.Previous.width() != width ||
-      p.Previous.rows() != rows || p.Spare.width() != width || p.Spare.rows() != rows) {
+  frames::FrameArray* arrays[] = {&p.Output, &p.Spare, &p.Previous, &p.LastPicture};
+  bool shaped = true;
+  for (frames::FrameArray* array : arrays) {
+    shaped = shaped && array->width() == width && array->rows() == rows;
+  }
+  if (!shaped) {
     p.Shown = PreviewStepState::Shows::kNothing;
-    const int64_t slack = kSlideFrames * frames::PreviousGapFor(width);
-    if (!p.Output.Allocate(width, rows) || !p.Spare.AllocateSliding(width, rows, slack) ||
-        !p.Previous.AllocateSliding(width, rows, slack)) {
-      p.Output.Free();
-      p.Spare.Free();
-      p.Previous.Free();
+    p.HasLastPicture = false;
+    p.PreviousAdvanced = false;
+    bool ok = true;
+    for (frames::FrameArray* array : arrays) ok = ok && array->Allocate(width, rows);
+    if (!ok) {
+      for (frames::FrameArray* array : arrays) array->Free();
       return false;
     }
   }
@@ -69,6 +73,9 @@ void ClearPreviewStep() {
   p.Output.Free();
   p.Spare.Free();
   p.Previous.Free();
+  p.LastPicture.Free();
+  p.HasLastPicture = false;
+  p.PreviousAdvanced = false;
   p.LayoutFrame.Free();
   p.LayoutWidth = 0;
   p.LayoutHeight = 0;

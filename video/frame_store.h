@@ -58,16 +58,23 @@ extern FrameStoreState FrameStore;
 // The preview's own arrays for showing a frame as a conversion would write it (see
 // StepPreviewFrame), used by the thread that runs the preview loop only: a conversion's
 // arrays are never touched by the preview, nor these by a conversion.
+//
+// The poll may fetch the same picture twice (a paused video, a poll before the next frame
+// is out). The dynamic effect must then pair it with the frame before it again, not with
+// itself, so the previous frame is never built over (no sliding): after a step Previous
+// holds this picture and Spare the one before, and a repeated picture swaps them back.
 struct PreviewStepState {
   enum class Shows { kNothing, kFrame, kLayout };
-  // The finished frame (FrameW x (FrameH + 1)); in a layout the sharpened frame.
-  frames::FrameArray Output;
-  frames::FrameArray Spare;     // sliding, as DMEM2
-  frames::FrameArray Previous;  // sliding, as DMEM3: the frame before, before stereo
+  frames::FrameArray Output;       // the finished frame (FrameW x (FrameH + 1))
+  frames::FrameArray Spare;        // the sharpened frame, then the frame before Previous's
+  frames::FrameArray Previous;     // the last picture, sharpened: the next one's second view
+  frames::FrameArray LastPicture;  // the last picture as polled
   frames::FrameArray LayoutFrame;
   frames::LayoutScratch Scratch;
   int32_t LayoutWidth = 0;
   int32_t LayoutHeight = 0;
+  bool HasLastPicture = false;
+  bool PreviousAdvanced = false;  // the last step made its picture the previous frame
   // What the last step left to show: Output's first FrameW - 16 columns (as a frame file
   // has them), or LayoutFrame; nothing after the option was off or the frames cleared.
   Shows Shown = Shows::kNothing;

@@ -1,7 +1,8 @@
 // Option > Preview the converted picture: the playing preview shows what a conversion
 // writes for the same frames and settings (the red/cyan merge and a side-by-side layout,
-// with the dynamic effect's previous frame), scaled as the preview scales; off, the
-// filtered picture as before; and the preview never touches the conversion's arrays.
+// with the dynamic effect's previous frame, also for a picture polled twice), scaled as the
+// preview scales; off, the filtered picture as before; and the preview never touches the
+// conversion's arrays.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -143,6 +144,9 @@ TEST_F(PreviewConvertedTest, OnShowsTheConversionsFramesInTheMergeAndInALayout) 
     auto shown = Previewed(pictures_);
     ASSERT_TRUE(shown);
     ExpectShows(*shown, converted, width, kHeight);
+    // Polled again (a paused video), the picture is still paired with the frame before it.
+    ShowPolledFrame();
+    ExpectShows(*ui_->LastPreview(), converted, width, kHeight);
     EXPECT_EQ(0, std::memcmp(FrameStore.DMEM1.data(), dmem1.data(), dmem1.size() * 4));
     EXPECT_EQ(0, std::memcmp(FrameStore.DMEM3.data(), dmem3.data(), dmem3.size() * 4));
   }
