@@ -192,7 +192,10 @@ void BM_PolledPicture1080p(benchmark::State& state) {
   for (int64_t i = 0; i < int64_t{1920} * 1080; ++i)
     grab[i] = static_cast<uint32_t>(i * 2654435761u);
   SetShowPreviewFrameHook(&DrawPreviewFrame);
-  for (auto _ : state) ShowPolledFrame();
+  for (auto _ : state) {
+    grab[0] ^= 0x00010101;  // each poll a new picture, as while the clip plays
+    ShowPolledFrame();
+  }
   ClearPreviewFrames(false);
 }
 BENCHMARK(BM_PolledPicture1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
