@@ -37,7 +37,7 @@ void ApplyFrameFilters(const frames::FilterSettings& settings);
 struct FrameStepArrays {
   frames::FrameArray* work = nullptr;          // receives the picture, filtered in place
   frames::FrameArray* sharpened = nullptr;     // a layout's sharpened frame
-  frames::FrameArray* spare = nullptr;         // with room to slide: takes turns with previous
+  frames::FrameArray* spare = nullptr;         // takes turns with previous
   frames::FrameArray* previous = nullptr;      // the frame before, as it was before stereo
   frames::FrameArray* layout_frame = nullptr;  // a layout's output
   frames::LayoutScratch* scratch = nullptr;
