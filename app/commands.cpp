@@ -268,6 +268,13 @@ void HandleCommand(int id, int code) {
       TickSound();
       ToggleFromMenuMark(id, s.StereoOn);
       return;
+    case kIdPreviewConverted: {
+      // A menu item alone: the field follows its mark.
+      SettingsChange change;
+      s.PreviewConverted = ui.IsMenuChecked(id) ? 0 : 1;
+      ui.SetMenuChecked(id, s.PreviewConverted == 1);
+      return;
+    }
     case kIdOutputStream:
       ui.OpenOutputStreamWindow();
       return;

@@ -13,6 +13,7 @@
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "frames/crop.h"
 #include "platform/ui.h"
 #include "video/frame_callback.h"
 #include "video/frame_store.h"
@@ -215,7 +216,8 @@ std::vector<platform::PreviewPicture::Caption> ConversionCaptions() {
 
 // A layout frame: a wide one (side by side) letter-boxed as any frame, a tall one (top and
 // bottom) pillar-boxed, with black bands beside it.
-void DrawLayoutPreview(const frames::FrameArray& frame, int32_t width, int32_t height) {
+void DrawLayoutPreview(const frames::FrameArray& frame, int32_t width, int32_t height,
+                       std::vector<platform::PreviewPicture::Caption> captions) {
   if (frame.empty() || frame.width() != width || frame.rows() < height) return;
   std::lock_guard lock(canvas_mutex);
   if (canvas.empty()) FillIdle();
@@ -232,7 +234,28 @@ void DrawLayoutPreview(const frames::FrameArray& frame, int32_t width, int32_t h
     ScaleFrameToRgb(frame.data(), width, width, height, canvas.data() + size_t(left) * 3,
                     kPreviewSize * 3, shown, kPreviewSize, 0, kPreviewSize);
   }
-  HandOver(ConversionCaptions());
+  HandOver(std::move(captions));
+}
+
+// The preview's own converted frame (PreviewStep): the columns a frame file keeps, with
+// their own proportions, or the layout frame.
+void DrawConvertedPreview(const PreviewStepState& p) {
+  if (p.Shown == PreviewStepState::Shows::kLayout) {
+    DrawLayoutPreview(p.LayoutFrame, p.LayoutWidth, p.LayoutHeight, {});
+    return;
+  }
+  const frames::FrameArray& frame = p.Output;
+  const int32_t width = frame.width() - frames::kCropColumns;
+  const int32_t height = frame.rows() - 1;
+  if (frame.empty() || width <= 0 || height <= 0) return;
+  const Letterbox box = PreviewLetterbox(width, height);
+  std::lock_guard lock(canvas_mutex);
+  if (canvas.empty()) FillIdle();
+  ScaleFrameToRgb(frame.data(), frame.width(), width, height, canvas.data(), kPreviewSize * 3,
+                  kPreviewSize, box.height, box.top, kPreviewSize);
+  DottedBox(1, 1, kPreviewSize, box.top + 1);
+  DottedBox(1, kPreviewSize - box.top, kPreviewSize, kPreviewSize);
+  HandOver({});
 }
 }  // namespace
 
@@ -244,7 +267,11 @@ void DrawPreviewFrame() {
   const bool converting = Video.Converting == 1;
   const int32_t layout_width = s.LayoutWidth;
   if (converting && layout_width > 0) {
-    DrawLayoutPreview(s.LayoutFrame, layout_width, s.LayoutHeight);
+    DrawLayoutPreview(s.LayoutFrame, layout_width, s.LayoutHeight, ConversionCaptions());
+    return;
+  }
+  if (!converting && PreviewStep.Shown != PreviewStepState::Shows::kNothing) {
+    DrawConvertedPreview(PreviewStep);
     return;
   }
   const frames::FrameArray& source = converting ? s.DMEM1 : s.WorkFrame;

@@ -3,7 +3,9 @@
 // long a question posted to the GUI thread waits before the GUI thread answers it (every
 // 10 ms, the round trip of a call that lists the window's controls). The clip is made from
 // lavfi's testsrc2 when it is not there yet; its frame counter in the top-left corner tells
-// the frames apart.
+// the frames apart. Measured twice: the preview of the filtered picture (Option > Preview
+// the converted picture off), and the converted picture with the dynamic stereo effect in
+// the side-by-side layout, the dearest frame step the preview can be asked for.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -21,6 +23,7 @@
 #include "app/window_layout.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "frames/layouts.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/process.h"
 #include "platform/system.h"
@@ -29,6 +32,7 @@
 #include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/graph.h"
+#include "video/play.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -59,6 +63,7 @@ std::mutex seen_mutex;
 uint64_t last_hash = 0;
 int64_t distinct_frames = 0;
 int64_t first_ms = 0, last_ms = 0;
+int64_t converted_pictures = 0;  // pictures the preview showed as a conversion writes them
 
 void CountingPreview() {
   const FrameStoreState& s = FrameStore;
@@ -70,6 +75,7 @@ void CountingPreview() {
       for (int32_t x = 0; x < 200; ++x) hash = (hash ^ line[x]) * 1099511628211ull;
     }
     std::lock_guard lock(seen_mutex);
+    if (PreviewStep.Shown != PreviewStepState::Shows::kNothing) ++converted_pictures;
     if (hash != last_hash) {
       last_hash = hash;
       ++distinct_frames;
@@ -88,6 +94,18 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
   }
   platform::InstallFfmpegMedia();
   ResetSettingsToStartValues();
+  const bool converted = state.range(0) == 1;
+  Settings.PreviewConverted = converted ? 1 : 0;
+  Settings.StereoOn = converted ? 1 : 0;
+  Settings.Layout = static_cast<int32_t>(frames::OutputLayout::kSbs);
+  Settings.SharpenAmount = 1;  // what a settings file's stored 0 loads as
+  {
+    std::lock_guard lock(seen_mutex);
+    last_hash = 0;
+    distinct_frames = 0;
+    first_ms = last_ms = 0;
+    converted_pictures = 0;
+  }
   ConnectWindowCommands();
   SetShowPreviewFrameHook(&CountingPreview);
   std::vector<double> waits_ms;
@@ -137,6 +155,7 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
   const double expected = shown_seconds * 30.0 + 1.0;
   state.counters["frames_shown"] = static_cast<double>(distinct_frames);
   state.counters["frames_expected"] = expected;
+  state.counters["converted_pictures"] = static_cast<double>(converted_pictures);
   state.counters["dropped_percent"] =
       std::max(0.0, 100.0 * (expected - static_cast<double>(distinct_frames)) / expected);
   state.counters["gui_wait_p50_ms"] = percentile(0.50);
@@ -156,7 +175,38 @@ void BM_ScalePreview1080p(benchmark::State& state) {
 }
 BENCHMARK(BM_ScalePreview1080p)->Unit(benchmark::kMillisecond);
 
-BENCHMARK(BM_PlayingClipInWindow)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+// One polled 1920 x 1080 picture from GrabBuffer to the preview area, on the poll's thread:
+// argument 0 the filtered picture, 1 the converted picture (sharpen, dynamic stereo, side
+// by side).
+void BM_PolledPicture1080p(benchmark::State& state) {
+  ResetSettingsToStartValues();
+  Settings.PreviewConverted = state.range(0) == 1 ? 1 : 0;
+  Settings.StereoOn = 1;
+  Settings.Layout = static_cast<int32_t>(frames::OutputLayout::kSbs);
+  Settings.SharpenAmount = 1;  // what a settings file's stored 0 loads as
+  if (!AllocateGrabFrames(1920, 1080)) {
+    state.SkipWithError("no memory");
+    return;
+  }
+  uint32_t* grab = FrameStore.GrabBuffer.data();
+  for (int64_t i = 0; i < int64_t{1920} * 1080; ++i)
+    grab[i] = static_cast<uint32_t>(i * 2654435761u);
+  SetShowPreviewFrameHook(&DrawPreviewFrame);
+  for (auto _ : state) {
+    grab[0] ^= 0x00010101;  // each poll a new picture, as while the clip plays
+    ShowPolledFrame();
+  }
+  ClearPreviewFrames(false);
+}
+BENCHMARK(BM_PolledPicture1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Argument 0: the filtered picture; 1: the converted picture, dynamic stereo, side by side.
+BENCHMARK(BM_PlayingClipInWindow)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace zqr

@@ -261,8 +261,8 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   }
   // Another layout than the red/cyan merge makes frame files of its own size; it is fixed
   // for the recording, as the movie's size and what it says of its views depend on it.
-  const auto layout = static_cast<frames::OutputLayout>(std::clamp(Settings.Layout.load(), 0, 7));
-  const bool layout_frames = Settings.StereoOn == 1 && layout != frames::OutputLayout::kAnaglyph;
+  const frames::OutputLayout layout = RecordedLayout(Settings.StereoOn, Settings.Layout);
+  const bool layout_frames = layout != frames::OutputLayout::kAnaglyph;
   const frames::LayoutSize file_size =
       layout_frames ? frames::LayoutOutputSize(layout, width - frames::kCropColumns, height)
                     : frames::LayoutSize{width - frames::kCropColumns, height, 0};

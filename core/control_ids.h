@@ -44,6 +44,7 @@ enum ControlId : int {
   kIdOutputStream = 810,
   kIdDepthSwitch = 899,
   kIdDepthList = 900,
+  kIdPreviewConverted = 930,
   kIdPreview = 2007,
   kIdPositionFrame = 3011,
   kIdPositionBar = 3012,

@@ -280,6 +280,12 @@ constexpr OptionDef kOptions[] = {
      .control = C::kSwitch,
      .control_id = kIdShowInputVideo,
      .tooltip = "Show the video in the preview area"},
+    // The Option menu's check item; the batch mode has no preview, hence no flag.
+    {.field = &S::PreviewConverted,
+     .key = "PREVIEW",
+     .start = 1,
+     .control = C::kSwitch,
+     .control_id = kIdPreviewConverted},
 };
 
 std::string RangeText(int32_t low, int32_t high) {

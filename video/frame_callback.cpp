@@ -104,10 +104,9 @@ bool ConversionArraysReady(const FrameStoreState& s) {
   return true;
 }
 
-// Everything one frame is processed with, from one snapshot of the settings: a slider
-// moved meanwhile reaches the next frame whole.
-frames::FrameStepSettings FrameSettings() {
-  const SettingsRecord s = TakeSettingsSnapshot().values;
+}  // namespace
+
+frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& s) {
   frames::FrameStepSettings settings;
   settings.filter.cpu_limit_on = s.CpuLimitOn;
   settings.filter.cpu_usage = s.CpuUsage;
@@ -125,6 +124,13 @@ frames::FrameStepSettings FrameSettings() {
   settings.stereo.depth_on = s.DepthOn;
   settings.stereo.divisor = s.DepthDivisor;
   return settings;
+}
+
+namespace {
+// Everything one frame is processed with, from one snapshot of the settings: a slider
+// moved meanwhile reaches the next frame whole.
+frames::FrameStepSettings FrameSettings() {
+  return FrameSettingsOf(TakeSettingsSnapshot().values);
 }
 
 // The time estimate, every 30th frame.
@@ -152,14 +158,70 @@ void SetThrottleSleep(frames::SleepFunction sleep) {
 }
 
 namespace {
-// The filter chain on the WorkFrame, without the preview.
+// The filter chain on the first `pixels` pixels of `work`, without the preview.
+void FilterFrame(frames::FrameArray& work, int64_t pixels, const frames::FilterSettings& settings) {
+  const int64_t count = std::clamp<int64_t>(pixels, 0, PicturePixels(work));
+  frames::RunFilterChain(work.data(), work.width(), count, settings, throttle_sleep.load());
+}
 void FilterWorkFrame(const frames::FilterSettings& settings) {
+  FilterFrame(FrameStore.WorkFrame, FrameStore.FramePixelCount, settings);
+}
+
+// The conversion's arrays, as the frame steps take them.
+FrameStepArrays ConversionArrays() {
+  static frames::LayoutScratch scratch;  // the recording's thread alone uses it
   FrameStoreState& s = FrameStore;
-  const int64_t count = std::clamp<int64_t>(s.FramePixelCount, 0, PicturePixels(s.WorkFrame));
-  frames::RunFilterChain(s.WorkFrame.data(), s.WorkFrame.width(), count, settings,
-                         throttle_sleep.load());
+  return {&s.WorkFrame, &s.DMEM1, &s.DMEM2, &s.DMEM3, &s.LayoutFrame, &scratch};
 }
 }  // namespace
+
+frames::OutputLayout RecordedLayout(int32_t stereo_on, int32_t layout) {
+  const auto chosen = static_cast<frames::OutputLayout>(std::clamp(layout, 0, 7));
+  return stereo_on == 1 ? chosen : frames::OutputLayout::kAnaglyph;
+}
+
+void StepFrameInLayout(const FrameStepArrays& a, int64_t pixels, frames::OutputLayout layout,
+                       const frames::FrameStepSettings& settings) {
+  FilterFrame(*a.work, pixels, settings.filter);
+  const int32_t width = a.work->width();
+  const int32_t rows = a.work->rows();
+  const int32_t height = rows - 1;
+  frames::SharpenCopy(a.work->data(), a.sharpened->data(), width, height, rows,
+                      settings.sharpen_amount, settings.sharpen_radius);
+  frames::ComposeLayout(layout, a.sharpened->data(), a.previous->data(), width, height,
+                        settings.stereo, a.layout_frame->data(), *a.scratch,
+                        width - frames::kCropColumns);
+  swap(*a.sharpened, *a.previous);
+}
+
+void StepFrameInStrips(const FrameStepArrays& a, const uint32_t* delivered,
+                       const frames::FrameStepSettings& settings, uint32_t* out) {
+  frames::Throttle(settings.filter.cpu_limit_on, settings.filter.cpu_usage, throttle_sleep.load());
+  frames::FrameArray& previous = *a.previous;
+  frames::FrameArray& spare = *a.spare;
+  frames::FrameStepBuffers buffers;
+  buffers.width = a.work->width();
+  buffers.height = a.work->rows() - 1;
+  buffers.delivered = delivered;
+  buffers.work = a.work->data();
+  // With stereo the sharpened frame becomes the next frame's previous frame. It is built
+  // in the previous frame's own storage a gap lower, over the lines of the previous frame
+  // that the stereo stage has just read, while there is room; then at the top of the
+  // spare array, which takes the previous frame's place.
+  const int64_t gap = frames::PreviousGapFor(buffers.width, frame_step_strip.load());
+  const bool slide = settings.stereo_on && gap > 0 && previous.SlideRoom() >= gap;
+  if (settings.stereo_on && !slide) spare.SlideToTop();
+  buffers.sharpened = !settings.stereo_on ? out : slide ? previous.data() - gap : spare.data();
+  buffers.previous = previous.data();
+  buffers.previous_gap = slide ? gap : 0;
+  buffers.composed = out;
+  frames::RunFrameStepInStrips(buffers, settings, frame_step_strip.load());
+  if (slide) {
+    previous.SlideDown(gap);
+  } else if (settings.stereo_on) {
+    swap(previous, spare);
+  }
+}
 
 void ApplyFrameFilters() {
   ApplyFrameFilters(FrameSettings().filter);
@@ -202,18 +264,8 @@ void ProcessFrameInStages(FrameStoreState& s, const FrameDestination& destinatio
 // stereo stage, the next frame's previous frame.
 void ProcessFrameInLayout(FrameStoreState& s, const FrameDestination& destination,
                           const frames::FrameStepSettings& settings) {
-  static frames::LayoutScratch scratch;  // the recording's thread alone uses it
   FlushPendingFrameFile();
-  FilterWorkFrame(settings.filter);
-  const int32_t width = s.WorkFrame.width();
-  const int32_t rows = s.WorkFrame.rows();
-  const int32_t height = rows - 1;
-  frames::SharpenCopy(s.WorkFrame.data(), s.DMEM1.data(), width, height, rows,
-                      settings.sharpen_amount, settings.sharpen_radius);
-  frames::ComposeLayout(destination.layout, s.DMEM1.data(), s.DMEM3.data(), width, height,
-                        settings.stereo, s.LayoutFrame.data(), scratch,
-                        width - frames::kCropColumns);
-  swap(s.DMEM1, s.DMEM3);
+  StepFrameInLayout(ConversionArrays(), s.FramePixelCount, destination.layout, settings);
   ShowPreviewFrame();  // the preview shows this frame's layout
   const int32_t out_width = s.LayoutWidth;
   const int32_t out_height = s.LayoutHeight;
@@ -247,39 +299,16 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, FrameDestinati
     ProcessFrameInStages(s, destination, settings);
     return;
   }
-  frames::Throttle(settings.filter.cpu_limit_on, settings.filter.cpu_usage, throttle_sleep.load());
-  frames::FrameStepBuffers buffers;
-  buffers.width = width;
-  buffers.height = height;
-  buffers.delivered = static_cast<const uint32_t*>(buffer);
-  buffers.work = s.WorkFrame.data();
-  // With stereo the sharpened frame becomes the next frame's previous frame (DMEM3). It
-  // is built in DMEM3's own storage a gap lower, over the lines of the previous frame that
-  // the stereo stage has just read, while there is room; then at the top of DMEM2, which
-  // takes DMEM3's place.
-  const int64_t gap = frames::PreviousGapFor(width, frame_step_strip.load());
-  const bool slide = settings.stereo_on && gap > 0 && s.DMEM3.SlideRoom() >= gap;
-  if (settings.stereo_on && !slide) s.DMEM2.SlideToTop();
-  buffers.sharpened = !settings.stereo_on ? final_frame.data()
-                      : slide             ? s.DMEM3.data() - gap
-                                          : s.DMEM2.data();
-  buffers.previous = s.DMEM3.data();
-  buffers.previous_gap = slide ? gap : 0;
-  buffers.composed = final_frame.data();
-  frames::RunFrameStepInStrips(buffers, settings, frame_step_strip.load());
+  StepFrameInStrips(ConversionArrays(), static_cast<const uint32_t*>(buffer), settings,
+                    final_frame.data());
   ShowPreviewFrame();
   if (destination.hand_off != nullptr) {
     (*destination.hand_off)(destination.number, final_frame.data(), width);
   }
-  // DMEM1 <- this frame; with stereo DMEM3 <- this frame before the stereo step. DMEM1 and
+  // DMEM1 <- this frame (the step has left this frame before stereo in DMEM3). DMEM1 and
   // the waiting file change together, so a flush from another thread sees both or neither.
   std::lock_guard lock(pending_mutex);
   swap(s.DMEM1, final_frame);
-  if (slide) {
-    s.DMEM3.SlideDown(gap);
-  } else if (settings.stereo_on) {
-    swap(s.DMEM3, s.DMEM2);
-  }
   if (pending_file.waiting) {
     files.QueueFrame(std::move(pending_file.path), std::move(final_frame), pending_file.width,
                      pending_file.height);
@@ -292,6 +321,50 @@ void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, FrameDestinati
   pending_file.height = height;
 }
 }  // namespace
+
+bool StepPreviewFrame(const SettingsRecord& values) {
+  FrameStoreState& s = FrameStore;
+  PreviewStepState& p = PreviewStep;
+  p.Shown = PreviewStepState::Shows::kNothing;
+  const int32_t width = s.WorkFrame.width();
+  const int32_t height = s.WorkFrame.rows() - 1;
+  // Only a whole picture, wide enough for a frame file, takes the conversion's step.
+  if (values.PreviewConverted != 1 || s.WorkFrame.empty() || !s.GrabBuffer.SameShape(s.WorkFrame) ||
+      height < 1 || width <= frames::kCropColumns ||
+      int64_t{s.FramePixelCount} != int64_t{width} * height) {
+    return false;
+  }
+  const frames::OutputLayout layout = RecordedLayout(values.StereoOn, values.Layout);
+  const frames::LayoutSize layout_size =
+      layout == frames::OutputLayout::kAnaglyph
+          ? frames::LayoutSize{}
+          : frames::LayoutOutputSize(layout, width - frames::kCropColumns, height);
+  if (!AllocatePreviewStep(width, height, layout_size.width, layout_size.height)) return false;
+  const frames::FrameStepSettings settings = FrameSettingsOf(values);
+  // A picture polled again is paired with the frame before it again (see PreviewStepState).
+  const size_t bytes = static_cast<size_t>(width) * height * 4;
+  const bool repeated =
+      p.HasLastPicture && std::memcmp(p.LastPicture.data(), s.GrabBuffer.data(), bytes) == 0;
+  if (repeated && p.PreviousAdvanced) swap(p.Previous, p.Spare);
+  if (!repeated) {
+    std::memcpy(p.LastPicture.data(), s.GrabBuffer.data(), bytes);
+    p.HasLastPicture = true;
+  }
+  // The sharpened frame goes to Spare in both steps, never into the previous frame's storage.
+  const FrameStepArrays arrays{&s.WorkFrame, &p.Spare,       &p.Spare,
+                               &p.Previous,  &p.LayoutFrame, &p.Scratch};
+  p.PreviousAdvanced = layout != frames::OutputLayout::kAnaglyph || settings.stereo_on;
+  if (layout == frames::OutputLayout::kAnaglyph) {
+    StepFrameInStrips(arrays, s.GrabBuffer.data(), settings, p.Output.data());
+    p.Shown = PreviewStepState::Shows::kFrame;
+  } else {
+    std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), bytes);
+    StepFrameInLayout(arrays, int64_t{width} * height, layout, settings);
+    p.Shown = PreviewStepState::Shows::kLayout;
+  }
+  ShowPreviewFrame();
+  return true;
+}
 
 void BufferCB(const void* buffer, int64_t length, double sample_time) {
   FrameStoreState& s = FrameStore;

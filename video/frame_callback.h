@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
 #include "frames/filter_chain.h"
 #include "frames/frame_file.h"
+#include "frames/frame_step.h"
 #include "frames/layouts.h"
 #include "frames/throttle.h"
 
@@ -28,6 +30,46 @@ void SetThrottleSleep(frames::SleepFunction sleep);
 // current settings (one snapshot of them), or the given ones, ending with ShowPreviewFrame.
 void ApplyFrameFilters();
 void ApplyFrameFilters(const frames::FilterSettings& settings);
+
+// The arrays one frame step works in. A conversion steps in FrameStore's (WorkFrame, DMEM1,
+// DMEM2, DMEM3, LayoutFrame), the preview in its own (PreviewStep) beside the WorkFrame, so
+// neither ever sees the other's previous frame or scratch.
+struct FrameStepArrays {
+  frames::FrameArray* work = nullptr;          // receives the picture, filtered in place
+  frames::FrameArray* sharpened = nullptr;     // a layout's sharpened frame
+  frames::FrameArray* spare = nullptr;         // takes turns with previous
+  frames::FrameArray* previous = nullptr;      // the frame before, as it was before stereo
+  frames::FrameArray* layout_frame = nullptr;  // a layout's output
+  frames::LayoutScratch* scratch = nullptr;
+};
+
+// The layout a recording with these settings makes: the chosen one with stereo on, else
+// the frame as the red/cyan step leaves it.
+frames::OutputLayout RecordedLayout(int32_t stereo_on, int32_t layout);
+
+// A conversion's step of one frame whose picture is in `delivered` (width x height of
+// `work`): the throttle, then the strip pipeline into `out` (work's shape): the anaglyph
+// with stereo on, the sharpened frame without. `previous` then holds this frame before
+// stereo (with stereo on), and `spare`, unless the step built that frame in the previous
+// frame's storage (when it has room below to slide into), the previous frame it was given.
+void StepFrameInStrips(const FrameStepArrays& arrays, const uint32_t* delivered,
+                       const frames::FrameStepSettings& settings, uint32_t* out);
+// A conversion's step of one frame in another layout than the red/cyan merge, its picture
+// already in `work` (the first `pixels` pixels): the chain, sharpen, and the layout of both
+// views into `layout_frame`, the views cut to the frame file's width as a recording's are.
+// `previous` then holds this frame before stereo, `sharpened` the previous frame given.
+void StepFrameInLayout(const FrameStepArrays& arrays, int64_t pixels, frames::OutputLayout layout,
+                       const frames::FrameStepSettings& settings);
+
+// What a frame is processed with, from one snapshot of the settings.
+frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& values);
+
+// The preview's frame while no conversion runs, with the frame's snapshot of the settings:
+// when PreviewConverted is on, the picture in GrabBuffer goes through the conversion's
+// step with the preview's own arrays, and ShowPreviewFrame runs. The WorkFrame receives
+// the filtered picture as in the plain preview. False (nothing done) when the option is
+// off or the frame cannot take that step; the caller then filters as before.
+bool StepPreviewFrame(const SettingsRecord& values);
 
 // The body of BufferCB for one delivered frame of `length` bytes: copy into the WorkFrame,
 // ApplyFrameFilters, copy into DMEM1 and sharpen (one pass), stereo when StereoOn, the

@@ -33,6 +33,54 @@ bool AllocateConversionShape(int32_t width, int32_t rows) {
 }
 }  // namespace
 
+PreviewStepState PreviewStep;
+
+bool AllocatePreviewStep(int32_t width, int32_t height, int32_t layout_width,
+                         int32_t layout_height) {
+  PreviewStepState& p = PreviewStep;
+  const int32_t rows = height + 1;
+  frames::FrameArray* arrays[] = {&p.Output, &p.Spare, &p.Previous, &p.LastPicture};
+  bool shaped = true;
+  for (frames::FrameArray* array : arrays) {
+    shaped = shaped && array->width() == width && array->rows() == rows;
+  }
+  if (!shaped) {
+    p.Shown = PreviewStepState::Shows::kNothing;
+    p.HasLastPicture = false;
+    p.PreviousAdvanced = false;
+    bool ok = true;
+    for (frames::FrameArray* array : arrays) ok = ok && array->Allocate(width, rows);
+    if (!ok) {
+      for (frames::FrameArray* array : arrays) array->Free();
+      return false;
+    }
+  }
+  if (p.LayoutWidth != layout_width || p.LayoutHeight != layout_height) {
+    p.LayoutWidth = 0;
+    p.LayoutHeight = 0;
+    p.LayoutFrame = frames::FrameArray();
+    if (layout_width <= 0 || layout_height <= 0) return true;
+    if (!p.LayoutFrame.Allocate(layout_width, layout_height + 1)) return false;
+    p.LayoutWidth = layout_width;
+    p.LayoutHeight = layout_height;
+  }
+  return true;
+}
+
+void ClearPreviewStep() {
+  PreviewStepState& p = PreviewStep;
+  p.Shown = PreviewStepState::Shows::kNothing;
+  p.Output.Free();
+  p.Spare.Free();
+  p.Previous.Free();
+  p.LastPicture.Free();
+  p.HasLastPicture = false;
+  p.PreviousAdvanced = false;
+  p.LayoutFrame.Free();
+  p.LayoutWidth = 0;
+  p.LayoutHeight = 0;
+}
+
 bool AllocateInitialFrameStorage() {
   bool ok = AllocateGrabFrames(kInitialWidth, kInitialHeight);
   ok = AllocateConversionShape(kInitialConversionWidth, kInitialHeight + 1) && ok;

@@ -12,6 +12,7 @@
 #include "core/shared_value.h"
 #include "frames/estimate.h"
 #include "frames/frame.h"
+#include "frames/layouts.h"
 
 namespace zqr {
 
@@ -53,6 +54,43 @@ struct FrameStoreState {
 };
 
 extern FrameStoreState FrameStore;
+
+// The preview's own arrays for showing a frame as a conversion would write it (see
+// StepPreviewFrame), used by the thread that runs the preview loop only: a conversion's
+// arrays are never touched by the preview, nor these by a conversion.
+//
+// The poll may fetch the same picture twice (a paused video, a poll before the next frame
+// is out). The dynamic effect must then pair it with the frame before it again, not with
+// itself, so the previous frame is never built over (no sliding): after a step Previous
+// holds this picture and Spare the one before, and a repeated picture swaps them back.
+struct PreviewStepState {
+  enum class Shows { kNothing, kFrame, kLayout };
+  frames::FrameArray Output;       // the finished frame (FrameW x (FrameH + 1))
+  frames::FrameArray Spare;        // the sharpened frame, then the frame before Previous's
+  frames::FrameArray Previous;     // the last picture, sharpened: the next one's second view
+  frames::FrameArray LastPicture;  // the last picture as polled
+  frames::FrameArray LayoutFrame;
+  frames::LayoutScratch Scratch;
+  int32_t LayoutWidth = 0;
+  int32_t LayoutHeight = 0;
+  bool HasLastPicture = false;
+  bool PreviousAdvanced = false;  // the last step made its picture the previous frame
+  // What the last step left to show: Output's first FrameW - 16 columns (as a frame file
+  // has them), or LayoutFrame; nothing after the option was off or the frames cleared.
+  Shows Shown = Shows::kNothing;
+};
+
+extern PreviewStepState PreviewStep;
+
+// The preview's arrays for width x height pictures (kept when they have that shape, with a
+// black previous frame otherwise) and a layout frame of layout_width x layout_height pixels
+// (none for 0).
+bool AllocatePreviewStep(int32_t width, int32_t height, int32_t layout_width,
+                         int32_t layout_height);
+// The preview's arrays released and nothing to show: after a new video or a conversion
+// (both clear the frames first) the preview starts from a black previous frame again, and
+// a conversion started from the window holds no memory for the preview meanwhile.
+void ClearPreviewStep();
 
 // Start-up storage for a 400 x 300 picture: WorkFrame and GrabBuffer of 400 x 301 pixels,
 // the six conversion arrays of 1201 x 301; FrameW = 400, FrameH = 300.

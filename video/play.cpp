@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/numbers.h"
+#include "core/settings.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/frame_callback.h"
@@ -43,23 +44,30 @@ void PollPreviewFrame() {
     if (!s.GrabBuffer.empty() && size > 0 &&
         static_cast<size_t>(size) <= s.GrabBuffer.byte_size()) {
       graph->GetCurrentBuffer(&size, s.GrabBuffer.data());
-      if (!s.WorkFrame.empty()) {
-        const int64_t count = std::min<int64_t>(
-            {int64_t{s.FramePixelCount}, s.GrabBuffer.pixel_count(), s.WorkFrame.pixel_count()});
-        if (count > 0) {
-          std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), static_cast<size_t>(count) * 4);
-        }
-        ApplyFrameFilters();
-      }
+      ShowPolledFrame();
     }
   }
   ReleasePollLock();
+}
+
+void ShowPolledFrame() {
+  FrameStoreState& s = FrameStore;
+  if (s.WorkFrame.empty()) return;
+  const SettingsRecord values = TakeSettingsSnapshot().values;  // the frame's one snapshot
+  if (StepPreviewFrame(values)) return;
+  const int64_t count = std::min<int64_t>(
+      {int64_t{s.FramePixelCount}, s.GrabBuffer.pixel_count(), s.WorkFrame.pixel_count()});
+  if (count > 0) {
+    std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), static_cast<size_t>(count) * 4);
+  }
+  ApplyFrameFilters(FrameSettingsOf(values).filter);
 }
 
 void ClearPreviewFrames(bool show) {
   TakePollLock();
   FrameStore.WorkFrame.Zero();
   FrameStore.GrabBuffer.Zero();
+  ClearPreviewStep();
   if (show) ApplyFrameFilters();
   ReleasePollLock();
 }

@@ -22,6 +22,9 @@ inline constexpr int kProgressBarImage = 3012;
 // One preview frame: the grabber's newest sample into GrabBuffer, then WorkFrame, then
 // the filter chain (which repaints the preview). One thread at a time (spin lock).
 void PollPreviewFrame();
+// The second half of a poll, on the picture in GrabBuffer: the conversion's step when
+// PreviewConverted is on (StepPreviewFrame), else the copy into WorkFrame and the chain.
+void ShowPolledFrame();
 
 // Zeroes WorkFrame and GrabBuffer, then with `show` runs the filter chain on the blank
 // frame so the preview shows it; never while a preview poll or another clear runs (the

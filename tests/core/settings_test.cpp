@@ -73,7 +73,8 @@ TEST_F(SettingsTest, FirstRunFileExactly) {
             "<RESIZE>0</RESIZE>\r\n"
             "<CHANNELS>0</CHANNELS>\r\n"
             "<SAMPLERATE>0</SAMPLERATE>\r\n"
-            "<COMPRESSION>0</COMPRESSION>\r\n");
+            "<COMPRESSION>0</COMPRESSION>\r\n"
+            "<PREVIEW>1</PREVIEW>\r\n");
 }
 
 TEST_F(SettingsTest, StereoAndOutputChoicesRoundTripAndOlderFilesLoadWithoutThem) {
@@ -125,6 +126,30 @@ TEST_F(SettingsTest, FirstRunValuesAreWhatTheStartValuesLoadAs) {
   }
   EXPECT_EQ(Settings.Contrast, 127);  // ticking Contrast keeps the picture
   EXPECT_EQ(Settings.SharpenAmount, 1);
+}
+
+TEST_F(SettingsTest, PreviewKeyRoundTripsAndAFileWithoutItLeavesTheOptionOn) {
+  // A file of the release before the key: it loads whole, the option stays on.
+  SettingsRecord older;
+  older.Layout = 4;
+  older.Chroma444 = 1;
+  std::string text = SettingsFileText(older, "/tmp/work", "/home/v");
+  ASSERT_NE(text.find("<PREVIEW>"), std::string::npos);
+  WriteSettings(text.substr(0, text.find("<PREVIEW>")));
+  ResetSettingsToStartValues();
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.Layout, 4);
+  EXPECT_EQ(Settings.Chroma444, 1);
+  EXPECT_EQ(Settings.PreviewConverted, 1);
+
+  Settings.PreviewConverted = 0;
+  ASSERT_TRUE(SaveSettings());
+  ResetSettingsToStartValues();
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.PreviewConverted, 0);
+  WriteSettings(FileWith("PREVIEW", "<PREVIEW>7</PREVIEW>\r\n"));
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.PreviewConverted, 1);  // a switch: on or off
 }
 
 TEST_F(SettingsTest, FilesWithoutTheLayoutKeysLoadWholeAndTheKeysRoundTrip) {

@@ -96,14 +96,23 @@ class WindowEndToEnd : public ::testing::Test {
     x_.Click(left_ + row->spec.x + row->spec.width / 2, top_ + row->spec.y + row->spec.height / 2);
   }
 
+  // In an open menu, to its entry `entry` (separators not counted). The menu may open
+  // with an entry under the pointer: Home starts from the first.
+  void WalkMenu(int entry) {
+    x_.Key("Home");
+    for (int i = 0; i < entry; ++i) {
+      Pause(100ms);
+      x_.Key("Down");
+    }
+    Pause(200ms);
+  }
+
   // A list opens its entries as a menu when clicked; the keys walk it from its first entry.
   void PickFromList(int screen_x, int screen_y, int entry) {
     x_.Click(screen_x, screen_y);
     ASSERT_TRUE(WaitUntil([&] { return x_.PopupMenu() != 0; }, 10s)) << "no list opened";
-    Pause(200ms);
-    // The menu may open with an entry under the pointer: Home starts from the first.
-    x_.Key("Home");
-    for (int i = 0; i < entry; ++i) x_.Key("Down");
+    Pause(500ms);
+    WalkMenu(entry);
     x_.Key("Return");
     ASSERT_TRUE(WaitUntil([&] { return x_.PopupMenu() == 0; }, 10s)) << "the list stays open";
   }
@@ -124,9 +133,9 @@ class WindowEndToEnd : public ::testing::Test {
       x_.Key("o", false, true);
       if (!WaitUntil([&] { return x_.PopupMenu() != 0; }, 10s)) return 0;
       const unsigned long menu = x_.PopupMenu();
-      Pause(200ms);
-      x_.Key("Home");
-      for (int i = 0; i < position; ++i) x_.Key("Down");
+      // A menu takes the keyboard a moment after it shows, and each key in turn.
+      Pause(500ms);
+      WalkMenu(position);
       x_.Key("Right");
       if (!WaitUntil([&] { return x_.PopupMenu() != menu; }, 10s)) return 0;
       Pause(300ms);
@@ -134,8 +143,7 @@ class WindowEndToEnd : public ::testing::Test {
     };
     if (entry >= 0) {
       if (open_submenu() == 0) return {};
-      x_.Key("Home");
-      for (int i = 0; i < entry; ++i) x_.Key("Down");
+      WalkMenu(entry);
       x_.Key("Return");
       WaitUntil([&] { return x_.PopupMenu() == 0; }, 10s);
     }
