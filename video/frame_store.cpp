@@ -7,6 +7,23 @@
 
 namespace zqr {
 
+namespace {
+// A layout frame of `width` x `height` (and its spare row), its size recorded only once
+// it is there; none for a size of 0.
+template <typename Size>
+bool ReallocateLayout(frames::FrameArray& frame, Size& frame_width, Size& frame_height,
+                      int32_t width, int32_t height) {
+  frame_width = 0;
+  frame_height = 0;
+  frame = frames::FrameArray();
+  if (width <= 0 || height <= 0) return true;
+  if (!frame.Allocate(width, height + 1)) return false;
+  frame_width = width;
+  frame_height = height;
+  return true;
+}
+}  // namespace
+
 FrameStoreState FrameStore;
 
 namespace {
@@ -56,13 +73,8 @@ bool AllocatePreviewStep(int32_t width, int32_t height, int32_t layout_width,
     }
   }
   if (p.LayoutWidth != layout_width || p.LayoutHeight != layout_height) {
-    p.LayoutWidth = 0;
-    p.LayoutHeight = 0;
-    p.LayoutFrame = frames::FrameArray();
-    if (layout_width <= 0 || layout_height <= 0) return true;
-    if (!p.LayoutFrame.Allocate(layout_width, layout_height + 1)) return false;
-    p.LayoutWidth = layout_width;
-    p.LayoutHeight = layout_height;
+    return ReallocateLayout(p.LayoutFrame, p.LayoutWidth, p.LayoutHeight, layout_width,
+                            layout_height);
   }
   return true;
 }
@@ -134,14 +146,7 @@ bool AllocateConversionFrames() {
 
 bool AllocateLayoutFrame(int32_t width, int32_t height) {
   FrameStoreState& s = FrameStore;
-  s.LayoutWidth = 0;
-  s.LayoutHeight = 0;
-  s.LayoutFrame = frames::FrameArray();
-  if (width <= 0 || height <= 0) return true;
-  if (!s.LayoutFrame.Allocate(width, height + 1)) return false;
-  s.LayoutWidth = width;
-  s.LayoutHeight = height;
-  return true;
+  return ReallocateLayout(s.LayoutFrame, s.LayoutWidth, s.LayoutHeight, width, height);
 }
 
 void ResetEstimateTiming() {

@@ -123,7 +123,11 @@ class GraphFileTest : public ::testing::Test {
     loader_.join();
   }
   // A build that must end by itself with `message`.
-  void ExpectMessage(const std::string& file, const std::string& message) {
+  // The step's text, the file, and why, in the decoder's words where `reason` is given.
+  void ExpectMessage(const std::string& file, const std::string& step_text,
+                     const std::string& reason = "") {
+    const std::string message =
+        step_text + "\r\n\r\n" + file + "\r\nThe file cannot be read as a video: ";
     SCOPED_TRACE(file);
     ui().Clear();
     Video.PlayState = 1;
@@ -132,7 +136,11 @@ class GraphFileTest : public ::testing::Test {
     loader_.join();
     const auto messages = ui().Messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, message);
+    if (reason.empty()) {
+      EXPECT_EQ(messages[0].text.rfind(message, 0), 0u) << messages[0].text;
+    } else {
+      EXPECT_EQ(messages[0].text, message + reason + ".");
+    }
     EXPECT_EQ(messages[0].caption, "Error Monitoring");
     const std::string log = LogText(log_);
     EXPECT_NE(log.find("File exit Ok\r\nFile exit Final\r\n"), std::string::npos);
@@ -231,15 +239,16 @@ TEST_F(GraphFileTest, PlayedToTheEndThePositionEqualsTheDuration) {
 }
 
 TEST_F(GraphFileTest, BadFilesEndInTheirMessages) {
-  ExpectMessage(dir_.File("missing.mp4"), kAddSourceErrorText);
+  ExpectMessage(dir_.File("missing.mp4"), kAddSourceErrorText, "No such file or directory");
   ASSERT_TRUE(test::WriteFile(dir_.File("empty.mp4"), ""));
   ExpectMessage(dir_.File("empty.mp4"), kAddSourceErrorText);
   ASSERT_TRUE(test::WriteFile(dir_.File("text.mp4"), "Not a movie at all, only some words.\n"));
-  ExpectMessage(dir_.File("text.mp4"), kAddSourceErrorText);
+  ExpectMessage(dir_.File("text.mp4"), kAddSourceErrorText,
+                "Invalid data found when processing input");
 
   const std::string sound = dir_.File("sound.m4a");
   ASSERT_TRUE(test::MakeClip(sound, "", 1.0, "sine=frequency=440", {"-c:a", "aac"}));
-  ExpectMessage(sound, kUnsupportedText);
+  ExpectMessage(sound, kUnsupportedText, "it holds no video stream");
 
   const std::string plain = dir_.File("plain.mp4");
   ASSERT_TRUE(test::MakeClip(plain, NumberedSource(25), 2.0, "", kLossless));
