@@ -13,7 +13,8 @@ namespace zqr::platform {
 struct MainWindowSpec {
   WindowLayout layout;
   WindowEvents events;
-  // Called on the GUI thread once the window and its controls exist.
+  // Called on the GUI thread once the window and its controls exist and it is on the
+  // screen.
   std::function<void()> on_created;
   // Pixels right of and below the screen's centre at which the window opens.
   int centre_offset = 0;

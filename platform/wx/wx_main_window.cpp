@@ -9,6 +9,7 @@
 
 #include <map>
 #include <thread>
+#include <utility>
 
 #include "platform/ui.h"
 #include "platform/window.h"
@@ -464,6 +465,10 @@ class MainWindow : public wxFrame {
     Close(true);
   }
 
+  // Runs `work` once the window is on the screen: a clip named on the command line starts
+  // playing when the user can see it, not while the window is still being mapped.
+  void WhenFirstShown(std::function<void()> work) { when_shown_ = std::move(work); }
+
   const std::vector<ControlSpec>& GroupFrames() const { return frames_; }
 
  private:
@@ -643,6 +648,7 @@ class MainWindow : public wxFrame {
   // frame's colour, a line round it from the middle of its caption down, and the caption
   // on the frame's colour. A frame painted later covers the foot of the one above.
   void PaintPanel(wxPaintEvent&) {
+    if (when_shown_) CallAfter([work = std::exchange(when_shown_, nullptr)] { work(); });
     wxPaintDC dc(panel_);
     dc.SetBackground(wxBrush(panel_->GetBackgroundColour()));
     dc.Clear();
@@ -710,6 +716,7 @@ class MainWindow : public wxFrame {
   wxPanel* panel_ = nullptr;
   std::vector<ControlSpec> frames_;  // the group frames, painted by the panel
   bool closing_ = false;
+  std::function<void()> when_shown_;
 };
 
 void WxUi::CloseMainWindow() {
@@ -820,7 +827,7 @@ bool RunMainWindow(const MainWindowSpec& spec) {
   wx::GuiAlive() = true;
   InstallUi(std::move(ui));
   frame->Show();
-  if (spec.on_created) spec.on_created();
+  if (spec.on_created) frame->WhenFirstShown(spec.on_created);
   wxTheApp->OnRun();
   wx::GuiAlive() = false;
   wx::MainFrame() = nullptr;
