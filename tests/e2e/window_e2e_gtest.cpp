@@ -118,6 +118,21 @@ class WindowEndToEnd : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return x_.PopupMenu() == 0; }, 10s)) << "the list stays open";
   }
 
+  // The program started, past its title window, with its main window active.
+  void Start(RunningProgram& program) {
+    ASSERT_TRUE(program.started());
+    program_dir_ = program.dir().path();
+    ReachMainWindow();
+  }
+
+  // Convert (Ctrl+C), `movie` typed in the save dialog, and the success question answered
+  // with `key` (Return: another compression; Escape: no).
+  void ConvertTo(const std::string& movie, const char* key) {
+    ASSERT_NO_FATAL_FAILURE(PressForDialog("c", kSaveCaption));
+    ASSERT_NO_FATAL_FAILURE(AnswerFileDialog(kSaveCaption, movie));
+    Answer(kSuccessCaption, key);
+  }
+
   // A command key (Ctrl+C, Ctrl+L) pressed in the main window until its dialog shows: on
   // a busy machine a press may come before the window has the keyboard again, or before
   // the clip it acts on is loaded; a user presses once more too.
@@ -254,14 +269,10 @@ std::vector<std::string> LongClip(const test::ScratchDir& dir) {
 // dialog, the success question answered No, then the window closed with Alt+F4.
 TEST_F(WindowEndToEnd, ConvertsAClipGivenOnTheCommandLineAndCloses) {
   RunningProgram program(ClipOnCommandLine);
-  ASSERT_TRUE(program.started());
-  program_dir_ = program.dir().path();
-  ReachMainWindow();
+  ASSERT_NO_FATAL_FAILURE(Start(program));
   ASSERT_TRUE(PreviewPlays()) << "the clip does not play";
   const std::string movie = program.dir().File("first.mp4");
-  PressForDialog("c", kSaveCaption);
-  AnswerFileDialog(kSaveCaption, movie);
-  Answer(kSuccessCaption, "Escape");
+  ConvertTo(movie, "Escape");
   EXPECT_TRUE(program.Alive()) << program.Output();
 
   const test::MovieFigures figures = test::ProbeMovie(movie);
@@ -281,14 +292,10 @@ TEST_F(WindowEndToEnd, ConvertsAClipGivenOnTheCommandLineAndCloses) {
 // the second movie has that size, and the main window's list shows the compression.
 TEST_F(WindowEndToEnd, AnotherCompressionWritesASecondMovieAndKeepsTheChoice) {
   RunningProgram program(ClipOnCommandLine);
-  ASSERT_TRUE(program.started());
-  program_dir_ = program.dir().path();
-  ReachMainWindow();
+  ASSERT_NO_FATAL_FAILURE(Start(program));
   const std::string first = program.dir().File("first.mp4");
   const std::string second = program.dir().File("second.mp4");
-  PressForDialog("c", kSaveCaption);
-  AnswerFileDialog(kSaveCaption, first);
-  Answer(kSuccessCaption, "Return");
+  ConvertTo(first, "Return");
 
   const unsigned long another = x_.WaitForWindow(kAnotherCaption, 15000);
   ASSERT_NE(another, 0u);
@@ -343,9 +350,7 @@ TEST_F(WindowEndToEnd, AnotherCompressionWritesASecondMovieAndKeepsTheChoice) {
   PressForDialog("l", kOpenCaption);
   AnswerFileDialog(kOpenCaption, program.dir().File("clip.mp4"));
   ASSERT_TRUE(PreviewPlays());
-  PressForDialog("c", kSaveCaption);
-  AnswerFileDialog(kSaveCaption, third);
-  Answer(kSuccessCaption, "Escape");
+  ConvertTo(third, "Escape");
   const test::MovieFigures three = test::ProbeMovie(third);
   EXPECT_EQ(three.width, 208);
   EXPECT_EQ(three.height, 160);
@@ -356,9 +361,7 @@ TEST_F(WindowEndToEnd, AnotherCompressionWritesASecondMovieAndKeepsTheChoice) {
 // the clip stays loaded and plays again, and nothing of the movie is left.
 TEST_F(WindowEndToEnd, StopDuringRecordingKeepsTheClip) {
   RunningProgram program(LongClip);
-  ASSERT_TRUE(program.started());
-  program_dir_ = program.dir().path();
-  ReachMainWindow();
+  ASSERT_NO_FATAL_FAILURE(Start(program));
   PressForDialog("l", kOpenCaption);
   AnswerFileDialog(kOpenCaption, program.dir().File("long.mp4"));
   ASSERT_TRUE(PreviewPlays()) << "the loaded clip does not play";
@@ -388,9 +391,7 @@ TEST_F(WindowEndToEnd, ClosingDuringEncodingStopsTheConversion) {
     LongClip(dir);
     return std::vector<std::string>{dir.File("long.mp4")};
   });
-  ASSERT_TRUE(program.started());
-  program_dir_ = program.dir().path();
-  ReachMainWindow();
+  ASSERT_NO_FATAL_FAILURE(Start(program));
   ASSERT_TRUE(PreviewPlays()) << "the clip does not play";
   const std::string movie = program.dir().File("closed.mp4");
   PressForDialog("c", kSaveCaption);
@@ -416,9 +417,7 @@ TEST_F(WindowEndToEnd, BadFilesAreExplainedAndTheWindowGoesOn) {
     test::WriteFile(dir.File("notes.avi"), "a shopping list, not a video\n");
     return std::vector<std::string>{};
   });
-  ASSERT_TRUE(program.started());
-  program_dir_ = program.dir().path();
-  ReachMainWindow();
+  ASSERT_NO_FATAL_FAILURE(Start(program));
   for (const char* name : {"damaged.mp4", "notes.avi"}) {
     SCOPED_TRACE(name);
     PressForDialog("l", kOpenCaption);
