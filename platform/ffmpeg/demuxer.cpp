@@ -8,6 +8,7 @@ extern "C" {
 
 #include <chrono>
 #include <cstdint>
+#include <string_view>
 #include <thread>
 
 namespace zqr::platform::ffmpeg {
@@ -104,8 +105,17 @@ Demuxer::Read Demuxer::ReadPacket(AVPacket& packet) {
 }
 
 // The seek falls back from the video stream's own index to the file's, and for the start
-// of a file without any index to its first byte.
+// of a file without any index to its first byte. The start of an MPEG transport or
+// program stream is always its first byte: their timestamp search takes any packet for a
+// key frame, so it would start decoding inside the first group of pictures (with B-frames,
+// often after its key frame), and the decoder would drop that whole group.
 void Demuxer::Seek(RefTime target) {
+  read_errors_ = 0;
+  const std::string_view name = format_->iformat->name;
+  const bool packet_stream = name == "mpegts" || name == "mpeg";
+  if (target <= 0 && packet_stream && av_seek_frame(format_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0) {
+    return;
+  }
   const AVRational base = video_->time_base;
   const int64_t stamp = FromRefTime(target + origin_, base.num, base.den);
   int result = av_seek_frame(format_.get(), video_->index, stamp, AVSEEK_FLAG_BACKWARD);
@@ -114,7 +124,6 @@ void Demuxer::Seek(RefTime target) {
     result = avformat_seek_file(format_.get(), -1, INT64_MIN, micro, INT64_MAX, 0);
   }
   if (result < 0 && target == 0) av_seek_frame(format_.get(), -1, 0, AVSEEK_FLAG_BYTE);
-  read_errors_ = 0;
 }
 
 }  // namespace zqr::platform::ffmpeg
