@@ -8,6 +8,16 @@
 
 namespace zqr {
 
+namespace {
+// Whether the figure at the start of `text` (after blanks) ends in "k".
+bool AbbreviatedInThousands(std::string_view text) {
+  size_t i = text.find_first_not_of(" \t");
+  if (i == std::string_view::npos) return false;
+  while (i < text.size() && ((text[i] >= '0' && text[i] <= '9') || text[i] == '.')) ++i;
+  return i < text.size() && text[i] == 'k';
+}
+}  // namespace
+
 int64_t TimePerFrameFromProbe(std::string_view video_info_text, int64_t connected_time_per_frame) {
   const int64_t fallback = connected_time_per_frame > 0 ? connected_time_per_frame : 0;
   const size_t fps = video_info_text.find("fps,");
@@ -15,7 +25,12 @@ int64_t TimePerFrameFromProbe(std::string_view video_info_text, int64_t connecte
   std::string_view rest = video_info_text.substr(fps + 4);
   const size_t tbr = rest.find("tbr");
   if (tbr != std::string_view::npos) rest = rest.substr(0, tbr);
-  const double rate = LeadingNumber(rest);
+  double rate = LeadingNumber(rest);
+  // The tool writes whole thousands as "1k": the graph's own stream figure is exact.
+  if (AbbreviatedInThousands(rest)) {
+    if (fallback > 0) return fallback;
+    rate *= 1000.0;
+  }
   // A rate that is not a positive number (or so large that a frame lasts no time) says
   // nothing about the video; the stream's own figure is better than a nonsense count.
   if (!(rate > 0.0) || !std::isfinite(rate)) return fallback;

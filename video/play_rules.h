@@ -11,8 +11,8 @@ namespace zqr {
 
 // Time per frame in 100-ns units. Reads the number after the first "fps," of the probe
 // summary, up to the first "tbr" after it (for "..., 29.97 fps, 29.97 tbr, ..." that is
-// 29.97, giving 333667). When the summary gives no positive rate, the connected format's
-// average time per frame is used. Never negative.
+// 29.97, giving 333667). When the summary gives no positive rate, or gives it in thousands
+// ("1k"), the connected format's average time per frame is used. Never negative.
 int64_t TimePerFrameFromProbe(std::string_view video_info_text, int64_t connected_time_per_frame);
 
 // floor(duration / time per frame); 0 when either is not positive, saturated to 32 bits.
