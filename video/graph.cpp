@@ -49,20 +49,23 @@ const char* ShowGraphError(const char* text) {
 }
 
 // A source that would not open or connect: the step's text, then the file and why, so a
-// user can tell a damaged clip from a file that is no video at all.
-const char* ShowSourceError(const char* text, const std::string& file_name,
+// user can tell a damaged clip from a file that is no video at all. The build reports the
+// step's text with the reason, on one line.
+std::string ShowSourceError(const char* text, const std::string& file_name,
                             const MediaGraph& graph) {
   std::string cause = graph.SourceFailure();
   if (cause.empty()) cause = "it is damaged or not a video";
   platform::CurrentUi().ShowMessage(std::string(text) + "\r\n\r\n" + file_name +
                                         "\r\nThe file cannot be read as a video: " + cause + ".",
                                     kGraphErrorCaption, platform::kMbIconInformation);
-  return text;
+  std::string step = text;
+  if (step.ends_with('!')) step.pop_back();
+  return step + ": " + cause;
 }
 
 // Steps 4 to 32: builds the graph, publishes it paused and shows the video's figures.
-// Returns null, or the text of the error message it showed.
-const char* BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out) {
+// Returns empty text, or the text of the error message it showed.
+std::string BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out) {
   std::shared_ptr<MediaGraph> graph = platform::CreateMediaGraph();
   if (!graph) {
     return ShowGraphError(kNoGraphText);
@@ -143,7 +146,7 @@ const char* BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>
   AllocateGrabFrames(width, height);
 
   ShowVideoInfo(file_name);
-  return nullptr;
+  return {};
 }
 
 // The common end of every build: the graph let go of, the build flag cleared.
@@ -177,7 +180,7 @@ GraphBuild BuildGraphPaused(const std::string& file_name, std::string* failure) 
   }
   SetPositionBar(1);
   std::shared_ptr<MediaGraph> graph;
-  if (const char* shown = BuildGraph(file_name, graph)) {
+  if (std::string shown = BuildGraph(file_name, graph); !shown.empty()) {
     TearDownGraph(graph);
     *failure = shown;
     return GraphBuild::kFailed;

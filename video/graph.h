@@ -29,8 +29,9 @@ int32_t BuildAndPlayGraph(const std::string& file_name);
 
 // The graph for `file_name` built and left paused as the current graph; kBusy at once
 // while another build is active, kFailed with the message of the step that failed (after
-// it was shown and the graph let go of). Then either PlayBuiltGraph plays it in the
-// preview until PlayState becomes 0 and tears it down, or a conversion that needs no
+// it was shown and the graph let go of), and for a source that would not open or connect
+// the reason after it ("AddSourceFile Error: the file is empty"). Then either PlayBuiltGraph plays
+// it in the preview until PlayState becomes 0 and tears it down, or a conversion that needs no
 // preview uses it and EndPausedGraph lets go of it.
 enum class GraphBuild { kBuilt, kFailed, kBusy };
 GraphBuild BuildGraphPaused(const std::string& file_name, std::string* failure);

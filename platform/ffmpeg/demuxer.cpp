@@ -50,6 +50,16 @@ MediaStatus Demuxer::ChooseVideo() {
     failure_ = "it holds a single picture, not a video";
     return MediaStatus::kUnsupported;
   }
+  // The frames become 8-bit standard dynamic range pictures; HDR read that way would look
+  // washed out and dim, so it is refused rather than converted wrongly.
+  const AVColorTransferCharacteristic transfer = stream->codecpar->color_trc;
+  if (transfer == AVCOL_TRC_SMPTE2084 || transfer == AVCOL_TRC_ARIB_STD_B67) {
+    failure_ = std::string("it is high dynamic range (HDR, ") +
+               (transfer == AVCOL_TRC_SMPTE2084 ? "PQ" : "HLG") +
+               ") video, which would look washed out in the standard dynamic range movie "
+               "made from it; convert it to SDR first";
+    return MediaStatus::kUnsupported;
+  }
   for (unsigned i = 0; i < format_->nb_streams; ++i) format_->streams[i]->discard = AVDISCARD_ALL;
   stream->discard = AVDISCARD_DEFAULT;
   video_ = stream;

@@ -32,7 +32,8 @@ class Demuxer {
   const std::string& Failure() const { return failure_; }
 
   // Chooses the file's best video stream and finds its decoder; kUnsupported when there
-  // is none, or only a cover picture. The other streams are skipped from then on.
+  // is none, only a cover picture, or HDR video (PQ or HLG). The other streams are skipped
+  // from then on.
   MediaStatus ChooseVideo();
   const AVStream* Video() const { return video_; }
   const AVCodec* VideoCodec() const { return video_codec_; }

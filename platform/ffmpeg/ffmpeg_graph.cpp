@@ -68,7 +68,8 @@ MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
   duration_ = timing.duration;
   // Whether the frames can be turned into RGB32 is known now; the grabber reports it
   // when asked for its connected type.
-  if (scaler_.Setup(video_.Width(), video_.Height(), video_.PixelFormat(), QuarterTurns(stream))) {
+  if (scaler_.Setup(video_.Width(), video_.Height(), video_.PixelFormat(), video_.ColourSpace(),
+                    video_.ColourRange(), QuarterTurns(stream))) {
     convertible_ = grabber_.Allocate(scaler_.SampleSize());
   }
   source_connected_ = true;

@@ -32,7 +32,8 @@ int QuarterTurns(const AVStream& stream) {
   return static_cast<int>(turns % 4);
 }
 
-bool UprightScaler::Setup(int width, int height, AVPixelFormat format, int quarter_turns) {
+bool UprightScaler::Setup(int width, int height, AVPixelFormat format, AVColorSpace space,
+                          AVColorRange range, int quarter_turns) {
   quarter_turns_ = quarter_turns;
   decoded_width_ = width;
   decoded_height_ = height;
@@ -45,14 +46,16 @@ bool UprightScaler::Setup(int width, int height, AVPixelFormat format, int quart
     return false;
   }
   if (quarter_turns_ != 0) unturned_.resize(static_cast<size_t>(bytes / 4));
-  if (!MakeContext(width, height, format)) return false;
+  if (!MakeContext(width, height, format, space, range)) return false;
   sample_size_ = static_cast<int32_t>(bytes);
   return true;
 }
 
 // A converter from the decoder's frames to the connected size in BGRA, working on slices
-// in parallel (one thread per core), as ffmpeg's own scale filter does.
-bool UprightScaler::MakeContext(int width, int height, AVPixelFormat format) {
+// in parallel (one thread per core), as ffmpeg's own scale filter does. A tagged matrix or
+// range replaces swscale's default as the scale filter replaces it; RGB frames have none.
+bool UprightScaler::MakeContext(int width, int height, AVPixelFormat format, AVColorSpace space,
+                                AVColorRange range) {
   context_.reset();
   source_width_ = 0;
   SwsContextPtr context(sws_alloc_context());
@@ -66,18 +69,37 @@ bool UprightScaler::MakeContext(int width, int height, AVPixelFormat format) {
   av_opt_set_int(context.get(), "sws_flags", SWS_BICUBIC, 0);
   av_opt_set_int(context.get(), "threads", 0, 0);
   if (sws_init_context(context.get(), nullptr, nullptr) < 0) return false;
+  int* source_table = nullptr;
+  int* target_table = nullptr;
+  int source_full = 0, target_full = 0, brightness = 0, contrast = 0, saturation = 0;
+  if ((space != AVCOL_SPC_UNSPECIFIED || range != AVCOL_RANGE_UNSPECIFIED) &&
+      sws_getColorspaceDetails(context.get(), &source_table, &source_full, &target_table,
+                               &target_full, &brightness, &contrast, &saturation) >= 0) {
+    const int* source_coefficients = source_table;
+    if (space != AVCOL_SPC_UNSPECIFIED && space != AVCOL_SPC_RGB) {
+      source_coefficients = sws_getCoefficients(space);
+    }
+    if (range != AVCOL_RANGE_UNSPECIFIED) source_full = range == AVCOL_RANGE_JPEG ? 1 : 0;
+    sws_setColorspaceDetails(context.get(), source_coefficients, source_full, target_table,
+                             target_full, brightness, contrast, saturation);
+  }
   context_ = std::move(context);
   source_width_ = width;
   source_height_ = height;
   source_format_ = format;
+  source_space_ = space;
+  source_range_ = range;
   return true;
 }
 
 bool UprightScaler::Convert(const AVFrame& frame, uint8_t* target) {
   if (frame.width <= 0 || frame.height <= 0) return false;
   const auto format = static_cast<AVPixelFormat>(frame.format);
-  if (frame.width != source_width_ || frame.height != source_height_ || format != source_format_) {
-    if (!MakeContext(frame.width, frame.height, format)) return false;
+  if (frame.width != source_width_ || frame.height != source_height_ || format != source_format_ ||
+      frame.colorspace != source_space_ || frame.color_range != source_range_) {
+    if (!MakeContext(frame.width, frame.height, format, frame.colorspace, frame.color_range)) {
+      return false;
+    }
   }
   if (quarter_turns_ != 0) {
     uint8_t* planes[4] = {reinterpret_cast<uint8_t*>(unturned_.data()), nullptr, nullptr, nullptr};

@@ -1,7 +1,10 @@
 // Scaling: converts decoded frames with libswscale straight into the grabber's buffers,
 // as bottom-up BGRX at the size the graph connected with. A video that asks to be shown
 // turned (a phone held upright records its picture sideways and says so) is turned as
-// ffmpeg's own autorotation turns it, so every consumer sees it upright.
+// ffmpeg's own autorotation turns it, so every consumer sees it upright. Each frame is
+// read with the colour matrix and range it is tagged with (BT.709 for most HD video), as
+// ffmpeg's own scale filter reads it; an untagged frame gets swscale's default, BT.601 in
+// the studio range (full range for the JPEG pixel formats).
 #pragma once
 
 extern "C" {
@@ -23,22 +26,24 @@ int QuarterTurns(const AVStream& stream);
 
 class UprightScaler {
  public:
-  // Prepares for frames of `width` x `height` in `format`, shown turned by
-  // `quarter_turns`. False when swscale cannot read the format or the frame is too large
-  // for a 32-bit sample size.
-  bool Setup(int width, int height, AVPixelFormat format, int quarter_turns);
+  // Prepares for frames of `width` x `height` in `format` with the stream's colour tags,
+  // shown turned by `quarter_turns`. False when swscale cannot read the format or the
+  // frame is too large for a 32-bit sample size.
+  bool Setup(int width, int height, AVPixelFormat format, AVColorSpace space, AVColorRange range,
+             int quarter_turns);
   // The picture as shown, turned.
   int32_t Width() const { return width_; }
   int32_t Height() const { return height_; }
   int32_t SampleSize() const { return sample_size_; }
 
-  // Writes the frame into `target` (SampleSize() bytes). A frame of another size or
-  // format than the stream's first (a stream may change midway, or claim to when
+  // Writes the frame into `target` (SampleSize() bytes). A frame of another size, format
+  // or colour tag than the stream's first (a stream may change midway, or claim to when
   // damaged) is scaled to the connected size, which the consumers were built for.
   bool Convert(const AVFrame& frame, uint8_t* target);
 
  private:
-  bool MakeContext(int width, int height, AVPixelFormat format);
+  bool MakeContext(int width, int height, AVPixelFormat format, AVColorSpace space,
+                   AVColorRange range);
   void TurnInto(uint8_t* target) const;
 
   int quarter_turns_ = 0;
@@ -52,6 +57,8 @@ class UprightScaler {
   int source_width_ = 0;
   int source_height_ = 0;
   AVPixelFormat source_format_ = AV_PIX_FMT_NONE;
+  AVColorSpace source_space_ = AVCOL_SPC_UNSPECIFIED;
+  AVColorRange source_range_ = AVCOL_RANGE_UNSPECIFIED;
 };
 
 }  // namespace zqr::platform::ffmpeg

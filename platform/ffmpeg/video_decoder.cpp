@@ -42,6 +42,14 @@ AVPixelFormat VideoDecoder::PixelFormat() const {
   return codec_->pix_fmt;
 }
 
+AVColorSpace VideoDecoder::ColourSpace() const {
+  return codec_->colorspace;
+}
+
+AVColorRange VideoDecoder::ColourRange() const {
+  return codec_->color_range;
+}
+
 VideoDecoder::Received VideoDecoder::Receive(AVFrame& frame) {
   const int result = avcodec_receive_frame(codec_.get(), &frame);
   if (result == 0) return Received::kFrame;

@@ -27,6 +27,9 @@ class VideoDecoder {
   int Width() const;
   int Height() const;
   AVPixelFormat PixelFormat() const;
+  // The colour matrix and range the stream is tagged with (unspecified when untagged).
+  AVColorSpace ColourSpace() const;
+  AVColorRange ColourRange() const;
 
   Received Receive(AVFrame& frame);
   // A damaged packet is dropped; the decoder resynchronises on the next ones.
