@@ -134,6 +134,10 @@ std::string StereoFragment(int32_t layout, const std::string& extension) {
   return fragment;
 }
 
+// Players assume BT.709 for untagged HD movies, which are made with BT.601's matrix.
+constexpr const char* kColourTags =
+    " -colorspace smpte170m -color_primaries bt709 -color_trc bt709 -color_range tv ";
+
 }  // namespace
 
 std::string OutputExtension(std::string_view output_name) {
@@ -231,6 +235,7 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
   // Fragments of the newer choices, added only where they are chosen, so every command line
   // of the older choices stays as it was.
   command += StereoFragment(in.layout, extension);
+  if (in.tag_colours) command += kColourTags;
   if (full_colour) command += " -pix_fmt yuv444p ";
   command += container + output_fragment;
   return command;
@@ -265,6 +270,7 @@ EncoderInputs CurrentEncoderInputs() {
   in.tool_path = ToolPath("ffmpeg_III");
   in.layout = job.Layout;
   in.chroma444 = Settings.Chroma444 != 0 && TakesFullColour(in.output_name);
+  in.tag_colours = true;
   in.sound_usable = SoundFileUsable(SoundFile(in.temp_folder));
   return in;
 }

@@ -36,6 +36,10 @@ struct EncoderInputs {
   // Full colour resolution (4:4:4) where the codec has it (H.264 in .mp4 .m4v .mov .mkv
   // .avi); the piped frames then come as whole 32-bit pictures, top line first.
   bool chroma444 = false;
+  // The movie is tagged with the colours its pictures are made in: BT.601's matrix (the
+  // frame kernels' and the tool's conversion from RGB) in the studio range, BT.709's
+  // primaries and transfer (the RGB the program works in, as the preview shows it).
+  bool tag_colours = false;
 
   bool operator==(const EncoderInputs&) const = default;
 };
