@@ -200,7 +200,8 @@ int Convert(const BatchArguments& args) {
   if (std::filesystem::is_directory(input, error)) {
     return Fail("the input " + input + " is a folder, not a video file");
   }
-  if (!std::filesystem::is_regular_file(input, error)) {
+  // Anything else that is there (a named pipe, a device) is named by the load.
+  if (!std::filesystem::exists(input, error)) {
     return Fail("the input file " + input + " does not exist");
   }
 

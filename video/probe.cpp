@@ -85,9 +85,8 @@ void ProbeVideo(const std::string& video_path) {
   const std::string& video = video_path;
   if (video.empty()) return;
   std::error_code error;
-  if (!std::filesystem::exists(video, error) || std::filesystem::is_directory(video, error)) {
-    return;
-  }
+  // Only a file is described: the tool would wait for ever on a named pipe with no writer.
+  if (!std::filesystem::is_regular_file(video, error)) return;
   const std::string report_path = InstanceFilePath(kProbeReportName);
   const std::string batch_path = InstanceFilePath(kProbeBatchName);
   // An earlier report must never pass for this video's.

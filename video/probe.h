@@ -31,8 +31,8 @@ std::string StreamSummary(std::string_view report_line);
 // The summary text for a video name and the report's contents.
 std::string ProbeSummaryText(const std::string& file_name, std::string_view report);
 
-// Probes `video_path`, taken exactly as given. An empty path or a missing file leaves
-// VideoInfoText unchanged.
+// Probes `video_path`, taken exactly as given. An empty path, a missing file or anything
+// that is not a file (a named pipe, a folder) leaves VideoInfoText unchanged.
 void ProbeVideo(const std::string& video_path);
 
 // ProbeVideo on a thread of its own, so that the tool's start-up overlaps the graph's build;

@@ -10,6 +10,9 @@ extern "C" {
 #include <cstdint>
 #include <string_view>
 #include <thread>
+#include <utility>
+
+#include "platform/ffmpeg/input_file.h"
 
 namespace zqr::platform::ffmpeg {
 namespace {
@@ -24,11 +27,23 @@ MediaStatus Demuxer::Fail(int av_error) {
   return MediaStatus::kCannotOpen;
 }
 
+// A named pipe is never opened (the library would wait for a writer for ever), and what
+// the library cannot tell apart is named by the file's own checks.
 MediaStatus Demuxer::Open(const std::string& file_name) {
   av_log_set_level(AV_LOG_QUIET);
+  if (std::string problem = InputFileProblem(file_name); !problem.empty()) {
+    failure_ = std::move(problem);
+    return MediaStatus::kCannotOpen;
+  }
   AVFormatContext* opened = nullptr;
   int result = avformat_open_input(&opened, file_name.c_str(), nullptr, nullptr);
-  if (result < 0) return Fail(result);
+  if (result < 0) {
+    const MediaStatus status = Fail(result);
+    if (std::string content = UnreadableContent(file_name); !content.empty()) {
+      failure_ = std::move(content);
+    }
+    return status;
+  }
   FormatContextPtr format(opened);
   result = avformat_find_stream_info(format.get(), nullptr);
   if (result < 0) return Fail(result);
