@@ -365,13 +365,15 @@ TEST_F(EncoderRunTest, LogsBothLinesAndRunsTheToolOnTheFrameFiles) {
   std::string args = test::ReadFile(record);
   EXPECT_EQ(args, "-r\n25.00\n-i\n" + Shell.TempFolder + "/temp%06d.bmp\n-i\n" + Shell.TempFolder +
                       "/temp.wav\n-ac\n1\n-ar\n48000\n-r\n30\n-t\n00:00:03\n-s\n144x112\n"
-                      "-qscale\n4\n-f\nmp4\n-y\n" +
+                      "-qscale\n4\n-colorspace\nsmpte170m\n-color_primaries\nbt709\n"
+                      "-color_trc\nbt709\n-color_range\ntv\n-f\nmp4\n-y\n" +
                       dir_.File("out clip.MP4") + "\n");
   std::string log = test::ReadFile(Shell.LogFile);
   std::string command = "\"" + ToolPath("ffmpeg_III") + "\"  -r 25.00 -i \"" + Shell.TempFolder +
                         "/temp%06d.bmp\" -i \"" + Shell.TempFolder +
                         "/temp.wav\" -ac 1  -ar 48000  -r 30  -t 00:00:03 -s 144x112  -qscale 4 "
-                        "-f mp4  -y \"" +
+                        "-colorspace smpte170m -color_primaries bt709 -color_trc bt709 "
+                        "-color_range tv  -f mp4  -y \"" +
                         dir_.File("out clip.MP4") + "\"";
   EXPECT_EQ(log.substr(0, log.find("Encoder exit status")),
             "ConvertRectFFMPEG aVIDEOEXT .mp4\r\nFFMPEG : " + command + "\r\n");

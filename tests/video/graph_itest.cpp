@@ -243,8 +243,7 @@ TEST_F(GraphFileTest, BadFilesEndInTheirMessages) {
   ASSERT_TRUE(test::WriteFile(dir_.File("empty.mp4"), ""));
   ExpectMessage(dir_.File("empty.mp4"), kAddSourceErrorText);
   ASSERT_TRUE(test::WriteFile(dir_.File("text.mp4"), "Not a movie at all, only some words.\n"));
-  ExpectMessage(dir_.File("text.mp4"), kAddSourceErrorText,
-                "Invalid data found when processing input");
+  ExpectMessage(dir_.File("text.mp4"), kAddSourceErrorText, "it holds text, not a video");
 
   const std::string sound = dir_.File("sound.m4a");
   ASSERT_TRUE(test::MakeClip(sound, "", 1.0, "sine=frequency=440", {"-c:a", "aac"}));
