@@ -397,7 +397,7 @@ HeldFile::Result HeldFile::TryHold(const std::string& path) {
 
 bool HeldFile::CreateNew(const std::string& path) {
   Release();
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return false;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     unlink(path.c_str());
