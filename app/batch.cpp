@@ -27,6 +27,8 @@
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
 #include "convert/export.h"
+#include "convert/output_checks.h"
+#include "convert/partial_movie.h"
 #include "convert/temp_files.h"
 #include "core/numbers.h"
 #include "core/options.h"
@@ -72,20 +74,61 @@ struct BatchArguments {
 };
 
 // The shell's start without a window. Unlike the window's start it clears no temporary
-// folder (other runs may be working in it) and writes the log where --log says.
-void StartBatchShell(const std::string& log_file) {
+// folder (other runs may be working in it). The run log starts only once the command
+// line's names have been checked (StartBatchLog): until then no line is written anywhere.
+void StartBatchShell() {
   SetProgramLocation(platform::ExecutablePath());
   SettleProgramPlaces();
-  if (!log_file.empty()) SetLogFile(log_file);
-  StartRunLog();
-  LogProgramPlaces();
+  SetLogFile(std::string());
   Shell.VideoFolder = platform::CurrentDirectory();
   ResetSettingsToStartValues();
   AllocateInitialFrameStorage();
   LoadSettingsAtStart();
   // Other runs may be going on beside this one: its files beside the program are its own.
   Shell.SoleInstance = false;
+}
+
+void StartBatchLog(const std::string& log_file) {
+  SetLogFile(log_file.empty() ? Shell.LogFile : log_file);
+  StartRunLog(!log_file.empty());
+  LogProgramPlaces();
   LogLine("Batch conversion");
+}
+
+// Whether two names are one file: the same file by any spelling or link, or, for names
+// not made yet, the same place.
+bool SameTarget(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (fs::equivalent(a, b, error)) return true;
+  const fs::path one = fs::weakly_canonical(a, error);
+  if (error) return a == b;
+  const fs::path other = fs::weakly_canonical(b, error);
+  if (error) return a == b;
+  return one == other;
+}
+
+// The log, the temporary folder and the movie must each be a place of their own, and none
+// of them the video: what is wrong, or empty text.
+std::string NameClash(const std::string& input, const std::string& output, const std::string& log,
+                      const std::string& temp) {
+  std::error_code error;
+  if (!log.empty()) {
+    if (SameTarget(log, input)) return "the log file " + log + " is the input file";
+    if (SameTarget(log, output)) return "the log file " + log + " is the output file";
+    if (!temp.empty() && SameTarget(log, temp)) {
+      return "the log file " + log + " is the temporary folder";
+    }
+    if (std::filesystem::is_directory(log, error)) return "the log file " + log + " is a folder";
+  }
+  if (!temp.empty()) {
+    if (SameTarget(temp, input)) return "the temporary folder " + temp + " is the input file";
+    if (SameTarget(temp, output)) return "the temporary folder " + temp + " is the output file";
+    if (std::filesystem::exists(temp, error) && !std::filesystem::is_directory(temp, error)) {
+      return "the temporary folder " + temp + " is not a folder";
+    }
+  }
+  return std::string();
 }
 
 std::string Bar(double share, int width) {
@@ -147,11 +190,6 @@ void ShowProgress(const std::atomic<bool>& stop, const std::string& temp_folder)
   if (drawn) std::fprintf(stderr, "\n");
 }
 
-int Fail(const std::string& line) {
-  std::fprintf(stderr, "zqrstereo: %s\n", OneLine(line).c_str());
-  return kBatchFailed;
-}
-
 const char* SignalName(int number) {
   switch (number) {
     case 1:
@@ -165,20 +203,69 @@ const char* SignalName(int number) {
   }
 }
 
+int Fail(const std::string& line) {
+  std::fprintf(stderr, "zqrstereo: %s\n", OneLine(line).c_str());
+  return kBatchFailed;
+}
+
+// The temporary folder the run works in: a new folder of its own inside `base`, locked by
+// `lock` and marked as the program's, so runs side by side never meet, a later start can
+// tell a folder left by a killed run, and nothing the user keeps in `base` is ever read,
+// written or deleted. Empty text, with the reason in `failure`, when none can be made.
+std::string MakeBatchRunFolder(const std::string& base, platform::FolderLock& lock,
+                               std::string& failure) {
+  std::error_code error;
+  std::filesystem::create_directories(base, error);
+  int number = error ? error.value() : 0;
+  if (!error) {
+    if (const int stale = RemoveStaleRunFolders(base); stale > 0) {
+      LogLine("Removed stale run folders " + NumberText(stale));
+    }
+    const std::string folder = MakeRunFolder(base, lock, &number);
+    if (!folder.empty()) return folder;
+  }
+  failure =
+      "the temporary folder " + base + " cannot be used (" + platform::FileErrorText(number) + ")";
+  return std::string();
+}
+
 int Convert(const BatchArguments& args) {
   platform::SetEnvironmentDefault("SDL_AUDIODRIVER", "dummy");  // a batch run plays no sound
-  platform::CatchStopSignals();
-  StartBatchShell(args.log);
-  if (RunLogOfAnotherInstance()) {
-    std::fprintf(stderr, "zqrstereo: another run holds the run log; this run's log is %s\n",
-                 LogFilePath().c_str());
-  }
+  // The exit status tells what became of the movie, even when the reader of the output
+  // has gone.
+  platform::IgnoreBrokenPipes();
+  StartBatchShell();
   for (const auto& [option, value] : args.settings) {
     const std::string problem = ApplyBatchSetting(option, value);
     if (!problem.empty()) {
       std::fprintf(stderr, "zqrstereo: %s\n", problem.c_str());
       return kBatchUsage;
     }
+  }
+  // Paths are taken as given (blanks at their ends belong to them), made absolute.
+  std::error_code error;
+  const std::string input = std::filesystem::absolute(args.paths[0], error).string();
+  std::string output = std::filesystem::absolute(args.paths[1], error).string();
+  // A folder as OUT: the movie takes the name the window's save dialog proposes.
+  if (std::filesystem::is_directory(output, error)) {
+    output = (std::filesystem::path(output) / (ProposedOutputName(input) + ".mp4")).string();
+  }
+  const std::string log =
+      args.log.empty() ? std::string() : std::filesystem::absolute(args.log, error).string();
+  const std::string temp =
+      args.temp.empty() ? std::string() : std::filesystem::absolute(args.temp, error).string();
+  // Refused before anything is written: the log would be opened first.
+  if (const std::string clash = NameClash(input, output, log, temp); !clash.empty()) {
+    return Fail(clash + "; nothing was written");
+  }
+  StartBatchLog(log);
+  if (const std::string problem = RunLogProblem(); !problem.empty()) {
+    if (!log.empty()) return Fail(problem + "; nothing was written");
+    std::fprintf(stderr, "zqrstereo: note: %s; this run keeps no log\n", problem.c_str());
+  }
+  if (RunLogOfAnotherInstance()) {
+    std::fprintf(stderr, "zqrstereo: another run holds the run log; this run's log is %s\n",
+                 LogFilePath().c_str());
   }
   // The layouts are made of the two stereo views; without the stereo effect there are none.
   if (Settings.StereoOn != 1 && Settings.Layout != 0) {
@@ -189,14 +276,6 @@ int Convert(const BatchArguments& args) {
         std::string(frames::LayoutName(static_cast<frames::OutputLayout>(Settings.Layout.load())))
             .c_str());
   }
-  // Paths are taken as given (blanks at their ends belong to them), made absolute.
-  std::error_code error;
-  const std::string input = std::filesystem::absolute(args.paths[0], error).string();
-  std::string output = std::filesystem::absolute(args.paths[1], error).string();
-  // A folder as OUT: the movie takes the name the window's save dialog proposes.
-  if (std::filesystem::is_directory(output, error)) {
-    output = (std::filesystem::path(output) / (ProposedOutputName(input) + ".mp4")).string();
-  }
   if (std::filesystem::is_directory(input, error)) {
     return Fail("the input " + input + " is a folder, not a video file");
   }
@@ -204,25 +283,29 @@ int Convert(const BatchArguments& args) {
   if (!std::filesystem::exists(input, error)) {
     return Fail("the input file " + input + " does not exist");
   }
-
-  // Without --temp every run records into a new folder of its own inside the temporary
-  // folder, held locked while the run lives, so runs side by side never meet and a later
-  // start can tell a folder left by a killed run.
-  const std::string base = args.temp.empty() ? Shell.TempFolder : args.temp;
-  std::filesystem::create_directories(base, error);
-  std::string folder = base;
-  platform::FolderLock run_lock;
-  if (args.temp.empty()) {
-    if (const int stale = RemoveStaleRunFolders(base); stale > 0) {
-      LogLine("Removed stale run folders " + NumberText(stale));
-    }
-    folder = platform::MakeUniqueFolder(base, kRunFolderPrefix);
-    if (folder.empty() || !run_lock.LockNewFolder(folder)) {
-      return Fail("cannot make a temporary folder in " + base);
-    }
-  } else if (!std::filesystem::is_directory(base, error)) {
-    return Fail("the temporary folder " + base + " cannot be made");
+  // Runs killed beside this movie left their partial movies.
+  if (const int dead = RemoveDeadPartialMovies(FolderOf(output)); dead > 0) {
+    LogLine("Removed partial movies of ended runs " + NumberText(dead));
   }
+
+  platform::CatchStopSignals();
+  platform::FolderLock run_lock;
+  std::string failure;
+  std::string folder =
+      MakeBatchRunFolder(temp.empty() ? Shell.TempFolder : temp, run_lock, failure);
+  if (folder.empty() && temp.empty()) {
+    // The usual place cannot be had (a home folder that cannot be written, say): the
+    // system's temporary folder serves, and the user is told how to choose.
+    const std::string system_temp = std::filesystem::temp_directory_path(error).string();
+    std::string second_failure;
+    if (!error) folder = MakeBatchRunFolder(system_temp, run_lock, second_failure);
+    if (folder.empty()) return Fail(failure + "; choose a temporary folder with --temp DIR");
+    std::fprintf(stderr,
+                 "zqrstereo: note: %s; working in %s instead (choose one with --temp DIR)\n",
+                 failure.c_str(), system_temp.c_str());
+    LogLine("Temp folder " + Shell.TempFolder + " cannot be used; using " + system_temp);
+  }
+  if (folder.empty()) return Fail(failure);
   Shell.TempFolder = folder;
   LogLine("Batch temporary folder " + folder);
 
@@ -246,7 +329,11 @@ int Convert(const BatchArguments& args) {
   progress.join();
 
   const int signal = platform::StopSignalCaught();
-  if (args.temp.empty() && (!args.keep_frames || signal != 0)) {
+  // Kept only when there is something to keep; a kept folder is no longer the sweep's.
+  const bool kept = args.keep_frames && signal == 0 && HoldsWorkFiles(folder);
+  if (kept) {
+    KeepRunFolder(folder);
+  } else {
     std::filesystem::remove_all(folder, error);
   }
   if (signal != 0) {
@@ -254,7 +341,7 @@ int Convert(const BatchArguments& args) {
     std::fprintf(stderr, "zqrstereo: stopped by %s; no movie was written\n", SignalName(signal));
     return 128 + signal;
   }
-  if (args.keep_frames) std::fprintf(stderr, "zqrstereo: work files kept in %s\n", folder.c_str());
+  if (kept) std::fprintf(stderr, "zqrstereo: work files kept in %s\n", folder.c_str());
   if (!loaded.loaded) {
     return Fail("the video could not be opened: " + loaded.failure + " (" + input + ")");
   }
@@ -267,9 +354,9 @@ int Convert(const BatchArguments& args) {
                  report.frame_files);
     return kBatchOk;
   }
-  std::string failure = report.failure.empty() ? "the conversion failed" : report.failure;
-  if (failure.ends_with('.')) failure.pop_back();
-  return Fail(failure + "; see the run log " + LogFilePath());
+  std::string failure_line = report.failure.empty() ? "the conversion failed" : report.failure;
+  if (failure_line.ends_with('.')) failure_line.pop_back();
+  return Fail(failure_line + "; see the run log " + LogFilePath());
 }
 
 }  // namespace
@@ -302,7 +389,8 @@ int BatchMain(int argc, char** argv) {
     app.add_option(options[k].name, values[k], options[k].help)->type_name(options[k].values);
   }
   app.add_option("--temp", args.temp,
-                 "temporary folder for this run (default: a new folder inside the settings' one)")
+                 "temporary folder: the run works in a new folder of its own inside DIR "
+                 "(default: inside the settings' one)")
       ->type_name("DIR");
   app.add_option("--log", args.log, "write the run log to FILE instead of beside the program")
       ->type_name("FILE");

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "convert/partial_movie.h"
 #include "convert/temp_files.h"
 #include "core/numbers.h"
 #include "core/places.h"
@@ -57,6 +58,10 @@ void StartShell(const std::string& executable_path) {
   // Batch runs that were killed left their folders behind.
   if (const int stale = RemoveStaleRunFolders(Shell.TempFolder); stale > 0) {
     LogLine("Removed stale run folders " + NumberText(stale));
+  }
+  // Conversions killed in the folder the movies go to left their partial movies.
+  if (const int dead = RemoveDeadPartialMovies(Shell.VideoFolder); dead > 0) {
+    LogLine("Removed partial movies of ended runs " + NumberText(dead));
   }
   StartCleanTempFiles(0);
   FrameStore.DisplayHeader = frames::MakeBitmapInfoHeader(FrameStore.FrameW, FrameStore.FrameH);

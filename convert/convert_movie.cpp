@@ -281,7 +281,15 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   std::filesystem::create_directories(temp_folder, error);
   // Two conversions in one folder would delete and overwrite each other's frames.
   platform::FolderLock folder_lock;
-  if (!job.temp_folder_held && !folder_lock.TryLock(temp_folder)) {
+  if (!job.temp_folder_held && !folder_lock.TryLock(temp_folder) && !folder_lock.busy()) {
+    // No lock file can be made there: so no frame file either.
+    const std::string why = platform::FileErrorText(folder_lock.error());
+    return Refuse(report,
+                  "The temporary folder " + temp_folder + " cannot be written (" + why +
+                      ").\r\nPlease choose another one.",
+                  "the temporary folder " + temp_folder + " cannot be written (" + why + ")");
+  }
+  if (!job.temp_folder_held && !folder_lock.held()) {
     return Refuse(report,
                   "The temporary folder " + temp_folder +
                       " is in use by another conversion.\r\nPlease choose another one.",

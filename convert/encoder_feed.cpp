@@ -93,6 +93,7 @@ bool EncoderFeed::Start(const EncoderInputs& inputs, const std::string& command_
   if (started() || command_line.empty()) return false;
   platform::Redirections redirections;
   redirections.error_path = messages_file;
+  redirections.new_files = true;  // the caller removed an old one: made new
   if (!encoder_.Start(command_line, redirections)) return false;
   inputs_ = inputs;
   pump_ = std::thread([this] { Pump(); });

@@ -133,6 +133,7 @@ ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed
     LogEncoderCommand(inputs, command);
     platform::Redirections redirections;
     redirections.error_path = messages;
+    redirections.new_files = true;  // removed just before: made new
     running = !command.empty() && encoder.Start(command, redirections, false);
   }
   // A feed's encoder has been writing its messages since the recording began.

@@ -29,8 +29,12 @@ bool SoundExtraction::Start(const std::string& tool_path, const std::string& vid
     start_problem_ = "the sound file " + sound_file + " cannot be created";
     return false;
   }
+  // The messages file is made new, as the sound file is: never one left there by someone.
+  std::error_code error;
+  std::filesystem::remove(messages_file, error);
   platform::Redirections redirections;
   redirections.error_path = messages_file;
+  redirections.new_files = true;
   started_ = tool_.Start(SoundArguments(tool_path, video_path, sound_file), redirections, false);
   if (!started_) start_problem_ = "the tool " + tool_path + " cannot be started";
   return started_;

@@ -1,8 +1,11 @@
 // Partial movies: reserved with an exclusive create, renamed into place when complete.
 #include "convert/partial_movie.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "platform/files.h"
@@ -33,7 +36,7 @@ bool PartialMovie::Reserve(const std::string& output) {
     const std::string candidate =
         folder + platform::kPathSeparator + ".zqrstereo-" + std::to_string(platform::ProcessId()) +
         "-" + std::to_string(reservations.fetch_add(1) + 1) + ExtensionOf(output);
-    if (platform::CreateNewFile(candidate)) {
+    if (held_.CreateNew(candidate)) {
       output_ = output;
       path_ = candidate;
       return true;
@@ -48,6 +51,7 @@ bool PartialMovie::Commit() {
   std::filesystem::rename(path_, output_, error);
   if (error) return false;
   path_.clear();
+  held_.Release();
   return true;
 }
 
@@ -56,6 +60,46 @@ void PartialMovie::Discard() {
   std::error_code error;
   std::filesystem::remove(path_, error);
   path_.clear();
+  held_.Release();
+}
+
+namespace {
+// The process number in ".zqrstereo-<pid>-<n>" or ".zqrstereo-<pid>-<n>.<ext>"; 0 for any
+// other name.
+int64_t PartialMovieProcess(std::string_view name) {
+  constexpr std::string_view kPrefix = ".zqrstereo-";
+  if (!name.starts_with(kPrefix)) return 0;
+  name.remove_prefix(kPrefix.size());
+  const size_t dash = name.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9) return 0;
+  const std::string_view pid = name.substr(0, dash);
+  std::string_view rest = name.substr(dash + 1);
+  const size_t dot = rest.find('.');
+  const std::string_view count = rest.substr(0, dot);
+  auto digits = [](std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!digits(pid) || !digits(count)) return 0;
+  if (dot != std::string_view::npos && rest.substr(dot + 1).find('.') != std::string_view::npos) {
+    return 0;
+  }
+  return std::stoll(std::string(pid));
+}
+}  // namespace
+
+int RemoveDeadPartialMovies(const std::string& folder) {
+  int removed = 0;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const int64_t pid = PartialMovieProcess(it->path().filename().string());
+    // A live run holds its partial movie; the process number spares the instant between its
+    // making and its lock, and a run on another machine sharing the folder holds its lock.
+    if (pid == 0 || platform::ProcessAlive(pid)) continue;
+    if (platform::RemoveIfUnheld(it->path().string())) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace zqr

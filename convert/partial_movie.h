@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/files.h"
+
 namespace zqr {
 
 class PartialMovie {
@@ -16,8 +18,8 @@ class PartialMovie {
   PartialMovie& operator=(const PartialMovie&) = delete;
 
   // Creates a new empty file in `output`'s folder to encode into: ".zqrstereo-<pid>-<n>"
-  // with the output's extension (the encoder chooses its container by the extension). False
-  // when none can be made there.
+  // with the output's extension (the encoder chooses its container by the extension), held
+  // locked while this object has it. False when none can be made there.
   bool Reserve(const std::string& output);
   const std::string& path() const { return path_; }
   // The finished movie takes the output's name (replacing a file of that name).
@@ -28,6 +30,11 @@ class PartialMovie {
  private:
   std::string output_;
   std::string path_;
+  platform::HeldFile held_;
 };
+
+// Removes from `folder` the partial movies of runs that were killed: the names Reserve
+// gives, of processes that no longer live, held by no one. Returns how many went.
+int RemoveDeadPartialMovies(const std::string& folder);
 
 }  // namespace zqr

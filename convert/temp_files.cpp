@@ -1,7 +1,7 @@
 // Temporary-file names and their clean-up thread.
 #include "convert/temp_files.h"
 
-#include <chrono>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -68,36 +68,88 @@ std::string ForeignWorkFileEntry(const std::string& folder) {
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
        it.increment(error)) {
     const std::string name = it->path().filename().string();
-    if (!IsFrameFileName(name) && !IsSoundFileName(name)) continue;
+    if (!IsFrameFileName(name) && !IsSoundFileName(name) && name != "temp_sound.txt" &&
+        name != "temp_encoder.txt") {
+      continue;
+    }
     std::error_code status_error;
     if (!std::filesystem::is_regular_file(it->symlink_status(status_error))) return name;
   }
   return std::string();
 }
 
+namespace {
+std::string RunFolderMark(const std::string& folder) {
+  return "Kavelund ZQR Stereo Video Coverter run folder " + platform::FileIdentity(folder) + "\n";
+}
+
+std::string MarkPath(const std::string& folder) {
+  return folder + platform::kPathSeparator + kRunFolderMarkName;
+}
+
+// "run-" and the six letters or digits mkdtemp puts in place of XXXXXX.
+bool IsRunFolderName(std::string_view name) {
+  const std::string_view prefix = kRunFolderPrefix;
+  if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) return false;
+  for (const char c : name.substr(prefix.size())) {
+    const bool alphanumeric =
+        (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alphanumeric) return false;
+  }
+  return true;
+}
+}  // namespace
+
+std::string MakeRunFolder(const std::string& base, platform::FolderLock& lock, int* error) {
+  const std::string folder = platform::MakeUniqueFolder(base, kRunFolderPrefix, error);
+  if (folder.empty()) return folder;
+  // Locked before it is marked: a sweep takes a marked folder only with its lock.
+  if (!lock.LockNewFolder(folder) ||
+      !platform::WriteNewFile(MarkPath(folder), RunFolderMark(folder))) {
+    if (error != nullptr) *error = errno;
+    lock.Unlock();
+    std::error_code remove_error;
+    std::filesystem::remove_all(folder, remove_error);
+    return std::string();
+  }
+  return folder;
+}
+
+bool IsMarkedRunFolder(const std::string& folder) {
+  std::string mark;
+  return platform::ReadRegularFile(MarkPath(folder), mark, 256) && mark == RunFolderMark(folder);
+}
+
+void KeepRunFolder(const std::string& folder) {
+  std::error_code error;
+  std::filesystem::remove(MarkPath(folder), error);
+}
+
+bool HoldsWorkFiles(const std::string& folder) {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (IsFrameFileName(name) || IsSoundFileName(name)) return true;
+  }
+  return false;
+}
+
 int RemoveStaleRunFolders(const std::string& base) {
   namespace fs = std::filesystem;
-  // A run takes its folder's lock straight after making it; a folder without a lock file
-  // is a run in that instant or one removing its folder, unless it is old.
-  constexpr auto kUnlockedAge = std::chrono::hours(1);
   int removed = 0;
   std::error_code error;
   for (fs::directory_iterator it(base, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
     std::error_code entry_error;
-    if (!name.starts_with(kRunFolderPrefix) || !it->is_directory(entry_error) ||
-        it->is_symlink(entry_error)) {
+    if (!IsRunFolderName(name) || it->is_symlink(entry_error) || !it->is_directory(entry_error)) {
       continue;
     }
     const std::string folder = it->path().string();
-    std::error_code lock_error;
-    const bool has_lock = fs::exists(fs::path(folder) / platform::kFolderLockName, lock_error);
-    if (!has_lock) {
-      const auto changed = fs::last_write_time(folder, entry_error);
-      if (entry_error || fs::file_time_type::clock::now() - changed < kUnlockedAge) continue;
-    }
+    // A folder being made is not marked yet; one marked is locked by its run while it lives.
+    if (!IsMarkedRunFolder(folder)) continue;
     platform::FolderLock lock;
-    if (has_lock && !lock.TryLock(folder)) continue;  // a live run holds it
+    if (!lock.TryLock(folder)) continue;
     std::error_code remove_error;
     if (fs::remove_all(folder, remove_error) > 0 && !remove_error) ++removed;
   }

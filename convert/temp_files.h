@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/files.h"
+
 namespace zqr {
 
 // TempFolder + "/temp%06d.bmp": frame files temp000000.bmp, temp000001.bmp, ...
@@ -37,16 +39,30 @@ void CleanTempFolder(const std::string& folder, int32_t keep_avi);
 // conversion driver, which has waited for its writers): the second pass would find nothing.
 void DeleteWorkFiles(const std::string& folder);
 
-// The first entry of `folder` that bears a work file's name but is no plain file (a link,
-// a folder): a conversion there would write or delete through it. Empty when there is none.
+// The first entry of `folder` that bears a work file's name (a frame file, the sound file,
+// the tools' messages) but is no plain file (a link, a folder): a conversion there would
+// write or delete through it. Empty when there is none.
 std::string ForeignWorkFileEntry(const std::string& folder);
 
 // Batch runs record into folders of their own inside the temporary folder, named with this
-// prefix and held locked while the run lives.
+// prefix and six letters or digits, held locked while the run lives and marked as the
+// program's when made.
 inline constexpr const char* kRunFolderPrefix = "run-";
-// Removes the run folders in `base` that no live run holds (left by runs that were killed
-// or crashed). Returns how many went.
+inline constexpr const char* kRunFolderMarkName = ".zqrstereo-run";
+// Makes a run folder in `base`, locked by `lock` and marked; its path, or empty text with
+// the error number in `error`.
+std::string MakeRunFolder(const std::string& base, platform::FolderLock& lock, int* error);
+// Whether `folder` carries the mark MakeRunFolder gave it (the mark names the folder's own
+// identity, so a copy of a run folder is not taken for one).
+bool IsMarkedRunFolder(const std::string& folder);
+// A run folder whose work files are kept for the user: unmarked, so no sweep ever takes it.
+void KeepRunFolder(const std::string& folder);
+// Removes the run folders in `base` that the program made and no live run holds (left by
+// runs that were killed or crashed); a folder the user made, or one kept with the work
+// files, is never touched, however old. Returns how many went.
 int RemoveStaleRunFolders(const std::string& base);
+// Whether `folder` holds a frame file or the sound file.
+bool HoldsWorkFiles(const std::string& folder);
 
 // Starts CleanTempFiles on a detached 1 MiB thread; nobody waits for it.
 bool StartCleanTempFiles(int32_t keep_avi);

@@ -19,17 +19,21 @@ const std::string& LogFilePath();
 void LogLine(std::string_view text);
 
 // Empties the previous run's log (or takes an instance log of its own, see above) and
-// writes the two header lines (name and local time).
-void StartRunLog();
+// writes the two header lines (name and local time). A log the user named (`given_by_user`)
+// is emptied only when it is one of ours, begun with the header, or is empty.
+void StartRunLog(bool given_by_user = false);
 // Whether the last StartRunLog found its log held by another instance.
 bool RunLogOfAnotherInstance();
+// What kept the last StartRunLog from its log, one line; empty when it has it. A file the
+// user named that is not a log of ours is left as it was, and no line goes into it.
+std::string RunLogProblem();
 // `path` with ".<pid>" before its extension.
 std::string NameWithProcessNumber(const std::string& path, int64_t pid);
 
 // The instance logs beside `log_path` (its name with a process number, zqrstereo.1234.log)
-// that are older than a week or beyond the ten newest are removed, except those a live
+// that are older than a week or beyond the few newest are removed, except those a live
 // instance still holds. StartRunLog does this; returns how many went.
-inline constexpr size_t kInstanceLogsKept = 10;
+inline constexpr size_t kInstanceLogsKept = 5;
 int PruneInstanceLogs(const std::string& log_path);
 
 }  // namespace zqr

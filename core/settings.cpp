@@ -17,6 +17,7 @@
 #include "core/numbers.h"
 #include "core/options.h"
 #include "core/shell_state.h"
+#include "platform/files.h"
 
 namespace zqr {
 
@@ -104,16 +105,10 @@ std::string_view TaggedValue(std::string_view text, std::string_view key) {
   return rest.substr(0, end);
 }
 
+// A FIFO or a device in the file's place is not waited on: it counts as a file that cannot
+// be read.
 bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  in.seekg(0, std::ios::end);
-  std::streamoff size = in.tellg();
-  if (size < 0 || size > kMaxSettingsBytes) return false;
-  in.seekg(0, std::ios::beg);
-  out.resize(static_cast<size_t>(size));
-  in.read(out.data(), size);
-  return static_cast<bool>(in) || in.gcount() == size;
+  return platform::ReadRegularFile(path, out, static_cast<size_t>(kMaxSettingsBytes));
 }
 
 }  // namespace
@@ -195,11 +190,7 @@ std::string SettingsFileText(const SettingsRecord& record, const std::string& te
 
 bool SaveSettings() {
   std::string text = SettingsFileText(Settings, Shell.TempFolder, Shell.VideoFolder);
-  std::FILE* file = std::fopen(Shell.SettingsFile.c_str(), "wb");
-  if (file == nullptr) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  ok = std::fclose(file) == 0 && ok;
-  return ok;
+  return platform::ReplaceRegularFile(Shell.SettingsFile, text);
 }
 
 bool LoadSettings() {

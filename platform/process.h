@@ -37,6 +37,10 @@ struct Redirections {
   std::string error_path;
   bool append_error = false;
   bool error_to_output = false;  // "2>&1"
+  // The files are made new: an existing file of that name makes the start fail, so a tool
+  // never writes into a file someone else put there. Without it an existing file is
+  // emptied. A link is never followed either way.
+  bool new_files = false;
 };
 
 // The single command of a batch line with its redirections ("2> file", "> file",
@@ -64,7 +68,9 @@ ProcessResult RunArguments(const std::vector<std::string>& args,
 
 // A program started from a command line as RunCommandLine starts it, but left running:
 // its standard input is a pipe that this object fills, so a program that reads a stream
-// of pictures can work on them while they are being made.
+// of pictures can work on them while they are being made. It ends with the thread that
+// started it, should that thread's process be killed: an encoder must never finish a movie
+// nobody will take.
 class ChildProcess {
  public:
   ChildProcess() = default;

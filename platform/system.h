@@ -48,10 +48,17 @@ void SetEnvironmentDefault(const std::string& name, const std::string& value);
 
 // This process's number, for names that must differ between runs side by side.
 int64_t ProcessId();
+// Whether a process of that number lives (one of another user's counts).
+bool ProcessAlive(int64_t pid);
+
+// A write to a pipe or socket whose reader has gone fails instead of ending the process:
+// the program's exit status then says what happened to its work, not to its output.
+void IgnoreBrokenPipes();
 
 // From now on SIGINT, SIGTERM and SIGHUP no longer end the process at once: they are
 // remembered, and the work in progress is expected to look at StopSignalCaught and wind
-// itself up (a batch run removes what it has begun before it exits).
+// itself up (a batch run removes what it has begun before it exits). A second one ends it
+// at once, should the work be stuck; what it leaves the next start removes.
 void CatchStopSignals();
 // The first of those signals caught so far; 0 for none.
 int StopSignalCaught();

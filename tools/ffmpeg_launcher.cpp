@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -78,9 +79,13 @@ int main(int argc, char** argv) {
     execv(ffmpeg.c_str(), args.data());
     return 127;
   }
+  const pid_t launcher = getpid();
   child = fork();
   if (child < 0) return 127;
   if (child == 0) {
+    // ffmpeg ends with the launcher, which ends with the converter that started it: a killed
+    // conversion leaves no encoder finishing a movie nobody will take.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != launcher) _exit(127);
     dup2(pipe_fds[1], STDERR_FILENO);
     close(pipe_fds[0]);
     close(pipe_fds[1]);

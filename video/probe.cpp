@@ -11,6 +11,7 @@
 #include "core/shared_value.h"
 #include "core/shell_state.h"
 #include "core/tool_runner.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/system.h"
 
@@ -93,17 +94,16 @@ void ProbeVideo(const std::string& video_path) {
   std::filesystem::remove(report_path, error);
   const std::string command = ProbeCommandLine(ToolPath("ffmpeg"), video, report_path);
   if (!command.empty()) {
-    {
-      std::ofstream batch(batch_path, std::ios::binary | std::ios::trunc);
-      batch << command << "\r\n";
-    }
-    platform::RunBatchFile(batch_path);
+    // Made new, never through a link or into a file someone left under the name.
+    std::filesystem::remove(batch_path, error);
+    if (platform::WriteNewFile(batch_path, command + "\r\n")) platform::RunBatchFile(batch_path);
     std::filesystem::remove(batch_path, error);
   } else {
     // A name no command line can carry (a quote, a line break) goes as an argument of its
     // own.
     platform::Redirections redirections;
     redirections.error_path = report_path;
+    redirections.new_files = true;
     platform::RunArguments({ToolPath("ffmpeg"), "-i", video}, redirections);
   }
 

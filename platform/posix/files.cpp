@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -180,6 +181,118 @@ bool CreateNewFile(const std::string& path) {
   return fd >= 0 && close(fd) == 0;
 }
 
+namespace {
+bool WriteText(int fd, std::string_view text) {
+  const FilePiece piece{text.data(), text.size()};
+  return WriteAll(fd, std::span<const FilePiece>(&piece, 1));
+}
+
+// Opens without waiting (a FIFO without a writer or reader would hold the caller), then
+// keeps the descriptor only for a regular file, in blocking mode again.
+int OpenRegular(const std::string& path, int flags, mode_t mode = 0666) {
+  const int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+}  // namespace
+
+bool WriteNewFile(const std::string& path, std::string_view text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return false;
+  const bool ok = WriteText(fd, text);
+  return close(fd) == 0 && ok;
+}
+
+bool ReadRegularFile(const std::string& path, std::string& out, std::size_t max_bytes) {
+  out.clear();
+  const int fd = OpenRegular(path, O_RDONLY);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool ok = fstat(fd, &info) == 0 && static_cast<std::size_t>(info.st_size) <= max_bytes;
+  char buffer[8192];
+  while (ok) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    out.append(buffer, static_cast<std::size_t>(got));
+    ok = out.size() <= max_bytes;
+  }
+  close(fd);
+  return ok;
+}
+
+bool ReplaceRegularFile(const std::string& path, std::string_view text) {
+  const int fd = OpenRegular(path, O_WRONLY | O_CREAT);
+  if (fd < 0) return false;
+  const bool ok = ftruncate(fd, 0) == 0 && WriteText(fd, text);
+  return close(fd) == 0 && ok;
+}
+
+bool AppendToRegularFile(const std::string& path, std::string_view text) {
+  const int fd = OpenRegular(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW);
+  if (fd < 0) return false;
+  const bool ok = WriteText(fd, text);
+  return close(fd) == 0 && ok;
+}
+
+bool RemoveIfUnheld(const std::string& path) {
+  const int fd = OpenRegular(path, O_RDONLY | O_NOFOLLOW);
+  if (fd < 0) return false;
+  bool removed = false;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    // Still the file that was opened, not one put in its place meanwhile.
+    struct stat held {
+    }, named{};
+    if (fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      removed = unlink(path.c_str()) == 0;
+    }
+  }
+  close(fd);
+  return removed;
+}
+
+std::string FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return std::string();
+  return std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+         std::to_string(static_cast<unsigned long long>(info.st_ino));
+}
+
+std::string FileErrorText(int error_number) {
+  switch (error_number) {
+    case EROFS:
+      return "read-only file system";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    case ENOSPC:
+    case EDQUOT:
+      return "no space left on the disk";
+    case ENOENT:
+      return "no such folder";
+    case ENOTDIR:
+      return "a part of the path is not a folder";
+    case EEXIST:
+      return "the name is taken";
+    default: {
+      std::string text = std::strerror(error_number);
+      if (!text.empty()) text.front() = static_cast<char>(std::tolower(text.front()));
+      return text;
+    }
+  }
+}
+
 bool LinkOrCopyFile(const std::string& from, const std::string& to) {
   unlink(to.c_str());
   if (link(from.c_str(), to.c_str()) == 0) return true;
@@ -194,11 +307,14 @@ bool FolderWritable(const std::string& folder) {
          access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
-std::string MakeUniqueFolder(const std::string& parent, const std::string& prefix) {
+std::string MakeUniqueFolder(const std::string& parent, const std::string& prefix, int* error) {
   std::string pattern = parent + "/" + prefix + "XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) return std::string();
+  if (mkdtemp(buffer.data()) == nullptr) {
+    if (error != nullptr) *error = errno;
+    return std::string();
+  }
   return std::string(buffer.data());
 }
 
@@ -208,13 +324,18 @@ FolderLock::~FolderLock() {
 
 bool FolderLock::TryLock(const std::string& folder) {
   Unlock();
+  error_ = 0;
   path_ = folder + "/" + kFolderLockName;
   // The holder removes the file when it lets go, so a lock taken on a file that has just
   // been removed (or replaced) is worthless: try again on the file the name now gives.
   for (int attempt = 0; attempt < 8; ++attempt) {
-    fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return false;
+    fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (fd_ < 0) {
+      error_ = errno;
+      return false;
+    }
     if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK) error_ = errno;
       close(fd_);
       fd_ = -1;
       return false;
@@ -263,7 +384,7 @@ HeldFile::~HeldFile() {
 
 HeldFile::Result HeldFile::TryHold(const std::string& path) {
   Release();
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  const int fd = OpenRegular(path, O_RDWR | O_CREAT | O_NOFOLLOW);
   if (fd < 0) return Result::kFailed;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const bool busy = errno == EWOULDBLOCK;
@@ -272,6 +393,26 @@ HeldFile::Result HeldFile::TryHold(const std::string& path) {
   }
   fd_ = fd;
   return Result::kHeld;
+}
+
+bool HeldFile::CreateNew(const std::string& path) {
+  Release();
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    unlink(path.c_str());
+    close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+std::string HeldFile::ReadStart(std::size_t bytes) const {
+  std::string text(bytes, '\0');
+  const ssize_t got = fd_ >= 0 ? pread(fd_, text.data(), bytes, 0) : -1;
+  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return text;
 }
 
 bool HeldFile::Truncate() {

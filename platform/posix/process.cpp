@@ -7,7 +7,9 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,13 +32,145 @@ bool IsRunnableFile(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-int OpenFlags(bool append) {
-  return O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC);
+// A redirection never writes through a link; a new file is never one that was there.
+int OpenFlags(bool append, bool new_file) {
+  return O_WRONLY | O_CREAT | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC) | (new_file ? O_EXCL : 0);
 }
 
 }  // namespace
 
 namespace {
+
+// What the child of SpawnBound does between vfork and exec, all prepared beforehand: in
+// that child only system calls may run.
+struct ChildPlan {
+  const char* program = nullptr;
+  char* const* argv = nullptr;
+  int input_fd = -1;
+  const char* output_path = nullptr;
+  int output_flags = 0;
+  const char* error_path = nullptr;
+  int error_flags = 0;
+  bool error_to_output = false;
+  pid_t parent = 0;
+  volatile int* failure = nullptr;  // the errno of what failed, seen by the parent
+};
+
+[[noreturn]] void ChildFails(const ChildPlan& plan) {
+  *plan.failure = errno != 0 ? errno : ECHILD;
+  _exit(127);
+}
+
+void Redirect(const ChildPlan& plan, const char* path, int flags, int target) {
+  const int fd = open(path, flags, 0644);
+  if (fd < 0) ChildFails(plan);
+  if (fd != target) {
+    if (dup2(fd, target) < 0) ChildFails(plan);
+    close(fd);
+  }
+}
+
+[[noreturn]] void RunChild(const ChildPlan& plan) {
+  setpgid(0, 0);
+  // Killed with the thread that started it; a parent gone already is seen at once.
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != plan.parent) ChildFails(plan);
+  if (plan.input_fd >= 0) {
+    if (dup2(plan.input_fd, 0) < 0) ChildFails(plan);
+  } else {
+    Redirect(plan, "/dev/null", O_RDONLY, 0);
+  }
+  if (plan.output_path != nullptr) Redirect(plan, plan.output_path, plan.output_flags, 1);
+  if (plan.error_to_output) {
+    if (dup2(1, 2) < 0) ChildFails(plan);
+  } else if (plan.error_path != nullptr) {
+    Redirect(plan, plan.error_path, plan.error_flags, 2);
+  }
+  syscall(SYS_close_range, 3U, ~0U, 0U);
+  // The program's handlers must not run here (this child shares its parent's memory until
+  // the exec); a broken pipe ends the tool, whatever the program does about its own.
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  sigemptyset(&standard.sa_mask);
+  for (int number = 1; number < NSIG; ++number) {
+    struct sigaction now {};
+    if (sigaction(number, nullptr, &now) != 0) continue;
+    if (number == SIGPIPE || (now.sa_handler != SIG_DFL && now.sa_handler != SIG_IGN)) {
+      sigaction(number, &standard, nullptr);
+    }
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execve(plan.program, plan.argv, environ);
+  ChildFails(plan);
+}
+
+__attribute__((noinline)) pid_t VforkChild(const ChildPlan* plan) {
+  const pid_t pid = vfork();
+  if (pid == 0) RunChild(*plan);
+  return pid;
+}
+
+// A program named without a folder, looked up on PATH as posix_spawnp would.
+std::string ProgramOnPath(const std::string& name) {
+  if (name.find('/') != std::string::npos) return name;
+  const char* path = getenv("PATH");
+  std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= folders.size()) {
+    size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    std::string candidate = folders.substr(start, end - start);
+    candidate = (candidate.empty() ? "." : candidate) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return name;
+}
+
+// A program left running (ChildProcess): as Spawn with `own_group`, and bound to the
+// starting thread by PR_SET_PDEATHSIG, which posix_spawn cannot set: a killed converter
+// leaves no encoder to finish a movie nobody will rename, nor a sound extraction writing
+// on. vfork, as posix_spawn itself does, so a converter holding gigabytes of frames costs
+// no copy of its page tables.
+pid_t SpawnBound(std::vector<std::string> args, const Redirections& redirections, int input_fd) {
+  if (args.empty() || args.front().empty()) return -1;
+  const std::string program = ProgramOnPath(args.front());
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  volatile int failure = 0;
+  ChildPlan plan;
+  plan.program = program.c_str();
+  plan.argv = argv.data();
+  plan.input_fd = input_fd;
+  if (!redirections.output_path.empty()) {
+    plan.output_path = redirections.output_path.c_str();
+    plan.output_flags = OpenFlags(redirections.append_output, redirections.new_files);
+  }
+  if (!redirections.error_path.empty()) {
+    plan.error_path = redirections.error_path.c_str();
+    plan.error_flags = OpenFlags(redirections.append_error, redirections.new_files);
+  }
+  plan.error_to_output = redirections.error_to_output;
+  plan.parent = getpid();
+  plan.failure = &failure;
+  // No handler of ours may run in the child before it has set them aside.
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  const pid_t pid = VforkChild(&plan);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (pid < 0) return -1;
+  if (failure != 0) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return -1;
+  }
+  return pid;
+}
 
 // The arguments of a command line as the Windows process start takes them.
 std::vector<std::string> ProgramArguments(std::string_view command_line) {
@@ -59,6 +193,7 @@ std::vector<std::string> ProgramArguments(std::string_view command_line) {
 // group of its own, which the programs it starts join.
 pid_t Spawn(std::vector<std::string> args, const Redirections& redirections, int input_fd,
             bool own_group = false) {
+  if (own_group) return SpawnBound(std::move(args), redirections, input_fd);
   if (args.empty() || args.front().empty()) return -1;
 
   posix_spawn_file_actions_t actions;
@@ -70,13 +205,15 @@ pid_t Spawn(std::vector<std::string> args, const Redirections& redirections, int
   }
   if (!redirections.output_path.empty()) {
     posix_spawn_file_actions_addopen(&actions, 1, redirections.output_path.c_str(),
-                                     OpenFlags(redirections.append_output), 0644);
+                                     OpenFlags(redirections.append_output, redirections.new_files),
+                                     0644);
   }
   if (redirections.error_to_output) {
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   } else if (!redirections.error_path.empty()) {
     posix_spawn_file_actions_addopen(&actions, 2, redirections.error_path.c_str(),
-                                     OpenFlags(redirections.append_error), 0644);
+                                     OpenFlags(redirections.append_error, redirections.new_files),
+                                     0644);
   }
   // Handles are not inherited: log files and pipes of other threads stay ours.
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);

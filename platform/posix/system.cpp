@@ -129,6 +129,15 @@ int64_t ProcessId() {
   return static_cast<int64_t>(getpid());
 }
 
+bool ProcessAlive(int64_t pid) {
+  if (pid <= 0 || pid > INT_MAX) return false;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+void IgnoreBrokenPipes() {
+  signal(SIGPIPE, SIG_IGN);
+}
+
 namespace {
 // Written by the handler, so a lock-free atomic; the first signal wins.
 std::atomic<int> stop_signal{0};
@@ -137,6 +146,11 @@ static_assert(std::atomic<int>::is_always_lock_free);
 void RememberStopSignal(int number) {
   int none = 0;
   stop_signal.compare_exchange_strong(none, number);
+  // The first is remembered; the next ends the process, should the work be stuck.
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  sigemptyset(&standard.sa_mask);
+  for (int stop : {SIGINT, SIGTERM, SIGHUP}) sigaction(stop, &standard, nullptr);
 }
 }  // namespace
 

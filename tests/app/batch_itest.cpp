@@ -140,24 +140,32 @@ TEST_F(BatchTest, FailedConversionsExitWithOneAndSayWhy) {
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.errors.find("does not exist"), std::string::npos);
 
-  // A temporary folder in use by another conversion is refused, and nothing is written.
+  // A temporary folder in use by another conversion (the window's, say) is shared: the run
+  // works in a folder of its own inside it and leaves the other's lock alone.
   const std::string temp = dir_.File("temp");
   std::filesystem::create_directories(temp);
   platform::FolderLock other;
   ASSERT_TRUE(other.TryLock(temp));
   const test::RunResult locked =
       Batch({"--convert", clip_, dir_.File("locked.mp4"), "--temp", temp});
-  EXPECT_EQ(locked.exit_code, 1);
-  EXPECT_NE(locked.errors.find("in use by another conversion"), std::string::npos) << locked.errors;
-  EXPECT_FALSE(test::FileExists(dir_.File("locked.mp4")));
+  EXPECT_EQ(locked.exit_code, 0) << locked.errors;
+  EXPECT_TRUE(test::FileExists(temp + "/.zqrstereo.lock"));
+  platform::FolderLock again;
+  EXPECT_FALSE(again.TryLock(temp));
   other.Unlock();
 
-  // --keep-frames leaves the work files in --temp.
+  // --keep-frames leaves the work files in the run's folder inside --temp, and names it.
   const test::RunResult kept =
       Batch({"--convert", clip_, dir_.File("kept.mp4"), "--temp", temp, "--keep-frames"});
   EXPECT_EQ(kept.exit_code, 0) << kept.errors;
-  EXPECT_TRUE(test::FileExists(temp + "/temp000029.bmp"));
-  EXPECT_TRUE(test::FileExists(temp + "/temp.wav"));
+  const std::string mark = "work files kept in ";
+  const size_t at = kept.errors.find(mark);
+  ASSERT_NE(at, std::string::npos) << kept.errors;
+  const std::string folder =
+      kept.errors.substr(at + mark.size(), kept.errors.find('\n', at) - at - mark.size());
+  EXPECT_TRUE(folder.starts_with(temp + "/run-")) << folder;
+  EXPECT_TRUE(test::FileExists(folder + "/temp000029.bmp")) << folder;
+  EXPECT_TRUE(test::FileExists(folder + "/temp.wav")) << folder;
 }
 
 TEST_F(BatchTest, AFailingEncoderGivesExitStatusOne) {
