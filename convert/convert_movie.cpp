@@ -53,6 +53,8 @@ namespace {
 
 constexpr int kOperationLabel = 207;
 constexpr const char* kErrorCaption = "Error Monitoring";
+// Less room than this left on a disk after a failed write: the disk is full.
+constexpr uint64_t kFullDiskBytes = 1 << 20;
 
 std::mutex report_mutex;
 ConversionReport last_report;
@@ -174,6 +176,40 @@ ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool fram
     }
   }
   return ConvertRectExport(output);
+}
+
+// The failure's cause as the user reads it: a full disk is named so.
+std::string CauseText(const std::string& cause) {
+  if (cause.empty()) return std::string();
+  if (cause.find("No space left on device") != std::string::npos) {
+    return ": the disk is full (" + cause + ")";
+  }
+  return " (" + cause + ")";
+}
+
+// Why a movie the encoder has finished may not take its name; empty when it may. It must
+// still be where it was written (the output's folder renamed or replaced during the run
+// leaves nothing to rename) and read through whole: ffmpeg does not always say when it
+// could not write the end of a movie.
+std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output,
+                            const ExportResult& exported, double seconds,
+                            const std::string& temp_folder) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(movie.path(), error)) {
+    return "the finished movie could not be renamed to " + output + ": " + movie.path() +
+           " is gone (the folder was renamed, replaced or removed during the conversion)";
+  }
+  if (!exported.written) return std::string();
+  const std::string problem =
+      FinishedMovieProblem(movie.path(), Video.HasSound != 0, seconds,
+                           temp_folder + platform::kPathSeparator + "temp_check.txt");
+  if (problem.empty()) return problem;
+  LogLine("The finished movie is damaged: " + problem);
+  // A movie cut short on a disk with no room left was cut by the disk.
+  if (platform::FreeSpaceBytes(FolderOf(output)) < kFullDiskBytes) {
+    return "the encoder could not write " + output + CauseText("No space left on device");
+  }
+  return "the movie written for " + output + " is damaged: " + problem;
 }
 
 // The end of every run that got as far as arming the recording: the state back to idle and
@@ -515,8 +551,15 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     if (exported.written && short_picture && Video.HasSound != 0) {
       CutToPicture(movie.path(), picture_seconds);
     }
-    const bool written = exported.written && movie.Commit();
+    std::string unfinished;
+    if (!exported.stopped) {
+      unfinished = UnfinishedMovie(
+          movie, current, exported,
+          std::min(picture_seconds, std::ceil(CurrentEncoderJob().DurationSeconds)), temp_folder);
+    }
+    const bool written = exported.written && unfinished.empty() && movie.Commit(&unfinished);
     if (!written) movie.Discard();
+    if (!unfinished.empty()) LogLine("No movie: " + unfinished);
     LogLine("ConvertRectExport End");
     LogLine("Export time " + NumberText(platform::MonotonicMs() - export_start) + " ms");
     ++report.exports;
@@ -527,12 +570,14 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
       return fail("", "stopped during encoding of " + current);
     }
     report.failure = written ? std::string()
-                             : "the encoder could not write " + current +
-                                   (exported.cause.empty() ? "" : " (" + exported.cause + ")");
+                     : !unfinished.empty()
+                         ? unfinished
+                         : "the encoder could not write " + current + CauseText(exported.cause);
     Publish(report);
     if (!job.offer_another_compression) break;
-    const std::string cause =
-        exported.cause.empty() ? std::string() : "\r\nThe encoder says: " + exported.cause;
+    const std::string cause = !unfinished.empty()      ? "\r\n" + unfinished
+                              : exported.cause.empty() ? std::string()
+                                                       : "\r\nThe encoder says: " + exported.cause;
     const int answer =
         written
             ? ui.ShowMessage(kSuccessText, kSuccessCaption,

@@ -1,7 +1,9 @@
 // The checks of a conversion's output and the cut of a movie's sound to its picture.
 #include "convert/output_checks.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -86,6 +88,79 @@ bool CutToPicture(const std::string& movie, double seconds) {
   }
   std::filesystem::rename(cut, movie, error);
   return !error;
+}
+
+namespace {
+// "hh:mm:ss.cc" as seconds; -1 when the text does not begin so.
+double HmsSeconds(std::string_view text) {
+  const size_t first = text.find(':');
+  const size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
+  if (second == std::string_view::npos || first == 0) return -1;
+  return 3600.0 * LeadingNumber(text.substr(0, first)) +
+         60.0 * LeadingNumber(text.substr(first + 1)) + LeadingNumber(text.substr(second + 1));
+}
+}  // namespace
+
+std::string MovieReportProblem(const std::string& report, int exit_code, bool with_sound,
+                               double seconds) {
+  std::vector<std::string> lines;
+  bool picture = false;
+  bool sound = false;
+  bool input_part = true;
+  size_t begin = 0;
+  while (begin < report.size()) {
+    size_t end = report.find_first_of("\r\n", begin);
+    if (end == std::string::npos) end = report.size();
+    std::string line = TrimBlanks(std::string_view(report).substr(begin, end - begin));
+    begin = end + 1;
+    if (line.empty()) continue;
+    if (line.starts_with("Output #")) input_part = false;
+    if (input_part && line.starts_with("Stream #")) {
+      picture = picture || line.find(": Video:") != std::string::npos;
+      sound = sound || line.find(": Audio:") != std::string::npos;
+    }
+    lines.push_back(std::move(line));
+  }
+  if (exit_code != 0) {
+    return "it cannot be read" + (lines.empty() ? std::string() : " (" + lines.back() + ")");
+  }
+  if (lines.empty()) return std::string();  // nothing to judge by but the exit status
+  if (!picture) return "it holds no picture";
+  if (with_sound && !sound) return "it holds no sound";
+  const size_t at = report.rfind("time=");
+  const double length = at == std::string::npos ? -1 : HmsSeconds(report.substr(at + 5));
+  // The picture's last frame and the encoder's rounding may take a little off.
+  if (length >= 0 && length < seconds - std::max(0.5, seconds / 20)) {
+    return "it lasts " + FormatMask0000(length) + " s of the " + FormatMask0000(seconds) +
+           " s recorded";
+  }
+  return std::string();
+}
+
+std::string FinishedMovieProblem(const std::string& movie, bool with_sound, double seconds,
+                                 const std::string& report_file) {
+  std::error_code error;
+  std::filesystem::remove(report_file, error);
+  // The tool's report goes to a file of ours; where none can be made the exit status alone
+  // is judged.
+  platform::Redirections redirections;
+  redirections.error_path =
+      platform::CreateNewFile(report_file) ? report_file : platform::kDiscardPath;
+  const platform::ProcessResult run =
+      platform::RunArguments({ToolPath("ffmpeg"), "-nostdin", "-hide_banner", "-nostats", "-i",
+                              movie, "-map", "0", "-c", "copy", "-f", "null", "-"},
+                             redirections);
+  if (!run.started) return std::string();
+  std::string report;
+  if (redirections.error_path == report_file) {
+    std::ifstream file(report_file, std::ios::binary);
+    char buffer[4096];
+    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+      report.append(buffer, static_cast<size_t>(file.gcount()));
+    }
+  }
+  std::filesystem::remove(report_file, error);
+  return MovieReportProblem(report, run.exit_code, with_sound, seconds);
 }
 
 }  // namespace zqr

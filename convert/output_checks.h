@@ -26,4 +26,16 @@ std::string SizeProblem(int32_t file_width, int32_t height);
 // movie's streams are copied up to `seconds` into a new file that takes its place.
 bool CutToPicture(const std::string& movie, double seconds);
 
+// What is wrong with a finished movie by the report of the tool that read it through
+// (ffmpeg -i MOVIE -c copy -f null) and its exit status: it must open, hold a picture, a
+// sound when `with_sound`, and last about `seconds`. Empty when nothing is wrong; an empty
+// report leaves the exit status alone to judge by.
+std::string MovieReportProblem(const std::string& report, int exit_code, bool with_sound,
+                               double seconds);
+
+// Reads a finished movie through with PLUG-IN/ffmpeg before it takes its name, the tool's
+// report going to `report_file`; see MovieReportProblem.
+std::string FinishedMovieProblem(const std::string& movie, bool with_sound, double seconds,
+                                 const std::string& report_file);
+
 }  // namespace zqr
