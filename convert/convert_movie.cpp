@@ -351,8 +351,9 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   // Frame files serve another compression only: a run that offers none feeds the encoder
   // from memory and writes nothing but the sound file.
   const bool frame_files = job.offer_another_compression || job.keep_work_files;
-  const int64_t needed = RecordingBytesNeeded(frame_files ? numframes : 0, file_size.width,
-                                              file_size.height, Video.DurationSeconds.load());
+  const int64_t needed =
+      RecordingBytesNeeded(frame_files ? numframes : 0, file_size.width, file_size.height,
+                           std::max(Video.DurationSeconds.load(), job.recorded_seconds));
   const auto free_bytes = static_cast<int64_t>(platform::FreeSpaceBytes(temp_folder));
   if (needed > free_bytes) {
     return Refuse(report,
@@ -390,7 +391,8 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   encoder_job.FrameFileHeight = file_size.height;
   encoder_job.Layout = layout_frames ? static_cast<int32_t>(layout) : 0;
   encoder_job.TimePerFrame = time_per_frame;
-  encoder_job.DurationSeconds = Video.DurationSeconds;
+  encoder_job.DurationSeconds =
+      job.recorded_seconds > 0 ? job.recorded_seconds : Video.DurationSeconds.load();
   encoder_job.TempFolder = temp_folder;
   encoder_job.OutputName = movie.path();
   SetEncoderJob(encoder_job);
@@ -527,12 +529,38 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     LogSoundEnd(sound.Wait());
   }
 
+  // A video that delivers more than the length it announced (a header that says less than
+  // the file holds, files joined end to end) is converted whole: the encoder's -t covers
+  // what was recorded. An encoder fed while recording has already stopped at the old one,
+  // so without frame files to encode again the video is recorded once more.
+  const double fps = FramesPerSecond(time_per_frame);
+  const double picture_seconds = static_cast<double>(slots) / (fps > 0 ? fps : 30.0);
+  const double covered = std::ceil(encoder_job.DurationSeconds);
+  if (picture_seconds - covered > 1.0 / (fps > 0 ? fps : 30.0)) {
+    LogLine("Note: the video delivered " + NumberText(slots) + " frames (" +
+            FormatMask0000(picture_seconds) + " s), more than the " +
+            FormatMask0000(Video.DurationSeconds.load()) +
+            " s it announced; the movie covers what was recorded");
+    EncoderJob longer = CurrentEncoderJob();
+    longer.DurationSeconds = picture_seconds;
+    SetEncoderJob(longer);
+    if (!frame_files && job.recorded_seconds <= 0) {
+      LogLine("The video is recorded again for an encoder that takes all of it");
+      AbortFeed(feed);
+      relay.Stop();
+      movie.Discard();
+      CleanUp(temp_folder, sound, job.keep_work_files);
+      ConversionJob again = job;
+      again.recorded_seconds = picture_seconds;
+      again.temp_folder_held = true;  // this run holds it
+      return ConvertMovie(again);
+    }
+  }
+
   // A video that ends well before the length it announced (a damaged or cut file) is
   // converted as far as it goes, and the user is told.
-  const double fps = FramesPerSecond(time_per_frame);
   const int64_t tolerance = std::max<int64_t>(numframes / 10, std::llround(fps));
   const bool short_picture = numframes - int64_t{slots} > tolerance;
-  const double picture_seconds = static_cast<double>(slots) / (fps > 0 ? fps : 30.0);
   if (short_picture) {
     report.warning = "the video ended after " + NumberText(slots) + " of the " +
                      NumberText(numframes) + " frames it announced (" +
