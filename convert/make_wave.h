@@ -35,8 +35,12 @@ class SoundExtraction {
   int Wait();
   // Ends the tool at once.
   void Stop();
-  // What went wrong, in one line: the tool's last message, or why it never started.
+  // What went wrong, in one line: a full temporary folder, a track that cannot be decoded,
+  // the tool's last message, or why it never started.
   std::string Reason() const;
+  // Whether the tool found a sound track in the video (by its messages, once it has
+  // ended), decodable or not.
+  bool InputHasSound() const;
 
  private:
   mutable std::mutex mutex_;
@@ -44,8 +48,16 @@ class SoundExtraction {
   bool started_ = false;
   bool waited_ = false;
   int exit_code_ = -1;
+  std::string Messages() const;  // the tool's messages, kept once it has ended
+
   std::string messages_file_;
+  std::string sound_file_;
+  mutable std::string messages_;
+  mutable bool messages_read_ = false;
   std::string start_problem_;
 };
+
+// Whether a WAVE file holds sound: its data chunk is there and not empty.
+bool WaveHoldsSound(const std::string& path);
 
 }  // namespace zqr
