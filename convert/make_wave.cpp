@@ -121,16 +121,18 @@ std::string SoundExtraction::Reason() const {
     }
     return std::string();
   };
-  if (!naming("No space left on device").empty() ||
-      (waited_ && exit_code_ != 0 && platform::FreeSpaceBytes(folder) < kFullFolderBytes)) {
-    return "the temporary folder " + folder + " is full (No space left on device)";
-  }
+  const std::string full = "the temporary folder " + folder + " is full (No space left on device)";
+  if (!naming("No space left on device").empty()) return full;
   // A track the tool finds but cannot decode: its own words, then the stream.
   for (const char* text : {"Could not find codec parameters", "Decoder (codec",
                            "Error while decoding", "Error while opening decoder"}) {
     if (std::string line = naming(text); !line.empty() && NameSound(lines)) {
       return "the sound track cannot be decoded: " + line;
     }
+  }
+  // The messages themselves may have found no room on the full disk.
+  if (waited_ && exit_code_ != 0 && platform::FreeSpaceBytes(folder) < kFullFolderBytes) {
+    return full;
   }
   std::string last;
   for (const std::string& line : lines) {
