@@ -373,7 +373,11 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   LogLine("Run MakeWave 0");
   const std::string sound_file = SoundFile(temp_folder);
   SoundExtraction sound;
-  sound.Start(ToolPath("ffmpeg"), input, sound_file, SoundMessagesFile(temp_folder));
+  // The encoder takes the sound as far as its -t: no further is extracted (a second past
+  // it, for the rounding).
+  const double movie_seconds = std::max(Video.DurationSeconds.load(), job.recorded_seconds);
+  sound.Start(ToolPath("ffmpeg"), input, sound_file, SoundMessagesFile(temp_folder),
+              movie_seconds > 0 ? std::ceil(movie_seconds) + 1 : 0);
   LogLine("Run MakeWave 1");
 
   const int64_t time_per_frame = Video.TimePerFrame;
@@ -535,8 +539,8 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
 
   // A video that delivers more than the length it announced (a header that says less than
   // the file holds, files joined end to end) is converted whole: the encoder's -t covers
-  // what was recorded. An encoder fed while recording has already stopped at the old one,
-  // so without frame files to encode again the video is recorded once more.
+  // what was recorded. The encoder fed while recording has already stopped at the old one
+  // and the sound was extracted only as far, so the video is recorded once more.
   const double fps = FramesPerSecond(time_per_frame);
   const double picture_seconds = static_cast<double>(slots) / (fps > 0 ? fps : 30.0);
   const double covered = std::ceil(encoder_job.DurationSeconds);
@@ -548,7 +552,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     EncoderJob longer = CurrentEncoderJob();
     longer.DurationSeconds = picture_seconds;
     SetEncoderJob(longer);
-    if (!frame_files && job.recorded_seconds <= 0) {
+    if (job.recorded_seconds <= 0) {
       LogLine("The video is recorded again for an encoder that takes all of it");
       AbortFeed(feed);
       relay.Stop();

@@ -1,6 +1,7 @@
 // The sound extraction's tool run.
 #include "convert/make_wave.h"
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -44,9 +45,14 @@ bool NameSound(const std::vector<std::string>& lines) {
 }  // namespace
 
 std::vector<std::string> SoundArguments(const std::string& tool_path, const std::string& video_path,
-                                        const std::string& sound_file) {
-  return {tool_path, "-i", video_path, "-f",        "wav", "-ar",     "44100",
-          "-ac",     "2",  "-acodec",  "pcm_s16le", "-y",  sound_file};
+                                        const std::string& sound_file, double limit_seconds) {
+  std::vector<std::string> args = {tool_path, "-i",  video_path, "-f",      "wav",      "-ar",
+                                   "44100",   "-ac", "2",        "-acodec", "pcm_s16le"};
+  if (limit_seconds > 0) {
+    args.insert(args.end(), {"-t", NumberText(static_cast<int64_t>(std::ceil(limit_seconds)))});
+  }
+  args.insert(args.end(), {"-y", sound_file});
+  return args;
 }
 
 SoundExtraction::~SoundExtraction() {
@@ -54,7 +60,8 @@ SoundExtraction::~SoundExtraction() {
 }
 
 bool SoundExtraction::Start(const std::string& tool_path, const std::string& video_path,
-                            const std::string& sound_file, const std::string& messages_file) {
+                            const std::string& sound_file, const std::string& messages_file,
+                            double limit_seconds) {
   std::lock_guard lock(mutex_);
   messages_file_ = messages_file;
   sound_file_ = sound_file;
@@ -64,7 +71,8 @@ bool SoundExtraction::Start(const std::string& tool_path, const std::string& vid
   }
   platform::Redirections redirections;
   redirections.error_path = messages_file;
-  started_ = tool_.Start(SoundArguments(tool_path, video_path, sound_file), redirections, false);
+  started_ = tool_.Start(SoundArguments(tool_path, video_path, sound_file, limit_seconds),
+                         redirections, false);
   if (!started_) start_problem_ = "the tool " + tool_path + " cannot be started";
   return started_;
 }

@@ -13,8 +13,10 @@
 namespace zqr {
 
 // The tool, "-i", the video exactly as given, the fixed WAV options, "-y" and the file.
+// With a limit, "-t" and its whole seconds, rounded up, come before "-y": a sound track
+// far longer than the picture is not extracted beyond what the movie can take.
 std::vector<std::string> SoundArguments(const std::string& tool_path, const std::string& video_path,
-                                        const std::string& sound_file);
+                                        const std::string& sound_file, double limit_seconds = 0);
 
 // One extraction. The sound file is created before the tool starts, so an existing file or
 // link of that name is never written through: the start fails instead. Running may be asked
@@ -28,7 +30,8 @@ class SoundExtraction {
 
   // The tool's messages go to `messages_file`; read them with Reason().
   bool Start(const std::string& tool_path, const std::string& video_path,
-             const std::string& sound_file, const std::string& messages_file);
+             const std::string& sound_file, const std::string& messages_file,
+             double limit_seconds = 0);
   bool Running() const;
   // Waits for the end: the tool's exit status; -1 when it did not start, was stopped or
   // ended by a signal.

@@ -6,8 +6,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <string_view>
 #include <thread>
 
 namespace zqr::platform::ffmpeg {
@@ -72,6 +74,22 @@ VideoTiming Demuxer::Timing() const {
     timing.origin = ToRefTime(format_->start_time, 1, AV_TIME_BASE);
   } else if (video_->start_time != AV_NOPTS_VALUE) {
     timing.origin = ToRefTime(video_->start_time, base.num, base.den);
+  }
+  // Matroska's duration is the time of its end: timestamps that start late do not lengthen
+  // the clip. (Should a file mean its length, the recording finds the frames beyond.)
+  if (format_->iformat != nullptr &&
+      std::string_view(format_->iformat->name).starts_with("matroska") && timing.origin > 0 &&
+      timing.duration > timing.origin) {
+    timing.duration -= timing.origin;
+  }
+  // The picture ends where its own stream says, however long a sound track goes on.
+  if (video_->duration > 0 && video_->duration != AV_NOPTS_VALUE) {
+    RefTime end = ToRefTime(video_->duration, base.num, base.den);
+    if (video_->start_time != AV_NOPTS_VALUE) {
+      end +=
+          std::max<RefTime>(ToRefTime(video_->start_time, base.num, base.den) - timing.origin, 0);
+    }
+    if (timing.duration <= 0 || end < timing.duration) timing.duration = end;
   }
   return timing;
 }
