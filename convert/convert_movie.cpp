@@ -309,6 +309,16 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   if (std::string problem = SizeProblem(file_size.width, file_size.height); !problem.empty()) {
     return Refuse(report, problem);
   }
+  // Frames too large for the memory there is would end the run (or the machine's other
+  // programs) halfway; they are refused first.
+  const FrameSize movie_size =
+      ResizedFrameSize(Settings.ResizeMode, file_size.width, file_size.height);
+  if (std::string problem =
+          MemoryProblem(width, height, movie_size.width, movie_size.height,
+                        platform::AvailableMemoryBytes(), platform::ProcessMemoryLimitBytes());
+      !problem.empty()) {
+    return Refuse(report, problem);
+  }
 
   // The temporary folder of this recording, fixed now: the window may change TempFolder
   // while it runs.

@@ -73,6 +73,49 @@ std::string SizeProblem(int32_t file_width, int32_t height) {
          ".\r\nAt least 2x2 are needed; choose a larger output size.";
 }
 
+MemoryNeed ConversionMemoryNeed(int32_t width, int32_t height, int64_t movie_width,
+                                int64_t movie_height) {
+  // By an 8K clip's runs: the converter's frame arrays, pictures queued and frame files in
+  // flight take 62 bytes a pixel of the video, and its mappings a quarter more; the encoder
+  // took 248 bytes a pixel of the movie with many threads, under 90 with two, so 96 are
+  // counted.
+  constexpr uint64_t kConverterBytes = 62;
+  constexpr uint64_t kEncoderBytes = 96;
+  const auto pixels =
+      static_cast<uint64_t>(std::max(width, 0)) * static_cast<uint64_t>(std::max(height, 0));
+  const auto movie_pixels = static_cast<uint64_t>(std::max<int64_t>(movie_width, 0)) *
+                            static_cast<uint64_t>(std::max<int64_t>(movie_height, 0));
+  MemoryNeed need;
+  need.converter = pixels * kConverterBytes;
+  need.encoder = movie_pixels * kEncoderBytes;
+  need.converter_mapped = need.converter + need.converter / 4;
+  return need;
+}
+
+std::string MemoryProblem(int32_t width, int32_t height, int64_t movie_width, int64_t movie_height,
+                          uint64_t available, uint64_t process_limit) {
+  const MemoryNeed need = ConversionMemoryNeed(width, height, movie_width, movie_height);
+  auto megabytes = [](uint64_t bytes) {
+    return NumberText(static_cast<int64_t>((bytes + 999999) / 1000000)) + " MB";
+  };
+  const std::string frames =
+      "The VIDEO's frames are " + NumberText(width) + "x" + NumberText(height) + " pixels: ";
+  const std::string advice = ".\r\nPlease close other programs or choose a smaller output size.";
+  const uint64_t total = need.converter + need.encoder;
+  if (available > 0 && total > available) {
+    return frames + "converting them needs about " + megabytes(total) + " of memory, and " +
+           megabytes(available) + " are available" + advice;
+  }
+  // The encoder's own need under such a limit varies with its threads; a tool that runs
+  // out says so itself.
+  if (process_limit > 0 && need.converter_mapped > process_limit) {
+    return frames + "converting them needs about " + megabytes(need.converter_mapped) +
+           " of memory in one program, and each may have " + megabytes(process_limit) +
+           " (ulimit -v).\r\nPlease raise that limit or convert a smaller video.";
+  }
+  return std::string();
+}
+
 bool CutToPicture(const std::string& movie, double seconds) {
   const std::string container = OutputContainer(movie);
   const std::string cut = movie + ".cut";
