@@ -562,7 +562,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     EncoderJob longer = CurrentEncoderJob();
     longer.DurationSeconds = picture_seconds;
     SetEncoderJob(longer);
-    if (job.recorded_seconds <= 0) {
+    if (job.recorded_seconds <= 0 && Conversion.StopRequested == 0) {
       LogLine("The video is recorded again for an encoder that takes all of it");
       AbortFeed(feed);
       relay.Stop();

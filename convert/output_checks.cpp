@@ -182,27 +182,26 @@ std::string MovieReportProblem(const std::string& report, int exit_code, bool wi
 
 std::string FinishedMovieProblem(const std::string& movie, bool with_sound, double seconds,
                                  const std::string& report_file) {
-  std::error_code error;
-  std::filesystem::remove(report_file, error);
-  // The tool's report goes to a file of ours; where none can be made the exit status alone
-  // is judged.
+  // The tool's report goes to a new file of ours (a file of that name, someone else's,
+  // stays as it is); where none can be made the exit status alone is judged.
   platform::Redirections redirections;
-  redirections.error_path =
-      platform::CreateNewFile(report_file) ? report_file : platform::kDiscardPath;
+  const bool reported = platform::CreateNewFile(report_file);
+  redirections.error_path = reported ? report_file : platform::kDiscardPath;
   const platform::ProcessResult run =
       platform::RunArguments({ToolPath("ffmpeg"), "-nostdin", "-hide_banner", "-nostats", "-i",
                               movie, "-map", "0", "-c", "copy", "-f", "null", "-"},
                              redirections);
-  if (!run.started) return std::string();
   std::string report;
-  if (redirections.error_path == report_file) {
+  if (reported) {
     std::ifstream file(report_file, std::ios::binary);
     char buffer[4096];
     while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
       report.append(buffer, static_cast<size_t>(file.gcount()));
     }
   }
-  std::filesystem::remove(report_file, error);
+  std::error_code error;
+  if (reported) std::filesystem::remove(report_file, error);
+  if (!run.started) return std::string();  // nothing to judge by
   return MovieReportProblem(report, run.exit_code, with_sound, seconds);
 }
 
