@@ -3,10 +3,12 @@
 //
 // Beyond the steps the program has always logged, it makes sure the movie it reports is
 // really there and nothing else is lost: every path is checked before anything is recorded,
-// the recording starts only when its files fit on the disk, a video with sound gives a
-// movie with sound or a failure, success is reported only when the encoder ended well and
-// wrote something, the movie takes its name only once complete (see partial_movie.h), and
-// the clean-up has finished before a new sound file is made.
+// the recording starts only when its files and frames fit on the disk and in memory, a
+// video with sound (even one the graph cannot decode) gives a movie with sound or a
+// failure, success is reported only when the encoder ended well, said nothing of a failed
+// write and its movie reads through whole, the movie takes its name only once complete
+// (see partial_movie.h), a video holding more than it announced is recorded whole, and the
+// clean-up has finished before a new sound file is made.
 #include "convert/convert_movie.h"
 
 #include <algorithm>
