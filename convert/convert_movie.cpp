@@ -55,6 +55,8 @@ namespace {
 
 constexpr int kOperationLabel = 207;
 constexpr const char* kErrorCaption = "Error Monitoring";
+// The extracted sound: 44100 Hz, two channels of 16 bits.
+constexpr double kWaveBytesPerSecond = 44100.0 * 4;
 // Less room than this left on a disk after a failed write: the disk is full.
 constexpr uint64_t kFullDiskBytes = 1 << 20;
 
@@ -581,6 +583,12 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   // converted as far as it goes, and the user is told.
   const int64_t tolerance = std::max<int64_t>(numframes / 10, std::llround(fps));
   const bool short_picture = numframes - int64_t{slots} > tolerance;
+  // A sound track that goes on past the picture (by more than the -t's rounding may
+  // leave) is cut to it as well, with no word: the clip is simply that long.
+  std::error_code size_error;
+  const auto sound_bytes = std::filesystem::file_size(sound_file, size_error);
+  const bool sound_outlasts =
+      !size_error && static_cast<double>(sound_bytes) / kWaveBytesPerSecond > picture_seconds + 0.5;
   if (short_picture) {
     report.warning = "the video ended after " + NumberText(slots) + " of the " +
                      NumberText(numframes) + " frames it announced (" +
@@ -596,7 +604,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     const bool first = report.exports == 0;
     ExportResult exported =
         first ? FirstExport(movie.path(), feed, frame_files) : ConvertRectExport(movie.path());
-    if (exported.written && short_picture && Video.HasSound != 0) {
+    if (exported.written && (short_picture || sound_outlasts) && Video.HasSound != 0) {
       CutToPicture(movie.path(), picture_seconds);
     }
     std::string unfinished;

@@ -9,6 +9,7 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
 #include <thread>
 
@@ -82,9 +83,21 @@ VideoTiming Demuxer::Timing() const {
       timing.duration > timing.origin) {
     timing.duration -= timing.origin;
   }
-  // The picture ends where its own stream says, however long a sound track goes on.
-  if (video_->duration > 0 && video_->duration != AV_NOPTS_VALUE) {
-    RefTime end = ToRefTime(video_->duration, base.num, base.den);
+  // The picture ends where its own stream says, however long a sound track goes on
+  // (Matroska says it in a tag; the stream's figure is then the file's).
+  RefTime own = video_->duration > 0 && video_->duration != AV_NOPTS_VALUE
+                    ? ToRefTime(video_->duration, base.num, base.den)
+                    : 0;
+  if (const AVDictionaryEntry* tag = av_dict_get(video_->metadata, "DURATION", nullptr, 0)) {
+    int hours = 0;
+    int minutes = 0;
+    double seconds = 0;
+    if (std::sscanf(tag->value, "%d:%d:%lf", &hours, &minutes, &seconds) == 3) {
+      own = static_cast<RefTime>((3600.0 * hours + 60.0 * minutes + seconds) * 10'000'000.0);
+    }
+  }
+  if (own > 0) {
+    RefTime end = own;
     if (video_->start_time != AV_NOPTS_VALUE) {
       end +=
           std::max<RefTime>(ToRefTime(video_->start_time, base.num, base.den) - timing.origin, 0);
