@@ -131,7 +131,7 @@ std::string SoundExtraction::Reason() const {
   };
   const std::string full = "the temporary folder " + folder + " is full (No space left on device)";
   if (!naming("No space left on device").empty()) return full;
-  // A track the tool finds but cannot decode: its own words, then the stream.
+  // A track the tool finds but cannot decode, in the words the tool said it with.
   for (const char* text : {"Could not find codec parameters", "Decoder (codec",
                            "Error while decoding", "Error while opening decoder"}) {
     if (std::string line = naming(text); !line.empty() && NameSound(lines)) {
