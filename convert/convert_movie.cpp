@@ -3,10 +3,12 @@
 //
 // Beyond the steps the program has always logged, it makes sure the movie it reports is
 // really there and nothing else is lost: every path is checked before anything is recorded,
-// the recording starts only when its files fit on the disk, a video with sound gives a
-// movie with sound or a failure, success is reported only when the encoder ended well and
-// wrote something, the movie takes its name only once complete (see partial_movie.h), and
-// the clean-up has finished before a new sound file is made.
+// the recording starts only when its files and frames fit on the disk and in memory, a
+// video with sound (even one the graph cannot decode) gives a movie with sound or a
+// failure, success is reported only when the encoder ended well, said nothing of a failed
+// write and its movie reads through whole, the movie takes its name only once complete
+// (see partial_movie.h), a video holding more than it announced is recorded whole, and the
+// clean-up has finished before a new sound file is made.
 #include "convert/convert_movie.h"
 
 #include <algorithm>
@@ -53,6 +55,10 @@ namespace {
 
 constexpr int kOperationLabel = 207;
 constexpr const char* kErrorCaption = "Error Monitoring";
+// The extracted sound: 44100 Hz, two channels of 16 bits.
+constexpr double kWaveBytesPerSecond = 44100.0 * 4;
+// Less room than this left on a disk after a failed write: the disk is full.
+constexpr uint64_t kFullDiskBytes = 1 << 20;
 
 std::mutex report_mutex;
 ConversionReport last_report;
@@ -116,7 +122,11 @@ int32_t WaitForSound(SoundExtraction& sound) {
 // video has none to lose).
 std::string SoundProblem(const SoundExtraction& sound, int32_t status,
                          const std::string& sound_file) {
-  if (Video.HasSound == 0 || (status == 0 && SoundFileUsable(sound_file))) return std::string();
+  // The graph leaves out a track it cannot decode; the tool still finds it.
+  if (Video.HasSound == 0 && !sound.InputHasSound()) return std::string();
+  if (status == 0 && SoundFileUsable(sound_file) && WaveHoldsSound(sound_file)) {
+    return std::string();
+  }
   return "the sound could not be extracted (" + sound.Reason() + ")";
 }
 
@@ -174,6 +184,40 @@ ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool fram
     }
   }
   return ConvertRectExport(output);
+}
+
+// The failure's cause as the user reads it: a full disk is named so.
+std::string CauseText(const std::string& cause) {
+  if (cause.empty()) return std::string();
+  if (cause.find("No space left on device") != std::string::npos) {
+    return ": the disk is full (" + cause + ")";
+  }
+  return " (" + cause + ")";
+}
+
+// Why a movie the encoder has finished may not take its name; empty when it may. It must
+// still be where it was written (the output's folder renamed or replaced during the run
+// leaves nothing to rename) and read through whole: ffmpeg does not always say when it
+// could not write the end of a movie.
+std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output,
+                            const ExportResult& exported, double seconds,
+                            const std::string& temp_folder) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(movie.path(), error)) {
+    return "the finished movie could not be renamed to " + output + ": " + movie.path() +
+           " is gone (the folder was renamed, replaced or removed during the conversion)";
+  }
+  if (!exported.written) return std::string();
+  const std::string problem =
+      FinishedMovieProblem(movie.path(), Video.HasSound != 0, seconds,
+                           temp_folder + platform::kPathSeparator + "temp_check.txt");
+  if (problem.empty()) return problem;
+  LogLine("The finished movie is damaged: " + problem);
+  // A movie cut short on a disk with no room left was cut by the disk.
+  if (platform::FreeSpaceBytes(FolderOf(output)) < kFullDiskBytes) {
+    return "the encoder could not write " + output + CauseText("No space left on device");
+  }
+  return "the movie written for " + output + " is damaged: " + problem;
 }
 
 // The end of every run that got as far as arming the recording: the state back to idle and
@@ -269,6 +313,16 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   if (std::string problem = SizeProblem(file_size.width, file_size.height); !problem.empty()) {
     return Refuse(report, problem);
   }
+  // Frames too large for the memory there is would end the run (or the machine's other
+  // programs) halfway; they are refused first.
+  const FrameSize movie_size =
+      ResizedFrameSize(Settings.ResizeMode, file_size.width, file_size.height);
+  if (std::string problem =
+          MemoryProblem(width, height, movie_size.width, movie_size.height,
+                        platform::AvailableMemoryBytes(), platform::ProcessMemoryLimitBytes());
+      !problem.empty()) {
+    return Refuse(report, problem);
+  }
 
   // The temporary folder of this recording, fixed now: the window may change TempFolder
   // while it runs.
@@ -323,8 +377,9 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   // Frame files serve another compression only: a run that offers none feeds the encoder
   // from memory and writes nothing but the sound file.
   const bool frame_files = job.offer_another_compression || job.keep_work_files;
-  const int64_t needed = RecordingBytesNeeded(frame_files ? numframes : 0, file_size.width,
-                                              file_size.height, Video.DurationSeconds.load());
+  const int64_t needed =
+      RecordingBytesNeeded(frame_files ? numframes : 0, file_size.width, file_size.height,
+                           std::max(Video.DurationSeconds.load(), job.recorded_seconds));
   const auto free_bytes = static_cast<int64_t>(platform::FreeSpaceBytes(temp_folder));
   if (needed > free_bytes) {
     return Refuse(report,
@@ -340,7 +395,11 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   LogLine("Run MakeWave 0");
   const std::string sound_file = SoundFile(temp_folder);
   SoundExtraction sound;
-  sound.Start(ToolPath("ffmpeg"), input, sound_file, SoundMessagesFile(temp_folder));
+  // The encoder takes the sound as far as its -t: no further is extracted (a second past
+  // it, for the rounding).
+  const double movie_seconds = std::max(Video.DurationSeconds.load(), job.recorded_seconds);
+  sound.Start(ToolPath("ffmpeg"), input, sound_file, SoundMessagesFile(temp_folder),
+              movie_seconds > 0 ? std::ceil(movie_seconds) + 1 : 0);
   LogLine("Run MakeWave 1");
 
   const int64_t time_per_frame = Video.TimePerFrame;
@@ -362,7 +421,8 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   encoder_job.FrameFileHeight = file_size.height;
   encoder_job.Layout = layout_frames ? static_cast<int32_t>(layout) : 0;
   encoder_job.TimePerFrame = time_per_frame;
-  encoder_job.DurationSeconds = Video.DurationSeconds;
+  encoder_job.DurationSeconds =
+      job.recorded_seconds > 0 ? job.recorded_seconds : Video.DurationSeconds.load();
   encoder_job.TempFolder = temp_folder;
   encoder_job.OutputName = movie.path();
   SetEncoderJob(encoder_job);
@@ -499,12 +559,44 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     LogSoundEnd(sound.Wait());
   }
 
+  // A video that delivers more than the length it announced (a header that says less than
+  // the file holds, files joined end to end) is converted whole: the encoder's -t covers
+  // what was recorded. The encoder fed while recording has already stopped at the old one
+  // and the sound was extracted only as far, so the video is recorded once more.
+  const double fps = FramesPerSecond(time_per_frame);
+  const double picture_seconds = static_cast<double>(slots) / (fps > 0 ? fps : 30.0);
+  const double covered = std::ceil(encoder_job.DurationSeconds);
+  if (picture_seconds - covered > 1.0 / (fps > 0 ? fps : 30.0)) {
+    LogLine("Note: the video delivered " + NumberText(slots) + " frames (" +
+            FormatMask0000(picture_seconds) + " s), more than the " +
+            FormatMask0000(Video.DurationSeconds.load()) +
+            " s it announced; the movie covers what was recorded");
+    EncoderJob longer = CurrentEncoderJob();
+    longer.DurationSeconds = picture_seconds;
+    SetEncoderJob(longer);
+    if (job.recorded_seconds <= 0 && Conversion.StopRequested == 0) {
+      LogLine("The video is recorded again for an encoder that takes all of it");
+      AbortFeed(feed);
+      relay.Stop();
+      movie.Discard();
+      CleanUp(temp_folder, sound, job.keep_work_files);
+      ConversionJob again = job;
+      again.recorded_seconds = picture_seconds;
+      again.temp_folder_held = true;  // this run holds it
+      return ConvertMovie(again);
+    }
+  }
+
   // A video that ends well before the length it announced (a damaged or cut file) is
   // converted as far as it goes, and the user is told.
-  const double fps = FramesPerSecond(time_per_frame);
   const int64_t tolerance = std::max<int64_t>(numframes / 10, std::llround(fps));
   const bool short_picture = numframes - int64_t{slots} > tolerance;
-  const double picture_seconds = static_cast<double>(slots) / (fps > 0 ? fps : 30.0);
+  // A sound track that goes on past the picture (by more than the -t's rounding may
+  // leave) is cut to it as well, with no word: the clip is simply that long.
+  std::error_code size_error;
+  const auto sound_bytes = std::filesystem::file_size(sound_file, size_error);
+  const bool sound_outlasts =
+      !size_error && static_cast<double>(sound_bytes) / kWaveBytesPerSecond > picture_seconds + 0.5;
   if (short_picture) {
     report.warning = "the video ended after " + NumberText(slots) + " of the " +
                      NumberText(numframes) + " frames it announced (" +
@@ -520,11 +612,18 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     const bool first = report.exports == 0;
     ExportResult exported =
         first ? FirstExport(movie.path(), feed, frame_files) : ConvertRectExport(movie.path());
-    if (exported.written && short_picture && Video.HasSound != 0) {
+    if (exported.written && (short_picture || sound_outlasts) && Video.HasSound != 0) {
       CutToPicture(movie.path(), picture_seconds);
     }
-    const bool written = exported.written && movie.Commit();
+    std::string unfinished;
+    if (!exported.stopped) {
+      unfinished = UnfinishedMovie(
+          movie, current, exported,
+          std::min(picture_seconds, std::ceil(CurrentEncoderJob().DurationSeconds)), temp_folder);
+    }
+    const bool written = exported.written && unfinished.empty() && movie.Commit(&unfinished);
     if (!written) movie.Discard();
+    if (!unfinished.empty()) LogLine("No movie: " + unfinished);
     LogLine("ConvertRectExport End");
     LogLine("Export time " + NumberText(platform::MonotonicMs() - export_start) + " ms");
     ++report.exports;
@@ -535,12 +634,14 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
       return fail("", "stopped during encoding of " + current);
     }
     report.failure = written ? std::string()
-                             : "the encoder could not write " + current +
-                                   (exported.cause.empty() ? "" : " (" + exported.cause + ")");
+                     : !unfinished.empty()
+                         ? unfinished
+                         : "the encoder could not write " + current + CauseText(exported.cause);
     Publish(report);
     if (!job.offer_another_compression) break;
-    const std::string cause =
-        exported.cause.empty() ? std::string() : "\r\nThe encoder says: " + exported.cause;
+    const std::string cause = !unfinished.empty()      ? "\r\n" + unfinished
+                              : exported.cause.empty() ? std::string()
+                                                       : "\r\nThe encoder says: " + exported.cause;
     const int answer =
         written
             ? ui.ShowMessage(kSuccessText, kSuccessCaption,

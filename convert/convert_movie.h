@@ -34,6 +34,9 @@ struct ConversionJob {
   // The pauses that let a graph that was just playing settle; a client that never played it
   // (the batch mode) goes without.
   bool settle_pauses = true;
+  // Set for a recording made again because the first delivered more than the video
+  // announced: its length in seconds, which the encoder's -t then covers.
+  double recorded_seconds = 0.0;
 };
 
 // What a run came to, for the batch mode's exit status and tests.

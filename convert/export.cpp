@@ -170,12 +170,19 @@ ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed
   Conversion.EncoderRunning = 0;
   ui.ShowCompressionProgress(false);
 
-  result.written = !result.stopped && result.exit_status == 0 && OutputWritten(output_name);
+  // ffmpeg ends with status 0 even when it could not write the end of the movie (a full
+  // disk): its messages are read as well.
+  const std::string said = FileTail(messages, 16384);
+  const std::string write_error = EncoderWriteError(said);
+  result.written = !result.stopped && result.exit_status == 0 && write_error.empty() &&
+                   OutputWritten(output_name);
   LogLine("Encoder exit status " + NumberText(result.exit_status) +
           (result.written ? "" : ", no movie written"));
+  if (!write_error.empty()) LogLine("The encoder could not write the movie: " + write_error);
   if (!result.written && !result.stopped) {
     LogEncoderMessages(temp_folder);
-    result.cause = EncoderFailureCause(FileTail(messages, 16384));
+    result.cause = EncoderFailureCause(said);
+    if (result.cause.empty()) result.cause = write_error;
   }
   std::filesystem::remove(messages, error);
   return result;
@@ -196,6 +203,23 @@ std::string EncoderFailureCause(const std::string& messages) {
     }
   }
   return cause;
+}
+
+std::string EncoderWriteError(const std::string& messages) {
+  static constexpr const char* kWriteErrors[] = {
+      "Error writing trailer",   "Error muxing a packet",
+      "Error closing file",      "av_interleaved_write_frame()",
+      "No space left on device", "Disk quota exceeded",
+      "File too large"};
+  for (const char* text : kWriteErrors) {
+    const size_t at = messages.find(text);
+    if (at == std::string::npos) continue;
+    const size_t before = messages.find_last_of("\r\n", at);
+    const size_t begin = before == std::string::npos ? 0 : before + 1;
+    const size_t end = messages.find_first_of("\r\n", at);
+    return TrimBlanks(messages.substr(begin, end == std::string::npos ? end : end - begin));
+  }
+  return std::string();
 }
 
 std::vector<std::pair<std::string, std::string>> RectangularVideoFilters() {

@@ -52,6 +52,11 @@ ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed
 // empty when they name none of those.
 std::string EncoderFailureCause(const std::string& messages);
 
+// The line of the encoder's messages saying that the movie could not be written whole
+// (ffmpeg 5 ends with status 0 after "Error writing trailer ...: No space left on
+// device"); empty when there is none.
+std::string EncoderWriteError(const std::string& messages);
+
 // Frames the encoder has reported so far in the current export (from its messages); 0
 // before the first report.
 int64_t EncoderFramesDone(const std::string& temp_folder);

@@ -45,11 +45,17 @@ bool PartialMovie::Reserve(const std::string& output) {
   return false;
 }
 
-bool PartialMovie::Commit() {
+bool PartialMovie::Commit(std::string* problem) {
   if (path_.empty()) return false;
   std::error_code error;
   std::filesystem::rename(path_, output_, error);
-  if (error) return false;
+  if (error) {
+    if (problem != nullptr) {
+      *problem = "the finished movie " + path_ + " could not be renamed to " + output_ + " (" +
+                 error.message() + ")";
+    }
+    return false;
+  }
   path_.clear();
   held_.Release();
   return true;

@@ -22,8 +22,9 @@ class PartialMovie {
   // locked while this object has it. False when none can be made there.
   bool Reserve(const std::string& output);
   const std::string& path() const { return path_; }
-  // The finished movie takes the output's name (replacing a file of that name).
-  bool Commit();
+  // The finished movie takes the output's name (replacing a file of that name). When it
+  // cannot, `problem` (when given) says why.
+  bool Commit(std::string* problem = nullptr);
   // Removes the partial movie.
   void Discard();
 

@@ -32,6 +32,12 @@ LocalTime LocalNow();
 // Free bytes on the file system holding `path`; 0 when it cannot be read.
 uint64_t FreeSpaceBytes(const std::string& path);
 
+// Memory the programs of a conversion can still have (available memory and free swap,
+// within the container's limit); 0 when it cannot be read.
+uint64_t AvailableMemoryBytes();
+// The most memory one process may map (ulimit -v, inherited by the tools); 0 for no limit.
+uint64_t ProcessMemoryLimitBytes();
+
 // Milliseconds from a monotonic clock (never jumps with the wall clock).
 int64_t MonotonicMs();
 

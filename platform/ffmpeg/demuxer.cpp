@@ -6,8 +6,10 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -98,6 +100,34 @@ VideoTiming Demuxer::Timing() const {
     timing.origin = ToRefTime(format_->start_time, 1, AV_TIME_BASE);
   } else if (video_->start_time != AV_NOPTS_VALUE) {
     timing.origin = ToRefTime(video_->start_time, base.num, base.den);
+  }
+  // Matroska's duration is the time of its end: timestamps that start late do not lengthen
+  // the clip. (Should a file mean its length, the recording finds the frames beyond.)
+  if (format_->iformat != nullptr &&
+      std::string_view(format_->iformat->name).starts_with("matroska") && timing.origin > 0 &&
+      timing.duration > timing.origin) {
+    timing.duration -= timing.origin;
+  }
+  // The picture ends where its own stream says, however long a sound track goes on
+  // (Matroska says it in a tag; the stream's figure is then the file's).
+  RefTime own = video_->duration > 0 && video_->duration != AV_NOPTS_VALUE
+                    ? ToRefTime(video_->duration, base.num, base.den)
+                    : 0;
+  if (const AVDictionaryEntry* tag = av_dict_get(video_->metadata, "DURATION", nullptr, 0)) {
+    int hours = 0;
+    int minutes = 0;
+    double seconds = 0;
+    if (std::sscanf(tag->value, "%d:%d:%lf", &hours, &minutes, &seconds) == 3) {
+      own = static_cast<RefTime>((3600.0 * hours + 60.0 * minutes + seconds) * 10'000'000.0);
+    }
+  }
+  if (own > 0) {
+    RefTime end = own;
+    if (video_->start_time != AV_NOPTS_VALUE) {
+      end +=
+          std::max<RefTime>(ToRefTime(video_->start_time, base.num, base.den) - timing.origin, 0);
+    }
+    if (timing.duration <= 0 || end < timing.duration) timing.duration = end;
   }
   return timing;
 }

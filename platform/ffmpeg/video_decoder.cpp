@@ -10,6 +10,8 @@ namespace zqr::platform::ffmpeg {
 namespace {
 // The frame duration of a file that gives no rate: 25 fps.
 constexpr RefTime kFallbackFrameDuration = 400000;
+// A step back in time this long is a clock that started again, not frames out of order.
+constexpr RefTime kClockRestart = 10'000'000;
 }  // namespace
 
 MediaStatus VideoDecoder::Open(const AVStream& stream, const AVCodec& codec, RefTime origin,
@@ -71,6 +73,7 @@ void VideoDecoder::Flush() {
   avcodec_flush_buffers(codec_.get());
   draining_ = false;
   last_frame_time_ = -1;
+  shift_ = 0;
 }
 
 RefTime VideoDecoder::FrameTime(const AVFrame& frame) {
@@ -78,7 +81,13 @@ RefTime VideoDecoder::FrameTime(const AVFrame& frame) {
   if (stamp == AV_NOPTS_VALUE) stamp = frame.pts;
   RefTime time;
   if (stamp != AV_NOPTS_VALUE) {
-    time = ToRefTime(stamp, stream_->time_base.num, stream_->time_base.den) - origin_;
+    time = ToRefTime(stamp, stream_->time_base.num, stream_->time_base.den) - origin_ + shift_;
+    // Timestamps that start again (files joined end to end, a camcorder's restarted clock)
+    // go on from the last frame rather than over it.
+    if (last_frame_time_ >= 0 && time < last_frame_time_ - kClockRestart) {
+      shift_ += last_frame_time_ + NominalFrameDuration() - time;
+      time = last_frame_time_ + NominalFrameDuration();
+    }
   } else {
     time = last_frame_time_ < 0 ? 0 : last_frame_time_ + NominalFrameDuration();
   }

@@ -52,6 +52,7 @@ class VideoDecoder {
   RefTime frame_duration_ = 0;
   bool draining_ = false;
   RefTime last_frame_time_ = -1;
+  RefTime shift_ = 0;  // added to the timestamps since their clock started again
 };
 
 }  // namespace zqr::platform::ffmpeg

@@ -7,15 +7,21 @@
 #include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace zqr::platform {
 
@@ -57,6 +63,47 @@ uint64_t FreeSpaceBytes(const std::string& path) {
   struct statvfs info {};
   if (statvfs(path.empty() ? "." : path.c_str(), &info) != 0) return 0;
   return static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize);
+}
+
+namespace {
+// A number from the first line of `path` that begins with `key` (for /proc/meminfo, in kB);
+// -1 when there is none. A bare file ("max" or a number, as cgroup files hold) has key "".
+int64_t NumberAfter(const char* path, const std::string& key) {
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return -1;
+  char line[256];
+  int64_t value = -1;
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    if (std::string_view(line).starts_with(key)) {
+      char* end = nullptr;
+      const long long number = std::strtoll(line + key.size(), &end, 10);
+      if (end != line + key.size()) value = number;
+      break;
+    }
+  }
+  std::fclose(file);
+  return value;
+}
+}  // namespace
+
+uint64_t AvailableMemoryBytes() {
+  const int64_t available_kb = NumberAfter("/proc/meminfo", "MemAvailable:");
+  const int64_t swap_kb = NumberAfter("/proc/meminfo", "SwapFree:");
+  if (available_kb < 0) return 0;
+  uint64_t bytes = static_cast<uint64_t>(available_kb + std::max<int64_t>(swap_kb, 0)) * 1024;
+  // A container's own limit counts as well.
+  const int64_t limit = NumberAfter("/sys/fs/cgroup/memory.max", "");
+  const int64_t used = NumberAfter("/sys/fs/cgroup/memory.current", "");
+  if (limit > 0 && used >= 0) bytes = std::min<uint64_t>(bytes, limit > used ? limit - used : 0);
+  return bytes;
+}
+
+uint64_t ProcessMemoryLimitBytes() {
+  struct rlimit address_space {};
+  if (getrlimit(RLIMIT_AS, &address_space) != 0 || address_space.rlim_cur == RLIM_INFINITY) {
+    return 0;
+  }
+  return address_space.rlim_cur;
 }
 
 int64_t MonotonicMs() {
