@@ -76,10 +76,11 @@ class DecodeEdgesTest : public ::testing::Test {
     argv.insert(argv.end(), args.begin(), args.end());
     return test::Run(argv);
   }
-  // The frame files of a run with --keep-frames into `folder`, in order.
+  // The frame files of a run with --keep-frames into `folder` (the run works in a folder of
+  // its own inside it), in order.
   static std::vector<std::string> FrameFiles(const std::string& folder) {
     std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(folder)) {
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
       const std::string name = entry.path().filename().string();
       if (name.starts_with("temp") && name.ends_with(".bmp")) files.push_back(entry.path());
     }
