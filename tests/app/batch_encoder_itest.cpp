@@ -46,11 +46,7 @@ class BatchEncoderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     program_ = dir_.File("program");
-    fs::create_directories(program_ + "/PLUG-IN");
-    fs::copy_file(test::BinDir() + "/zqrstereo", program_ + "/zqrstereo");
-    for (const char* tool : {"ffmpeg", "ffmpeg_III"}) {
-      fs::create_symlink(test::BinDir() + "/PLUG-IN/" + tool, program_ + "/PLUG-IN/" + tool);
-    }
+    test::CopyProgram(program_);
   }
   std::string Clip(const std::string& name, const std::string& video, double seconds,
                    const std::vector<std::string>& extra = {},
@@ -59,13 +55,9 @@ class BatchEncoderTest : public ::testing::Test {
     EXPECT_TRUE(test::MakeClip(path, video, seconds, sound, extra));
     return path;
   }
-  test::RunResult Batch(std::vector<std::string> args,
+  test::RunResult Batch(const std::vector<std::string>& args,
                         const std::function<void(int)>& meanwhile = nullptr) {
-    std::vector<std::string> argv;
-    argv.reserve(args.size() + 1);
-    argv.push_back(program_ + "/zqrstereo");
-    for (std::string& arg : args) argv.push_back(std::move(arg));
-    return test::Run(argv, meanwhile);
+    return test::RunProgram(program_ + "/zqrstereo", args, meanwhile);
   }
   std::string Log() const { return test::ReadFile(program_ + "/zqrstereo.log"); }
   // Whether a partial movie is in `folder`; with `begun`, one the encoder has written to.

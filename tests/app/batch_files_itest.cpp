@@ -35,11 +35,7 @@ class BatchFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     program_ = dir_.File("program");
-    fs::create_directories(program_ + "/PLUG-IN");
-    fs::copy_file(test::BinDir() + "/zqrstereo", program_ + "/zqrstereo");
-    for (const char* tool : {"ffmpeg", "ffmpeg_III"}) {
-      fs::create_symlink(test::BinDir() + "/PLUG-IN/" + tool, program_ + "/PLUG-IN/" + tool);
-    }
+    test::CopyProgram(program_);
   }
   std::string Clip(const std::string& name, double seconds,
                    const std::string& video = "testsrc2=size=64x48:rate=30") {
@@ -47,13 +43,9 @@ class BatchFilesTest : public ::testing::Test {
     EXPECT_TRUE(test::MakeClip(path, video, seconds, "sine=frequency=440:sample_rate=44100"));
     return path;
   }
-  test::RunResult Batch(std::vector<std::string> args,
+  test::RunResult Batch(const std::vector<std::string>& args,
                         const std::function<void(int)>& meanwhile = nullptr) {
-    std::vector<std::string> argv;
-    argv.reserve(args.size() + 1);
-    argv.push_back(program_ + "/zqrstereo");
-    for (std::string& arg : args) argv.push_back(std::move(arg));
-    return test::Run(argv, meanwhile);
+    return test::RunProgram(program_ + "/zqrstereo", args, meanwhile);
   }
   static std::vector<std::string> Names(const std::string& folder) {
     std::vector<std::string> names;

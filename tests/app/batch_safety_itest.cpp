@@ -29,11 +29,7 @@ class BatchSafetyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     program_ = dir_.File("program");
-    fs::create_directories(program_ + "/PLUG-IN");
-    fs::copy_file(test::BinDir() + "/zqrstereo", program_ + "/zqrstereo");
-    for (const char* tool : {"ffmpeg", "ffmpeg_III"}) {
-      fs::create_symlink(test::BinDir() + "/PLUG-IN/" + tool, program_ + "/PLUG-IN/" + tool);
-    }
+    test::CopyProgram(program_);
   }
   std::string Clip(const std::string& name, const std::string& video, double seconds,
                    bool sound = true, const std::vector<std::string>& extra = {}) {
@@ -42,15 +38,9 @@ class BatchSafetyTest : public ::testing::Test {
                                sound ? "sine=frequency=440:sample_rate=44100" : "", extra));
     return path;
   }
-  test::RunResult Batch(std::vector<std::string> args,
+  test::RunResult Batch(const std::vector<std::string>& args,
                         const std::function<void(int)>& meanwhile = nullptr) {
-    // Built afresh rather than inserted at the front: GCC's ThreadSanitizer build takes the
-    // insertion's move of the strings for a possible null dereference.
-    std::vector<std::string> argv;
-    argv.reserve(args.size() + 1);
-    argv.push_back(program_ + "/zqrstereo");
-    for (std::string& arg : args) argv.push_back(std::move(arg));
-    return test::Run(argv, meanwhile);
+    return test::RunProgram(program_ + "/zqrstereo", args, meanwhile);
   }
   bool Logged(const std::string& text) const {
     return test::ReadFile(program_ + "/zqrstereo.log").find(text) != std::string::npos;

@@ -77,6 +77,24 @@ RunResult Run(const std::vector<std::string>& argv) {
   return Run(argv, nullptr);
 }
 
+std::string CopyProgram(const std::string& folder) {
+  std::filesystem::create_directories(folder + "/PLUG-IN");
+  std::filesystem::copy_file(BinDir() + "/zqrstereo", folder + "/zqrstereo");
+  for (const char* tool : {"ffmpeg", "ffmpeg_III"}) {
+    std::filesystem::create_symlink(BinDir() + "/PLUG-IN/" + tool, folder + "/PLUG-IN/" + tool);
+  }
+  return folder + "/zqrstereo";
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::function<void(int pid)>& meanwhile) {
+  std::vector<std::string> argv;
+  argv.reserve(args.size() + 1);
+  argv.push_back(program);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return meanwhile ? Run(argv, meanwhile) : Run(argv);
+}
+
 RunResult Run(const std::vector<std::string>& argv, const std::function<void(int pid)>& meanwhile) {
   RunResult result;
   if (argv.empty()) return result;

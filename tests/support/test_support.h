@@ -53,6 +53,13 @@ RunResult Run(const std::vector<std::string>& argv);
 // The same, calling `meanwhile` with the program's pid once it has started.
 RunResult Run(const std::vector<std::string>& argv, const std::function<void(int pid)>& meanwhile);
 
+// Copies the program into `folder` with its tools linked beside it, so its run log, settings
+// and temporary folder are the caller's own. Returns the copy's path.
+std::string CopyProgram(const std::string& folder);
+// Runs the program at `program` with `args`, as Run does.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::function<void(int pid)>& meanwhile = nullptr);
+
 // Makes a clip with ffmpeg from lavfi sources: `video_filter` such as
 // "testsrc2=size=320x240:rate=25" and optionally an audio source such as
 // "sine=frequency=440:sample_rate=48000", `seconds` long, extra output options appended.

@@ -63,11 +63,7 @@ class DecodeEdgesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     program_ = dir_.File("program");
-    fs::create_directories(program_ + "/PLUG-IN");
-    fs::copy_file(test::BinDir() + "/zqrstereo", program_ + "/zqrstereo");
-    for (const char* tool : {"ffmpeg", "ffmpeg_III"}) {
-      fs::create_symlink(test::BinDir() + "/PLUG-IN/" + tool, program_ + "/PLUG-IN/" + tool);
-    }
+    test::CopyProgram(program_);
   }
   // A run that would wait for ever is killed after two minutes and fails.
   test::RunResult Batch(const std::vector<std::string>& args) {
