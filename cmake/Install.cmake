@@ -9,7 +9,7 @@
 #   share/applications, share/metainfo, share/icons/hicolor, share/mime/packages
 include(GNUInstallDirs)
 
-set(ZQR_APP_ID org.example.kavelund_zqr.zqrstereo)
+set(ZQR_APP_ID io.github.kavelund_zqr.zqrstereo)
 set(ZQR_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 set(ZQR_STAGED ${CMAKE_BINARY_DIR}/packaging)
 

@@ -1,6 +1,7 @@
 // The desktop entry offers the program for every kind of file its open dialog lists: each
 // extension of the dialog's filters has, in the shared MIME database (with the package's
-// own addition), a type the entry names.
+// own addition), a type the entry names; and the packaging's files agree on the id and
+// the licence.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,8 +34,7 @@ TEST(DesktopEntry, NamesATypeForEveryExtensionOfTheOpenDialog) {
     GTEST_SKIP() << "no shared MIME database";
   }
   const std::string packaging = std::string(ZQR_SOURCE_DIR) + "/packaging/";
-  const std::string entry =
-      test::ReadFile(packaging + "org.example.kavelund_zqr.zqrstereo.desktop");
+  const std::string entry = test::ReadFile(packaging + "io.github.kavelund_zqr.zqrstereo.desktop");
   std::smatch line;
   ASSERT_TRUE(std::regex_search(entry, line, std::regex("\nMimeType=([^\n]*)")));
   const std::set<std::string> named = Split(line[1], ';');
@@ -72,6 +72,51 @@ TEST(DesktopEntry, NamesATypeForEveryExtensionOfTheOpenDialog) {
       EXPECT_TRUE(found) << description << ": no type of " << pattern << " in " << line[1];
     }
   }
+}
+
+// A desktop finds the entry, its icon and the AppStream data by one id, so a rename that
+// misses one of them leaves a menu entry without icon or a software centre without the
+// program; the licence the AppStream data declares must be the one the package ships.
+TEST(DesktopEntry, EntryIconAndAppStreamDataShareOneIdAndLicence) {
+  const std::string source = std::string(ZQR_SOURCE_DIR) + "/";
+  std::smatch found;
+  std::string id;
+  for (const auto& entry : std::filesystem::directory_iterator(source + "packaging")) {
+    const std::string name = entry.path().filename().string();
+    if (!name.ends_with(".metainfo.xml")) continue;
+    ASSERT_TRUE(id.empty()) << "a second metainfo file: " << name;
+    id = name.substr(0, name.size() - std::string(".metainfo.xml").size());
+  }
+  ASSERT_FALSE(id.empty()) << "no metainfo file in packaging/";
+  EXPECT_FALSE(id.starts_with("org.example.")) << id;
+
+  const std::string metainfo = test::ReadFile(source + "packaging/" + id + ".metainfo.xml");
+  ASSERT_TRUE(std::regex_search(metainfo, found, std::regex("<id>([^<]*)</id>")));
+  EXPECT_EQ(found[1], id);
+  ASSERT_TRUE(
+      std::regex_search(metainfo, found, std::regex("<launchable type=\"desktop-id\">([^<]*)<")));
+  EXPECT_EQ(found[1], id + ".desktop");
+  const std::string entry = test::ReadFile(source + "packaging/" + id + ".desktop");
+  ASSERT_TRUE(std::regex_search(entry, found, std::regex("\nIcon=([^\n]*)")));
+  EXPECT_EQ(found[1], id);
+  const std::string install = test::ReadFile(source + "cmake/Install.cmake");
+  ASSERT_TRUE(std::regex_search(install, found, std::regex("set\\(ZQR_APP_ID ([^)]*)\\)")));
+  EXPECT_EQ(found[1], id);
+
+  ASSERT_TRUE(
+      std::regex_search(metainfo, found, std::regex("<project_license>([^<]*)</project_license>")));
+  EXPECT_EQ(found[1], "GPL-3.0-or-later");
+  const std::string copyright = test::ReadFile(source + "packaging/copyright");
+  EXPECT_TRUE(std::regex_search(copyright, std::regex("Files: \\*\n[^\n]*\nLicense: GPL-3\\+\n")))
+      << copyright;
+  const size_t grant = copyright.find("\n\nLicense: GPL-3+\n ");
+  ASSERT_NE(grant, std::string::npos) << "no GPL-3+ paragraph";
+  EXPECT_NE(copyright.find("either version 3 of the License", grant), std::string::npos);
+  EXPECT_NE(copyright.find("/usr/share/common-licenses/GPL-3", grant), std::string::npos);
+  const std::string licence = test::ReadFile(source + "LICENSE");
+  EXPECT_TRUE(
+      std::regex_search(licence, std::regex("^\\s*GNU GENERAL PUBLIC LICENSE\\s+Version 3,")))
+      << licence.substr(0, 120);
 }
 
 }  // namespace

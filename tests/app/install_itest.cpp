@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* kSetpriv = "/usr/bin/setpriv";
-const char* kAppId = "org.example.kavelund_zqr.zqrstereo";
+const char* kAppId = "io.github.kavelund_zqr.zqrstereo";
 
 // Every name under `folder` with the size of the files, to compare before and after.
 std::map<std::string, uintmax_t> Listing(const std::string& folder) {
