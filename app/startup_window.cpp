@@ -22,7 +22,8 @@ platform::AboutTexts MakerTexts() {
   texts.program_name = kProgramName;
   texts.build_text = kBuildText;
   texts.maker_line = "Kavelund ZQR project";
-  texts.rights_line = "Free software. Red/cyan anaglyph 3D from any video.";
+  texts.rights_line =
+      "Free software under the GNU GPL, version 3 or later. Red/cyan anaglyph 3D from any video.";
   texts.web_address = "https://kavelund-zqr.example.org";
   texts.mail_address = "zqr@kavelund-zqr.example.org";
   return texts;
