@@ -24,20 +24,37 @@ std::string ProposedOutputName(const std::string& current_video) {
          LayoutNameSuffix(Settings.StereoOn == 1 ? Settings.Layout.load() : 0);
 }
 
+namespace {
+
+// The name suffix of each layout that shows both views whole or squeezed: one that every
+// player below reads as that very layout, full and half told apart. The anaglyphs need
+// none, as any player shows them. What the players publish of their naming:
+//  - SKYBOX VR ("Add suffix to help recognize the correct format", skybox.xyz): LR, SBS,
+//    3dh, HSBS and Half_SBS side by side; TB, OU, 3dv, HOU and Half_OU top and bottom; any
+//    separator, any case.
+//  - DeoVR, and HereSphere as far as it documents its names: _LR, _SBS, _3dh side by
+//    side; _TB, _OU, _3dv top and bottom; full or half from the picture's shape.
+//  - iw3 (nunif), whose player reads the names its converter writes: _LRF_Full_SBS full
+//    side by side and _LR half; _TBF full top and bottom and _TB half.
+//  - Bino: the word after the name's last "-": lr and tb full, lrh and tbh half.
+struct LayoutSuffix {
+  frames::OutputLayout layout;
+  const char* suffix;
+};
+constexpr LayoutSuffix kLayoutSuffixes[] = {
+    {frames::OutputLayout::kSbs, "_LRF_Full_SBS-lr"},
+    {frames::OutputLayout::kHalfSbs, "_LR_Half_SBS-lrh"},
+    {frames::OutputLayout::kTab, "_TBF_Full_TB-tb"},
+    {frames::OutputLayout::kHalfTab, "_TB_Half_OU-tbh"},
+};
+
+}  // namespace
+
 std::string LayoutNameSuffix(int32_t layout) {
-  // The suffixes VR players and media centres look for to show a file in 3D.
-  switch (static_cast<frames::OutputLayout>(layout)) {
-    case frames::OutputLayout::kSbs:
-      return "_SBS";
-    case frames::OutputLayout::kHalfSbs:
-      return "_3dh";
-    case frames::OutputLayout::kTab:
-      return "_TB";
-    case frames::OutputLayout::kHalfTab:
-      return "_3dv";
-    default:
-      return std::string();
+  for (const LayoutSuffix& entry : kLayoutSuffixes) {
+    if (static_cast<int32_t>(entry.layout) == layout) return entry.suffix;
   }
+  return std::string();
 }
 
 // A Convert that writes no movie loses nothing: the clip stays loaded (KeepClipLoaded) after

@@ -11,8 +11,9 @@ namespace zqr {
 // followed by "_Unwrapped" and, with stereo on in a side-by-side or top-and-bottom layout,
 // the suffix players look for (LayoutNameSuffix).
 std::string ProposedOutputName(const std::string& current_video);
-// "_SBS", "_3dh", "_TB", "_3dv" for the full and half side-by-side and top-and-bottom
-// layouts; empty for the anaglyphs.
+// The suffix that VR and 3D players read as the full or half side-by-side or
+// top-and-bottom layout ("_LRF_Full_SBS-lr", "_LR_Half_SBS-lrh", "_TBF_Full_TB-tb",
+// "_TB_Half_OU-tbh"); empty for the anaglyphs.
 std::string LayoutNameSuffix(int32_t layout);
 
 // Shows the save dialog in `initial_folder` and converts the loaded video into the chosen

@@ -28,6 +28,7 @@
 #include "convert/partial_movie.h"
 #include "convert/recording.h"
 #include "convert/sound_relay.h"
+#include "convert/stereo_marks.h"
 #include "convert/temp_files.h"
 #include "core/numbers.h"
 #include "core/run_log.h"
@@ -305,6 +306,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   }
   // Another layout than the red/cyan merge makes frame files of its own size; it is fixed
   // for the recording, as the movie's size and what it says of its views depend on it.
+  const bool stereo_views = Settings.StereoOn == 1;
   const frames::OutputLayout layout = RecordedLayout(Settings.StereoOn, Settings.Layout);
   const bool layout_frames = layout != frames::OutputLayout::kAnaglyph;
   const frames::LayoutSize file_size =
@@ -615,6 +617,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     if (exported.written && (short_picture || sound_outlasts) && Video.HasSound != 0) {
       CutToPicture(movie.path(), picture_seconds);
     }
+    if (exported.written) MarkStereoViews(movie.path(), stereo_views, static_cast<int32_t>(layout));
     std::string unfinished;
     if (!exported.stopped) {
       unfinished = UnfinishedMovie(

@@ -1,6 +1,6 @@
 // zqrstereo --convert in each output layout: the movie's size, what it tells players of
-// its views (Matroska's stereo mode, H.264's frame-packing message), the name it takes in a
-// folder, and full colour on request.
+// its views (Matroska's stereo mode, H.264's frame-packing message, the MP4's st3d box),
+// the name it takes in a folder, and full colour on request.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -74,9 +74,54 @@ TEST_F(LayoutsTest, AFolderAsOutputTakesTheProposedNameAndFullColourIsKept) {
   const test::RunResult named = Batch({"--convert", clip_, dir_.path(), "--stereo", "static",
                                        "--layout", "half-sbs", "--chroma", "444"});
   ASSERT_EQ(named.exit_code, 0) << named.errors;
-  const std::string movie = dir_.File("clip_Unwrapped_3dh.mp4");
+  const std::string movie = dir_.File("clip_Unwrapped_LR_Half_SBS-lrh.mp4");
   ASSERT_TRUE(test::FileExists(movie)) << named.output;
   EXPECT_NE(Probe(movie).find("pix_fmt=yuv444p"), std::string::npos);
+}
+
+// Players learn the layout from the name the program proposes, from the MP4's st3d box
+// (the stream's side data, apart from H.264's per-frame message) and from the MKV's
+// StereoMode, the anaglyphs' included.
+TEST_F(LayoutsTest, PlayersAreToldTheLayoutByNameBoxAndStereoMode) {
+  struct Named {
+    const char* layout;
+    const char* name;
+    const char* type;
+  };
+  for (const Named& n : std::vector<Named>{
+           {"sbs", "clip_Unwrapped_LRF_Full_SBS-lr.mp4", "type=side by side"},
+           {"half-sbs", "clip_Unwrapped_LR_Half_SBS-lrh.mp4", "type=side by side"},
+           {"tab", "clip_Unwrapped_TBF_Full_TB-tb.mp4", "type=top and bottom"},
+           {"half-tab", "clip_Unwrapped_TB_Half_OU-tbh.mp4", "type=top and bottom"}}) {
+    SCOPED_TRACE(n.layout);
+    const std::string folder = dir_.File(n.layout);
+    std::filesystem::create_directory(folder);
+    const test::RunResult r =
+        Batch({"--convert", clip_, folder, "--stereo", "static", "--layout", n.layout});
+    ASSERT_EQ(r.exit_code, 0) << r.errors;
+    const std::string movie = folder + "/" + n.name;
+    ASSERT_TRUE(test::FileExists(movie)) << r.output;
+    const std::string stream =
+        test::Run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_streams", movie})
+            .output;
+    EXPECT_NE(stream.find("side_data_type=Stereo 3D"), std::string::npos) << stream;
+    EXPECT_NE(stream.find(n.type), std::string::npos) << stream;
+  }
+  for (const auto& [layout, mode] :
+       std::vector<std::pair<const char*, const char*>>{{"anaglyph", "anaglyph_cyan_red"},
+                                                        {"dubois", "anaglyph_cyan_red"},
+                                                        {"half-colour", "anaglyph_cyan_red"},
+                                                        {"grey", "anaglyph_cyan_red"},
+                                                        {"half-sbs", "left_right"},
+                                                        {"tab", "top_bottom"}}) {
+    SCOPED_TRACE(layout);
+    const std::string movie = dir_.File(std::string(layout) + ".mkv");
+    const test::RunResult r =
+        Batch({"--convert", clip_, movie, "--stereo", "dynamic", "--layout", layout});
+    ASSERT_EQ(r.exit_code, 0) << r.errors;
+    EXPECT_NE(Probe(movie).find(std::string("TAG:stereo_mode=") + mode), std::string::npos);
+    EXPECT_TRUE(test::ProbeMovie(movie).sound);
+  }
 }
 
 // Without the stereo effect there are no views to lay out: the movie is a plain one, and
@@ -88,6 +133,7 @@ TEST_F(LayoutsTest, ALayoutWithoutTheStereoEffectIsToldAndThePictureKeepsItsSize
   ASSERT_EQ(r.exit_code, 0) << r.errors;
   EXPECT_NE(r.errors.find("the layout sbs needs the stereo effect"), std::string::npos) << r.errors;
   EXPECT_EQ(test::ProbeMovie(movie).width, 48);
+  EXPECT_EQ(Probe(movie).find("stereo_mode"), std::string::npos);
 }
 
 }  // namespace
