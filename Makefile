@@ -29,7 +29,7 @@ build-tsan: bootstrap
 # Each fuzz target under libFuzzer for FUZZ_SECONDS (clang, ASan and UBSan).
 fuzz: bootstrap
 	@cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQR_FUZZ=ON -DZQR_WERROR=OFF -DZQR_BENCH=OFF -DZQR_GUI=OFF $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_settingsloader fuzz_commandline fuzz_probe fuzz_numbers fuzz_jpeg
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_settingsloader fuzz_commandline fuzz_probe fuzz_numbers fuzz_jpeg fuzz_stereomarks
 	@scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 # With a display: the window. Without one: the demo below.

@@ -70,6 +70,18 @@ std::optional<Box> ChildOf(const std::vector<uint8_t>& b, size_t from, size_t en
   return std::nullopt;
 }
 
+// Whether the boxes from `from` follow one another exactly to `end`.
+bool BoxesFill(const std::vector<uint8_t>& b, size_t from, size_t end) {
+  size_t at = from;
+  while (at < end) {
+    const std::optional<Box> box = BoxAt(b, at, end);
+    // A box that runs to its parent's end would take in a box added after it.
+    if (!box || ReadBig(b, at, 4) == 0) return false;
+    at = box->end();
+  }
+  return at == end;
+}
+
 void GrowBox(std::vector<uint8_t>& b, const Box& box, size_t by) {
   if (box.header == 16) {
     WriteBig(b, box.at + 8, 8, box.size + by);
@@ -178,6 +190,17 @@ std::optional<Element> EbmlChild(const std::vector<uint8_t>& b, size_t from, siz
     at = EndOf(*e, end);
   }
   return std::nullopt;
+}
+
+// Whether the elements from `from` follow one another exactly to `end`.
+bool ChildrenFill(const std::vector<uint8_t>& b, size_t from, size_t end) {
+  size_t at = from;
+  while (at < end) {
+    const std::optional<Element> e = ElementAt(b, at, end);
+    if (!e || e->size == kUnknownSize) return false;
+    at = EndOf(*e, end);
+  }
+  return at == end;
 }
 
 bool WriteVintSize(std::vector<uint8_t>& b, const Element& e, uint64_t size) {
@@ -358,15 +381,21 @@ bool AddSt3dBox(std::vector<uint8_t>& moov, int64_t moov_offset, St3dMode mode) 
       moov[st3d->data() + 4] = static_cast<uint8_t>(mode);
       return true;
     }
-    if (moov_offset >= 0 && !MoveChunkOffsets(moov, *root, moov_offset, kSt3dSize)) return false;
+    if (!BoxesFill(moov, children, entry->end())) return false;
+    std::vector<uint8_t> edited = moov;
+    if (moov_offset >= 0 && !MoveChunkOffsets(edited, *root, moov_offset, kSt3dSize)) {
+      return false;
+    }
     // Sizes first, while the boxes are where they were found; the new box goes last in
     // the sample entry, after its codec configuration.
     for (const Box& grown : {*root, *trak, *mdia, *minf, *stbl, *stsd, *entry}) {
-      GrowBox(moov, grown, kSt3dSize);
+      GrowBox(edited, grown, kSt3dSize);
     }
     const std::array<uint8_t, kSt3dSize> st3d = {
         0, 0, 0, kSt3dSize, 's', 't', '3', 'd', 0, 0, 0, 0, static_cast<uint8_t>(mode)};
-    moov.insert(moov.begin() + static_cast<std::ptrdiff_t>(entry->end()), st3d.begin(), st3d.end());
+    edited.insert(edited.begin() + static_cast<std::ptrdiff_t>(entry->end()), st3d.begin(),
+                  st3d.end());
+    moov = std::move(edited);
     return true;
   }
   return false;
@@ -424,7 +453,10 @@ bool SetMatroskaStereoMode(std::vector<uint8_t>& head, uint8_t mode) {
   // Four bytes (ID 53 B8, size 1, the mode) at the end of the Video element. They come out
   // of the Void before the Tracks: what lies between moves four bytes towards it.
   constexpr size_t kAdded = 4;
-  if (!void_space || void_space->at > tracks->at || void_space->size < kAdded) return false;
+  if (!void_space || void_space->at > tracks->at || void_space->size < kAdded ||
+      !ChildrenFill(head, video->data(), video_end)) {
+    return false;
+  }
   std::vector<uint8_t> edited = head;
   const size_t void_end = EndOf(*void_space, end);
   if (!WriteVintSize(edited, *void_space, void_space->size - kAdded) ||

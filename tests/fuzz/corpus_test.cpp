@@ -38,7 +38,8 @@ TEST(FuzzCorpus, EveryTargetRunsItsCorpusCleanly) {
                  {"commandline", CommandLine},
                  {"probe", Probe},
                  {"numbers", Numbers},
-                 {"jpeg", Jpeg}};
+                 {"jpeg", Jpeg},
+                 {"stereomarks", StereoMarks}};
   for (const auto& t : targets) EXPECT_GT(RunCorpus(t.folder, t.target), 0) << t.folder;
 }
 

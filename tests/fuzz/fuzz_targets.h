@@ -16,6 +16,7 @@ int CommandLine(const uint8_t* data, size_t size);     // the command-line split
 int Probe(const uint8_t* data, size_t size);           // the probe summary and frame-rate rule
 int Numbers(const uint8_t* data, size_t size);         // number parsing and formatting
 int Jpeg(const uint8_t* data, size_t size);            // JPEGMAIN on small pictures
+int StereoMarks(const uint8_t* data, size_t size);     // a movie header's stereo marks
 
 }  // namespace zqr::fuzz
 
