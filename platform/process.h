@@ -123,6 +123,12 @@ class ChildProcess {
 // shell's ShellExecuteEx on Windows), and waits for the opener. False when no opener could be
 // started or it reported a failure.
 bool OpenWithDesktop(const std::string& target);
+// The opener's name, for the message that says it failed.
+#if defined(_WIN32)
+inline constexpr const char* kDesktopOpenerName = "ShellExecute";
+#else
+inline constexpr const char* kDesktopOpenerName = "xdg-open";
+#endif
 
 // Runs the first line of a batch file: its redirections are honoured, the rest is
 // started as RunCommandLine starts a command line. A missing or empty file starts

@@ -109,6 +109,10 @@ int StopSignalCaught();
 // The user's words for one of those signals ("SIGINT", or "Ctrl+C" on Windows).
 std::string StopSignalName(int number);
 
+// Whether this process can show windows: a display to draw on (X11 or Wayland); on
+// Windows an interactive desktop.
+bool DesktopSessionPresent();
+
 // Whether standard error is a terminal (progress lines are redrawn in place there).
 bool StandardErrorIsTerminal();
 

@@ -254,6 +254,10 @@ void SilenceSoundOutput() {
   SetEnvironmentDefault("SDL_AUDIODRIVER", "dummy");
 }
 
+bool DesktopSessionPresent() {
+  return getenv("DISPLAY") != nullptr || getenv("WAYLAND_DISPLAY") != nullptr;
+}
+
 bool StandardErrorIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }

@@ -294,6 +294,15 @@ void SilenceSoundOutput() {
   SetEnvironmentDefault("SDL_AUDIODRIVER", "dummy");
 }
 
+bool DesktopSessionPresent() {
+  // A service's window station has no visible desktop to open a window on.
+  USEROBJECTFLAGS flags{};
+  const HWINSTA station = GetProcessWindowStation();
+  return station != nullptr &&
+         GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+         (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 bool StandardErrorIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
