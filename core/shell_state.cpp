@@ -18,8 +18,8 @@ std::string ExeFolderNoSeparator() {
 
 void SetProgramLocation(const std::string& executable_path) {
   size_t slash = executable_path.find_last_of(platform::kPathSeparators);
-  std::string folder =
-      slash == std::string::npos ? std::string("./") : executable_path.substr(0, slash + 1);
+  std::string folder = slash == std::string::npos ? std::string(".") + platform::kPathSeparator
+                                                  : executable_path.substr(0, slash + 1);
   std::string file =
       slash == std::string::npos ? executable_path : executable_path.substr(slash + 1);
   size_t dot = file.find_last_of('.');

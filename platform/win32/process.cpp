@@ -92,7 +92,10 @@ HANDLE Start(const std::string& command_line, const Redirections& redirections, 
   ChildHandles handles(redirections, input);
   if (!handles.ok) return nullptr;
   PROCESS_INFORMATION started{};
-  if (!win32::StartProcess(command_line, handles.standard, job, started)) return nullptr;
+  // A program bound to a job is one left running: it leads its own group (see Kill).
+  if (!win32::StartProcess(command_line, handles.standard, job, started, job != nullptr)) {
+    return nullptr;
+  }
   CloseHandle(started.hThread);
   return started.hProcess;
 }

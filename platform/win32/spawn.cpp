@@ -23,7 +23,7 @@ HANDLE InheritableCopy(HANDLE handle, bool for_reading) {
 }  // namespace
 
 bool StartProcess(const std::string& command_line, const StandardHandles& handles, HANDLE& job,
-                  PROCESS_INFORMATION& started) {
+                  PROCESS_INFORMATION& started, bool own_group) {
   started = PROCESS_INFORMATION{};
   std::wstring line = Wide(command_line);
   if (line.empty()) {
@@ -66,6 +66,7 @@ bool StartProcess(const std::string& command_line, const StandardHandles& handle
     DWORD flags = NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT |
                   CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED;
     if (GetConsoleWindow() == nullptr) flags |= CREATE_NO_WINDOW;
+    if (own_group) flags |= CREATE_NEW_PROCESS_GROUP;
     ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                         &startup.StartupInfo, &started) != 0;
     DeleteProcThreadAttributeList(attributes);

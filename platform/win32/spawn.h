@@ -23,8 +23,11 @@ struct StandardHandles {
 // system nests no jobs) is closed and `job` made null, leaving the program in this one's. False
 // when nothing was started (GetLastError says why); the caller closes the handles in
 // `started`.
+// With `own_group` the program leads a console process group of its own: Ctrl+C on the
+// console reaches this program alone, which then ends its programs itself, as a POSIX
+// process group of their own keeps the terminal's signals from them.
 bool StartProcess(const std::string& command_line, const StandardHandles& handles, HANDLE& job,
-                  PROCESS_INFORMATION& started);
+                  PROCESS_INFORMATION& started, bool own_group = false);
 
 // A new job object whose programs all end when its last handle is closed (this process
 // ending closes it); null when none can be made.
