@@ -4,7 +4,9 @@
 // probe was written for said "#0.1", so stream lines are rewritten to that numbering and
 // the probe's summary finds them.
 //
-// The real ffmpeg is the first "ffmpeg" on PATH that is not this launcher itself.
+// The real ffmpeg is the one in encoder/ beside this launcher when there is one (the
+// Windows layout: no ffmpeg on PATH there), else the first "ffmpeg" on PATH that is not
+// this launcher itself.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -14,9 +16,25 @@
 #include "platform/tool_launch.h"
 #include "tools/stream_lines.h"
 
+namespace {
+
+std::string RealFfmpeg() {
+  namespace platform = zqr::platform;
+  const std::string self = platform::ExecutablePath();
+  if (!self.empty()) {
+    const std::string bundled = self.substr(0, self.find_last_of(platform::kPathSeparators) + 1) +
+                                "encoder" + platform::kPathSeparator + "ffmpeg" +
+                                platform::kExecutableSuffix;
+    if (platform::IsRunnableFile(bundled)) return bundled;
+  }
+  return platform::FindOnPath("ffmpeg", self);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   namespace platform = zqr::platform;
-  const std::string ffmpeg = platform::FindOnPath("ffmpeg", platform::ExecutablePath());
+  const std::string ffmpeg = RealFfmpeg();
   if (ffmpeg.empty()) {
     std::fprintf(stderr, "ffmpeg launcher: no ffmpeg found on PATH\n");
     return 127;
