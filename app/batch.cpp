@@ -190,19 +190,6 @@ void ShowProgress(const std::atomic<bool>& stop, const std::string& temp_folder)
   if (drawn) std::fprintf(stderr, "\n");
 }
 
-const char* SignalName(int number) {
-  switch (number) {
-    case 1:
-      return "SIGHUP";
-    case 2:
-      return "SIGINT";
-    case 15:
-      return "SIGTERM";
-    default:
-      return "a signal";
-  }
-}
-
 int Fail(const std::string& line) {
   std::fprintf(stderr, "zqrstereo: %s\n", OneLine(line).c_str());
   return kBatchFailed;
@@ -216,7 +203,8 @@ std::string MakeBatchRunFolder(const std::string& base, platform::FolderLock& lo
                                std::string& failure) {
   std::error_code error;
   std::filesystem::create_directories(base, error);
-  int number = error ? error.value() : 0;
+  // As an error number: on Windows the system's own code is mapped to one.
+  int number = error ? error.default_error_condition().value() : 0;
   if (!error) {
     if (const int stale = RemoveStaleRunFolders(base); stale > 0) {
       LogLine("Removed stale run folders " + NumberText(stale));
@@ -230,7 +218,7 @@ std::string MakeBatchRunFolder(const std::string& base, platform::FolderLock& lo
 }
 
 int Convert(const BatchArguments& args) {
-  platform::SetEnvironmentDefault("SDL_AUDIODRIVER", "dummy");  // a batch run plays no sound
+  platform::SilenceSoundOutput();  // a batch run plays no sound
   // The exit status tells what became of the movie, even when the reader of the output
   // has gone.
   platform::IgnoreBrokenPipes();
@@ -337,8 +325,9 @@ int Convert(const BatchArguments& args) {
     std::filesystem::remove_all(folder, error);
   }
   if (signal != 0) {
-    LogLine(std::string("Stopped by ") + SignalName(signal));
-    std::fprintf(stderr, "zqrstereo: stopped by %s; no movie was written\n", SignalName(signal));
+    const std::string name = platform::StopSignalName(signal);
+    LogLine("Stopped by " + name);
+    std::fprintf(stderr, "zqrstereo: stopped by %s; no movie was written\n", name.c_str());
     return 128 + signal;
   }
   if (kept) std::fprintf(stderr, "zqrstereo: work files kept in %s\n", folder.c_str());
@@ -398,7 +387,10 @@ int BatchMain(int argc, char** argv) {
                "leave the frame files and the sound file in the temporary folder");
   app.footer(
       "Exit status: 0 the movie was written, 1 the conversion failed, 2 bad command line,\n"
-      "129/130/143 stopped by SIGHUP/SIGINT/SIGTERM (nothing of the movie is left).\n"
+      "129/130/143 stopped by " +
+      platform::StopSignalName(1) + "/" + platform::StopSignalName(2) + "/" +
+      platform::StopSignalName(15) +
+      " (nothing of the movie is left).\n"
       "Output formats by extension: .flv .avi .mov .mp4 .m4v .ogg .ogv .webm .mkv\n"
       "OUT may be a folder: the movie then takes the name the window proposes, with the\n"
       "suffix players look for in the side-by-side and top-and-bottom layouts.");

@@ -61,11 +61,16 @@ int RunWindow(const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const zqr::StartRequest request =
-      zqr::ReadStartRequest(std::vector<std::string>(argv + 1, argv + argc));
+  // UTF-8 whatever the system's code page (Windows hands argv over in that).
+  std::vector<std::string> args = zqr::platform::ProgramArguments(argc, argv);
+  const zqr::StartRequest request = zqr::ReadStartRequest(
+      std::vector<std::string>(args.begin() + (args.empty() ? 0 : 1), args.end()));
   if (request.batch) {
     zqr::platform::InstallFfmpegMedia();
-    return zqr::BatchMain(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& arg : args) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    return zqr::BatchMain(static_cast<int>(args.size()), pointers.data());
   }
   return RunWindow(request.file);
 }

@@ -4,6 +4,7 @@
 #   bin/zqrstereo
 #   lib/zqrstereo/ffmpeg, lib/zqrstereo/ffmpeg_III          the PLUG-IN tools
 #   <libdir>/libzqrjpeg.so*, <libdir>/pkgconfig/zqrjpeg.pc, include/zqrstereo/jpeg/jpegmain.h
+#   (and platform/export.h beside it)
 #   share/man/man1/zqrstereo.1.gz
 #   share/doc/zqrstereo/zqrstereo.pdf (Help's manual), copyright, changelog.gz
 #   share/applications, share/metainfo, share/icons/hicolor, share/mime/packages
@@ -23,6 +24,8 @@ install(TARGETS zqrjpeg LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES ${PROJECT_SOURCE_DIR}/jpeg/jpegmain.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zqrstereo/jpeg)
+install(FILES ${PROJECT_SOURCE_DIR}/platform/export.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zqrstereo/platform)
 # The pkg-config file finds the prefix from its own place, so a moved prefix still works.
 file(RELATIVE_PATH ZQR_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${ZQR_PACKAGING}/zqrjpeg.pc.in ${ZQR_STAGED}/zqrjpeg.pc @ONLY)

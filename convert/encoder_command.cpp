@@ -142,7 +142,7 @@ constexpr const char* kColourTags =
 
 std::string OutputExtension(std::string_view output_name) {
   size_t dot = output_name.find_last_of('.');
-  size_t separator = output_name.find_last_of(platform::kPathSeparator);
+  size_t separator = output_name.find_last_of(platform::kPathSeparators);
   if (dot == std::string_view::npos) return std::string();
   if (separator != std::string_view::npos && separator > dot) return std::string();
   return ToLowerAscii(output_name.substr(dot));

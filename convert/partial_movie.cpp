@@ -18,7 +18,7 @@ std::atomic<int> reservations{0};
 
 std::string ExtensionOf(const std::string& path) {
   const size_t dot = path.find_last_of('.');
-  const size_t separator = path.find_last_of(platform::kPathSeparator);
+  const size_t separator = path.find_last_of(platform::kPathSeparators);
   if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return "";
   return path.substr(dot);
 }

@@ -8,6 +8,7 @@
 #include "core/shell_state.h"
 #include "frames/frame_file.h"
 #include "platform/files.h"
+#include "platform/named_pipe.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -21,7 +22,7 @@ std::string SoundFile(const std::string& temp_folder) {
 }
 
 std::string SoundPipeFile(const std::string& temp_folder) {
-  return temp_folder + platform::kPathSeparator + "temp_wav.fifo";
+  return platform::NamedPipePath(temp_folder, "temp_wav.fifo");
 }
 
 std::string SoundMessagesFile(const std::string& temp_folder) {

@@ -10,11 +10,12 @@
 
 namespace zqr {
 
-// TempFolder + "/temp%06d.bmp": frame files temp000000.bmp, temp000001.bmp, ...
+// TempFolder + separator + "temp%06d.bmp": frame files temp000000.bmp, temp000001.bmp, ...
 std::string FramePattern(const std::string& temp_folder);
-// TempFolder + "/temp.wav".
+// TempFolder + separator + "temp.wav".
 std::string SoundFile(const std::string& temp_folder);
-// The named pipe through which a running encoder reads the sound file while it is written.
+// The named pipe through which a running encoder reads the sound file while it is written
+// (in TempFolder where pipes are files, in the system's pipe namespace on Windows).
 std::string SoundPipeFile(const std::string& temp_folder);
 // The messages of the sound extraction, beside its sound file.
 std::string SoundMessagesFile(const std::string& temp_folder);

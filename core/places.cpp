@@ -1,11 +1,13 @@
 // The places of the program's files. Beside the executable they are what they have always
 // been; an installed program cannot write there (and as root must not), so its places are
-// the user's own, by the XDG rules, and it finds its tools and its manual under the prefix
-// its executable stands in, wherever that prefix was moved.
+// the user's own (the XDG folders, or Windows' application-data folders, as the system
+// names them), and it finds its tools and its manual under the prefix its executable
+// stands in, wherever that prefix was moved.
 #include "core/places.h"
 
-#include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
+#include <string_view>
 #include <system_error>
 
 #include "core/run_log.h"
@@ -20,11 +22,20 @@ namespace {
 constexpr char kSeparator = platform::kPathSeparator;
 
 bool Absolute(const std::string& path) {
-  return !path.empty() && path.front() == kSeparator;
+  return !path.empty() && std::filesystem::path(path).is_absolute();
 }
 
 std::string WithoutTrailingSeparators(std::string folder) {
   while (folder.size() > 1 && folder.back() == kSeparator) folder.pop_back();
+  return folder;
+}
+
+// `folder` and the names after it, each behind the system's separator.
+std::string Joined(std::string folder, std::initializer_list<std::string_view> names) {
+  for (const std::string_view name : names) {
+    folder += kSeparator;
+    folder += name;
+  }
   return folder;
 }
 
@@ -34,17 +45,13 @@ std::string PrefixOf(const std::string& exe_folder) {
   return WithoutTrailingSeparators(bin.parent_path().string());
 }
 
-// An XDG base folder: the variable when it holds an absolute path, else `fallback` inside
-// the home folder; empty when there is no home folder either.
-std::string BaseFolder(const std::string& variable, const std::string& home, const char* fallback) {
-  if (Absolute(variable)) return WithoutTrailingSeparators(variable);
+// A base folder of the user's: the system's name for it when that is an absolute path,
+// else `fallback` inside the home folder; empty when there is no home folder either.
+std::string BaseFolder(const std::string& named, const std::string& home,
+                       std::initializer_list<std::string_view> fallback) {
+  if (Absolute(named)) return WithoutTrailingSeparators(named);
   if (!Absolute(home)) return std::string();
-  return WithoutTrailingSeparators(home) + kSeparator + fallback;
-}
-
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::string(value) : std::string();
+  return Joined(WithoutTrailingSeparators(home), fallback);
 }
 
 ProgramPlaces& Chosen() {
@@ -59,33 +66,34 @@ ProgramPlaces ChoosePlaces(const PlaceFacts& facts) {
   const std::string folder = WithoutTrailingSeparators(facts.exe_folder);
   const std::string prefix = PrefixOf(facts.exe_folder);
   const bool tools_from_prefix = !facts.tools_beside && facts.tools_installed;
-  places.tool_folder =
-      tools_from_prefix ? prefix + "/lib/zqrstereo/" : folder + kSeparator + "PLUG-IN" + kSeparator;
+  places.tool_folder = tools_from_prefix ? Joined(prefix, {"lib", "zqrstereo", ""})
+                                         : Joined(folder, {"PLUG-IN", ""});
   places.help_document = !facts.help_beside && facts.help_installed
-                             ? prefix + "/share/doc/zqrstereo/zqrstereo.pdf"
+                             ? Joined(prefix, {"share", "doc", "zqrstereo", "zqrstereo.pdf"})
                              : facts.exe_folder + facts.exe_name + ".pdf";
 
-  const std::string config = BaseFolder(facts.config_home, facts.home, ".config");
-  const std::string state = BaseFolder(facts.state_home, facts.home, ".local/state");
-  const std::string cache = BaseFolder(facts.cache_home, facts.home, ".cache");
+  const std::string config = BaseFolder(facts.config_home, facts.home, {".config"});
+  const std::string state = BaseFolder(facts.state_home, facts.home, {".local", "state"});
+  const std::string cache = BaseFolder(facts.cache_home, facts.home, {".cache"});
   // Without a home to go to, the executable's folder is still the best there is.
   places.beside = (facts.folder_writable && !tools_from_prefix) || config.empty() ||
                   state.empty() || cache.empty();
   if (places.beside) {
     places.settings_file = facts.exe_folder + facts.exe_name + ".ini";
     places.log_file = facts.exe_folder + facts.exe_name + ".log";
-    places.temp_folder = folder + kSeparator + "TEMP";
+    places.temp_folder = Joined(folder, {"TEMP"});
     places.helper_folder = facts.exe_folder;
     return places;
   }
-  places.settings_file = config + "/zqrstereo/" + facts.exe_name + ".ini";
-  places.log_file = state + "/zqrstereo/" + facts.exe_name + ".log";
-  places.temp_folder = cache + "/zqrstereo/TEMP";
+  places.settings_file = Joined(config, {"zqrstereo", facts.exe_name + ".ini"});
+  places.log_file = Joined(state, {"zqrstereo", facts.exe_name + ".log"});
+  places.temp_folder = Joined(cache, {"zqrstereo", "TEMP"});
   // The runtime folder is the user's alone and emptied at log-out; the cache is the
   // next best.
-  places.helper_folder = Absolute(facts.runtime_dir)
-                             ? WithoutTrailingSeparators(facts.runtime_dir) + "/zqrstereo/"
-                             : cache + "/zqrstereo/probe/";
+  places.helper_folder =
+      Absolute(facts.runtime_dir)
+          ? Joined(WithoutTrailingSeparators(facts.runtime_dir), {"zqrstereo", ""})
+          : Joined(cache, {"zqrstereo", "probe", ""});
   return places;
 }
 
@@ -97,17 +105,19 @@ PlaceFacts GatherPlaceFacts(const std::string& exe_folder, const std::string& ex
   const std::string folder = WithoutTrailingSeparators(exe_folder);
   const std::string prefix = PrefixOf(exe_folder);
   facts.folder_writable = platform::FolderWritable(folder);
-  facts.tools_beside = std::filesystem::is_directory(folder + "/PLUG-IN", error);
-  facts.tools_installed =
-      std::filesystem::is_regular_file(prefix + "/lib/zqrstereo/ffmpeg_III", error);
+  facts.tools_beside = std::filesystem::is_directory(Joined(folder, {"PLUG-IN"}), error);
+  facts.tools_installed = std::filesystem::is_regular_file(
+      Joined(prefix, {"lib", "zqrstereo", std::string("ffmpeg_III") + platform::kExecutableSuffix}),
+      error);
   facts.help_beside = std::filesystem::is_regular_file(exe_folder + exe_name + ".pdf", error);
-  facts.help_installed =
-      std::filesystem::is_regular_file(prefix + "/share/doc/zqrstereo/zqrstereo.pdf", error);
-  facts.home = platform::HomeFolder();
-  facts.config_home = Environment("XDG_CONFIG_HOME");
-  facts.state_home = Environment("XDG_STATE_HOME");
-  facts.cache_home = Environment("XDG_CACHE_HOME");
-  facts.runtime_dir = Environment("XDG_RUNTIME_DIR");
+  facts.help_installed = std::filesystem::is_regular_file(
+      Joined(prefix, {"share", "doc", "zqrstereo", "zqrstereo.pdf"}), error);
+  const platform::UserFolders user = platform::UserDataFolders();
+  facts.home = user.home;
+  facts.config_home = user.config;
+  facts.state_home = user.state;
+  facts.cache_home = user.cache;
+  facts.runtime_dir = user.runtime;
   return facts;
 }
 

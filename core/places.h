@@ -1,9 +1,10 @@
 // Where the program keeps what it writes and finds what it runs. A program in a folder of
 // its own (a build folder, a portable copy: writable, and not laid out as an install)
 // keeps everything beside its executable. An installed one (bin/ beside lib/zqrstereo/),
-// or one whose folder it may not write, follows the XDG base directories: settings in
-// $XDG_CONFIG_HOME, the run log in $XDG_STATE_HOME, the temporary folder in
-// $XDG_CACHE_HOME, and the probe's helper files in a private folder of their own.
+// or one whose folder it may not write, follows the user's folders as the system names
+// them (the XDG base directories; on Windows %APPDATA% and %LOCALAPPDATA%): settings in
+// the configuration folder, the run log in the state folder, the temporary folder in the
+// cache folder, and the probe's helper files in a private folder of their own.
 #pragma once
 
 #include <string>
@@ -20,7 +21,8 @@ struct PlaceFacts {
   bool tools_installed = false;  // the tools in <prefix>/lib/zqrstereo/, prefix = bin/'s parent
   bool help_beside = true;       // <exe_name>.pdf in the executable's folder
   bool help_installed = false;   // <prefix>/share/doc/zqrstereo/zqrstereo.pdf
-  // The environment; empty when unset. XDG variables that are not absolute count as unset.
+  // The user's folders as the system names them; empty when unset. Ones that are not
+  // absolute count as unset.
   std::string home, config_home, state_home, cache_home, runtime_dir;
 };
 

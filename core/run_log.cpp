@@ -62,7 +62,7 @@ void LogLine(std::string_view text) {
 }
 
 std::string NameWithProcessNumber(const std::string& path, int64_t pid) {
-  const size_t slash = path.find_last_of(platform::kPathSeparator);
+  const size_t slash = path.find_last_of(platform::kPathSeparators);
   const size_t dot = path.find_last_of('.');
   const std::string number = "." + std::to_string(pid);
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1) {

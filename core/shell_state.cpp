@@ -1,5 +1,7 @@
 #include "core/shell_state.h"
 
+#include <filesystem>
+
 #include "core/numbers.h"
 #include "core/run_log.h"
 #include "platform/system.h"
@@ -15,9 +17,9 @@ std::string ExeFolderNoSeparator() {
 }
 
 void SetProgramLocation(const std::string& executable_path) {
-  size_t slash = executable_path.find_last_of(platform::kPathSeparator);
-  std::string folder =
-      slash == std::string::npos ? std::string("./") : executable_path.substr(0, slash + 1);
+  size_t slash = executable_path.find_last_of(platform::kPathSeparators);
+  std::string folder = slash == std::string::npos ? std::string(".") + platform::kPathSeparator
+                                                  : executable_path.substr(0, slash + 1);
   std::string file =
       slash == std::string::npos ? executable_path : executable_path.substr(slash + 1);
   size_t dot = file.find_last_of('.');
@@ -37,7 +39,7 @@ void SetProgramLocation(const std::string& executable_path) {
 
 std::string UsableTempFolder(std::string_view candidate) {
   std::string folder = TrimBlanksAndNuls(candidate);
-  if (!folder.empty() && folder.front() == platform::kPathSeparator) return folder;
+  if (!folder.empty() && std::filesystem::path(folder).is_absolute()) return folder;
   const std::string& fallback = Shell.FallbackTempFolder;
   LogLine(folder.empty() ? "Temp folder is empty, using " + fallback
                          : "Temp folder " + folder + " is not an absolute path, using " + fallback);
@@ -53,7 +55,7 @@ std::string InstanceFilePath(const std::string& name) {
 }
 
 std::string ToolPath(const std::string& tool_name) {
-  return Shell.ToolFolder + tool_name;
+  return Shell.ToolFolder + tool_name + platform::kExecutableSuffix;
 }
 
 }  // namespace zqr

@@ -55,7 +55,8 @@ std::string InstanceFileName(const std::string& name);
 // Where this instance keeps its helper file `name`: HelperFolder + InstanceFileName(name).
 std::string InstanceFilePath(const std::string& name);
 
-// Path of one of the program's tools: ToolFolder + name.
+// Path of one of the program's tools: ToolFolder + name + the system's program suffix
+// (".exe" on Windows).
 std::string ToolPath(const std::string& tool_name);
 
 }  // namespace zqr

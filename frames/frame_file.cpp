@@ -10,6 +10,7 @@
 
 #include "frames/crop.h"
 #include "platform/files.h"
+#include "platform/system.h"
 
 namespace zqr::frames {
 
@@ -26,7 +27,7 @@ void Put32(uint8_t* at, uint32_t value) {
 std::string FrameFileName(const std::string& folder, int32_t number) {
   char digits[16];
   std::snprintf(digits, sizeof digits, "%06d", number);
-  return folder + "/temp" + digits + ".bmp";
+  return folder + platform::kPathSeparator + "temp" + digits + ".bmp";
 }
 
 std::string_view FrameFileDigits(std::string_view name) {
@@ -39,7 +40,7 @@ std::string_view FrameFileDigits(std::string_view name) {
 }
 
 int32_t FrameFileNumber(std::string_view path) {
-  const size_t slash = path.find_last_of('/');
+  const size_t slash = path.find_last_of(platform::kPathSeparators);
   const std::string_view digits =
       FrameFileDigits(slash == std::string_view::npos ? path : path.substr(slash + 1));
   if (digits.empty()) return -1;

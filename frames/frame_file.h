@@ -19,7 +19,7 @@
 
 namespace zqr::frames {
 
-// folder + "/temp" + the number with at least six digits + ".bmp".
+// folder + separator + "temp" + the number with at least six digits + ".bmp".
 std::string FrameFileName(const std::string& folder, int32_t number);
 // The digits of a frame file's name ("temp" + six or more digits + ".bmp"); empty for any
 // other name.

@@ -1,15 +1,19 @@
 // JPEGMAIN, the exported baseline JPEG writer, and the helpers that make the length-prefixed
 // byte string its first argument points at. These are plain C symbols, exported from the
-// zqrstereo executable and from libzqrjpeg.so.
+// zqrstereo executable and from libzqrjpeg.so (zqrjpeg.dll on Windows).
 #pragma once
 
 #include <stdint.h>
+
+// Relative, so that the installed copy (include/zqrstereo/jpeg/) finds its installed
+// neighbour (include/zqrstereo/platform/) as the source tree's does.
+#include "../platform/export.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define ZQR_JPEG_EXPORT __attribute__((visibility("default")))
+#define ZQR_JPEG_EXPORT ZQR_EXPORT
 
 // Compresses a bottom-up pixel array (rows padded to 4 bytes) into a baseline JFIF file with
 // Huffman tables optimised for the picture.

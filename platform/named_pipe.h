@@ -1,5 +1,6 @@
-// A named pipe in the file system, written by this program and read by a tool given its
-// name: the tool can start on a stream before the whole of it exists.
+// A named pipe, written by this program and read by a tool given its name: the tool can
+// start on a stream before the whole of it exists. On POSIX systems the pipe is an entry
+// in a folder; Windows keeps named pipes in a namespace of their own (\\.\pipe\).
 #pragma once
 
 #include <atomic>
@@ -7,6 +8,11 @@
 #include <string>
 
 namespace zqr::platform {
+
+// The name under which the pipe `name` belonging to `folder` is made: on POSIX systems
+// folder + separator + name; on Windows a name in \\.\pipe\ that is the same for the same
+// folder and name in this process and differs from every other process's.
+std::string NamedPipePath(const std::string& folder, const std::string& name);
 
 class NamedPipeWriter {
  public:

@@ -1,7 +1,8 @@
 // Starting external tools from a command line written for the Windows process start:
 // the line is split into arguments by the Windows rules and the program is started
-// directly (never through a shell), with standard input from /dev/null, and waited for
-// on the calling thread. A one-line batch file with redirections is run the same way.
+// directly (never through a shell), with standard input from /dev/null (NUL), and waited
+// for on the calling thread. On Windows the line goes to CreateProcess as it stands. A one-line
+// batch file with redirections is run the same way.
 #pragma once
 
 #include <string>
@@ -18,6 +19,13 @@ namespace zqr::platform {
 // the next blank outside quotes, with its quotes removed, and knows no escapes.
 std::vector<std::string> SplitCommandLine(std::string_view command_line);
 
+// The command line that SplitCommandLine splits back into exactly `args` (the program
+// first): what the Windows process start needs for an argument vector. An argument with
+// a blank, a tab, a line break or a quote, or an empty one, is quoted; backslashes are
+// doubled only where a quote follows them. The program is quoted when it holds a blank
+// (a program name cannot hold a quote).
+std::string JoinCommandLine(const std::vector<std::string>& args);
+
 // An unquoted program path that contains blanks is ambiguous. As the Windows process
 // start does, try successively longer blank-separated prefixes of the line as the
 // program file; `is_program` tells whether a candidate names a file that can be run.
@@ -29,7 +37,11 @@ size_t UnquotedProgramLength(std::string_view command_line,
 // Where a started program's standard output and error go; an empty path leaves the
 // stream as the caller's.
 // A path that swallows whatever is written to it.
+#if defined(_WIN32)
+inline constexpr const char* kDiscardPath = "NUL";
+#else
 inline constexpr const char* kDiscardPath = "/dev/null";
+#endif
 
 struct Redirections {
   std::string output_path;
@@ -97,14 +109,26 @@ class ChildProcess {
   void Kill();
 
  private:
+  // On Windows pid_ and input_ hold the process's handle and the pipe's, and job_ the job
+  // object the program and the programs it starts run in.
   int pid_ = -1;  // a program started and not yet waited for
   int input_ = -1;
+#if defined(_WIN32)
+  int job_ = -1;
+#endif
   int exit_code_ = -1;  // of the program last waited for
 };
 
-// Opens a document or an address with the desktop's own program for it (xdg-open), and
-// waits for the opener. False when no opener could be started or it reported a failure.
+// Opens a document or an address with the desktop's own program for it (xdg-open, or the
+// shell's ShellExecuteEx on Windows), and waits for the opener. False when no opener could be
+// started or it reported a failure.
 bool OpenWithDesktop(const std::string& target);
+// The opener's name, for the message that says it failed.
+#if defined(_WIN32)
+inline constexpr const char* kDesktopOpenerName = "ShellExecute";
+#else
+inline constexpr const char* kDesktopOpenerName = "xdg-open";
+#endif
 
 // Runs the first line of a batch file: its redirections are honoured, the rest is
 // started as RunCommandLine starts a command line. A missing or empty file starts

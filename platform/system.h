@@ -1,6 +1,6 @@
 // The operating-system services the shell needs that the standard library does not
 // give portably: where the executable lives, local time, free space and threads with
-// a chosen stack size. One implementation per platform (posix/ here).
+// a chosen stack size. One implementation per platform (posix/, win32/).
 #pragma once
 
 #include <cstddef>
@@ -8,11 +8,28 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zqr::platform {
 
-// Separator between folder and file names in composed paths.
+// Separator between folder and file names in composed paths, and what the name of a
+// program file ends with ("ffmpeg_III" is "ffmpeg_III.exe" on Windows).
+// kPathSeparators holds every character that ends a folder name in a path given to the
+// program (Windows takes "/" as well as "\\").
+#if defined(_WIN32)
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kPathSeparators = "\\/";
+inline constexpr const char* kExecutableSuffix = ".exe";
+#else
 inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kPathSeparators = "/";
+inline constexpr const char* kExecutableSuffix = "";
+#endif
+
+// The program's arguments (the program first) as UTF-8 text: argv itself on POSIX systems;
+// on Windows the wide command line split by the system, since argv there holds the
+// arguments in the local code page, which may lose characters of file names.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Full path of the running executable, e.g. "/opt/zqr/zqrstereo".
 std::string ExecutablePath();
@@ -23,6 +40,21 @@ std::string CurrentDirectory();
 // The user's home folder: $HOME when it is an absolute path, else the user database's
 // entry; empty when neither names one.
 std::string HomeFolder();
+
+// The user's own folders for a program that cannot keep its files beside itself, as the
+// system names them; empty when unknown. On POSIX systems these are the XDG variables as
+// set (not yet checked), on Windows the roaming and local application-data folders.
+struct UserFolders {
+  std::string home;
+  std::string config;   // settings
+  std::string state;    // the run log
+  std::string cache;    // the temporary folder
+  std::string runtime;  // private helper files, gone at log-out
+};
+UserFolders UserDataFolders();
+
+// The value of an environment variable; empty when it is unset.
+std::string EnvironmentValue(const std::string& name);
 
 struct LocalTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -52,6 +84,10 @@ bool StartDetachedThread(std::function<void()> body,
 // already. Call it before any thread is started.
 void SetEnvironmentDefault(const std::string& name, const std::string& value);
 
+// No sound device is opened by this process from now on: the sound it would play goes
+// nowhere (a batch run plays none). Call it before any thread is started.
+void SilenceSoundOutput();
+
 // This process's number, for names that must differ between runs side by side.
 int64_t ProcessId();
 // Whether a process of that number lives (one of another user's counts).
@@ -66,8 +102,16 @@ void IgnoreBrokenPipes();
 // itself up (a batch run removes what it has begun before it exits). A second one ends it
 // at once, should the work be stuck; what it leaves the next start removes.
 void CatchStopSignals();
+// On Windows Ctrl+C and Ctrl+Break count as SIGINT (2), closing the console as SIGHUP (1)
+// and the end of the session as SIGTERM (15).
 // The first of those signals caught so far; 0 for none.
 int StopSignalCaught();
+// The user's words for one of those signals ("SIGINT", or "Ctrl+C" on Windows).
+std::string StopSignalName(int number);
+
+// Whether this process can show windows: a display to draw on (X11 or Wayland); on
+// Windows an interactive desktop.
+bool DesktopSessionPresent();
 
 // Whether standard error is a terminal (progress lines are redrawn in place there).
 bool StandardErrorIsTerminal();

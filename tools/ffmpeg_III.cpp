@@ -1,8 +1,9 @@
 // ffmpeg_III: the converter's encoder tool. It accepts the encoder command lines the
 // converter composes, which are written in the option dialect of the ffmpeg releases of
 // around 2011, translates what today's ffmpeg refuses or now reads differently, and runs
-// the system's ffmpeg in its own place (exec), so ffmpeg's messages and exit code are the
-// tool's. Everything not listed below is passed on unchanged.
+// the system's ffmpeg in its own place (exec; on Windows it starts it and waits), so
+// ffmpeg's messages and exit code are the tool's. Everything not listed below is passed on
+// unchanged.
 //
 // Translations, applied to the options of each output file (given => passed on: why):
 //
@@ -46,38 +47,30 @@
 //
 // A first argument "--dry-run" prints the program and arguments that would be run, one
 // per line, and exits 0 without running anything.
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "platform/system.h"
+#include "platform/tool_launch.h"
 #include "tools/ffmpeg_iii_rules.h"
 
 namespace {
 
 using zqr::tools::Args;
 
-bool IsRunnable(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
 // The real ffmpeg: PLUG-IN/ffmpeg beside this tool, else "ffmpeg" on PATH.
 std::string RealFfmpeg() {
-  char self[PATH_MAX + 1];
-  ssize_t n = readlink("/proc/self/exe", self, PATH_MAX);
-  if (n > 0) {
-    std::string path(self, static_cast<size_t>(n));
-    std::string beside = path.substr(0, path.find_last_of('/') + 1) + "ffmpeg";
-    char resolved_beside[PATH_MAX + 1];
-    if (IsRunnable(beside) && realpath(beside.c_str(), resolved_beside) != nullptr &&
-        path != resolved_beside) {
+  namespace platform = zqr::platform;
+  const std::string self = platform::ExecutablePath();
+  if (!self.empty()) {
+    const std::string beside = self.substr(0, self.find_last_of(platform::kPathSeparators) + 1) +
+                               "ffmpeg" + platform::kExecutableSuffix;
+    std::error_code error;
+    if (platform::IsRunnableFile(beside) && !std::filesystem::equivalent(beside, self, error) &&
+        !error) {
       return beside;
     }
   }
@@ -87,7 +80,8 @@ std::string RealFfmpeg() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Args args(argv + 1, argv + argc);
+  Args args = zqr::platform::ProgramArguments(argc, argv);
+  if (!args.empty()) args.erase(args.begin());
   bool dry_run = !args.empty() && args.front() == "--dry-run";
   if (dry_run) args.erase(args.begin());
 
@@ -104,11 +98,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::vector<char*> exec_args;
-  exec_args.push_back(program.data());
-  for (std::string& arg : translated) exec_args.push_back(arg.data());
-  exec_args.push_back(nullptr);
-  execvp(program.c_str(), exec_args.data());
-  std::fprintf(stderr, "ffmpeg_III: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
-  return 127;
+  Args run{program};
+  run.insert(run.end(), translated.begin(), translated.end());
+  return zqr::platform::RunInPlace(run, "ffmpeg_III");
 }

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "platform/system.h"
+
 namespace zqr::tools {
 
 namespace {
@@ -35,7 +37,7 @@ struct Group {
 
 std::string LowerExtension(const std::string& name) {
   size_t dot = name.find_last_of('.');
-  size_t slash = name.find_last_of('/');
+  size_t slash = name.find_last_of(platform::kPathSeparators);
   if (dot == std::string::npos || (slash != std::string::npos && slash > dot)) return "";
   std::string ext = name.substr(dot + 1);
   for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -212,7 +214,7 @@ Translation Translate(const Args& args) {
     // The last argument is the output, whatever it looks like; a relative name that
     // starts with "-" gets "./" so that ffmpeg cannot read it as an option.
     if (i + 1 == args.size()) {
-      current.file = arg.starts_with("-") ? "./" + arg : arg;
+      current.file = arg.starts_with("-") ? std::string(".") + platform::kPathSeparator + arg : arg;
       groups.push_back(current);
       current = Group{};
     } else if (IsOption(arg) && TakesValue(arg) && i + 2 == args.size()) {

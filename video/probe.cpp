@@ -33,7 +33,7 @@ std::string Quoted(const std::string& text) {
 
 // The name with extension, without its folder; blanks around it stay.
 std::string FileNameOf(const std::string& path) {
-  size_t separator = path.find_last_of(platform::kPathSeparator);
+  size_t separator = path.find_last_of(platform::kPathSeparators);
   return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 

@@ -1,6 +1,6 @@
 // Platform-neutral text work of the process runner: splitting a command line by the
-// Windows rules, finding an unquoted program path with blanks, and taking a batch
-// line's redirections apart.
+// Windows rules and joining arguments into one, finding an unquoted program path with blanks, and
+// taking a batch line's redirections apart.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +89,45 @@ std::vector<std::string> SplitCommandLine(std::string_view command_line) {
   args.push_back(std::move(program));
   SplitArguments(line.substr(end), args);
   return args;
+}
+
+namespace {
+// One argument after the program, written so that SplitArguments gives it back.
+void AppendQuoted(const std::string& arg, std::string& line) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
+    line += arg;
+    return;
+  }
+  line.push_back('"');
+  size_t backslashes = 0;
+  for (const char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote escape; the quote itself is escaped too.
+    line.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    line.push_back(c);
+  }
+  // Before the closing quote they must not escape it.
+  line.append(2 * backslashes, '\\');
+  line.push_back('"');
+}
+}  // namespace
+
+std::string JoinCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (i == 0) {
+      const bool quote = args[0].empty() || args[0].find_first_of(" \t") != std::string::npos;
+      line += quote ? "\"" + args[0] + "\"" : args[0];
+    } else {
+      line.push_back(' ');
+      AppendQuoted(args[i], line);
+    }
+  }
+  return line;
 }
 
 size_t UnquotedProgramLength(std::string_view command_line,

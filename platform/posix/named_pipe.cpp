@@ -12,6 +12,10 @@
 
 namespace zqr::platform {
 
+std::string NamedPipePath(const std::string& folder, const std::string& name) {
+  return folder + kPathSeparator + name;
+}
+
 NamedPipeWriter::~NamedPipeWriter() {
   Close();
   if (!path_.empty()) unlink(path_.c_str());

@@ -25,6 +25,10 @@
 
 namespace zqr::platform {
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 std::string ExecutablePath() {
   char buffer[PATH_MAX + 1];
   ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
@@ -49,6 +53,21 @@ std::string HomeFolder() {
     return found->pw_dir;
   }
   return std::string();
+}
+
+std::string EnvironmentValue(const std::string& name) {
+  const char* value = getenv(name.c_str());
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+UserFolders UserDataFolders() {
+  UserFolders folders;
+  folders.home = HomeFolder();
+  folders.config = EnvironmentValue("XDG_CONFIG_HOME");
+  folders.state = EnvironmentValue("XDG_STATE_HOME");
+  folders.cache = EnvironmentValue("XDG_CACHE_HOME");
+  folders.runtime = EnvironmentValue("XDG_RUNTIME_DIR");
+  return folders;
 }
 
 LocalTime LocalNow() {
@@ -213,8 +232,30 @@ int StopSignalCaught() {
   return stop_signal.load();
 }
 
+std::string StopSignalName(int number) {
+  switch (number) {
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    default:
+      return "a signal";
+  }
+}
+
 void SetEnvironmentDefault(const std::string& name, const std::string& value) {
   setenv(name.c_str(), value.c_str(), 0);
+}
+
+void SilenceSoundOutput() {
+  // The preview sound plays through SDL, which then opens no device.
+  SetEnvironmentDefault("SDL_AUDIODRIVER", "dummy");
+}
+
+bool DesktopSessionPresent() {
+  return getenv("DISPLAY") != nullptr || getenv("WAYLAND_DISPLAY") != nullptr;
 }
 
 bool StandardErrorIsTerminal() {

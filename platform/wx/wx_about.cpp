@@ -31,7 +31,7 @@ void OpenLink(const std::string& target) {
       wxWindow* owner = wxGetActiveWindow() ? wxGetActiveWindow() : MainFrame();
       ShowMessageBox(owner,
                      "This link could not be opened:\n" + target +
-                         "\nNo program to open it was found (xdg-open failed).",
+                         "\nNo program to open it was found (" + kDesktopOpenerName + " failed).",
                      "About", kMbIconWarning);
     });
   });

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "platform/system.h"
 #include "platform/ui.h"
 #include "platform/wx/wx_common.h"
 // After wx.h, which it needs.
@@ -32,9 +33,7 @@ wxFrame*& MainFrame() {
 
 bool EnsureWx() {
   if (started) return true;
-  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
-    return false;
-  }
+  if (!DesktopSessionPresent()) return false;
   static int argc = 1;
   static char name[] = "zqrstereo";
   static char* argv[] = {name, nullptr};

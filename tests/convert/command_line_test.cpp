@@ -1,5 +1,5 @@
-// Splitting of command lines by the Windows rules, the unquoted-program rule and the
-// batch-line redirections.
+// Splitting of command lines by the Windows rules, joining arguments into one line the
+// same rules give back, the unquoted-program rule and the batch-line redirections.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -37,6 +37,20 @@ TEST(SplitCommandLine, BackslashesBeforeAQuote) {
   EXPECT_EQ(SplitCommandLine(R"(p a\"b)"), (Args{"p", R"(a"b)"}));
   EXPECT_EQ(SplitCommandLine(R"(p a\\\"b)"), (Args{"p", R"(a\"b)"}));
   EXPECT_EQ(SplitCommandLine(R"(p "a\"b c")"), (Args{"p", R"(a"b c)"}));
+}
+
+TEST(JoinCommandLine, QuotesOnlyWhatNeedsItAndSplitsBackWhole) {
+  EXPECT_EQ(JoinCommandLine({"C:\\Program Files\\z\\ffmpeg.exe", "-i", "C:\\a b\\", "x\\y"}),
+            R"("C:\Program Files\z\ffmpeg.exe" -i "C:\a b\\" x\y)");
+  const Args tricky[] = {
+      {"prog", "", "a b", "tab\there", "line\nbreak"},
+      {"prog", R"(a"b)", R"(a\"b)", R"(a\\"b)", R"(""")"},
+      {"prog", R"(end\)", R"(end\\)", R"(sp ace\)", R"(\\server\share\)"},
+      {"/my dir/prog", "-vf", "scale=1:2", "\\", "\""},
+  };
+  for (const Args& args : tricky) {
+    EXPECT_EQ(SplitCommandLine(JoinCommandLine(args)), args) << JoinCommandLine(args);
+  }
 }
 
 TEST(SplitCommandLine, BackslashesElsewhereAreLiteral) {
