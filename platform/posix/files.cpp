@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -267,30 +266,6 @@ std::string FileIdentity(const std::string& path) {
   if (lstat(path.c_str(), &info) != 0) return std::string();
   return std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
          std::to_string(static_cast<unsigned long long>(info.st_ino));
-}
-
-std::string FileErrorText(int error_number) {
-  switch (error_number) {
-    case EROFS:
-      return "read-only file system";
-    case EACCES:
-    case EPERM:
-      return "permission denied";
-    case ENOSPC:
-    case EDQUOT:
-      return "no space left on the disk";
-    case ENOENT:
-      return "no such folder";
-    case ENOTDIR:
-      return "a part of the path is not a folder";
-    case EEXIST:
-      return "the name is taken";
-    default: {
-      std::string text = std::strerror(error_number);
-      if (!text.empty()) text.front() = static_cast<char>(std::tolower(text.front()));
-      return text;
-    }
-  }
 }
 
 bool LinkOrCopyFile(const std::string& from, const std::string& to) {

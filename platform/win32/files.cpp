@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -306,31 +305,6 @@ std::string FileIdentity(const std::string& path) {
   std::string identity = IdentityOf(file);
   CloseHandle(file);
   return identity;
-}
-
-std::string FileErrorText(int error_number) {
-  switch (error_number) {
-    case EROFS:
-      return "read-only file system";
-    case EACCES:
-    case EPERM:
-      return "permission denied";
-    case ENOSPC:
-      return "no space left on the disk";
-    case ENOENT:
-      return "no such folder";
-    case ENOTDIR:
-      return "a part of the path is not a folder";
-    case EEXIST:
-      return "the name is taken";
-    case EBUSY:
-      return "the file is in use";
-    default: {
-      std::string text = std::strerror(error_number);
-      if (!text.empty()) text.front() = static_cast<char>(std::tolower(text.front()));
-      return text;
-    }
-  }
 }
 
 bool LinkOrCopyFile(const std::string& from, const std::string& to) {

@@ -2,20 +2,13 @@
 
 #include "core/run_log.h"
 #include "core/shell_state.h"
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "platform/files.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-extern char** environ;
 
 namespace zqr::test {
 
@@ -24,10 +17,8 @@ std::string BinDir() {
 }
 
 ScratchDir::ScratchDir() {
-  std::string base = std::filesystem::temp_directory_path().string() + "/zqrtest.XXXXXX";
-  std::vector<char> buffer(base.begin(), base.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+  path_ = platform::MakeUniqueFolder(std::filesystem::temp_directory_path().string(), "zqrtest.",
+                                     nullptr);
 }
 
 ScratchDir::~ScratchDir() {
@@ -63,16 +54,6 @@ ProgramLocationGuard::~ProgramLocationGuard() {
   SetLogFile(log_file_);
 }
 
-namespace {
-std::string Slurp(int fd) {
-  std::string out;
-  char buf[65536];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-  return out;
-}
-}  // namespace
-
 RunResult Run(const std::vector<std::string>& argv) {
   return Run(argv, nullptr);
 }
@@ -93,40 +74,6 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   argv.push_back(program);
   argv.insert(argv.end(), args.begin(), args.end());
   return meanwhile ? Run(argv, meanwhile) : Run(argv);
-}
-
-RunResult Run(const std::vector<std::string>& argv, const std::function<void(int pid)>& meanwhile) {
-  RunResult result;
-  if (argv.empty()) return result;
-  // Output goes to unlinked temporary files, so a chatty program never blocks on a pipe.
-  FILE* out_file = tmpfile();
-  FILE* err_file = tmpfile();
-  if (out_file == nullptr || err_file == nullptr) return result;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fileno(out_file), 1);
-  posix_spawn_file_actions_adddup2(&actions, fileno(err_file), 2);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc == 0) {
-    if (meanwhile) meanwhile(pid);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-    }
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  rewind(out_file);
-  rewind(err_file);
-  result.output = Slurp(fileno(out_file));
-  result.errors = Slurp(fileno(err_file));
-  fclose(out_file);
-  fclose(err_file);
-  return result;
 }
 
 bool MakeClip(const std::string& path, const std::string& video_source, double seconds,
@@ -180,14 +127,14 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0;
+  std::error_code error;
+  return std::filesystem::exists(path, error);
 }
 
 int64_t FileSize(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return -1;
-  return static_cast<int64_t>(st.st_size);
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  return error ? -1 : static_cast<int64_t>(size);
 }
 
 }  // namespace zqr::test
