@@ -9,7 +9,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: run demo demo-only test fuzz build build-asan build-tsan bootstrap clean install deb windows
+.PHONY: run demo demo-only test fuzz build build-asan build-tsan bootstrap clean install deb windows test-windows
 
 bootstrap:
 	@scripts/bootstrap
@@ -73,6 +73,13 @@ windows:
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw-w64.cmake \
 	  -DZQR_WINDOWS_PREFIX=$$(scripts/bootstrap-windows --prefix) -DZQR_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	@cmake --build $(WINDOWS_BUILD) --target windows_packages
+	@ls $(WINDOWS_BUILD)/zqrstereo-*-setup.exe $(WINDOWS_BUILD)/zqrstereo-*-win64.zip
+
+# The Windows build under Wine: its unit programs, conversions checked against the Linux
+# build's, JPEGMAIN from zqrjpeg.dll, the installer and the uninstaller.
+test-windows: windows build
+	@scripts/test-windows $(WINDOWS_BUILD) $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD)

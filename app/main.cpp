@@ -23,6 +23,7 @@ int RunWindow(const std::string& file) {
     std::fprintf(stderr, "zqrstereo: no display to open the window on (DISPLAY is not set)\n");
     return 1;
   }
+  zqr::platform::LetGoOfOwnConsole();
   zqr::platform::AboutTexts texts = zqr::MakerTexts();
   zqr::platform::ShowTitleWindow(texts);
   int width = 0, height = 0;

@@ -113,6 +113,11 @@ std::string StopSignalName(int number);
 // Windows an interactive desktop.
 bool DesktopSessionPresent();
 
+// A console made for this process alone (Windows gives one to a console program started
+// from the Start menu or Explorer) is let go, so that it does not stand behind the window;
+// a console the user started the program from stays. Nothing to do elsewhere.
+void LetGoOfOwnConsole();
+
 // Whether standard error is a terminal (progress lines are redrawn in place there).
 bool StandardErrorIsTerminal();
 

@@ -258,6 +258,8 @@ bool DesktopSessionPresent() {
   return getenv("DISPLAY") != nullptr || getenv("WAYLAND_DISPLAY") != nullptr;
 }
 
+void LetGoOfOwnConsole() {}
+
 bool StandardErrorIsTerminal() {
   return isatty(STDERR_FILENO) == 1;
 }

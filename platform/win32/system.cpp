@@ -303,6 +303,11 @@ bool DesktopSessionPresent() {
          (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+void LetGoOfOwnConsole() {
+  DWORD processes[2];
+  if (GetConsoleProcessList(processes, 2) == 1) FreeConsole();
+}
+
 bool StandardErrorIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

@@ -153,7 +153,7 @@ class WindowEndToEnd : public ::testing::Test {
     ASSERT_TRUE(x_.WaitForActive(caption, 10000)) << "active: " << x_.ActiveCaption();
     Pause(400ms);
     x_.Key("a", true);
-    x_.Type(path);
+    x_.Type(test::ProgramPath(path));
     Pause(200ms);
     x_.Key("Return");
   }

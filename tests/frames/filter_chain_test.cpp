@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <initializer_list>
 #include <vector>
 
 #include "frames/brightness_contrast.h"
@@ -141,7 +142,8 @@ TEST(SmoothFramePass, LeavesFirstAndLastRowsAndDiffersFromCopyBasedMean) {
   for (int64_t i = w; i < n - w; ++i) {
     for (int64_t c = 0; c < 4; ++c) {
       int32_t sum = 0;
-      for (int64_t off : {0L, 1L, -1L, w, w - 1, w + 1, -w, -w + 1}) sum += old[(i + off) * 4 + c];
+      for (int64_t off : std::initializer_list<int64_t>{0, 1, -1, w, w - 1, w + 1, -w, -w + 1})
+        sum += old[(i + off) * 4 + c];
       if ((sum >> 3) != now[i * 4 + c]) ++differing;
     }
   }

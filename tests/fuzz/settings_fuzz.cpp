@@ -12,6 +12,7 @@
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "platform/files.h"
 #include "tests/fuzz/fuzz_targets.h"
 
 namespace zqr::fuzz {
@@ -21,9 +22,12 @@ namespace {
 // A folder of its own for the whole process, removed at exit (kept as a plain array so
 // that it outlives every destructor).
 const char* ScratchFolder() {
-  static char folder[] = "/tmp/zqr-fuzz-settings-XXXXXX";
+  static char folder[4096];
   static const bool made = [] {
-    if (mkdtemp(folder) == nullptr) std::abort();
+    const std::string path = platform::MakeUniqueFolder(
+        std::filesystem::temp_directory_path().string(), "zqr-fuzz-settings-", nullptr);
+    if (path.empty() || path.size() >= sizeof folder) std::abort();
+    path.copy(folder, path.size());
     std::atexit([] { std::filesystem::remove_all(folder); });
     return true;
   }();

@@ -5,7 +5,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -13,13 +15,29 @@ extern char** environ;
 
 namespace zqr::test {
 
+bool UnderWine() {
+  const char* build = std::getenv("ZQR_TEST_WINE_BUILD");
+  return build != nullptr && *build != '\0';
+}
+
+std::string ProgramBuildDir() {
+  return UnderWine() ? std::getenv("ZQR_TEST_WINE_BUILD") : BinDir();
+}
+
+std::string ProgramPath(const std::string& path) {
+  if (!UnderWine() || path.empty() || path.front() != '/') return path;
+  std::string windows = "Z:" + path;
+  std::replace(windows.begin(), windows.end(), '/', '\\');
+  return windows;
+}
+
 RunningProgram::RunningProgram() {
   Start({});
 }
 
 RunningProgram::RunningProgram(
     const std::function<std::vector<std::string>(const ScratchDir&)>& arguments) {
-  std::filesystem::create_directory_symlink(BinDir() + "/PLUG-IN", dir_.File("PLUG-IN"));
+  std::filesystem::create_directory_symlink(ProgramBuildDir() + "/PLUG-IN", dir_.File("PLUG-IN"));
   Start(arguments(dir_));
 }
 
@@ -56,9 +74,21 @@ std::string RunningProgram::Output() const {
 }
 
 void RunningProgram::Start(std::vector<std::string> arguments) {
-  std::filesystem::copy_file(BinDir() + "/zqrstereo", dir_.File("zqrstereo"));
-  std::vector<std::string> words{dir_.File("zqrstereo")};
-  for (std::string& argument : arguments) words.push_back(std::move(argument));
+  std::vector<std::string> words;
+  if (UnderWine()) {
+    // The Windows program with its DLLs beside it, as the portable zip lays it out.
+    std::filesystem::copy_file(ProgramBuildDir() + "/zqrstereo.exe", dir_.File("zqrstereo.exe"));
+    for (const auto& entry : std::filesystem::directory_iterator(ProgramBuildDir())) {
+      if (entry.path().extension() == ".dll") {
+        std::filesystem::create_symlink(entry.path(), dir_.File(entry.path().filename().string()));
+      }
+    }
+    words = {"wine", dir_.File("zqrstereo.exe")};
+  } else {
+    std::filesystem::copy_file(BinDir() + "/zqrstereo", dir_.File("zqrstereo"));
+    words = {dir_.File("zqrstereo")};
+  }
+  for (std::string& argument : arguments) words.push_back(ProgramPath(argument));
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);

@@ -14,6 +14,14 @@
 
 namespace zqr::test {
 
+// With ZQR_TEST_WINE_BUILD naming a Windows build folder, the program under test is that
+// build's zqrstereo.exe, run by Wine on the test display.
+bool UnderWine();
+// The build folder of the program under test.
+std::string ProgramBuildDir();
+// `path` as the program under test names it: a Linux path becomes Wine's Z:\... path.
+std::string ProgramPath(const std::string& path);
+
 class RunningProgram {
  public:
   // Without tools or arguments: the window alone.
