@@ -4,6 +4,8 @@
 // After wx.h, which it needs.
 #include <wx/generic/stattextg.h>
 
+#include <algorithm>
+
 #include "platform/wx/wx_windows.h"
 
 namespace zqr::platform {
@@ -58,9 +60,17 @@ void ShowTitleWindow(const AboutTexts& texts) {
   }
   auto at = [&](int x, int y) { return dialog.ConvertDialogToPixels(wxPoint(x, y)); };
   auto size = [&](int w, int h) { return dialog.ConvertDialogToPixels(wxSize(w, h)); };
-  new wxStaticBitmap(&dialog, wxID_ANY, wx::ResourceBitmap("TITLE", wxSize(640, 154)), at(5, 5));
+  const wxBitmap picture = wx::ResourceBitmap("TITLE", wxSize(640, 154));
+  new wxStaticBitmap(&dialog, wxID_ANY, picture, at(5, 5));
+  // The picture has a size in pixels, the rest in dialog units: with a small dialog font
+  // (Windows' own) the row below would run into the picture, so it starts below it.
+  const int row = std::max(at(0, 102).y, at(0, 5).y + picture.GetHeight() + size(0, 3).y);
+  const int client_height = std::max(size(0, 120).y, row + size(0, 18).y);
+  dialog.SetClientSize(std::max(size(437, 0).x, at(5, 0).x * 2 + picture.GetWidth()),
+                       client_height);
   // Drawn by wx itself: GTK's label would wrap the caption at its creation width.
-  auto* more = new wxGenericStaticText(&dialog, 2001, "See a more of free Apps at:", at(15, 102));
+  auto* more = new wxGenericStaticText(&dialog, 2001,
+                                       "See a more of free Apps at:", wxPoint(at(15, 0).x, row));
   more->SetFont(title_font);
   more->SetBackgroundColour(*wxWHITE);
   {
@@ -68,9 +78,10 @@ void ShowTitleWindow(const AboutTexts& texts) {
     dc.SetFont(title_font);
     more->SetSize(dc.GetTextExtent(more->GetLabel()) + wxSize(4, 4));
   }
-  wx::MakeLink(&dialog, 2000, texts.web_address, texts.web_address, at(138, 102), size(200, 12), 0)
+  wx::MakeLink(&dialog, 2000, texts.web_address, texts.web_address, wxPoint(at(138, 0).x, row),
+               size(200, 12), 0)
       ->SetFont(title_font);
-  auto* start = new wxButton(&dialog, 2005, "Start", at(360, 102), size(70, 14));
+  auto* start = new wxButton(&dialog, 2005, "Start", wxPoint(at(360, 0).x, row), size(70, 14));
   start->SetFont(title_font);
   start->SetCursor(wx::HandCursor());
   start->Bind(wxEVT_BUTTON, [&dialog](wxCommandEvent&) { dialog.EndModal(wxID_OK); });
