@@ -9,9 +9,15 @@ namespace {
 // An inheritable copy of `handle` (the original may not be inheritable, and making it so
 // would let every program started meanwhile inherit it); the discard device when there is
 // no handle to copy.
+// A character device that is not a console (NUL, or /dev/null under Wine, which refuses to
+// pass that one on) is replaced by a discard device of our own as well.
 HANDLE InheritableCopy(HANDLE handle, bool for_reading) {
   HANDLE copy = nullptr;
-  if (handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+  DWORD console_mode = 0;
+  const bool other_device = handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+                            GetFileType(handle) == FILE_TYPE_CHAR &&
+                            !GetConsoleMode(handle, &console_mode);
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE && !other_device &&
       DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
                       DUPLICATE_SAME_ACCESS)) {
     return copy;

@@ -97,7 +97,7 @@ void RunningProgram::Start(std::vector<std::string> arguments) {
   const std::string output = dir_.File("program.out");
   posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+  if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
   posix_spawn_file_actions_destroy(&actions);
 }
 
