@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 #include "app/window_layout.h"
@@ -77,7 +78,10 @@ int32_t LeadingNumber(const std::string& text, int32_t fallback) {
 }
 
 std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 1 && path.back() == platform::kPathSeparator) path.pop_back();
+  while (path.size() > 1 &&
+         std::string_view(platform::kPathSeparators).find(path.back()) != std::string_view::npos) {
+    path.pop_back();
+  }
   return path;
 }
 

@@ -1,6 +1,7 @@
 #include "core/shell_state.h"
 
 #include <filesystem>
+#include <string_view>
 
 #include "core/numbers.h"
 #include "core/run_log.h"
@@ -10,9 +11,13 @@ namespace zqr {
 
 ShellState Shell;
 
+// The folder as given may end in any separator the system takes ("/" on Windows too).
 std::string ExeFolderNoSeparator() {
   std::string folder = Shell.ExeFolder;
-  while (folder.size() > 1 && folder.back() == platform::kPathSeparator) folder.pop_back();
+  while (folder.size() > 1 && std::string_view(platform::kPathSeparators).find(folder.back()) !=
+                                  std::string_view::npos) {
+    folder.pop_back();
+  }
   return folder;
 }
 

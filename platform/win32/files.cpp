@@ -81,10 +81,11 @@ bool WriteBytes(HANDLE file, const void* data, std::size_t bytes) {
 }
 
 // Writes the pieces one after the other. Small pieces (the rows of a cropped frame) are
-// gathered first: one system call per row would cost more than the copy.
+// gathered first: one system call per row would cost more than the copy. The gathering
+// area is the call's own, not a thread_local (see StagingArea below).
 bool WriteAll(HANDLE file, std::span<const FilePiece> pieces) {
   constexpr std::size_t kGather = std::size_t{1} << 20;
-  thread_local std::vector<char> staging;
+  std::vector<char> staging;
   std::size_t held = 0;
   for (const FilePiece& piece : pieces) {
     if (piece.bytes == 0) continue;
@@ -146,7 +147,8 @@ std::byte* ReserveBlocks(std::byte*& data, std::size_t& capacity, std::size_t by
   return data;
 }
 
-// A staging area per writing thread, kept between files.
+// A staging area per file. Not one per thread kept between files: MinGW may free a
+// thread_local's storage before its destructor runs at thread exit, which then frees garbage.
 struct StagingArea {
   std::byte* data = nullptr;
   std::size_t capacity = 0;
@@ -158,7 +160,7 @@ int WriteUncached(const std::string& path, std::span<const FilePiece> pieces) {
   std::size_t total = 0;
   for (const FilePiece& piece : pieces) total += piece.bytes;
   const std::size_t padded = WholeBlocks(total);
-  thread_local StagingArea staging;
+  StagingArea staging;
   std::byte* area = ReserveBlocks(staging.data, staging.capacity, padded);
   if (area == nullptr) return ENOMEM;
   std::byte* at = area;

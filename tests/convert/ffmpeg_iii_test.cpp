@@ -1,11 +1,13 @@
 // ffmpeg_III's translations of the old encoder options, seen through its --dry-run.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/system.h"
 #include "tests/support/test_support.h"
 
 namespace zqr {
@@ -23,7 +25,10 @@ Args Translated(const std::string& arguments, std::string* program = nullptr) {
   Args lines;
   std::istringstream stream(result.output);
   std::string line;
-  while (std::getline(stream, line)) lines.push_back(line);
+  while (std::getline(stream, line)) {
+    if (line.ends_with('\r')) line.pop_back();  // Windows writes text lines with "\r\n"
+    lines.push_back(line);
+  }
   if (lines.empty()) return lines;
   if (program != nullptr) *program = lines.front();
   lines.erase(lines.begin());
@@ -136,7 +141,7 @@ TEST(FfmpegIII, RefusesQualitiesThatAreNotFiniteNumbersAndKeepsTheOutputLast) {
   }
   // An output named like an option, and an option left without a value before it.
   EXPECT_EQ(Joined(Translated(" -i x.bmp -f mp4 -y -o.mp4")),
-            "-i x.bmp -f mp4 -y" + std::string(kYuv) + " ./-o.mp4");
+            "-i x.bmp -f mp4 -y" + std::string(kYuv) + " " + test::InFolder(".", "-o.mp4"));
   EXPECT_EQ(Joined(Translated(" -i x.bmp -f mp4 -i o.mp4")),
             "-i x.bmp -f mp4" + std::string(kYuv) + " o.mp4");
 }
@@ -144,8 +149,14 @@ TEST(FfmpegIII, RefusesQualitiesThatAreNotFiniteNumbersAndKeepsTheOutputLast) {
 TEST(FfmpegIII, RunsTheFfmpegBesideIt) {
   std::string program;
   Translated(" -i x.bmp -f mp4 -y o.mp4", &program);
-  if (test::FileExists(test::BinDir() + "/PLUG-IN/ffmpeg")) {
-    EXPECT_EQ(program, test::BinDir() + "/PLUG-IN/ffmpeg");
+  const std::string beside = test::BinDir() + "/PLUG-IN/ffmpeg" + platform::kExecutableSuffix;
+  if (test::FileExists(beside)) {
+#if defined(_WIN32)
+    // The tool names itself as the system does (drive, backslashes).
+    EXPECT_TRUE(std::filesystem::equivalent(program, beside)) << program;
+#else
+    EXPECT_EQ(program, beside);
+#endif
   } else {
     EXPECT_EQ(program, "ffmpeg");
   }

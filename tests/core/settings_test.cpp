@@ -4,6 +4,7 @@
 // crash it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
 #include "core/options.h"
@@ -337,7 +338,7 @@ TEST_F(SettingsTest, HostileFilesNeverCrash) {
   EXPECT_EQ(Settings.AutoSave, 0);
   // Unreadable: a folder where the file should be.
   std::remove(Shell.SettingsFile.c_str());
-  ASSERT_EQ(test::Run({"mkdir", Shell.SettingsFile}).exit_code, 0);
+  ASSERT_TRUE(std::filesystem::create_directory(Shell.SettingsFile));
   ResetSettingsToStartValues();
   EXPECT_FALSE(LoadSettings());
   EXPECT_EQ(Settings.AutoSave, 1);

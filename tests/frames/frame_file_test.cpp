@@ -27,10 +27,10 @@ uint32_t Le16(const std::string& bytes, size_t at) {
 }
 
 TEST(FrameFileName, HasAtLeastSixDigits) {
-  EXPECT_EQ(FrameFileName("/tmp/T", 0), "/tmp/T/temp000000.bmp");
-  EXPECT_EQ(FrameFileName("/tmp/T", 1234), "/tmp/T/temp001234.bmp");
-  EXPECT_EQ(FrameFileName("/x", 29), "/x/temp000029.bmp");
-  EXPECT_EQ(FrameFileName("/x", 1234567), "/x/temp1234567.bmp");
+  EXPECT_EQ(FrameFileName("/tmp/T", 0), zqr::test::InFolder("/tmp/T", "temp000000.bmp"));
+  EXPECT_EQ(FrameFileName("/tmp/T", 1234), zqr::test::InFolder("/tmp/T", "temp001234.bmp"));
+  EXPECT_EQ(FrameFileName("/x", 29), zqr::test::InFolder("/x", "temp000029.bmp"));
+  EXPECT_EQ(FrameFileName("/x", 1234567), zqr::test::InFolder("/x", "temp1234567.bmp"));
 }
 
 TEST(FrameFile, SizeOfAVgaFrame) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/process.h"
+#include "platform/system.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tools/ffmpeg_iii_rules.h"
 
@@ -24,7 +25,8 @@ int CommandLine(const uint8_t* data, size_t size) {
   if (!translation.error.empty()) return 0;
   const std::string& output = tool_args.back();
   ZQR_FUZZ_CHECK(!translation.args.empty());
-  ZQR_FUZZ_CHECK(translation.args.back() == (output.starts_with("-") ? "./" + output : output));
+  const std::string here = std::string(".") + platform::kPathSeparator;
+  ZQR_FUZZ_CHECK(translation.args.back() == (output.starts_with("-") ? here + output : output));
   return 0;
 }
 

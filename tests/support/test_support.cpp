@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace zqr::test {
 
@@ -17,8 +18,13 @@ std::string BinDir() {
 }
 
 ScratchDir::ScratchDir() {
-  path_ = platform::MakeUniqueFolder(std::filesystem::temp_directory_path().string(), "zqrtest.",
-                                     nullptr);
+  // Windows names its temporary folder with a separator at the end.
+  std::string parent = std::filesystem::temp_directory_path().string();
+  while (parent.size() > 1 && std::string_view(platform::kPathSeparators).find(parent.back()) !=
+                                  std::string_view::npos) {
+    parent.pop_back();
+  }
+  path_ = platform::MakeUniqueFolder(parent, "zqrtest.", nullptr);
 }
 
 ScratchDir::~ScratchDir() {

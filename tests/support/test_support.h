@@ -7,10 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
+
 namespace zqr::test {
 
 // The build folder holding zqrstereo, PLUG-IN/ and TEMP/.
 std::string BinDir();
+
+// `name` in `folder` joined as the program joins them, with the system's separator.
+inline std::string InFolder(const std::string& folder, const std::string& name) {
+  return folder + platform::kPathSeparator + name;
+}
 
 // A fresh empty folder under the system's temporary folder, removed with its contents
 // when the object goes out of scope.
@@ -21,7 +28,7 @@ class ScratchDir {
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
   const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return InFolder(path_, name); }
 
  private:
   std::string path_;
