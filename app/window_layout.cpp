@@ -158,12 +158,14 @@ std::vector<ControlRow> MakeRows() {
   r.push_back(Slider(kIdContrast, 815, 336, 90, 18, Grey(128), kEdge));
   r.push_back(Slider(kIdNoisePasses, 815, 356, 90, 18, Grey(128), kEdge));
   r.push_back(Slider(kIdCpuUsage, 815, 376, 90, 18, Grey(128), kEdge));
-  r.push_back(Row(303, K::kLabel, "", 701, 70, 295, 17, value_fg, kBlack, kSunken | kEllipsis));
+  r.push_back(Row(kIdFileNameLabel, K::kLabel, "", 701, 70, 295, 17, value_fg, kBlack,
+                  kSunken | kEllipsis));
   for (int i = 0; i < 4; ++i) {
-    r.push_back(Row(304 + i, K::kLabel, "", 701, 88 + 18 * i, 90, 17, value_fg, kBlack,
-                    kSunken | kCentred));
+    r.push_back(Row(kIdFrameSizeLabel + i, K::kLabel, "", 701, 88 + 18 * i, 90, 17, value_fg,
+                    kBlack, kSunken | kCentred));
   }
-  r.push_back(Row(409, K::kLabel, "", 701, 196, 90, 17, value_fg, kBlack, kSunken | kCentred));
+  r.push_back(
+      Row(kIdDurationLabel, K::kLabel, "", 701, 196, 90, 17, value_fg, kBlack, kSunken | kCentred));
   const int button_ids[] = {kIdLoad, kIdPlayPause, kIdSave, kIdConvert, kIdAbout};
   const char* button_pictures[] = {"b_load1", "b_pause1", "b_save1", "b_convert1", "b_about1"};
   for (int i = 0; i < 5; ++i) {

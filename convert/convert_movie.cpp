@@ -30,6 +30,7 @@
 #include "convert/sound_relay.h"
 #include "convert/stereo_marks.h"
 #include "convert/temp_files.h"
+#include "core/control_ids.h"
 #include "core/numbers.h"
 #include "core/run_log.h"
 #include "core/settings.h"
@@ -54,7 +55,6 @@ namespace zqr {
 
 namespace {
 
-constexpr int kOperationLabel = 207;
 constexpr const char* kErrorCaption = "Error Monitoring";
 // The extracted sound: 44100 Hz, two channels of 16 bits.
 constexpr double kWaveBytesPerSecond = 44100.0 * 4;
@@ -241,8 +241,8 @@ void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_w
   LogLine("Convert Movie End " + ClockText());
   ResetPreview();
   platform::Ui& ui = platform::CurrentUi();
-  ui.SetLabel(kFramesDoneLabel, "");
-  ui.SetLabel(kOperationLabel, " Operation:");
+  ui.SetLabel(kIdFramesDoneLabel, "");
+  ui.SetLabel(kIdOperationLabel, " Operation:");
   LogLine("Convert Movie End 2");
 }
 
@@ -405,11 +405,11 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   LogLine("Run MakeWave 1");
 
   const int64_t time_per_frame = Video.TimePerFrame;
-  ui.SetLabel(kFileNameLabel, " " + output + " ");
-  ui.SetLabel(kFrameSizeLabel, NumberText(width) + "x" + NumberText(height));
-  ui.SetLabel(kFrameRateLabel, FormatMask0000(FramesPerSecond(time_per_frame)) + " fps");
-  ui.SetLabel(kFrameCountLabel, NumberText(numframes));
-  ui.SetLabel(kDurationLabel, FormatHms(Video.DurationSeconds.load()));
+  ui.SetLabel(kIdFileNameLabel, " " + output + " ");
+  ui.SetLabel(kIdFrameSizeLabel, NumberText(width) + "x" + NumberText(height));
+  ui.SetLabel(kIdFrameRateLabel, FormatMask0000(FramesPerSecond(time_per_frame)) + " fps");
+  ui.SetLabel(kIdFrameCountLabel, NumberText(numframes));
+  ui.SetLabel(kIdDurationLabel, FormatHms(Video.DurationSeconds.load()));
 
   LogLine("Set MovieDuration");
   Video.Converting = 1;
@@ -445,12 +445,10 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
       frame_files, layout_frames ? layout : frames::OutputLayout::kAnaglyph);
   InstallFrameCallback();
   LogLine("Determine CUTOFF");
-  SetCutoff();
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4");
   const bool arrays = AllocateConversionArrays() &&
                       AllocateLayoutFrame(layout_frames ? file_size.width : 0, file_size.height);
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4 END");
-  PrepareFrameFileHeaders();
   LogLine("Determine sDIB");
   PrepareFileFrame();
   LogLine("Determine sDIB END");
@@ -469,7 +467,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
 
   LogLine("Run MakeWave");
   ResetEstimateTiming();
-  ui.SetLabel(kOperationLabel, "     RECORD");
+  ui.SetLabel(kIdOperationLabel, "     RECORD");
   LogLine("pBasicAudio 0");
   graph->PutVolume(platform::kVolumeSilent);
   LogLine("pBasicAudio 1");

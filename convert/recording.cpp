@@ -5,6 +5,7 @@
 
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
+#include "core/control_ids.h"
 #include "core/numbers.h"
 #include "core/run_log.h"
 #include "frames/frame_file.h"
@@ -75,7 +76,7 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
     // A file that could not be written (the disk is full) spoils the movie: end now.
     if (FrameFileWriters().stats().failed > 0) return RecordEnd::kWriteFailed;
     if (++passes > 16) {
-      ui.SetLabel(kFramesDoneLabel, NumberText(*frames_done));
+      ui.SetLabel(kIdFramesDoneLabel, NumberText(*frames_done));
       passes = 0;
       const double share = numframes > 0 ? 598.0 * *frames_done / numframes : 0.0;
       SetPositionBar(std::min(RoundHalfEven32(share), kPositionBarMaxWidth));

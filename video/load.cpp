@@ -49,7 +49,6 @@ std::vector<std::pair<std::string, std::string>> OpenDialogFilters() {
 }
 
 namespace {
-std::atomic<bool> load_pauses{true};
 
 // What the open dialog's answer starts: the video plays in the preview until the playback
 // ends, then the frames and the preview are cleared. Counted in Loader.Playbacks from its
@@ -138,18 +137,13 @@ void KeepClipLoaded() {
   ShowVideoInfo(CurrentVideo());
 }
 
-void SetLoadPauses(bool on) {
-  load_pauses = on;
-}
-
 void OpenVideo(const std::string& file_name) {
-  const bool pauses = load_pauses.load();
   Settings.ShowInputVideo = 1;
   Video.PlayState = 2;
-  if (pauses) platform::SleepMs(200);
+  platform::SleepMs(200);
   Loader.VideoLoaded = 1;
   Video.PlayState = 0;
-  if (pauses) platform::SleepMs(1000);
+  platform::SleepMs(1000);
   // The same load as a conversion without a window, then the preview.
   if (LoadVideo(file_name).loaded) PlayBuiltGraph();
   Video.PlayState = 1;

@@ -25,7 +25,6 @@ struct LoaderStateRecord {
 
 extern LoaderStateRecord Loader;
 
-inline constexpr int kShowInputVideoCheck = 511;
 inline constexpr size_t kMaxVideoPathLength = 255;
 
 // The open dialog's twelve filters, description and patterns, in the dialog's order.
@@ -53,9 +52,6 @@ void KeepClipLoaded();
 
 // LoadVideo, then the preview plays it; returns when the playback has ended.
 void OpenVideo(const std::string& file_name);
-// The pauses of OpenVideo give a video that is playing time to stop and let go of its
-// graph. A batch run loads once into an idle program and switches them off.
-void SetLoadPauses(bool on);
 
 // Loading, as every client loads: the probe, then the graph built and left paused as the
 // current graph with the video's figures published (the window then plays it, the batch

@@ -79,8 +79,8 @@ void WaitForPreviewPoll() {
 
 void ClearVideoInfo() {
   platform::Ui& ui = platform::CurrentUi();
-  for (int id : {kDurationLabel, kFileNameLabel, kFrameSizeLabel, kFrameRateLabel, kFrameCountLabel,
-                 kFramesDoneLabel}) {
+  for (int id : {kIdDurationLabel, kIdFileNameLabel, kIdFrameSizeLabel, kIdFrameRateLabel,
+                 kIdFrameCountLabel, kIdFramesDoneLabel}) {
     ui.SetLabel(id, "");
   }
   SetVideoInfoText("");
@@ -89,18 +89,18 @@ void ClearVideoInfo() {
 void ShowVideoInfo(const std::string& file_name) {
   platform::Ui& ui = platform::CurrentUi();
   const double fps = FramesPerSecond(Video.TimePerFrame.load());
-  ui.SetLabel(kFileNameLabel, " " + file_name + " ");
-  ui.SetLabel(kFrameSizeLabel,
+  ui.SetLabel(kIdFileNameLabel, " " + file_name + " ");
+  ui.SetLabel(kIdFrameSizeLabel,
               NumberText(FrameStore.FrameW.load()) + "x" + NumberText(FrameStore.FrameH.load()));
-  ui.SetLabel(kFrameRateLabel, FormatMask0000(fps) + " fps");
-  ui.SetLabel(kFrameCountLabel, NumberText(FrameStore.numframes.load()));
-  ui.SetLabel(kDurationLabel, FormatHms(Video.DurationSeconds.load()));
+  ui.SetLabel(kIdFrameRateLabel, FormatMask0000(fps) + " fps");
+  ui.SetLabel(kIdFrameCountLabel, NumberText(FrameStore.numframes.load()));
+  ui.SetLabel(kIdDurationLabel, FormatHms(Video.DurationSeconds.load()));
 }
 
 void SetPositionBar(int32_t width) {
   // The window seam has no picture-size call yet: the bar's width travels as its
   // position (the height is always kPositionBarHeight).
-  platform::CurrentUi().SetProgressPos(kProgressBarImage, width);
+  platform::CurrentUi().SetProgressPos(kIdPositionBar, width);
 }
 
 void RunPlayLoop(platform::MediaGraph& graph) {

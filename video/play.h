@@ -6,18 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "core/control_ids.h"
 #include "platform/media.h"
 
 namespace zqr {
-
-// Controls of the main window written here.
-inline constexpr int kFileNameLabel = 303;
-inline constexpr int kFrameSizeLabel = 304;
-inline constexpr int kFrameRateLabel = 305;
-inline constexpr int kFrameCountLabel = 306;
-inline constexpr int kFramesDoneLabel = 307;
-inline constexpr int kDurationLabel = 409;
-inline constexpr int kProgressBarImage = 3012;
 
 // One preview frame: the grabber's newest sample into GrabBuffer, then WorkFrame, then
 // the filter chain (which repaints the preview). One thread at a time (spin lock).

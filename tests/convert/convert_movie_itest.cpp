@@ -25,6 +25,7 @@
 #include "frames/frame_file.h"
 #include "frames/layouts.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/ui.h"
 #include "tests/frames/reference_pipeline.h"
 #include "tests/support/test_support.h"

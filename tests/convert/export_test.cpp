@@ -8,6 +8,7 @@
 #include "convert/export.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/ui.h"
 
 namespace zqr {

@@ -10,6 +10,7 @@
 #include "convert/convert_state.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/media.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -65,7 +66,6 @@ TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
   // A choice: the playing clip is asked to stop, and the new one is loaded only once its
   // loader has let go.
   SetCurrentVideo("/v/playing.mp4");
-  SetLoadPauses(false);
   std::string video_at_let_go;
   std::thread playing([&video_at_let_go] {
     while (Video.PlayState != 0) platform::SleepMs(1);
@@ -76,7 +76,6 @@ TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
   ui().QueueFileDialogAnswer("/v/next.mp4");
   GetMultipleFiles("/videos", 0, [&chosen] { ++chosen; });
   playing.join();
-  SetLoadPauses(true);
   EXPECT_EQ(chosen, 1);
   EXPECT_EQ(video_at_let_go, "/v/playing.mp4");
   EXPECT_EQ(CurrentVideo(), "/v/next.mp4");
