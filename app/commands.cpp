@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/window_layout.h"
+#include "app/window_observer.h"
 #include "convert/convert_state.h"
 #include "core/numbers.h"
 #include "core/places.h"
@@ -92,7 +93,7 @@ void PlayPause() {
   if (Commands.Paused == 0) {
     if (at_end) {
       platform::RefTime start = 0;
-      SetPositionBar(1);
+      WindowObserver().PositionBar(1);
       graph->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
                           platform::kSeekNoPositioning);
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/window_observer.h"
 #include "core/shell_state.h"
 #include "platform/ui.h"
 
@@ -381,7 +382,7 @@ platform::WindowLayout MainWindowLayout() {
 }
 
 void SetMenuChoice(const OptionPopup& popup) {
-  ShowPopupChoice(*OptionOfField(popup.field));
+  ShowPopupChoice(*OptionOfField(popup.field), WindowObserver());
 }
 
 }  // namespace zqr

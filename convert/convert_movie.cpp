@@ -83,16 +83,16 @@ std::string Megabytes(int64_t bytes) {
 
 // A refusal before anything is recorded: one message, the report, and the graph left as the
 // Convert command found it.
-ConversionReport Refuse(ConversionReport& report, const std::string& text,
+ConversionReport Refuse(Observer& observer, ConversionReport& report, const std::string& text,
                         const std::string& line) {
-  platform::CurrentUi().ShowMessage(text, kErrorCaption, platform::kMbIconError);
+  observer.Ask(text, kErrorCaption, platform::kMbIconError);
   LogLine("Convert Movie refused: " + line);
   report.failure = line;
   Publish(report);
   return report;
 }
-ConversionReport Refuse(ConversionReport& report, const std::string& text) {
-  return Refuse(report, text, OneLine(text));
+ConversionReport Refuse(Observer& observer, ConversionReport& report, const std::string& text) {
+  return Refuse(observer, report, text, OneLine(text));
 }
 
 void LogSoundEnd(int32_t status) {
@@ -102,10 +102,10 @@ void LogSoundEnd(int32_t status) {
 // Waits for the sound extraction after the recording, at most the sound wait limit and no
 // longer than a stop request allows; a tool still running then is ended. Its exit status,
 // -1 when it had to be ended.
-int32_t WaitForSound(SoundExtraction& sound) {
+int32_t WaitForSound(SoundExtraction& sound, Observer& observer) {
   const int64_t deadline = platform::MonotonicMs() + sound_wait_limit_ms.load();
   while (sound.Running() && platform::MonotonicMs() < deadline && Conversion.StopRequested == 0) {
-    platform::CurrentUi().PumpOrSleep(20);
+    observer.Wait(20);
   }
   if (sound.Running()) {
     LogLine(Conversion.StopRequested != 0
@@ -164,11 +164,12 @@ void AbortFeed(EncoderFeed& feed) {
 
 // The first export: the encoder fed during the recording, when the settings are still the
 // ones it was started with; otherwise (or when it failed) an encoder run on the files.
-ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool frame_files) {
+ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool frame_files,
+                         Observer& observer) {
   if (feed.started()) {
     // Without frame files the fed encoder is the only one there can be.
     if (!frame_files) {
-      ExportResult result = ConvertRectExport(output, &feed);
+      ExportResult result = ConvertRectExport(output, observer, &feed);
       LogLine("Pictures fed to the encoder " + NumberText(feed.pictures_sent()));
       return result;
     }
@@ -176,7 +177,7 @@ ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool fram
     now.frames_from_pipe = true;
     now.sound_from_pipe = feed.inputs().sound_from_pipe;
     if (now == feed.inputs()) {
-      ExportResult result = ConvertRectExport(output, &feed);
+      ExportResult result = ConvertRectExport(output, observer, &feed);
       if (result.written || result.stopped) return result;
       LogLine("Encoding while recording failed; encoding the frame files again");
     } else {
@@ -184,7 +185,7 @@ ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool fram
       AbortFeed(feed);
     }
   }
-  return ConvertRectExport(output);
+  return ConvertRectExport(output, observer);
 }
 
 // The failure's cause as the user reads it: a full disk is named so.
@@ -224,10 +225,11 @@ std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output
 // The end of every run that got as far as arming the recording: the state back to idle and
 // the temporary folder empty (unless the work files are to be kept). Whether the clip
 // stays loaded is the caller's choice.
-void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_work_files) {
+void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_work_files,
+             Observer& observer) {
   StopRecording();
   if (sound.Running()) sound.Stop();
-  ClearVideoInfo();
+  ClearVideoInfo(observer);
   Conversion.StopRequested = 0;
   Video.Converting = 0;
   std::error_code error;
@@ -240,9 +242,8 @@ void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_w
   Shell.ElapsedText.Set("00.00.00");
   LogLine("Convert Movie End " + ClockText());
   ResetPreview();
-  platform::Ui& ui = platform::CurrentUi();
-  ui.SetLabel(kIdFramesDoneLabel, "");
-  ui.SetLabel(kIdOperationLabel, " Operation:");
+  observer.Label(kIdFramesDoneLabel, "");
+  observer.Label(kIdOperationLabel, " Operation:");
   LogLine("Convert Movie End 2");
 }
 
@@ -251,6 +252,20 @@ void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_w
 ConversionReport LastConversionReport() {
   std::lock_guard lock(report_mutex);
   return last_report;
+}
+
+ConversionProgress PollConversion() {
+  ConversionProgress progress;
+  progress.frames_total = FrameStore.numframes;
+  progress.frames_recorded = FrameStore.FrameCounter;
+  if (Conversion.EncoderRunning != 0) {
+    progress.state = ConversionProgress::State::kEncoding;
+    const std::string folder = CurrentEncoderJob().TempFolder;
+    progress.frames_encoded = EncoderFramesDone(folder.empty() ? Shell.TempFolder : folder);
+  } else if (Video.Converting != 0) {
+    progress.state = ConversionProgress::State::kRecording;
+  }
+  return progress;
 }
 
 void SetSoundWaitLimitMs(int32_t milliseconds) {
@@ -267,10 +282,9 @@ int64_t RecordingBytesNeeded(int32_t numframes, int32_t frame_width, int32_t fra
   return frames + sound;
 }
 
-ConversionReport ConvertMovie(const ConversionJob& job) {
+ConversionReport ConvertMovie(const ConversionJob& job, Observer& observer) {
   ConversionReport report;
   report.output_name = job.output;
-  platform::Ui& ui = platform::CurrentUi();
   int32_t frames_done = 0;
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
@@ -283,9 +297,9 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
 
   const std::string& input = job.input;
   const std::string& output = job.output;
-  if (input.empty()) return Refuse(report, kNoVideoText, "no video is loaded");
+  if (input.empty()) return Refuse(observer, report, kNoVideoText, "no video is loaded");
   if (SameFile(output, input)) {
-    return Refuse(report, kSameNameText, "the output file is the input file");
+    return Refuse(observer, report, kSameNameText, "the output file is the input file");
   }
   if (!graph) {
     report.failure = "no video is loaded";
@@ -293,13 +307,13 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     return report;
   }
   if (std::string problem = OutputProblem(output); !problem.empty()) {
-    return Refuse(report, problem);
+    return Refuse(observer, report, problem);
   }
   const int32_t width = FrameStore.FrameW;
   const int32_t height = FrameStore.FrameH;
   // Frame files lose 16 columns: a picture that narrow would leave nothing to write.
   if (width <= frames::kCropColumns) {
-    return Refuse(report,
+    return Refuse(observer, report,
                   "The VIDEO is " + NumberText(width) + " pixels wide; at least " +
                       NumberText(frames::kCropColumns + 1) + " are needed for a conversion.",
                   "the video is too narrow");
@@ -313,7 +327,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
       layout_frames ? frames::LayoutOutputSize(layout, width - frames::kCropColumns, height)
                     : frames::LayoutSize{width - frames::kCropColumns, height, 0};
   if (std::string problem = SizeProblem(file_size.width, file_size.height); !problem.empty()) {
-    return Refuse(report, problem);
+    return Refuse(observer, report, problem);
   }
   // Frames too large for the memory there is would end the run (or the machine's other
   // programs) halfway; they are refused first.
@@ -323,7 +337,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
           MemoryProblem(width, height, movie_size.width, movie_size.height,
                         platform::AvailableMemoryBytes(), platform::ProcessMemoryLimitBytes());
       !problem.empty()) {
-    return Refuse(report, problem);
+    return Refuse(observer, report, problem);
   }
 
   // The temporary folder of this recording, fixed now: the window may change TempFolder
@@ -331,7 +345,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   const std::string& temp_folder = job.temp_folder;
   if (std::string problem = CheckPathForCommandLine(temp_folder, "temporary folder's name");
       !problem.empty()) {
-    return Refuse(report, problem);
+    return Refuse(observer, report, problem);
   }
   std::error_code error;
   std::filesystem::create_directories(temp_folder, error);
@@ -340,23 +354,24 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   if (!job.temp_folder_held && !folder_lock.TryLock(temp_folder) && !folder_lock.busy()) {
     // No lock file can be made there: so no frame file either.
     const std::string why = platform::FileErrorText(folder_lock.error());
-    return Refuse(report,
+    return Refuse(observer, report,
                   "The temporary folder " + temp_folder + " cannot be written (" + why +
                       ").\r\nPlease choose another one.",
                   "the temporary folder " + temp_folder + " cannot be written (" + why + ")");
   }
   if (!job.temp_folder_held && !folder_lock.held()) {
-    return Refuse(report,
+    return Refuse(observer, report,
                   "The temporary folder " + temp_folder +
                       " is in use by another conversion.\r\nPlease choose another one.",
                   "the temporary folder " + temp_folder + " is in use by another conversion");
   }
   PartialMovie movie;
   if (!movie.Reserve(output)) {
-    return Refuse(report, "The output file cannot be created in its folder:\r\n" + output);
+    return Refuse(observer, report,
+                  "The output file cannot be created in its folder:\r\n" + output);
   }
 
-  SetPositionBar(0);
+  observer.PositionBar(0);
   platform::RefTime start = 0;
   graph->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
                       platform::kSeekNoPositioning);
@@ -371,9 +386,10 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   DeleteWorkFiles(temp_folder);
   // What the clean-up left under a work file's name is no file of ours.
   if (std::string foreign = ForeignWorkFileEntry(temp_folder); !foreign.empty()) {
-    return Refuse(report, "The temporary folder " + temp_folder + " holds " + foreign +
-                              ", which is a link or a folder, not a file of this program.\r\n"
-                              "Please remove it or choose another temporary folder.");
+    return Refuse(observer, report,
+                  "The temporary folder " + temp_folder + " holds " + foreign +
+                      ", which is a link or a folder, not a file of this program.\r\n"
+                      "Please remove it or choose another temporary folder.");
   }
   const int32_t numframes = FrameStore.numframes;
   // Frame files serve another compression only: a run that offers none feeds the encoder
@@ -384,7 +400,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
                            std::max(Video.DurationSeconds.load(), job.recorded_seconds));
   const auto free_bytes = static_cast<int64_t>(platform::FreeSpaceBytes(temp_folder));
   if (needed > free_bytes) {
-    return Refuse(report,
+    return Refuse(observer, report,
                   "Not enough free space in the temporary folder " + temp_folder +
                       ":\r\nthe conversion needs about " + Megabytes(needed) + ", " +
                       Megabytes(free_bytes) + " are free.",
@@ -405,11 +421,11 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   LogLine("Run MakeWave 1");
 
   const int64_t time_per_frame = Video.TimePerFrame;
-  ui.SetLabel(kIdFileNameLabel, " " + output + " ");
-  ui.SetLabel(kIdFrameSizeLabel, NumberText(width) + "x" + NumberText(height));
-  ui.SetLabel(kIdFrameRateLabel, FormatMask0000(FramesPerSecond(time_per_frame)) + " fps");
-  ui.SetLabel(kIdFrameCountLabel, NumberText(numframes));
-  ui.SetLabel(kIdDurationLabel, FormatHms(Video.DurationSeconds.load()));
+  observer.Label(kIdFileNameLabel, " " + output + " ");
+  observer.Label(kIdFrameSizeLabel, NumberText(width) + "x" + NumberText(height));
+  observer.Label(kIdFrameRateLabel, FormatMask0000(FramesPerSecond(time_per_frame)) + " fps");
+  observer.Label(kIdFrameCountLabel, NumberText(numframes));
+  observer.Label(kIdDurationLabel, FormatHms(Video.DurationSeconds.load()));
 
   LogLine("Set MovieDuration");
   Video.Converting = 1;
@@ -453,10 +469,10 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   PrepareFileFrame();
   LogLine("Determine sDIB END");
   auto fail = [&](const std::string& text, const std::string& line) {
-    if (!text.empty()) ui.ShowMessage(text, kErrorCaption, platform::kMbIconError);
+    if (!text.empty()) observer.Ask(text, kErrorCaption, platform::kMbIconError);
     report.failure = line;
     AbortFeed(feed);
-    CleanUp(temp_folder, sound, job.keep_work_files);
+    CleanUp(temp_folder, sound, job.keep_work_files, observer);
     Publish(report);
     return report;
   };
@@ -467,7 +483,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
 
   LogLine("Run MakeWave");
   ResetEstimateTiming();
-  ui.SetLabel(kIdOperationLabel, "     RECORD");
+  observer.Label(kIdOperationLabel, "     RECORD");
   LogLine("pBasicAudio 0");
   graph->PutVolume(platform::kVolumeSilent);
   LogLine("pBasicAudio 1");
@@ -500,7 +516,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
         if (!feed_begun) StartFeed(feed, false);
         return false;
       },
-      [&feed] { return feed.recording_waits(); });
+      [&feed] { return feed.recording_waits(); }, observer);
   // The sound may be found lost in the very wait that saw the video's end.
   const bool sound_lost = end == RecordEnd::kCalledOff || !sound_problem.empty();
   // A frame waiting for room in the feed's queue would hold the recording's end.
@@ -542,7 +558,7 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   report.recorded = true;
   feed.Finish(slots);
   if (!sound_seen) {
-    const int32_t status = WaitForSound(sound);
+    const int32_t status = WaitForSound(sound, observer);
     if (Conversion.StopRequested != 0) {
       AbortFeed(feed);
       report.stopped = true;
@@ -579,11 +595,11 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
       AbortFeed(feed);
       relay.Stop();
       movie.Discard();
-      CleanUp(temp_folder, sound, job.keep_work_files);
+      CleanUp(temp_folder, sound, job.keep_work_files, observer);
       ConversionJob again = job;
       again.recorded_seconds = picture_seconds;
       again.temp_folder_held = true;  // this run holds it
-      return ConvertMovie(again);
+      return ConvertMovie(again, observer);
     }
   }
 
@@ -610,8 +626,8 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
     LogLine("ConvertRectExport Begin");
     const int64_t export_start = platform::MonotonicMs();
     const bool first = report.exports == 0;
-    ExportResult exported =
-        first ? FirstExport(movie.path(), feed, frame_files) : ConvertRectExport(movie.path());
+    ExportResult exported = first ? FirstExport(movie.path(), feed, frame_files, observer)
+                                  : ConvertRectExport(movie.path(), observer);
     if (exported.written && (short_picture || sound_outlasts) && Video.HasSound != 0) {
       CutToPicture(movie.path(), picture_seconds);
     }
@@ -645,16 +661,16 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
                                                        : "\r\nThe encoder says: " + exported.cause;
     const int answer =
         written
-            ? ui.ShowMessage(kSuccessText, kSuccessCaption,
-                             platform::kMbOkCancel | platform::kMbIconInformation)
-            : ui.ShowMessage("The movie could not be written:\r\n" + current + cause +
-                                 "\r\nThe encoder's messages are in the run log " + LogFilePath() +
-                                 "\r\nDo you want to save it with another compression value ?",
-                             kErrorCaption, platform::kMbOkCancel | platform::kMbIconError);
+            ? observer.Ask(kSuccessText, kSuccessCaption,
+                           platform::kMbOkCancel | platform::kMbIconInformation)
+            : observer.Ask("The movie could not be written:\r\n" + current + cause +
+                               "\r\nThe encoder's messages are in the run log " + LogFilePath() +
+                               "\r\nDo you want to save it with another compression value ?",
+                           kErrorCaption, platform::kMbOkCancel | platform::kMbIconError);
     if (answer != platform::kIdOk) break;
     std::string next;
     for (;;) {
-      next = AnotherCompressionDialog(current);
+      next = AnotherCompressionDialog(current, observer);
       if (next.empty()) break;
       // Encoding over the input would destroy the very video the frames came from.
       std::string problem =
@@ -663,12 +679,12 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
         problem = "The output file cannot be created in its folder:\r\n" + next;
       }
       if (problem.empty()) break;
-      ui.ShowMessage(problem, kErrorCaption, platform::kMbIconError);
+      observer.Ask(problem, kErrorCaption, platform::kMbIconError);
     }
     if (next.empty()) break;
     current = next;
   }
-  CleanUp(temp_folder, sound, job.keep_work_files);
+  CleanUp(temp_folder, sound, job.keep_work_files, observer);
   Publish(report);
   return report;
 }

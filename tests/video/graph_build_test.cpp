@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/window_observer.h"
 #include "core/numbers.h"
 #include "core/run_log.h"
 #include "core/settings.h"
@@ -196,7 +197,7 @@ class GraphBuildTest : public ::testing::Test {
   void BuildAndStopAfter(const std::string& file, int polls, int32_t* bar_while_playing = nullptr) {
     std::atomic<bool> done{false};
     std::thread loader([&] {
-      BuildAndPlayGraph(file);
+      BuildAndPlayGraph(file, WindowObserver());
       done = true;
     });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -398,7 +399,7 @@ TEST_F(GraphBuildTest, ConnectedFrameRateIsUsedWithoutProbeText) {
 
 TEST_F(GraphBuildTest, BusyBuildReturnsAtOnceAndChangesNothing) {
   Video.GraphBusy = 1;
-  EXPECT_EQ(BuildAndPlayGraph("clip.mp4"), 0);
+  EXPECT_EQ(BuildAndPlayGraph("clip.mp4", WindowObserver()), 0);
   EXPECT_TRUE(Calls().empty());
   EXPECT_TRUE(ui().LabelHistory().empty());
   EXPECT_TRUE(LogLines(log_).empty());
@@ -418,7 +419,7 @@ TEST(ClearVideoInfo, EmptiesTheLabelsAndTheProbeText) {
   auto& ui = dynamic_cast<HeadlessUi&>(CurrentUi());
   for (int id : {303, 304, 305, 306, 307, 409}) ui.SetLabel(id, "x");
   SetVideoInfoText("VIDEO file: a.mp4");
-  ClearVideoInfo();
+  ClearVideoInfo(WindowObserver());
   for (int id : {303, 304, 305, 306, 307, 409}) EXPECT_EQ(ui.GetLabel(id), "") << id;
   EXPECT_EQ(VideoInfoText(), "");
 }

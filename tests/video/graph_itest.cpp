@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/window_observer.h"
 #include "core/run_log.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/headless/headless_ui.h"
@@ -109,7 +110,7 @@ class GraphFileTest : public ::testing::Test {
   void StartBuild(const std::string& file) {
     done_ = false;
     loader_ = std::thread([this, file] {
-      BuildAndPlayGraph(file);
+      BuildAndPlayGraph(file, WindowObserver());
       done_ = true;
     });
   }

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/window_observer.h"
 #include "convert/convert_state.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
@@ -36,8 +37,8 @@ class Loading : public ::testing::Test {
 TEST_F(Loading, BlankOrCancelledChoiceLoadsNothing) {
   Shell.VideoFolder = "/videos";
   ui().QueueFileDialogAnswer("   ");
-  EXPECT_EQ(GetMultipleFiles("/videos", 0), "");
-  EXPECT_EQ(GetMultipleFiles("/videos", 0), "");  // no answer: Cancel
+  EXPECT_EQ(GetMultipleFiles("/videos", 0, WindowObserver()), "");
+  EXPECT_EQ(GetMultipleFiles("/videos", 0, WindowObserver()), "");  // no answer: Cancel
   const auto requests = ui().FileDialogRequests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].title, "Load VIDEO");
@@ -58,7 +59,7 @@ TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
   Loader.Playbacks = 1;
   ui().SetLabel(303, " /v/playing.mp4 ");
   int chosen = 0;
-  EXPECT_EQ(GetMultipleFiles("/videos", 0, [&chosen] { ++chosen; }), "");
+  EXPECT_EQ(GetMultipleFiles("/videos", 0, WindowObserver(), [&chosen] { ++chosen; }), "");
   EXPECT_EQ(chosen, 0);
   EXPECT_EQ(Video.PlayState, 1);
   EXPECT_EQ(ui().GetLabel(303), " /v/playing.mp4 ");
@@ -74,7 +75,7 @@ TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
     Loader.Playbacks = 0;
   });
   ui().QueueFileDialogAnswer("/v/next.mp4");
-  GetMultipleFiles("/videos", 0, [&chosen] { ++chosen; });
+  GetMultipleFiles("/videos", 0, WindowObserver(), [&chosen] { ++chosen; });
   playing.join();
   EXPECT_EQ(chosen, 1);
   EXPECT_EQ(video_at_let_go, "/v/playing.mp4");
@@ -87,7 +88,7 @@ TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
 TEST_F(Loading, OpenVideoKeepsTheWholeNameAndMarksTheVideoLoaded) {
   Settings.ShowInputVideo = 0;
   const std::string path = "/" + std::string(300, 'v') + ".mp4";
-  OpenVideo(path);
+  OpenVideo(path, WindowObserver());
   EXPECT_EQ(CurrentVideo(), path);
   EXPECT_EQ(Loader.VideoLoaded, 1);
   EXPECT_EQ(Settings.ShowInputVideo, 1);
