@@ -142,21 +142,9 @@ std::string Bar(double share, int width) {
 // report, its progress from the snapshot ShowProgress polls.
 class BatchObserver final : public Observer {
  public:
-  void Label(int /*control_id*/, const std::string& /*text*/) override {}
-  void PositionBar(int32_t /*width*/) override {}
-  void Wait(int milliseconds) override { platform::SleepMs(milliseconds); }
   int Ask(const std::string& /*text*/, const std::string& /*caption*/, int /*style*/) override {
     return platform::kIdOk;
   }
-  std::string ChooseFile(const platform::FileDialogRequest& /*request*/) override { return {}; }
-  bool AnotherCompression(platform::AnotherCompressionModel& /*model*/,
-                          const platform::AnotherCompressionEvents& /*events*/) override {
-    return false;
-  }
-  void CompressionProgress(bool /*visible*/) override {}
-  void UpdateCompressionProgress(const platform::CompressionProgressView& /*view*/) override {}
-  void ListSelection(int /*control_id*/, int /*index*/) override {}
-  void MenuChecked(int /*item_id*/, bool /*checked*/) override {}
 };
 
 // Prints the progress of the recording and of the encoder until `stop` is set.

@@ -105,25 +105,11 @@ TEST(RecordingBytesNeeded, FramesAndSound) {
 class KeepingObserver final : public Observer {
  public:
   std::vector<std::string> asked;
-  std::vector<std::pair<int, std::string>> labels;
-  void Label(int control_id, const std::string& text) override {
-    labels.emplace_back(control_id, text);
-  }
-  void PositionBar(int32_t /*width*/) override {}
   void Wait(int /*milliseconds*/) override {}
   int Ask(const std::string& text, const std::string& /*caption*/, int /*style*/) override {
     asked.push_back(text);
     return platform::kIdCancel;
   }
-  std::string ChooseFile(const platform::FileDialogRequest& /*request*/) override { return {}; }
-  bool AnotherCompression(platform::AnotherCompressionModel& /*model*/,
-                          const platform::AnotherCompressionEvents& /*events*/) override {
-    return false;
-  }
-  void CompressionProgress(bool /*visible*/) override {}
-  void UpdateCompressionProgress(const platform::CompressionProgressView& /*view*/) override {}
-  void ListSelection(int /*control_id*/, int /*index*/) override {}
-  void MenuChecked(int /*item_id*/, bool /*checked*/) override {}
 };
 
 TEST_F(AnotherCompression, TheCoreTellsTheObserverItWasGivenNotTheWindow) {
