@@ -137,8 +137,18 @@ std::string Bar(double share, int width) {
          std::string(static_cast<size_t>(width - filled), '-') + "]";
 }
 
+// The batch run's observer: nobody watches the labels, and no one is there to answer, so a
+// question gets the answer a box with only OK gives; the run's outcome is printed from its
+// report, its progress from the snapshot ShowProgress polls.
+class BatchObserver final : public Observer {
+ public:
+  int Ask(const std::string& /*text*/, const std::string& /*caption*/, int /*style*/) override {
+    return platform::kIdOk;
+  }
+};
+
 // Prints the progress of the recording and of the encoder until `stop` is set.
-void ShowProgress(const std::atomic<bool>& stop, const std::string& temp_folder) {
+void ShowProgress(const std::atomic<bool>& stop) {
   const bool terminal = platform::StandardErrorIsTerminal();
   const int64_t start = platform::MonotonicMs();
   int64_t record_start = 0;
@@ -153,15 +163,16 @@ void ShowProgress(const std::atomic<bool>& stop, const std::string& temp_folder)
     if (platform::StopSignalCaught() != 0) Conversion.StopRequested = 1;
     const int64_t now = platform::MonotonicMs();
     if (!terminal && now - last_print < 5000) continue;
-    const int32_t total = FrameStore.numframes;
+    const ConversionProgress progress = PollConversion();
+    const int32_t total = progress.frames_total;
     std::string line;
-    if (Conversion.EncoderRunning != 0) {
-      const int64_t encoded = EncoderFramesDone(temp_folder);
+    if (progress.state == ConversionProgress::State::kEncoding) {
+      const int64_t encoded = progress.frames_encoded;
       line = "encoding  " + Bar(total > 0 ? static_cast<double>(encoded) / total : 0, 30) + " " +
              NumberText(encoded) + "/" + NumberText(total) + " frames  elapsed " +
              FormatHms(static_cast<int32_t>((now - start) / 1000));
-    } else if (Video.Converting != 0) {
-      const int32_t done = FrameStore.FrameCounter;
+    } else if (progress.state == ConversionProgress::State::kRecording) {
+      const int32_t done = progress.frames_recorded;
       if (record_start == 0) {
         // The first line waits for a rate worth showing.
         record_start = now;
@@ -298,8 +309,9 @@ int Convert(const BatchArguments& args) {
   LogLine("Batch temporary folder " + folder);
 
   std::atomic<bool> stop{false};
-  std::thread progress(ShowProgress, std::cref(stop), folder);
-  const LoadResult loaded = LoadVideo(input);
+  std::thread progress(ShowProgress, std::cref(stop));
+  BatchObserver observer;
+  const LoadResult loaded = LoadVideo(input, observer);
   ConversionReport report;
   if (loaded.loaded && platform::StopSignalCaught() == 0) {
     ConversionJob job;
@@ -310,9 +322,9 @@ int Convert(const BatchArguments& args) {
     job.keep_work_files = args.keep_frames;
     job.temp_folder_held = run_lock.held();
     job.settle_pauses = false;
-    report = ConvertMovie(job);
+    report = ConvertMovie(job, observer);
   }
-  UnloadVideo();
+  UnloadVideo(observer);
   stop = true;
   progress.join();
 

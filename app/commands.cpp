@@ -11,8 +11,10 @@
 #include <utility>
 
 #include "app/window_layout.h"
+#include "app/window_observer.h"
 #include "convert/convert_state.h"
 #include "core/numbers.h"
+#include "core/places.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
 #include "platform/system.h"
@@ -69,22 +71,6 @@ void ToggleFromMenuMark(int id, Shared32& field) {
   ui.SetMenuChecked(id, field == 1);
 }
 
-// The number an entry's text begins with; `fallback` when it begins with none.
-int32_t LeadingNumber(const std::string& text, int32_t fallback) {
-  size_t digits = 0;
-  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9' && digits < 9) ++digits;
-  if (digits == 0) return fallback;
-  return static_cast<int32_t>(std::strtol(text.substr(0, digits).c_str(), nullptr, 10));
-}
-
-std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 1 &&
-         std::string_view(platform::kPathSeparators).find(path.back()) != std::string_view::npos) {
-    path.pop_back();
-  }
-  return path;
-}
-
 // Play/Pause and Convert act on a loaded clip; without one they only say so, where a
 // conversion shows its operation.
 bool NoClipLoaded() {
@@ -108,7 +94,7 @@ void PlayPause() {
   if (Commands.Paused == 0) {
     if (at_end) {
       platform::RefTime start = 0;
-      SetPositionBar(1);
+      WindowObserver().PositionBar(1);
       graph->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
                           platform::kSeekNoPositioning);
     }
@@ -306,14 +292,14 @@ void HandleCommand(int id, int code) {
       TickSound();
       if (code == platform::kNotifyChange) {
         SettingsChange change;
-        int32_t divisor = LeadingNumber(ui.ListText(id), 0);
+        int32_t divisor = static_cast<int32_t>(LeadingNumber(ui.ListText(id)));
         if (divisor > 0) s.DepthDivisor = divisor;  // a divisor of 0 would stop every frame
       }
       return;
     case kIdCompressionList:
       // The encoder takes the number the shown entry begins with, 0 for "Default Quality".
       if (code == platform::kNotifyChange) {
-        Settings.CompressionValue = LeadingNumber(ui.ListText(id), 0);
+        Settings.CompressionValue = static_cast<int32_t>(LeadingNumber(ui.ListText(id)));
       }
       return;
     case kIdHelp: {

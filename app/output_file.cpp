@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "app/window_observer.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
 #include "convert/export.h"
@@ -78,7 +79,7 @@ std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/
   const std::string path = ui.ShowFileDialog(request);
 
   if (path.empty()) {
-    KeepClipLoaded();
+    KeepClipLoaded(WindowObserver());
     return std::string();
   }
   ui.PumpOrSleep(1);
@@ -89,10 +90,10 @@ std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/
   job.output = path;
   job.temp_folder = Shell.TempFolder;
   job.keep_work_files = Conversion.KeepWorkFiles != 0;
-  if (ConvertMovie(job).movie_written) {
+  if (ConvertMovie(job, WindowObserver()).movie_written) {
     Video.PlayState = 0;
   } else {
-    KeepClipLoaded();
+    KeepClipLoaded(WindowObserver());
   }
   return std::string();
 }

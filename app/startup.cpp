@@ -64,7 +64,6 @@ void StartShell(const std::string& executable_path) {
     LogLine("Removed partial movies of ended runs " + NumberText(dead));
   }
   StartCleanTempFiles(0);
-  FrameStore.DisplayHeader = frames::MakeBitmapInfoHeader(FrameStore.FrameW, FrameStore.FrameH);
 
   LogLine("Temp file:");
   LogLine(Shell.TempFolder);

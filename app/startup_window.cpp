@@ -7,6 +7,7 @@
 #include "app/output_file.h"
 #include "app/preview.h"
 #include "app/startup.h"
+#include "app/window_observer.h"
 #include "convert/temp_files.h"
 #include "core/run_log.h"
 #include "core/shell_state.h"
@@ -52,9 +53,9 @@ void ConnectWindowCommands() {
   };
   // A chosen file plays from the start: Play/Pause's next press pauses it.
   hooks.get_multiple_files = [] {
-    GetMultipleFiles(Shell.VideoFolder, 0, [] { Commands.Paused = 0; });
+    GetMultipleFiles(Shell.VideoFolder, 0, WindowObserver(), [] { Commands.Paused = 0; });
   };
-  hooks.load_given_file = [](const std::string& path) { OpenGivenFile(path); };
+  hooks.load_given_file = [](const std::string& path) { OpenGivenFile(path, WindowObserver()); };
   hooks.choose_output_file = [] { ChooseOutputFile(Shell.VideoFolder, 0); };
   SetCommandHooks(std::move(hooks));
   ConnectPreview();

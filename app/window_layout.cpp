@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/window_observer.h"
 #include "core/shell_state.h"
 #include "platform/ui.h"
 
@@ -158,12 +159,14 @@ std::vector<ControlRow> MakeRows() {
   r.push_back(Slider(kIdContrast, 815, 336, 90, 18, Grey(128), kEdge));
   r.push_back(Slider(kIdNoisePasses, 815, 356, 90, 18, Grey(128), kEdge));
   r.push_back(Slider(kIdCpuUsage, 815, 376, 90, 18, Grey(128), kEdge));
-  r.push_back(Row(303, K::kLabel, "", 701, 70, 295, 17, value_fg, kBlack, kSunken | kEllipsis));
+  r.push_back(Row(kIdFileNameLabel, K::kLabel, "", 701, 70, 295, 17, value_fg, kBlack,
+                  kSunken | kEllipsis));
   for (int i = 0; i < 4; ++i) {
-    r.push_back(Row(304 + i, K::kLabel, "", 701, 88 + 18 * i, 90, 17, value_fg, kBlack,
-                    kSunken | kCentred));
+    r.push_back(Row(kIdFrameSizeLabel + i, K::kLabel, "", 701, 88 + 18 * i, 90, 17, value_fg,
+                    kBlack, kSunken | kCentred));
   }
-  r.push_back(Row(409, K::kLabel, "", 701, 196, 90, 17, value_fg, kBlack, kSunken | kCentred));
+  r.push_back(
+      Row(kIdDurationLabel, K::kLabel, "", 701, 196, 90, 17, value_fg, kBlack, kSunken | kCentred));
   const int button_ids[] = {kIdLoad, kIdPlayPause, kIdSave, kIdConvert, kIdAbout};
   const char* button_pictures[] = {"b_load1", "b_pause1", "b_save1", "b_convert1", "b_about1"};
   for (int i = 0; i < 5; ++i) {
@@ -379,7 +382,7 @@ platform::WindowLayout MainWindowLayout() {
 }
 
 void SetMenuChoice(const OptionPopup& popup) {
-  ShowPopupChoice(*OptionOfField(popup.field));
+  ShowPopupChoice(*OptionOfField(popup.field), WindowObserver());
 }
 
 }  // namespace zqr

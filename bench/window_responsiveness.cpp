@@ -21,6 +21,7 @@
 #include "app/preview.h"
 #include "app/startup_window.h"
 #include "app/window_layout.h"
+#include "app/window_observer.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
 #include "frames/layouts.h"
@@ -117,7 +118,7 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
     spec.on_created = [&] {
       loader = std::thread([clip] {
         Video.PlayState = 1;
-        BuildAndPlayGraph(clip);
+        BuildAndPlayGraph(clip, WindowObserver());
       });
       prober = std::thread([&] {
         // Wait for the first frame, then ask every 10 ms for the clip's length.

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -30,6 +31,7 @@
 #include "convert/sound_relay.h"
 #include "convert/stereo_marks.h"
 #include "convert/temp_files.h"
+#include "core/control_ids.h"
 #include "core/numbers.h"
 #include "core/run_log.h"
 #include "core/settings.h"
@@ -54,7 +56,6 @@ namespace zqr {
 
 namespace {
 
-constexpr int kOperationLabel = 207;
 constexpr const char* kErrorCaption = "Error Monitoring";
 // The extracted sound: 44100 Hz, two channels of 16 bits.
 constexpr double kWaveBytesPerSecond = 44100.0 * 4;
@@ -81,20 +82,6 @@ std::string Megabytes(int64_t bytes) {
   return NumberText(static_cast<int64_t>((bytes + 999999) / 1000000)) + " MB";
 }
 
-// A refusal before anything is recorded: one message, the report, and the graph left as the
-// Convert command found it.
-ConversionReport Refuse(ConversionReport& report, const std::string& text,
-                        const std::string& line) {
-  platform::CurrentUi().ShowMessage(text, kErrorCaption, platform::kMbIconError);
-  LogLine("Convert Movie refused: " + line);
-  report.failure = line;
-  Publish(report);
-  return report;
-}
-ConversionReport Refuse(ConversionReport& report, const std::string& text) {
-  return Refuse(report, text, OneLine(text));
-}
-
 void LogSoundEnd(int32_t status) {
   LogLine("MakeWave End " + NumberText(status));
 }
@@ -102,10 +89,10 @@ void LogSoundEnd(int32_t status) {
 // Waits for the sound extraction after the recording, at most the sound wait limit and no
 // longer than a stop request allows; a tool still running then is ended. Its exit status,
 // -1 when it had to be ended.
-int32_t WaitForSound(SoundExtraction& sound) {
+int32_t WaitForSound(SoundExtraction& sound, Observer& observer) {
   const int64_t deadline = platform::MonotonicMs() + sound_wait_limit_ms.load();
   while (sound.Running() && platform::MonotonicMs() < deadline && Conversion.StopRequested == 0) {
-    platform::CurrentUi().PumpOrSleep(20);
+    observer.Wait(20);
   }
   if (sound.Running()) {
     LogLine(Conversion.StopRequested != 0
@@ -164,11 +151,12 @@ void AbortFeed(EncoderFeed& feed) {
 
 // The first export: the encoder fed during the recording, when the settings are still the
 // ones it was started with; otherwise (or when it failed) an encoder run on the files.
-ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool frame_files) {
+ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool frame_files,
+                         Observer& observer) {
   if (feed.started()) {
     // Without frame files the fed encoder is the only one there can be.
     if (!frame_files) {
-      ExportResult result = ConvertRectExport(output, &feed);
+      ExportResult result = ConvertRectExport(output, observer, &feed);
       LogLine("Pictures fed to the encoder " + NumberText(feed.pictures_sent()));
       return result;
     }
@@ -176,7 +164,7 @@ ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool fram
     now.frames_from_pipe = true;
     now.sound_from_pipe = feed.inputs().sound_from_pipe;
     if (now == feed.inputs()) {
-      ExportResult result = ConvertRectExport(output, &feed);
+      ExportResult result = ConvertRectExport(output, observer, &feed);
       if (result.written || result.stopped) return result;
       LogLine("Encoding while recording failed; encoding the frame files again");
     } else {
@@ -184,7 +172,7 @@ ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool fram
       AbortFeed(feed);
     }
   }
-  return ConvertRectExport(output);
+  return ConvertRectExport(output, observer);
 }
 
 // The failure's cause as the user reads it: a full disk is named so.
@@ -224,10 +212,11 @@ std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output
 // The end of every run that got as far as arming the recording: the state back to idle and
 // the temporary folder empty (unless the work files are to be kept). Whether the clip
 // stays loaded is the caller's choice.
-void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_work_files) {
+void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_work_files,
+             Observer& observer) {
   StopRecording();
   if (sound.Running()) sound.Stop();
-  ClearVideoInfo();
+  ClearVideoInfo(observer);
   Conversion.StopRequested = 0;
   Video.Converting = 0;
   std::error_code error;
@@ -240,9 +229,8 @@ void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_w
   Shell.ElapsedText.Set("00.00.00");
   LogLine("Convert Movie End " + ClockText());
   ResetPreview();
-  platform::Ui& ui = platform::CurrentUi();
-  ui.SetLabel(kFramesDoneLabel, "");
-  ui.SetLabel(kOperationLabel, " Operation:");
+  observer.Label(kIdFramesDoneLabel, "");
+  observer.Label(kIdOperationLabel, " Operation:");
   LogLine("Convert Movie End 2");
 }
 
@@ -251,6 +239,20 @@ void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_w
 ConversionReport LastConversionReport() {
   std::lock_guard lock(report_mutex);
   return last_report;
+}
+
+ConversionProgress PollConversion() {
+  ConversionProgress progress;
+  progress.frames_total = FrameStore.numframes;
+  progress.frames_recorded = FrameStore.FrameCounter;
+  if (Conversion.EncoderRunning != 0) {
+    progress.state = ConversionProgress::State::kEncoding;
+    const std::string folder = CurrentEncoderJob().TempFolder;
+    progress.frames_encoded = EncoderFramesDone(folder.empty() ? Shell.TempFolder : folder);
+  } else if (Video.Converting != 0) {
+    progress.state = ConversionProgress::State::kRecording;
+  }
+  return progress;
 }
 
 void SetSoundWaitLimitMs(int32_t milliseconds) {
@@ -267,215 +269,295 @@ int64_t RecordingBytesNeeded(int32_t numframes, int32_t frame_width, int32_t fra
   return frames + sound;
 }
 
-ConversionReport ConvertMovie(const ConversionJob& job) {
-  ConversionReport report;
-  report.output_name = job.output;
-  platform::Ui& ui = platform::CurrentUi();
-  int32_t frames_done = 0;
+namespace {
+
+// One conversion, from the checks of its paths to the clean-up: the job, the client's
+// observer, what the run has found out so far, and what it owns (the folder's lock, the
+// partial movie, the sound extraction, the encoder feed and its sound relay), let go of in
+// the reverse order when the run ends. Each phase returns false once the report is final.
+class MovieConversion {
+ public:
+  MovieConversion(const ConversionJob& job, Observer& observer)
+      : job_(job), observer_(observer), input_(job.input), output_(job.output) {
+    report_.output_name = job.output;
+  }
+  ConversionReport Run();
+
+ private:
+  void Begin();
+  bool CheckPaths();
+  bool Prepare();
+  void StartSoundAndShowTheVideo();
+  bool ArmRecording();
+  bool Record();
+  bool AwaitSound();
+  // The job that records the video once more, when it delivered more than it announced.
+  std::optional<ConversionJob> LongerRecording();
+  void NoteShortPicture();
+  void ExportAsAsked();
+  bool ExportOnce(const std::string& current, ExportResult& exported, std::string& unfinished);
+  // The next name another compression writes to; empty when the user has had enough.
+  std::string NextOutput(const std::string& current, const ExportResult& exported,
+                         const std::string& unfinished);
+
+  // A refusal before anything is recorded: one message, the report, and the graph left as
+  // the Convert command found it.
+  bool Refuse(const std::string& text, const std::string& line) {
+    observer_.Ask(text, kErrorCaption, platform::kMbIconError);
+    LogLine("Convert Movie refused: " + line);
+    report_.failure = line;
+    Publish(report_);
+    return false;
+  }
+  bool Refuse(const std::string& text) { return Refuse(text, OneLine(text)); }
+  // A run that got as far as arming the recording ends: the message, the report, the clean-up.
+  bool Fail(const std::string& text, const std::string& line) {
+    if (!text.empty()) observer_.Ask(text, kErrorCaption, platform::kMbIconError);
+    report_.failure = line;
+    AbortFeed(*feed_);
+    CleanUp(temp_folder_, sound_, job_.keep_work_files, observer_);
+    Publish(report_);
+    return false;
+  }
+  bool FailForSound() {
+    return Fail("The sound of the VIDEO " + input_ + " could not be extracted:\r\n" +
+                    sound_.Reason() + "\r\nThe conversion has been stopped.",
+                sound_problem_);
+  }
+
+  const ConversionJob& job_;
+  Observer& observer_;
+  const std::string& input_;
+  const std::string& output_;
+  // The temporary folder of this recording, fixed at the start: the window may change
+  // TempFolder while it runs.
+  const std::string& temp_folder_ = job_.temp_folder;
+  ConversionReport report_;
+  std::shared_ptr<platform::MediaGraph> graph_;
+
+  // The picture: the video's frame size, and the frame files' (another layout than the
+  // red/cyan merge makes them of its own size, fixed for the recording).
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  bool stereo_views_ = false;
+  frames::OutputLayout layout_ = frames::OutputLayout::kAnaglyph;
+  bool layout_frames_ = false;
+  frames::LayoutSize file_size_{};
+  int32_t numframes_ = 0;
+  int64_t time_per_frame_ = 0;
+  // Frame files serve another compression only: a run that offers none feeds the encoder
+  // from memory and writes nothing but the sound file.
+  bool frame_files_ = false;
+  std::string sound_file_;
+  EncoderJob encoder_job_;
+
+  // The recording's outcome.
+  bool feed_begun_ = false;
+  bool sound_seen_ = false;
+  std::string sound_problem_;
+  int32_t slots_ = 0;
+  double fps_ = 0.0;
+  double picture_seconds_ = 0.0;
+  bool short_picture_ = false;
+  bool sound_outlasts_ = false;
+
+  platform::FolderLock folder_lock_;
+  PartialMovie movie_;
+  SoundExtraction sound_;
+  std::optional<EncoderFeed> feed_;
+  SoundRelay relay_;
+};
+
+void MovieConversion::Begin() {
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
   LogLine("Convert Movie Begin " + ClockText());
-  LogLine("Output file " + job.output);
+  LogLine("Output file " + output_);
   LogLine("Output Folder Free Space:");
-  LogLine(FormatByteGroups(platform::FreeSpaceBytes(FolderOf(job.output))) + " bytes");
-  std::shared_ptr<platform::MediaGraph> graph = CurrentGraph();
-  if (graph) graph->SetNoSyncSource();
+  LogLine(FormatByteGroups(platform::FreeSpaceBytes(FolderOf(output_))) + " bytes");
+  graph_ = CurrentGraph();
+  if (graph_) graph_->SetNoSyncSource();
+}
 
-  const std::string& input = job.input;
-  const std::string& output = job.output;
-  if (input.empty()) return Refuse(report, kNoVideoText, "no video is loaded");
-  if (SameFile(output, input)) {
-    return Refuse(report, kSameNameText, "the output file is the input file");
+// Everything that can be refused before anything is written.
+bool MovieConversion::CheckPaths() {
+  if (input_.empty()) return Refuse(kNoVideoText, "no video is loaded");
+  if (SameFile(output_, input_)) return Refuse(kSameNameText, "the output file is the input file");
+  if (!graph_) {
+    report_.failure = "no video is loaded";
+    Publish(report_);
+    return false;
   }
-  if (!graph) {
-    report.failure = "no video is loaded";
-    Publish(report);
-    return report;
-  }
-  if (std::string problem = OutputProblem(output); !problem.empty()) {
-    return Refuse(report, problem);
-  }
-  const int32_t width = FrameStore.FrameW;
-  const int32_t height = FrameStore.FrameH;
+  if (std::string problem = OutputProblem(output_); !problem.empty()) return Refuse(problem);
+  width_ = FrameStore.FrameW;
+  height_ = FrameStore.FrameH;
   // Frame files lose 16 columns: a picture that narrow would leave nothing to write.
-  if (width <= frames::kCropColumns) {
-    return Refuse(report,
-                  "The VIDEO is " + NumberText(width) + " pixels wide; at least " +
+  if (width_ <= frames::kCropColumns) {
+    return Refuse("The VIDEO is " + NumberText(width_) + " pixels wide; at least " +
                       NumberText(frames::kCropColumns + 1) + " are needed for a conversion.",
                   "the video is too narrow");
   }
-  // Another layout than the red/cyan merge makes frame files of its own size; it is fixed
-  // for the recording, as the movie's size and what it says of its views depend on it.
-  const bool stereo_views = Settings.StereoOn == 1;
-  const frames::OutputLayout layout = RecordedLayout(Settings.StereoOn, Settings.Layout);
-  const bool layout_frames = layout != frames::OutputLayout::kAnaglyph;
-  const frames::LayoutSize file_size =
-      layout_frames ? frames::LayoutOutputSize(layout, width - frames::kCropColumns, height)
-                    : frames::LayoutSize{width - frames::kCropColumns, height, 0};
-  if (std::string problem = SizeProblem(file_size.width, file_size.height); !problem.empty()) {
-    return Refuse(report, problem);
+  stereo_views_ = Settings.StereoOn == 1;
+  layout_ = RecordedLayout(Settings.StereoOn, Settings.Layout);
+  layout_frames_ = layout_ != frames::OutputLayout::kAnaglyph;
+  file_size_ = layout_frames_
+                   ? frames::LayoutOutputSize(layout_, width_ - frames::kCropColumns, height_)
+                   : frames::LayoutSize{width_ - frames::kCropColumns, height_, 0};
+  if (std::string problem = SizeProblem(file_size_.width, file_size_.height); !problem.empty()) {
+    return Refuse(problem);
   }
   // Frames too large for the memory there is would end the run (or the machine's other
   // programs) halfway; they are refused first.
   const FrameSize movie_size =
-      ResizedFrameSize(Settings.ResizeMode, file_size.width, file_size.height);
+      ResizedFrameSize(Settings.ResizeMode, file_size_.width, file_size_.height);
   if (std::string problem =
-          MemoryProblem(width, height, movie_size.width, movie_size.height,
+          MemoryProblem(width_, height_, movie_size.width, movie_size.height,
                         platform::AvailableMemoryBytes(), platform::ProcessMemoryLimitBytes());
       !problem.empty()) {
-    return Refuse(report, problem);
+    return Refuse(problem);
   }
-
-  // The temporary folder of this recording, fixed now: the window may change TempFolder
-  // while it runs.
-  const std::string& temp_folder = job.temp_folder;
-  if (std::string problem = CheckPathForCommandLine(temp_folder, "temporary folder's name");
+  if (std::string problem = CheckPathForCommandLine(temp_folder_, "temporary folder's name");
       !problem.empty()) {
-    return Refuse(report, problem);
+    return Refuse(problem);
   }
   std::error_code error;
-  std::filesystem::create_directories(temp_folder, error);
+  std::filesystem::create_directories(temp_folder_, error);
   // Two conversions in one folder would delete and overwrite each other's frames.
-  platform::FolderLock folder_lock;
-  if (!job.temp_folder_held && !folder_lock.TryLock(temp_folder) && !folder_lock.busy()) {
+  if (!job_.temp_folder_held && !folder_lock_.TryLock(temp_folder_) && !folder_lock_.busy()) {
     // No lock file can be made there: so no frame file either.
-    const std::string why = platform::FileErrorText(folder_lock.error());
-    return Refuse(report,
-                  "The temporary folder " + temp_folder + " cannot be written (" + why +
+    const std::string why = platform::FileErrorText(folder_lock_.error());
+    return Refuse("The temporary folder " + temp_folder_ + " cannot be written (" + why +
                       ").\r\nPlease choose another one.",
-                  "the temporary folder " + temp_folder + " cannot be written (" + why + ")");
+                  "the temporary folder " + temp_folder_ + " cannot be written (" + why + ")");
   }
-  if (!job.temp_folder_held && !folder_lock.held()) {
-    return Refuse(report,
-                  "The temporary folder " + temp_folder +
+  if (!job_.temp_folder_held && !folder_lock_.held()) {
+    return Refuse("The temporary folder " + temp_folder_ +
                       " is in use by another conversion.\r\nPlease choose another one.",
-                  "the temporary folder " + temp_folder + " is in use by another conversion");
+                  "the temporary folder " + temp_folder_ + " is in use by another conversion");
   }
-  PartialMovie movie;
-  if (!movie.Reserve(output)) {
-    return Refuse(report, "The output file cannot be created in its folder:\r\n" + output);
+  if (!movie_.Reserve(output_)) {
+    return Refuse("The output file cannot be created in its folder:\r\n" + output_);
   }
+  return true;
+}
 
-  SetPositionBar(0);
+// The graph rewound, the temporary folder emptied, and the room the recording needs.
+bool MovieConversion::Prepare() {
+  observer_.PositionBar(0);
   platform::RefTime start = 0;
-  graph->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
-                      platform::kSeekNoPositioning);
-  graph->Pause();
+  graph_->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
+                       platform::kSeekNoPositioning);
+  graph_->Pause();
   // The window's graph was playing a moment ago: give it time to settle.
-  if (job.settle_pauses) platform::SleepMs(100);
+  if (job_.settle_pauses) platform::SleepMs(100);
   LogLine("Set Stream to 0 position");
-  if (job.settle_pauses) platform::SleepMs(10);
+  if (job_.settle_pauses) platform::SleepMs(10);
 
   // The clean-up ends before the sound extraction starts, so it cannot take the new file.
   // No writer is running: the last run waited for its own.
-  DeleteWorkFiles(temp_folder);
+  DeleteWorkFiles(temp_folder_);
   // What the clean-up left under a work file's name is no file of ours.
-  if (std::string foreign = ForeignWorkFileEntry(temp_folder); !foreign.empty()) {
-    return Refuse(report, "The temporary folder " + temp_folder + " holds " + foreign +
-                              ", which is a link or a folder, not a file of this program.\r\n"
-                              "Please remove it or choose another temporary folder.");
+  if (std::string foreign = ForeignWorkFileEntry(temp_folder_); !foreign.empty()) {
+    return Refuse("The temporary folder " + temp_folder_ + " holds " + foreign +
+                  ", which is a link or a folder, not a file of this program.\r\n"
+                  "Please remove it or choose another temporary folder.");
   }
-  const int32_t numframes = FrameStore.numframes;
-  // Frame files serve another compression only: a run that offers none feeds the encoder
-  // from memory and writes nothing but the sound file.
-  const bool frame_files = job.offer_another_compression || job.keep_work_files;
+  numframes_ = FrameStore.numframes;
+  frame_files_ = job_.offer_another_compression || job_.keep_work_files;
   const int64_t needed =
-      RecordingBytesNeeded(frame_files ? numframes : 0, file_size.width, file_size.height,
-                           std::max(Video.DurationSeconds.load(), job.recorded_seconds));
-  const auto free_bytes = static_cast<int64_t>(platform::FreeSpaceBytes(temp_folder));
+      RecordingBytesNeeded(frame_files_ ? numframes_ : 0, file_size_.width, file_size_.height,
+                           std::max(Video.DurationSeconds.load(), job_.recorded_seconds));
+  const auto free_bytes = static_cast<int64_t>(platform::FreeSpaceBytes(temp_folder_));
   if (needed > free_bytes) {
-    return Refuse(report,
-                  "Not enough free space in the temporary folder " + temp_folder +
+    return Refuse("Not enough free space in the temporary folder " + temp_folder_ +
                       ":\r\nthe conversion needs about " + Megabytes(needed) + ", " +
                       Megabytes(free_bytes) + " are free.",
-                  "not enough free space in " + temp_folder + " (needs " + Megabytes(needed) +
+                  "not enough free space in " + temp_folder_ + " (needs " + Megabytes(needed) +
                       ", " + Megabytes(free_bytes) + " free)");
   }
+  return true;
+}
 
-  // The sound extraction goes first: its tool starts up while the recording is made ready
-  // (the frame buffers' pages alone take a fifth of a second at 1080p).
+// The sound extraction goes first: its tool starts up while the recording is made ready
+// (the frame buffers' pages alone take a fifth of a second at 1080p).
+void MovieConversion::StartSoundAndShowTheVideo() {
   LogLine("Run MakeWave 0");
-  const std::string sound_file = SoundFile(temp_folder);
-  SoundExtraction sound;
+  sound_file_ = SoundFile(temp_folder_);
   // The encoder takes the sound as far as its -t: no further is extracted (a second past
   // it, for the rounding).
-  const double movie_seconds = std::max(Video.DurationSeconds.load(), job.recorded_seconds);
-  sound.Start(ToolPath("ffmpeg"), input, sound_file, SoundMessagesFile(temp_folder),
-              movie_seconds > 0 ? std::ceil(movie_seconds) + 1 : 0);
+  const double movie_seconds = std::max(Video.DurationSeconds.load(), job_.recorded_seconds);
+  sound_.Start(ToolPath("ffmpeg"), input_, sound_file_, SoundMessagesFile(temp_folder_),
+               movie_seconds > 0 ? std::ceil(movie_seconds) + 1 : 0);
   LogLine("Run MakeWave 1");
 
-  const int64_t time_per_frame = Video.TimePerFrame;
-  ui.SetLabel(kFileNameLabel, " " + output + " ");
-  ui.SetLabel(kFrameSizeLabel, NumberText(width) + "x" + NumberText(height));
-  ui.SetLabel(kFrameRateLabel, FormatMask0000(FramesPerSecond(time_per_frame)) + " fps");
-  ui.SetLabel(kFrameCountLabel, NumberText(numframes));
-  ui.SetLabel(kDurationLabel, FormatHms(Video.DurationSeconds.load()));
+  time_per_frame_ = Video.TimePerFrame;
+  observer_.Label(kIdFileNameLabel, " " + output_ + " ");
+  observer_.Label(kIdFrameSizeLabel, NumberText(width_) + "x" + NumberText(height_));
+  observer_.Label(kIdFrameRateLabel, FormatMask0000(FramesPerSecond(time_per_frame_)) + " fps");
+  observer_.Label(kIdFrameCountLabel, NumberText(numframes_));
+  observer_.Label(kIdDurationLabel, FormatHms(Video.DurationSeconds.load()));
+}
 
+// The encoder job, the feed, the frame placement and callback, and the conversion arrays.
+bool MovieConversion::ArmRecording() {
   LogLine("Set MovieDuration");
   Video.Converting = 1;
   WaitForPreviewPoll();     // from here on only the streaming thread touches the frames
   ResetFrameFileWriters();  // fresh writers: their failure count is this run's
-  EncoderFeed feed(file_size.width, file_size.height, 4,
-                   Settings.Chroma444 != 0 && TakesFullColour(output));
-  SoundRelay relay;
-  EncoderJob encoder_job;
-  encoder_job.FrameFileWidth = file_size.width;
-  encoder_job.FrameFileHeight = file_size.height;
-  encoder_job.Layout = layout_frames ? static_cast<int32_t>(layout) : 0;
-  encoder_job.TimePerFrame = time_per_frame;
-  encoder_job.DurationSeconds =
-      job.recorded_seconds > 0 ? job.recorded_seconds : Video.DurationSeconds.load();
-  encoder_job.TempFolder = temp_folder;
-  encoder_job.OutputName = movie.path();
-  SetEncoderJob(encoder_job);
+  feed_.emplace(file_size_.width, file_size_.height, 4,
+                Settings.Chroma444 != 0 && TakesFullColour(output_));
+  encoder_job_.FrameFileWidth = file_size_.width;
+  encoder_job_.FrameFileHeight = file_size_.height;
+  encoder_job_.Layout = layout_frames_ ? static_cast<int32_t>(layout_) : 0;
+  encoder_job_.TimePerFrame = time_per_frame_;
+  encoder_job_.DurationSeconds =
+      job_.recorded_seconds > 0 ? job_.recorded_seconds : Video.DurationSeconds.load();
+  encoder_job_.TempFolder = temp_folder_;
+  encoder_job_.OutputName = movie_.path();
+  SetEncoderJob(encoder_job_);
   // A video with sound need not wait for its extraction: the encoder reads the sound
   // through the relay as the file grows, and starts up while the recording is made ready.
-  bool feed_begun = false;
-  if (Video.HasSound != 0 && sound.Running() &&
-      relay.Start(sound_file, SoundPipeFile(temp_folder), sound)) {
+  if (Video.HasSound != 0 && sound_.Running() &&
+      relay_.Start(sound_file_, SoundPipeFile(temp_folder_), sound_)) {
     LogLine("The encoder reads the sound while it is extracted");
-    StartFeed(feed, true);
-    feed_begun = true;
+    StartFeed(*feed_, true);
+    feed_begun_ = true;
   }
+  EncoderFeed& feed = *feed_;
   BeginFramePlacement(
-      temp_folder, time_per_frame,
+      temp_folder_, time_per_frame_,
       [&feed](int32_t number, const uint32_t* pixels, int32_t stride) {
         feed.Picture(number, pixels, stride);
       },
-      frame_files, layout_frames ? layout : frames::OutputLayout::kAnaglyph);
+      frame_files_, layout_frames_ ? layout_ : frames::OutputLayout::kAnaglyph);
   InstallFrameCallback();
   LogLine("Determine CUTOFF");
-  SetCutoff();
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4");
   const bool arrays = AllocateConversionArrays() &&
-                      AllocateLayoutFrame(layout_frames ? file_size.width : 0, file_size.height);
+                      AllocateLayoutFrame(layout_frames_ ? file_size_.width : 0, file_size_.height);
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4 END");
-  PrepareFrameFileHeaders();
   LogLine("Determine sDIB");
   PrepareFileFrame();
   LogLine("Determine sDIB END");
-  auto fail = [&](const std::string& text, const std::string& line) {
-    if (!text.empty()) ui.ShowMessage(text, kErrorCaption, platform::kMbIconError);
-    report.failure = line;
-    AbortFeed(feed);
-    CleanUp(temp_folder, sound, job.keep_work_files);
-    Publish(report);
-    return report;
-  };
   if (!arrays) {
-    return fail("Not enough memory for the frames of this VIDEO.",
+    return Fail("Not enough memory for the frames of this VIDEO.",
                 "not enough memory for the frames");
   }
+  return true;
+}
 
+// Every frame of the video through the frame callback, until its end, a stall, a stop, a
+// full disk or a lost sound.
+bool MovieConversion::Record() {
   LogLine("Run MakeWave");
   ResetEstimateTiming();
-  ui.SetLabel(kOperationLabel, "     RECORD");
+  observer_.Label(kIdOperationLabel, "     RECORD");
   LogLine("pBasicAudio 0");
-  graph->PutVolume(platform::kVolumeSilent);
+  graph_->PutVolume(platform::kVolumeSilent);
   LogLine("pBasicAudio 1");
-  if (numframes == 0) {
+  if (numframes_ == 0) {
     // Nothing to record: back to idle, as after any other run.
-    return fail("The VIDEO reports no frames; nothing was converted.",
+    return Fail("The VIDEO reports no frames; nothing was converted.",
                 "the video reports no frames");
   }
 
@@ -484,195 +566,233 @@ ConversionReport ConvertMovie(const ConversionJob& job) {
   FrameStore.FrameCounter = 0;  // before the first frame can arrive
   // An end of stream the preview reached before the rewind is still queued; taken for this
   // recording's end it would cut the movie after its first frames.
-  DiscardGraphEvents(*graph);
-  LogLine(frame_files ? "Frames to the encoder from memory; frame files written beside"
-                      : "Frames to the encoder from memory; no frame files");
+  DiscardGraphEvents(*graph_);
+  LogLine(frame_files_ ? "Frames to the encoder from memory; frame files written beside"
+                       : "Frames to the encoder from memory; no frame files");
   const int64_t record_start = platform::MonotonicMs();
-  graph->Run();
-  bool sound_seen = false;
-  std::string sound_problem;
+  graph_->Run();
+  int32_t frames_done = 0;
+  EncoderFeed& feed = *feed_;
   const RecordEnd end = RecordLoop(
-      *graph, &frames_done,
+      *graph_, &frames_done,
       [&] {
-        if (sound_seen || sound.Running()) return false;
-        sound_seen = true;
+        if (sound_seen_ || sound_.Running()) return false;
+        sound_seen_ = true;
         // A sound track that cannot be had ends the run now rather than after the recording.
-        sound_problem = SoundProblem(sound, sound.Wait(), sound_file);
-        if (!sound_problem.empty()) return true;
-        if (!feed_begun) StartFeed(feed, false);
+        sound_problem_ = SoundProblem(sound_, sound_.Wait(), sound_file_);
+        if (!sound_problem_.empty()) return true;
+        if (!feed_begun_) StartFeed(feed, false);
         return false;
       },
-      [&feed] { return feed.recording_waits(); });
+      [&feed] { return feed.recording_waits(); }, observer_);
   // The sound may be found lost in the very wait that saw the video's end.
-  const bool sound_lost = end == RecordEnd::kCalledOff || !sound_problem.empty();
+  const bool sound_lost = end == RecordEnd::kCalledOff || !sound_problem_.empty();
   // A frame waiting for room in the feed's queue would hold the recording's end.
   if (end != RecordEnd::kEnded || sound_lost) AbortFeed(feed);
   const RecordedFrames recorded = StopRecording();
   LogLine("Recording time " + NumberText(platform::MonotonicMs() - record_start) + " ms");
-  report.frames_delivered = FrameStore.FrameCounter;
+  report_.frames_delivered = FrameStore.FrameCounter;
   const frames::FrameFileWriter::Stats stats = FrameFileWriters().stats();
-  report.failed_frame_files = stats.failed;
-  LogLine("Frames delivered " + NumberText(report.frames_delivered) + ", frame files written " +
+  report_.failed_frame_files = stats.failed;
+  LogLine("Frames delivered " + NumberText(report_.frames_delivered) + ", frame files written " +
           NumberText(stats.written) + ", failed " + NumberText(stats.failed));
 
   if (stats.failed > 0 || recorded.slots == 0) AbortFeed(feed);
   if (end == RecordEnd::kStopped) {
-    report.stopped = true;
-    return fail("", "stopped during recording");
+    report_.stopped = true;
+    return Fail("", "stopped during recording");
   }
   if (sound_lost) {
-    LogSoundEnd(sound.Wait());
-    return fail("The sound of the VIDEO " + input + " could not be extracted:\r\n" +
-                    sound.Reason() + "\r\nThe conversion has been stopped.",
-                sound_problem);
+    LogSoundEnd(sound_.Wait());
+    return FailForSound();
   }
   if (end == RecordEnd::kWriteFailed || stats.failed > 0) {
-    return fail("A frame file could not be written to the temporary folder " + temp_folder +
+    return Fail("A frame file could not be written to the temporary folder " + temp_folder_ +
                     " (is the disk full?).\r\nThe conversion has been stopped.",
-                "frame files could not be written to " + temp_folder + " (disk full?)");
+                "frame files could not be written to " + temp_folder_ + " (disk full?)");
   }
   if (recorded.slots == 0) {
-    return fail("No frame could be read from the VIDEO " + input + ".",
-                "no frame could be read from " + input);
+    return Fail("No frame could be read from the VIDEO " + input_ + ".",
+                "no frame could be read from " + input_);
   }
-  const int32_t slots = recorded.slots;
+  slots_ = recorded.slots;
   // The fed encoder repeats a picture over a gap itself; the files are there for the
   // exports from the folder.
-  report.frame_files =
-      frame_files ? static_cast<int32_t>(stats.written) + RepeatFrames(temp_folder, recorded.gaps)
-                  : slots;
-  report.recorded = true;
-  feed.Finish(slots);
-  if (!sound_seen) {
-    const int32_t status = WaitForSound(sound);
-    if (Conversion.StopRequested != 0) {
-      AbortFeed(feed);
-      report.stopped = true;
-      return fail("", "stopped during recording");
-    }
-    sound_problem = SoundProblem(sound, status, sound_file);
-    if (!sound_problem.empty()) {
-      AbortFeed(feed);
-      return fail("The sound of the VIDEO " + input + " could not be extracted:\r\n" +
-                      sound.Reason() + "\r\nThe conversion has been stopped.",
-                  sound_problem);
-    }
-  } else {
-    LogSoundEnd(sound.Wait());
-  }
+  report_.frame_files =
+      frame_files_ ? static_cast<int32_t>(stats.written) + RepeatFrames(temp_folder_, recorded.gaps)
+                   : slots_;
+  report_.recorded = true;
+  feed.Finish(slots_);
+  return true;
+}
 
-  // A video that delivers more than the length it announced (a header that says less than
-  // the file holds, files joined end to end) is converted whole: the encoder's -t covers
-  // what was recorded. The encoder fed while recording has already stopped at the old one
-  // and the sound was extracted only as far, so the video is recorded once more.
-  const double fps = FramesPerSecond(time_per_frame);
-  const double picture_seconds = static_cast<double>(slots) / (fps > 0 ? fps : 30.0);
-  const double covered = std::ceil(encoder_job.DurationSeconds);
-  if (picture_seconds - covered > 1.0 / (fps > 0 ? fps : 30.0)) {
-    LogLine("Note: the video delivered " + NumberText(slots) + " frames (" +
-            FormatMask0000(picture_seconds) + " s), more than the " +
-            FormatMask0000(Video.DurationSeconds.load()) +
-            " s it announced; the movie covers what was recorded");
-    EncoderJob longer = CurrentEncoderJob();
-    longer.DurationSeconds = picture_seconds;
-    SetEncoderJob(longer);
-    if (job.recorded_seconds <= 0 && Conversion.StopRequested == 0) {
-      LogLine("The video is recorded again for an encoder that takes all of it");
-      AbortFeed(feed);
-      relay.Stop();
-      movie.Discard();
-      CleanUp(temp_folder, sound, job.keep_work_files);
-      ConversionJob again = job;
-      again.recorded_seconds = picture_seconds;
-      again.temp_folder_held = true;  // this run holds it
-      return ConvertMovie(again);
-    }
+// The sound extraction's end, when the recording did not see it already.
+bool MovieConversion::AwaitSound() {
+  if (sound_seen_) {
+    LogSoundEnd(sound_.Wait());
+    return true;
   }
+  const int32_t status = WaitForSound(sound_, observer_);
+  if (Conversion.StopRequested != 0) {
+    AbortFeed(*feed_);
+    report_.stopped = true;
+    return Fail("", "stopped during recording");
+  }
+  sound_problem_ = SoundProblem(sound_, status, sound_file_);
+  if (!sound_problem_.empty()) {
+    AbortFeed(*feed_);
+    return FailForSound();
+  }
+  return true;
+}
 
-  // A video that ends well before the length it announced (a damaged or cut file) is
-  // converted as far as it goes, and the user is told.
-  const int64_t tolerance = std::max<int64_t>(numframes / 10, std::llround(fps));
-  const bool short_picture = numframes - int64_t{slots} > tolerance;
-  // A sound track that goes on past the picture (by more than the -t's rounding may
-  // leave) is cut to it as well, with no word: the clip is simply that long.
+// A video that delivers more than the length it announced (a header that says less than
+// the file holds, files joined end to end) is converted whole: the encoder's -t covers
+// what was recorded. The encoder fed while recording has already stopped at the old one
+// and the sound was extracted only as far, so the video is recorded once more.
+std::optional<ConversionJob> MovieConversion::LongerRecording() {
+  fps_ = FramesPerSecond(time_per_frame_);
+  picture_seconds_ = static_cast<double>(slots_) / (fps_ > 0 ? fps_ : 30.0);
+  const double covered = std::ceil(encoder_job_.DurationSeconds);
+  if (picture_seconds_ - covered <= 1.0 / (fps_ > 0 ? fps_ : 30.0)) return std::nullopt;
+  LogLine("Note: the video delivered " + NumberText(slots_) + " frames (" +
+          FormatMask0000(picture_seconds_) + " s), more than the " +
+          FormatMask0000(Video.DurationSeconds.load()) +
+          " s it announced; the movie covers what was recorded");
+  EncoderJob longer = CurrentEncoderJob();
+  longer.DurationSeconds = picture_seconds_;
+  SetEncoderJob(longer);
+  if (job_.recorded_seconds > 0 || Conversion.StopRequested != 0) return std::nullopt;
+  LogLine("The video is recorded again for an encoder that takes all of it");
+  AbortFeed(*feed_);
+  relay_.Stop();
+  movie_.Discard();
+  CleanUp(temp_folder_, sound_, job_.keep_work_files, observer_);
+  ConversionJob again = job_;
+  again.recorded_seconds = picture_seconds_;
+  again.temp_folder_held = true;  // this run holds it
+  return again;
+}
+
+// A video that ends well before the length it announced (a damaged or cut file) is
+// converted as far as it goes, and the user is told. A sound track that goes on past the
+// picture (by more than the -t's rounding may leave) is cut to it as well, with no word:
+// the clip is simply that long.
+void MovieConversion::NoteShortPicture() {
+  const int64_t tolerance = std::max<int64_t>(numframes_ / 10, std::llround(fps_));
+  short_picture_ = numframes_ - int64_t{slots_} > tolerance;
   std::error_code size_error;
-  const auto sound_bytes = std::filesystem::file_size(sound_file, size_error);
-  const bool sound_outlasts =
-      !size_error && static_cast<double>(sound_bytes) / kWaveBytesPerSecond > picture_seconds + 0.5;
-  if (short_picture) {
-    report.warning = "the video ended after " + NumberText(slots) + " of the " +
-                     NumberText(numframes) + " frames it announced (" +
-                     FormatMask0000(picture_seconds) + " of " +
-                     FormatMask0000(Video.DurationSeconds.load()) + " s)";
-    LogLine("Warning: " + report.warning);
+  const auto sound_bytes = std::filesystem::file_size(sound_file_, size_error);
+  sound_outlasts_ = !size_error &&
+                    static_cast<double>(sound_bytes) / kWaveBytesPerSecond > picture_seconds_ + 0.5;
+  if (short_picture_) {
+    report_.warning = "the video ended after " + NumberText(slots_) + " of the " +
+                      NumberText(numframes_) + " frames it announced (" +
+                      FormatMask0000(picture_seconds_) + " of " +
+                      FormatMask0000(Video.DurationSeconds.load()) + " s)";
+    LogLine("Warning: " + report_.warning);
   }
+}
 
-  std::string current = output;
-  for (;;) {
-    LogLine("ConvertRectExport Begin");
-    const int64_t export_start = platform::MonotonicMs();
-    const bool first = report.exports == 0;
-    ExportResult exported =
-        first ? FirstExport(movie.path(), feed, frame_files) : ConvertRectExport(movie.path());
-    if (exported.written && (short_picture || sound_outlasts) && Video.HasSound != 0) {
-      CutToPicture(movie.path(), picture_seconds);
-    }
-    if (exported.written) MarkStereoViews(movie.path(), stereo_views, static_cast<int32_t>(layout));
-    std::string unfinished;
-    if (!exported.stopped) {
-      unfinished = UnfinishedMovie(
-          movie, current, exported,
-          std::min(picture_seconds, std::ceil(CurrentEncoderJob().DurationSeconds)), temp_folder);
-    }
-    const bool written = exported.written && unfinished.empty() && movie.Commit(&unfinished);
-    if (!written) movie.Discard();
-    if (!unfinished.empty()) LogLine("No movie: " + unfinished);
-    LogLine("ConvertRectExport End");
-    LogLine("Export time " + NumberText(platform::MonotonicMs() - export_start) + " ms");
-    ++report.exports;
-    report.output_name = current;
-    report.movie_written = written;
-    if (exported.stopped) {
-      report.stopped = true;
-      return fail("", "stopped during encoding of " + current);
-    }
-    report.failure = written ? std::string()
-                     : !unfinished.empty()
-                         ? unfinished
-                         : "the encoder could not write " + current + CauseText(exported.cause);
-    Publish(report);
-    if (!job.offer_another_compression) break;
-    const std::string cause = !unfinished.empty()      ? "\r\n" + unfinished
-                              : exported.cause.empty() ? std::string()
-                                                       : "\r\nThe encoder says: " + exported.cause;
-    const int answer =
-        written
-            ? ui.ShowMessage(kSuccessText, kSuccessCaption,
-                             platform::kMbOkCancel | platform::kMbIconInformation)
-            : ui.ShowMessage("The movie could not be written:\r\n" + current + cause +
-                                 "\r\nThe encoder's messages are in the run log " + LogFilePath() +
-                                 "\r\nDo you want to save it with another compression value ?",
-                             kErrorCaption, platform::kMbOkCancel | platform::kMbIconError);
-    if (answer != platform::kIdOk) break;
-    std::string next;
-    for (;;) {
-      next = AnotherCompressionDialog(current);
-      if (next.empty()) break;
-      // Encoding over the input would destroy the very video the frames came from.
-      std::string problem =
-          SameFile(next, input) ? std::string(kSameNameText) : OutputProblem(next);
-      if (problem.empty() && !movie.Reserve(next)) {
-        problem = "The output file cannot be created in its folder:\r\n" + next;
-      }
-      if (problem.empty()) break;
-      ui.ShowMessage(problem, kErrorCaption, platform::kMbIconError);
-    }
-    if (next.empty()) break;
-    current = next;
+// One export into `current`; false when it was stopped (the run has then ended).
+bool MovieConversion::ExportOnce(const std::string& current, ExportResult& exported,
+                                 std::string& unfinished) {
+  LogLine("ConvertRectExport Begin");
+  const int64_t export_start = platform::MonotonicMs();
+  const bool first = report_.exports == 0;
+  exported = first ? FirstExport(movie_.path(), *feed_, frame_files_, observer_)
+                   : ConvertRectExport(movie_.path(), observer_);
+  if (exported.written && (short_picture_ || sound_outlasts_) && Video.HasSound != 0) {
+    CutToPicture(movie_.path(), picture_seconds_);
   }
-  CleanUp(temp_folder, sound, job.keep_work_files);
-  Publish(report);
-  return report;
+  if (exported.written) {
+    MarkStereoViews(movie_.path(), stereo_views_, static_cast<int32_t>(layout_));
+  }
+  unfinished.clear();
+  if (!exported.stopped) {
+    unfinished = UnfinishedMovie(
+        movie_, current, exported,
+        std::min(picture_seconds_, std::ceil(CurrentEncoderJob().DurationSeconds)), temp_folder_);
+  }
+  const bool written = exported.written && unfinished.empty() && movie_.Commit(&unfinished);
+  if (!written) movie_.Discard();
+  if (!unfinished.empty()) LogLine("No movie: " + unfinished);
+  LogLine("ConvertRectExport End");
+  LogLine("Export time " + NumberText(platform::MonotonicMs() - export_start) + " ms");
+  ++report_.exports;
+  report_.output_name = current;
+  report_.movie_written = written;
+  if (exported.stopped) {
+    report_.stopped = true;
+    return Fail("", "stopped during encoding of " + current);
+  }
+  report_.failure = written ? std::string()
+                    : !unfinished.empty()
+                        ? unfinished
+                        : "the encoder could not write " + current + CauseText(exported.cause);
+  Publish(report_);
+  return true;
+}
+
+std::string MovieConversion::NextOutput(const std::string& current, const ExportResult& exported,
+                                        const std::string& unfinished) {
+  const std::string cause = !unfinished.empty()      ? "\r\n" + unfinished
+                            : exported.cause.empty() ? std::string()
+                                                     : "\r\nThe encoder says: " + exported.cause;
+  const int answer =
+      report_.movie_written
+          ? observer_.Ask(kSuccessText, kSuccessCaption,
+                          platform::kMbOkCancel | platform::kMbIconInformation)
+          : observer_.Ask("The movie could not be written:\r\n" + current + cause +
+                              "\r\nThe encoder's messages are in the run log " + LogFilePath() +
+                              "\r\nDo you want to save it with another compression value ?",
+                          kErrorCaption, platform::kMbOkCancel | platform::kMbIconError);
+  if (answer != platform::kIdOk) return std::string();
+  for (;;) {
+    std::string next = AnotherCompressionDialog(current, observer_);
+    if (next.empty()) return next;
+    // Encoding over the input would destroy the very video the frames came from.
+    std::string problem = SameFile(next, input_) ? std::string(kSameNameText) : OutputProblem(next);
+    if (problem.empty() && !movie_.Reserve(next)) {
+      problem = "The output file cannot be created in its folder:\r\n" + next;
+    }
+    if (problem.empty()) return next;
+    observer_.Ask(problem, kErrorCaption, platform::kMbIconError);
+  }
+}
+
+// The first export, then as many more as the user asks for; then the clean-up.
+void MovieConversion::ExportAsAsked() {
+  std::string current = output_;
+  for (;;) {
+    ExportResult exported;
+    std::string unfinished;
+    if (!ExportOnce(current, exported, unfinished)) return;
+    if (!job_.offer_another_compression) break;
+    current = NextOutput(current, exported, unfinished);
+    if (current.empty()) break;
+  }
+  CleanUp(temp_folder_, sound_, job_.keep_work_files, observer_);
+  Publish(report_);
+}
+
+ConversionReport MovieConversion::Run() {
+  Begin();
+  if (!CheckPaths() || !Prepare()) return report_;
+  StartSoundAndShowTheVideo();
+  if (!ArmRecording() || !Record() || !AwaitSound()) return report_;
+  if (std::optional<ConversionJob> again = LongerRecording()) {
+    return ConvertMovie(*again, observer_);
+  }
+  NoteShortPicture();
+  ExportAsAsked();
+  return report_;
+}
+
+}  // namespace
+
+ConversionReport ConvertMovie(const ConversionJob& job, Observer& observer) {
+  return MovieConversion(job, observer).Run();
 }
 
 }  // namespace zqr

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/observer.h"
+
 namespace zqr {
 
 // Texts of the driver's message boxes.
@@ -61,6 +63,16 @@ inline constexpr int32_t kStallLimit = 12;
 // How long the driver waits for the sound extraction after the recording (milliseconds).
 void SetSoundWaitLimitMs(int32_t milliseconds);
 
+// A conversion as a client polls it: what it is doing and how far it has come.
+struct ConversionProgress {
+  enum class State { kIdle, kRecording, kEncoding };
+  State state = State::kIdle;
+  int32_t frames_total = 0;     // the frames the video announced
+  int32_t frames_recorded = 0;  // frames delivered since the recording began
+  int64_t frames_encoded = 0;   // frames the encoder says it has encoded
+};
+ConversionProgress PollConversion();
+
 // The free space the recording needs: every frame file (`numframes` of them) plus the
 // sound file.
 int64_t RecordingBytesNeeded(int32_t numframes, int32_t frame_width, int32_t frame_height,
@@ -68,7 +80,7 @@ int64_t RecordingBytesNeeded(int32_t numframes, int32_t frame_width, int32_t fra
 
 // The driver, for the window's Convert command and the batch mode alike. The report's
 // output_name is the name of the last export. The loaded clip stays loaded: the caller
-// ends or keeps it.
-ConversionReport ConvertMovie(const ConversionJob& job);
+// ends or keeps it. What the user is shown and asked goes to `observer`.
+ConversionReport ConvertMovie(const ConversionJob& job, Observer& observer);
 
 }  // namespace zqr

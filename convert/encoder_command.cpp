@@ -21,8 +21,6 @@ namespace zqr {
 
 namespace {
 
-constexpr char kQuote = '"';
-
 // Single-precision on purpose: 0.9f and 0.7f lie below their decimal values, so 640
 // columns become 560 at 90 %, not 576.
 constexpr float kResizeFactors[] = {0.9f, 0.8f, 0.7f, 0.6f, 0.5f};
@@ -91,10 +89,6 @@ std::string SampleRateFragment(int32_t choice, const std::string& extension) {
     default:
       return std::string();
   }
-}
-
-std::string Quoted(const std::string& text) {
-  return kQuote + text + kQuote;
 }
 
 // Per extension: the container name, and whether the extension gets the explicit x264

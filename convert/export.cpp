@@ -111,12 +111,12 @@ void LogEncoderMessages(const std::string& temp_folder) {
 }
 }  // namespace
 
-ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed) {
+ExportResult ConvertRectExport(const std::string& output_name, Observer& observer,
+                               EncoderFeed* feed) {
   platform::SleepMs(100);
-  platform::Ui& ui = platform::CurrentUi();
   CompressionAnimation animation(NowSeconds());
-  ui.ShowCompressionProgress(true);
-  ui.UpdateCompressionProgress(animation.view());
+  observer.CompressionProgress(true);
+  observer.UpdateCompressionProgress(animation.view());
 
   EncoderJob job = CurrentEncoderJob();
   job.OutputName = output_name;
@@ -154,11 +154,11 @@ ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed
     }
     running = encoder_running();
     animation.Step(NowSeconds());
-    ui.UpdateCompressionProgress(animation.view());
+    observer.UpdateCompressionProgress(animation.view());
     // The animation moves every 50 ms, but the end is looked for every 5: it is the last
     // step of a batch run.
     for (int slice = 0; slice < 10 && running && Conversion.StopRequested == 0; ++slice) {
-      ui.PumpOrSleep(5);
+      observer.Wait(5);
       running = encoder_running();
     }
   }
@@ -168,7 +168,7 @@ ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed
   result.exit_status = feed != nullptr ? feed->Wait() : encoder.Wait();
   Conversion.EncoderExitCode = result.exit_status;
   Conversion.EncoderRunning = 0;
-  ui.ShowCompressionProgress(false);
+  observer.CompressionProgress(false);
 
   // ffmpeg ends with status 0 even when it could not write the end of the movie (a full
   // disk): its messages are read as well.
@@ -244,7 +244,7 @@ std::vector<std::string> ResizeListEntries() {
   return {"Natural size", "Resize 90%", "Resize 80%", "Resize 70%", "Resize 60%", "Resize 50%"};
 }
 
-std::string ChooseRectangularVideo(const std::string& folder) {
+std::string ChooseRectangularVideo(const std::string& folder, Observer& observer) {
   platform::FileDialogRequest request;
   request.title = "Save Rectangular VIDEO";
   request.folder = folder;
@@ -254,41 +254,40 @@ std::string ChooseRectangularVideo(const std::string& folder) {
   request.overwrite_prompt = true;
   // A save dialog that only accepts existing files could never name a new movie.
   request.file_must_exist = false;
-  platform::Ui& ui = platform::CurrentUi();
-  std::string name = ui.ShowFileDialog(request);
-  ui.PumpOrSleep(1);
+  std::string name = observer.ChooseFile(request);
+  observer.Wait(1);
   if (TrimBlanks(name).empty()) return std::string();
   Shell.VideoFolder = std::filesystem::path(TrimBlanks(name)).parent_path().string();
   return name;
 }
 
-std::string AnotherCompressionDialog(const std::string& output_name) {
+std::string AnotherCompressionDialog(const std::string& output_name, Observer& observer) {
   platform::AnotherCompressionModel model;
   model.path_text = output_name;
   model.compression_index = Settings.CompressionValue;
   model.resize_index = Settings.ResizeMode;
   platform::AnotherCompressionEvents events;
-  events.select_path = [](const std::string& edit_text) {
+  events.select_path = [&observer](const std::string& edit_text) {
     const size_t end = edit_text.find_last_of("/:");
     const std::string folder =
         end == std::string::npos ? std::string() : edit_text.substr(0, end + 1);
-    const std::string name = ChooseRectangularVideo(folder);
+    const std::string name = ChooseRectangularVideo(folder, observer);
     return TrimBlanks(name).empty() ? edit_text : name;
   };
   // The main window shows what the next exports use: its compression list and the check
   // mark of its output size menu follow the choices made here.
-  events.compression_selected = [](int index) {
+  events.compression_selected = [&observer](int index) {
     const std::vector<std::string> entries = CompressionListEntries();
     if (index < 0 || index >= static_cast<int>(entries.size())) return;
     Settings.CompressionValue = static_cast<int32_t>(LeadingNumber(entries[index]));
-    platform::CurrentUi().SetListSelection(kIdCompressionList, index);
+    observer.ListSelection(kIdCompressionList, index);
   };
-  events.resize_selected = [](int index) {
+  events.resize_selected = [&observer](int index) {
     if (index < 0 || index > 5) return;
     Settings.ResizeMode = index;
-    ShowPopupChoice(*OptionOfField(&SettingsRecord::ResizeMode));
+    ShowPopupChoice(*OptionOfField(&SettingsRecord::ResizeMode), observer);
   };
-  if (!platform::CurrentUi().RunAnotherCompression(model, events)) return std::string();
+  if (!observer.AnotherCompression(model, events)) return std::string();
   return model.path_text;
 }
 

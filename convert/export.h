@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/observer.h"
 #include "platform/ui.h"
 
 namespace zqr {
@@ -46,7 +47,8 @@ struct ExportResult {
 // and shows the progress window until the tool ends; a stop request (StopRequested) ends it.
 // With `feed`, the encoder started while recording is waited for instead of a new run (it
 // writes `output_name` with the same settings).
-ExportResult ConvertRectExport(const std::string& output_name, EncoderFeed* feed = nullptr);
+ExportResult ConvertRectExport(const std::string& output_name, Observer& observer,
+                               EncoderFeed* feed = nullptr);
 
 // The cause of an encoder failure that its messages name ("No space left on device", ...);
 // empty when they name none of those.
@@ -63,10 +65,10 @@ int64_t EncoderFramesDone(const std::string& temp_folder);
 
 // The another-compression window: returns the new output name for "Save VIDEO", empty text
 // for "Exit/Cancel" or the close box. The compression and resize picks take effect at once.
-std::string AnotherCompressionDialog(const std::string& output_name);
+std::string AnotherCompressionDialog(const std::string& output_name, Observer& observer);
 
 // The save dialog of that window, opened in `folder`; the chosen name or empty text.
-std::string ChooseRectangularVideo(const std::string& folder);
+std::string ChooseRectangularVideo(const std::string& folder, Observer& observer);
 
 // The four output filters of the save dialogs.
 std::vector<std::pair<std::string, std::string>> RectangularVideoFilters();

@@ -5,11 +5,11 @@
 
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
+#include "core/control_ids.h"
 #include "core/numbers.h"
 #include "core/run_log.h"
 #include "frames/frame_file.h"
 #include "platform/files.h"
-#include "platform/ui.h"
 #include "video/frame_store.h"
 #include "video/graph.h"
 #include "video/play.h"
@@ -50,9 +50,8 @@ void DiscardGraphEvents(platform::MediaGraph& graph) {
 }
 
 RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
-                     const std::function<bool()>& each_wait,
-                     const std::function<bool()>& held_back) {
-  platform::Ui& ui = platform::CurrentUi();
+                     const std::function<bool()>& each_wait, const std::function<bool()>& held_back,
+                     Observer& observer) {
   const int32_t numframes = FrameStore.numframes;
   int32_t passes = 0;
   int32_t remembered = 0;
@@ -62,7 +61,7 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
   bool called_off = false;
   auto wait = [&](int32_t milliseconds) {
     for (int32_t left = milliseconds; left > 0; left -= 10) {
-      ui.PumpOrSleep(std::min(left, 10));
+      observer.Wait(std::min(left, 10));
       called_off = called_off || each_wait();
     }
   };
@@ -75,10 +74,10 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
     // A file that could not be written (the disk is full) spoils the movie: end now.
     if (FrameFileWriters().stats().failed > 0) return RecordEnd::kWriteFailed;
     if (++passes > 16) {
-      ui.SetLabel(kFramesDoneLabel, NumberText(*frames_done));
+      observer.Label(kIdFramesDoneLabel, NumberText(*frames_done));
       passes = 0;
       const double share = numframes > 0 ? 598.0 * *frames_done / numframes : 0.0;
-      SetPositionBar(std::min(RoundHalfEven32(share), kPositionBarMaxWidth));
+      observer.PositionBar(std::min(RoundHalfEven32(share), kPositionBarMaxWidth));
       const int32_t counter = FrameStore.FrameCounter;
       if (counter == remembered && !held_back()) {
         ++stall_count;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/observer.h"
 #include "platform/media.h"
 #include "video/frame_callback.h"
 
@@ -19,8 +20,8 @@ enum class RecordEnd { kStopped, kEnded, kWriteFailed, kCalledOff };
 // the recording (kCalledOff) by returning true; while `held_back` says the frames wait for
 // the encoder, no progress is no stall.
 RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
-                     const std::function<bool()>& each_wait,
-                     const std::function<bool()>& held_back);
+                     const std::function<bool()>& each_wait, const std::function<bool()>& held_back,
+                     Observer& observer);
 
 // Stops the frames: no callback, no writer still busy. Returns the recording's numbers and
 // gaps. The encoder's feed must take pictures or be aborted by then, as a frame waiting for

@@ -5,7 +5,6 @@
 #include <array>
 
 #include "core/control_ids.h"
-#include "platform/ui.h"
 
 namespace zqr {
 
@@ -345,11 +344,10 @@ const OptionDef* OptionOfFlag(std::string_view flag) {
   return nullptr;
 }
 
-void ShowPopupChoice(const OptionDef& option) {
-  platform::Ui& ui = platform::CurrentUi();
+void ShowPopupChoice(const OptionDef& option, Observer& observer) {
   const int32_t value = Settings.*option.field;
   for (size_t i = 0; i < option.popup_items.size(); ++i) {
-    ui.SetMenuChecked(option.control_id + static_cast<int>(i), static_cast<int32_t>(i) == value);
+    observer.MenuChecked(option.control_id + static_cast<int>(i), static_cast<int32_t>(i) == value);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/observer.h"
 #include "core/settings.h"
 
 namespace zqr {
@@ -55,7 +56,7 @@ const OptionDef* OptionOfControl(int control_id);
 const OptionDef* OptionOfFlag(std::string_view flag);
 
 // The window's check mark in an option's popup moved to the item of the field's value.
-void ShowPopupChoice(const OptionDef& option);
+void ShowPopupChoice(const OptionDef& option, Observer& observer);
 
 // The values a flag takes, as --help shows them ("off|0..5", "auto|100k|...").
 std::string FlagValues(const OptionDef& option);

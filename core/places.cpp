@@ -25,11 +25,6 @@ bool Absolute(const std::string& path) {
   return !path.empty() && std::filesystem::path(path).is_absolute();
 }
 
-std::string WithoutTrailingSeparators(std::string folder) {
-  while (folder.size() > 1 && folder.back() == kSeparator) folder.pop_back();
-  return folder;
-}
-
 // `folder` and the names after it, each behind the system's separator.
 std::string Joined(std::string folder, std::initializer_list<std::string_view> names) {
   for (const std::string_view name : names) {
@@ -60,6 +55,15 @@ ProgramPlaces& Chosen() {
 }
 
 }  // namespace
+
+std::string WithoutTrailingSeparators(std::string folder) {
+  // Windows takes "/" as well as "\\".
+  while (folder.size() > 1 && std::string_view(platform::kPathSeparators).find(folder.back()) !=
+                                  std::string_view::npos) {
+    folder.pop_back();
+  }
+  return folder;
+}
 
 ProgramPlaces ChoosePlaces(const PlaceFacts& facts) {
   ProgramPlaces places;

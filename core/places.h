@@ -12,6 +12,9 @@
 
 namespace zqr {
 
+// `folder` without the separators at its end; the root stays the root.
+std::string WithoutTrailingSeparators(std::string folder);
+
 // What the choice depends on, read once at start-up (tests give their own).
 struct PlaceFacts {
   std::string exe_folder;  // with its trailing separator

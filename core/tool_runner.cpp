@@ -6,11 +6,6 @@
 
 namespace zqr {
 
-bool RunToolHidden(std::string_view command_line) {
-  if (command_line.empty()) return false;
-  return platform::RunCommandLine(command_line).started;
-}
-
 int RunToolForStatus(std::string_view command_line, const std::string& error_file) {
   if (command_line.empty()) return -1;
   platform::Redirections redirections;

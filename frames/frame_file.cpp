@@ -197,11 +197,6 @@ FrameFileWriter::Stats FrameFileWriter::stats() const {
   return stats_;
 }
 
-void FrameFileWriter::SetWrittenObserver(WrittenObserver observer) {
-  std::lock_guard lock(mutex_);
-  observer_ = std::move(observer);
-}
-
 void FrameFileWriter::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -216,12 +211,6 @@ void FrameFileWriter::Run() {
     const bool ok = fits && options_.write(job.path, job.width, job.height, job.frame.data(),
                                            job.frame.width());
     lock.lock();
-    if (observer_) {
-      const WrittenObserver observer = observer_;
-      lock.unlock();
-      observer(job.path, ok);
-      lock.lock();
-    }
     ++(ok ? stats_.written : stats_.failed);
     --in_flight_;
     --stats_.buffers;

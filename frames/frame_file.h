@@ -90,10 +90,6 @@ class FrameFileWriter {
   void ReturnFrame(FrameArray frame);
   // Returns when every submitted file has been written (or has failed).
   void WaitAll();
-  // Called on the writing thread after each file, in the order written, with its path and
-  // whether it was written; WaitAll returns only after the call for the last file.
-  using WrittenObserver = std::function<void(const std::string& path, bool written)>;
-  void SetWrittenObserver(WrittenObserver observer);
 
   struct Stats {
     int64_t submitted = 0;
@@ -119,7 +115,6 @@ class FrameFileWriter {
   void KeepOrDrop(FrameArray frame, size_t frame_bytes);
 
   Options options_;
-  WrittenObserver observer_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Job> queue_;

@@ -27,26 +27,6 @@ bool WriteFilePieces(const std::string& path, std::span<const FilePiece> pieces)
 // the file system refuses uncached writes, this is WriteFilePieces.
 bool WriteFilePiecesUncached(const std::string& path, std::span<const FilePiece> pieces);
 
-// Reads whole files past the page cache into memory it keeps from one file to the next:
-// the frame files are read back once each, while the next ones are being written.
-class UncachedReader {
- public:
-  UncachedReader();
-  ~UncachedReader();
-  UncachedReader(const UncachedReader&) = delete;
-  UncachedReader& operator=(const UncachedReader&) = delete;
-  // The whole file into data() .. data() + size(), valid until the next Read. False when
-  // it cannot be read.
-  bool Read(const std::string& path);
-  const std::byte* data() const { return data_; }
-  std::size_t size() const { return size_; }
-
- private:
-  std::byte* data_ = nullptr;
-  std::size_t capacity_ = 0;
-  std::size_t size_ = 0;
-};
-
 // Creates `path` as a new empty file; false when anything (a file, a link, a folder) has
 // that name already, so nothing is ever written through a link someone left there.
 bool CreateNewFile(const std::string& path);

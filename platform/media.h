@@ -174,7 +174,6 @@ class MediaGraph {
   // --- IBasicAudio ---
   // Volume in hundredths of a decibel, kVolumeSilent (-10000) to kVolumeFull (0).
   virtual MediaStatus PutVolume(int32_t volume) = 0;
-  virtual MediaStatus GetVolume(int32_t* volume) = 0;
 };
 
 // The backend's factory; returns nullptr when no graph can be made.

@@ -110,13 +110,7 @@ bool AllocateGrabFrames(int32_t width, int32_t height) {
     s.GrabBuffer.Free();
   }
   s.FramePixelCount = ok ? width * height : 0;
-  s.DisplayHeader = frames::MakeBitmapInfoHeader(width, height);
   return ok;
-}
-
-void SetCutoff() {
-  FrameStore.CUTOFF[0] = FrameStore.FrameW.load();
-  FrameStore.CUTOFF[1] = FrameStore.FrameH.load();
 }
 
 bool AllocateConversionArrays() {
@@ -124,22 +118,12 @@ bool AllocateConversionArrays() {
   return AllocateConversionShape(FrameStore.FrameW, FrameStore.FrameH + 1);
 }
 
-void PrepareFrameFileHeaders() {
-  const int32_t width = FrameStore.FrameW;
-  const int32_t height = FrameStore.FrameH;
-  FrameStore.DisplayHeader = frames::MakeBitmapInfoHeader(width, height);
-  FrameStore.FileInfoHeader = FrameStore.DisplayHeader;
-  FrameStore.FileInfoHeader.width = width - frames::kCropColumns;
-}
-
 bool PrepareFileFrame() {
   return FrameStore.FrameW > frames::kCropColumns;
 }
 
 bool AllocateConversionFrames() {
-  SetCutoff();
   bool ok = AllocateConversionArrays();
-  PrepareFrameFileHeaders();
   ok = PrepareFileFrame() && ok;
   return ok;
 }

@@ -38,10 +38,6 @@ struct FrameStoreState {
   Shared32 FramePixelCount{0};  // pixels of the current frame (delivered bytes / 4)
   Shared32 FrameCounter{0};     // frames delivered since the conversion began
   Shared32 numframes{0};        // frame count of the loaded video (set by the graph build)
-  Shared32 CUTOFF[2] = {0, 0};  // width and height fixed at the start of a conversion
-
-  frames::BitmapInfoHeader DisplayHeader;   // FrameW x FrameH, for drawing
-  frames::BitmapInfoHeader FileInfoHeader;  // (FrameW - 16) x FrameH, heads each frame file
 
   frames::EstimateClock Estimate;  // counter to 30, estimate mark, start mark
 
@@ -97,18 +93,14 @@ void ClearPreviewStep();
 bool AllocateInitialFrameStorage();
 
 // Graph build: FrameW, FrameH, WorkFrame and GrabBuffer of width x (height + 1) zero
-// pixels, the frame pixel count and the display header. False when the size cannot be
-// allocated (the arrays are then empty).
+// pixels and the frame pixel count. False when the size cannot be allocated (the arrays
+// are then empty).
 bool AllocateGrabFrames(int32_t width, int32_t height);
 
 // Conversion start, in the driver's order:
-// CUTOFF = (FrameW, FrameH).
-void SetCutoff();
 // DMEM1..DMEM4, ViewCopy1, ViewCopy2 freed and allocated anew, FrameW x (FrameH + 1), zero
 // (DMEM2 and DMEM3 with room to slide).
 bool AllocateConversionArrays();
-// The display header (FrameW) and the frame-file information header (FrameW - 16).
-void PrepareFrameFileHeaders();
 // Whether frame files can be made for this video (FrameW > 16; narrower frames give files
 // without a valid width, and BufferCB then writes none).
 bool PrepareFileFrame();

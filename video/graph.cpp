@@ -43,21 +43,21 @@ class FrameCallbackObject final : public platform::SampleGrabberCallback {
 };
 
 // Shows a failed step's message; the build then reports the same text.
-const char* ShowGraphError(const char* text) {
-  platform::CurrentUi().ShowMessage(text, kGraphErrorCaption, platform::kMbIconInformation);
+const char* ShowGraphError(const char* text, Observer& observer) {
+  observer.Ask(text, kGraphErrorCaption, platform::kMbIconInformation);
   return text;
 }
 
 // A source that would not open or connect: the step's text, then the file and why, so a
 // user can tell a damaged clip from a file that is no video at all. The build reports the
 // step's text with the reason, on one line.
-std::string ShowSourceError(const char* text, const std::string& file_name,
-                            const MediaGraph& graph) {
+std::string ShowSourceError(const char* text, const std::string& file_name, const MediaGraph& graph,
+                            Observer& observer) {
   std::string cause = graph.SourceFailure();
   if (cause.empty()) cause = "it is damaged or not a video";
-  platform::CurrentUi().ShowMessage(std::string(text) + "\r\n\r\n" + file_name +
-                                        "\r\nThe file cannot be read as a video: " + cause + ".",
-                                    kGraphErrorCaption, platform::kMbIconInformation);
+  observer.Ask(std::string(text) + "\r\n\r\n" + file_name +
+                   "\r\nThe file cannot be read as a video: " + cause + ".",
+               kGraphErrorCaption, platform::kMbIconInformation);
   std::string step = text;
   if (step.ends_with('!')) step.pop_back();
   return step + ": " + cause;
@@ -65,40 +65,41 @@ std::string ShowSourceError(const char* text, const std::string& file_name,
 
 // Steps 4 to 32: builds the graph, publishes it paused and shows the video's figures.
 // Returns empty text, or the text of the error message it showed.
-std::string BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out) {
+std::string BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out,
+                       Observer& observer) {
   std::shared_ptr<MediaGraph> graph = platform::CreateMediaGraph();
   if (!graph) {
-    return ShowGraphError(kNoGraphText);
+    return ShowGraphError(kNoGraphText, observer);
   }
   if (Failed(graph->CreateSampleGrabber())) {
-    return ShowGraphError(kGrabberErrorText);
+    return ShowGraphError(kGrabberErrorText, observer);
   }
   if (Failed(graph->AddGrabberFilter("Sample Grabber"))) {
-    return ShowGraphError(kAddGrabberErrorText);
+    return ShowGraphError(kAddGrabberErrorText, observer);
   }
   platform::MediaType type;
   type.majortype = platform::MajorType::kVideo;
   type.subtype = platform::SubType::kRgb32;
   type.formattype = platform::FormatType::kVideoInfo;
   if (Failed(graph->SetMediaType(type))) {
-    return ShowGraphError(kMediaTypeErrorText);
+    return ShowGraphError(kMediaTypeErrorText, observer);
   }
   // The name exactly as given: blanks at its ends belong to it on this platform.
   const std::string& source_name = file_name;
   if (Failed(graph->AddSourceFilter(source_name, "Source"))) {
-    return ShowSourceError(kAddSourceErrorText, file_name, *graph);
+    return ShowSourceError(kAddSourceErrorText, file_name, *graph, observer);
   }
   if (Failed(graph->ConnectSourceToGrabber())) {
-    return ShowSourceError(kUnsupportedText, file_name, *graph);
+    return ShowSourceError(kUnsupportedText, file_name, *graph, observer);
   }
   if (Failed(graph->AddNullRenderer("NullRenderer"))) {
-    return ShowGraphError(kAddRendererErrorText);
+    return ShowGraphError(kAddRendererErrorText, observer);
   }
   if (Failed(graph->ConnectGrabberToNullRenderer())) {
-    return ShowGraphError(kStream010Text);
+    return ShowGraphError(kStream010Text, observer);
   }
   if (Failed(graph->SetBufferSamples(true))) {
-    return ShowGraphError(kStream011Text);
+    return ShowGraphError(kStream011Text, observer);
   }
   graph->SetCallback(nullptr, platform::kSelectSampleCB);
   // The control interfaces exist from here on: the window commands and the conversion
@@ -111,7 +112,7 @@ std::string BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>
   graph->SetDefaultSyncSource();
   LogLine("Render file: " + file_name);
   if (Failed(graph->GetConnectedMediaType(&type))) {
-    return ShowGraphError(kFormatErrorText);
+    return ShowGraphError(kFormatErrorText, observer);
   }
   const platform::VideoInfoHeader format = type.format;
   graph->SetOneShot(false);
@@ -145,15 +146,15 @@ std::string BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>
   // cannot be held leaves the arrays empty, and the preview poll then skips its copy.
   AllocateGrabFrames(width, height);
 
-  ShowVideoInfo(file_name);
+  ShowVideoInfo(file_name, observer);
   return {};
 }
 
 // The common end of every build: the graph let go of, the build flag cleared.
-void TearDownGraph(std::shared_ptr<MediaGraph>& graph) {
+void TearDownGraph(std::shared_ptr<MediaGraph>& graph, Observer& observer) {
   // Give a running conversion a moment to let go of the graph.
   for (int round = 0; round < 50 && Video.Converting != 0; ++round) {
-    platform::CurrentUi().PumpOrSleep(10);
+    observer.Wait(10);
     platform::SleepMs(10);
   }
   graph.reset();
@@ -161,53 +162,56 @@ void TearDownGraph(std::shared_ptr<MediaGraph>& graph) {
   Video.GraphBusy = 0;
   ResetPreview();
   LogLine("File exit Ok");
-  SetPositionBar(1);
+  observer.PositionBar(1);
   LogLine("File exit Final");
 }
 
 }  // namespace
 
-int32_t BuildAndPlayGraph(const std::string& file_name) {
+int32_t BuildAndPlayGraph(const std::string& file_name, Observer& observer) {
   std::string failure;
-  if (BuildGraphPaused(file_name, &failure) == GraphBuild::kBuilt) PlayBuiltGraph();
+  if (BuildGraphPaused(file_name, &failure, observer) == GraphBuild::kBuilt) {
+    PlayBuiltGraph(observer);
+  }
   return 0;
 }
 
-GraphBuild BuildGraphPaused(const std::string& file_name, std::string* failure) {
+GraphBuild BuildGraphPaused(const std::string& file_name, std::string* failure,
+                            Observer& observer) {
   if (!Video.GraphBusy.compare_exchange(0, 1)) {
     *failure = "another video is being loaded";
     return GraphBuild::kBusy;
   }
-  SetPositionBar(1);
+  observer.PositionBar(1);
   std::shared_ptr<MediaGraph> graph;
-  if (std::string shown = BuildGraph(file_name, graph); !shown.empty()) {
-    TearDownGraph(graph);
+  if (std::string shown = BuildGraph(file_name, graph, observer); !shown.empty()) {
+    TearDownGraph(graph, observer);
     *failure = shown;
     return GraphBuild::kFailed;
   }
   return GraphBuild::kBuilt;
 }
 
-void PlayBuiltGraph() {
+void PlayBuiltGraph(Observer& observer) {
   std::shared_ptr<MediaGraph> graph = CurrentGraph();
   if (graph) {
     if (Video.Converting == 0) graph->Run();
     const int settle = settle_ms.load();
     platform::SleepMs(settle);
-    platform::CurrentUi().PumpOrSleep(settle);
+    observer.Wait(settle);
     Video.PlayState = 1;
-    RunPlayLoop(*graph);
+    RunPlayLoop(*graph, observer);
     graph->Stop();
     platform::SleepMs(100);
     LogLine("**************** CYCLE STOPPED");
   }
-  TearDownGraph(graph);
+  TearDownGraph(graph, observer);
 }
 
-void EndPausedGraph() {
+void EndPausedGraph(Observer& observer) {
   std::shared_ptr<MediaGraph> graph = CurrentGraph();
   if (graph) graph->Stop();
-  TearDownGraph(graph);
+  TearDownGraph(graph, observer);
 }
 
 void ReleaseGraph() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/observer.h"
 #include "platform/media.h"
 
 namespace zqr {
@@ -25,7 +26,7 @@ inline constexpr const char* kFormatErrorText =
     "Format of the file is not support.\r\nOr - File can be open by another app.";
 
 // BuildGraphPaused, then PlayBuiltGraph when it was built. Returns 0.
-int32_t BuildAndPlayGraph(const std::string& file_name);
+int32_t BuildAndPlayGraph(const std::string& file_name, Observer& observer);
 
 // The graph for `file_name` built and left paused as the current graph; kBusy at once
 // while another build is active, kFailed with the message of the step that failed (after
@@ -34,9 +35,9 @@ int32_t BuildAndPlayGraph(const std::string& file_name);
 // it in the preview until PlayState becomes 0 and tears it down, or a conversion that needs no
 // preview uses it and EndPausedGraph lets go of it.
 enum class GraphBuild { kBuilt, kFailed, kBusy };
-GraphBuild BuildGraphPaused(const std::string& file_name, std::string* failure);
-void PlayBuiltGraph();
-void EndPausedGraph();
+GraphBuild BuildGraphPaused(const std::string& file_name, std::string* failure, Observer& observer);
+void PlayBuiltGraph(Observer& observer);
+void EndPausedGraph(Observer& observer);
 
 // Empties the graph set; the graph ends when its last caller lets go of it.
 void ReleaseGraph();

@@ -49,18 +49,17 @@ std::vector<std::pair<std::string, std::string>> OpenDialogFilters() {
 }
 
 namespace {
-std::atomic<bool> load_pauses{true};
 
 // What the open dialog's answer starts: the video plays in the preview until the playback
 // ends, then the frames and the preview are cleared. Counted in Loader.Playbacks from its
 // first step to its last, so the next load can wait for it.
-void PlayChosenFile(const std::string& name) {
+void PlayChosenFile(const std::string& name, Observer& observer) {
   Loader.Playbacks.fetch_add(1);
   ResetPreview();
   // A name of blanks alone is no choice; any other is taken exactly as given.
   if (!TrimBlanks(name).empty()) {
     Shell.VideoFolder = FolderOfFile(name);
-    OpenVideo(name);
+    OpenVideo(name, observer);
   }
   Video.PlayState = 0;
   platform::SleepMs(100);
@@ -86,15 +85,14 @@ std::string FolderOfFile(const std::string& path) {
 }
 
 std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/,
-                             const std::function<void()>& chosen) {
+                             Observer& observer, const std::function<void()>& chosen) {
   if (!Loader.OpenDialogBusy.compare_exchange(0, 1)) return std::string();
   platform::FileDialogRequest request;
   request.title = "Load VIDEO";
   request.folder = initial_folder.empty() ? platform::CurrentDirectory() : initial_folder;
   request.filters = OpenDialogFilters();
   request.file_must_exist = true;
-  platform::Ui& ui = platform::CurrentUi();
-  const std::string name = ui.ShowFileDialog(request);
+  const std::string name = observer.ChooseFile(request);
   Loader.OpenDialogBusy = 0;
   // Cancel, or a name of blanks alone: the clip there was goes on as it was.
   if (TrimBlanks(name).empty()) return std::string();
@@ -107,24 +105,24 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/
     platform::SleepMs(100);
   }
   LogLine("GetMultipleFiles pMediaControl Ok");
-  ClearVideoInfo();
-  ui.PumpOrSleep(1);
-  PlayChosenFile(name);
+  ClearVideoInfo(observer);
+  observer.Wait(1);
+  PlayChosenFile(name, observer);
   return std::string();
 }
 
-void OpenGivenFile(const std::string& name) {
+void OpenGivenFile(const std::string& name, Observer& observer) {
   EndPlayingClip();
   if (auto graph = CurrentGraph()) {
     graph->Stop();
     platform::SleepMs(100);
   }
-  ClearVideoInfo();
-  platform::CurrentUi().PumpOrSleep(1);
-  PlayChosenFile(name);
+  ClearVideoInfo(observer);
+  observer.Wait(1);
+  PlayChosenFile(name, observer);
 }
 
-void KeepClipLoaded() {
+void KeepClipLoaded(Observer& observer) {
   std::shared_ptr<platform::MediaGraph> graph = CurrentGraph();
   if (!graph || Video.PlayState == 0) return;
   // A conversion ran it without a clock and silent, as fast as frames could be processed.
@@ -134,24 +132,19 @@ void KeepClipLoaded() {
   graph->SetPositions(&start, platform::kSeekAbsolutePositioning, nullptr,
                       platform::kSeekNoPositioning);
   graph->Pause();  // shows the first frame
-  SetPositionBar(1);
-  ShowVideoInfo(CurrentVideo());
+  observer.PositionBar(1);
+  ShowVideoInfo(CurrentVideo(), observer);
 }
 
-void SetLoadPauses(bool on) {
-  load_pauses = on;
-}
-
-void OpenVideo(const std::string& file_name) {
-  const bool pauses = load_pauses.load();
+void OpenVideo(const std::string& file_name, Observer& observer) {
   Settings.ShowInputVideo = 1;
   Video.PlayState = 2;
-  if (pauses) platform::SleepMs(200);
+  platform::SleepMs(200);
   Loader.VideoLoaded = 1;
   Video.PlayState = 0;
-  if (pauses) platform::SleepMs(1000);
+  platform::SleepMs(1000);
   // The same load as a conversion without a window, then the preview.
-  if (LoadVideo(file_name).loaded) PlayBuiltGraph();
+  if (LoadVideo(file_name, observer).loaded) PlayBuiltGraph(observer);
   Video.PlayState = 1;
   platform::SleepMs(100);
   Video.PlayState = 0;
@@ -162,7 +155,7 @@ void OpenVideo(const std::string& file_name) {
 
 namespace zqr {
 
-LoadResult LoadVideo(const std::string& path) {
+LoadResult LoadVideo(const std::string& path, Observer& observer) {
   LoadResult result;
   // The probe's tool starts up while the graph is built; the build waits for its report only
   // where it reads the frame rate from it.
@@ -171,13 +164,13 @@ LoadResult LoadVideo(const std::string& path) {
   Loader.VideoLoaded = 1;
   // The whole name: a shortened one would name another file, or none.
   SetCurrentVideo(path);
-  result.loaded = BuildGraphPaused(path, &result.failure) == GraphBuild::kBuilt;
+  result.loaded = BuildGraphPaused(path, &result.failure, observer) == GraphBuild::kBuilt;
   AwaitProbe();
   return result;
 }
 
-void UnloadVideo() {
-  EndPausedGraph();
+void UnloadVideo(Observer& observer) {
+  EndPausedGraph(observer);
   Video.PlayState = 0;
 }
 

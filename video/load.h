@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/observer.h"
 #include "core/shared_value.h"
 
 namespace zqr {
@@ -25,7 +26,6 @@ struct LoaderStateRecord {
 
 extern LoaderStateRecord Loader;
 
-inline constexpr int kShowInputVideoCheck = 511;
 inline constexpr size_t kMaxVideoPathLength = 255;
 
 // The open dialog's twelve filters, description and patterns, in the dialog's order.
@@ -39,23 +39,20 @@ std::string FolderOfFile(const std::string& path);
 // video, plays it until the playback ends, then clears the frames and the preview. A
 // cancelled dialog changes nothing. Returns empty text at once while another open dialog
 // is shown. Mode 0 is the only mode.
-std::string GetMultipleFiles(const std::string& initial_folder, int32_t mode,
+std::string GetMultipleFiles(const std::string& initial_folder, int32_t mode, Observer& observer,
                              const std::function<void()>& chosen = {});
 
 // GetMultipleFiles for a file the user named before any dialog (on the command line, or
 // through the desktop): it plays as if chosen in the open dialog.
-void OpenGivenFile(const std::string& name);
+void OpenGivenFile(const std::string& name, Observer& observer);
 
 // The loaded clip back in the preview after a Convert that did not end it (its dialog
 // cancelled, the conversion refused, stopped or failed): rewound and paused, with its
 // clock and sound back, its figures in the labels. Nothing when no clip plays.
-void KeepClipLoaded();
+void KeepClipLoaded(Observer& observer);
 
 // LoadVideo, then the preview plays it; returns when the playback has ended.
-void OpenVideo(const std::string& file_name);
-// The pauses of OpenVideo give a video that is playing time to stop and let go of its
-// graph. A batch run loads once into an idle program and switches them off.
-void SetLoadPauses(bool on);
+void OpenVideo(const std::string& file_name, Observer& observer);
 
 // Loading, as every client loads: the probe, then the graph built and left paused as the
 // current graph with the video's figures published (the window then plays it, the batch
@@ -65,8 +62,8 @@ struct LoadResult {
   bool loaded = false;
   std::string failure;
 };
-LoadResult LoadVideo(const std::string& path);
+LoadResult LoadVideo(const std::string& path, Observer& observer);
 // Lets go of the graph LoadVideo built.
-void UnloadVideo();
+void UnloadVideo(Observer& observer);
 
 }  // namespace zqr

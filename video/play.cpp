@@ -9,7 +9,6 @@
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "platform/system.h"
-#include "platform/ui.h"
 #include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/play_rules.h"
@@ -77,34 +76,25 @@ void WaitForPreviewPoll() {
   ReleasePollLock();
 }
 
-void ClearVideoInfo() {
-  platform::Ui& ui = platform::CurrentUi();
-  for (int id : {kDurationLabel, kFileNameLabel, kFrameSizeLabel, kFrameRateLabel, kFrameCountLabel,
-                 kFramesDoneLabel}) {
-    ui.SetLabel(id, "");
+void ClearVideoInfo(Observer& observer) {
+  for (int id : {kIdDurationLabel, kIdFileNameLabel, kIdFrameSizeLabel, kIdFrameRateLabel,
+                 kIdFrameCountLabel, kIdFramesDoneLabel}) {
+    observer.Label(id, "");
   }
   SetVideoInfoText("");
 }
 
-void ShowVideoInfo(const std::string& file_name) {
-  platform::Ui& ui = platform::CurrentUi();
+void ShowVideoInfo(const std::string& file_name, Observer& observer) {
   const double fps = FramesPerSecond(Video.TimePerFrame.load());
-  ui.SetLabel(kFileNameLabel, " " + file_name + " ");
-  ui.SetLabel(kFrameSizeLabel,
-              NumberText(FrameStore.FrameW.load()) + "x" + NumberText(FrameStore.FrameH.load()));
-  ui.SetLabel(kFrameRateLabel, FormatMask0000(fps) + " fps");
-  ui.SetLabel(kFrameCountLabel, NumberText(FrameStore.numframes.load()));
-  ui.SetLabel(kDurationLabel, FormatHms(Video.DurationSeconds.load()));
+  observer.Label(kIdFileNameLabel, " " + file_name + " ");
+  observer.Label(kIdFrameSizeLabel,
+                 NumberText(FrameStore.FrameW.load()) + "x" + NumberText(FrameStore.FrameH.load()));
+  observer.Label(kIdFrameRateLabel, FormatMask0000(fps) + " fps");
+  observer.Label(kIdFrameCountLabel, NumberText(FrameStore.numframes.load()));
+  observer.Label(kIdDurationLabel, FormatHms(Video.DurationSeconds.load()));
 }
 
-void SetPositionBar(int32_t width) {
-  // The window seam has no picture-size call yet: the bar's width travels as its
-  // position (the height is always kPositionBarHeight).
-  platform::CurrentUi().SetProgressPos(kProgressBarImage, width);
-}
-
-void RunPlayLoop(platform::MediaGraph& graph) {
-  platform::Ui& ui = platform::CurrentUi();
+void RunPlayLoop(platform::MediaGraph& graph, Observer& observer) {
   // Polls keep a 32-ms beat: a fixed 32-ms wait after a poll of a large frame (a few ms
   // of filtering) would poll about 25 times a second and skip frames of a 30 fps video.
   constexpr int kPollMs = 32;
@@ -114,12 +104,12 @@ void RunPlayLoop(platform::MediaGraph& graph) {
       PollPreviewFrame();
       platform::RefTime position = 0;
       graph.GetCurrentPosition(&position);
-      SetPositionBar(PositionBarWidth(position, Video.Duration.load()));
+      observer.PositionBar(PositionBarWidth(position, Video.Duration.load()));
       const int64_t now = platform::MonotonicMs();
       next_poll = std::max(next_poll + kPollMs, now + 1);
-      ui.PumpOrSleep(static_cast<int>(next_poll - now));
+      observer.Wait(static_cast<int>(next_poll - now));
     } else {
-      ui.PumpOrSleep(120);
+      observer.Wait(120);
     }
   }
 }

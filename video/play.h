@@ -6,18 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "core/control_ids.h"
+#include "core/observer.h"
 #include "platform/media.h"
 
 namespace zqr {
-
-// Controls of the main window written here.
-inline constexpr int kFileNameLabel = 303;
-inline constexpr int kFrameSizeLabel = 304;
-inline constexpr int kFrameRateLabel = 305;
-inline constexpr int kFrameCountLabel = 306;
-inline constexpr int kFramesDoneLabel = 307;
-inline constexpr int kDurationLabel = 409;
-inline constexpr int kProgressBarImage = 3012;
 
 // One preview frame: the grabber's newest sample into GrabBuffer, then WorkFrame, then
 // the filter chain (which repaints the preview). One thread at a time (spin lock).
@@ -36,16 +29,13 @@ void ClearPreviewFrames(bool show);
 void WaitForPreviewPoll();
 
 // Empties labels 409, 303, 304, 305, 306 and 307 and the probe summary.
-void ClearVideoInfo();
+void ClearVideoInfo(Observer& observer);
 // Labels 303 (`file_name`), 304, 305, 306 and 409: the loaded video's frame size, rate,
 // frame count and duration, as the graph build published them.
-void ShowVideoInfo(const std::string& file_name);
-
-// ProgressBarImage: `width` pixels wide, 12 high, repainted at once.
-void SetPositionBar(int32_t width);
+void ShowVideoInfo(const std::string& file_name, Observer& observer);
 
 // The play loop on `graph`, until PlayState becomes 0: preview poll, position bar and a
 // 32-ms pump while no conversion runs, a 120-ms pump while one does.
-void RunPlayLoop(platform::MediaGraph& graph);
+void RunPlayLoop(platform::MediaGraph& graph, Observer& observer);
 
 }  // namespace zqr

@@ -27,10 +27,6 @@ Guarded<std::string>& InfoStorage() {
 std::mutex probe_mutex;
 std::thread probe_thread;
 
-std::string Quoted(const std::string& text) {
-  return "\"" + text + "\"";
-}
-
 // The name with extension, without its folder; blanks around it stay.
 std::string FileNameOf(const std::string& path) {
   size_t separator = path.find_last_of(platform::kPathSeparators);

@@ -296,12 +296,6 @@ MediaStatus FfmpegGraph::PutVolume(int32_t volume) {
   return MediaStatus::kOk;
 }
 
-MediaStatus FfmpegGraph::GetVolume(int32_t* volume) {
-  if (volume == nullptr) return MediaStatus::kInvalidArgument;
-  *volume = volume_;
-  return MediaStatus::kOk;
-}
-
 }  // namespace ffmpeg
 
 std::unique_ptr<MediaGraph> CreateFfmpegGraph() {

@@ -68,7 +68,6 @@ class FfmpegGraph final : public MediaGraph {
   MediaStatus FreeEventParams(int32_t event_code, intptr_t param1, intptr_t param2) override;
 
   MediaStatus PutVolume(int32_t volume) override;
-  MediaStatus GetVolume(int32_t* volume) override;
 
  private:
   using Clock = std::chrono::steady_clock;

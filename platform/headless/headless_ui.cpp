@@ -1,17 +1,15 @@
 // The headless window backend: behaves like an ideal window that nobody looks at.
-// Everything it is told is kept (and optionally echoed) so that batch runs and tests
-// can follow what the user would have seen.
+// Everything it is told is kept so that tests can follow what the user would have seen.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
 
-#include "platform/ui.h"
+#include "platform/headless/headless_ui.h"
 
 namespace zqr::platform {
 
@@ -22,7 +20,6 @@ struct HeadlessUi::State {
   std::vector<std::pair<int, std::string>> label_history;
   std::map<int, int32_t> progress;
   int default_answer = kIdOk;
-  bool echo = false;
 
   // The window model.
   WindowLayout layout;
@@ -62,7 +59,6 @@ HeadlessUi::HeadlessUi() : state_(std::make_shared<State>()) {}
 int HeadlessUi::ShowMessage(const std::string& text, const std::string& caption, int style) {
   std::lock_guard lock(state_->mutex);
   state_->messages.push_back({text, caption, style});
-  if (state_->echo) std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
   int answer = state_->default_answer;
   if (!state_->message_answers.empty()) {
     answer = state_->message_answers.front();
@@ -77,7 +73,6 @@ void HeadlessUi::SetLabel(int control_id, const std::string& text) {
   std::lock_guard lock(state_->mutex);
   state_->labels[control_id] = text;
   state_->label_history.emplace_back(control_id, text);
-  if (state_->echo && !text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 std::string HeadlessUi::GetLabel(int control_id) const {
@@ -142,20 +137,11 @@ bool HeadlessUi::RunAnotherCompression(AnotherCompressionModel& model,
 void HeadlessUi::ShowCompressionProgress(bool visible) {
   std::lock_guard lock(state_->mutex);
   if (visible) ++state_->progress_shows;
-  if (state_->echo) {
-    std::fprintf(
-        stderr, "%s\n",
-        visible ? "Output Movie Compression: Please wait..." : "Output Movie Compression: done");
-  }
 }
 
 void HeadlessUi::UpdateCompressionProgress(const CompressionProgressView& view) {
   std::lock_guard lock(state_->mutex);
   ++state_->progress_updates;
-  // The clock text changes once a second at most: echo it when it does.
-  if (state_->echo && view.elapsed_text != state_->last_view.elapsed_text) {
-    std::fprintf(stderr, "%s\n", view.elapsed_text.c_str());
-  }
   state_->last_view = view;
 }
 
@@ -486,11 +472,6 @@ bool HeadlessUi::RequestClose() {
 void HeadlessUi::SetDefaultAnswer(int answer) {
   std::lock_guard lock(state_->mutex);
   state_->default_answer = answer;
-}
-
-void HeadlessUi::SetEcho(bool echo) {
-  std::lock_guard lock(state_->mutex);
-  state_->echo = echo;
 }
 
 void HeadlessUi::Clear() {

@@ -133,41 +133,6 @@ bool WriteFilePiecesUncached(const std::string& path, std::span<const FilePiece>
   return error == EINVAL && WriteFilePieces(path, pieces);
 }
 
-UncachedReader::UncachedReader() = default;
-
-UncachedReader::~UncachedReader() {
-  std::free(data_);
-}
-
-bool UncachedReader::Read(const std::string& path) {
-  size_ = 0;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
-  if (fd < 0 && errno == EINVAL) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return false;
-  }
-  // Uncached reads go in whole blocks; the last one returns what is left of the file.
-  const auto length = static_cast<std::size_t>(info.st_size);
-  const std::size_t room = WholeBlocks(length);
-  if (ReserveBlocks(data_, capacity_, room) == nullptr) {
-    close(fd);
-    return false;
-  }
-  bool ok = true;
-  while (size_ < length) {
-    const ssize_t got = read(fd, data_ + size_, room - size_);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) ok = false;
-    if (got <= 0) break;
-    size_ += static_cast<std::size_t>(got);
-  }
-  close(fd);
-  return ok && size_ == length;
-}
-
 bool WriteFilePieces(const std::string& path, std::span<const FilePiece> pieces) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return false;

@@ -189,44 +189,6 @@ bool WriteFilePiecesUncached(const std::string& path, std::span<const FilePiece>
   return error == EINVAL && WriteFilePieces(path, pieces);
 }
 
-UncachedReader::UncachedReader() = default;
-
-UncachedReader::~UncachedReader() {
-  _aligned_free(data_);
-}
-
-bool UncachedReader::Read(const std::string& path) {
-  size_ = 0;
-  HANDLE file = Open(path, GENERIC_READ, OPEN_EXISTING, false, FILE_FLAG_NO_BUFFERING);
-  if (file == INVALID_HANDLE_VALUE && errno == EINVAL) {
-    file = Open(path, GENERIC_READ, OPEN_EXISTING, false);
-  }
-  file = OnlyRegular(file);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file, &size)) {
-    CloseHandle(file);
-    return false;
-  }
-  // Uncached reads go in whole blocks; the last one returns what is left of the file.
-  const auto length = static_cast<std::size_t>(size.QuadPart);
-  const std::size_t room = WholeBlocks(length);
-  if (ReserveBlocks(data_, capacity_, room) == nullptr) {
-    CloseHandle(file);
-    return false;
-  }
-  bool ok = true;
-  while (size_ < length) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(room - size_, 1u << 30));
-    DWORD got = 0;
-    if (!ReadFile(file, data_ + size_, chunk, &got, nullptr)) ok = false;
-    if (!ok || got == 0) break;
-    size_ += got;
-  }
-  CloseHandle(file);
-  return ok && size_ == length;
-}
-
 bool WriteFilePieces(const std::string& path, std::span<const FilePiece> pieces) {
   const HANDLE file = OnlyRegular(Open(path, GENERIC_WRITE, OPEN_ALWAYS, true));
   if (file == INVALID_HANDLE_VALUE) return false;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/headless/headless_ui.h"
 #include "platform/ui.h"
 #include "platform/window.h"
 #include "platform/wx/wx_common.h"

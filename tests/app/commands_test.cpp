@@ -11,6 +11,7 @@
 #include "convert/convert_state.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"
@@ -72,10 +73,6 @@ class PlayedGraph final : public platform::MediaGraph {
   }
   MediaStatus FreeEventParams(int32_t, intptr_t, intptr_t) override { return MediaStatus::kOk; }
   MediaStatus PutVolume(int32_t) override { return MediaStatus::kOk; }
-  MediaStatus GetVolume(int32_t* v) override {
-    *v = 0;
-    return MediaStatus::kOk;
-  }
 
  private:
   MediaStatus Call(const std::string& name) {
@@ -363,16 +360,16 @@ TEST_F(CommandsTest, CancelledSaveDialogKeepsTheClipLoadedWithItsFigures) {
   SetCurrentGraph(graph);
   SetCurrentVideo("/v/clip.mp4");
   Video.PlayState = 1;
-  ui_->SetLabel(kFileNameLabel, " /v/clip.mp4 ");
-  ui_->SetLabel(kDurationLabel, "00:00:05");
+  ui_->SetLabel(kIdFileNameLabel, " /v/clip.mp4 ");
+  ui_->SetLabel(kIdDurationLabel, "00:00:05");
   Video.DurationSeconds = 5.0;
   ChooseOutputFile(dir_.path(), 0);  // no answer: Cancel
   EXPECT_TRUE(ui_->Messages().empty());
   EXPECT_EQ(Video.PlayState, 1);
   EXPECT_EQ(CurrentGraph(), graph);
   EXPECT_EQ(graph->calls, (std::vector<std::string>{"Stop", "SetPositions 0", "Pause"}));
-  EXPECT_EQ(ui_->GetLabel(kFileNameLabel), " /v/clip.mp4 ");
-  EXPECT_EQ(ui_->GetLabel(kDurationLabel), "00:00:05");
+  EXPECT_EQ(ui_->GetLabel(kIdFileNameLabel), " /v/clip.mp4 ");
+  EXPECT_EQ(ui_->GetLabel(kIdDurationLabel), "00:00:05");
 }
 
 TEST_F(CommandsTest, BusyWindowIgnoresLoadSaveConvertAndPlay) {

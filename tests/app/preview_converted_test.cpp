@@ -15,6 +15,7 @@
 #include "frames/crop.h"
 #include "frames/filter_chain.h"
 #include "frames/layouts.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/ui.h"
 #include "video/frame_callback.h"
 #include "video/frame_store.h"

@@ -6,6 +6,7 @@
 #include "app/preview.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/ui.h"
 #include "video/frame_store.h"
 #include "video/video_state.h"

@@ -17,6 +17,7 @@
 #include "app/commands.h"
 #include "app/output_file.h"
 #include "app/window_layout.h"
+#include "app/window_observer.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
 #include "core/run_log.h"
@@ -25,6 +26,7 @@
 #include "frames/frame_file.h"
 #include "frames/layouts.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/ui.h"
 #include "tests/frames/reference_pipeline.h"
 #include "tests/support/test_support.h"
@@ -88,7 +90,7 @@ class ConvertMovieTest : public ::testing::Test {
     ui().QueueFileDialogAnswer(clip);
     loaded_ = false;
     loader_ = std::thread([this] {
-      GetMultipleFiles(dir_.path(), 0);
+      GetMultipleFiles(dir_.path(), 0, WindowObserver());
       loaded_ = true;
     });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -163,7 +165,7 @@ TEST_F(ConvertMovieTest, OpenDialogOffersItsFiltersAndFollowsTheChosenFolder) {
   EXPECT_EQ(CurrentVideo(), clip);
   // A second Load while the first dialog would be open does nothing.
   ASSERT_TRUE(Loader.OpenDialogBusy.compare_exchange(0, 1));
-  EXPECT_EQ(GetMultipleFiles(dir_.path(), 0), "");
+  EXPECT_EQ(GetMultipleFiles(dir_.path(), 0, WindowObserver()), "");
   EXPECT_EQ(ui().FileDialogRequests().size(), 1u);
   Loader.OpenDialogBusy = 0;
 }

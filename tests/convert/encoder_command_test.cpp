@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/window_observer.h"
 #include "convert/convert_state.h"
 #include "convert/encoder_command.h"
 #include "convert/export.h"
@@ -372,7 +373,7 @@ TEST_F(EncoderRunTest, LogsBothLinesAndRunsTheToolOnTheFrameFiles) {
   Settings.ResizeMode = 5;
   Settings.CompressionValue = 4;
 
-  const ExportResult result = ConvertRectExport(dir_.File("out clip.MP4"));
+  const ExportResult result = ConvertRectExport(dir_.File("out clip.MP4"), WindowObserver());
 
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_FALSE(result.written);  // the stand-in writes no movie
@@ -396,14 +397,14 @@ TEST_F(EncoderRunTest, LogsBothLinesAndRunsTheToolOnTheFrameFiles) {
 
 TEST_F(EncoderRunTest, UnknownExtensionOrMissingToolRunsNothing) {
   SetEncoderJob(EncoderJob{dir_.File("out.mpg"), 304, 240, 400000, 2.0, ""});
-  EXPECT_EQ(ConvertRectExport(dir_.File("out.mpg")).exit_status, -1);
+  EXPECT_EQ(ConvertRectExport(dir_.File("out.mpg"), WindowObserver()).exit_status, -1);
   EXPECT_EQ(Conversion.EncoderRunning, 0);
   EXPECT_TRUE(test::ReadFile(Shell.LogFile)
                   .starts_with("ConvertRectFFMPEG aVIDEOEXT .mpg\r\nFFMPEG : \r\nEncoder exit"));
 
   // No tool in PLUG-IN: the stage ends at once, as after a finished run.
   SetEncoderJob(EncoderJob{dir_.File("out.avi"), 304, 240, 400000, 2.0, ""});
-  EXPECT_FALSE(ConvertRectExport(dir_.File("out.avi")).written);
+  EXPECT_FALSE(ConvertRectExport(dir_.File("out.avi"), WindowObserver()).written);
   EXPECT_FALSE(test::FileExists(dir_.File("out.avi")));
 }
 
@@ -418,7 +419,7 @@ TEST_F(EncoderRunTest, AStopRequestEndsTheToolAndNamesNoCause) {
     Conversion.StopRequested = 1;
   });
   const int64_t start = platform::MonotonicMs();
-  const ExportResult result = ConvertRectExport(dir_.File("out.mp4"));
+  const ExportResult result = ConvertRectExport(dir_.File("out.mp4"), WindowObserver());
   stop.join();
   EXPECT_TRUE(result.stopped);
   EXPECT_FALSE(result.written);

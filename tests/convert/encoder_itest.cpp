@@ -13,6 +13,7 @@
 #include "convert/encoder_command.h"
 #include "convert/temp_files.h"
 #include "core/tool_runner.h"
+#include "platform/process.h"
 #include "tests/support/test_support.h"
 
 namespace zqr {
@@ -118,7 +119,7 @@ TEST_P(EncoderOutputsCases, ToolWritesTheExpectedMovie) {
   in.sound_usable = in.sound_usable && c.with_sound;
   std::string command = EncoderCommandLine(in);
   ASSERT_FALSE(command.empty());
-  ASSERT_TRUE(RunToolHidden(command)) << command;
+  ASSERT_TRUE(platform::RunCommandLine(command).started) << command;
 
   ASSERT_TRUE(test::FileExists(in.output_name)) << command;
   std::map<std::string, std::string> info = Probe(in.output_name);
@@ -183,7 +184,7 @@ TEST_F(EncoderOutputs, CodecModeAndQualityReachTheH264Encoder) {
     EncoderInputs in = Inputs(check.name);
     in.codec_mode_choice = check.codec_mode;
     in.quality = check.quality;
-    ASSERT_TRUE(RunToolHidden(EncoderCommandLine(in)));
+    ASSERT_TRUE(platform::RunCommandLine(EncoderCommandLine(in)).started);
     std::string bytes = test::ReadFile(in.output_name);
     size_t settings = bytes.find("x264 - core");
     ASSERT_NE(settings, std::string::npos) << check.name;

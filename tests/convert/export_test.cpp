@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "app/window_layout.h"
+#include "app/window_observer.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
 #include "convert/export.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/ui.h"
 
 namespace zqr {
@@ -59,7 +61,7 @@ TEST_F(AnotherCompression, PicksTakeEffectEvenOnCancel) {
   answer.resize_index = 3;
   answer.compression_index = 7;
   ui().QueueAnotherCompressionAnswer(answer);
-  EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4"), "");
+  EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4", WindowObserver()), "");
   EXPECT_EQ(Settings.ResizeMode, 3);
   EXPECT_EQ(Settings.CompressionValue, 7);
   // The main window shows them: its compression list and the output size menu's mark.
@@ -78,7 +80,7 @@ TEST_F(AnotherCompression, SelectFilePathOpensTheSaveDialogInTheEditBoxFolder) {
   answer.save = true;
   ui().QueueAnotherCompressionAnswer(answer);
   ui().QueueFileDialogAnswer("/movies/b.flv");
-  EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4"), "/movies/b.flv");
+  EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4", WindowObserver()), "/movies/b.flv");
   const auto requests = ui().FileDialogRequests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].title, "Save Rectangular VIDEO");
@@ -89,7 +91,7 @@ TEST_F(AnotherCompression, SelectFilePathOpensTheSaveDialogInTheEditBoxFolder) {
   EXPECT_EQ(Shell.VideoFolder, "/movies");
   // A cancelled dialog keeps the edit box's text.
   ui().QueueAnotherCompressionAnswer(answer);
-  EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4"), "/out/a.mp4");
+  EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4", WindowObserver()), "/out/a.mp4");
 }
 
 TEST(RecordingBytesNeeded, FramesAndSound) {
@@ -97,6 +99,29 @@ TEST(RecordingBytesNeeded, FramesAndSound) {
   EXPECT_EQ(RecordingBytesNeeded(100, 1904, 1080, 0.0), 100 * int64_t{8225334} + 44);
   EXPECT_EQ(RecordingBytesNeeded(0, 1904, 1080, 2.5), 44 + 3 * 44100 * 4);
   EXPECT_EQ(RecordingBytesNeeded(-5, -1, 10, -1.0), 44);
+}
+
+// A client that keeps what it is told; its questions get Cancel.
+class KeepingObserver final : public Observer {
+ public:
+  std::vector<std::string> asked;
+  void Wait(int /*milliseconds*/) override {}
+  int Ask(const std::string& text, const std::string& /*caption*/, int /*style*/) override {
+    asked.push_back(text);
+    return platform::kIdCancel;
+  }
+};
+
+TEST_F(AnotherCompression, TheCoreTellsTheObserverItWasGivenNotTheWindow) {
+  KeepingObserver client;
+  ConversionJob job;
+  job.output = "/out/a.mp4";
+  const ConversionReport report = ConvertMovie(job, client);
+  EXPECT_EQ(report.failure, "no video is loaded");
+  EXPECT_EQ(client.asked, std::vector<std::string>{kNoVideoText});
+  EXPECT_TRUE(ui().Messages().empty());
+  EXPECT_TRUE(ui().LabelHistory().empty());
+  EXPECT_EQ(PollConversion().state, ConversionProgress::State::kIdle);
 }
 
 }  // namespace

@@ -41,15 +41,15 @@ TEST(RunCommandLine, MissingToolDoesNotStart) {
   EXPECT_FALSE(platform::RunCommandLine("\"" + dir.File("none") + "\" -i x").started);
   EXPECT_FALSE(platform::RunCommandLine("zqr-no-such-program-anywhere -i x").started);
   EXPECT_FALSE(platform::RunCommandLine("").started);
-  EXPECT_FALSE(RunToolHidden(""));
-  EXPECT_FALSE(RunToolHidden("\"" + dir.File("none") + "\""));
+  EXPECT_EQ(RunToolForStatus(""), -1);
+  EXPECT_EQ(RunToolForStatus("\"" + dir.File("none") + "\""), -1);
 }
 
 TEST(RunCommandLine, ProgramIsLookedUpOnPath) {
   platform::ProcessResult result = platform::RunCommandLine("sh -c \"exit 3\"");
   EXPECT_TRUE(result.started);
   EXPECT_EQ(result.exit_code, 3);
-  EXPECT_TRUE(RunToolHidden("true"));
+  EXPECT_EQ(RunToolForStatus("true"), 0);
 }
 
 TEST(RunCommandLine, UnquotedProgramInAFolderWithBlanks) {

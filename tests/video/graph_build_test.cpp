@@ -12,9 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/window_observer.h"
 #include "core/numbers.h"
 #include "core/run_log.h"
 #include "core/settings.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/media.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"
@@ -144,10 +146,6 @@ class ScriptedGraph final : public MediaGraph {
   }
   MediaStatus FreeEventParams(int32_t, intptr_t, intptr_t) override { return MediaStatus::kOk; }
   MediaStatus PutVolume(int32_t v) override { return Step("PutVolume " + std::to_string(v)); }
-  MediaStatus GetVolume(int32_t* v) override {
-    *v = 0;
-    return MediaStatus::kOk;
-  }
 };
 
 std::unique_ptr<MediaGraph> MakeScripted() {
@@ -199,7 +197,7 @@ class GraphBuildTest : public ::testing::Test {
   void BuildAndStopAfter(const std::string& file, int polls, int32_t* bar_while_playing = nullptr) {
     std::atomic<bool> done{false};
     std::thread loader([&] {
-      BuildAndPlayGraph(file);
+      BuildAndPlayGraph(file, WindowObserver());
       done = true;
     });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -207,7 +205,7 @@ class GraphBuildTest : public ::testing::Test {
       // The loop sets the bar right after each poll; one more poll proves it has.
       const int wanted = bar_while_playing != nullptr ? polls + 1 : polls;
       if (Video.PlayState == 1 && buffer_polls >= wanted) {
-        if (bar_while_playing != nullptr) *bar_while_playing = ui().ProgressPos(kProgressBarImage);
+        if (bar_while_playing != nullptr) *bar_while_playing = ui().ProgressPos(kIdPositionBar);
         Video.PlayState = 0;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -232,11 +230,11 @@ class GraphBuildTest : public ::testing::Test {
     EXPECT_EQ(lines[lines.size() - 2], "File exit Ok");
     EXPECT_EQ(lines.back(), "File exit Final");
     for (const auto& line : lines) EXPECT_NE(line, "**************** CYCLE STOPPED");
-    EXPECT_EQ(ui().GetLabel(kFrameSizeLabel), "");
+    EXPECT_EQ(ui().GetLabel(kIdFrameSizeLabel), "");
     EXPECT_EQ(Video.GraphBusy, 0);
     EXPECT_EQ(CurrentGraph(), nullptr);
     EXPECT_EQ(graphs_alive.load(), 0);
-    EXPECT_EQ(ui().ProgressPos(kProgressBarImage), 1);
+    EXPECT_EQ(ui().ProgressPos(kIdPositionBar), 1);
     // Nothing after the failing call.
     EXPECT_EQ(Calls().back().rfind(fail_at, 0), 0u) << Calls().back();
   }
@@ -292,11 +290,11 @@ TEST_F(GraphBuildTest, SuccessfulBuildLogsAndShowsTheVideosFigures) {
       "File exit Final",
   };
   EXPECT_EQ(LogLines(log_), expected);
-  EXPECT_EQ(ui().GetLabel(kFileNameLabel), " clip.mp4  ");
-  EXPECT_EQ(ui().GetLabel(kFrameSizeLabel), "640x480");
-  EXPECT_EQ(ui().GetLabel(kFrameRateLabel), "29.97 fps");
-  EXPECT_EQ(ui().GetLabel(kFrameCountLabel), "299");
-  EXPECT_EQ(ui().GetLabel(kDurationLabel), "00:00:10");
+  EXPECT_EQ(ui().GetLabel(kIdFileNameLabel), " clip.mp4  ");
+  EXPECT_EQ(ui().GetLabel(kIdFrameSizeLabel), "640x480");
+  EXPECT_EQ(ui().GetLabel(kIdFrameRateLabel), "29.97 fps");
+  EXPECT_EQ(ui().GetLabel(kIdFrameCountLabel), "299");
+  EXPECT_EQ(ui().GetLabel(kIdDurationLabel), "00:00:10");
   EXPECT_EQ(Video.TimePerFrame.load(), 333667);
   EXPECT_EQ(Video.Duration.load(), 100'000'000);
   EXPECT_EQ(Video.SampleSize, 640 * 480 * 4);
@@ -324,7 +322,7 @@ TEST_F(GraphBuildTest, PlayLoopPollsThePreviewAndMovesTheBar) {
   EXPECT_EQ(work[64 * 32 - 1], 0x00ABCDEFu);
   EXPECT_EQ(work[64 * 32], 0u);
   // The teardown sets the bar back to 1.
-  EXPECT_EQ(ui().ProgressPos(kProgressBarImage), 1);
+  EXPECT_EQ(ui().ProgressPos(kIdPositionBar), 1);
 }
 
 TEST_F(GraphBuildTest, WhileConvertingTheLoopDoesNotPollNorRun) {
@@ -383,8 +381,8 @@ TEST_F(GraphBuildTest, UnknownFrameRateAndDurationShowZeroFrames) {
   script.avg_time_per_frame = 0;
   script.duration = 0;
   BuildAndStopAfter("clip.mp4", 1);
-  EXPECT_EQ(ui().GetLabel(kFrameRateLabel), "00.00 fps");
-  EXPECT_EQ(ui().GetLabel(kFrameCountLabel), "0");
+  EXPECT_EQ(ui().GetLabel(kIdFrameRateLabel), "00.00 fps");
+  EXPECT_EQ(ui().GetLabel(kIdFrameCountLabel), "0");
   EXPECT_EQ(FrameStore.numframes, 0);
   const auto lines = LogLines(log_);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "numframes = 0"), lines.end());
@@ -395,13 +393,13 @@ TEST_F(GraphBuildTest, ConnectedFrameRateIsUsedWithoutProbeText) {
   script.avg_time_per_frame = 400000;
   script.duration = 20'000'000;
   BuildAndStopAfter("clip.mp4", 1);
-  EXPECT_EQ(ui().GetLabel(kFrameRateLabel), "25.00 fps");
-  EXPECT_EQ(ui().GetLabel(kFrameCountLabel), "50");
+  EXPECT_EQ(ui().GetLabel(kIdFrameRateLabel), "25.00 fps");
+  EXPECT_EQ(ui().GetLabel(kIdFrameCountLabel), "50");
 }
 
 TEST_F(GraphBuildTest, BusyBuildReturnsAtOnceAndChangesNothing) {
   Video.GraphBusy = 1;
-  EXPECT_EQ(BuildAndPlayGraph("clip.mp4"), 0);
+  EXPECT_EQ(BuildAndPlayGraph("clip.mp4", WindowObserver()), 0);
   EXPECT_TRUE(Calls().empty());
   EXPECT_TRUE(ui().LabelHistory().empty());
   EXPECT_TRUE(LogLines(log_).empty());
@@ -421,7 +419,7 @@ TEST(ClearVideoInfo, EmptiesTheLabelsAndTheProbeText) {
   auto& ui = dynamic_cast<HeadlessUi&>(CurrentUi());
   for (int id : {303, 304, 305, 306, 307, 409}) ui.SetLabel(id, "x");
   SetVideoInfoText("VIDEO file: a.mp4");
-  ClearVideoInfo();
+  ClearVideoInfo(WindowObserver());
   for (int id : {303, 304, 305, 306, 307, 409}) EXPECT_EQ(ui.GetLabel(id), "") << id;
   EXPECT_EQ(VideoInfoText(), "");
 }

@@ -13,8 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/window_observer.h"
 #include "core/run_log.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"
 #include "video/frame_callback.h"
@@ -108,7 +110,7 @@ class GraphFileTest : public ::testing::Test {
   void StartBuild(const std::string& file) {
     done_ = false;
     loader_ = std::thread([this, file] {
-      BuildAndPlayGraph(file);
+      BuildAndPlayGraph(file, WindowObserver());
       done_ = true;
     });
   }
@@ -159,11 +161,11 @@ TEST_F(GraphFileTest, GoodClipShowsItsFiguresAndPreviewsTheNewestFrame) {
   ASSERT_TRUE(test::MakeClip(clip, NumberedSource(25), 2.0, "sine=frequency=440", kLossless));
   StartBuild(clip);
   ASSERT_TRUE(WaitForPlaying());
-  EXPECT_EQ(ui().GetLabel(kFrameSizeLabel), "64x32");
-  EXPECT_EQ(ui().GetLabel(kFrameRateLabel), "25.00 fps");
-  EXPECT_EQ(ui().GetLabel(kFrameCountLabel), "50");
-  EXPECT_EQ(ui().GetLabel(kDurationLabel), "00:00:02");
-  EXPECT_EQ(ui().GetLabel(kFileNameLabel), " " + clip + " ");
+  EXPECT_EQ(ui().GetLabel(kIdFrameSizeLabel), "64x32");
+  EXPECT_EQ(ui().GetLabel(kIdFrameRateLabel), "25.00 fps");
+  EXPECT_EQ(ui().GetLabel(kIdFrameCountLabel), "50");
+  EXPECT_EQ(ui().GetLabel(kIdDurationLabel), "00:00:02");
+  EXPECT_EQ(ui().GetLabel(kIdFileNameLabel), " " + clip + " ");
   // The preview plays in real time: the polled frame moves on.
   ASSERT_TRUE(WaitFor([] { return previewed_frame >= 10; }, 10));
   StopAndJoin();
@@ -233,7 +235,7 @@ TEST_F(GraphFileTest, PlayedToTheEndThePositionEqualsTheDuration) {
         return duration > 0 && position == duration;
       },
       10));
-  ASSERT_TRUE(WaitFor([] { return ui().ProgressPos(kProgressBarImage) == 598; }, 5));
+  ASSERT_TRUE(WaitFor([] { return ui().ProgressPos(kIdPositionBar) == 598; }, 5));
   graph.reset();
   StopAndJoin();
 }

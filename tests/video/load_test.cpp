@@ -7,9 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/window_observer.h"
 #include "convert/convert_state.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "platform/headless/headless_ui.h"
 #include "platform/media.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -35,8 +37,8 @@ class Loading : public ::testing::Test {
 TEST_F(Loading, BlankOrCancelledChoiceLoadsNothing) {
   Shell.VideoFolder = "/videos";
   ui().QueueFileDialogAnswer("   ");
-  EXPECT_EQ(GetMultipleFiles("/videos", 0), "");
-  EXPECT_EQ(GetMultipleFiles("/videos", 0), "");  // no answer: Cancel
+  EXPECT_EQ(GetMultipleFiles("/videos", 0, WindowObserver()), "");
+  EXPECT_EQ(GetMultipleFiles("/videos", 0, WindowObserver()), "");  // no answer: Cancel
   const auto requests = ui().FileDialogRequests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].title, "Load VIDEO");
@@ -57,7 +59,7 @@ TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
   Loader.Playbacks = 1;
   ui().SetLabel(303, " /v/playing.mp4 ");
   int chosen = 0;
-  EXPECT_EQ(GetMultipleFiles("/videos", 0, [&chosen] { ++chosen; }), "");
+  EXPECT_EQ(GetMultipleFiles("/videos", 0, WindowObserver(), [&chosen] { ++chosen; }), "");
   EXPECT_EQ(chosen, 0);
   EXPECT_EQ(Video.PlayState, 1);
   EXPECT_EQ(ui().GetLabel(303), " /v/playing.mp4 ");
@@ -65,7 +67,6 @@ TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
   // A choice: the playing clip is asked to stop, and the new one is loaded only once its
   // loader has let go.
   SetCurrentVideo("/v/playing.mp4");
-  SetLoadPauses(false);
   std::string video_at_let_go;
   std::thread playing([&video_at_let_go] {
     while (Video.PlayState != 0) platform::SleepMs(1);
@@ -74,9 +75,8 @@ TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
     Loader.Playbacks = 0;
   });
   ui().QueueFileDialogAnswer("/v/next.mp4");
-  GetMultipleFiles("/videos", 0, [&chosen] { ++chosen; });
+  GetMultipleFiles("/videos", 0, WindowObserver(), [&chosen] { ++chosen; });
   playing.join();
-  SetLoadPauses(true);
   EXPECT_EQ(chosen, 1);
   EXPECT_EQ(video_at_let_go, "/v/playing.mp4");
   EXPECT_EQ(CurrentVideo(), "/v/next.mp4");
@@ -88,7 +88,7 @@ TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
 TEST_F(Loading, OpenVideoKeepsTheWholeNameAndMarksTheVideoLoaded) {
   Settings.ShowInputVideo = 0;
   const std::string path = "/" + std::string(300, 'v') + ".mp4";
-  OpenVideo(path);
+  OpenVideo(path, WindowObserver());
   EXPECT_EQ(CurrentVideo(), path);
   EXPECT_EQ(Loader.VideoLoaded, 1);
   EXPECT_EQ(Settings.ShowInputVideo, 1);

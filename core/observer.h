@@ -1,0 +1,46 @@
+// What the core tells a client and asks of it. A client (the window, the batch mode, a
+// test) passes its observer in when it loads a video or starts a conversion; the core calls
+// nothing above itself but this. The window's observer puts everything on its controls, the
+// batch mode's answers as a run without a user does. What a client does not watch it need
+// not override.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/system.h"
+#include "platform/ui.h"
+
+namespace zqr {
+
+class Observer {
+ public:
+  virtual ~Observer() = default;
+
+  // A label of the main window by its identifier: the operation (kIdOperationLabel), the
+  // video's data (kIdFileNameLabel .. kIdDurationLabel) and the frames done.
+  virtual void Label(int /*control_id*/, const std::string& /*text*/) {}
+  // The position bar, `width` pixels of kPositionBarMaxWidth.
+  virtual void PositionBar(int32_t /*width*/) {}
+  // Waits `milliseconds`; the window keeps its events flowing meanwhile.
+  virtual void Wait(int milliseconds) { platform::SleepMs(milliseconds); }
+
+  // Questions; each waits for its answer. A client with no one to ask answers Cancel to
+  // the dialogs, as these defaults do; a message box's answer it must choose.
+  virtual int Ask(const std::string& text, const std::string& caption, int style) = 0;
+  // The chosen path, or an empty text for Cancel.
+  virtual std::string ChooseFile(const platform::FileDialogRequest& /*request*/) { return {}; }
+  // The another-compression window: true with model.path_text set for "Save VIDEO".
+  virtual bool AnotherCompression(platform::AnotherCompressionModel& /*model*/,
+                                  const platform::AnotherCompressionEvents& /*events*/) {
+    return false;
+  }
+
+  // The export's progress window, and choices shown on the main window's list and menus.
+  virtual void CompressionProgress(bool /*visible*/) {}
+  virtual void UpdateCompressionProgress(const platform::CompressionProgressView& /*view*/) {}
+  virtual void ListSelection(int /*control_id*/, int /*index*/) {}
+  virtual void MenuChecked(int /*item_id*/, bool /*checked*/) {}
+};
+
+}  // namespace zqr
