@@ -85,6 +85,12 @@ void ShowTitleWindow(const AboutTexts& texts) {
   start->SetFont(title_font);
   start->SetCursor(wx::HandCursor());
   start->Bind(wxEVT_BUTTON, [&dialog](wxCommandEvent&) { dialog.EndModal(wxID_OK); });
+  // Whatever the fonts made of the row, it stays inside the window.
+  int bottom = client_height;
+  for (const wxWindow* child : dialog.GetChildren()) {
+    bottom = std::max(bottom, child->GetRect().GetBottom() + 1 + size(0, 4).y);
+  }
+  dialog.SetClientSize(dialog.GetClientSize().x, bottom);
   dialog.CentreOnScreen();
   dialog.ShowModal();
 }
