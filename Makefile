@@ -68,14 +68,15 @@ deb: build
 # $(WINDOWS_BUILD), cross-built against the prefix scripts/bootstrap-windows makes once and
 # keeps outside the checkout.
 # ccache, when there, keeps the cross-compiled objects between clones (paths relative to the
-# checkout).
+# checkout), in the Windows cache beside the prefixes: an empty cache is a cold build.
 WINDOWS_LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 windows:
 	@scripts/bootstrap-windows
 	@cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw-w64.cmake $(WINDOWS_LAUNCHER) \
 	  -DZQR_WINDOWS_PREFIX=$$(scripts/bootstrap-windows --prefix) -DZQR_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
-	@CCACHE_BASEDIR=$(CURDIR) CCACHE_NOHASHDIR=1 cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	@CCACHE_DIR=$$(scripts/bootstrap-windows --cache)/ccache CCACHE_BASEDIR=$(CURDIR) CCACHE_NOHASHDIR=1 \
+	  cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	@cmake --build $(WINDOWS_BUILD) --target windows_packages
 	@ls $(WINDOWS_BUILD)/zqrstereo-*-setup.exe $(WINDOWS_BUILD)/zqrstereo-*-win64.zip
 
