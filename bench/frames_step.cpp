@@ -252,8 +252,9 @@ void WholeStep(benchmark::State& state, Size size, int64_t strip) {
   zqr::FrameStore.numframes = 1000;
   const FrameArray input = RandomFrame(size, 9);
   const int64_t bytes = int64_t{size.w} * size.h * 4;
-  for (auto _ : state) zqr::BufferCB(input.data(), bytes);
-  zqr::WaitForFrameFiles();
+  zqr::FrameRecording recording(zqr::RecordingPlan{"/nonexistent"});
+  for (auto _ : state) zqr::BufferCB(recording, input.data(), bytes);
+  recording.WaitForFiles();
   zqr::SetFrameStepStrip(zqr::frames::kFrameStepStrip);
   Label(state, size);
 }

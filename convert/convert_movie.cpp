@@ -64,6 +64,9 @@ constexpr uint64_t kFullDiskBytes = 1 << 20;
 
 std::mutex report_mutex;
 ConversionReport last_report;
+// The temporary folder of the conversion under way, whose encoder messages tell a poll
+// how far the encoder has come.
+std::string polled_folder;
 std::atomic<int32_t> sound_wait_limit_ms{120000};
 
 void Publish(const ConversionReport& report) {
@@ -121,8 +124,8 @@ std::string SoundProblem(const SoundExtraction& sound, int32_t status,
 // The encoder starts with the settings of that moment, reading the sound through the relay
 // while it is extracted, or else once the sound file is complete (it reads it from the
 // start).
-void StartFeed(EncoderFeed& feed, bool sound_from_pipe) {
-  EncoderInputs inputs = CurrentEncoderInputs();
+void StartFeed(EncoderFeed& feed, const EncoderJob& job, bool sound_from_pipe) {
+  EncoderInputs inputs = EncoderInputsFor(job);
   inputs.frames_from_pipe = true;
   inputs.sound_from_pipe = sound_from_pipe;
   if (sound_from_pipe) inputs.sound_usable = true;
@@ -151,20 +154,20 @@ void AbortFeed(EncoderFeed& feed) {
 
 // The first export: the encoder fed during the recording, when the settings are still the
 // ones it was started with; otherwise (or when it failed) an encoder run on the files.
-ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool frame_files,
+ExportResult FirstExport(const EncoderJob& job, EncoderFeed& feed, bool frame_files,
                          Observer& observer) {
   if (feed.started()) {
     // Without frame files the fed encoder is the only one there can be.
     if (!frame_files) {
-      ExportResult result = ConvertRectExport(output, observer, &feed);
+      ExportResult result = ConvertRectExport(job, observer, &feed);
       LogLine("Pictures fed to the encoder " + NumberText(feed.pictures_sent()));
       return result;
     }
-    EncoderInputs now = CurrentEncoderInputs();
+    EncoderInputs now = EncoderInputsFor(job);
     now.frames_from_pipe = true;
     now.sound_from_pipe = feed.inputs().sound_from_pipe;
     if (now == feed.inputs()) {
-      ExportResult result = ConvertRectExport(output, observer, &feed);
+      ExportResult result = ConvertRectExport(job, observer, &feed);
       if (result.written || result.stopped) return result;
       LogLine("Encoding while recording failed; encoding the frame files again");
     } else {
@@ -172,7 +175,7 @@ ExportResult FirstExport(const std::string& output, EncoderFeed& feed, bool fram
       AbortFeed(feed);
     }
   }
-  return ConvertRectExport(output, observer);
+  return ConvertRectExport(job, observer);
 }
 
 // The failure's cause as the user reads it: a full disk is named so.
@@ -212,9 +215,9 @@ std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output
 // The end of every run that got as far as arming the recording: the state back to idle and
 // the temporary folder empty (unless the work files are to be kept). Whether the clip
 // stays loaded is the caller's choice.
-void CleanUp(const std::string& temp_folder, SoundExtraction& sound, bool keep_work_files,
-             Observer& observer) {
-  StopRecording();
+void CleanUp(const std::string& temp_folder, FrameRecording* recording, SoundExtraction& sound,
+             bool keep_work_files, Observer& observer) {
+  StopRecording(recording);
   if (sound.Running()) sound.Stop();
   ClearVideoInfo(observer);
   Conversion.StopRequested = 0;
@@ -247,7 +250,11 @@ ConversionProgress PollConversion() {
   progress.frames_recorded = FrameStore.FrameCounter;
   if (Conversion.EncoderRunning != 0) {
     progress.state = ConversionProgress::State::kEncoding;
-    const std::string folder = CurrentEncoderJob().TempFolder;
+    std::string folder;
+    {
+      std::lock_guard lock(report_mutex);
+      folder = polled_folder;
+    }
     progress.frames_encoded = EncoderFramesDone(folder.empty() ? Shell.TempFolder : folder);
   } else if (Video.Converting != 0) {
     progress.state = ConversionProgress::State::kRecording;
@@ -310,12 +317,13 @@ class MovieConversion {
     return false;
   }
   bool Refuse(const std::string& text) { return Refuse(text, OneLine(text)); }
+  FrameRecording* Recording() { return recording_ ? &*recording_ : nullptr; }
   // A run that got as far as arming the recording ends: the message, the report, the clean-up.
   bool Fail(const std::string& text, const std::string& line) {
     if (!text.empty()) observer_.Ask(text, kErrorCaption, platform::kMbIconError);
     report_.failure = line;
     AbortFeed(*feed_);
-    CleanUp(temp_folder_, sound_, job_.keep_work_files, observer_);
+    CleanUp(temp_folder_, Recording(), sound_, job_.keep_work_files, observer_);
     Publish(report_);
     return false;
   }
@@ -366,6 +374,9 @@ class MovieConversion {
   SoundExtraction sound_;
   std::optional<EncoderFeed> feed_;
   SoundRelay relay_;
+  // The grabber's callback from the arming to the recording's end; it hands frames to the
+  // feed, so it goes first.
+  std::optional<FrameRecording> recording_;
 };
 
 void MovieConversion::Begin() {
@@ -502,8 +513,7 @@ void MovieConversion::StartSoundAndShowTheVideo() {
 bool MovieConversion::ArmRecording() {
   LogLine("Set MovieDuration");
   Video.Converting = 1;
-  WaitForPreviewPoll();     // from here on only the streaming thread touches the frames
-  ResetFrameFileWriters();  // fresh writers: their failure count is this run's
+  WaitForPreviewPoll();  // from here on only the streaming thread touches the frames
   feed_.emplace(file_size_.width, file_size_.height, 4,
                 Settings.Chroma444 != 0 && TakesFullColour(output_));
   encoder_job_.FrameFileWidth = file_size_.width;
@@ -514,23 +524,25 @@ bool MovieConversion::ArmRecording() {
       job_.recorded_seconds > 0 ? job_.recorded_seconds : Video.DurationSeconds.load();
   encoder_job_.TempFolder = temp_folder_;
   encoder_job_.OutputName = movie_.path();
-  SetEncoderJob(encoder_job_);
+  {
+    std::lock_guard lock(report_mutex);
+    polled_folder = temp_folder_;
+  }
   // A video with sound need not wait for its extraction: the encoder reads the sound
   // through the relay as the file grows, and starts up while the recording is made ready.
   if (Video.HasSound != 0 && sound_.Running() &&
       relay_.Start(sound_file_, SoundPipeFile(temp_folder_), sound_)) {
     LogLine("The encoder reads the sound while it is extracted");
-    StartFeed(*feed_, true);
+    StartFeed(*feed_, encoder_job_, true);
     feed_begun_ = true;
   }
-  EncoderFeed& feed = *feed_;
-  BeginFramePlacement(
-      temp_folder_, time_per_frame_,
-      [&feed](int32_t number, const uint32_t* pixels, int32_t stride) {
-        feed.Picture(number, pixels, stride);
-      },
-      frame_files_, layout_frames_ ? layout_ : frames::OutputLayout::kAnaglyph);
-  InstallFrameCallback();
+  RecordingPlan plan;
+  plan.folder = temp_folder_;
+  plan.time_per_frame = time_per_frame_;
+  plan.sink = &*feed_;
+  plan.write_files = frame_files_;
+  plan.layout = layout_frames_ ? layout_ : frames::OutputLayout::kAnaglyph;
+  recording_.emplace(std::move(plan));
   LogLine("Determine CUTOFF");
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4");
   const bool arrays = AllocateConversionArrays() &&
@@ -564,6 +576,7 @@ bool MovieConversion::Record() {
   ResetEstimateTiming();
   LogLine("Begin Convert Process");
   FrameStore.FrameCounter = 0;  // before the first frame can arrive
+  InstallFrameCallback(*recording_);
   // An end of stream the preview reached before the rewind is still queued; taken for this
   // recording's end it would cut the movie after its first frames.
   DiscardGraphEvents(*graph_);
@@ -574,14 +587,14 @@ bool MovieConversion::Record() {
   int32_t frames_done = 0;
   EncoderFeed& feed = *feed_;
   const RecordEnd end = RecordLoop(
-      *graph_, &frames_done,
+      *graph_, *recording_, &frames_done,
       [&] {
         if (sound_seen_ || sound_.Running()) return false;
         sound_seen_ = true;
         // A sound track that cannot be had ends the run now rather than after the recording.
         sound_problem_ = SoundProblem(sound_, sound_.Wait(), sound_file_);
         if (!sound_problem_.empty()) return true;
-        if (!feed_begun_) StartFeed(feed, false);
+        if (!feed_begun_) StartFeed(feed, encoder_job_, false);
         return false;
       },
       [&feed] { return feed.recording_waits(); }, observer_);
@@ -589,10 +602,10 @@ bool MovieConversion::Record() {
   const bool sound_lost = end == RecordEnd::kCalledOff || !sound_problem_.empty();
   // A frame waiting for room in the feed's queue would hold the recording's end.
   if (end != RecordEnd::kEnded || sound_lost) AbortFeed(feed);
-  const RecordedFrames recorded = StopRecording();
+  const RecordedFrames recorded = StopRecording(&*recording_);
   LogLine("Recording time " + NumberText(platform::MonotonicMs() - record_start) + " ms");
   report_.frames_delivered = FrameStore.FrameCounter;
-  const frames::FrameFileWriter::Stats stats = FrameFileWriters().stats();
+  const frames::FrameFileWriter::Stats stats = recording_->file_stats();
   report_.failed_frame_files = stats.failed;
   LogLine("Frames delivered " + NumberText(report_.frames_delivered) + ", frame files written " +
           NumberText(stats.written) + ", failed " + NumberText(stats.failed));
@@ -659,15 +672,13 @@ std::optional<ConversionJob> MovieConversion::LongerRecording() {
           FormatMask0000(picture_seconds_) + " s), more than the " +
           FormatMask0000(Video.DurationSeconds.load()) +
           " s it announced; the movie covers what was recorded");
-  EncoderJob longer = CurrentEncoderJob();
-  longer.DurationSeconds = picture_seconds_;
-  SetEncoderJob(longer);
+  encoder_job_.DurationSeconds = picture_seconds_;
   if (job_.recorded_seconds > 0 || Conversion.StopRequested != 0) return std::nullopt;
   LogLine("The video is recorded again for an encoder that takes all of it");
   AbortFeed(*feed_);
   relay_.Stop();
   movie_.Discard();
-  CleanUp(temp_folder_, sound_, job_.keep_work_files, observer_);
+  CleanUp(temp_folder_, Recording(), sound_, job_.keep_work_files, observer_);
   ConversionJob again = job_;
   again.recorded_seconds = picture_seconds_;
   again.temp_folder_held = true;  // this run holds it
@@ -700,8 +711,9 @@ bool MovieConversion::ExportOnce(const std::string& current, ExportResult& expor
   LogLine("ConvertRectExport Begin");
   const int64_t export_start = platform::MonotonicMs();
   const bool first = report_.exports == 0;
-  exported = first ? FirstExport(movie_.path(), *feed_, frame_files_, observer_)
-                   : ConvertRectExport(movie_.path(), observer_);
+  encoder_job_.OutputName = movie_.path();
+  exported = first ? FirstExport(encoder_job_, *feed_, frame_files_, observer_)
+                   : ConvertRectExport(encoder_job_, observer_);
   if (exported.written && (short_picture_ || sound_outlasts_) && Video.HasSound != 0) {
     CutToPicture(movie_.path(), picture_seconds_);
   }
@@ -712,7 +724,7 @@ bool MovieConversion::ExportOnce(const std::string& current, ExportResult& expor
   if (!exported.stopped) {
     unfinished = UnfinishedMovie(
         movie_, current, exported,
-        std::min(picture_seconds_, std::ceil(CurrentEncoderJob().DurationSeconds)), temp_folder_);
+        std::min(picture_seconds_, std::ceil(encoder_job_.DurationSeconds)), temp_folder_);
   }
   const bool written = exported.written && unfinished.empty() && movie_.Commit(&unfinished);
   if (!written) movie_.Discard();
@@ -772,7 +784,7 @@ void MovieConversion::ExportAsAsked() {
     current = NextOutput(current, exported, unfinished);
     if (current.empty()) break;
   }
-  CleanUp(temp_folder_, sound_, job_.keep_work_files, observer_);
+  CleanUp(temp_folder_, Recording(), sound_, job_.keep_work_files, observer_);
   Publish(report_);
 }
 

@@ -1,5 +1,5 @@
-// Process-wide state of the conversion subsystem: the flags other threads poll, and the
-// values the export stage hands to the encoder thread.
+// Process-wide state of the conversion subsystem: the flags other threads poll, and what
+// an export is asked to encode.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +22,8 @@ struct ConversionState {
 
 extern ConversionState Conversion;
 
-// What the encoder stage reads when its thread starts: the output name handed to the
-// export stage, the frame-file size from the frame-file header, and the loaded video's
-// timing.
+// What an export encodes: the movie's name, the frame-file size from the frame-file header,
+// and the loaded video's timing. Each conversion keeps its own.
 struct EncoderJob {
   std::string OutputName;
   int32_t FrameFileWidth = 0;
@@ -37,9 +36,5 @@ struct EncoderJob {
   // recording: it decides the frame files' size and what the movie says of its views.
   int32_t Layout = 0;
 };
-
-// Both sides run on different threads, so the job is copied under a lock.
-void SetEncoderJob(const EncoderJob& job);
-EncoderJob CurrentEncoderJob();
 
 }  // namespace zqr

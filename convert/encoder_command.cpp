@@ -246,8 +246,7 @@ bool SoundFileUsable(const std::string& path) {
   return !error && length > 0;
 }
 
-EncoderInputs CurrentEncoderInputs() {
-  EncoderJob job = CurrentEncoderJob();
+EncoderInputs EncoderInputsFor(const EncoderJob& job) {
   EncoderInputs in;
   in.output_name = job.OutputName;
   in.temp_folder = job.TempFolder.empty() ? Shell.TempFolder : job.TempFolder;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "convert/convert_state.h"
+
 namespace zqr {
 
 // Everything the command line depends on.
@@ -73,9 +75,10 @@ std::string EncoderMessagesFile(const std::string& temp_folder);
 // Whether the sound file can be muxed: it exists and is not empty right now.
 bool SoundFileUsable(const std::string& path);
 
-// The inputs as the process-wide state has them now: the encoder job, the settings'
-// choices, CompressionValue, TempFolder, the tool path and the sound file's state.
-EncoderInputs CurrentEncoderInputs();
+// The inputs of `job` with the settings as they are now: the settings' choices,
+// CompressionValue, TempFolder (when the job names no folder), the tool path and the sound
+// file's state.
+EncoderInputs EncoderInputsFor(const EncoderJob& job);
 
 // The run-log lines of an encoder run: "ConvertRectFFMPEG aVIDEOEXT " and "FFMPEG : ".
 void LogEncoderCommand(const EncoderInputs& inputs, const std::string& command);

@@ -12,10 +12,11 @@
 
 namespace zqr {
 
-void FeedOrder::Written(int32_t number) {
-  if (number < next_) return;
-  waiting_.insert(number);
-  if (number > highest_) highest_ = number;
+bool FeedOrder::Written(int32_t number) {
+  if (number < next_ || number <= highest_) return false;
+  waiting_.push_back(number);
+  highest_ = number;
+  return true;
 }
 
 void FeedOrder::Finish(int32_t slots) {
@@ -25,8 +26,8 @@ void FeedOrder::Finish(int32_t slots) {
 FeedOrder::Step FeedOrder::Next() {
   for (;;) {
     if (slots_ >= 0 && next_ >= slots_) return {Step::kDone, -1};
-    if (auto found = waiting_.find(next_); found != waiting_.end()) {
-      waiting_.erase(found);
+    if (!waiting_.empty() && waiting_.front() == next_) {
+      waiting_.pop_front();
       last_sent_ = next_++;
       return {Step::kSend, last_sent_};
     }
@@ -82,8 +83,11 @@ void EncoderFeed::Picture(int32_t number, const uint32_t* pixels, int32_t stride
   }
   {
     std::lock_guard lock(mutex_);
-    queued_[number] = std::move(picture);
-    order_.Written(number);
+    if (order_.Written(number)) {
+      queued_.push_back({number, std::move(picture)});
+    } else {
+      spare_.push_back(std::move(picture));  // out of order: it would never be sent
+    }
   }
   changed_.notify_all();
 }
@@ -112,10 +116,10 @@ void EncoderFeed::Pump() {
         return step.kind != FeedOrder::Step::kWait;
       });
       if (aborted_ || step.kind == FeedOrder::Step::kDone) break;
-      if (auto found = queued_.find(step.file); found != queued_.end()) {
+      if (!queued_.empty() && queued_.front().number == step.file) {
         if (!last.empty()) spare_.push_back(std::move(last));
-        last = std::move(found->second);
-        queued_.erase(found);
+        last = std::move(queued_.front().picture);
+        queued_.pop_front();
       }
     }
     changed_.notify_all();  // a buffer may have come free

@@ -12,25 +12,27 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <map>
+#include <deque>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "convert/encoder_command.h"
 #include "platform/process.h"
+#include "video/frame_callback.h"
 
 namespace zqr {
 
 // Which frame file goes to the encoder for the next number. The writers finish the files in
 // number order, but a recording leaves numbers without a file where the video skipped
 // frames (they are filled with the frame before afterwards); the encoder needs one picture
-// per number all the same, so over a gap it gets the last file again.
+// per number all the same, so over a gap it gets the last file again. Numbers are written in
+// rising order (the recording numbers its frames so), which keeps the waiting ones a queue.
 class FeedOrder {
  public:
-  void Written(int32_t number);
+  // False for a number that is not above every one written before: it is left out.
+  bool Written(int32_t number);
   // No more files will come; the recording has numbers 0 .. slots - 1.
   void Finish(int32_t slots);
 
@@ -45,11 +47,11 @@ class FeedOrder {
   int32_t next_ = 0;
   int32_t highest_ = -1;  // the highest number written so far
   int32_t last_sent_ = -1;
-  int32_t slots_ = -1;  // -1 until Finish
-  std::set<int32_t> waiting_;
+  int32_t slots_ = -1;           // -1 until Finish
+  std::deque<int32_t> waiting_;  // rising
 };
 
-class EncoderFeed {
+class EncoderFeed final : public RecordedFrameSink {
  public:
   // Pictures of frames of width x height pixels; at most `queued` wait for the encoder.
   // With `full_colour` each picture is the frame's 32-bit pixels, top line first, for an
@@ -62,7 +64,7 @@ class EncoderFeed {
   // From the recording's thread: the frame of number `number` (rows bottom line first,
   // `stride` pixels apart), converted and queued. Waits while the queue is full; returns at
   // once, keeping nothing, once the feed has been aborted or has failed.
-  void Picture(int32_t number, const uint32_t* pixels, int32_t stride);
+  void Picture(int32_t number, const uint32_t* pixels, int32_t stride) override;
   // Starts the encoder for frames from the pipe and the thread that feeds it; the pictures
   // queued so far go first. The tool's messages go to `messages_file`.
   bool Start(const EncoderInputs& inputs, const std::string& command_line,
@@ -98,7 +100,11 @@ class EncoderFeed {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   FeedOrder order_;
-  std::map<int32_t, std::vector<uint8_t>> queued_;  // by frame number
+  struct Queued {
+    int32_t number;
+    std::vector<uint8_t> picture;
+  };
+  std::deque<Queued> queued_;  // in rising number order, as FeedOrder has them
   std::vector<std::vector<uint8_t>> spare_;
   int32_t buffers_ = 0;  // pictures made: queued, being sent or spare
   bool waiting_ = false;

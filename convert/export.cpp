@@ -111,16 +111,12 @@ void LogEncoderMessages(const std::string& temp_folder) {
 }
 }  // namespace
 
-ExportResult ConvertRectExport(const std::string& output_name, Observer& observer,
-                               EncoderFeed* feed) {
+ExportResult ConvertRectExport(const EncoderJob& job, Observer& observer, EncoderFeed* feed) {
   platform::SleepMs(100);
   CompressionAnimation animation(NowSeconds());
   observer.CompressionProgress(true);
   observer.UpdateCompressionProgress(animation.view());
 
-  EncoderJob job = CurrentEncoderJob();
-  job.OutputName = output_name;
-  SetEncoderJob(job);
   const std::string temp_folder = job.TempFolder.empty() ? Shell.TempFolder : job.TempFolder;
   const std::string messages = EncoderMessagesFile(temp_folder);
   std::error_code error;
@@ -128,7 +124,7 @@ ExportResult ConvertRectExport(const std::string& output_name, Observer& observe
   bool running = true;
   if (feed == nullptr) {
     std::filesystem::remove(messages, error);
-    const EncoderInputs inputs = CurrentEncoderInputs();
+    const EncoderInputs inputs = EncoderInputsFor(job);
     const std::string command = EncoderCommandLine(inputs);
     LogEncoderCommand(inputs, command);
     platform::Redirections redirections;
@@ -175,7 +171,7 @@ ExportResult ConvertRectExport(const std::string& output_name, Observer& observe
   const std::string said = FileTail(messages, 16384);
   const std::string write_error = EncoderWriteError(said);
   result.written = !result.stopped && result.exit_status == 0 && write_error.empty() &&
-                   OutputWritten(output_name);
+                   OutputWritten(job.OutputName);
   LogLine("Encoder exit status " + NumberText(result.exit_status) +
           (result.written ? "" : ", no movie written"));
   if (!write_error.empty()) LogLine("The encoder could not write the movie: " + write_error);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "convert/convert_state.h"
 #include "core/observer.h"
 #include "platform/ui.h"
 
@@ -43,11 +44,11 @@ struct ExportResult {
   std::string cause;  // for a failure, the cause the tool named when it is one we know
 };
 
-// Runs the encoder for `output_name` on the recorded frames, with the settings current now,
-// and shows the progress window until the tool ends; a stop request (StopRequested) ends it.
-// With `feed`, the encoder started while recording is waited for instead of a new run (it
-// writes `output_name` with the same settings).
-ExportResult ConvertRectExport(const std::string& output_name, Observer& observer,
+// Runs the encoder for the job's movie (OutputName) on the recorded frames, with the
+// settings current now, and shows the progress window until the tool ends; a stop request
+// (StopRequested) ends it. With `feed`, the encoder started while recording is waited for
+// instead of a new run (it writes that movie with the same settings).
+ExportResult ConvertRectExport(const EncoderJob& job, Observer& observer,
                                EncoderFeed* feed = nullptr);
 
 // The cause of an encoder failure that its messages name ("No space left on device", ...);

@@ -18,13 +18,14 @@
 
 namespace zqr {
 
-RecordedFrames StopRecording() {
+RecordedFrames StopRecording(FrameRecording* recording) {
   if (auto graph = CurrentGraph()) {
     graph->Pause();
     graph->SetCallback(nullptr, platform::kSelectBufferCB);
   }
-  RecordedFrames recorded = EndFramePlacement();
-  WaitForFrameFiles();
+  if (recording == nullptr) return {};
+  RecordedFrames recorded = recording->End();
+  recording->WaitForFiles();
   return recorded;
 }
 
@@ -49,9 +50,9 @@ void DiscardGraphEvents(platform::MediaGraph& graph) {
   }
 }
 
-RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
-                     const std::function<bool()>& each_wait, const std::function<bool()>& held_back,
-                     Observer& observer) {
+RecordEnd RecordLoop(platform::MediaGraph& graph, const FrameRecording& recording,
+                     int32_t* frames_done, const std::function<bool()>& each_wait,
+                     const std::function<bool()>& held_back, Observer& observer) {
   const int32_t numframes = FrameStore.numframes;
   int32_t passes = 0;
   int32_t remembered = 0;
@@ -72,7 +73,7 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
     wait(150);
     *frames_done = FrameStore.FrameCounter;
     // A file that could not be written (the disk is full) spoils the movie: end now.
-    if (FrameFileWriters().stats().failed > 0) return RecordEnd::kWriteFailed;
+    if (recording.file_stats().failed > 0) return RecordEnd::kWriteFailed;
     if (++passes > 16) {
       observer.Label(kIdFramesDoneLabel, NumberText(*frames_done));
       passes = 0;

@@ -16,17 +16,17 @@ namespace zqr {
 
 enum class RecordEnd { kStopped, kEnded, kWriteFailed, kCalledOff };
 
-// Polls the graph until the recording ends. `each_wait` runs every 10 ms of a wait and ends
+// Polls the graph until `recording` ends. `each_wait` runs every 10 ms of a wait and ends
 // the recording (kCalledOff) by returning true; while `held_back` says the frames wait for
 // the encoder, no progress is no stall.
-RecordEnd RecordLoop(platform::MediaGraph& graph, int32_t* frames_done,
-                     const std::function<bool()>& each_wait, const std::function<bool()>& held_back,
-                     Observer& observer);
+RecordEnd RecordLoop(platform::MediaGraph& graph, const FrameRecording& recording,
+                     int32_t* frames_done, const std::function<bool()>& each_wait,
+                     const std::function<bool()>& held_back, Observer& observer);
 
-// Stops the frames: no callback, no writer still busy. Returns the recording's numbers and
-// gaps. The encoder's feed must take pictures or be aborted by then, as a frame waiting for
-// room in its queue holds the callback.
-RecordedFrames StopRecording();
+// Stops the frames: no callback, no writer of `recording` (if any) still busy. Returns the
+// recording's numbers and gaps. The encoder's feed must take pictures or be aborted by then, as a
+// frame waiting for room in its queue holds the callback.
+RecordedFrames StopRecording(FrameRecording* recording);
 
 // Fills each gap of the recording with the frame file before it; how many files it made.
 int32_t RepeatFrames(const std::string& folder, const std::vector<FrameGap>& gaps);

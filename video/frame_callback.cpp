@@ -29,65 +29,12 @@ std::atomic<PreviewHook> preview_hook{nullptr};
 std::atomic<frames::SleepFunction> throttle_sleep{frames::SleepMilliseconds};
 std::atomic<int64_t> frame_step_strip{frames::kFrameStepStrip};
 
-std::mutex writers_mutex;
-std::unique_ptr<frames::FrameFileWriter> writers;
+std::mutex writer_options_mutex;
 frames::FrameFileWriter::Options writer_options;
 
-// The frame file of the frame in DMEM1 that the strip pipeline has not yet queued: its
-// storage goes to the writers whole when the next frame replaces it in DMEM1 (see
-// ProcessFrameInStrips), or a copy of it when anything else is about to change DMEM1.
-struct PendingFile {
-  bool waiting = false;
-  std::string path;
-  int32_t width = 0;
-  int32_t height = 0;
-};
-std::mutex pending_mutex;
-PendingFile pending_file;
-
-// The recording's folder and the placement of its frames; the streaming thread reads and
-// advances it, the driver starts and ends it.
-struct Placement {
-  std::mutex mutex;
-  bool active = false;
-  std::string folder;
-  bool write_files = true;
-  FrameHandOff hand_off;
-  frames::OutputLayout layout = frames::OutputLayout::kAnaglyph;
-  FramePlacer placer;
-};
-Placement& CurrentPlacement() {
-  static Placement placement;
-  return placement;
-}
-
-// Where the frame being processed goes: its number on the recording's grid (-1 for none),
-// the path of its file (empty for none) and the hand-off of the recording (null for none;
-// it stays valid while the frame callback runs, as the recording ends only after it).
-struct FrameDestination {
-  int32_t number = -1;
-  std::string path;
-  const FrameHandOff* hand_off = nullptr;
-  frames::OutputLayout layout = frames::OutputLayout::kAnaglyph;
-};
-
-FrameDestination NextFrameDestination(int32_t file_width, double sample_time) {
-  Placement& p = CurrentPlacement();
-  std::lock_guard lock(p.mutex);
-  FrameDestination destination;
-  if (!p.active) {
-    if (file_width > 0) {
-      destination.number = FrameStore.FrameCounter;
-      destination.path = frames::FrameFileName(Shell.TempFolder, destination.number);
-    }
-    return destination;
-  }
-  destination.number = p.placer.Place(sample_time);
-  if (destination.number < 0 || file_width <= 0) return FrameDestination{};
-  if (p.write_files) destination.path = frames::FrameFileName(p.folder, destination.number);
-  if (p.hand_off) destination.hand_off = &p.hand_off;
-  destination.layout = p.layout;
-  return destination;
+frames::FrameFileWriter::Options WriterOptions() {
+  std::lock_guard lock(writer_options_mutex);
+  return writer_options;
 }
 
 // Pixels of the picture in the WorkFrame (without the spare row).
@@ -166,13 +113,6 @@ void FilterFrame(frames::FrameArray& work, int64_t pixels, const frames::FilterS
 void FilterWorkFrame(const frames::FilterSettings& settings) {
   FilterFrame(FrameStore.WorkFrame, FrameStore.FramePixelCount, settings);
 }
-
-// The conversion's arrays, as the frame steps take them.
-FrameStepArrays ConversionArrays() {
-  static frames::LayoutScratch scratch;  // the recording's thread alone uses it
-  FrameStoreState& s = FrameStore;
-  return {&s.WorkFrame, &s.DMEM1, &s.DMEM2, &s.DMEM3, &s.LayoutFrame, &scratch};
-}
 }  // namespace
 
 frames::OutputLayout RecordedLayout(int32_t stereo_on, int32_t layout) {
@@ -232,12 +172,18 @@ void ApplyFrameFilters(const frames::FilterSettings& settings) {
   ShowPreviewFrame();
 }
 
-namespace {
+// The conversion's arrays, as the frame steps take them.
+FrameStepArrays FrameRecording::Arrays() {
+  FrameStoreState& s = FrameStore;
+  return {&s.WorkFrame, &s.DMEM1, &s.DMEM2, &s.DMEM3, &s.LayoutFrame, &scratch_};
+}
+
 // The conversion steps one after the other over whole frames: the chain on the WorkFrame
 // (ending with the preview), copy into DMEM1 with sharpen, stereo, the frame file.
-void ProcessFrameInStages(FrameStoreState& s, const FrameDestination& destination,
-                          const frames::FrameStepSettings& settings) {
-  FlushPendingFrameFile();
+void FrameRecording::ProcessInStages(const Destination& destination,
+                                     const frames::FrameStepSettings& settings) {
+  FrameStoreState& s = FrameStore;
+  FlushPendingFile();
   ApplyFrameFilters(settings.filter);
   if (!ConversionArraysReady(s)) return;
   const int32_t width = s.WorkFrame.width();
@@ -250,11 +196,10 @@ void ProcessFrameInStages(FrameStoreState& s, const FrameDestination& destinatio
                             settings.stereo);
   }
   const int32_t file_width = width - frames::kCropColumns;
-  if (destination.hand_off != nullptr) {
-    (*destination.hand_off)(destination.number, s.DMEM1.data(), width);
-  }
+  if (destination.sink != nullptr)
+    destination.sink->Picture(destination.number, s.DMEM1.data(), width);
   if (file_width > 0 && !destination.path.empty()) {
-    FrameFileWriters().Submit(destination.path, s.DMEM1.data(), file_width, height, width);
+    writers_.Submit(destination.path, s.DMEM1.data(), file_width, height, width);
   }
 }
 
@@ -262,65 +207,73 @@ void ProcessFrameInStages(FrameStoreState& s, const FrameDestination& destinatio
 // two views composed straight into its file frame (FrameStore.LayoutFrame, which the
 // preview shows), handed on and written from there. DMEM3 keeps the frame before the
 // stereo stage, the next frame's previous frame.
-void ProcessFrameInLayout(FrameStoreState& s, const FrameDestination& destination,
-                          const frames::FrameStepSettings& settings) {
-  FlushPendingFrameFile();
-  StepFrameInLayout(ConversionArrays(), s.FramePixelCount, destination.layout, settings);
+void FrameRecording::ProcessInLayout(const Destination& destination,
+                                     const frames::FrameStepSettings& settings) {
+  FrameStoreState& s = FrameStore;
+  FlushPendingFile();
+  StepFrameInLayout(Arrays(), s.FramePixelCount, plan_.layout, settings);
   ShowPreviewFrame();  // the preview shows this frame's layout
   const int32_t out_width = s.LayoutWidth;
   const int32_t out_height = s.LayoutHeight;
-  if (destination.hand_off != nullptr) {
-    (*destination.hand_off)(destination.number, s.LayoutFrame.data(), out_width);
+  if (destination.sink != nullptr) {
+    destination.sink->Picture(destination.number, s.LayoutFrame.data(), out_width);
   }
   if (!destination.path.empty()) {
-    FrameFileWriters().Submit(destination.path, s.LayoutFrame.data(), out_width, out_height,
-                              out_width);
+    writers_.Submit(destination.path, s.LayoutFrame.data(), out_width, out_height, out_width);
   }
 }
 
 // The same steps in strips over the whole picture (see frames/frame_step.h), with the same
 // results. The sharpened frame is built in DMEM3's or DMEM2's storage (below); the final
 // frame (the anaglyph, or the sharpened frame without stereo) in a frame taken from the
-// writers, which becomes DMEM1 once the preview, during a conversion still showing the
-// frame before in DMEM1, has run. The frame it replaces goes to the writers whole, as its own frame
-// file: no copy, and the writers crop it on the way to the disk. So this frame's file is queued
-// when the next frame comes, or when FlushPendingFrameFile is called.
-void ProcessFrameInStrips(FrameStoreState& s, const void* buffer, FrameDestination destination,
-                          const frames::FrameStepSettings& settings) {
+// writers (the recording's spare one when no file is written), which becomes DMEM1 once the
+// preview, during a conversion still showing the frame before in DMEM1, has run. The frame
+// it replaces goes to the writers whole, as its own frame file: no copy, and the writers
+// crop it on the way to the disk. So this frame's file is queued when the next frame comes,
+// or when FlushPendingFile is called.
+void FrameRecording::ProcessInStrips(const void* buffer, Destination destination,
+                                     const frames::FrameStepSettings& settings) {
+  FrameStoreState& s = FrameStore;
   const int32_t width = s.WorkFrame.width();
   const int32_t rows = s.WorkFrame.rows();
   const int32_t height = rows - 1;
   const int32_t file_width = width - frames::kCropColumns;
-  frames::FrameFileWriter& files = FrameFileWriters();
-  frames::FrameArray final_frame = files.TakeFrame(width, rows);
+  frames::FrameArray final_frame;
+  if (plan_.write_files) {
+    final_frame = writers_.TakeFrame(width, rows);
+  } else {
+    final_frame = std::move(spare_output_);
+    if (final_frame.width() != width || final_frame.rows() != rows)
+      final_frame.Allocate(width, rows);
+  }
   if (final_frame.empty()) {  // out of memory: the stages need no frame of their own
-    files.ReturnFrame(std::move(final_frame));
+    if (plan_.write_files) writers_.ReturnFrame(std::move(final_frame));
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(width) * height * 4);
-    ProcessFrameInStages(s, destination, settings);
+    ProcessInStages(destination, settings);
     return;
   }
-  StepFrameInStrips(ConversionArrays(), static_cast<const uint32_t*>(buffer), settings,
-                    final_frame.data());
+  StepFrameInStrips(Arrays(), static_cast<const uint32_t*>(buffer), settings, final_frame.data());
   ShowPreviewFrame();
-  if (destination.hand_off != nullptr) {
-    (*destination.hand_off)(destination.number, final_frame.data(), width);
+  if (destination.sink != nullptr) {
+    destination.sink->Picture(destination.number, final_frame.data(), width);
   }
   // DMEM1 <- this frame (the step has left this frame before stereo in DMEM3). DMEM1 and
   // the waiting file change together, so a flush from another thread sees both or neither.
-  std::lock_guard lock(pending_mutex);
+  std::lock_guard lock(pending_mutex_);
   swap(s.DMEM1, final_frame);
-  if (pending_file.waiting) {
-    files.QueueFrame(std::move(pending_file.path), std::move(final_frame), pending_file.width,
-                     pending_file.height);
+  if (pending_waiting_) {
+    writers_.QueueFrame(std::move(pending_path_), std::move(final_frame), pending_width_,
+                        pending_height_);
+  } else if (plan_.write_files) {
+    writers_.ReturnFrame(std::move(final_frame));
   } else {
-    files.ReturnFrame(std::move(final_frame));
+    spare_output_ = std::move(final_frame);
   }
-  pending_file.waiting = file_width > 0 && !destination.path.empty();
-  pending_file.path = pending_file.waiting ? std::move(destination.path) : std::string();
-  pending_file.width = file_width;
-  pending_file.height = height;
+  pending_waiting_ = file_width > 0 && !destination.path.empty();
+  pending_path_ = pending_waiting_ ? std::move(destination.path) : std::string();
+  pending_width_ = file_width;
+  pending_height_ = height;
 }
-}  // namespace
 
 bool StepPreviewFrame(const SettingsRecord& values) {
   FrameStoreState& s = FrameStore;
@@ -366,7 +319,7 @@ bool StepPreviewFrame(const SettingsRecord& values) {
   return true;
 }
 
-void BufferCB(const void* buffer, int64_t length, double sample_time) {
+void BufferCB(FrameRecording& recording, const void* buffer, int64_t length, double sample_time) {
   FrameStoreState& s = FrameStore;
   if (buffer == nullptr || length <= 0 || s.WorkFrame.empty()) return;
 
@@ -375,21 +328,21 @@ void BufferCB(const void* buffer, int64_t length, double sample_time) {
   const int64_t picture = PicturePixels(s.WorkFrame);
   const int64_t count = std::min(length / 4, picture);
   s.FramePixelCount = static_cast<int32_t>(count);
-  FrameDestination destination =
-      NextFrameDestination(s.WorkFrame.width() - frames::kCropColumns, sample_time);
+  FrameRecording::Destination destination =
+      recording.NextDestination(s.WorkFrame.width() - frames::kCropColumns, sample_time);
   const frames::FrameStepSettings settings = FrameSettings();
   // A layout recording keeps its layout to the end (the frame files' size depends on it),
   // even when the stereo switch is turned meanwhile.
-  if (destination.layout != frames::OutputLayout::kAnaglyph && count == picture && count > 0 &&
+  if (recording.plan_.layout != frames::OutputLayout::kAnaglyph && count == picture && count > 0 &&
       ConversionArraysReady(s) && !s.LayoutFrame.empty()) {
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
-    ProcessFrameInLayout(s, destination, settings);
+    recording.ProcessInLayout(destination, settings);
   } else if (count == picture && count > 0 && ConversionArraysReady(s) &&
              frame_step_strip.load() > 0) {
-    ProcessFrameInStrips(s, buffer, std::move(destination), settings);
+    recording.ProcessInStrips(buffer, std::move(destination), settings);
   } else {
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
-    ProcessFrameInStages(s, destination, settings);
+    recording.ProcessInStages(destination, settings);
   }
 
   // Time estimate every 30 frames, then the frame counter.
@@ -415,72 +368,66 @@ int32_t FramePlacer::Place(double sample_time) {
   return next_++;
 }
 
-void BeginFramePlacement(const std::string& folder, int64_t time_per_frame, FrameHandOff hand_off,
-                         bool write_files, frames::OutputLayout layout) {
-  Placement& p = CurrentPlacement();
-  std::lock_guard lock(p.mutex);
-  p.active = true;
-  p.folder = folder;
-  p.hand_off = std::move(hand_off);
-  p.write_files = write_files;
-  p.layout = layout;
-  p.placer = FramePlacer(time_per_frame);
+FrameRecording::FrameRecording(RecordingPlan plan)
+    : plan_(std::move(plan)), placer_(plan_.time_per_frame), writers_(WriterOptions()) {}
+
+FrameRecording::~FrameRecording() {
+  WaitForFiles();
 }
 
-RecordedFrames EndFramePlacement() {
-  Placement& p = CurrentPlacement();
-  std::lock_guard lock(p.mutex);
-  p.active = false;
-  p.hand_off = nullptr;
-  p.write_files = true;
-  p.layout = frames::OutputLayout::kAnaglyph;
-  RecordedFrames recorded{p.placer.gaps(), p.placer.slots()};
-  p.placer = FramePlacer();
-  return recorded;
+platform::MediaStatus FrameRecording::SampleCB(double /*sample_time*/,
+                                               const platform::GrabbedSample& /*sample*/) {
+  return platform::MediaStatus::kOk;
+}
+
+platform::MediaStatus FrameRecording::BufferCB(double sample_time, uint8_t* buffer,
+                                               int32_t buffer_length) {
+  if (buffer_length > 0) zqr::BufferCB(*this, buffer, buffer_length, sample_time);
+  return platform::MediaStatus::kOk;
+}
+
+FrameRecording::Destination FrameRecording::NextDestination(int32_t file_width,
+                                                            double sample_time) {
+  std::lock_guard lock(mutex_);
+  if (!active_) return {};
+  Destination destination;
+  destination.number = placer_.Place(sample_time);
+  if (destination.number < 0 || file_width <= 0) return {};
+  if (plan_.write_files) destination.path = frames::FrameFileName(plan_.folder, destination.number);
+  destination.sink = plan_.sink;
+  return destination;
+}
+
+RecordedFrames FrameRecording::End() {
+  std::lock_guard lock(mutex_);
+  active_ = false;
+  return {placer_.gaps(), placer_.slots()};
+}
+
+void FrameRecording::FlushPendingFile() {
+  std::lock_guard lock(pending_mutex_);
+  if (!pending_waiting_) return;
+  pending_waiting_ = false;
+  const frames::FrameArray& frame = FrameStore.DMEM1;
+  if (frame.empty() || frame.width() < pending_width_ || frame.rows() < pending_height_) {
+    return;  // the arrays were replaced under it: there is no such frame any more
+  }
+  writers_.Submit(std::move(pending_path_), frame.data(), pending_width_, pending_height_,
+                  frame.width());
+}
+
+void FrameRecording::WaitForFiles() {
+  FlushPendingFile();
+  writers_.WaitAll();
 }
 
 void SetFrameStepStrip(int64_t pixels) {
   frame_step_strip.store(pixels);
 }
 
-frames::FrameFileWriter& FrameFileWriters() {
-  std::lock_guard lock(writers_mutex);
-  if (!writers) writers = std::make_unique<frames::FrameFileWriter>();
-  return *writers;
-}
-
-void FlushPendingFrameFile() {
-  std::lock_guard lock(pending_mutex);
-  if (!pending_file.waiting) return;
-  pending_file.waiting = false;
-  const frames::FrameArray& frame = FrameStore.DMEM1;
-  if (frame.empty() || frame.width() < pending_file.width || frame.rows() < pending_file.height) {
-    return;  // the arrays were replaced under it: there is no such frame any more
-  }
-  FrameFileWriters().Submit(std::move(pending_file.path), frame.data(), pending_file.width,
-                            pending_file.height, frame.width());
-}
-
 void ConfigureFrameFileWriters(frames::FrameFileWriter::Options options) {
-  FlushPendingFrameFile();
-  std::lock_guard lock(writers_mutex);
-  writers.reset();  // waits for the old writers' files
-  writer_options = options;
-  writers = std::make_unique<frames::FrameFileWriter>(std::move(options));
-}
-
-void ResetFrameFileWriters() {
-  frames::FrameFileWriter::Options options;
-  {
-    std::lock_guard lock(writers_mutex);
-    options = writer_options;
-  }
-  ConfigureFrameFileWriters(std::move(options));
-}
-
-void WaitForFrameFiles() {
-  FlushPendingFrameFile();
-  FrameFileWriters().WaitAll();
+  std::lock_guard lock(writer_options_mutex);
+  writer_options = std::move(options);
 }
 
 }  // namespace zqr

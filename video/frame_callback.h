@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +14,7 @@
 #include "frames/frame_step.h"
 #include "frames/layouts.h"
 #include "frames/throttle.h"
+#include "platform/media.h"
 
 namespace zqr {
 
@@ -71,25 +72,6 @@ frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& values);
 // off or the frame cannot take that step; the caller then filters as before.
 bool StepPreviewFrame(const SettingsRecord& values);
 
-// The body of BufferCB for one delivered frame of `length` bytes: copy into the WorkFrame,
-// ApplyFrameFilters, copy into DMEM1 and sharpen (one pass), stereo when StereoOn, the
-// frame file of number FrameCounter (DMEM1 cropped by 16 columns, written off this thread
-// from a frame the writers own), the estimate every 30 frames, FrameCounter + 1.
-// Does nothing for a null buffer or a length of 0. A buffer longer than the picture is cut
-// to FrameW x FrameH pixels, so the spare row stays zero. Without conversion arrays of the
-// WorkFrame's shape only the chain runs (and the frame is counted).
-//
-// A whole picture with the conversion arrays ready runs as one strip pipeline over the
-// frame (frames/frame_step.h) with the same results: the stages' bytes in WorkFrame, DMEM1,
-// DMEM3 and the frame file, the preview called once the WorkFrame is filtered and while
-// DMEM1 still holds the frame before. DMEM2, DMEM4 and the view copies hold scratch. Its
-// frame file is queued when the next frame arrives or at FlushPendingFrameFile, whichever
-// comes first, so the driver waits with WaitForFrameFiles once the last frame is in.
-//
-// During a recording (BeginFramePlacement) the file number comes from `sample_time` (seconds)
-// instead of the arrival order, and the files go to the recording's folder.
-void BufferCB(const void* buffer, int64_t length, double sample_time = -1.0);
-
 // Frames of a variable-rate video arrive unevenly, but the encoder plays the frame files at
 // one constant rate. So each frame goes to the slot of the constant-rate grid its sample
 // time falls on, counted from the first delivered frame: over a gap the previous frame is
@@ -121,37 +103,115 @@ class FramePlacer {
 // A gap longer than this (a broken time stamp) is not filled.
 inline constexpr int32_t kMaxRepeatedFrames = 100000;
 
-// The driver's recording: each frame is numbered by FramePlacer, handed to `hand_off` (on
-// the recording's thread, with its pixels: rows `stride` pixels apart, whose first
-// columns are the file frame), and, with `write_files`, written as a frame file into a copy
-// of `folder` taken now. With stereo on and another `layout` than the red/cyan merge, the
-// file frame is that layout of the two views (FrameStore.LayoutFrame, allocated by the
-// driver for its size). EndFramePlacement stops it and returns the gaps to fill and the
-// numbers used.
-using FrameHandOff = std::function<void(int32_t number, const uint32_t* pixels, int32_t stride)>;
-void BeginFramePlacement(const std::string& folder, int64_t time_per_frame,
-                         FrameHandOff hand_off = {}, bool write_files = true,
-                         frames::OutputLayout layout = frames::OutputLayout::kAnaglyph);
 struct RecordedFrames {
   std::vector<FrameGap> gaps;
   int32_t slots = 0;  // numbers 0 .. slots - 1, repeats included
 };
-RecordedFrames EndFramePlacement();
+
+// Takes each numbered frame of a recording on the recording's thread (the encoder's feed):
+// rows `stride` pixels apart, whose first columns are the file frame.
+class RecordedFrameSink {
+ public:
+  virtual void Picture(int32_t number, const uint32_t* pixels, int32_t stride) = 0;
+
+ protected:
+  ~RecordedFrameSink() = default;
+};
+
+// What one recording does with its frames.
+struct RecordingPlan {
+  std::string folder;                 // the frame files' folder, taken when the recording starts
+  int64_t time_per_frame = 0;         // 100 ns units; 0 or less numbers the frames by arrival
+  RecordedFrameSink* sink = nullptr;  // must outlive the recording
+  bool write_files = true;
+  // With stereo on and another layout than the red/cyan merge, the file frame is that layout
+  // of the two views (FrameStore.LayoutFrame, allocated by the driver for its size).
+  frames::OutputLayout layout = frames::OutputLayout::kAnaglyph;
+};
+
+// One recording's frame path, and the grabber's callback while it runs: each frame is
+// numbered by FramePlacer, run through BufferCB, handed to the plan's sink and, with
+// write_files, written as a frame file by the recording's own writers. Everything a frame
+// leaves behind for the next one (the file still waiting, the layout scratch, the spare
+// output frame) belongs to the recording, so two recordings never share any of it.
+class FrameRecording final : public platform::SampleGrabberCallback {
+ public:
+  explicit FrameRecording(RecordingPlan plan);
+  ~FrameRecording() override;  // waits for the files
+  FrameRecording(const FrameRecording&) = delete;
+  FrameRecording& operator=(const FrameRecording&) = delete;
+
+  platform::MediaStatus SampleCB(double sample_time,
+                                 const platform::GrabbedSample& sample) override;
+  platform::MediaStatus BufferCB(double sample_time, uint8_t* buffer,
+                                 int32_t buffer_length) override;
+
+  // Frames that arrive from now on get no number, no file and no sink. Returns the gaps to
+  // fill and the numbers used.
+  RecordedFrames End();
+  // Returns when the file of every frame processed so far has been written.
+  void WaitForFiles();
+  frames::FrameFileWriter::Stats file_stats() const { return writers_.stats(); }
+
+ private:
+  friend void BufferCB(FrameRecording& recording, const void* buffer, int64_t length,
+                       double sample_time);
+  struct Destination {
+    int32_t number = -1;  // -1: the frame has no place on the recording's grid
+    std::string path;     // empty: no file
+    RecordedFrameSink* sink = nullptr;
+  };
+  Destination NextDestination(int32_t file_width, double sample_time);
+  // The frame file of the frame in DMEM1 that the strip pipeline has not yet queued.
+  void FlushPendingFile();
+  void ProcessInStages(const Destination& destination, const frames::FrameStepSettings& settings);
+  void ProcessInLayout(const Destination& destination, const frames::FrameStepSettings& settings);
+  void ProcessInStrips(const void* buffer, Destination destination,
+                       const frames::FrameStepSettings& settings);
+  FrameStepArrays Arrays();
+
+  const RecordingPlan plan_;
+  std::mutex mutex_;  // the placement: the streaming thread advances it, the driver ends it
+  bool active_ = true;
+  FramePlacer placer_;
+  frames::FrameFileWriter writers_;
+  // The file of the frame in DMEM1 not yet queued: its storage goes to the writers whole
+  // when the next frame replaces it in DMEM1, or a copy of it at FlushPendingFile.
+  std::mutex pending_mutex_;
+  bool pending_waiting_ = false;
+  std::string pending_path_;
+  int32_t pending_width_ = 0;
+  int32_t pending_height_ = 0;
+  frames::LayoutScratch scratch_;  // the recording's thread alone uses it
+  // The output frame the strip pipeline steps into when no file takes it (a recording
+  // without frame files): DMEM1's storage takes turns with it.
+  frames::FrameArray spare_output_;
+};
+
+// The body of BufferCB for one delivered frame of `length` bytes of `recording`: copy into
+// the WorkFrame, ApplyFrameFilters, copy into DMEM1 and sharpen (one pass), stereo when
+// StereoOn, the frame's number from the recording's placement, its hand-off and its frame
+// file (DMEM1 cropped by 16 columns, written off this thread from a frame the writers
+// own), the estimate every 30 frames, FrameCounter + 1. Does nothing for a null buffer or a
+// length of 0. A buffer longer than the picture is cut to FrameW x FrameH pixels, so the
+// spare row stays zero. Without conversion arrays of the WorkFrame's shape only the chain
+// runs (and the frame is counted).
+//
+// A whole picture with the conversion arrays ready runs as one strip pipeline over the
+// frame (frames/frame_step.h) with the same results: the stages' bytes in WorkFrame, DMEM1,
+// DMEM3 and the frame file, the preview called once the WorkFrame is filtered and while
+// DMEM1 still holds the frame before. DMEM2, DMEM4 and the view copies hold scratch. Its
+// frame file is queued when the next frame arrives or at WaitForFiles, whichever comes
+// first.
+void BufferCB(FrameRecording& recording, const void* buffer, int64_t length,
+              double sample_time = -1.0);
 
 // Pixels per strip of that pipeline (tests and benchmarks try other sizes); 0 runs the
 // stages one after the other over whole frames instead.
 void SetFrameStepStrip(int64_t pixels);
 
-// The frame-file writers used by BufferCB.
-frames::FrameFileWriter& FrameFileWriters();
-// Replaces them (after the old ones have finished); for tests and special runs.
+// The options each recording's frame-file writers are made with, from the next recording
+// on (tests and special runs: a slow or a full disk).
 void ConfigureFrameFileWriters(frames::FrameFileWriter::Options options);
-// New writers with the options last configured: their counts start at 0.
-void ResetFrameFileWriters();
-// Queues the file of the frame in DMEM1 if the strip pipeline left it waiting (a copy;
-// called before anything else changes DMEM1 or replaces the writers).
-void FlushPendingFrameFile();
-// Returns when the file of every frame processed so far has been written.
-void WaitForFrameFiles();
 
 }  // namespace zqr

@@ -114,7 +114,6 @@ bool AllocateGrabFrames(int32_t width, int32_t height) {
 }
 
 bool AllocateConversionArrays() {
-  FlushPendingFrameFile();  // its pixels are in DMEM1
   return AllocateConversionShape(FrameStore.FrameW, FrameStore.FrameH + 1);
 }
 

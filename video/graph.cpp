@@ -31,17 +31,6 @@ namespace {
 std::atomic<ResetPreviewHook> reset_preview_hook{nullptr};
 std::atomic<int> settle_ms{1000};
 
-class FrameCallbackObject final : public platform::SampleGrabberCallback {
- public:
-  MediaStatus SampleCB(double /*sample_time*/, const platform::GrabbedSample& /*sample*/) override {
-    return platform::MediaStatus::kOk;
-  }
-  MediaStatus BufferCB(double sample_time, uint8_t* buffer, int32_t buffer_length) override {
-    if (buffer_length > 0) zqr::BufferCB(buffer, buffer_length, sample_time);
-    return platform::MediaStatus::kOk;
-  }
-};
-
 // Shows a failed step's message; the build then reports the same text.
 const char* ShowGraphError(const char* text, Observer& observer) {
   observer.Ask(text, kGraphErrorCaption, platform::kMbIconInformation);
@@ -218,16 +207,10 @@ void ReleaseGraph() {
   SetCurrentGraph(nullptr);
 }
 
-platform::SampleGrabberCallback& FrameCallback() {
-  // One object for the life of the process; the graph never owns it.
-  static FrameCallbackObject callback;
-  return callback;
-}
-
-MediaStatus InstallFrameCallback() {
+MediaStatus InstallFrameCallback(platform::SampleGrabberCallback& recording) {
   auto graph = CurrentGraph();
   if (!graph) return platform::MediaStatus::kNotBuilt;
-  return graph->SetCallback(&FrameCallback(), platform::kSelectBufferCB);
+  return graph->SetCallback(&recording, platform::kSelectBufferCB);
 }
 
 void ResetPreview() {

@@ -42,12 +42,10 @@ void EndPausedGraph(Observer& observer);
 // Empties the graph set; the graph ends when its last caller lets go of it.
 void ReleaseGraph();
 
-// The program's grabber callback: selector 1 runs BufferCB for every frame.
-platform::SampleGrabberCallback& FrameCallback();
-
-// The conversion driver's installation: the grabber's SetCallback with FrameCallback and
-// selector 1. kNotBuilt when no graph exists.
-platform::MediaStatus InstallFrameCallback();
+// The conversion driver's installation: the grabber's SetCallback with the recording's
+// callback (its BufferCB runs for every frame) and selector 1. kNotBuilt when no graph
+// exists. The recording outlives the installation: the driver takes it out first.
+platform::MediaStatus InstallFrameCallback(platform::SampleGrabberCallback& recording);
 
 // ResetPreview, called at the end of every playback. The shell connects its own; until
 // then nothing happens.

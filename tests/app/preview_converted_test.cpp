@@ -82,18 +82,29 @@ class PreviewConvertedTest : public ::testing::Test {
     EXPECT_TRUE(AllocateLayoutFrame(layout_frames ? size.width : 0, size.height));
     *width = layout_frames ? size.width : kWidth - frames::kCropColumns;
     std::vector<uint32_t> out(size_t(*width) * kHeight);
-    BeginFramePlacement(
-        "", 0,
-        [&](int32_t, const uint32_t* pixels, int32_t stride) {
-          for (int32_t y = 0; y < kHeight; ++y) {
-            std::memcpy(&out[size_t(y) * size_t(*width)], pixels + int64_t{y} * stride,
-                        size_t(*width) * 4);
-          }
-        },
-        false, layout);
-    for (const auto& picture : pictures) BufferCB(picture.data(), int64_t(picture.size()) * 4);
-    EndFramePlacement();
-    WaitForFrameFiles();
+    // The frames' sink: the last one handed on, cut to its file frame.
+    struct LastPicture final : RecordedFrameSink {
+      std::vector<uint32_t>* out;
+      int32_t width;
+      void Picture(int32_t, const uint32_t* pixels, int32_t stride) override {
+        for (int32_t y = 0; y < kHeight; ++y) {
+          std::memcpy(&(*out)[size_t(y) * size_t(width)], pixels + int64_t{y} * stride,
+                      size_t(width) * 4);
+        }
+      }
+    } sink;
+    sink.out = &out;
+    sink.width = *width;
+    RecordingPlan plan;
+    plan.sink = &sink;
+    plan.write_files = false;
+    plan.layout = layout;
+    FrameRecording recording(std::move(plan));
+    for (const auto& picture : pictures) {
+      BufferCB(recording, picture.data(), int64_t(picture.size()) * 4);
+    }
+    recording.End();
+    recording.WaitForFiles();
     return out;
   }
 

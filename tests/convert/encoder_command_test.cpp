@@ -343,7 +343,6 @@ class EncoderRunTest : public ::testing::Test {
     Conversion.StopRequested = 0;
   }
   void TearDown() override {
-    SetEncoderJob(EncoderJob{});
     ResetSettingsToStartValues();
     Conversion.StopRequested = 0;
   }
@@ -367,13 +366,13 @@ TEST_F(EncoderRunTest, LogsBothLinesAndRunsTheToolOnTheFrameFiles) {
   const std::string record = dir_.File("args.txt");
   Tool("for a in \"$@\"; do echo \"$a\"; done > '" + record + "'\n");
   ASSERT_TRUE(test::WriteFile(SoundFile(Shell.TempFolder), "RIFF...."));
-  SetEncoderJob(EncoderJob{dir_.File("out clip.MP4"), 304, 240, 400000, 2.5, ""});
   Settings.AudioChannels = 1;
   Settings.SampleRateChoice = 1;
   Settings.ResizeMode = 5;
   Settings.CompressionValue = 4;
 
-  const ExportResult result = ConvertRectExport(dir_.File("out clip.MP4"), WindowObserver());
+  const ExportResult result = ConvertRectExport(
+      EncoderJob{dir_.File("out clip.MP4"), 304, 240, 400000, 2.5, ""}, WindowObserver());
 
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_FALSE(result.written);  // the stand-in writes no movie
@@ -396,15 +395,18 @@ TEST_F(EncoderRunTest, LogsBothLinesAndRunsTheToolOnTheFrameFiles) {
 }
 
 TEST_F(EncoderRunTest, UnknownExtensionOrMissingToolRunsNothing) {
-  SetEncoderJob(EncoderJob{dir_.File("out.mpg"), 304, 240, 400000, 2.0, ""});
-  EXPECT_EQ(ConvertRectExport(dir_.File("out.mpg"), WindowObserver()).exit_status, -1);
+  EXPECT_EQ(ConvertRectExport(EncoderJob{dir_.File("out.mpg"), 304, 240, 400000, 2.0, ""},
+                              WindowObserver())
+                .exit_status,
+            -1);
   EXPECT_EQ(Conversion.EncoderRunning, 0);
   EXPECT_TRUE(test::ReadFile(Shell.LogFile)
                   .starts_with("ConvertRectFFMPEG aVIDEOEXT .mpg\r\nFFMPEG : \r\nEncoder exit"));
 
   // No tool in PLUG-IN: the stage ends at once, as after a finished run.
-  SetEncoderJob(EncoderJob{dir_.File("out.avi"), 304, 240, 400000, 2.0, ""});
-  EXPECT_FALSE(ConvertRectExport(dir_.File("out.avi"), WindowObserver()).written);
+  EXPECT_FALSE(ConvertRectExport(EncoderJob{dir_.File("out.avi"), 304, 240, 400000, 2.0, ""},
+                                 WindowObserver())
+                   .written);
   EXPECT_FALSE(test::FileExists(dir_.File("out.avi")));
 }
 
@@ -413,13 +415,13 @@ TEST_F(EncoderRunTest, AStopRequestEndsTheToolAndNamesNoCause) {
   GTEST_SKIP() << "the stand-in tool is a /bin/sh script";
 #endif
   Tool("printf 'out.mp4: No space left on device\\n' >&2\nexec sleep 30\n");
-  SetEncoderJob(EncoderJob{dir_.File("out.mp4"), 304, 240, 400000, 2.0, ""});
   std::thread stop([] {
     platform::SleepMs(300);
     Conversion.StopRequested = 1;
   });
   const int64_t start = platform::MonotonicMs();
-  const ExportResult result = ConvertRectExport(dir_.File("out.mp4"), WindowObserver());
+  const ExportResult result = ConvertRectExport(
+      EncoderJob{dir_.File("out.mp4"), 304, 240, 400000, 2.0, ""}, WindowObserver());
   stop.join();
   EXPECT_TRUE(result.stopped);
   EXPECT_FALSE(result.written);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -63,18 +64,24 @@ class BufferCallback : public ::testing::Test {
     previews = 0;
   }
   void TearDown() override {
-    WaitForFrameFiles();
+    recording_.reset();
     ConfigureFrameFileWriters({});
     SetThrottleSleep(nullptr);
     SetShowPreviewFrameHook(nullptr);
   }
   // Geometry as the graph build and the conversion driver set it up.
   void StartConversion(int32_t w, int32_t h, int32_t numframes) {
+    recording_.reset();  // the one before ends first, its last file written
     ASSERT_TRUE(AllocateGrabFrames(w, h));
     FrameStore.numframes = numframes;
     ASSERT_TRUE(AllocateConversionFrames());
     ResetEstimateTiming();
     FrameStore.FrameCounter = 0;
+  }
+  // The recording the frames go to: numbered by arrival, files in the temporary folder.
+  FrameRecording& Recording() {
+    if (!recording_) recording_.emplace(RecordingPlan{dir_.path()});
+    return *recording_;
   }
   std::vector<uint32_t> RandomFrame(int32_t w, int32_t h) {
     std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
@@ -85,7 +92,7 @@ class BufferCallback : public ::testing::Test {
   std::vector<uint32_t> DeliverRandomFrame(ReferencePipeline& reference, int32_t w, int32_t h) {
     const std::vector<uint32_t> delivered = RandomFrame(w, h);
     std::vector<uint32_t> expected = reference.Frame(delivered);
-    BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
+    BufferCB(Recording(), delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
     return expected;
   }
   void ExpectFile(int32_t number, int32_t w, int32_t h, const std::vector<uint32_t>& pixels) {
@@ -98,6 +105,7 @@ class BufferCallback : public ::testing::Test {
   }
 
   test::ScratchDir dir_;
+  std::optional<FrameRecording> recording_;
   std::mt19937 rng_{2024};
 };
 
@@ -116,7 +124,7 @@ TEST_F(BufferCallback, ConvertsASequenceIntoNumberedFrameFiles) {
       EXPECT_EQ(Shell.EstimateText.Get(), "00.00.00");
     }
   }
-  WaitForFrameFiles();
+  Recording().WaitForFiles();
   EXPECT_EQ(previews, 35);
   EXPECT_EQ(sleeps, std::vector<int32_t>(35, 0));
   // The 30th frame wrote the first estimate (hh:mm:ss).
@@ -150,13 +158,13 @@ TEST_F(BufferCallback, WideFramesSlideThroughTheirStorageAndStayExact) {
     }
     expected.push_back(DeliverRandomFrame(reference, w, h));
   }
-  WaitForFrameFiles();
+  Recording().WaitForFiles();
   for (int32_t frame = 0; frame < 75; ++frame) ExpectFile(frame, w, h, expected[frame]);
 }
 
-TEST_F(BufferCallback, ANewConversionStillGetsTheLastFileOfTheOneBefore) {
-  // The last frame's file waits for the next frame; a new conversion replaces DMEM1, so
-  // it queues that file first.
+TEST_F(BufferCallback, TheLastFileIsWrittenWhenTheRecordingEnds) {
+  // The last frame's file waits for a next frame that never comes: the recording's end
+  // queues it, before a new conversion replaces DMEM1.
   const int32_t w = 40;
   const int32_t h = 5;
   StartConversion(w, h, 10);
@@ -164,16 +172,16 @@ TEST_F(BufferCallback, ANewConversionStillGetsTheLastFileOfTheOneBefore) {
   std::vector<std::vector<uint32_t>> expected;
   for (int frame = 0; frame < 3; ++frame) expected.push_back(DeliverRandomFrame(reference, w, h));
   StartConversion(w + 8, h, 10);
-  WaitForFrameFiles();
+  Recording().WaitForFiles();
   for (int32_t frame = 0; frame < 3; ++frame) ExpectFile(frame, w, h, expected[frame]);
 }
 
 TEST_F(BufferCallback, EmptyOrNullBuffersChangeNothing) {
   StartConversion(40, 4, 10);
   const std::vector<uint32_t> delivered = RandomFrame(40, 4);
-  BufferCB(nullptr, 640);
-  BufferCB(delivered.data(), 0);
-  WaitForFrameFiles();
+  BufferCB(Recording(), nullptr, 640);
+  BufferCB(Recording(), delivered.data(), 0);
+  Recording().WaitForFiles();
   EXPECT_EQ(FrameStore.FrameCounter, 0);
   EXPECT_EQ(previews, 0);
   EXPECT_FALSE(test::FileExists(dir_.File("temp000000.bmp")));
@@ -187,17 +195,17 @@ TEST_F(BufferCallback, LongBuffersAreCutShortOnesProcessedAsDelivered) {
   Settings.ContrastOn = 0;
   StartConversion(40, 4, 10);
   std::vector<uint32_t> delivered(40 * 7, 0xABCDEF01u);
-  BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4 + 3);
+  BufferCB(Recording(), delivered.data(), static_cast<int64_t>(delivered.size()) * 4 + 3);
   EXPECT_EQ(FrameStore.FramePixelCount, 160);
   for (int64_t i = 160; i < 200; ++i) ASSERT_EQ(FrameStore.WorkFrame.data()[i], 0u);
   EXPECT_TRUE(frames::test::GuardsZero(FrameStore.WorkFrame));
   // A short buffer: only its pixels are replaced.
   std::vector<uint32_t> shorter(50, 0x11111111u);
-  BufferCB(shorter.data(), 50 * 4 + 2);
+  BufferCB(Recording(), shorter.data(), 50 * 4 + 2);
   EXPECT_EQ(FrameStore.FramePixelCount, 50);
   EXPECT_EQ(FrameStore.WorkFrame.data()[49], 0x11111111u);
   EXPECT_EQ(FrameStore.WorkFrame.data()[50], 0xABCDEF01u);
-  WaitForFrameFiles();
+  Recording().WaitForFiles();
   EXPECT_EQ(FrameStore.FrameCounter, 2);
   ExpectFile(0, 40, 4, std::vector<uint32_t>(24 * 4, 0xABCDEF01u));
 }
@@ -218,13 +226,13 @@ TEST_F(BufferCallback, SlowDiskKeepsMemoryBoundedAndEveryFrameIntact) {
   std::vector<std::vector<uint32_t>> expected;
   for (int frame = 0; frame < 12; ++frame) {
     expected.push_back(DeliverRandomFrame(reference, w, h));
-    const frames::FrameFileWriter::Stats stats = FrameFileWriters().stats();
+    const frames::FrameFileWriter::Stats stats = Recording().file_stats();
     ASSERT_LE(stats.buffers, 2) << "frame " << frame;
     ASSERT_LE(stats.peak_in_flight, 2);
   }
-  EXPECT_GT(FrameFileWriters().stats().waits, 0);
-  WaitForFrameFiles();
-  EXPECT_EQ(FrameFileWriters().stats().written, 12);
+  EXPECT_GT(Recording().file_stats().waits, 0);
+  Recording().WaitForFiles();
+  EXPECT_EQ(Recording().file_stats().written, 12);
   for (int32_t frame = 0; frame < 12; ++frame) ExpectFile(frame, w, h, expected[frame]);
 }
 
@@ -250,8 +258,8 @@ TEST_F(BufferCallback, FramesOfSixteenColumnsOrFewerGiveNoFiles) {
   EXPECT_EQ(FrameStore.DMEM1.width(), 16);
   FrameStore.FrameCounter = 0;
   const std::vector<uint32_t> delivered = RandomFrame(16, 5);
-  BufferCB(delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
-  WaitForFrameFiles();
+  BufferCB(Recording(), delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
+  Recording().WaitForFiles();
   EXPECT_EQ(FrameStore.FrameCounter, 1);
   EXPECT_FALSE(test::FileExists(dir_.File("temp000000.bmp")));
 }

@@ -311,9 +311,10 @@ struct Outcome {
 };
 
 // A conversion of `frames` random frames with the current settings, strips of `strip`
-// pixels (0: the stages over whole frames); `alternate`: every second frame by the stages.
+// pixels (0: the stages over whole frames); `alternate`: every second frame by the stages;
+// `files`: a recording that writes frame files (a batch run's writes none).
 Outcome Convert(int32_t w, int32_t h, int32_t frames, int64_t strip, uint32_t seed,
-                bool alternate = false) {
+                bool alternate = false, bool files = true) {
   zqr::test::ScratchDir dir;
   Shell.TempFolder = dir.path();
   SetFrameStepStrip(strip);
@@ -323,6 +324,9 @@ Outcome Convert(int32_t w, int32_t h, int32_t frames, int64_t strip, uint32_t se
   EXPECT_TRUE(AllocateConversionFrames());
   ResetEstimateTiming();
   FrameStore.FrameCounter = 0;
+  RecordingPlan plan{dir.path()};
+  plan.write_files = files;
+  FrameRecording recording(std::move(plan));
   std::mt19937 rng(seed);
   Outcome out;
   auto all = [](const FrameArray& a) {
@@ -332,13 +336,13 @@ Outcome Convert(int32_t w, int32_t h, int32_t frames, int64_t strip, uint32_t se
     std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
     test::FillRandom(pixels.data(), static_cast<int64_t>(pixels.size()), rng);
     SetFrameStepStrip(alternate && k % 2 == 1 ? 0 : strip);
-    BufferCB(pixels.data(), static_cast<int64_t>(pixels.size()) * 4);
+    BufferCB(recording, pixels.data(), static_cast<int64_t>(pixels.size()) * 4);
     out.work.push_back(all(FrameStore.WorkFrame));
     out.dmem1.push_back(all(FrameStore.DMEM1));
     out.dmem3.push_back(all(FrameStore.DMEM3));
     out.previews.push_back(seen_dmem1);
   }
-  WaitForFrameFiles();
+  recording.WaitForFiles();
   for (int32_t k = 0; k < frames; ++k) {
     out.files.push_back(zqr::test::ReadFile(FrameFileName(dir.path(), k)));
   }
@@ -371,6 +375,8 @@ TEST(FrameStepCallback, StripsGiveTheStagesResultsFrameByFrame) {
     const int64_t strip = round % 3 == 0 ? 1 : 50 * round;
     const Outcome stages = Convert(w, h, 4, 0, 100 + round);
     const Outcome strips = Convert(w, h, 4, strip, 100 + round);
+    // Without frame files the step rotates DMEM1 with the recording's own spare frame.
+    const Outcome memory = Convert(w, h, 4, strip, 100 + round, false, false);
     for (int32_t k = 0; k < 4; ++k) {
       const std::string where = "round " + std::to_string(round) + " frame " + std::to_string(k);
       ASSERT_EQ(stages.work[k], strips.work[k]) << "WorkFrame, " << where;
@@ -380,6 +386,9 @@ TEST(FrameStepCallback, StripsGiveTheStagesResultsFrameByFrame) {
       ASSERT_EQ(stages.previews[k], strips.previews[k]) << "preview's DMEM1, " << where;
       ASSERT_EQ(stages.files[k], strips.files[k]) << "frame file, " << where;
       ASSERT_FALSE(strips.files[k].empty()) << where;
+      ASSERT_EQ(stages.dmem1[k], memory.dmem1[k]) << "DMEM1 without files, " << where;
+      ASSERT_EQ(stages.previews[k], memory.previews[k]) << "preview without files, " << where;
+      ASSERT_TRUE(memory.files[k].empty()) << where;
     }
   }
 }

@@ -20,6 +20,7 @@
 #include "platform/media.h"
 #include "platform/ui.h"
 #include "tests/support/test_support.h"
+#include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/graph.h"
 #include "video/play.h"
@@ -407,11 +408,12 @@ TEST_F(GraphBuildTest, BusyBuildReturnsAtOnceAndChangesNothing) {
 }
 
 TEST_F(GraphBuildTest, InstallingTheFrameCallbackNeedsAGraph) {
-  EXPECT_EQ(InstallFrameCallback(), MediaStatus::kNotBuilt);
-  EXPECT_EQ(FrameCallback().SampleCB(0.0, GrabbedSample{}), MediaStatus::kOk);
+  FrameRecording recording(RecordingPlan{});
+  EXPECT_EQ(InstallFrameCallback(recording), MediaStatus::kNotBuilt);
+  EXPECT_EQ(recording.SampleCB(0.0, GrabbedSample{}), MediaStatus::kOk);
   // An empty buffer changes nothing and still answers kOk.
   const int32_t before = FrameStore.FrameCounter;
-  EXPECT_EQ(FrameCallback().BufferCB(0.0, nullptr, 0), MediaStatus::kOk);
+  EXPECT_EQ(recording.BufferCB(0.0, nullptr, 0), MediaStatus::kOk);
   EXPECT_EQ(FrameStore.FrameCounter, before);
 }
 
