@@ -83,7 +83,7 @@ std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/
     return std::string();
   }
   ui.PumpOrSleep(1);
-  ResetPreview();
+  WindowObserver().ResetPreview();
   Shell.VideoFolder = FolderOfFile(path);
   ConversionJob job;
   job.input = CurrentVideo();

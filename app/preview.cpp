@@ -5,6 +5,7 @@
 #include "app/preview.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <string>
@@ -298,9 +299,16 @@ void DrawIdlePreview() {
   platform::CurrentUi().ResetPreview();
 }
 
-void ConnectPreview() {
-  SetShowPreviewFrameHook(&DrawPreviewFrame);
-  SetResetPreviewHook(&DrawIdlePreview);
+namespace {
+std::atomic<bool> preview_connected{false};
+}  // namespace
+
+void ConnectPreview(bool connected) {
+  preview_connected = connected;
+}
+
+bool PreviewConnected() {
+  return preview_connected.load();
 }
 
 }  // namespace zqr

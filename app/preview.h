@@ -29,13 +29,14 @@ void ScaleFrameToRgb(const uint32_t* src, int32_t stride, int32_t src_width, int
                      uint8_t* dst, int32_t dst_stride, int32_t dst_width, int32_t dst_height,
                      int32_t dst_top, int32_t dst_rows);
 
-// ShowPreviewFrame's drawing, the last step of the filter chain (video/frame_callback.h
-// calls it through its hook once ConnectPreview has run).
+// ShowPreviewFrame's drawing, the last step of the filter chain (the window's observer
+// draws with it once ConnectPreview has run).
 void DrawPreviewFrame();
-// ResetPreview's drawing (video/graph.h calls it through its hook): the idle picture,
-// grey 51 with "Main Window".
+// ResetPreview's drawing: the idle picture, grey 51 with "Main Window".
 void DrawIdlePreview();
-// Connects both to the video source's hooks.
-void ConnectPreview();
+// From now on the window's observer draws the preview (the window is there to show it);
+// false: no longer (tests).
+void ConnectPreview(bool connected = true);
+bool PreviewConnected();
 
 }  // namespace zqr

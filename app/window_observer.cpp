@@ -1,6 +1,7 @@
 // Each report and question of the core as the window has always shown it.
 #include "app/window_observer.h"
 
+#include "app/preview.h"
 #include "core/control_ids.h"
 #include "platform/ui.h"
 
@@ -39,6 +40,12 @@ class Window final : public Observer {
   }
   void MenuChecked(int item_id, bool checked) override {
     platform::CurrentUi().SetMenuChecked(item_id, checked);
+  }
+  void ShowPreviewFrame() override {
+    if (PreviewConnected()) DrawPreviewFrame();
+  }
+  void ResetPreview() override {
+    if (PreviewConnected()) DrawIdlePreview();
   }
 };
 

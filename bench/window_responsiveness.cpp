@@ -87,6 +87,20 @@ void CountingPreview() {
   DrawPreviewFrame();
 }
 
+// The window's observer with its preview replaced by the count above.
+class CountingObserver final : public ObserverRelay {
+ public:
+  CountingObserver() : ObserverRelay(WindowObserver()) {}
+  void ShowPreviewFrame() override { CountingPreview(); }
+};
+
+// The window's observer, drawing every preview.
+class DrawingObserver final : public ObserverRelay {
+ public:
+  DrawingObserver() : ObserverRelay(WindowObserver()) {}
+  void ShowPreviewFrame() override { DrawPreviewFrame(); }
+};
+
 void BM_PlayingClipInWindow(benchmark::State& state) {
   const std::string clip = ClipPath();
   if (std::getenv("DISPLAY") == nullptr || !EnsureClip(clip)) {
@@ -108,7 +122,7 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
     converted_pictures = 0;
   }
   ConnectWindowCommands();
-  SetShowPreviewFrameHook(&CountingPreview);
+  CountingObserver counting;
   std::vector<double> waits_ms;
   for (auto _ : state) {
     platform::MainWindowSpec spec;
@@ -116,9 +130,9 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
     spec.events = MainWindowEvents();
     std::thread loader, prober;
     spec.on_created = [&] {
-      loader = std::thread([clip] {
+      loader = std::thread([clip, &counting] {
         Video.PlayState = 1;
-        BuildAndPlayGraph(clip, WindowObserver());
+        BuildAndPlayGraph(clip, counting);
       });
       prober = std::thread([&] {
         // Wait for the first frame, then ask every 10 ms for the clip's length.
@@ -192,12 +206,12 @@ void BM_PolledPicture1080p(benchmark::State& state) {
   uint32_t* grab = FrameStore.GrabBuffer.data();
   for (int64_t i = 0; i < int64_t{1920} * 1080; ++i)
     grab[i] = static_cast<uint32_t>(i * 2654435761u);
-  SetShowPreviewFrameHook(&DrawPreviewFrame);
+  DrawingObserver drawing;
   for (auto _ : state) {
     grab[0] ^= 0x00010101;  // each poll a new picture, as while the clip plays
-    ShowPolledFrame();
+    ShowPolledFrame(drawing);
   }
-  ClearPreviewFrames(false);
+  ClearPreviewFrames();
 }
 BENCHMARK(BM_PolledPicture1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

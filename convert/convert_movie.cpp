@@ -231,7 +231,7 @@ void CleanUp(const std::string& temp_folder, FrameRecording* recording, SoundExt
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
   LogLine("Convert Movie End " + ClockText());
-  ResetPreview();
+  observer.ResetPreview();
   observer.Label(kIdFramesDoneLabel, "");
   observer.Label(kIdOperationLabel, " Operation:");
   LogLine("Convert Movie End 2");
@@ -541,6 +541,7 @@ bool MovieConversion::ArmRecording() {
   plan.time_per_frame = time_per_frame_;
   plan.sink = &*feed_;
   plan.write_files = frame_files_;
+  plan.observer = &observer_;
   plan.layout = layout_frames_ ? layout_ : frames::OutputLayout::kAnaglyph;
   recording_.emplace(std::move(plan));
   LogLine("Determine CUTOFF");

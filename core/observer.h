@@ -41,6 +41,46 @@ class Observer {
   virtual void UpdateCompressionProgress(const platform::CompressionProgressView& /*view*/) {}
   virtual void ListSelection(int /*control_id*/, int /*index*/) {}
   virtual void MenuChecked(int /*item_id*/, bool /*checked*/) {}
+
+  // The preview: the frame just processed is in the frame store (the WorkFrame, DMEM1 or
+  // the layout frame), to be drawn before the next one replaces it; called on the thread
+  // that processed it, the graph's during a recording. ResetPreview: back to the idle
+  // picture.
+  virtual void ShowPreviewFrame() {}
+  virtual void ResetPreview() {}
+};
+
+// Passes every report and question on to `target`: a client that watches a few itself
+// overrides those and leaves the rest to the observer it relays to.
+class ObserverRelay : public Observer {
+ public:
+  explicit ObserverRelay(Observer& target) : target_(target) {}
+  void Label(int control_id, const std::string& text) override { target_.Label(control_id, text); }
+  void PositionBar(int32_t width) override { target_.PositionBar(width); }
+  void Wait(int milliseconds) override { target_.Wait(milliseconds); }
+  int Ask(const std::string& text, const std::string& caption, int style) override {
+    return target_.Ask(text, caption, style);
+  }
+  std::string ChooseFile(const platform::FileDialogRequest& request) override {
+    return target_.ChooseFile(request);
+  }
+  bool AnotherCompression(platform::AnotherCompressionModel& model,
+                          const platform::AnotherCompressionEvents& events) override {
+    return target_.AnotherCompression(model, events);
+  }
+  void CompressionProgress(bool visible) override { target_.CompressionProgress(visible); }
+  void UpdateCompressionProgress(const platform::CompressionProgressView& view) override {
+    target_.UpdateCompressionProgress(view);
+  }
+  void ListSelection(int control_id, int index) override {
+    target_.ListSelection(control_id, index);
+  }
+  void MenuChecked(int item_id, bool checked) override { target_.MenuChecked(item_id, checked); }
+  void ShowPreviewFrame() override { target_.ShowPreviewFrame(); }
+  void ResetPreview() override { target_.ResetPreview(); }
+
+ private:
+  Observer& target_;
 };
 
 }  // namespace zqr

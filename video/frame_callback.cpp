@@ -25,7 +25,6 @@
 namespace zqr {
 
 namespace {
-std::atomic<PreviewHook> preview_hook{nullptr};
 std::atomic<frames::SleepFunction> throttle_sleep{frames::SleepMilliseconds};
 std::atomic<int64_t> frame_step_strip{frames::kFrameStepStrip};
 
@@ -91,15 +90,6 @@ void UpdateEstimate(FrameStoreState& s) {
 }
 }  // namespace
 
-void SetShowPreviewFrameHook(PreviewHook hook) {
-  preview_hook.store(hook);
-}
-
-void ShowPreviewFrame() {
-  PreviewHook hook = preview_hook.load();
-  if (hook != nullptr) hook();
-}
-
 void SetThrottleSleep(frames::SleepFunction sleep) {
   throttle_sleep.store(sleep != nullptr ? sleep : frames::SleepMilliseconds);
 }
@@ -163,13 +153,17 @@ void StepFrameInStrips(const FrameStepArrays& a, const uint32_t* delivered,
   }
 }
 
-void ApplyFrameFilters() {
-  ApplyFrameFilters(FrameSettings().filter);
+void ApplyFrameFilters(Observer& observer) {
+  ApplyFrameFilters(FrameSettings().filter, observer);
 }
 
-void ApplyFrameFilters(const frames::FilterSettings& settings) {
+void ApplyFrameFilters(const frames::FilterSettings& settings, Observer& observer) {
   FilterWorkFrame(settings);
-  ShowPreviewFrame();
+  observer.ShowPreviewFrame();
+}
+
+void FrameRecording::ShowFrame() const {
+  if (plan_.observer != nullptr) plan_.observer->ShowPreviewFrame();
 }
 
 // The conversion's arrays, as the frame steps take them.
@@ -184,7 +178,8 @@ void FrameRecording::ProcessInStages(const Destination& destination,
                                      const frames::FrameStepSettings& settings) {
   FrameStoreState& s = FrameStore;
   FlushPendingFile();
-  ApplyFrameFilters(settings.filter);
+  FilterWorkFrame(settings.filter);
+  ShowFrame();
   if (!ConversionArraysReady(s)) return;
   const int32_t width = s.WorkFrame.width();
   const int32_t rows = s.WorkFrame.rows();
@@ -196,8 +191,9 @@ void FrameRecording::ProcessInStages(const Destination& destination,
                             settings.stereo);
   }
   const int32_t file_width = width - frames::kCropColumns;
-  if (destination.sink != nullptr)
+  if (destination.sink != nullptr) {
     destination.sink->Picture(destination.number, s.DMEM1.data(), width);
+  }
   if (file_width > 0 && !destination.path.empty()) {
     writers_.Submit(destination.path, s.DMEM1.data(), file_width, height, width);
   }
@@ -212,7 +208,7 @@ void FrameRecording::ProcessInLayout(const Destination& destination,
   FrameStoreState& s = FrameStore;
   FlushPendingFile();
   StepFrameInLayout(Arrays(), s.FramePixelCount, plan_.layout, settings);
-  ShowPreviewFrame();  // the preview shows this frame's layout
+  ShowFrame();  // the preview shows this frame's layout
   const int32_t out_width = s.LayoutWidth;
   const int32_t out_height = s.LayoutHeight;
   if (destination.sink != nullptr) {
@@ -243,8 +239,9 @@ void FrameRecording::ProcessInStrips(const void* buffer, Destination destination
     final_frame = writers_.TakeFrame(width, rows);
   } else {
     final_frame = std::move(spare_output_);
-    if (final_frame.width() != width || final_frame.rows() != rows)
+    if (final_frame.width() != width || final_frame.rows() != rows) {
       final_frame.Allocate(width, rows);
+    }
   }
   if (final_frame.empty()) {  // out of memory: the stages need no frame of their own
     if (plan_.write_files) writers_.ReturnFrame(std::move(final_frame));
@@ -253,7 +250,7 @@ void FrameRecording::ProcessInStrips(const void* buffer, Destination destination
     return;
   }
   StepFrameInStrips(Arrays(), static_cast<const uint32_t*>(buffer), settings, final_frame.data());
-  ShowPreviewFrame();
+  ShowFrame();
   if (destination.sink != nullptr) {
     destination.sink->Picture(destination.number, final_frame.data(), width);
   }
@@ -275,7 +272,7 @@ void FrameRecording::ProcessInStrips(const void* buffer, Destination destination
   pending_height_ = height;
 }
 
-bool StepPreviewFrame(const SettingsRecord& values) {
+bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
   FrameStoreState& s = FrameStore;
   PreviewStepState& p = PreviewStep;
   p.Shown = PreviewStepState::Shows::kNothing;
@@ -315,7 +312,7 @@ bool StepPreviewFrame(const SettingsRecord& values) {
     StepFrameInLayout(arrays, int64_t{width} * height, layout, settings);
     p.Shown = PreviewStepState::Shows::kLayout;
   }
-  ShowPreviewFrame();
+  observer.ShowPreviewFrame();
   return true;
 }
 

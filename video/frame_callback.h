@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/observer.h"
 #include "core/settings.h"
 #include "frames/filter_chain.h"
 #include "frames/frame_file.h"
@@ -18,19 +19,14 @@
 
 namespace zqr {
 
-// ShowPreviewFrame: the last step of the filter chain. The window connects its drawing
-// here; until then (and in tests) it does nothing.
-using PreviewHook = void (*)();
-void SetShowPreviewFrameHook(PreviewHook hook);
-void ShowPreviewFrame();
-
 // The throttle's sleep (tests replace it so that nothing sleeps for real).
 void SetThrottleSleep(frames::SleepFunction sleep);
 
 // The filter chain on FrameStore.WorkFrame (the first FramePixelCount pixels) with the
-// current settings (one snapshot of them), or the given ones, ending with ShowPreviewFrame.
-void ApplyFrameFilters();
-void ApplyFrameFilters(const frames::FilterSettings& settings);
+// current settings (one snapshot of them), or the given ones, ending with the observer's
+// ShowPreviewFrame.
+void ApplyFrameFilters(Observer& observer);
+void ApplyFrameFilters(const frames::FilterSettings& settings, Observer& observer);
 
 // The arrays one frame step works in. A conversion steps in FrameStore's (WorkFrame, DMEM1,
 // DMEM2, DMEM3, LayoutFrame), the preview in its own (PreviewStep) beside the WorkFrame, so
@@ -67,10 +63,10 @@ frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& values);
 
 // The preview's frame while no conversion runs, with the frame's snapshot of the settings:
 // when PreviewConverted is on, the picture in GrabBuffer goes through the conversion's
-// step with the preview's own arrays, and ShowPreviewFrame runs. The WorkFrame receives
-// the filtered picture as in the plain preview. False (nothing done) when the option is
+// step with the preview's own arrays, and the observer's ShowPreviewFrame runs. The WorkFrame
+// receives the filtered picture as in the plain preview. False (nothing done) when the option is
 // off or the frame cannot take that step; the caller then filters as before.
-bool StepPreviewFrame(const SettingsRecord& values);
+bool StepPreviewFrame(const SettingsRecord& values, Observer& observer);
 
 // Frames of a variable-rate video arrive unevenly, but the encoder plays the frame files at
 // one constant rate. So each frame goes to the slot of the constant-rate grid its sample
@@ -124,6 +120,7 @@ struct RecordingPlan {
   int64_t time_per_frame = 0;         // 100 ns units; 0 or less numbers the frames by arrival
   RecordedFrameSink* sink = nullptr;  // must outlive the recording
   bool write_files = true;
+  Observer* observer = nullptr;  // shown each frame (ShowPreviewFrame); none: not shown
   // With stereo on and another layout than the red/cyan merge, the file frame is that layout
   // of the two views (FrameStore.LayoutFrame, allocated by the driver for its size).
   frames::OutputLayout layout = frames::OutputLayout::kAnaglyph;
@@ -169,6 +166,7 @@ class FrameRecording final : public platform::SampleGrabberCallback {
   void ProcessInStrips(const void* buffer, Destination destination,
                        const frames::FrameStepSettings& settings);
   FrameStepArrays Arrays();
+  void ShowFrame() const;
 
   const RecordingPlan plan_;
   std::mutex mutex_;  // the placement: the streaming thread advances it, the driver ends it

@@ -28,7 +28,6 @@ using platform::RefTime;
 
 namespace {
 
-std::atomic<ResetPreviewHook> reset_preview_hook{nullptr};
 std::atomic<int> settle_ms{1000};
 
 // Shows a failed step's message; the build then reports the same text.
@@ -149,7 +148,7 @@ void TearDownGraph(std::shared_ptr<MediaGraph>& graph, Observer& observer) {
   graph.reset();
   ReleaseGraph();
   Video.GraphBusy = 0;
-  ResetPreview();
+  observer.ResetPreview();
   LogLine("File exit Ok");
   observer.PositionBar(1);
   LogLine("File exit Final");
@@ -211,14 +210,6 @@ MediaStatus InstallFrameCallback(platform::SampleGrabberCallback& recording) {
   auto graph = CurrentGraph();
   if (!graph) return platform::MediaStatus::kNotBuilt;
   return graph->SetCallback(&recording, platform::kSelectBufferCB);
-}
-
-void ResetPreview() {
-  if (ResetPreviewHook hook = reset_preview_hook.load()) hook();
-}
-
-void SetResetPreviewHook(ResetPreviewHook hook) {
-  reset_preview_hook = hook;
 }
 
 void SetGraphSettleMs(int milliseconds) {

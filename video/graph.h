@@ -47,13 +47,6 @@ void ReleaseGraph();
 // exists. The recording outlives the installation: the driver takes it out first.
 platform::MediaStatus InstallFrameCallback(platform::SampleGrabberCallback& recording);
 
-// ResetPreview, called at the end of every playback. The shell connects its own; until
-// then nothing happens.
-using ResetPreviewHook = void (*)();
-void SetResetPreviewHook(ResetPreviewHook hook);
-// Runs the connected ResetPreview (nothing until the shell connects one).
-void ResetPreview();
-
 // The settle time after the graph starts (step before the play loop), 1000 ms. Tests
 // shorten it.
 void SetGraphSettleMs(int milliseconds);

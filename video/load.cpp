@@ -55,7 +55,7 @@ namespace {
 // first step to its last, so the next load can wait for it.
 void PlayChosenFile(const std::string& name, Observer& observer) {
   Loader.Playbacks.fetch_add(1);
-  ResetPreview();
+  observer.ResetPreview();
   // A name of blanks alone is no choice; any other is taken exactly as given.
   if (!TrimBlanks(name).empty()) {
     Shell.VideoFolder = FolderOfFile(name);
@@ -63,8 +63,8 @@ void PlayChosenFile(const std::string& name, Observer& observer) {
   }
   Video.PlayState = 0;
   platform::SleepMs(100);
-  ClearPreviewFrames(false);
-  ResetPreview();
+  ClearPreviewFrames();
+  observer.ResetPreview();
   Loader.Playbacks.fetch_add(-1);
 }
 
@@ -148,7 +148,7 @@ void OpenVideo(const std::string& file_name, Observer& observer) {
   Video.PlayState = 1;
   platform::SleepMs(100);
   Video.PlayState = 0;
-  ResetPreview();
+  observer.ResetPreview();
 }
 
 }  // namespace zqr

@@ -29,7 +29,7 @@ void ReleasePollLock() {
 }
 }  // namespace
 
-void PollPreviewFrame() {
+void PollPreviewFrame(Observer& observer) {
   TakePollLock();
   // A conversion owns the frames from the moment it is flagged (see WaitForPreviewPoll).
   if (Video.Converting != 0) {
@@ -43,31 +43,30 @@ void PollPreviewFrame() {
     if (!s.GrabBuffer.empty() && size > 0 &&
         static_cast<size_t>(size) <= s.GrabBuffer.byte_size()) {
       graph->GetCurrentBuffer(&size, s.GrabBuffer.data());
-      ShowPolledFrame();
+      ShowPolledFrame(observer);
     }
   }
   ReleasePollLock();
 }
 
-void ShowPolledFrame() {
+void ShowPolledFrame(Observer& observer) {
   FrameStoreState& s = FrameStore;
   if (s.WorkFrame.empty()) return;
   const SettingsRecord values = TakeSettingsSnapshot().values;  // the frame's one snapshot
-  if (StepPreviewFrame(values)) return;
+  if (StepPreviewFrame(values, observer)) return;
   const int64_t count = std::min<int64_t>(
       {int64_t{s.FramePixelCount}, s.GrabBuffer.pixel_count(), s.WorkFrame.pixel_count()});
   if (count > 0) {
     std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), static_cast<size_t>(count) * 4);
   }
-  ApplyFrameFilters(FrameSettingsOf(values).filter);
+  ApplyFrameFilters(FrameSettingsOf(values).filter, observer);
 }
 
-void ClearPreviewFrames(bool show) {
+void ClearPreviewFrames() {
   TakePollLock();
   FrameStore.WorkFrame.Zero();
   FrameStore.GrabBuffer.Zero();
   ClearPreviewStep();
-  if (show) ApplyFrameFilters();
   ReleasePollLock();
 }
 
@@ -101,7 +100,7 @@ void RunPlayLoop(platform::MediaGraph& graph, Observer& observer) {
   int64_t next_poll = platform::MonotonicMs();
   while (Video.PlayState != 0) {
     if (Video.Converting == 0) {
-      PollPreviewFrame();
+      PollPreviewFrame(observer);
       platform::RefTime position = 0;
       graph.GetCurrentPosition(&position);
       observer.PositionBar(PositionBarWidth(position, Video.Duration.load()));

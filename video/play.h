@@ -14,15 +14,14 @@ namespace zqr {
 
 // One preview frame: the grabber's newest sample into GrabBuffer, then WorkFrame, then
 // the filter chain (which repaints the preview). One thread at a time (spin lock).
-void PollPreviewFrame();
+void PollPreviewFrame(Observer& observer);
 // The second half of a poll, on the picture in GrabBuffer: the conversion's step when
 // PreviewConverted is on (StepPreviewFrame), else the copy into WorkFrame and the chain.
-void ShowPolledFrame();
+void ShowPolledFrame(Observer& observer);
 
-// Zeroes WorkFrame and GrabBuffer, then with `show` runs the filter chain on the blank
-// frame so the preview shows it; never while a preview poll or another clear runs (the
+// Zeroes WorkFrame and GrabBuffer; never while a preview poll or another clear runs (the
 // loader and the Convert dialog both clear them after a playback).
-void ClearPreviewFrames(bool show);
+void ClearPreviewFrames();
 
 // Returns once a preview poll under way has finished. After Converting is set, no poll
 // touches the frames any more once this has returned.

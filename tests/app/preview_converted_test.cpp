@@ -10,6 +10,7 @@
 
 #include "app/commands.h"
 #include "app/preview.h"
+#include "app/window_observer.h"
 #include "core/control_ids.h"
 #include "core/settings.h"
 #include "frames/crop.h"
@@ -59,11 +60,11 @@ class PreviewConvertedTest : public ::testing::Test {
     SetThrottleSleep(NoSleep);
     Video.Converting = 0;
     ASSERT_TRUE(AllocateGrabFrames(kWidth, kHeight));
-    ClearPreviewFrames(false);
+    ClearPreviewFrames();
   }
   void TearDown() override {
-    ClearPreviewFrames(false);
-    SetShowPreviewFrameHook(nullptr);
+    ConnectPreview(false);
+    ClearPreviewFrames();
     SetThrottleSleep(nullptr);
     AllocateLayoutFrame(0, 0);
     AllocateInitialFrameStorage();
@@ -74,7 +75,6 @@ class PreviewConvertedTest : public ::testing::Test {
   // to its file frame, as `*width` x kHeight pixels, rows bottom first.
   static std::vector<uint32_t> Converted(const std::vector<std::vector<uint32_t>>& pictures,
                                          frames::OutputLayout layout, int32_t* width) {
-    SetShowPreviewFrameHook(nullptr);
     EXPECT_TRUE(AllocateConversionFrames());
     const frames::LayoutSize size =
         frames::LayoutOutputSize(layout, kWidth - frames::kCropColumns, kHeight);
@@ -114,7 +114,7 @@ class PreviewConvertedTest : public ::testing::Test {
     ConnectPreview();
     for (const auto& picture : pictures) {
       std::memcpy(FrameStore.GrabBuffer.data(), picture.data(), picture.size() * 4);
-      ShowPolledFrame();
+      ShowPolledFrame(WindowObserver());
     }
     return ui_->LastPreview();
   }
@@ -152,12 +152,12 @@ TEST_F(PreviewConvertedTest, OnShowsTheConversionsFramesInTheMergeAndInALayout) 
                                       FrameStore.DMEM1.data() + FrameStore.DMEM1.pixel_count());
     const std::vector<uint32_t> dmem3(FrameStore.DMEM3.data(),
                                       FrameStore.DMEM3.data() + FrameStore.DMEM3.pixel_count());
-    ClearPreviewFrames(false);
+    ClearPreviewFrames();
     auto shown = Previewed(pictures_);
     ASSERT_TRUE(shown);
     ExpectShows(*shown, converted, width, kHeight);
     // Polled again (a paused video), the picture is still paired with the frame before it.
-    ShowPolledFrame();
+    ShowPolledFrame(WindowObserver());
     ExpectShows(*ui_->LastPreview(), converted, width, kHeight);
     EXPECT_EQ(0, std::memcmp(FrameStore.DMEM1.data(), dmem1.data(), dmem1.size() * 4));
     EXPECT_EQ(0, std::memcmp(FrameStore.DMEM3.data(), dmem3.data(), dmem3.size() * 4));

@@ -32,9 +32,12 @@ void RecordSleep(int32_t ms) {
   sleeps.push_back(ms);
 }
 int previews = 0;
-void CountPreview() {
-  ++previews;
-}
+// Counts the frames shown.
+class PreviewCounter final : public Observer {
+ public:
+  int Ask(const std::string&, const std::string&, int) override { return 0; }
+  void ShowPreviewFrame() override { ++previews; }
+};
 
 class BufferCallback : public ::testing::Test {
  protected:
@@ -59,7 +62,6 @@ class BufferCallback : public ::testing::Test {
     Shell.EstimateText.Set("00.00.00");
     Shell.ElapsedText.Set("00.00.00");
     SetThrottleSleep(RecordSleep);
-    SetShowPreviewFrameHook(CountPreview);
     sleeps.clear();
     previews = 0;
   }
@@ -67,7 +69,6 @@ class BufferCallback : public ::testing::Test {
     recording_.reset();
     ConfigureFrameFileWriters({});
     SetThrottleSleep(nullptr);
-    SetShowPreviewFrameHook(nullptr);
   }
   // Geometry as the graph build and the conversion driver set it up.
   void StartConversion(int32_t w, int32_t h, int32_t numframes) {
@@ -80,7 +81,11 @@ class BufferCallback : public ::testing::Test {
   }
   // The recording the frames go to: numbered by arrival, files in the temporary folder.
   FrameRecording& Recording() {
-    if (!recording_) recording_.emplace(RecordingPlan{dir_.path()});
+    if (!recording_) {
+      RecordingPlan plan{dir_.path()};
+      plan.observer = &counter_;
+      recording_.emplace(std::move(plan));
+    }
     return *recording_;
   }
   std::vector<uint32_t> RandomFrame(int32_t w, int32_t h) {
@@ -105,6 +110,7 @@ class BufferCallback : public ::testing::Test {
   }
 
   test::ScratchDir dir_;
+  PreviewCounter counter_;
   std::optional<FrameRecording> recording_;
   std::mt19937 rng_{2024};
 };
@@ -245,7 +251,7 @@ TEST_F(BufferCallback, ApplyFrameFiltersWorksOnTheWorkFrameAndShowsIt) {
   frames::SmoothFramePassScalar(expected.data(), 30, 150);
   frames::BrightnessContrastScalar(expected.data(), 150,
                                    frames::MakeBrightnessContrastParams(1, 140, 1, 127));
-  ApplyFrameFilters();
+  ApplyFrameFilters(counter_);
   EXPECT_EQ(frames::test::FirstDifference(expected.data(), FrameStore.WorkFrame.data(), 180), "");
   EXPECT_EQ(sleeps, std::vector<int32_t>{400});
   EXPECT_EQ(previews, 1);

@@ -298,12 +298,16 @@ TEST(FrameStepStrips, AGapTooSmallEndsTheStepInsteadOfHanging) {
   EXPECT_EQ(FirstDifference(delivered.data(), work.data(), int64_t{w} * h), "");
 }
 
-// DMEM1 as the preview hook sees it.
+// DMEM1 as the preview sees it.
 std::vector<uint32_t> seen_dmem1;
-void KeepDmem1() {
-  const FrameArray& d1 = FrameStore.DMEM1;
-  seen_dmem1.assign(d1.data(), d1.data() + d1.pixel_count());
-}
+class Dmem1Keeper final : public Observer {
+ public:
+  int Ask(const std::string&, const std::string&, int) override { return 0; }
+  void ShowPreviewFrame() override {
+    const FrameArray& d1 = FrameStore.DMEM1;
+    seen_dmem1.assign(d1.data(), d1.data() + d1.pixel_count());
+  }
+};
 
 struct Outcome {
   std::vector<std::vector<uint32_t>> work, dmem1, dmem3, previews;
@@ -318,14 +322,15 @@ Outcome Convert(int32_t w, int32_t h, int32_t frames, int64_t strip, uint32_t se
   zqr::test::ScratchDir dir;
   Shell.TempFolder = dir.path();
   SetFrameStepStrip(strip);
-  SetShowPreviewFrameHook(KeepDmem1);
   EXPECT_TRUE(AllocateGrabFrames(w, h));
   FrameStore.numframes = frames;
   EXPECT_TRUE(AllocateConversionFrames());
   ResetEstimateTiming();
   FrameStore.FrameCounter = 0;
+  Dmem1Keeper keeper;
   RecordingPlan plan{dir.path()};
   plan.write_files = files;
+  plan.observer = &keeper;
   FrameRecording recording(std::move(plan));
   std::mt19937 rng(seed);
   Outcome out;
@@ -346,7 +351,6 @@ Outcome Convert(int32_t w, int32_t h, int32_t frames, int64_t strip, uint32_t se
   for (int32_t k = 0; k < frames; ++k) {
     out.files.push_back(zqr::test::ReadFile(FrameFileName(dir.path(), k)));
   }
-  SetShowPreviewFrameHook(nullptr);
   SetFrameStepStrip(kFrameStepStrip);
   return out;
 }

@@ -65,9 +65,14 @@ class Recorder : public platform::SampleGrabberCallback {
 // The number of the newest previewed frame, written by the play loop's thread as the
 // preview is drawn (reading the WorkFrame from here would race with the next poll).
 std::atomic<int> previewed_frame{-1};
-void RecordPreviewedFrame() {
-  previewed_frame = FrameNumber(reinterpret_cast<const uint8_t*>(FrameStore.WorkFrame.data()));
-}
+// The window's observer, with the number of the frame each preview shows kept.
+class PreviewRecorder final : public ObserverRelay {
+ public:
+  PreviewRecorder() : ObserverRelay(WindowObserver()) {}
+  void ShowPreviewFrame() override {
+    previewed_frame = FrameNumber(reinterpret_cast<const uint8_t*>(FrameStore.WorkFrame.data()));
+  }
+};
 
 bool WaitFor(const std::function<bool()>& done, int seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -96,10 +101,8 @@ class GraphFileTest : public ::testing::Test {
     Video.GraphBusy = 0;
     Video.Converting = 0;
     previewed_frame = -1;
-    SetShowPreviewFrameHook(RecordPreviewedFrame);
   }
   void TearDown() override {
-    SetShowPreviewFrameHook(nullptr);
     Video.PlayState = 0;
     if (loader_.joinable()) loader_.join();
     SetLogFile("");
@@ -110,7 +113,7 @@ class GraphFileTest : public ::testing::Test {
   void StartBuild(const std::string& file) {
     done_ = false;
     loader_ = std::thread([this, file] {
-      BuildAndPlayGraph(file, WindowObserver());
+      BuildAndPlayGraph(file, recorder_);
       done_ = true;
     });
   }
@@ -152,6 +155,7 @@ class GraphFileTest : public ::testing::Test {
 
   test::ScratchDir dir_;
   std::string log_;
+  PreviewRecorder recorder_;
   std::thread loader_;
   std::atomic<bool> done_{false};
 };
