@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -228,38 +229,39 @@ std::string MakeBatchRunFolder(const std::string& base, platform::FolderLock& lo
   return std::string();
 }
 
-int Convert(const BatchArguments& args) {
-  platform::SilenceSoundOutput();  // a batch run plays no sound
-  // The exit status tells what became of the movie, even when the reader of the output
-  // has gone.
-  platform::IgnoreBrokenPipes();
-  StartBatchShell();
-  for (const auto& [option, value] : args.settings) {
-    const std::string problem = ApplyBatchSetting(option, value);
-    if (!problem.empty()) {
-      std::fprintf(stderr, "zqrstereo: %s\n", problem.c_str());
-      return kBatchUsage;
-    }
-  }
-  // Paths are taken as given (blanks at their ends belong to them), made absolute.
+// The run's paths, absolute and taken as given (blanks at their ends belong to them); a
+// folder as OUT gets the name the window's save dialog proposes.
+struct BatchPaths {
+  std::string input;
+  std::string output;
+  std::string log;   // empty: the usual run log
+  std::string temp;  // empty: the usual temporary folder
+};
+BatchPaths AbsolutePaths(const BatchArguments& args) {
   std::error_code error;
-  const std::string input = std::filesystem::absolute(args.paths[0], error).string();
-  std::string output = std::filesystem::absolute(args.paths[1], error).string();
-  // A folder as OUT: the movie takes the name the window's save dialog proposes.
-  if (std::filesystem::is_directory(output, error)) {
-    output = (std::filesystem::path(output) / (ProposedOutputName(input) + ".mp4")).string();
+  BatchPaths paths;
+  paths.input = std::filesystem::absolute(args.paths[0], error).string();
+  paths.output = std::filesystem::absolute(args.paths[1], error).string();
+  if (std::filesystem::is_directory(paths.output, error)) {
+    paths.output =
+        (std::filesystem::path(paths.output) / (ProposedOutputName(paths.input) + ".mp4")).string();
   }
-  const std::string log =
-      args.log.empty() ? std::string() : std::filesystem::absolute(args.log, error).string();
-  const std::string temp =
-      args.temp.empty() ? std::string() : std::filesystem::absolute(args.temp, error).string();
+  if (!args.log.empty()) paths.log = std::filesystem::absolute(args.log, error).string();
+  if (!args.temp.empty()) paths.temp = std::filesystem::absolute(args.temp, error).string();
+  return paths;
+}
+
+// The checks before the video is opened, the run log started on the way; the exit status
+// when the run ends there.
+std::optional<int> CheckBeforeLoading(const BatchPaths& paths) {
   // Refused before anything is written: the log would be opened first.
-  if (const std::string clash = NameClash(input, output, log, temp); !clash.empty()) {
+  if (const std::string clash = NameClash(paths.input, paths.output, paths.log, paths.temp);
+      !clash.empty()) {
     return Fail(clash + "; nothing was written");
   }
-  StartBatchLog(log);
+  StartBatchLog(paths.log);
   if (const std::string problem = RunLogProblem(); !problem.empty()) {
-    if (!log.empty()) return Fail(problem + "; nothing was written");
+    if (!paths.log.empty()) return Fail(problem + "; nothing was written");
     std::fprintf(stderr, "zqrstereo: note: %s; this run keeps no log\n", problem.c_str());
   }
   if (RunLogOfAnotherInstance()) {
@@ -275,65 +277,57 @@ int Convert(const BatchArguments& args) {
         std::string(frames::LayoutName(static_cast<frames::OutputLayout>(Settings.Layout.load())))
             .c_str());
   }
-  if (std::filesystem::is_directory(input, error)) {
-    return Fail("the input " + input + " is a folder, not a video file");
+  std::error_code error;
+  if (std::filesystem::is_directory(paths.input, error)) {
+    return Fail("the input " + paths.input + " is a folder, not a video file");
   }
   // Anything else that is there (a named pipe, a device) is named by the load.
-  if (!std::filesystem::exists(input, error)) {
-    return Fail("the input file " + input + " does not exist");
+  if (!std::filesystem::exists(paths.input, error)) {
+    return Fail("the input file " + paths.input + " does not exist");
   }
   // Runs killed beside this movie left their partial movies.
-  if (const int dead = RemoveDeadPartialMovies(FolderOf(output)); dead > 0) {
+  if (const int dead = RemoveDeadPartialMovies(FolderOf(paths.output)); dead > 0) {
     LogLine("Removed partial movies of ended runs " + NumberText(dead));
   }
+  return std::nullopt;
+}
 
-  platform::CatchStopSignals();
-  platform::FolderLock run_lock;
+// The run's own folder, in `temp` when given, else in the usual place or, when that cannot
+// be had (a home folder that cannot be written, say), in the system's temporary folder, the
+// user told how to choose. Empty, with the exit status in `status`, when there is none.
+std::string TakeRunFolder(const std::string& temp, platform::FolderLock& run_lock, int& status) {
   std::string failure;
   std::string folder =
       MakeBatchRunFolder(temp.empty() ? Shell.TempFolder : temp, run_lock, failure);
   if (folder.empty() && temp.empty()) {
-    // The usual place cannot be had (a home folder that cannot be written, say): the
-    // system's temporary folder serves, and the user is told how to choose.
+    std::error_code error;
     const std::string system_temp = std::filesystem::temp_directory_path(error).string();
     std::string second_failure;
     if (!error) folder = MakeBatchRunFolder(system_temp, run_lock, second_failure);
-    if (folder.empty()) return Fail(failure + "; choose a temporary folder with --temp DIR");
+    if (folder.empty()) {
+      status = Fail(failure + "; choose a temporary folder with --temp DIR");
+      return folder;
+    }
     std::fprintf(stderr,
                  "zqrstereo: note: %s; working in %s instead (choose one with --temp DIR)\n",
                  failure.c_str(), system_temp.c_str());
     LogLine("Temp folder " + Shell.TempFolder + " cannot be used; using " + system_temp);
   }
-  if (folder.empty()) return Fail(failure);
-  Shell.TempFolder = folder;
-  LogLine("Batch temporary folder " + folder);
+  if (folder.empty()) status = Fail(failure);
+  return folder;
+}
 
-  std::atomic<bool> stop{false};
-  std::thread progress(ShowProgress, std::cref(stop));
-  BatchObserver observer;
-  const LoadResult loaded = LoadVideo(input, observer);
-  ConversionReport report;
-  if (loaded.loaded && platform::StopSignalCaught() == 0) {
-    ConversionJob job;
-    job.input = input;
-    job.output = output;
-    job.temp_folder = folder;
-    job.offer_another_compression = false;
-    job.keep_work_files = args.keep_frames;
-    job.temp_folder_held = run_lock.held();
-    job.settle_pauses = false;
-    report = ConvertMovie(job, observer);
-  }
-  UnloadVideo(observer);
-  stop = true;
-  progress.join();
-
+// What the run came to: the run folder kept or removed, the lines on standard error and
+// the exit status.
+int Outcome(const LoadResult& loaded, const ConversionReport& report, const BatchPaths& paths,
+            const std::string& folder, bool keep_frames) {
   const int signal = platform::StopSignalCaught();
   // Kept only when there is something to keep; a kept folder is no longer the sweep's.
-  const bool kept = args.keep_frames && signal == 0 && HoldsWorkFiles(folder);
+  const bool kept = keep_frames && signal == 0 && HoldsWorkFiles(folder);
   if (kept) {
     KeepRunFolder(folder);
   } else {
+    std::error_code error;
     std::filesystem::remove_all(folder, error);
   }
   if (signal != 0) {
@@ -344,7 +338,7 @@ int Convert(const BatchArguments& args) {
   }
   if (kept) std::fprintf(stderr, "zqrstereo: work files kept in %s\n", folder.c_str());
   if (!loaded.loaded) {
-    return Fail("the video could not be opened: " + loaded.failure + " (" + input + ")");
+    return Fail("the video could not be opened: " + loaded.failure + " (" + paths.input + ")");
   }
   if (!report.warning.empty()) {
     std::fprintf(stderr, "zqrstereo: warning: %s\n", OneLine(report.warning).c_str());
@@ -358,6 +352,52 @@ int Convert(const BatchArguments& args) {
   std::string failure_line = report.failure.empty() ? "the conversion failed" : report.failure;
   if (failure_line.ends_with('.')) failure_line.pop_back();
   return Fail(failure_line + "; see the run log " + LogFilePath());
+}
+
+int Convert(const BatchArguments& args) {
+  platform::SilenceSoundOutput();  // a batch run plays no sound
+  // The exit status tells what became of the movie, even when the reader of the output
+  // has gone.
+  platform::IgnoreBrokenPipes();
+  StartBatchShell();
+  for (const auto& [option, value] : args.settings) {
+    const std::string problem = ApplyBatchSetting(option, value);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "zqrstereo: %s\n", problem.c_str());
+      return kBatchUsage;
+    }
+  }
+  const BatchPaths paths = AbsolutePaths(args);
+  if (const std::optional<int> refused = CheckBeforeLoading(paths)) return *refused;
+
+  platform::CatchStopSignals();
+  platform::FolderLock run_lock;
+  int status = kBatchOk;
+  const std::string folder = TakeRunFolder(paths.temp, run_lock, status);
+  if (folder.empty()) return status;
+  Shell.TempFolder = folder;
+  LogLine("Batch temporary folder " + folder);
+
+  std::atomic<bool> stop{false};
+  std::thread progress(ShowProgress, std::cref(stop));
+  BatchObserver observer;
+  const LoadResult loaded = LoadVideo(paths.input, observer);
+  ConversionReport report;
+  if (loaded.loaded && platform::StopSignalCaught() == 0) {
+    ConversionJob job;
+    job.input = paths.input;
+    job.output = paths.output;
+    job.temp_folder = folder;
+    job.offer_another_compression = false;
+    job.keep_work_files = args.keep_frames;
+    job.temp_folder_held = run_lock.held();
+    job.settle_pauses = false;
+    report = ConvertMovie(job, observer);
+  }
+  UnloadVideo(observer);
+  stop = true;
+  progress.join();
+  return Outcome(loaded, report, paths, folder, args.keep_frames);
 }
 
 }  // namespace

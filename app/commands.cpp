@@ -243,8 +243,64 @@ void HandleSlider(int id, int position) {
   Settings.*option->field = option->low < 0 ? static_cast<int16_t>(low) : low;
 }
 
+namespace {
+// The image controls' switches and reset buttons, the depth controls and the compression
+// list; false for any other control.
+bool HandleImageControl(int id, int code) {
+  platform::Ui& ui = CurrentUi();
+  SettingsRecord& s = Settings;
+  switch (id) {
+    case kIdResetSharpen:
+    case kIdResetBrightness:
+    case kIdResetContrast:
+    case kIdResetNoise:
+    case kIdResetCpu:
+      ResetSliders(id);
+      return true;
+    case kIdSharpenSwitch:
+      ImageSwitch(id, s.SharpenOn);
+      return true;
+    case kIdBrightnessSwitch:
+      ImageSwitch(id, s.BrightnessOn);
+      return true;
+    case kIdContrastSwitch:
+      ImageSwitch(id, s.ContrastOn);
+      return true;
+    case kIdCpuSwitch:
+      ImageSwitch(id, s.CpuLimitOn);
+      return true;
+    case kIdNoiseSwitch:
+      ImageSwitch(id, s.NoiseOn);
+      return true;
+    case kIdDepthSwitch: {
+      TickSound();
+      SettingsChange change;
+      s.DepthOn = ui.IsChecked(id) ? 1 : 0;
+      return true;
+    }
+    case kIdDepthList:
+      TickSound();
+      if (code == platform::kNotifyChange) {
+        SettingsChange change;
+        int32_t divisor = static_cast<int32_t>(LeadingNumber(ui.ListText(id)));
+        if (divisor > 0) s.DepthDivisor = divisor;  // a divisor of 0 would stop every frame
+      }
+      return true;
+    case kIdCompressionList:
+      // The encoder takes the number the shown entry begins with, 0 for "Default Quality".
+      if (code == platform::kNotifyChange) {
+        Settings.CompressionValue = static_cast<int32_t>(LeadingNumber(ui.ListText(id)));
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
 void HandleCommand(int id, int code) {
   if (code != platform::kNotifyClick && code != platform::kNotifyChange) return;
+  if (HandleImageControl(id, code)) return;
   platform::Ui& ui = CurrentUi();
   SettingsRecord& s = Settings;
   switch (id) {
@@ -282,26 +338,6 @@ void HandleCommand(int id, int code) {
     case kIdSetTempPath:
       SetTempPath();
       return;
-    case kIdDepthSwitch: {
-      TickSound();
-      SettingsChange change;
-      s.DepthOn = ui.IsChecked(id) ? 1 : 0;
-      return;
-    }
-    case kIdDepthList:
-      TickSound();
-      if (code == platform::kNotifyChange) {
-        SettingsChange change;
-        int32_t divisor = static_cast<int32_t>(LeadingNumber(ui.ListText(id)));
-        if (divisor > 0) s.DepthDivisor = divisor;  // a divisor of 0 would stop every frame
-      }
-      return;
-    case kIdCompressionList:
-      // The encoder takes the number the shown entry begins with, 0 for "Default Quality".
-      if (code == platform::kNotifyChange) {
-        Settings.CompressionValue = static_cast<int32_t>(LeadingNumber(ui.ListText(id)));
-      }
-      return;
     case kIdHelp: {
       PressButton(kIdHelp, "help", 500);
       if (CommandHooks h = Hooks(); h.open_document) h.open_document(HelpDocumentPath());
@@ -325,28 +361,6 @@ void HandleCommand(int id, int code) {
       return;
     case kIdConvert:
       Convert();
-      return;
-    case kIdResetSharpen:
-    case kIdResetBrightness:
-    case kIdResetContrast:
-    case kIdResetNoise:
-    case kIdResetCpu:
-      ResetSliders(id);
-      return;
-    case kIdSharpenSwitch:
-      ImageSwitch(id, s.SharpenOn);
-      return;
-    case kIdBrightnessSwitch:
-      ImageSwitch(id, s.BrightnessOn);
-      return;
-    case kIdContrastSwitch:
-      ImageSwitch(id, s.ContrastOn);
-      return;
-    case kIdCpuSwitch:
-      ImageSwitch(id, s.CpuLimitOn);
-      return;
-    case kIdNoiseSwitch:
-      ImageSwitch(id, s.NoiseOn);
       return;
     case kIdStop:
       if (Video.Converting == 0) return;

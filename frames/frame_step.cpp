@@ -36,6 +36,82 @@ int64_t Advance(int64_t done, int64_t end, int64_t limit) {
 int64_t Ready(int64_t done, int64_t end, int64_t ready_before) {
   return done >= end ? ready_before : std::min(done, ready_before);
 }
+
+// One round of the smoothing passes, each in place behind the one before, the first reading
+// the delivered picture below `split`; returns how far their output is final.
+int64_t SmoothRound(const FrameKernels& kernels, const FrameStepBuffers& b, int32_t passes,
+                    int64_t split, int64_t ready, int64_t (&smoothed)[5], bool& tail_copied) {
+  const int64_t w = b.width;
+  const int64_t n = w * b.height;
+  for (int32_t p = 0; p < passes; ++p) {
+    const int64_t to = Advance(smoothed[p], n - w, ready - w - 1);
+    if (p == 0 && smoothed[0] < split && to > smoothed[0]) {
+      const int64_t stop = std::min(to, split);
+      kernels.smooth_range_from(b.delivered, b.work, b.width, smoothed[0], stop);
+      smoothed[0] = stop;
+    }
+    if (to > smoothed[p]) {
+      if (p == 0 && !tail_copied) {
+        std::memcpy(b.work + split, b.delivered + split, static_cast<size_t>(n - split) * 4);
+        tail_copied = true;
+      }
+      kernels.smooth_range(b.work, b.width, smoothed[p], to);
+    }
+    smoothed[p] = to;
+    ready = Ready(smoothed[p], n - w, ready);
+  }
+  return ready;
+}
+
+// The stereo stage's arguments for this frame, its 3D Depth table in `table`; returns how
+// far ahead of a pixel it reads the sharpened frame.
+int64_t PrepareStereo(const FrameStepBuffers& b, const FrameStepSettings& settings,
+                      int64_t stream_bytes, StereoPassArgs& stereo, int16_t (&table)[256]) {
+  const int64_t n = int64_t{b.width} * b.height;
+  const int64_t total = n + b.width;
+  stereo.current = b.sharpened;
+  stereo.second = settings.stereo.mode == 0 ? b.previous : b.sharpened;
+  stereo.out = b.composed;
+  stereo.width = b.width;
+  stereo.picture = n;
+  stereo.total = total;
+  stereo.shift = StereoShift(settings.stereo.tuning);
+  stereo.depth = settings.stereo.depth_on == 1;
+  stereo.depth_factor = DepthFactor(settings.stereo.divisor);
+  stereo.stream_out = total * 4 >= stream_bytes;
+  if (stereo.depth) {
+    for (int32_t v = 0; v < 256; ++v) {
+      table[v] = static_cast<int16_t>(DepthDisplacement(v, stereo.depth_factor));
+    }
+    stereo.depth_table = table;
+  }
+  return std::max<int64_t>({0, stereo.shift, stereo.depth ? table[255] : 0});
+}
+
+// Pixels [from, to) of the sharpened frame: the first and last rows copied, the rows
+// between sharpened by `amount` (0: all copied).
+void SharpenRange(const FrameKernels& kernels, const FrameStepBuffers& b, int32_t amount,
+                  int32_t radius, int64_t from, int64_t to) {
+  const int64_t w = b.width;
+  const int64_t n = w * b.height;
+  if (amount == 0) {
+    std::memcpy(b.sharpened + from, b.work + from, static_cast<size_t>(to - from) * 4);
+    return;
+  }
+  const int64_t first_end = std::min(to, w);
+  if (from < first_end) {
+    std::memcpy(b.sharpened + from, b.work + from, static_cast<size_t>(first_end - from) * 4);
+  }
+  const int64_t middle = std::max(from, w);
+  const int64_t middle_end = std::min(to, n - w);
+  if (middle < middle_end) {
+    kernels.sharpen_range(b.work, b.sharpened, b.width, middle, middle_end, amount, radius);
+  }
+  const int64_t last = std::max(from, n - w);
+  if (last < to) {
+    std::memcpy(b.sharpened + last, b.work + last, static_cast<size_t>(to - last) * 4);
+  }
+}
 }  // namespace
 
 int64_t PreviousGapFor(int32_t width, int64_t strip) {
@@ -65,26 +141,8 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
 
   StereoPassArgs stereo;
   int16_t table[256] = {};
-  int64_t reach = 0;
-  if (settings.stereo_on) {
-    stereo.current = b.sharpened;
-    stereo.second = settings.stereo.mode == 0 ? b.previous : b.sharpened;
-    stereo.out = b.composed;
-    stereo.width = b.width;
-    stereo.picture = n;
-    stereo.total = total;
-    stereo.shift = StereoShift(settings.stereo.tuning);
-    stereo.depth = settings.stereo.depth_on == 1;
-    stereo.depth_factor = DepthFactor(settings.stereo.divisor);
-    stereo.stream_out = total * 4 >= stream_bytes;
-    if (stereo.depth) {
-      for (int32_t v = 0; v < 256; ++v) {
-        table[v] = static_cast<int16_t>(DepthDisplacement(v, stereo.depth_factor));
-      }
-      stereo.depth_table = table;
-    }
-    reach = std::max<int64_t>({0, stereo.shift, stereo.depth ? table[255] : 0});
-  }
+  const int64_t reach =
+      settings.stereo_on ? PrepareStereo(b, settings, stream_bytes, stereo, table) : 0;
   // The lowest previous pixel the stereo stage may still read, less the pixel it has come
   // to: the shift, the largest 3D Depth displacement back, and the 16 pixels before its
   // target that a vector kernel's window may load.
@@ -116,24 +174,7 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
     copied = copy_to;
     int64_t ready = copied >= n ? total : copied;
 
-    // Smoothing passes, each in place behind the one before.
-    for (int32_t p = 0; p < passes; ++p) {
-      const int64_t to = Advance(smoothed[p], n - w, ready - w - 1);
-      if (p == 0 && smoothed[0] < split && to > smoothed[0]) {
-        const int64_t stop = std::min(to, split);
-        kernels.smooth_range_from(b.delivered, b.work, b.width, smoothed[0], stop);
-        smoothed[0] = stop;
-      }
-      if (to > smoothed[p]) {
-        if (p == 0 && !tail_copied) {
-          std::memcpy(b.work + split, b.delivered + split, static_cast<size_t>(n - split) * 4);
-          tail_copied = true;
-        }
-        kernels.smooth_range(b.work, b.width, smoothed[p], to);
-      }
-      smoothed[p] = to;
-      ready = Ready(smoothed[p], n - w, ready);
-    }
+    ready = SmoothRound(kernels, b, passes, split, ready, smoothed, tail_copied);
 
     // Brightness and contrast, below what the last pass still reads.
     if (adjust) {
@@ -153,26 +194,7 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
       if (gap > 0 && composed < total) limit = std::min(limit, composed + read_behind + gap);
       const int64_t to = Advance(sharpened, total, limit);
       if (to > sharpened) {
-        if (amount == 0) {
-          std::memcpy(b.sharpened + sharpened, b.work + sharpened,
-                      static_cast<size_t>(to - sharpened) * 4);
-        } else {
-          const int64_t first_end = std::min(to, w);
-          if (sharpened < first_end) {
-            std::memcpy(b.sharpened + sharpened, b.work + sharpened,
-                        static_cast<size_t>(first_end - sharpened) * 4);
-          }
-          const int64_t from = std::max(sharpened, w);
-          const int64_t middle_end = std::min(to, n - w);
-          if (from < middle_end) {
-            kernels.sharpen_range(b.work, b.sharpened, b.width, from, middle_end, amount,
-                                  settings.sharpen_radius);
-          }
-          const int64_t last = std::max(sharpened, n - w);
-          if (last < to) {
-            std::memcpy(b.sharpened + last, b.work + last, static_cast<size_t>(to - last) * 4);
-          }
-        }
+        SharpenRange(kernels, b, amount, settings.sharpen_radius, sharpened, to);
       }
       sharpened = to;
       ready = Ready(sharpened, total, ready);

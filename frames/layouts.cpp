@@ -84,6 +84,144 @@ LayoutSize LayoutOutputSize(OutputLayout layout, int32_t width, int32_t height) 
   return size;
 }
 
+namespace {
+// One frame's layout of the two views: how they are made, and where the rows go.
+struct LayoutJob {
+  const LayoutKernels& kernels;
+  const StereoViewArgs& args;
+  int64_t w;       // the frame's width
+  int64_t pw;      // the columns of each view the output shows
+  int64_t height;  // the frame's lines
+  uint32_t* out;
+  LayoutScratch& scratch;
+  // Room for two views of `pixels` pixels each.
+  uint32_t* views(int64_t pixels) const {
+    if (scratch.views.size() < static_cast<size_t>(2 * pixels)) {
+      scratch.views.resize(static_cast<size_t>(2 * pixels));
+    }
+    return scratch.views.data();
+  }
+};
+
+// The colour anaglyphs made of the two views: Dubois, half colour, grey.
+void ComposeColourAnaglyph(const LayoutJob& job, OutputLayout layout) {
+  const LayoutKernels& kernels = job.kernels;
+  const StereoViewArgs& args = job.args;
+  const int64_t w = job.w;
+  const int64_t pw = job.pw;
+  const int64_t n = args.picture;
+  uint32_t* out = job.out;
+  const auto colour = layout == OutputLayout::kDubois       ? kernels.dubois
+                      : layout == OutputLayout::kHalfColour ? kernels.half_colour
+                                                            : kernels.grey;
+  // With 3D Depth the views are made, not read in place: a set that keeps them in its
+  // registers makes the anaglyph in one pass.
+  const auto in_one_pass = layout == OutputLayout::kHalfColour ? kernels.half_colour_views
+                           : layout == OutputLayout::kGrey     ? kernels.grey_views
+                                                               : nullptr;
+  if (args.depth && in_one_pass != nullptr) {
+    if (pw == w) {
+      in_one_pass(args, 0, n, out);
+    } else {
+      for (int64_t y = 0; y < job.height; ++y) in_one_pass(args, y * w, y * w + pw, out + y * pw);
+    }
+    return;
+  }
+  if (pw == w) {
+    uint32_t* room = job.views(std::min(n, kColourBand));
+    for (int64_t begin = 0; begin < n; begin += kColourBand) {
+      const int64_t end = std::min(n, begin + kColourBand);
+      const ViewPair pair = Views(kernels, args, begin, end, room);
+      colour(pair.left, pair.right, out + begin, end - begin);
+    }
+  } else {
+    uint32_t* room = job.views(w);
+    for (int64_t y = 0; y < job.height; ++y) {
+      const ViewPair pair = Views(kernels, args, y * w, (y + 1) * w, room);
+      colour(pair.left, pair.right, out + y * pw, pw);
+    }
+  }
+}
+
+// Both views whole, side by side (`side_by_side`) or the left one below the right.
+void ComposeBothViews(const LayoutJob& job, bool side_by_side) {
+  const LayoutKernels& kernels = job.kernels;
+  const StereoViewArgs& args = job.args;
+  const int64_t w = job.w;
+  const int64_t pw = job.pw;
+  const int64_t height = job.height;
+  uint32_t* out = job.out;
+  if (pw == w) {
+    if (!side_by_side) {
+      kernels.stereo_views(args, 0, args.picture, out + args.picture, out);
+      return;
+    }
+    for (int64_t y = 0; y < height; ++y) {
+      kernels.stereo_views(args, y * w, (y + 1) * w, out + 2 * y * w, out + (2 * y + 1) * w);
+    }
+    return;
+  }
+  uint32_t* room = job.views(w);
+  for (int64_t y = 0; y < height; ++y) {
+    kernels.stereo_views(args, y * w, (y + 1) * w, room, room + w);
+    if (side_by_side) {
+      std::copy_n(room, pw, out + 2 * y * pw);
+      std::copy_n(room + w, pw, out + (2 * y + 1) * pw);
+    } else {
+      std::copy_n(room, pw, out + (height + y) * pw);
+      std::copy_n(room + w, pw, out + y * pw);
+    }
+  }
+}
+
+// Both views at half width, side by side.
+void ComposeHalfSideBySide(const LayoutJob& job) {
+  const int64_t w = job.w;
+  const int64_t pw = job.pw;
+  uint32_t* room = job.views(w);
+  const auto left_columns = static_cast<int32_t>((pw + 1) / 2);
+  const auto columns = static_cast<int32_t>(pw);
+  for (int64_t y = 0; y < job.height; ++y) {
+    const ViewPair pair = Views(job.kernels, job.args, y * w, (y + 1) * w, room);
+    job.kernels.halve_columns(pair.left, columns, left_columns, job.out + y * pw);
+    job.kernels.halve_columns(pair.right, columns, columns / 2, job.out + y * pw + left_columns);
+  }
+}
+
+// Both views at half height, the left one below the right. Pair k joins picture lines 2k
+// and 2k + 1 counted from the top: stored lines height - 1 - 2k and the one below it (the
+// same line for a lone bottom line). The pairs go bottom first, so that every array is
+// walked upwards through memory.
+void ComposeHalfTopAndBottom(const LayoutJob& job) {
+  const LayoutKernels& kernels = job.kernels;
+  const StereoViewArgs& args = job.args;
+  const int64_t w = job.w;
+  const int64_t pw = job.pw;
+  const int64_t height = job.height;
+  uint32_t* out = job.out;
+  if (args.depth && kernels.average_rows_views != nullptr) {
+    for (int64_t k = (height + 1) / 2 - 1; k >= 0; --k) {
+      const int64_t upper = height - 1 - 2 * k;
+      const int64_t lower = std::max<int64_t>(upper - 1, 0);
+      kernels.average_rows_views(args, lower * w, upper * w, pw, out + (height - 1 - k) * pw,
+                                 k < height / 2 ? out + (height / 2 - 1 - k) * pw : nullptr);
+    }
+    return;
+  }
+  uint32_t* room = job.views(2 * w);
+  for (int64_t k = (height + 1) / 2 - 1; k >= 0; --k) {
+    const int64_t upper = height - 1 - 2 * k;
+    const int64_t lower = std::max<int64_t>(upper - 1, 0);
+    const ViewPair pair = Views(kernels, args, lower * w, (upper + 1) * w, room);
+    const int64_t last = (upper - lower) * w;
+    kernels.average_rows(pair.left, pair.left + last, out + (height - 1 - k) * pw, pw);
+    if (k < height / 2) {
+      kernels.average_rows(pair.right, pair.right + last, out + (height / 2 - 1 - k) * pw, pw);
+    }
+  }
+}
+}  // namespace
+
 bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t* previous,
                    int32_t width, int32_t height, const StereoSettings& settings, uint32_t* out,
                    LayoutScratch& scratch, int32_t picture_width) {
@@ -96,119 +234,29 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
     ComposeAnaglyph(current, previous, width, height, settings, out);
     return true;
   }
-  const LayoutKernels& kernels = ActiveKernels().layouts;
   const std::array<int16_t, 256> table = DepthTableFor(DepthFactor(settings.divisor));
   const StereoViewArgs args = MakeStereoViewArgs(current, previous, width, height, settings, table);
-  const int64_t w = width;
-  const int64_t n = args.picture;
   // The columns of each view the output shows (the frame files leave the right edge out).
-  const int64_t pw = picture_width > 0 ? std::min(picture_width, width) : width;
-  const bool whole_rows = pw == w;
-  auto views = [&](int64_t pixels) {
-    if (scratch.views.size() < static_cast<size_t>(2 * pixels)) {
-      scratch.views.resize(static_cast<size_t>(2 * pixels));
-    }
-    return scratch.views.data();
-  };
+  const int64_t shown = picture_width > 0 ? std::min(picture_width, width) : width;
+  const LayoutJob job{ActiveKernels().layouts, args, width, shown, height, out, scratch};
   switch (layout) {
     case OutputLayout::kDubois:
     case OutputLayout::kHalfColour:
-    case OutputLayout::kGrey: {
-      const auto colour = layout == OutputLayout::kDubois       ? kernels.dubois
-                          : layout == OutputLayout::kHalfColour ? kernels.half_colour
-                                                                : kernels.grey;
-      // With 3D Depth the views are made, not read in place: a set that keeps them in its
-      // registers makes the anaglyph in one pass.
-      const auto in_one_pass = layout == OutputLayout::kHalfColour ? kernels.half_colour_views
-                               : layout == OutputLayout::kGrey     ? kernels.grey_views
-                                                                   : nullptr;
-      if (args.depth && in_one_pass != nullptr) {
-        if (whole_rows) {
-          in_one_pass(args, 0, n, out);
-        } else {
-          for (int64_t y = 0; y < height; ++y) in_one_pass(args, y * w, y * w + pw, out + y * pw);
-        }
-        break;
-      }
-      if (whole_rows) {
-        uint32_t* room = views(std::min(n, kColourBand));
-        for (int64_t begin = 0; begin < n; begin += kColourBand) {
-          const int64_t end = std::min(n, begin + kColourBand);
-          const ViewPair pair = Views(kernels, args, begin, end, room);
-          colour(pair.left, pair.right, out + begin, end - begin);
-        }
-      } else {
-        uint32_t* room = views(w);
-        for (int64_t y = 0; y < height; ++y) {
-          const ViewPair pair = Views(kernels, args, y * w, (y + 1) * w, room);
-          colour(pair.left, pair.right, out + y * pw, pw);
-        }
-      }
+    case OutputLayout::kGrey:
+      ComposeColourAnaglyph(job, layout);
       break;
-    }
     case OutputLayout::kSbs:
-      if (whole_rows) {
-        for (int64_t y = 0; y < height; ++y) {
-          kernels.stereo_views(args, y * w, (y + 1) * w, out + 2 * y * w, out + (2 * y + 1) * w);
-        }
-      } else {
-        uint32_t* room = views(w);
-        for (int64_t y = 0; y < height; ++y) {
-          kernels.stereo_views(args, y * w, (y + 1) * w, room, room + w);
-          std::copy_n(room, pw, out + 2 * y * pw);
-          std::copy_n(room + w, pw, out + (2 * y + 1) * pw);
-        }
-      }
+      ComposeBothViews(job, true);
       break;
     case OutputLayout::kTab:
-      if (whole_rows) {
-        kernels.stereo_views(args, 0, n, out + n, out);
-      } else {
-        uint32_t* room = views(w);
-        for (int64_t y = 0; y < height; ++y) {
-          kernels.stereo_views(args, y * w, (y + 1) * w, room, room + w);
-          std::copy_n(room, pw, out + (height + y) * pw);
-          std::copy_n(room + w, pw, out + y * pw);
-        }
-      }
+      ComposeBothViews(job, false);
       break;
-    case OutputLayout::kHalfSbs: {
-      uint32_t* room = views(w);
-      const auto left_columns = static_cast<int32_t>((pw + 1) / 2);
-      const auto columns = static_cast<int32_t>(pw);
-      for (int64_t y = 0; y < height; ++y) {
-        const ViewPair pair = Views(kernels, args, y * w, (y + 1) * w, room);
-        kernels.halve_columns(pair.left, columns, left_columns, out + y * pw);
-        kernels.halve_columns(pair.right, columns, columns / 2, out + y * pw + left_columns);
-      }
+    case OutputLayout::kHalfSbs:
+      ComposeHalfSideBySide(job);
       break;
-    }
-    case OutputLayout::kHalfTab: {
-      // Pair k joins picture lines 2k and 2k + 1 counted from the top: stored lines
-      // height - 1 - 2k and the one below it (the same line for a lone bottom line). The
-      // pairs go bottom first, so that every array is walked upwards through memory.
-      if (args.depth && kernels.average_rows_views != nullptr) {
-        for (int64_t k = (height + 1) / 2 - 1; k >= 0; --k) {
-          const int64_t upper = height - 1 - 2 * k;
-          const int64_t lower = std::max<int64_t>(upper - 1, 0);
-          kernels.average_rows_views(args, lower * w, upper * w, pw, out + (height - 1 - k) * pw,
-                                     k < height / 2 ? out + (height / 2 - 1 - k) * pw : nullptr);
-        }
-        break;
-      }
-      uint32_t* room = views(2 * w);
-      for (int64_t k = (height + 1) / 2 - 1; k >= 0; --k) {
-        const int64_t upper = height - 1 - 2 * k;
-        const int64_t lower = std::max<int64_t>(upper - 1, 0);
-        const ViewPair pair = Views(kernels, args, lower * w, (upper + 1) * w, room);
-        const int64_t last = (upper - lower) * w;
-        kernels.average_rows(pair.left, pair.left + last, out + (height - 1 - k) * pw, pw);
-        if (k < height / 2) {
-          kernels.average_rows(pair.right, pair.right + last, out + (height / 2 - 1 - k) * pw, pw);
-        }
-      }
+    case OutputLayout::kHalfTab:
+      ComposeHalfTopAndBottom(job);
       break;
-    }
     case OutputLayout::kAnaglyph:
       break;
   }

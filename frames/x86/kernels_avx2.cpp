@@ -149,6 +149,58 @@ __m256i Pick24(const uint32_t* p, __m256i offset) {
   return _mm256_blendv_epi8(ab, c, _mm256_cmpgt_epi32(offset, _mm256_set1_epi32(15)));
 }
 
+// The 3D Depth merge of pixels [i, end) while no displacement exceeds 8 pixels: the
+// sources lie within 16 pixels, two permutes and a blend per view. Blocks whose eight
+// pixels and eight targets all lie in the displaced rows need no masks (the usual case:
+// all but the first and last row of the frame). Returns where it stopped.
+int64_t StereoDepthWithin8(const StereoPassArgs& args, int64_t i, int64_t end) {
+  const __m256i low = _mm256_set1_epi32(static_cast<int32_t>(kLowHalf));
+  const __m256 k = _mm256_set1_ps(args.depth_factor);
+  const __m256i first = _mm256_set1_epi32(args.width);  // first displaced pixel
+  const __m256i past = _mm256_set1_epi32(static_cast<int32_t>(args.picture - args.width));
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i shift = _mm256_set1_epi32(args.shift);
+  const int64_t inside_begin = std::max(args.width, args.width - args.shift);
+  const int64_t inside_end =
+      std::min(args.picture - args.width, args.picture - args.width - args.shift) - 8;
+  const __m256i eight = _mm256_set1_epi32(8);
+  const __m256i red_byte =
+      _mm256_setr_epi8(2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1, 2, -1, -1, -1,
+                       6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1);
+  const __m256i green_byte =
+      _mm256_setr_epi8(1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1, 1, -1, -1, -1,
+                       5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1);
+  auto moved = [&](__m256i value) {
+    return _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(value), k));
+  };
+  auto pick16 = [](const uint32_t* p, __m256i offset) {
+    const __m256i a = _mm256_permutevar8x32_epi32(Load(p), offset);
+    const __m256i b = _mm256_permutevar8x32_epi32(Load(p + 8), offset);
+    return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi32(offset, _mm256_set1_epi32(7)));
+  };
+  for (; i + 8 <= end; i += 8) {
+    PrefetchPixels(args.second + i);
+    __m256i dr = moved(_mm256_shuffle_epi8(Load(args.current + i), red_byte));
+    __m256i dg = moved(_mm256_shuffle_epi8(Load(args.current + i + args.shift), green_byte));
+    if (i < inside_begin || i > inside_end) {
+      const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(i)), lanes);
+      const __m256i target = _mm256_add_epi32(index, shift);
+      auto inside = [&](__m256i at) {
+        return _mm256_andnot_si256(_mm256_cmpgt_epi32(first, at), _mm256_cmpgt_epi32(past, at));
+      };
+      dr = _mm256_and_si256(dr, inside(index));
+      dg = _mm256_and_si256(dg, inside(target));
+    }
+    const __m256i view1 = pick16(args.current + i, _mm256_add_epi32(lanes, dr));
+    const __m256i view2 = pick16(args.second + i + args.shift - 8,
+                                 _mm256_sub_epi32(_mm256_add_epi32(lanes, eight), dg));
+    StoreOut(args.out + i,
+             _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)),
+             args.stream_out);
+  }
+  return i;
+}
+
 void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
   const int64_t begin = std::clamp(kStereoMergeStart, range_begin, range_end);
   const int64_t end =
@@ -177,49 +229,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
     // Displacements grow with the byte, so 255 gives the largest. Up to 16 pixels the
     // sources of eight pixels lie within 24 pixels and permutes replace the gathers.
     const int32_t reach = DepthDisplacement(255, args.depth_factor);
-    if (reach <= 8) {
-      // Up to 8 pixels the sources lie within 16 pixels: two permutes and a blend per view.
-      // Blocks whose eight pixels and eight targets all lie in the displaced rows need no
-      // masks (the usual case: all but the first and last row of the frame).
-      const int64_t inside_begin = std::max(args.width, args.width - args.shift);
-      const int64_t inside_end =
-          std::min(args.picture - args.width, args.picture - args.width - args.shift) - 8;
-      const __m256i eight = _mm256_set1_epi32(8);
-      const __m256i red_byte =
-          _mm256_setr_epi8(2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1, 2, -1, -1,
-                           -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1);
-      const __m256i green_byte =
-          _mm256_setr_epi8(1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1, 1, -1, -1,
-                           -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1);
-      auto moved = [&](__m256i value) {
-        return _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(value), k));
-      };
-      auto pick16 = [](const uint32_t* p, __m256i offset) {
-        const __m256i a = _mm256_permutevar8x32_epi32(Load(p), offset);
-        const __m256i b = _mm256_permutevar8x32_epi32(Load(p + 8), offset);
-        return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi32(offset, _mm256_set1_epi32(7)));
-      };
-      for (; i + 8 <= end; i += 8) {
-        PrefetchPixels(args.second + i);
-        __m256i dr = moved(_mm256_shuffle_epi8(Load(args.current + i), red_byte));
-        __m256i dg = moved(_mm256_shuffle_epi8(Load(args.current + i + args.shift), green_byte));
-        if (i < inside_begin || i > inside_end) {
-          const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(i)), lanes);
-          const __m256i target = _mm256_add_epi32(index, shift);
-          auto inside = [&](__m256i at) {
-            return _mm256_andnot_si256(_mm256_cmpgt_epi32(first, at), _mm256_cmpgt_epi32(past, at));
-          };
-          dr = _mm256_and_si256(dr, inside(index));
-          dg = _mm256_and_si256(dg, inside(target));
-        }
-        const __m256i view1 = pick16(args.current + i, _mm256_add_epi32(lanes, dr));
-        const __m256i view2 = pick16(args.second + i + args.shift - 8,
-                                     _mm256_sub_epi32(_mm256_add_epi32(lanes, eight), dg));
-        StoreOut(args.out + i,
-                 _mm256_or_si256(_mm256_and_si256(view1, low), _mm256_andnot_si256(low, view2)),
-                 args.stream_out);
-      }
-    }
+    if (reach <= 8) i = StereoDepthWithin8(args, i, end);
     if (reach <= 16) {
       const __m256i sixteen = _mm256_set1_epi32(16);
       for (; i + 8 <= end; i += 8) {
