@@ -27,6 +27,7 @@ class Loading : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::InstallMediaGraphFactory(nullptr);
+    Video.PlayState = 0;  // nothing plays, whatever the test before left
     ui().Clear();
     Loader.OpenDialogBusy = 0;
   }
