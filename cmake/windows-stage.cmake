@@ -1,6 +1,6 @@
 # Lays out the Windows program folder as users get it (run with cmake -P):
 #   STAGE/  zqrstereo.exe  zqrjpeg.dll  the FFmpeg and SDL DLLs  zqrstereo.pdf  LICENSE.txt
-#           PLUG-IN/ffmpeg.exe  PLUG-IN/ffmpeg_III.exe  PLUG-IN/encoder/ffmpeg.exe
+#           PLUG-IN/ffmpeg.exe  PLUG-IN/ffmpeg_III.exe  PLUG-IN/encoder/ffmpeg.exe and its DLLs
 # from the build folder BIN, stripped with STRIP, and writes STAGE/../uninstall-files.nsh,
 # the installer's list of what to delete, so that the uninstaller removes exactly these files.
 file(REMOVE_RECURSE ${STAGE})
@@ -10,7 +10,8 @@ foreach(file ${BIN}/zqrstereo.exe ${dlls} ${BIN}/zqrstereo.pdf)
   file(COPY ${file} DESTINATION ${STAGE})
 endforeach()
 file(COPY ${BIN}/PLUG-IN/ffmpeg.exe ${BIN}/PLUG-IN/ffmpeg_III.exe DESTINATION ${STAGE}/PLUG-IN)
-file(COPY ${BIN}/PLUG-IN/encoder/ffmpeg.exe DESTINATION ${STAGE}/PLUG-IN/encoder)
+file(GLOB encoder ${BIN}/PLUG-IN/encoder/*.exe ${BIN}/PLUG-IN/encoder/*.dll)
+file(COPY ${encoder} DESTINATION ${STAGE}/PLUG-IN/encoder)
 # Notepad of old shows a text with bare line feeds as one line.
 file(READ ${SOURCE}/LICENSE licence)
 string(REPLACE "\n" "\r\n" licence "${licence}")
