@@ -39,6 +39,7 @@
 #include "core/shell_state.h"
 #include "frames/layouts.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "platform/system.h"
 #include "video/frame_store.h"
 #include "video/load.h"
@@ -101,10 +102,10 @@ void StartBatchLog(const std::string& log_file) {
 bool SameTarget(const std::string& a, const std::string& b) {
   namespace fs = std::filesystem;
   std::error_code error;
-  if (fs::equivalent(a, b, error)) return true;
-  const fs::path one = fs::weakly_canonical(a, error);
+  if (fs::equivalent(platform::PathOf(a), platform::PathOf(b), error)) return true;
+  const fs::path one = fs::weakly_canonical(platform::PathOf(a), error);
   if (error) return a == b;
-  const fs::path other = fs::weakly_canonical(b, error);
+  const fs::path other = fs::weakly_canonical(platform::PathOf(b), error);
   if (error) return a == b;
   return one == other;
 }
@@ -120,12 +121,14 @@ std::string NameClash(const std::string& input, const std::string& output, const
     if (!temp.empty() && SameTarget(log, temp)) {
       return "the log file " + log + " is the temporary folder";
     }
-    if (std::filesystem::is_directory(log, error)) return "the log file " + log + " is a folder";
+    if (std::filesystem::is_directory(platform::PathOf(log), error))
+      return "the log file " + log + " is a folder";
   }
   if (!temp.empty()) {
     if (SameTarget(temp, input)) return "the temporary folder " + temp + " is the input file";
     if (SameTarget(temp, output)) return "the temporary folder " + temp + " is the output file";
-    if (std::filesystem::exists(temp, error) && !std::filesystem::is_directory(temp, error)) {
+    if (std::filesystem::exists(platform::PathOf(temp), error) &&
+        !std::filesystem::is_directory(platform::PathOf(temp), error)) {
       return "the temporary folder " + temp + " is not a folder";
     }
   }
@@ -214,7 +217,7 @@ int Fail(const std::string& line) {
 std::string MakeBatchRunFolder(const std::string& base, platform::FolderLock& lock,
                                std::string& failure) {
   std::error_code error;
-  std::filesystem::create_directories(base, error);
+  std::filesystem::create_directories(platform::PathOf(base), error);
   // As an error number: on Windows the system's own code is mapped to one.
   int number = error ? error.default_error_condition().value() : 0;
   if (!error) {
@@ -240,14 +243,18 @@ struct BatchPaths {
 BatchPaths AbsolutePaths(const BatchArguments& args) {
   std::error_code error;
   BatchPaths paths;
-  paths.input = std::filesystem::absolute(args.paths[0], error).string();
-  paths.output = std::filesystem::absolute(args.paths[1], error).string();
-  if (std::filesystem::is_directory(paths.output, error)) {
-    paths.output =
-        (std::filesystem::path(paths.output) / (ProposedOutputName(paths.input) + ".mp4")).string();
+  paths.input =
+      platform::PathText(std::filesystem::absolute(platform::PathOf(args.paths[0]), error));
+  paths.output =
+      platform::PathText(std::filesystem::absolute(platform::PathOf(args.paths[1]), error));
+  if (std::filesystem::is_directory(platform::PathOf(paths.output), error)) {
+    paths.output = platform::PathText(platform::PathOf(paths.output) /
+                                      platform::PathOf(ProposedOutputName(paths.input) + ".mp4"));
   }
-  if (!args.log.empty()) paths.log = std::filesystem::absolute(args.log, error).string();
-  if (!args.temp.empty()) paths.temp = std::filesystem::absolute(args.temp, error).string();
+  if (!args.log.empty())
+    paths.log = platform::PathText(std::filesystem::absolute(platform::PathOf(args.log), error));
+  if (!args.temp.empty())
+    paths.temp = platform::PathText(std::filesystem::absolute(platform::PathOf(args.temp), error));
   return paths;
 }
 
@@ -278,11 +285,11 @@ std::optional<int> CheckBeforeLoading(const BatchPaths& paths) {
             .c_str());
   }
   std::error_code error;
-  if (std::filesystem::is_directory(paths.input, error)) {
+  if (std::filesystem::is_directory(platform::PathOf(paths.input), error)) {
     return Fail("the input " + paths.input + " is a folder, not a video file");
   }
   // Anything else that is there (a named pipe, a device) is named by the load.
-  if (!std::filesystem::exists(paths.input, error)) {
+  if (!std::filesystem::exists(platform::PathOf(paths.input), error)) {
     return Fail("the input file " + paths.input + " does not exist");
   }
   // Runs killed beside this movie left their partial movies.
@@ -301,7 +308,7 @@ std::string TakeRunFolder(const std::string& temp, platform::FolderLock& run_loc
       MakeBatchRunFolder(temp.empty() ? Shell.TempFolder : temp, run_lock, failure);
   if (folder.empty() && temp.empty()) {
     std::error_code error;
-    const std::string system_temp = std::filesystem::temp_directory_path(error).string();
+    const std::string system_temp = platform::PathText(std::filesystem::temp_directory_path(error));
     std::string second_failure;
     if (!error) folder = MakeBatchRunFolder(system_temp, run_lock, second_failure);
     if (folder.empty()) {
@@ -328,7 +335,7 @@ int Outcome(const LoadResult& loaded, const ConversionReport& report, const Batc
     KeepRunFolder(folder);
   } else {
     std::error_code error;
-    std::filesystem::remove_all(folder, error);
+    std::filesystem::remove_all(platform::PathOf(folder), error);
   }
   if (signal != 0) {
     const std::string name = platform::StopSignalName(signal);

@@ -11,6 +11,7 @@
 #include "core/settings.h"
 #include "core/shell_state.h"
 #include "frames/layouts.h"
+#include "platform/path.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/graph.h"
@@ -21,7 +22,7 @@
 namespace zqr {
 
 std::string ProposedOutputName(const std::string& current_video) {
-  return std::filesystem::path(current_video).stem().string() + "_Unwrapped" +
+  return platform::PathText(platform::PathOf(current_video).stem()) + "_Unwrapped" +
          LayoutNameSuffix(Settings.StereoOn == 1 ? Settings.Layout.load() : 0);
 }
 

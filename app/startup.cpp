@@ -11,6 +11,7 @@
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "platform/path.h"
 #include "platform/system.h"
 #include "video/frame_store.h"
 
@@ -26,7 +27,7 @@ std::string ScreenCheckMessage(int32_t width, int32_t height) {
 
 void LoadSettingsAtStart() {
   std::error_code ec;
-  if (!std::filesystem::exists(Shell.SettingsFile, ec)) {
+  if (!std::filesystem::exists(platform::PathOf(Shell.SettingsFile), ec)) {
     UseFirstRunValues();
     return;
   }
@@ -54,7 +55,7 @@ void StartShell(const std::string& executable_path) {
   LoadSettingsAtStart();
   std::error_code ec;
   // Without its working folder a conversion would write no frame and encode nothing.
-  std::filesystem::create_directories(Shell.TempFolder, ec);
+  std::filesystem::create_directories(platform::PathOf(Shell.TempFolder), ec);
   // Batch runs that were killed left their folders behind.
   if (const int stale = RemoveStaleRunFolders(Shell.TempFolder); stale > 0) {
     LogLine("Removed stale run folders " + NumberText(stale));
@@ -78,8 +79,9 @@ StartRequest ReadStartRequest(const std::vector<std::string>& arguments) {
   }
   if (request.batch || arguments.empty()) return request;
   std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(arguments.front(), error);
-  request.file = error ? arguments.front() : absolute.string();
+  const std::filesystem::path absolute =
+      std::filesystem::absolute(platform::PathOf(arguments.front()), error);
+  request.file = error ? arguments.front() : platform::PathText(absolute);
   return request;
 }
 

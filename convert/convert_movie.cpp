@@ -42,6 +42,7 @@
 #include "frames/layouts.h"
 #include "frames/yuv420.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/system.h"
 #include "platform/ui.h"
@@ -133,7 +134,7 @@ void StartFeed(EncoderFeed& feed, const EncoderJob& job, bool sound_from_pipe) {
   const std::string command = EncoderCommandLine(inputs);
   const std::string messages = EncoderMessagesFile(inputs.temp_folder);
   std::error_code error;
-  std::filesystem::remove(messages, error);
+  std::filesystem::remove(platform::PathOf(messages), error);
   if (!command.empty()) {
     LogLine("Encoding while recording");
     LogEncoderCommand(inputs, command);
@@ -223,8 +224,8 @@ void CleanUp(const std::string& temp_folder, FrameRecording* recording, SoundExt
   Conversion.StopRequested = 0;
   Video.Converting = 0;
   std::error_code error;
-  std::filesystem::remove(EncoderMessagesFile(temp_folder), error);
-  std::filesystem::remove(SoundMessagesFile(temp_folder), error);
+  std::filesystem::remove(platform::PathOf(EncoderMessagesFile(temp_folder)), error);
+  std::filesystem::remove(platform::PathOf(SoundMessagesFile(temp_folder)), error);
   if (!keep_work_files) DeleteWorkFiles(temp_folder);
   AllocateLayoutFrame(0, 0);
   FrameStore.DMEM1.Zero();
@@ -432,7 +433,7 @@ bool MovieConversion::CheckPaths() {
     return Refuse(problem);
   }
   std::error_code error;
-  std::filesystem::create_directories(temp_folder_, error);
+  std::filesystem::create_directories(platform::PathOf(temp_folder_), error);
   // Two conversions in one folder would delete and overwrite each other's frames.
   if (!job_.temp_folder_held && !folder_lock_.TryLock(temp_folder_) && !folder_lock_.busy()) {
     // No lock file can be made there: so no frame file either.
@@ -694,7 +695,7 @@ void MovieConversion::NoteShortPicture() {
   const int64_t tolerance = std::max<int64_t>(numframes_ / 10, std::llround(fps_));
   short_picture_ = numframes_ - int64_t{slots_} > tolerance;
   std::error_code size_error;
-  const auto sound_bytes = std::filesystem::file_size(sound_file_, size_error);
+  const auto sound_bytes = std::filesystem::file_size(platform::PathOf(sound_file_), size_error);
   sound_outlasts_ = !size_error &&
                     static_cast<double>(sound_bytes) / kWaveBytesPerSecond > picture_seconds_ + 0.5;
   if (short_picture_) {

@@ -15,6 +15,7 @@
 #include "core/shell_state.h"
 #include "core/tool_runner.h"
 #include "frames/yuv420.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -241,8 +242,8 @@ std::string EncoderMessagesFile(const std::string& temp_folder) {
 
 bool SoundFileUsable(const std::string& path) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
-  auto length = std::filesystem::file_size(path, error);
+  if (!std::filesystem::is_regular_file(platform::PathOf(path), error)) return false;
+  auto length = std::filesystem::file_size(platform::PathOf(path), error);
   return !error && length > 0;
 }
 

@@ -15,6 +15,8 @@
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "platform/files.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/system.h"
 
@@ -63,7 +65,7 @@ void CompressionAnimation::Step(double now_seconds) {
 namespace {
 // The last `limit` bytes of a file (all of a shorter one); empty when it cannot be read.
 std::string FileTail(const std::string& path, long limit) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = platform::OpenFile(path, "rb");
   if (file == nullptr) return std::string();
   std::string text;
   if (std::fseek(file, 0, SEEK_END) == 0) {
@@ -90,7 +92,7 @@ int64_t EncoderFramesDone(const std::string& temp_folder) {
 namespace {
 bool OutputWritten(const std::string& path) {
   std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
+  const auto size = std::filesystem::file_size(platform::PathOf(path), error);
   return !error && size > 0;
 }
 
@@ -123,7 +125,7 @@ ExportResult ConvertRectExport(const EncoderJob& job, Observer& observer, Encode
   platform::ChildProcess encoder;
   bool running = true;
   if (feed == nullptr) {
-    std::filesystem::remove(messages, error);
+    std::filesystem::remove(platform::PathOf(messages), error);
     const EncoderInputs inputs = EncoderInputsFor(job);
     const std::string command = EncoderCommandLine(inputs);
     LogEncoderCommand(inputs, command);
@@ -180,7 +182,7 @@ ExportResult ConvertRectExport(const EncoderJob& job, Observer& observer, Encode
     result.cause = EncoderFailureCause(said);
     if (result.cause.empty()) result.cause = write_error;
   }
-  std::filesystem::remove(messages, error);
+  std::filesystem::remove(platform::PathOf(messages), error);
   return result;
 }
 
@@ -253,7 +255,7 @@ std::string ChooseRectangularVideo(const std::string& folder, Observer& observer
   std::string name = observer.ChooseFile(request);
   observer.Wait(1);
   if (TrimBlanks(name).empty()) return std::string();
-  Shell.VideoFolder = std::filesystem::path(TrimBlanks(name)).parent_path().string();
+  Shell.VideoFolder = platform::PathText(platform::PathOf(TrimBlanks(name)).parent_path());
   return name;
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/numbers.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -71,7 +72,7 @@ bool SoundExtraction::Start(const std::string& tool_path, const std::string& vid
   }
   // The messages file is made new, as the sound file is: never one left there by someone.
   std::error_code error;
-  std::filesystem::remove(messages_file, error);
+  std::filesystem::remove(platform::PathOf(messages_file), error);
   platform::Redirections redirections;
   redirections.error_path = messages_file;
   redirections.new_files = true;
@@ -107,7 +108,7 @@ void SoundExtraction::Stop() {
 std::string SoundExtraction::Messages() const {
   if (messages_read_) return messages_;
   std::string text;
-  std::ifstream file(messages_file_, std::ios::binary);
+  std::ifstream file(platform::PathOf(messages_file_), std::ios::binary);
   char buffer[4096];
   while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
     text.append(buffer, static_cast<size_t>(file.gcount()));
@@ -126,7 +127,7 @@ std::string SoundExtraction::Reason() const {
   std::lock_guard lock(mutex_);
   if (!start_problem_.empty()) return start_problem_;
   const std::vector<std::string> lines = MessageLines(Messages());
-  const std::string folder = std::filesystem::path(sound_file_).parent_path().string();
+  const std::string folder = platform::PathText(platform::PathOf(sound_file_).parent_path());
   auto naming = [&lines](const char* text) {
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
       if (line->find(text) != std::string::npos) return *line;
@@ -160,13 +161,13 @@ bool SoundExtraction::InputHasSound() const {
 }
 
 bool WaveHoldsSound(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(platform::PathOf(path), std::ios::binary);
   char head[512] = {};
   file.read(head, sizeof head);
   const std::string_view header(head, static_cast<size_t>(file.gcount()));
   const size_t data = header.find("data");
   std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
+  const auto size = std::filesystem::file_size(platform::PathOf(path), error);
   return data != std::string_view::npos && !error && size > data + 8;
 }
 

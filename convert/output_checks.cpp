@@ -16,19 +16,20 @@
 #include "core/tool_runner.h"
 #include "frames/yuv420.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/system.h"
 
 namespace zqr {
 
 std::string FolderOf(const std::string& path) {
-  std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  return parent.empty() ? platform::CurrentDirectory() : parent.string();
+  std::filesystem::path parent = platform::PathOf(path).parent_path();
+  return parent.empty() ? platform::CurrentDirectory() : platform::PathText(parent);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code error;
-  if (std::filesystem::equivalent(a, b, error)) return true;
+  if (std::filesystem::equivalent(platform::PathOf(a), platform::PathOf(b), error)) return true;
   return a == b;
 }
 
@@ -42,7 +43,7 @@ std::string OutputProblem(const std::string& output) {
   if (std::string problem = CheckPathForCommandLine(output); !problem.empty()) return problem;
   const std::string folder = FolderOf(output);
   std::error_code error;
-  if (!std::filesystem::is_directory(folder, error)) {
+  if (!std::filesystem::is_directory(platform::PathOf(folder), error)) {
     return "The folder of the output file does not exist:\r\n" + folder;
   }
   if (!platform::FolderWritable(folder)) {
@@ -53,7 +54,7 @@ std::string OutputProblem(const std::string& output) {
            ".mkv:\r\n" +
            output;
   }
-  if (std::filesystem::is_directory(output, error)) {
+  if (std::filesystem::is_directory(platform::PathOf(output), error)) {
     return "The output file is a folder:\r\n" + output;
   }
   return std::string();
@@ -124,12 +125,13 @@ bool CutToPicture(const std::string& movie, double seconds) {
       NumberText(seconds), "-f", container, "-y", cut};
   std::error_code error;
   if (container.empty() || !platform::CreateNewFile(cut) ||
-      platform::RunArguments(args).exit_code != 0 || std::filesystem::file_size(cut, error) == 0) {
-    std::filesystem::remove(cut, error);
+      platform::RunArguments(args).exit_code != 0 ||
+      std::filesystem::file_size(platform::PathOf(cut), error) == 0) {
+    std::filesystem::remove(platform::PathOf(cut), error);
     LogLine("The sound could not be cut to the picture");
     return false;
   }
-  std::filesystem::rename(cut, movie, error);
+  std::filesystem::rename(platform::PathOf(cut), platform::PathOf(movie), error);
   return !error;
 }
 
@@ -193,14 +195,14 @@ std::string FinishedMovieProblem(const std::string& movie, bool with_sound, doub
                              redirections);
   std::string report;
   if (reported) {
-    std::ifstream file(report_file, std::ios::binary);
+    std::ifstream file(platform::PathOf(report_file), std::ios::binary);
     char buffer[4096];
     while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
       report.append(buffer, static_cast<size_t>(file.gcount()));
     }
   }
   std::error_code error;
-  if (reported) std::filesystem::remove(report_file, error);
+  if (reported) std::filesystem::remove(platform::PathOf(report_file), error);
   if (!run.started) return std::string();  // nothing to judge by
   return MovieReportProblem(report, run.exit_code, with_sound, seconds);
 }

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/files.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -30,8 +31,9 @@ PartialMovie::~PartialMovie() {
 
 bool PartialMovie::Reserve(const std::string& output) {
   Discard();
-  const std::filesystem::path parent = std::filesystem::path(output).parent_path();
-  const std::string folder = parent.empty() ? platform::CurrentDirectory() : parent.string();
+  const std::filesystem::path parent = platform::PathOf(output).parent_path();
+  const std::string folder =
+      parent.empty() ? platform::CurrentDirectory() : platform::PathText(parent);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate =
         folder + platform::kPathSeparator + ".zqrstereo-" + std::to_string(platform::ProcessId()) +
@@ -48,7 +50,7 @@ bool PartialMovie::Reserve(const std::string& output) {
 bool PartialMovie::Commit(std::string* problem) {
   if (path_.empty()) return false;
   std::error_code error;
-  std::filesystem::rename(path_, output_, error);
+  std::filesystem::rename(platform::PathOf(path_), platform::PathOf(output_), error);
   if (error) {
     if (problem != nullptr) {
       *problem = "the finished movie " + path_ + " could not be renamed to " + output_ + " (" +
@@ -64,7 +66,7 @@ bool PartialMovie::Commit(std::string* problem) {
 void PartialMovie::Discard() {
   if (path_.empty()) return;
   std::error_code error;
-  std::filesystem::remove(path_, error);
+  std::filesystem::remove(platform::PathOf(path_), error);
   path_.clear();
   held_.Release();
 }
@@ -97,13 +99,13 @@ int64_t PartialMovieProcess(std::string_view name) {
 int RemoveDeadPartialMovies(const std::string& folder) {
   int removed = 0;
   std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    const int64_t pid = PartialMovieProcess(it->path().filename().string());
+  for (std::filesystem::directory_iterator it(platform::PathOf(folder), error), end;
+       !error && it != end; it.increment(error)) {
+    const int64_t pid = PartialMovieProcess(platform::PathText(it->path().filename()));
     // A live run holds its partial movie; the process number spares the instant between its
     // making and its lock, and a run on another machine sharing the folder holds its lock.
     if (pid == 0 || platform::ProcessAlive(pid)) continue;
-    if (platform::RemoveIfUnheld(it->path().string())) ++removed;
+    if (platform::RemoveIfUnheld(platform::PathText(it->path()))) ++removed;
   }
   return removed;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -30,7 +31,7 @@ void SoundRelay::Stop() {
 
 void SoundRelay::Run(const std::string& sound_file, const SoundExtraction& extraction) {
   if (!pipe_.Connect(stop_)) return;
-  std::FILE* file = std::fopen(sound_file.c_str(), "rb");
+  std::FILE* file = platform::OpenFile(sound_file, "rb");
   std::vector<char> buffer(1 << 16);
   while (file != nullptr && !stop_.load()) {
     // Asked before reading: a tool seen ended has written all it will.

@@ -13,6 +13,7 @@
 #include "convert/encoder_command.h"
 #include "core/run_log.h"
 #include "frames/layouts.h"
+#include "platform/path.h"
 
 namespace zqr {
 namespace {
@@ -240,7 +241,7 @@ void RefreshCrc(std::vector<uint8_t>& b, const Element& master) {
 
 std::optional<std::vector<uint8_t>> ReadPart(const std::string& path, uint64_t from,
                                              uint64_t length) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::PathOf(path), std::ios::binary);
   std::vector<uint8_t> bytes(static_cast<size_t>(length));
   if (!in.seekg(static_cast<std::streamoff>(from)) ||
       !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length))) {
@@ -250,7 +251,7 @@ std::optional<std::vector<uint8_t>> ReadPart(const std::string& path, uint64_t f
 }
 
 bool WritePart(const std::string& path, uint64_t at, const std::vector<uint8_t>& bytes) {
-  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  std::fstream out(platform::PathOf(path), std::ios::binary | std::ios::in | std::ios::out);
   out.seekp(static_cast<std::streamoff>(at));
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
@@ -271,10 +272,10 @@ bool CopyBytes(std::ifstream& in, std::ofstream& out, uint64_t length) {
 
 bool MarkMp4(const std::string& movie, St3dMode mode) {
   std::error_code error;
-  const uint64_t file_size = std::filesystem::file_size(movie, error);
+  const uint64_t file_size = std::filesystem::file_size(platform::PathOf(movie), error);
   if (error) return false;
   // The top-level boxes, read header by header: the media data is not read.
-  std::ifstream in(movie, std::ios::binary);
+  std::ifstream in(platform::PathOf(movie), std::ios::binary);
   uint64_t moov_at = 0, moov_size = 0;
   bool media_after_moov = false, found = false;
   for (uint64_t at = 0; at + 8 <= file_size;) {
@@ -313,8 +314,8 @@ bool MarkMp4(const std::string& movie, St3dMode mode) {
   // Boxes behind the moov move: the movie is written anew beside itself and replaces it.
   const std::string rewritten = movie + ".st3d";
   {
-    std::ifstream from(movie, std::ios::binary);
-    std::ofstream to(rewritten, std::ios::binary | std::ios::trunc);
+    std::ifstream from(platform::PathOf(movie), std::ios::binary);
+    std::ofstream to(platform::PathOf(rewritten), std::ios::binary | std::ios::trunc);
     const bool copied = CopyBytes(from, to, moov_at) &&
                         to.write(reinterpret_cast<const char*>(moov->data()),
                                  static_cast<std::streamsize>(moov->size())) &&
@@ -323,12 +324,12 @@ bool MarkMp4(const std::string& movie, St3dMode mode) {
     to.flush();
     if (!copied || !to) {
       to.close();
-      std::filesystem::remove(rewritten, error);
+      std::filesystem::remove(platform::PathOf(rewritten), error);
       return false;
     }
   }
-  std::filesystem::rename(rewritten, movie, error);
-  if (error) std::filesystem::remove(rewritten, error);
+  std::filesystem::rename(platform::PathOf(rewritten), platform::PathOf(movie), error);
+  if (error) std::filesystem::remove(platform::PathOf(rewritten), error);
   return !error;
 }
 
@@ -336,7 +337,7 @@ bool MarkMatroska(const std::string& movie, uint8_t mode) {
   // The Tracks sit near the start; a head of this size holds them with room to spare.
   constexpr uint64_t kHeadLimit = uint64_t{1} << 20;
   std::error_code error;
-  const uint64_t file_size = std::filesystem::file_size(movie, error);
+  const uint64_t file_size = std::filesystem::file_size(platform::PathOf(movie), error);
   if (error) return false;
   std::optional<std::vector<uint8_t>> head = ReadPart(movie, 0, std::min(file_size, kHeadLimit));
   if (!head) return false;

@@ -9,6 +9,7 @@
 #include "frames/frame_file.h"
 #include "platform/files.h"
 #include "platform/named_pipe.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -34,8 +35,8 @@ bool DeleteSoundLeftovers(const std::string& folder) {
   platform::FolderLock lock;
   if (!lock.TryLock(folder)) return false;
   std::error_code error;
-  std::filesystem::remove(SoundPipeFile(folder), error);
-  std::filesystem::remove(SoundMessagesFile(folder), error);
+  std::filesystem::remove(platform::PathOf(SoundPipeFile(folder)), error);
+  std::filesystem::remove(platform::PathOf(SoundMessagesFile(folder)), error);
   return true;
 }
 
@@ -66,9 +67,9 @@ void CleanTempFiles(int32_t keep_avi) {
 
 std::string ForeignWorkFileEntry(const std::string& folder) {
   std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string name = it->path().filename().string();
+  for (std::filesystem::directory_iterator it(platform::PathOf(folder), error), end;
+       !error && it != end; it.increment(error)) {
+    const std::string name = platform::PathText(it->path().filename());
     if (!IsFrameFileName(name) && !IsSoundFileName(name) && name != "temp_sound.txt" &&
         name != "temp_encoder.txt") {
       continue;
@@ -110,7 +111,7 @@ std::string MakeRunFolder(const std::string& base, platform::FolderLock& lock, i
     if (error != nullptr) *error = errno;
     lock.Unlock();
     std::error_code remove_error;
-    std::filesystem::remove_all(folder, remove_error);
+    std::filesystem::remove_all(platform::PathOf(folder), remove_error);
     return std::string();
   }
   return folder;
@@ -123,14 +124,14 @@ bool IsMarkedRunFolder(const std::string& folder) {
 
 void KeepRunFolder(const std::string& folder) {
   std::error_code error;
-  std::filesystem::remove(MarkPath(folder), error);
+  std::filesystem::remove(platform::PathOf(MarkPath(folder)), error);
 }
 
 bool HoldsWorkFiles(const std::string& folder) {
   std::error_code error;
-  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string name = it->path().filename().string();
+  for (std::filesystem::directory_iterator it(platform::PathOf(folder), error), end;
+       !error && it != end; it.increment(error)) {
+    const std::string name = platform::PathText(it->path().filename());
     if (IsFrameFileName(name) || IsSoundFileName(name)) return true;
   }
   return false;
@@ -140,19 +141,20 @@ int RemoveStaleRunFolders(const std::string& base) {
   namespace fs = std::filesystem;
   int removed = 0;
   std::error_code error;
-  for (fs::directory_iterator it(base, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
+  for (fs::directory_iterator it(platform::PathOf(base), error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = platform::PathText(it->path().filename());
     std::error_code entry_error;
     if (!IsRunFolderName(name) || it->is_symlink(entry_error) || !it->is_directory(entry_error)) {
       continue;
     }
-    const std::string folder = it->path().string();
+    const std::string folder = platform::PathText(it->path());
     // A folder being made is not marked yet; one marked is locked by its run while it lives.
     if (!IsMarkedRunFolder(folder)) continue;
     platform::FolderLock lock;
     if (!lock.TryLock(folder)) continue;
     std::error_code remove_error;
-    if (fs::remove_all(folder, remove_error) > 0 && !remove_error) ++removed;
+    if (fs::remove_all(platform::PathOf(folder), remove_error) > 0 && !remove_error) ++removed;
   }
   return removed;
 }

@@ -13,6 +13,7 @@
 #include "core/run_log.h"
 #include "core/shell_state.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -22,7 +23,7 @@ namespace {
 constexpr char kSeparator = platform::kPathSeparator;
 
 bool Absolute(const std::string& path) {
-  return !path.empty() && std::filesystem::path(path).is_absolute();
+  return !path.empty() && platform::PathOf(path).is_absolute();
 }
 
 // `folder` and the names after it, each behind the system's separator.
@@ -36,8 +37,8 @@ std::string Joined(std::string folder, std::initializer_list<std::string_view> n
 
 // The folder bin/ stands in: "/usr/bin/" gives "/usr".
 std::string PrefixOf(const std::string& exe_folder) {
-  const std::filesystem::path bin(WithoutTrailingSeparators(exe_folder));
-  return WithoutTrailingSeparators(bin.parent_path().string());
+  const std::filesystem::path bin(platform::PathOf(WithoutTrailingSeparators(exe_folder)));
+  return WithoutTrailingSeparators(platform::PathText(bin.parent_path()));
 }
 
 // A base folder of the user's: the system's name for it when that is an absolute path,
@@ -109,13 +110,16 @@ PlaceFacts GatherPlaceFacts(const std::string& exe_folder, const std::string& ex
   const std::string folder = WithoutTrailingSeparators(exe_folder);
   const std::string prefix = PrefixOf(exe_folder);
   facts.folder_writable = platform::FolderWritable(folder);
-  facts.tools_beside = std::filesystem::is_directory(Joined(folder, {"PLUG-IN"}), error);
+  facts.tools_beside =
+      std::filesystem::is_directory(platform::PathOf(Joined(folder, {"PLUG-IN"})), error);
   facts.tools_installed = std::filesystem::is_regular_file(
-      Joined(prefix, {"lib", "zqrstereo", std::string("ffmpeg_III") + platform::kExecutableSuffix}),
+      platform::PathOf(Joined(
+          prefix, {"lib", "zqrstereo", std::string("ffmpeg_III") + platform::kExecutableSuffix})),
       error);
-  facts.help_beside = std::filesystem::is_regular_file(exe_folder + exe_name + ".pdf", error);
+  facts.help_beside =
+      std::filesystem::is_regular_file(platform::PathOf(exe_folder + exe_name + ".pdf"), error);
   facts.help_installed = std::filesystem::is_regular_file(
-      Joined(prefix, {"share", "doc", "zqrstereo", "zqrstereo.pdf"}), error);
+      platform::PathOf(Joined(prefix, {"share", "doc", "zqrstereo", "zqrstereo.pdf"})), error);
   const platform::UserFolders user = platform::UserDataFolders();
   facts.home = user.home;
   facts.config_home = user.config;
@@ -139,12 +143,13 @@ void SettleProgramPlaces() {
   SetLogFile(Shell.LogFile);
   if (places.beside) return;
   std::error_code error;
-  const std::filesystem::path settings(places.settings_file);
-  const std::filesystem::path log(places.log_file);
+  const std::filesystem::path settings(platform::PathOf(places.settings_file));
+  const std::filesystem::path log(platform::PathOf(places.log_file));
   std::filesystem::create_directories(settings.parent_path(), error);
   std::filesystem::create_directories(log.parent_path(), error);
-  std::filesystem::create_directories(places.helper_folder, error);
-  std::filesystem::permissions(places.helper_folder, std::filesystem::perms::owner_all,
+  std::filesystem::create_directories(platform::PathOf(places.helper_folder), error);
+  std::filesystem::permissions(platform::PathOf(places.helper_folder),
+                               std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::replace, error);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -83,9 +84,9 @@ std::string RunLogProblem() {
 
 int PruneInstanceLogs(const std::string& log_path) {
   namespace fs = std::filesystem;
-  const fs::path base(log_path);
-  const std::string stem = base.stem().string() + ".";
-  const std::string extension = base.extension().string();
+  const fs::path base(platform::PathOf(log_path));
+  const std::string stem = platform::PathText(base.stem()) + ".";
+  const std::string extension = platform::PathText(base.extension());
   struct Found {
     fs::path path;
     fs::file_time_type changed;
@@ -94,7 +95,7 @@ int PruneInstanceLogs(const std::string& log_path) {
   std::error_code error;
   for (fs::directory_iterator it(base.parent_path(), error), end; !error && it != end;
        it.increment(error)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = platform::PathText(it->path().filename());
     if (name.size() <= stem.size() + extension.size() || !name.starts_with(stem) ||
         !name.ends_with(extension)) {
       continue;
@@ -116,7 +117,7 @@ int PruneInstanceLogs(const std::string& log_path) {
   for (size_t i = 0; i < logs.size(); ++i) {
     if (i < kInstanceLogsKept && logs[i].changed >= week_ago) continue;
     // A live instance holds its log: that one stays, however old or many.
-    if (platform::RemoveIfUnheld(logs[i].path.string())) ++removed;
+    if (platform::RemoveIfUnheld(platform::PathText(logs[i].path))) ++removed;
   }
   return removed;
 }

@@ -5,6 +5,7 @@
 
 #include "core/numbers.h"
 #include "core/run_log.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace zqr {
@@ -44,7 +45,7 @@ void SetProgramLocation(const std::string& executable_path) {
 
 std::string UsableTempFolder(std::string_view candidate) {
   std::string folder = TrimBlanksAndNuls(candidate);
-  if (!folder.empty() && std::filesystem::path(folder).is_absolute()) return folder;
+  if (!folder.empty() && platform::PathOf(folder).is_absolute()) return folder;
   const std::string& fallback = Shell.FallbackTempFolder;
   LogLine(folder.empty() ? "Temp folder is empty, using " + fallback
                          : "Temp folder " + folder + " is not an absolute path, using " + fallback);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,6 +15,10 @@ struct FilePiece {
   const void* data = nullptr;
   std::size_t bytes = 0;
 };
+
+// fopen for a UTF-8 name: the C library's own fopen reads the name in the narrow encoding
+// of the system, which on Windows is not UTF-8.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 
 // Creates `path`, or truncates it when it exists (a link is not followed: it fails), and
 // writes the pieces one after the other. False when the file could not be created or written

@@ -53,6 +53,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/path.h"
 #include "platform/system.h"
 #include "platform/tool_launch.h"
 #include "tools/ffmpeg_iii_rules.h"
@@ -69,7 +70,8 @@ std::string RealFfmpeg() {
     const std::string beside = self.substr(0, self.find_last_of(platform::kPathSeparators) + 1) +
                                "ffmpeg" + platform::kExecutableSuffix;
     std::error_code error;
-    if (platform::IsRunnableFile(beside) && !std::filesystem::equivalent(beside, self, error) &&
+    if (platform::IsRunnableFile(beside) &&
+        !std::filesystem::equivalent(platform::PathOf(beside), platform::PathOf(self), error) &&
         !error) {
       return beside;
     }

@@ -11,6 +11,7 @@
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
+#include "platform/path.h"
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "video/graph.h"
@@ -80,8 +81,8 @@ void EndPlayingClip() {
 }  // namespace
 
 std::string FolderOfFile(const std::string& path) {
-  std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  return parent.empty() ? std::string(".") : parent.string();
+  std::filesystem::path parent = platform::PathOf(path).parent_path();
+  return parent.empty() ? std::string(".") : platform::PathText(parent);
 }
 
 std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/,

@@ -12,6 +12,7 @@
 #include "core/shell_state.h"
 #include "core/tool_runner.h"
 #include "platform/files.h"
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/system.h"
 
@@ -83,17 +84,17 @@ void ProbeVideo(const std::string& video_path) {
   if (video.empty()) return;
   std::error_code error;
   // Only a file is described: the tool would wait for ever on a named pipe with no writer.
-  if (!std::filesystem::is_regular_file(video, error)) return;
+  if (!std::filesystem::is_regular_file(platform::PathOf(video), error)) return;
   const std::string report_path = InstanceFilePath(kProbeReportName);
   const std::string batch_path = InstanceFilePath(kProbeBatchName);
   // An earlier report must never pass for this video's.
-  std::filesystem::remove(report_path, error);
+  std::filesystem::remove(platform::PathOf(report_path), error);
   const std::string command = ProbeCommandLine(ToolPath("ffmpeg"), video, report_path);
   if (!command.empty()) {
     // Made new, never through a link or into a file someone left under the name.
-    std::filesystem::remove(batch_path, error);
+    std::filesystem::remove(platform::PathOf(batch_path), error);
     if (platform::WriteNewFile(batch_path, command + "\r\n")) platform::RunBatchFile(batch_path);
-    std::filesystem::remove(batch_path, error);
+    std::filesystem::remove(platform::PathOf(batch_path), error);
   } else {
     // A name no command line can carry (a quote, a line break) goes as an argument of its
     // own.
@@ -105,14 +106,14 @@ void ProbeVideo(const std::string& video_path) {
 
   std::string report;
   {
-    std::ifstream file(report_path, std::ios::binary);
+    std::ifstream file(platform::PathOf(report_path), std::ios::binary);
     char buffer[4096];
     while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
       report.append(buffer, static_cast<size_t>(file.gcount()));
     }
   }
   SetVideoInfoText(ProbeSummaryText(FileNameOf(video_path), report));
-  std::filesystem::remove(report_path, error);
+  std::filesystem::remove(platform::PathOf(report_path), error);
 }
 
 void StartProbe(const std::string& video_path) {

@@ -1,5 +1,7 @@
 // The input checks with the standard library's files alone, so they serve every platform.
 #include "platform/ffmpeg/input_file.h"
+#include "platform/files.h"
+#include "platform/path.h"
 
 #include <array>
 #include <cerrno>
@@ -66,7 +68,8 @@ bool IsoFileLacksIndex(std::FILE* file, uint64_t size) {
 
 std::string InputFileProblem(const std::string& path) {
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  const std::filesystem::file_status status =
+      std::filesystem::status(platform::PathOf(path), error);
   if (error || !std::filesystem::exists(status)) return {};
   switch (status.type()) {
     case std::filesystem::file_type::regular:
@@ -81,23 +84,24 @@ std::string InputFileProblem(const std::string& path) {
       return "it is a device, not a file";
   }
   errno = 0;
-  const FilePtr file(std::fopen(path.c_str(), "rb"));
+  const FilePtr file(platform::OpenFile(path, "rb"));
   if (file == nullptr) {
     const int cause = errno;
     return cause == EACCES || cause == EPERM
                ? "it cannot be read (no permission to read it)"
                : "it cannot be read (" + std::generic_category().message(cause) + ")";
   }
-  if (std::filesystem::file_size(path, error) == 0 && !error) return "the file is empty";
+  if (std::filesystem::file_size(platform::PathOf(path), error) == 0 && !error)
+    return "the file is empty";
   return {};
 }
 
 std::string UnreadableContent(const std::string& path) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return {};
-  const uint64_t size = std::filesystem::file_size(path, error);
+  if (!std::filesystem::is_regular_file(platform::PathOf(path), error)) return {};
+  const uint64_t size = std::filesystem::file_size(platform::PathOf(path), error);
   if (error) return {};
-  const FilePtr file(std::fopen(path.c_str(), "rb"));
+  const FilePtr file(platform::OpenFile(path, "rb"));
   if (file == nullptr) return {};
   if (IsoFileLacksIndex(file.get(), size)) {
     return "it is an MP4 or MOV file without its index (no moov box), as a recording that was "

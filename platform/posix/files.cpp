@@ -133,6 +133,10 @@ bool WriteFilePiecesUncached(const std::string& path, std::span<const FilePiece>
   return error == EINVAL && WriteFilePieces(path, pieces);
 }
 
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
 bool WriteFilePieces(const std::string& path, std::span<const FilePiece> pieces) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return false;

@@ -189,6 +189,10 @@ bool WriteFilePiecesUncached(const std::string& path, std::span<const FilePiece>
   return error == EINVAL && WriteFilePieces(path, pieces);
 }
 
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+}
+
 bool WriteFilePieces(const std::string& path, std::span<const FilePiece> pieces) {
   const HANDLE file = OnlyRegular(Open(path, GENERIC_WRITE, OPEN_ALWAYS, true));
   if (file == INVALID_HANDLE_VALUE) return false;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/path.h"
 #include "platform/process.h"
 #include "platform/system.h"
 #include "platform/win32/spawn.h"
@@ -93,7 +94,8 @@ std::string FindOnPath(const std::string& name, const std::string& skip) {
     const std::string candidate = folder + kPathSeparator + name + kExecutableSuffix;
     if (!IsRunnableFile(candidate)) continue;
     std::error_code error;
-    if (!skip.empty() && std::filesystem::equivalent(candidate, skip, error)) continue;
+    if (!skip.empty() && std::filesystem::equivalent(PathOf(candidate), PathOf(skip), error))
+      continue;
     return candidate;
   }
   return std::string();
