@@ -301,19 +301,46 @@ bool FolderWritable(const std::string& folder) {
   return true;
 }
 
+namespace {
+
+// The process's user as SID text ("S-1-5-21-..."); empty when the token cannot be read.
+std::wstring CurrentUserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  std::wstring text;
+  LPWSTR sid = nullptr;
+  if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+      ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+    text = sid;
+    LocalFree(sid);
+  }
+  CloseHandle(token);
+  return text;
+}
+
+}  // namespace
+
 std::string MakeUniqueFolder(const std::string& parent, const std::string& prefix, int* error) {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937_64 random{std::random_device{}() ^
                                       static_cast<uint64_t>(MonotonicMs()) ^
                                       static_cast<uint64_t>(ProcessId()) << 32};
-  // Only the user (the folder's owner) may enter it, as mkdtemp's mode 0700 gives.
+  // Only the user may enter it, as mkdtemp's mode 0700 gives. The user by name rather than
+  // as the owner: an elevated run makes the Administrators group the owner, and a later
+  // run without elevation could then not remove the folder (nor can Wine, which knows no
+  // owner rights).
   SECURITY_ATTRIBUTES security{};
   security.nLength = sizeof security;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const bool private_folder =
-      ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr) != 0;
+  const std::wstring user = CurrentUserSid();
+  const std::wstring access =
+      L"D:P(A;OICI;FA;;;" + (user.empty() ? L"OW" : user) + L")(A;OICI;FA;;;SY)";
+  const bool private_folder = ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                  access.c_str(), SDDL_REVISION_1, &descriptor, nullptr) != 0;
   security.lpSecurityDescriptor = private_folder ? descriptor : nullptr;
   std::string made;
   int failure = EEXIST;
