@@ -61,7 +61,7 @@ void ShowTitleWindow(const AboutTexts& texts) {
   auto at = [&](int x, int y) { return dialog.ConvertDialogToPixels(wxPoint(x, y)); };
   auto size = [&](int w, int h) { return dialog.ConvertDialogToPixels(wxSize(w, h)); };
   const wxBitmap picture = wx::ResourceBitmap("TITLE", wxSize(640, 154));
-  new wxStaticBitmap(&dialog, wxID_ANY, picture, at(5, 5));
+  auto* shown = new wxStaticBitmap(&dialog, wxID_ANY, picture, at(5, 5));
   // The picture has a size in pixels, the rest in dialog units: with a small dialog font
   // (Windows' own) the row below would run into the picture, so it starts below it.
   const int row = std::max(at(0, 102).y, at(0, 5).y + picture.GetHeight() + size(0, 3).y);
@@ -85,6 +85,9 @@ void ShowTitleWindow(const AboutTexts& texts) {
   start->SetFont(title_font);
   start->SetCursor(wx::HandCursor());
   start->Bind(wxEVT_BUTTON, [&dialog](wxCommandEvent&) { dialog.EndModal(wxID_OK); });
+  // A dialog with a single child stretches it over the whole client area when resized, as
+  // it was by the first SetClientSize (MSW): the picture would then cover the row below.
+  shown->SetSize(wxRect(at(5, 5), picture.GetSize()));
   // Whatever the fonts made of the row, it stays inside the window.
   int bottom = client_height;
   for (const wxWindow* child : dialog.GetChildren()) {
