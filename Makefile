@@ -72,6 +72,9 @@ deb: build
 WINDOWS_LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 windows:
 	@scripts/bootstrap-windows
+	@# A new prefix (a new recipe) starts the configuration afresh: found libraries are cached.
+	@grep -qsx "ZQR_WINDOWS_PREFIX:[A-Z]*=$$(scripts/bootstrap-windows --prefix)" \
+	  $(WINDOWS_BUILD)/CMakeCache.txt || rm -f $(WINDOWS_BUILD)/CMakeCache.txt
 	@cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw-w64.cmake $(WINDOWS_LAUNCHER) \
 	  -DZQR_WINDOWS_PREFIX=$$(scripts/bootstrap-windows --prefix) -DZQR_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
