@@ -327,15 +327,14 @@ std::string TakeRunFolder(const std::string& temp, platform::FolderLock& run_loc
 // What the run came to: the run folder kept or removed, the lines on standard error and
 // the exit status.
 int Outcome(const LoadResult& loaded, const ConversionReport& report, const BatchPaths& paths,
-            const std::string& folder, bool keep_frames) {
+            const std::string& folder, platform::FolderLock& run_lock, bool keep_frames) {
   const int signal = platform::StopSignalCaught();
   // Kept only when there is something to keep; a kept folder is no longer the sweep's.
   const bool kept = keep_frames && signal == 0 && HoldsWorkFiles(folder);
   if (kept) {
     KeepRunFolder(folder);
   } else {
-    std::error_code error;
-    std::filesystem::remove_all(platform::PathOf(folder), error);
+    RemoveLockedRunFolder(folder, run_lock);
   }
   if (signal != 0) {
     const std::string name = platform::StopSignalName(signal);
@@ -404,7 +403,7 @@ int Convert(const BatchArguments& args) {
   UnloadVideo(observer);
   stop = true;
   progress.join();
-  return Outcome(loaded, report, paths, folder, args.keep_frames);
+  return Outcome(loaded, report, paths, folder, run_lock, args.keep_frames);
 }
 
 }  // namespace

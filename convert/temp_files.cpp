@@ -3,7 +3,9 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "core/shell_state.h"
 #include "frames/frame_file.h"
@@ -152,11 +154,30 @@ int RemoveStaleRunFolders(const std::string& base) {
     // A folder being made is not marked yet; one marked is locked by its run while it lives.
     if (!IsMarkedRunFolder(folder)) continue;
     platform::FolderLock lock;
-    if (!lock.TryLock(folder)) continue;
-    std::error_code remove_error;
-    if (fs::remove_all(platform::PathOf(folder), remove_error) > 0 && !remove_error) ++removed;
+    if (lock.TryLock(folder) && RemoveLockedRunFolder(folder, lock)) ++removed;
   }
   return removed;
+}
+
+// Windows deletes neither an open file (the lock file) nor a folder that still holds one.
+// So the mark goes first (no sweep takes the folder once it is unlocked), then everything
+// but the lock file, then the lock with its file, and then the folder.
+bool RemoveLockedRunFolder(const std::string& folder, platform::FolderLock& lock) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::remove(platform::PathOf(MarkPath(folder)), error);
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(platform::PathOf(folder), error), end; !error && it != end;
+       it.increment(error)) {
+    if (platform::PathText(it->path().filename()) != platform::kFolderLockName) {
+      entries.push_back(it->path());
+    }
+  }
+  for (const fs::path& entry : entries) fs::remove_all(entry, error);
+  lock.Unlock();
+  error.clear();
+  fs::remove_all(platform::PathOf(folder), error);
+  return !error && !fs::exists(platform::PathOf(folder), error);
 }
 
 bool StartCleanTempFiles(int32_t keep_avi) {

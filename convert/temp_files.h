@@ -62,6 +62,9 @@ void KeepRunFolder(const std::string& folder);
 // runs that were killed or crashed); a folder the user made, or one kept with the work
 // files, is never touched, however old. Returns how many went.
 int RemoveStaleRunFolders(const std::string& base);
+// Removes the run folder `folder` whose lock `lock` holds, and releases the lock; false when
+// something stayed.
+bool RemoveLockedRunFolder(const std::string& folder, platform::FolderLock& lock);
 // Whether `folder` holds a frame file or the sound file.
 bool HoldsWorkFiles(const std::string& folder);
 
