@@ -391,7 +391,7 @@ int Convert(const BatchArguments& args) {
   ConversionReport report;
   if (loaded.loaded && platform::StopSignalCaught() == 0) {
     ConversionJob job;
-    job.input = paths.input;
+    job.video = loaded.video;
     job.output = paths.output;
     job.temp_folder = folder;
     job.offer_another_compression = false;
@@ -400,7 +400,7 @@ int Convert(const BatchArguments& args) {
     job.settle_pauses = false;
     report = ConvertMovie(job, observer);
   }
-  UnloadVideo(observer);
+  UnloadVideo(*loaded.video, observer);
   stop = true;
   progress.join();
   return Outcome(loaded, report, paths, folder, run_lock, args.keep_frames);

@@ -22,7 +22,6 @@
 #include "video/load.h"
 #include "video/play.h"
 #include "video/play_rules.h"
-#include "video/probe.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -325,7 +324,8 @@ void HandleCommand(int id, int code) {
       ui.OpenOutputStreamWindow();
       return;
     case kIdFileInformation: {
-      std::string info = VideoInfoText();
+      const std::shared_ptr<LoadedVideo> video = CurrentLoadedVideo();
+      const std::string info = video ? video->probe_text() : std::string();
       if (!TrimBlanks(info).empty()) {
         ui.ShowMessage(info, "VIDEO file information", platform::kMbIconInformation);
       }

@@ -87,7 +87,7 @@ std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/
   WindowObserver().ResetPreview();
   Shell.VideoFolder = FolderOfFile(path);
   ConversionJob job;
-  job.input = CurrentVideo();
+  job.video = CurrentLoadedVideo();
   job.output = path;
   job.temp_folder = Shell.TempFolder;
   job.keep_work_files = Conversion.KeepWorkFiles != 0;

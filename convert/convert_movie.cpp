@@ -113,9 +113,9 @@ int32_t WaitForSound(SoundExtraction& sound, Observer& observer) {
 // Why a video with sound would give a movie without: empty when the sound is there (or the
 // video has none to lose).
 std::string SoundProblem(const SoundExtraction& sound, int32_t status,
-                         const std::string& sound_file) {
+                         const std::string& sound_file, bool has_sound) {
   // The graph leaves out a track it cannot decode; the tool still finds it.
-  if (Video.HasSound == 0 && !sound.InputHasSound()) return std::string();
+  if (!has_sound && !sound.InputHasSound()) return std::string();
   if (status == 0 && SoundFileUsable(sound_file) && WaveHoldsSound(sound_file)) {
     return std::string();
   }
@@ -193,7 +193,7 @@ std::string CauseText(const std::string& cause) {
 // leaves nothing to rename) and read through whole: ffmpeg does not always say when it
 // could not write the end of a movie.
 std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output,
-                            const ExportResult& exported, double seconds,
+                            const ExportResult& exported, double seconds, bool has_sound,
                             const std::string& temp_folder) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(movie.path(), error)) {
@@ -201,9 +201,8 @@ std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output
            " is gone (the folder was renamed, replaced or removed during the conversion)";
   }
   if (!exported.written) return std::string();
-  const std::string problem =
-      FinishedMovieProblem(movie.path(), Video.HasSound != 0, seconds,
-                           temp_folder + platform::kPathSeparator + "temp_check.txt");
+  const std::string problem = FinishedMovieProblem(
+      movie.path(), has_sound, seconds, temp_folder + platform::kPathSeparator + "temp_check.txt");
   if (problem.empty()) return problem;
   LogLine("The finished movie is damaged: " + problem);
   // A movie cut short on a disk with no room left was cut by the disk.
@@ -216,11 +215,11 @@ std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output
 // The end of every run that got as far as arming the recording: the state back to idle and
 // the temporary folder empty (unless the work files are to be kept). Whether the clip
 // stays loaded is the caller's choice.
-void CleanUp(const std::string& temp_folder, FrameRecording* recording, SoundExtraction& sound,
-             bool keep_work_files, Observer& observer) {
-  StopRecording(recording);
+void CleanUp(const std::string& temp_folder, LoadedVideo* video, FrameRecording* recording,
+             SoundExtraction& sound, bool keep_work_files, Observer& observer) {
+  StopRecording(video != nullptr ? video->graph().get() : nullptr, recording);
   if (sound.Running()) sound.Stop();
-  ClearVideoInfo(observer);
+  ClearVideoInfo(observer, video);
   Conversion.StopRequested = 0;
   Video.Converting = 0;
   std::error_code error;
@@ -286,7 +285,10 @@ namespace {
 class MovieConversion {
  public:
   MovieConversion(const ConversionJob& job, Observer& observer)
-      : job_(job), observer_(observer), input_(job.input), output_(job.output) {
+      : job_(job),
+        observer_(observer),
+        input_(job.video ? job.video->path() : std::string()),
+        output_(job.output) {
     report_.output_name = job.output;
   }
   ConversionReport Run();
@@ -324,7 +326,7 @@ class MovieConversion {
     if (!text.empty()) observer_.Ask(text, kErrorCaption, platform::kMbIconError);
     report_.failure = line;
     AbortFeed(*feed_);
-    CleanUp(temp_folder_, Recording(), sound_, job_.keep_work_files, observer_);
+    CleanUp(temp_folder_, job_.video.get(), Recording(), sound_, job_.keep_work_files, observer_);
     Publish(report_);
     return false;
   }
@@ -336,13 +338,14 @@ class MovieConversion {
 
   const ConversionJob& job_;
   Observer& observer_;
-  const std::string& input_;
+  const std::string input_;
   const std::string& output_;
   // The temporary folder of this recording, fixed at the start: the window may change
   // TempFolder while it runs.
   const std::string& temp_folder_ = job_.temp_folder;
   ConversionReport report_;
   std::shared_ptr<platform::MediaGraph> graph_;
+  VideoFigures figures_;  // the video's, as its graph build read them
 
   // The picture: the video's frame size, and the frame files' (another layout than the
   // red/cyan merge makes them of its own size, fixed for the recording).
@@ -387,7 +390,10 @@ void MovieConversion::Begin() {
   LogLine("Output file " + output_);
   LogLine("Output Folder Free Space:");
   LogLine(FormatByteGroups(platform::FreeSpaceBytes(FolderOf(output_))) + " bytes");
-  graph_ = CurrentGraph();
+  if (job_.video) {
+    graph_ = job_.video->graph();
+    figures_ = job_.video->figures();
+  }
   if (graph_) graph_->SetNoSyncSource();
 }
 
@@ -401,8 +407,8 @@ bool MovieConversion::CheckPaths() {
     return false;
   }
   if (std::string problem = OutputProblem(output_); !problem.empty()) return Refuse(problem);
-  width_ = FrameStore.FrameW;
-  height_ = FrameStore.FrameH;
+  width_ = figures_.FrameW;
+  height_ = figures_.FrameH;
   // Frame files lose 16 columns: a picture that narrow would leave nothing to write.
   if (width_ <= frames::kCropColumns) {
     return Refuse("The VIDEO is " + NumberText(width_) + " pixels wide; at least " +
@@ -474,11 +480,12 @@ bool MovieConversion::Prepare() {
                   ", which is a link or a folder, not a file of this program.\r\n"
                   "Please remove it or choose another temporary folder.");
   }
-  numframes_ = FrameStore.numframes;
+  numframes_ = figures_.numframes;
+  FrameStore.numframes = numframes_;  // the count the estimate and the progress go by
   frame_files_ = job_.offer_another_compression || job_.keep_work_files;
   const int64_t needed =
       RecordingBytesNeeded(frame_files_ ? numframes_ : 0, file_size_.width, file_size_.height,
-                           std::max(Video.DurationSeconds.load(), job_.recorded_seconds));
+                           std::max(figures_.DurationSeconds, job_.recorded_seconds));
   const auto free_bytes = static_cast<int64_t>(platform::FreeSpaceBytes(temp_folder_));
   if (needed > free_bytes) {
     return Refuse("Not enough free space in the temporary folder " + temp_folder_ +
@@ -497,17 +504,17 @@ void MovieConversion::StartSoundAndShowTheVideo() {
   sound_file_ = SoundFile(temp_folder_);
   // The encoder takes the sound as far as its -t: no further is extracted (a second past
   // it, for the rounding).
-  const double movie_seconds = std::max(Video.DurationSeconds.load(), job_.recorded_seconds);
+  const double movie_seconds = std::max(figures_.DurationSeconds, job_.recorded_seconds);
   sound_.Start(ToolPath("ffmpeg"), input_, sound_file_, SoundMessagesFile(temp_folder_),
                movie_seconds > 0 ? std::ceil(movie_seconds) + 1 : 0);
   LogLine("Run MakeWave 1");
 
-  time_per_frame_ = Video.TimePerFrame;
+  time_per_frame_ = figures_.TimePerFrame;
   observer_.Label(kIdFileNameLabel, " " + output_ + " ");
   observer_.Label(kIdFrameSizeLabel, NumberText(width_) + "x" + NumberText(height_));
   observer_.Label(kIdFrameRateLabel, FormatMask0000(FramesPerSecond(time_per_frame_)) + " fps");
   observer_.Label(kIdFrameCountLabel, NumberText(numframes_));
-  observer_.Label(kIdDurationLabel, FormatHms(Video.DurationSeconds.load()));
+  observer_.Label(kIdDurationLabel, FormatHms(figures_.DurationSeconds));
 }
 
 // The encoder job, the feed, the frame placement and callback, and the conversion arrays.
@@ -522,7 +529,7 @@ bool MovieConversion::ArmRecording() {
   encoder_job_.Layout = layout_frames_ ? static_cast<int32_t>(layout_) : 0;
   encoder_job_.TimePerFrame = time_per_frame_;
   encoder_job_.DurationSeconds =
-      job_.recorded_seconds > 0 ? job_.recorded_seconds : Video.DurationSeconds.load();
+      job_.recorded_seconds > 0 ? job_.recorded_seconds : figures_.DurationSeconds;
   encoder_job_.TempFolder = temp_folder_;
   encoder_job_.OutputName = movie_.path();
   {
@@ -531,7 +538,7 @@ bool MovieConversion::ArmRecording() {
   }
   // A video with sound need not wait for its extraction: the encoder reads the sound
   // through the relay as the file grows, and starts up while the recording is made ready.
-  if (Video.HasSound != 0 && sound_.Running() &&
+  if (figures_.HasSound && sound_.Running() &&
       relay_.Start(sound_file_, SoundPipeFile(temp_folder_), sound_)) {
     LogLine("The encoder reads the sound while it is extracted");
     StartFeed(*feed_, encoder_job_, true);
@@ -578,7 +585,7 @@ bool MovieConversion::Record() {
   ResetEstimateTiming();
   LogLine("Begin Convert Process");
   FrameStore.FrameCounter = 0;  // before the first frame can arrive
-  InstallFrameCallback(*recording_);
+  InstallFrameCallback(graph_.get(), *recording_);
   // An end of stream the preview reached before the rewind is still queued; taken for this
   // recording's end it would cut the movie after its first frames.
   DiscardGraphEvents(*graph_);
@@ -594,7 +601,7 @@ bool MovieConversion::Record() {
         if (sound_seen_ || sound_.Running()) return false;
         sound_seen_ = true;
         // A sound track that cannot be had ends the run now rather than after the recording.
-        sound_problem_ = SoundProblem(sound_, sound_.Wait(), sound_file_);
+        sound_problem_ = SoundProblem(sound_, sound_.Wait(), sound_file_, figures_.HasSound);
         if (!sound_problem_.empty()) return true;
         if (!feed_begun_) StartFeed(feed, encoder_job_, false);
         return false;
@@ -604,7 +611,7 @@ bool MovieConversion::Record() {
   const bool sound_lost = end == RecordEnd::kCalledOff || !sound_problem_.empty();
   // A frame waiting for room in the feed's queue would hold the recording's end.
   if (end != RecordEnd::kEnded || sound_lost) AbortFeed(feed);
-  const RecordedFrames recorded = StopRecording(&*recording_);
+  const RecordedFrames recorded = StopRecording(graph_.get(), &*recording_);
   LogLine("Recording time " + NumberText(platform::MonotonicMs() - record_start) + " ms");
   report_.frames_delivered = FrameStore.FrameCounter;
   const frames::FrameFileWriter::Stats stats = recording_->file_stats();
@@ -653,7 +660,7 @@ bool MovieConversion::AwaitSound() {
     report_.stopped = true;
     return Fail("", "stopped during recording");
   }
-  sound_problem_ = SoundProblem(sound_, status, sound_file_);
+  sound_problem_ = SoundProblem(sound_, status, sound_file_, figures_.HasSound);
   if (!sound_problem_.empty()) {
     AbortFeed(*feed_);
     return FailForSound();
@@ -672,7 +679,7 @@ std::optional<ConversionJob> MovieConversion::LongerRecording() {
   if (picture_seconds_ - covered <= 1.0 / (fps_ > 0 ? fps_ : 30.0)) return std::nullopt;
   LogLine("Note: the video delivered " + NumberText(slots_) + " frames (" +
           FormatMask0000(picture_seconds_) + " s), more than the " +
-          FormatMask0000(Video.DurationSeconds.load()) +
+          FormatMask0000(figures_.DurationSeconds) +
           " s it announced; the movie covers what was recorded");
   encoder_job_.DurationSeconds = picture_seconds_;
   if (job_.recorded_seconds > 0 || Conversion.StopRequested != 0) return std::nullopt;
@@ -680,7 +687,7 @@ std::optional<ConversionJob> MovieConversion::LongerRecording() {
   AbortFeed(*feed_);
   relay_.Stop();
   movie_.Discard();
-  CleanUp(temp_folder_, Recording(), sound_, job_.keep_work_files, observer_);
+  CleanUp(temp_folder_, job_.video.get(), Recording(), sound_, job_.keep_work_files, observer_);
   ConversionJob again = job_;
   again.recorded_seconds = picture_seconds_;
   again.temp_folder_held = true;  // this run holds it
@@ -702,7 +709,7 @@ void MovieConversion::NoteShortPicture() {
     report_.warning = "the video ended after " + NumberText(slots_) + " of the " +
                       NumberText(numframes_) + " frames it announced (" +
                       FormatMask0000(picture_seconds_) + " of " +
-                      FormatMask0000(Video.DurationSeconds.load()) + " s)";
+                      FormatMask0000(figures_.DurationSeconds) + " s)";
     LogLine("Warning: " + report_.warning);
   }
 }
@@ -716,7 +723,7 @@ bool MovieConversion::ExportOnce(const std::string& current, ExportResult& expor
   encoder_job_.OutputName = movie_.path();
   exported = first ? FirstExport(encoder_job_, *feed_, frame_files_, observer_)
                    : ConvertRectExport(encoder_job_, observer_);
-  if (exported.written && (short_picture_ || sound_outlasts_) && Video.HasSound != 0) {
+  if (exported.written && (short_picture_ || sound_outlasts_) && figures_.HasSound) {
     CutToPicture(movie_.path(), picture_seconds_);
   }
   if (exported.written) {
@@ -724,9 +731,10 @@ bool MovieConversion::ExportOnce(const std::string& current, ExportResult& expor
   }
   unfinished.clear();
   if (!exported.stopped) {
-    unfinished = UnfinishedMovie(
-        movie_, current, exported,
-        std::min(picture_seconds_, std::ceil(encoder_job_.DurationSeconds)), temp_folder_);
+    unfinished =
+        UnfinishedMovie(movie_, current, exported,
+                        std::min(picture_seconds_, std::ceil(encoder_job_.DurationSeconds)),
+                        figures_.HasSound, temp_folder_);
   }
   const bool written = exported.written && unfinished.empty() && movie_.Commit(&unfinished);
   if (!written) movie_.Discard();
@@ -786,7 +794,7 @@ void MovieConversion::ExportAsAsked() {
     current = NextOutput(current, exported, unfinished);
     if (current.empty()) break;
   }
-  CleanUp(temp_folder_, Recording(), sound_, job_.keep_work_files, observer_);
+  CleanUp(temp_folder_, job_.video.get(), Recording(), sound_, job_.keep_work_files, observer_);
   Publish(report_);
 }
 

@@ -6,9 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/observer.h"
+#include "video/video_state.h"
 
 namespace zqr {
 
@@ -24,7 +26,8 @@ inline constexpr size_t kMaxOutputNameLength = 255;
 
 // One conversion, as a client asks for it.
 struct ConversionJob {
-  std::string input;        // the loaded video, as it was opened
+  // The loaded video, with its graph built (LoadVideo): none refuses the run.
+  std::shared_ptr<LoadedVideo> video;
   std::string output;       // the movie to write; taken exactly as given
   std::string temp_folder;  // where the frame files and the sound file go
   // The window asks after each export whether to encode the recording again; a batch run

@@ -18,8 +18,8 @@
 
 namespace zqr {
 
-RecordedFrames StopRecording(FrameRecording* recording) {
-  if (auto graph = CurrentGraph()) {
+RecordedFrames StopRecording(platform::MediaGraph* graph, FrameRecording* recording) {
+  if (graph != nullptr) {
     graph->Pause();
     graph->SetCallback(nullptr, platform::kSelectBufferCB);
   }

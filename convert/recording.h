@@ -26,7 +26,7 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, const FrameRecording& recordin
 // Stops the frames: no callback, no writer of `recording` (if any) still busy. Returns the
 // recording's numbers and gaps. The encoder's feed must take pictures or be aborted by then, as a
 // frame waiting for room in its queue holds the callback.
-RecordedFrames StopRecording(FrameRecording* recording);
+RecordedFrames StopRecording(platform::MediaGraph* graph, FrameRecording* recording);
 
 // Fills each gap of the recording with the frame file before it; how many files it made.
 int32_t RepeatFrames(const std::string& folder, const std::vector<FrameGap>& gaps);

@@ -16,7 +16,6 @@
 #include "video/frame_store.h"
 #include "video/play.h"
 #include "video/play_rules.h"
-#include "video/probe.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -53,8 +52,8 @@ std::string ShowSourceError(const char* text, const std::string& file_name, cons
 
 // Steps 4 to 32: builds the graph, publishes it paused and shows the video's figures.
 // Returns empty text, or the text of the error message it showed.
-std::string BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>& out,
-                       Observer& observer) {
+std::string BuildGraph(LoadedVideo& video, std::shared_ptr<MediaGraph>& out, Observer& observer) {
+  const std::string& file_name = video.path();
   std::shared_ptr<MediaGraph> graph = platform::CreateMediaGraph();
   if (!graph) {
     return ShowGraphError(kNoGraphText, observer);
@@ -93,8 +92,10 @@ std::string BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>
   // The control interfaces exist from here on: the window commands and the conversion
   // driver may drive the graph.
   out = graph;
-  SetCurrentGraph(graph);
-  Video.HasSound = graph->RenderFile(source_name) == platform::MediaStatus::kOk ? 1 : 0;
+  video.SetGraph(graph);
+  VideoFigures figures;
+  figures.HasSound = graph->RenderFile(source_name) == platform::MediaStatus::kOk;
+  video.SetFigures(figures);
   graph->Pause();
   LogLine("OS_ASPECT = " + NumberText(Settings.FixAspect.load()));
   graph->SetDefaultSyncSource();
@@ -109,22 +110,25 @@ std::string BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>
   graph->SetTimeFormat(platform::TimeFormat::kMediaTime);
   RefTime duration = 0;
   graph->GetDuration(&duration);
-  Video.Duration = duration;
+  figures.Duration = duration;
   const double seconds = static_cast<double>(duration) / 10'000'000.0;
-  Video.DurationSeconds = seconds;
+  figures.DurationSeconds = seconds;
   LogLine("VIDEO File Duration = " + NumberText(seconds));
 
   Video.PlayState = 2;
-  Video.SampleSize = type.lSampleSize;
+  figures.SampleSize = type.lSampleSize;
   const int32_t width = format.Width;
   const int32_t height = format.Height;
+  figures.FrameW = width;
+  figures.FrameH = height;
   FrameStore.FrameW = width;
   FrameStore.FrameH = height;
-  AwaitProbe();
-  const int64_t time_per_frame = TimePerFrameFromProbe(VideoInfoText(), format.AvgTimePerFrame);
-  Video.TimePerFrame = time_per_frame;
+  video.AwaitProbe();
+  const int64_t time_per_frame = TimePerFrameFromProbe(video.probe_text(), format.AvgTimePerFrame);
+  figures.TimePerFrame = time_per_frame;
   const int32_t numframes = FrameCount(duration, time_per_frame);
-  FrameStore.numframes = numframes;
+  figures.numframes = numframes;
+  video.SetFigures(figures);
   const double fps = FramesPerSecond(time_per_frame);
   LogLine("Frame Size = " + NumberText(width) + "x" + NumberText(height));
   LogLine("getTimePerFrame = " + NumberText(SecondsPerFrame(time_per_frame)));
@@ -134,19 +138,19 @@ std::string BuildGraph(const std::string& file_name, std::shared_ptr<MediaGraph>
   // cannot be held leaves the arrays empty, and the preview poll then skips its copy.
   AllocateGrabFrames(width, height);
 
-  ShowVideoInfo(file_name, observer);
+  ShowVideoInfo(video, observer);
   return {};
 }
 
 // The common end of every build: the graph let go of, the build flag cleared.
-void TearDownGraph(std::shared_ptr<MediaGraph>& graph, Observer& observer) {
+void TearDownGraph(LoadedVideo& video, std::shared_ptr<MediaGraph>& graph, Observer& observer) {
   // Give a running conversion a moment to let go of the graph.
   for (int round = 0; round < 50 && Video.Converting != 0; ++round) {
     observer.Wait(10);
     platform::SleepMs(10);
   }
   graph.reset();
-  ReleaseGraph();
+  video.SetGraph(nullptr);
   Video.GraphBusy = 0;
   observer.ResetPreview();
   LogLine("File exit Ok");
@@ -157,58 +161,54 @@ void TearDownGraph(std::shared_ptr<MediaGraph>& graph, Observer& observer) {
 }  // namespace
 
 int32_t BuildAndPlayGraph(const std::string& file_name, Observer& observer) {
+  auto video = std::make_shared<LoadedVideo>(file_name);
+  SetCurrentLoadedVideo(video);
   std::string failure;
-  if (BuildGraphPaused(file_name, &failure, observer) == GraphBuild::kBuilt) {
-    PlayBuiltGraph(observer);
+  if (BuildGraphPaused(*video, &failure, observer) == GraphBuild::kBuilt) {
+    PlayBuiltGraph(*video, observer);
   }
   return 0;
 }
 
-GraphBuild BuildGraphPaused(const std::string& file_name, std::string* failure,
-                            Observer& observer) {
+GraphBuild BuildGraphPaused(LoadedVideo& video, std::string* failure, Observer& observer) {
   if (!Video.GraphBusy.compare_exchange(0, 1)) {
     *failure = "another video is being loaded";
     return GraphBuild::kBusy;
   }
   observer.PositionBar(1);
   std::shared_ptr<MediaGraph> graph;
-  if (std::string shown = BuildGraph(file_name, graph, observer); !shown.empty()) {
-    TearDownGraph(graph, observer);
+  if (std::string shown = BuildGraph(video, graph, observer); !shown.empty()) {
+    TearDownGraph(video, graph, observer);
     *failure = shown;
     return GraphBuild::kFailed;
   }
   return GraphBuild::kBuilt;
 }
 
-void PlayBuiltGraph(Observer& observer) {
-  std::shared_ptr<MediaGraph> graph = CurrentGraph();
+void PlayBuiltGraph(LoadedVideo& video, Observer& observer) {
+  std::shared_ptr<MediaGraph> graph = video.graph();
   if (graph) {
     if (Video.Converting == 0) graph->Run();
     const int settle = settle_ms.load();
     platform::SleepMs(settle);
     observer.Wait(settle);
     Video.PlayState = 1;
-    RunPlayLoop(*graph, observer);
+    RunPlayLoop(video, *graph, observer);
     graph->Stop();
     platform::SleepMs(100);
     LogLine("**************** CYCLE STOPPED");
   }
-  TearDownGraph(graph, observer);
+  TearDownGraph(video, graph, observer);
 }
 
-void EndPausedGraph(Observer& observer) {
-  std::shared_ptr<MediaGraph> graph = CurrentGraph();
+void EndPausedGraph(LoadedVideo& video, Observer& observer) {
+  std::shared_ptr<MediaGraph> graph = video.graph();
   if (graph) graph->Stop();
-  TearDownGraph(graph, observer);
+  TearDownGraph(video, graph, observer);
 }
 
-void ReleaseGraph() {
-  SetCurrentGraph(nullptr);
-}
-
-MediaStatus InstallFrameCallback(platform::SampleGrabberCallback& recording) {
-  auto graph = CurrentGraph();
-  if (!graph) return platform::MediaStatus::kNotBuilt;
+MediaStatus InstallFrameCallback(MediaGraph* graph, platform::SampleGrabberCallback& recording) {
+  if (graph == nullptr) return platform::MediaStatus::kNotBuilt;
   return graph->SetCallback(&recording, platform::kSelectBufferCB);
 }
 

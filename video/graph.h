@@ -8,6 +8,7 @@
 
 #include "core/observer.h"
 #include "platform/media.h"
+#include "video/video_state.h"
 
 namespace zqr {
 
@@ -25,27 +26,26 @@ inline constexpr const char* kStream011Text = "Stream Error 011";
 inline constexpr const char* kFormatErrorText =
     "Format of the file is not support.\r\nOr - File can be open by another app.";
 
-// BuildGraphPaused, then PlayBuiltGraph when it was built. Returns 0.
+// A new video for `file_name`, made the current one, then BuildGraphPaused and
+// PlayBuiltGraph when it was built. Returns 0.
 int32_t BuildAndPlayGraph(const std::string& file_name, Observer& observer);
 
-// The graph for `file_name` built and left paused as the current graph; kBusy at once
-// while another build is active, kFailed with the message of the step that failed (after
-// it was shown and the graph let go of), and for a source that would not open or connect
-// the reason after it ("AddSourceFile Error: the file is empty"). Then either PlayBuiltGraph plays
-// it in the preview until PlayState becomes 0 and tears it down, or a conversion that needs no
-// preview uses it and EndPausedGraph lets go of it.
+// The graph for `video` built and left paused as the video's graph, its figures published;
+// kBusy at once while another build is active, kFailed with the message of the step that
+// failed (after it was shown and the graph let go of), and for a source that would not open
+// or connect the reason after it ("AddSourceFile Error: the file is empty"). Then either
+// PlayBuiltGraph plays it in the preview until PlayState becomes 0 and tears it down, or a
+// conversion that needs no preview uses it and EndPausedGraph lets go of it.
 enum class GraphBuild { kBuilt, kFailed, kBusy };
-GraphBuild BuildGraphPaused(const std::string& file_name, std::string* failure, Observer& observer);
-void PlayBuiltGraph(Observer& observer);
-void EndPausedGraph(Observer& observer);
-
-// Empties the graph set; the graph ends when its last caller lets go of it.
-void ReleaseGraph();
+GraphBuild BuildGraphPaused(LoadedVideo& video, std::string* failure, Observer& observer);
+void PlayBuiltGraph(LoadedVideo& video, Observer& observer);
+void EndPausedGraph(LoadedVideo& video, Observer& observer);
 
 // The conversion driver's installation: the grabber's SetCallback with the recording's
-// callback (its BufferCB runs for every frame) and selector 1. kNotBuilt when no graph
-// exists. The recording outlives the installation: the driver takes it out first.
-platform::MediaStatus InstallFrameCallback(platform::SampleGrabberCallback& recording);
+// callback (its BufferCB runs for every frame) and selector 1; kNotBuilt without a graph.
+// The recording outlives the installation: the driver takes it out first.
+platform::MediaStatus InstallFrameCallback(platform::MediaGraph* graph,
+                                           platform::SampleGrabberCallback& recording);
 
 // The settle time after the graph starts (step before the play loop), 1000 ms. Tests
 // shorten it.

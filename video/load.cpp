@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "core/numbers.h"
 #include "core/run_log.h"
@@ -16,7 +17,6 @@
 #include "platform/ui.h"
 #include "video/graph.h"
 #include "video/play.h"
-#include "video/probe.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -106,7 +106,7 @@ std::string GetMultipleFiles(const std::string& initial_folder, int32_t /*mode*/
     platform::SleepMs(100);
   }
   LogLine("GetMultipleFiles pMediaControl Ok");
-  ClearVideoInfo(observer);
+  ClearVideoInfo(observer, CurrentLoadedVideo().get());
   observer.Wait(1);
   PlayChosenFile(name, observer);
   return std::string();
@@ -118,13 +118,14 @@ void OpenGivenFile(const std::string& name, Observer& observer) {
     graph->Stop();
     platform::SleepMs(100);
   }
-  ClearVideoInfo(observer);
+  ClearVideoInfo(observer, CurrentLoadedVideo().get());
   observer.Wait(1);
   PlayChosenFile(name, observer);
 }
 
 void KeepClipLoaded(Observer& observer) {
-  std::shared_ptr<platform::MediaGraph> graph = CurrentGraph();
+  const std::shared_ptr<LoadedVideo> video = CurrentLoadedVideo();
+  std::shared_ptr<platform::MediaGraph> graph = video ? video->graph() : nullptr;
   if (!graph || Video.PlayState == 0) return;
   // A conversion ran it without a clock and silent, as fast as frames could be processed.
   graph->SetDefaultSyncSource();
@@ -134,7 +135,7 @@ void KeepClipLoaded(Observer& observer) {
                       platform::kSeekNoPositioning);
   graph->Pause();  // shows the first frame
   observer.PositionBar(1);
-  ShowVideoInfo(CurrentVideo(), observer);
+  ShowVideoInfo(*video, observer);
 }
 
 void OpenVideo(const std::string& file_name, Observer& observer) {
@@ -145,7 +146,9 @@ void OpenVideo(const std::string& file_name, Observer& observer) {
   Video.PlayState = 0;
   platform::SleepMs(1000);
   // The same load as a conversion without a window, then the preview.
-  if (LoadVideo(file_name, observer).loaded) PlayBuiltGraph(observer);
+  if (LoadResult load = LoadVideo(file_name, observer); load.loaded) {
+    PlayBuiltGraph(*load.video, observer);
+  }
   Video.PlayState = 1;
   platform::SleepMs(100);
   Video.PlayState = 0;
@@ -158,20 +161,21 @@ namespace zqr {
 
 LoadResult LoadVideo(const std::string& path, Observer& observer) {
   LoadResult result;
+  // The whole name: a shortened one would name another file, or none.
+  result.video = std::make_shared<LoadedVideo>(path);
   // The probe's tool starts up while the graph is built; the build waits for its report only
   // where it reads the frame rate from it.
-  StartProbe(path);
+  result.video->StartProbe();
   Settings.ShowInputVideo = 1;
   Loader.VideoLoaded = 1;
-  // The whole name: a shortened one would name another file, or none.
-  SetCurrentVideo(path);
-  result.loaded = BuildGraphPaused(path, &result.failure, observer) == GraphBuild::kBuilt;
-  AwaitProbe();
+  SetCurrentLoadedVideo(result.video);
+  result.loaded = BuildGraphPaused(*result.video, &result.failure, observer) == GraphBuild::kBuilt;
+  result.video->AwaitProbe();
   return result;
 }
 
-void UnloadVideo(Observer& observer) {
-  EndPausedGraph(observer);
+void UnloadVideo(LoadedVideo& video, Observer& observer) {
+  EndPausedGraph(video, observer);
   Video.PlayState = 0;
 }
 

@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/observer.h"
 #include "core/shared_value.h"
+#include "video/video_state.h"
 
 namespace zqr {
 
@@ -54,16 +56,17 @@ void KeepClipLoaded(Observer& observer);
 // LoadVideo, then the preview plays it; returns when the playback has ended.
 void OpenVideo(const std::string& file_name, Observer& observer);
 
-// Loading, as every client loads: the probe, then the graph built and left paused as the
-// current graph with the video's figures published (the window then plays it, the batch
+// Loading, as every client loads: a new video, made the current one, probed, its graph
+// built and left paused with its figures published (the window then plays it, the batch
 // mode converts it at once). `failure` is the text of the message that was shown when it
 // could not be opened.
 struct LoadResult {
   bool loaded = false;
   std::string failure;
+  std::shared_ptr<LoadedVideo> video;
 };
 LoadResult LoadVideo(const std::string& path, Observer& observer);
 // Lets go of the graph LoadVideo built.
-void UnloadVideo(Observer& observer);
+void UnloadVideo(LoadedVideo& video, Observer& observer);
 
 }  // namespace zqr

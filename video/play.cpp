@@ -12,7 +12,6 @@
 #include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/play_rules.h"
-#include "video/probe.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -29,16 +28,16 @@ void ReleasePollLock() {
 }
 }  // namespace
 
-void PollPreviewFrame(Observer& observer) {
+void PollPreviewFrame(const LoadedVideo& video, Observer& observer) {
   TakePollLock();
   // A conversion owns the frames from the moment it is flagged (see WaitForPreviewPoll).
   if (Video.Converting != 0) {
     ReleasePollLock();
     return;
   }
-  if (auto graph = CurrentGraph()) {
+  if (auto graph = video.graph()) {
     FrameStoreState& s = FrameStore;
-    int32_t size = Video.SampleSize;
+    int32_t size = video.figures().SampleSize;
     // The grabber writes at most `size` bytes: never more than GrabBuffer holds.
     if (!s.GrabBuffer.empty() && size > 0 &&
         static_cast<size_t>(size) <= s.GrabBuffer.byte_size()) {
@@ -75,35 +74,36 @@ void WaitForPreviewPoll() {
   ReleasePollLock();
 }
 
-void ClearVideoInfo(Observer& observer) {
+void ClearVideoInfo(Observer& observer, LoadedVideo* video) {
   for (int id : {kIdDurationLabel, kIdFileNameLabel, kIdFrameSizeLabel, kIdFrameRateLabel,
                  kIdFrameCountLabel, kIdFramesDoneLabel}) {
     observer.Label(id, "");
   }
-  SetVideoInfoText("");
+  if (video != nullptr) video->SetProbeText("");
 }
 
-void ShowVideoInfo(const std::string& file_name, Observer& observer) {
-  const double fps = FramesPerSecond(Video.TimePerFrame.load());
-  observer.Label(kIdFileNameLabel, " " + file_name + " ");
-  observer.Label(kIdFrameSizeLabel,
-                 NumberText(FrameStore.FrameW.load()) + "x" + NumberText(FrameStore.FrameH.load()));
+void ShowVideoInfo(const LoadedVideo& video, Observer& observer) {
+  const VideoFigures figures = video.figures();
+  const double fps = FramesPerSecond(figures.TimePerFrame);
+  observer.Label(kIdFileNameLabel, " " + video.path() + " ");
+  observer.Label(kIdFrameSizeLabel, NumberText(figures.FrameW) + "x" + NumberText(figures.FrameH));
   observer.Label(kIdFrameRateLabel, FormatMask0000(fps) + " fps");
-  observer.Label(kIdFrameCountLabel, NumberText(FrameStore.numframes.load()));
-  observer.Label(kIdDurationLabel, FormatHms(Video.DurationSeconds.load()));
+  observer.Label(kIdFrameCountLabel, NumberText(figures.numframes));
+  observer.Label(kIdDurationLabel, FormatHms(figures.DurationSeconds));
 }
 
-void RunPlayLoop(platform::MediaGraph& graph, Observer& observer) {
+void RunPlayLoop(const LoadedVideo& video, platform::MediaGraph& graph, Observer& observer) {
+  const int64_t duration = video.figures().Duration;
   // Polls keep a 32-ms beat: a fixed 32-ms wait after a poll of a large frame (a few ms
   // of filtering) would poll about 25 times a second and skip frames of a 30 fps video.
   constexpr int kPollMs = 32;
   int64_t next_poll = platform::MonotonicMs();
   while (Video.PlayState != 0) {
     if (Video.Converting == 0) {
-      PollPreviewFrame(observer);
+      PollPreviewFrame(video, observer);
       platform::RefTime position = 0;
       graph.GetCurrentPosition(&position);
-      observer.PositionBar(PositionBarWidth(position, Video.Duration.load()));
+      observer.PositionBar(PositionBarWidth(position, duration));
       const int64_t now = platform::MonotonicMs();
       next_poll = std::max(next_poll + kPollMs, now + 1);
       observer.Wait(static_cast<int>(next_poll - now));

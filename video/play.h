@@ -9,12 +9,14 @@
 #include "core/control_ids.h"
 #include "core/observer.h"
 #include "platform/media.h"
+#include "video/video_state.h"
 
 namespace zqr {
 
-// One preview frame: the grabber's newest sample into GrabBuffer, then WorkFrame, then
-// the filter chain (which repaints the preview). One thread at a time (spin lock).
-void PollPreviewFrame(Observer& observer);
+// One preview frame of `video`: the grabber's newest sample into GrabBuffer, then
+// WorkFrame, then the filter chain (which repaints the preview). One thread at a time (spin
+// lock).
+void PollPreviewFrame(const LoadedVideo& video, Observer& observer);
 // The second half of a poll, on the picture in GrabBuffer: the conversion's step when
 // PreviewConverted is on (StepPreviewFrame), else the copy into WorkFrame and the chain.
 void ShowPolledFrame(Observer& observer);
@@ -27,14 +29,15 @@ void ClearPreviewFrames();
 // touches the frames any more once this has returned.
 void WaitForPreviewPoll();
 
-// Empties labels 409, 303, 304, 305, 306 and 307 and the probe summary.
-void ClearVideoInfo(Observer& observer);
-// Labels 303 (`file_name`), 304, 305, 306 and 409: the loaded video's frame size, rate,
-// frame count and duration, as the graph build published them.
-void ShowVideoInfo(const std::string& file_name, Observer& observer);
+// Empties labels 409, 303, 304, 305, 306 and 307, and the probe summary of `video` (when
+// there is one).
+void ClearVideoInfo(Observer& observer, LoadedVideo* video);
+// Labels 303 (the video's path), 304, 305, 306 and 409: its frame size, rate, frame count
+// and duration, as the graph build published them.
+void ShowVideoInfo(const LoadedVideo& video, Observer& observer);
 
-// The play loop on `graph`, until PlayState becomes 0: preview poll, position bar and a
-// 32-ms pump while no conversion runs, a 120-ms pump while one does.
-void RunPlayLoop(platform::MediaGraph& graph, Observer& observer);
+// The play loop on `video`'s `graph`, until PlayState becomes 0: preview poll, position bar
+// and a 32-ms pump while no conversion runs, a 120-ms pump while one does.
+void RunPlayLoop(const LoadedVideo& video, platform::MediaGraph& graph, Observer& observer);
 
 }  // namespace zqr

@@ -3,12 +3,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "core/numbers.h"
-#include "core/shared_value.h"
 #include "core/shell_state.h"
 #include "core/tool_runner.h"
 #include "platform/files.h"
@@ -20,14 +17,6 @@ namespace zqr {
 
 namespace {
 
-Guarded<std::string>& InfoStorage() {
-  static Guarded<std::string> text;
-  return text;
-}
-
-std::mutex probe_mutex;
-std::thread probe_thread;
-
 // The name with extension, without its folder; blanks around it stay.
 std::string FileNameOf(const std::string& path) {
   size_t separator = path.find_last_of(platform::kPathSeparators);
@@ -35,14 +24,6 @@ std::string FileNameOf(const std::string& path) {
 }
 
 }  // namespace
-
-std::string VideoInfoText() {
-  return InfoStorage().Get();
-}
-
-void SetVideoInfoText(const std::string& text) {
-  InfoStorage().Set(text);
-}
 
 std::string ProbeCommandLine(const std::string& tool_path, const std::string& video_path,
                              const std::string& report_path) {
@@ -79,12 +60,12 @@ std::string ProbeSummaryText(const std::string& file_name, std::string_view repo
   return text;
 }
 
-void ProbeVideo(const std::string& video_path) {
+std::optional<std::string> ProbeVideo(const std::string& video_path) {
   const std::string& video = video_path;
-  if (video.empty()) return;
+  if (video.empty()) return std::nullopt;
   std::error_code error;
   // Only a file is described: the tool would wait for ever on a named pipe with no writer.
-  if (!std::filesystem::is_regular_file(platform::PathOf(video), error)) return;
+  if (!std::filesystem::is_regular_file(platform::PathOf(video), error)) return std::nullopt;
   const std::string report_path = InstanceFilePath(kProbeReportName);
   const std::string batch_path = InstanceFilePath(kProbeBatchName);
   // An earlier report must never pass for this video's.
@@ -112,25 +93,8 @@ void ProbeVideo(const std::string& video_path) {
       report.append(buffer, static_cast<size_t>(file.gcount()));
     }
   }
-  SetVideoInfoText(ProbeSummaryText(FileNameOf(video_path), report));
   std::filesystem::remove(platform::PathOf(report_path), error);
-}
-
-void StartProbe(const std::string& video_path) {
-  std::lock_guard lock(probe_mutex);
-  if (probe_thread.joinable()) probe_thread.join();
-  probe_thread = std::thread([video_path] {
-    try {
-      ProbeVideo(video_path);
-    } catch (...) {
-      // No report: the summary stays as it was, as for a video the tool cannot read.
-    }
-  });
-}
-
-void AwaitProbe() {
-  std::lock_guard lock(probe_mutex);
-  if (probe_thread.joinable()) probe_thread.join();
+  return ProbeSummaryText(FileNameOf(video_path), report);
 }
 
 }  // namespace zqr

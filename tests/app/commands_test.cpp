@@ -81,6 +81,15 @@ class PlayedGraph final : public platform::MediaGraph {
   }
 };
 
+// `graph` as the graph of the video the window shows, loaded from `path`.
+std::shared_ptr<LoadedVideo> ShowVideo(std::shared_ptr<platform::MediaGraph> graph,
+                                       const std::string& path = "/v/clip.mp4") {
+  auto video = std::make_shared<LoadedVideo>(path);
+  video->SetGraph(std::move(graph));
+  SetCurrentLoadedVideo(video);
+  return video;
+}
+
 class CommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -106,7 +115,7 @@ class CommandsTest : public ::testing::Test {
     Build();
   }
   void TearDown() override {
-    SetCurrentGraph(nullptr);
+    SetCurrentLoadedVideo(nullptr);
     Video.PlayState = 0;
     SetCommandHooks({});
   }
@@ -239,7 +248,7 @@ TEST_F(CommandsTest, PlayPauseNeedsAVideoAndRestartsAtTheEnd) {
   ui_->Click(kIdPlayPause);  // nothing loaded
   EXPECT_EQ(Commands.Paused, 0);
   EXPECT_EQ(ui_->SoundsPlayed(), 0);
-  SetCurrentGraph(graph);
+  ShowVideo(graph);
   Video.PlayState = 1;
   graph->duration = graph->position = 50'000'000;
   ui_->Click(kIdPlayPause);  // played to its end: the first press starts it again
@@ -302,7 +311,7 @@ TEST_F(CommandsTest, ClosingDuringAConversionStopsItThenCloses) {
     Conversion.StopRequested = 0;
   };
   SetCommandHooks(hooks);
-  SetCurrentGraph(std::make_shared<PlayedGraph>());
+  ShowVideo(std::make_shared<PlayedGraph>());
   Video.PlayState = 1;
   ui_->Click(kIdConvert);
   EXPECT_FALSE(close_accepted);
@@ -338,7 +347,7 @@ TEST_F(CommandsTest, SaveWorksWithoutAVideoConvertNeedsOne) {
 
   auto graph = std::make_shared<PlayedGraph>();
   graph->position = 7;
-  SetCurrentGraph(graph);
+  ShowVideo(graph);
   Video.PlayState = 1;
   ui_->Accelerator(true, 'S');
   EXPECT_TRUE(test::FileExists(dir_.File("zqrstereo.ini")));
@@ -357,12 +366,10 @@ TEST_F(CommandsTest, SaveWorksWithoutAVideoConvertNeedsOne) {
 TEST_F(CommandsTest, CancelledSaveDialogKeepsTheClipLoadedWithItsFigures) {
   auto graph = std::make_shared<PlayedGraph>();
   graph->position = 7;
-  SetCurrentGraph(graph);
-  SetCurrentVideo("/v/clip.mp4");
+  ShowVideo(graph)->SetFigures({.DurationSeconds = 5.0});
   Video.PlayState = 1;
   ui_->SetLabel(kIdFileNameLabel, " /v/clip.mp4 ");
   ui_->SetLabel(kIdDurationLabel, "00:00:05");
-  Video.DurationSeconds = 5.0;
   ChooseOutputFile(dir_.path(), 0);  // no answer: Cancel
   EXPECT_TRUE(ui_->Messages().empty());
   EXPECT_EQ(Video.PlayState, 1);
@@ -475,7 +482,7 @@ TEST_F(CommandsTest, LoadStartsTheLoaderOnItsOwnThreadAndACancelChangesNothing) 
   };
   SetCommandHooks(hooks);
   auto graph = std::make_shared<PlayedGraph>();
-  SetCurrentGraph(graph);
+  ShowVideo(graph);
   Video.PlayState = 1;  // a paused clip
   Commands.Paused = 1;
   ui_->Accelerator(true, 'L');

@@ -86,6 +86,13 @@ class ConvertMovieTest : public ::testing::Test {
     return path;
   }
   // The Load command: the loader plays the clip until the conversion ends.
+  // The loaded video announces `count` frames, whatever its graph found.
+  static void AnnounceFrames(int32_t count) {
+    const std::shared_ptr<LoadedVideo> video = CurrentLoadedVideo();
+    VideoFigures figures = video->figures();
+    figures.numframes = count;
+    video->SetFigures(figures);
+  }
   void Load(const std::string& clip) {
     ui().QueueFileDialogAnswer(clip);
     loaded_ = false;
@@ -508,7 +515,7 @@ TEST_F(ConvertMovieTest, AFullDiskEndsTheRunWithAMessageAndAnEmptyFolder) {
 TEST_F(ConvertMovieTest, NotEnoughFreeSpaceIsRefusedWithBothFigures) {
   ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
   // A video claiming two billion frames needs some 20 TB of frame files.
-  FrameStore.numframes = 2000000000;
+  AnnounceFrames(2000000000);
   ui().QueueFileDialogAnswer(dir_.File("out.mp4"));
   ChooseOutputFile(dir_.path(), 0);
   const ConversionReport report = LastConversionReport();
@@ -523,7 +530,7 @@ TEST_F(ConvertMovieTest, NotEnoughFreeSpaceIsRefusedWithBothFigures) {
 
 TEST_F(ConvertMovieTest, AVideoWithoutFramesEndsInTheIdleState) {
   ASSERT_NO_FATAL_FAILURE(Load(Clip("clip.mp4")));
-  FrameStore.numframes = 0;
+  AnnounceFrames(0);
   const ConversionReport report = Convert(dir_.File("out.mp4"));
   EXPECT_EQ(report.failure, "the video reports no frames");
   EXPECT_EQ(report.exports, 0);

@@ -184,21 +184,28 @@ class GraphBuildTest : public ::testing::Test {
     Video.PlayState = 1;  // as the loader leaves it
     Video.GraphBusy = 0;
     Video.Converting = 0;
-    SetVideoInfoText("");
   }
   void TearDown() override {
     InstallMediaGraphFactory(nullptr);
     SetLogFile("");
-    ReleaseGraph();
+    SetCurrentLoadedVideo(nullptr);
   }
   static HeadlessUi& ui() { return dynamic_cast<HeadlessUi&>(CurrentUi()); }
 
   // Runs a build on its own thread (as the loader does); returns once the play loop
   // has run `polls` preview polls and been told to stop, or the build has ended.
-  void BuildAndStopAfter(const std::string& file, int polls, int32_t* bar_while_playing = nullptr) {
+  // `probe_text` stands for the probe's summary of the file.
+  void BuildAndStopAfter(const std::string& file, int polls, int32_t* bar_while_playing = nullptr,
+                         const std::string& probe_text = "") {
     std::atomic<bool> done{false};
+    auto video = std::make_shared<LoadedVideo>(file);
+    video->SetProbeText(probe_text);
+    SetCurrentLoadedVideo(video);
     std::thread loader([&] {
-      BuildAndPlayGraph(file, WindowObserver());
+      std::string failure;
+      if (BuildGraphPaused(*video, &failure, WindowObserver()) == GraphBuild::kBuilt) {
+        PlayBuiltGraph(*video, WindowObserver());
+      }
       done = true;
     });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -275,9 +282,9 @@ TEST_F(GraphBuildTest, SuccessfulBuildCallsTheGraphInStepOrder) {
 }
 
 TEST_F(GraphBuildTest, SuccessfulBuildLogsAndShowsTheVideosFigures) {
-  SetVideoInfoText(
+  BuildAndStopAfter(  // the name as given, blank and all
+      "clip.mp4 ", 2, nullptr,
       "VIDEO file: clip.mp4\r\n\r\nvideo: h264, yuv420p, 640x480, 29.97 fps, 29.97 tbr");
-  BuildAndStopAfter("clip.mp4 ", 2);  // the name as given, blank and all
   const std::vector<std::string> expected = {
       "OS_ASPECT = " + NumberText(Settings.FixAspect.load()),
       "Render file: clip.mp4 ",
@@ -296,12 +303,15 @@ TEST_F(GraphBuildTest, SuccessfulBuildLogsAndShowsTheVideosFigures) {
   EXPECT_EQ(ui().GetLabel(kIdFrameRateLabel), "29.97 fps");
   EXPECT_EQ(ui().GetLabel(kIdFrameCountLabel), "299");
   EXPECT_EQ(ui().GetLabel(kIdDurationLabel), "00:00:10");
-  EXPECT_EQ(Video.TimePerFrame.load(), 333667);
-  EXPECT_EQ(Video.Duration.load(), 100'000'000);
-  EXPECT_EQ(Video.SampleSize, 640 * 480 * 4);
+  const VideoFigures figures = CurrentLoadedVideo()->figures();
+  EXPECT_EQ(figures.TimePerFrame, 333667);
+  EXPECT_EQ(figures.Duration, 100'000'000);
+  EXPECT_EQ(figures.SampleSize, 640 * 480 * 4);
+  EXPECT_EQ(figures.FrameW, 640);
+  EXPECT_EQ(figures.FrameH, 480);
   EXPECT_EQ(FrameStore.FrameW, 640);
   EXPECT_EQ(FrameStore.FrameH, 480);
-  EXPECT_EQ(FrameStore.numframes, 299);
+  EXPECT_EQ(figures.numframes, 299);
   EXPECT_EQ(FrameStore.WorkFrame.width(), 640);
   EXPECT_EQ(FrameStore.WorkFrame.rows(), 481);
   EXPECT_EQ(FrameStore.GrabBuffer.rows(), 481);
@@ -409,7 +419,7 @@ TEST_F(GraphBuildTest, BusyBuildReturnsAtOnceAndChangesNothing) {
 
 TEST_F(GraphBuildTest, InstallingTheFrameCallbackNeedsAGraph) {
   FrameRecording recording(RecordingPlan{});
-  EXPECT_EQ(InstallFrameCallback(recording), MediaStatus::kNotBuilt);
+  EXPECT_EQ(InstallFrameCallback(CurrentGraph().get(), recording), MediaStatus::kNotBuilt);
   EXPECT_EQ(recording.SampleCB(0.0, GrabbedSample{}), MediaStatus::kOk);
   // An empty buffer changes nothing and still answers kOk.
   const int32_t before = FrameStore.FrameCounter;
@@ -420,10 +430,11 @@ TEST_F(GraphBuildTest, InstallingTheFrameCallbackNeedsAGraph) {
 TEST(ClearVideoInfo, EmptiesTheLabelsAndTheProbeText) {
   auto& ui = dynamic_cast<HeadlessUi&>(CurrentUi());
   for (int id : {303, 304, 305, 306, 307, 409}) ui.SetLabel(id, "x");
-  SetVideoInfoText("VIDEO file: a.mp4");
-  ClearVideoInfo(WindowObserver());
+  LoadedVideo video("a.mp4");
+  video.SetProbeText("VIDEO file: a.mp4");
+  ClearVideoInfo(WindowObserver(), &video);
   for (int id : {303, 304, 305, 306, 307, 409}) EXPECT_EQ(ui.GetLabel(id), "") << id;
-  EXPECT_EQ(VideoInfoText(), "");
+  EXPECT_EQ(video.probe_text(), "");
 }
 
 }  // namespace

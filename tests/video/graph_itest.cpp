@@ -96,7 +96,6 @@ class GraphFileTest : public ::testing::Test {
     log_ = dir_.File("run.log");
     SetLogFile(log_);
     ui().Clear();
-    SetVideoInfoText("");
     Video.PlayState = 2;  // as the loader leaves it; the play loop sets 1 once the frames exist
     Video.GraphBusy = 0;
     Video.Converting = 0;

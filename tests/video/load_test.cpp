@@ -67,7 +67,7 @@ TEST_F(Loading, TheClipPlaysOnUntilAnotherFileIsChosen) {
 
   // A choice: the playing clip is asked to stop, and the new one is loaded only once its
   // loader has let go.
-  SetCurrentVideo("/v/playing.mp4");
+  SetCurrentLoadedVideo(std::make_shared<LoadedVideo>("/v/playing.mp4"));
   std::string video_at_let_go;
   std::thread playing([&video_at_let_go] {
     while (Video.PlayState != 0) platform::SleepMs(1);

@@ -23,9 +23,7 @@ class ProbeVideoTest : public ::testing::Test {
     mkdir(folder_.c_str(), 0755);
     mkdir((folder_ + "/PLUG-IN").c_str(), 0755);
     SetProgramLocation(folder_ + "/zqrstereo");
-    SetVideoInfoText("");
   }
-  void TearDown() override { SetVideoInfoText(""); }
   // The program's own PLUG-IN/ffmpeg: today's ffmpeg behind the launcher.
   void UseRealFfmpeg() {
     std::string launcher = test::BinDir() + "/PLUG-IN/ffmpeg";
@@ -45,9 +43,8 @@ TEST_F(ProbeVideoTest, RealFfmpegOnAGeneratedClip) {
   std::string clip = dir_.File("clip.mp4");
   ASSERT_TRUE(test::MakeClip(clip, "testsrc2=size=320x240:rate=25", 1.0,
                              "sine=frequency=440:sample_rate=48000"));
-  ProbeVideo(clip);
   // Today's ffmpeg numbers streams "#0:0"; the launcher gives the probe "#0.0".
-  std::string info = VideoInfoText();
+  const std::string info = ProbeVideo(clip).value_or("");
   EXPECT_EQ(info.rfind("VIDEO file: clip.mp4\r\n\r\nvideo: ", 0), 0u) << info;
   EXPECT_NE(info.find("320x240"), std::string::npos) << info;
   EXPECT_NE(info.find("25 fps, 25 tbr"), std::string::npos) << info;
@@ -71,8 +68,7 @@ TEST_F(ProbeVideoTest, ReportWithStreamLinesGivesTheirSummaries) {
   ASSERT_EQ(chmod((folder_ + "/PLUG-IN/ffmpeg").c_str(), 0755), 0);
   std::string clip = dir_.File("a clip.avi  ");  // blanks and all: the name as given
   ASSERT_TRUE(test::WriteFile(clip, "not really a video"));
-  ProbeVideo(clip);
-  EXPECT_EQ(VideoInfoText(),
+  EXPECT_EQ(ProbeVideo(clip),
             "VIDEO file: a clip.avi  \r\n\r\n"
             "video: mpeg4, yuv420p, 640x480, 25 fps, 25 tbr, 25 tbn, 25 tbc\r\n"
             "audio: mp3, 44100 hz, stereo, s16, 128 kb/s");
@@ -81,19 +77,16 @@ TEST_F(ProbeVideoTest, ReportWithStreamLinesGivesTheirSummaries) {
 
 TEST_F(ProbeVideoTest, EmptyOrMissingPathChangesNothing) {
   UseRealFfmpeg();
-  SetVideoInfoText("before");
-  ProbeVideo("   ");
-  ProbeVideo(dir_.File("none.avi"));
-  ProbeVideo(dir_.path());
-  EXPECT_EQ(VideoInfoText(), "before");
+  EXPECT_EQ(ProbeVideo("   "), std::nullopt);
+  EXPECT_EQ(ProbeVideo(dir_.File("none.avi")), std::nullopt);
+  EXPECT_EQ(ProbeVideo(dir_.path()), std::nullopt);
   ExpectNoProbeFiles();
 }
 
 TEST_F(ProbeVideoTest, MissingToolGivesTheHeaderOnly) {
   std::string clip = dir_.File("c.avi");
   ASSERT_TRUE(test::WriteFile(clip, "x"));
-  ProbeVideo(clip);
-  EXPECT_EQ(VideoInfoText(), "VIDEO file: c.avi\r\n");
+  EXPECT_EQ(ProbeVideo(clip), "VIDEO file: c.avi\r\n");
   ExpectNoProbeFiles();
 }
 
