@@ -68,7 +68,6 @@ ConversionReport last_report;
 // The temporary folder of the conversion under way, whose encoder messages tell a poll
 // how far the encoder has come.
 std::string polled_folder;
-std::atomic<int32_t> sound_wait_limit_ms{120000};
 
 void Publish(const ConversionReport& report) {
   std::lock_guard lock(report_mutex);
@@ -94,7 +93,7 @@ void LogSoundEnd(int32_t status) {
 // longer than a stop request allows; a tool still running then is ended. Its exit status,
 // -1 when it had to be ended.
 int32_t WaitForSound(SoundExtraction& sound, Observer& observer) {
-  const int64_t deadline = platform::MonotonicMs() + sound_wait_limit_ms.load();
+  const int64_t deadline = platform::MonotonicMs() + kSoundWaitLimitMs;
   while (sound.Running() && platform::MonotonicMs() < deadline && Conversion.StopRequested == 0) {
     observer.Wait(20);
   }
@@ -260,10 +259,6 @@ ConversionProgress PollConversion() {
     progress.state = ConversionProgress::State::kRecording;
   }
   return progress;
-}
-
-void SetSoundWaitLimitMs(int32_t milliseconds) {
-  sound_wait_limit_ms = std::max(milliseconds, 0);
 }
 
 int64_t RecordingBytesNeeded(int32_t numframes, int32_t frame_width, int32_t frame_height,

@@ -64,7 +64,7 @@ ConversionReport LastConversionReport();
 inline constexpr int32_t kStallLimit = 12;
 
 // How long the driver waits for the sound extraction after the recording (milliseconds).
-void SetSoundWaitLimitMs(int32_t milliseconds);
+inline constexpr int64_t kSoundWaitLimitMs = 120000;
 
 // A conversion as a client polls it: what it is doing and how far it has come.
 struct ConversionProgress {

@@ -546,6 +546,12 @@ class MainWindow : public wxFrame {
   }
 
   void Create(const ControlSpec& c) {
+    if (wxWindow* w = MakeControl(c)) Dress(w, c);
+  }
+
+  // The widget of one row, with what the backend's model keeps of it; none for a group
+  // frame, which the panel paints.
+  wxWindow* MakeControl(const ControlSpec& c) {
     const wxPoint at(c.x, c.y);
     const wxSize size(c.width, c.height);
     long border = 0;
@@ -622,7 +628,11 @@ class MainWindow : public wxFrame {
         break;
       }
     }
-    if (w == nullptr) return;
+    return w;
+  }
+
+  // The row's state, colours and pointer events on its widget.
+  void Dress(wxWindow* w, const ControlSpec& c) {
     if (!c.enabled) w->Enable(false);
     if (c.kind != ControlKind::kGraphic && c.kind != ControlKind::kPicture &&
         c.kind != ControlKind::kPictureButton && c.kind != ControlKind::kStretchedPicture) {
