@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <system_error>
 
 #include "core/numbers.h"
@@ -22,6 +23,10 @@ std::string FileNameOf(const std::string& path) {
   size_t separator = path.find_last_of(platform::kPathSeparators);
   return separator == std::string::npos ? path : path.substr(separator + 1);
 }
+
+// The batch and report files are the instance's, one of each: two videos probed at once
+// take turns with them.
+std::mutex probe_files_mutex;
 
 }  // namespace
 
@@ -66,6 +71,7 @@ std::optional<std::string> ProbeVideo(const std::string& video_path) {
   std::error_code error;
   // Only a file is described: the tool would wait for ever on a named pipe with no writer.
   if (!std::filesystem::is_regular_file(platform::PathOf(video), error)) return std::nullopt;
+  std::lock_guard lock(probe_files_mutex);
   const std::string report_path = InstanceFilePath(kProbeReportName);
   const std::string batch_path = InstanceFilePath(kProbeBatchName);
   // An earlier report must never pass for this video's.

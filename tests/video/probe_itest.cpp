@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "core/run_log.h"
 #include "core/shell_state.h"
 #include "tests/support/test_support.h"
 #include "video/probe.h"
+#include "video/video_state.h"
 
 namespace zqr {
 namespace {
@@ -87,6 +89,29 @@ TEST_F(ProbeVideoTest, MissingToolGivesTheHeaderOnly) {
   std::string clip = dir_.File("c.avi");
   ASSERT_TRUE(test::WriteFile(clip, "x"));
   EXPECT_EQ(ProbeVideo(clip), "VIDEO file: c.avi\r\n");
+  ExpectNoProbeFiles();
+}
+
+TEST_F(ProbeVideoTest, EachLoadedVideoKeepsItsOwnSummary) {
+  std::string first_clip = dir_.File("a.avi");
+  std::string second_clip = dir_.File("b.avi");
+  ASSERT_TRUE(test::WriteFile(first_clip, "x"));
+  ASSERT_TRUE(test::WriteFile(second_clip, "x"));
+  auto first = std::make_shared<LoadedVideo>(first_clip);
+  first->StartProbe();
+  SetCurrentLoadedVideo(first);
+  auto second = std::make_shared<LoadedVideo>(second_clip);
+  second->StartProbe();
+  SetCurrentLoadedVideo(second);  // the window moved on; a conversion may still hold the first
+  first->AwaitProbe();
+  second->AwaitProbe();
+  EXPECT_EQ(first->probe_text(), "VIDEO file: a.avi\r\n");
+  EXPECT_EQ(second->probe_text(), "VIDEO file: b.avi\r\n");
+  EXPECT_EQ(CurrentVideo(), second_clip);
+  // A video let go of while its probe runs waits for it.
+  std::make_shared<LoadedVideo>(first_clip)->StartProbe();
+  SetCurrentLoadedVideo(nullptr);
+  EXPECT_EQ(CurrentGraph(), nullptr);
   ExpectNoProbeFiles();
 }
 
