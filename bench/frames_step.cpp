@@ -248,11 +248,11 @@ void WholeStep(benchmark::State& state, Size size, int64_t strip) {
   zqr::ConfigureFrameFileWriters(options);
   zqr::AllocateGrabFrames(size.w, size.h);
   zqr::AllocateConversionFrames();
-  zqr::ResetEstimateTiming();
-  zqr::FrameStore.numframes = 1000;
   const FrameArray input = RandomFrame(size, 9);
   const int64_t bytes = int64_t{size.w} * size.h * 4;
-  zqr::FrameRecording recording(zqr::RecordingPlan{"/nonexistent"});
+  zqr::RecordingPlan plan{"/nonexistent"};
+  plan.numframes = 1000;
+  zqr::FrameRecording recording(std::move(plan));
   for (auto _ : state) zqr::BufferCB(recording, input.data(), bytes);
   recording.WaitForFiles();
   zqr::SetFrameStepStrip(zqr::frames::kFrameStepStrip);

@@ -66,8 +66,11 @@ constexpr uint64_t kFullDiskBytes = 1 << 20;
 std::mutex report_mutex;
 ConversionReport last_report;
 // The temporary folder of the conversion under way, whose encoder messages tell a poll
-// how far the encoder has come.
-std::string polled_folder;
+// how far the encoder has come, and the frames it announces.
+struct PolledConversion {
+  std::string folder;
+  int32_t numframes = 0;
+} polled;
 
 void Publish(const ConversionReport& report) {
   std::lock_guard lock(report_mutex);
@@ -245,15 +248,16 @@ ConversionReport LastConversionReport() {
 
 ConversionProgress PollConversion() {
   ConversionProgress progress;
-  progress.frames_total = FrameStore.numframes;
+  PolledConversion published;
+  {
+    std::lock_guard lock(report_mutex);
+    published = polled;
+  }
+  progress.frames_total = published.numframes;
   progress.frames_recorded = FrameStore.FrameCounter;
   if (Conversion.EncoderRunning != 0) {
     progress.state = ConversionProgress::State::kEncoding;
-    std::string folder;
-    {
-      std::lock_guard lock(report_mutex);
-      folder = polled_folder;
-    }
+    const std::string& folder = published.folder;
     progress.frames_encoded = EncoderFramesDone(folder.empty() ? Shell.TempFolder : folder);
   } else if (Video.Converting != 0) {
     progress.state = ConversionProgress::State::kRecording;
@@ -476,7 +480,10 @@ bool MovieConversion::Prepare() {
                   "Please remove it or choose another temporary folder.");
   }
   numframes_ = figures_.numframes;
-  FrameStore.numframes = numframes_;  // the count the estimate and the progress go by
+  {
+    std::lock_guard lock(report_mutex);
+    polled.numframes = numframes_;
+  }
   frame_files_ = job_.offer_another_compression || job_.keep_work_files;
   const int64_t needed =
       RecordingBytesNeeded(frame_files_ ? numframes_ : 0, file_size_.width, file_size_.height,
@@ -529,7 +536,7 @@ bool MovieConversion::ArmRecording() {
   encoder_job_.OutputName = movie_.path();
   {
     std::lock_guard lock(report_mutex);
-    polled_folder = temp_folder_;
+    polled.folder = temp_folder_;
   }
   // A video with sound need not wait for its extraction: the encoder reads the sound
   // through the relay as the file grows, and starts up while the recording is made ready.
@@ -545,6 +552,7 @@ bool MovieConversion::ArmRecording() {
   plan.sink = &*feed_;
   plan.write_files = frame_files_;
   plan.observer = &observer_;
+  plan.numframes = numframes_;
   plan.layout = layout_frames_ ? layout_ : frames::OutputLayout::kAnaglyph;
   recording_.emplace(std::move(plan));
   LogLine("Determine CUTOFF");
@@ -566,7 +574,6 @@ bool MovieConversion::ArmRecording() {
 // full disk or a lost sound.
 bool MovieConversion::Record() {
   LogLine("Run MakeWave");
-  ResetEstimateTiming();
   observer_.Label(kIdOperationLabel, "     RECORD");
   LogLine("pBasicAudio 0");
   graph_->PutVolume(platform::kVolumeSilent);
@@ -577,7 +584,7 @@ bool MovieConversion::Record() {
                 "the video reports no frames");
   }
 
-  ResetEstimateTiming();
+  recording_->RestartEstimate();
   LogLine("Begin Convert Process");
   FrameStore.FrameCounter = 0;  // before the first frame can arrive
   InstallFrameCallback(graph_.get(), *recording_);

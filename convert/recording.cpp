@@ -53,7 +53,7 @@ void DiscardGraphEvents(platform::MediaGraph& graph) {
 RecordEnd RecordLoop(platform::MediaGraph& graph, const FrameRecording& recording,
                      int32_t* frames_done, const std::function<bool()>& each_wait,
                      const std::function<bool()>& held_back, Observer& observer) {
-  const int32_t numframes = FrameStore.numframes;
+  const int32_t numframes = recording.numframes();
   int32_t passes = 0;
   int32_t remembered = 0;
   int32_t stall_count = 0;

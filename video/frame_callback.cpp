@@ -79,15 +79,6 @@ frames::FrameStepSettings FrameSettings() {
   return FrameSettingsOf(TakeSettingsSnapshot().values);
 }
 
-// The time estimate, every 30th frame.
-void UpdateEstimate(FrameStoreState& s) {
-  int32_t estimate = 0;
-  int32_t elapsed = 0;
-  if (s.Estimate.Tick(s.numframes, &estimate, &elapsed)) {
-    Shell.EstimateText.Set(FormatHms(estimate));
-    Shell.ElapsedText.Set(FormatHms(elapsed));
-  }
-}
 }  // namespace
 
 void SetThrottleSleep(frames::SleepFunction sleep) {
@@ -343,7 +334,7 @@ void BufferCB(FrameRecording& recording, const void* buffer, int64_t length, dou
   }
 
   // Time estimate every 30 frames, then the frame counter.
-  UpdateEstimate(s);
+  recording.UpdateEstimate();
   s.FrameCounter.fetch_add(1);
 }
 
@@ -366,7 +357,23 @@ int32_t FramePlacer::Place(double sample_time) {
 }
 
 FrameRecording::FrameRecording(RecordingPlan plan)
-    : plan_(std::move(plan)), placer_(plan_.time_per_frame), writers_(WriterOptions()) {}
+    : plan_(std::move(plan)), placer_(plan_.time_per_frame), writers_(WriterOptions()) {
+  estimate_.Reset();
+}
+
+void FrameRecording::RestartEstimate() {
+  estimate_.Reset();
+}
+
+// The time estimate, every 30th frame.
+void FrameRecording::UpdateEstimate() {
+  int32_t estimate = 0;
+  int32_t elapsed = 0;
+  if (estimate_.Tick(plan_.numframes, &estimate, &elapsed)) {
+    Shell.EstimateText.Set(FormatHms(estimate));
+    Shell.ElapsedText.Set(FormatHms(elapsed));
+  }
+}
 
 FrameRecording::~FrameRecording() {
   WaitForFiles();

@@ -10,6 +10,7 @@
 
 #include "core/observer.h"
 #include "core/settings.h"
+#include "frames/estimate.h"
 #include "frames/filter_chain.h"
 #include "frames/frame_file.h"
 #include "frames/frame_step.h"
@@ -121,6 +122,7 @@ struct RecordingPlan {
   RecordedFrameSink* sink = nullptr;  // must outlive the recording
   bool write_files = true;
   Observer* observer = nullptr;  // shown each frame (ShowPreviewFrame); none: not shown
+  int32_t numframes = 0;         // the frames the video announces: the estimate goes by them
   // With stereo on and another layout than the red/cyan merge, the file frame is that layout
   // of the two views (FrameStore.LayoutFrame, allocated by the driver for its size).
   frames::OutputLayout layout = frames::OutputLayout::kAnaglyph;
@@ -148,6 +150,10 @@ class FrameRecording final : public platform::SampleGrabberCallback {
   RecordedFrames End();
   // Returns when the file of every frame processed so far has been written.
   void WaitForFiles();
+  // The estimate's count back to 0 and its marks at the clock's reading: the video is about
+  // to run. A recording starts so.
+  void RestartEstimate();
+  int32_t numframes() const { return plan_.numframes; }
   frames::FrameFileWriter::Stats file_stats() const { return writers_.stats(); }
 
  private:
@@ -167,6 +173,7 @@ class FrameRecording final : public platform::SampleGrabberCallback {
                        const frames::FrameStepSettings& settings);
   FrameStepArrays Arrays();
   void ShowFrame() const;
+  void UpdateEstimate();
 
   const RecordingPlan plan_;
   std::mutex mutex_;  // the placement: the streaming thread advances it, the driver ends it
@@ -180,7 +187,8 @@ class FrameRecording final : public platform::SampleGrabberCallback {
   std::string pending_path_;
   int32_t pending_width_ = 0;
   int32_t pending_height_ = 0;
-  frames::LayoutScratch scratch_;  // the recording's thread alone uses it
+  frames::LayoutScratch scratch_;   // the recording's thread alone uses it
+  frames::EstimateClock estimate_;  // and this
   // The output frame the strip pipeline steps into when no file takes it (a recording
   // without frame files): DMEM1's storage takes turns with it.
   frames::FrameArray spare_output_;

@@ -132,8 +132,4 @@ bool AllocateLayoutFrame(int32_t width, int32_t height) {
   return ReallocateLayout(s.LayoutFrame, s.LayoutWidth, s.LayoutHeight, width, height);
 }
 
-void ResetEstimateTiming() {
-  FrameStore.Estimate.Reset();
-}
-
 }  // namespace zqr

@@ -37,9 +37,6 @@ struct FrameStoreState {
   Shared32 FrameH{0};
   Shared32 FramePixelCount{0};  // pixels of the current frame (delivered bytes / 4)
   Shared32 FrameCounter{0};     // frames delivered since the conversion began
-  Shared32 numframes{0};        // frame count of the loaded video (set by the graph build)
-
-  frames::EstimateClock Estimate;  // counter to 30, estimate mark, start mark
 
   // A recording in another output layout than the red/cyan merge composes each frame's file
   // frame here (LayoutWidth x LayoutHeight, contiguous), which the preview then shows;
@@ -110,8 +107,5 @@ bool AllocateConversionFrames();
 // The layout frame of a recording: width x height pixels (and a spare line), or none (0
 // x 0). False when it cannot be allocated.
 bool AllocateLayoutFrame(int32_t width, int32_t height);
-
-// Count 0 and both marks at the clock's current reading.
-void ResetEstimateTiming();
 
 }  // namespace zqr

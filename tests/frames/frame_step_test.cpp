@@ -323,14 +323,13 @@ Outcome Convert(int32_t w, int32_t h, int32_t frames, int64_t strip, uint32_t se
   Shell.TempFolder = dir.path();
   SetFrameStepStrip(strip);
   EXPECT_TRUE(AllocateGrabFrames(w, h));
-  FrameStore.numframes = frames;
   EXPECT_TRUE(AllocateConversionFrames());
-  ResetEstimateTiming();
   FrameStore.FrameCounter = 0;
   Dmem1Keeper keeper;
   RecordingPlan plan{dir.path()};
   plan.write_files = files;
   plan.observer = &keeper;
+  plan.numframes = frames;
   FrameRecording recording(std::move(plan));
   std::mt19937 rng(seed);
   Outcome out;

@@ -74,9 +74,8 @@ class BufferCallback : public ::testing::Test {
   void StartConversion(int32_t w, int32_t h, int32_t numframes) {
     recording_.reset();  // the one before ends first, its last file written
     ASSERT_TRUE(AllocateGrabFrames(w, h));
-    FrameStore.numframes = numframes;
+    numframes_ = numframes;
     ASSERT_TRUE(AllocateConversionFrames());
-    ResetEstimateTiming();
     FrameStore.FrameCounter = 0;
   }
   // The recording the frames go to: numbered by arrival, files in the temporary folder.
@@ -84,6 +83,7 @@ class BufferCallback : public ::testing::Test {
     if (!recording_) {
       RecordingPlan plan{dir_.path()};
       plan.observer = &counter_;
+      plan.numframes = numframes_;
       recording_.emplace(std::move(plan));
     }
     return *recording_;
@@ -112,6 +112,7 @@ class BufferCallback : public ::testing::Test {
   test::ScratchDir dir_;
   PreviewCounter counter_;
   std::optional<FrameRecording> recording_;
+  int32_t numframes_ = 0;
   std::mt19937 rng_{2024};
 };
 

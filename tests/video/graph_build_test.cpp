@@ -394,7 +394,7 @@ TEST_F(GraphBuildTest, UnknownFrameRateAndDurationShowZeroFrames) {
   BuildAndStopAfter("clip.mp4", 1);
   EXPECT_EQ(ui().GetLabel(kIdFrameRateLabel), "00.00 fps");
   EXPECT_EQ(ui().GetLabel(kIdFrameCountLabel), "0");
-  EXPECT_EQ(FrameStore.numframes, 0);
+  EXPECT_EQ(CurrentLoadedVideo()->figures().numframes, 0);
   const auto lines = LogLines(log_);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "numframes = 0"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "getTimePerFrame = 0"), lines.end());
