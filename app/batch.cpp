@@ -127,8 +127,9 @@ std::string NameClash(const std::string& input, const std::string& output, const
   if (!temp.empty()) {
     if (SameTarget(temp, input)) return "the temporary folder " + temp + " is the input file";
     if (SameTarget(temp, output)) return "the temporary folder " + temp + " is the output file";
-    if (std::filesystem::exists(platform::PathOf(temp), error) &&
-        !std::filesystem::is_directory(platform::PathOf(temp), error)) {
+    const std::filesystem::file_status status =
+        std::filesystem::status(platform::PathOf(temp), error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_directory(status)) {
       return "the temporary folder " + temp + " is not a folder";
     }
   }

@@ -164,11 +164,11 @@ int RemoveStaleRunFolders(const std::string& base) {
 // but the lock file, then the lock with its file, and then the folder.
 bool RemoveLockedRunFolder(const std::string& folder, platform::FolderLock& lock) {
   namespace fs = std::filesystem;
+  const fs::path path = platform::PathOf(folder);
   std::error_code error;
   fs::remove(platform::PathOf(MarkPath(folder)), error);
   std::vector<fs::path> entries;
-  for (fs::directory_iterator it(platform::PathOf(folder), error), end; !error && it != end;
-       it.increment(error)) {
+  for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
     if (platform::PathText(it->path().filename()) != platform::kFolderLockName) {
       entries.push_back(it->path());
     }
@@ -176,8 +176,8 @@ bool RemoveLockedRunFolder(const std::string& folder, platform::FolderLock& lock
   for (const fs::path& entry : entries) fs::remove_all(entry, error);
   lock.Unlock();
   error.clear();
-  fs::remove_all(platform::PathOf(folder), error);
-  return !error && !fs::exists(platform::PathOf(folder), error);
+  fs::remove_all(path, error);
+  return !error && !fs::exists(path, error);
 }
 
 bool StartCleanTempFiles(int32_t keep_avi) {

@@ -95,7 +95,6 @@ std::string BuildGraph(LoadedVideo& video, std::shared_ptr<MediaGraph>& out, Obs
   video.SetGraph(graph);
   VideoFigures figures;
   figures.HasSound = graph->RenderFile(source_name) == platform::MediaStatus::kOk;
-  video.SetFigures(figures);
   graph->Pause();
   LogLine("OS_ASPECT = " + NumberText(Settings.FixAspect.load()));
   graph->SetDefaultSyncSource();
@@ -121,8 +120,6 @@ std::string BuildGraph(LoadedVideo& video, std::shared_ptr<MediaGraph>& out, Obs
   const int32_t height = format.Height;
   figures.FrameW = width;
   figures.FrameH = height;
-  FrameStore.FrameW = width;
-  FrameStore.FrameH = height;
   video.AwaitProbe();
   const int64_t time_per_frame = TimePerFrameFromProbe(video.probe_text(), format.AvgTimePerFrame);
   figures.TimePerFrame = time_per_frame;

@@ -85,7 +85,6 @@ class ConvertMovieTest : public ::testing::Test {
         test::MakeClip(path, video, seconds, "sine=frequency=440:sample_rate=44100", extra));
     return path;
   }
-  // The Load command: the loader plays the clip until the conversion ends.
   // The loaded video announces `count` frames, whatever its graph found.
   static void AnnounceFrames(int32_t count) {
     const std::shared_ptr<LoadedVideo> video = CurrentLoadedVideo();
@@ -93,6 +92,7 @@ class ConvertMovieTest : public ::testing::Test {
     figures.numframes = count;
     video->SetFigures(figures);
   }
+  // The Load command: the loader plays the clip until the conversion ends.
   void Load(const std::string& clip) {
     ui().QueueFileDialogAnswer(clip);
     loaded_ = false;
@@ -526,6 +526,25 @@ TEST_F(ConvertMovieTest, NotEnoughFreeSpaceIsRefusedWithBothFigures) {
   EXPECT_NE(text.find("MB are free"), std::string::npos) << text;
   EXPECT_EQ(Video.Converting, 0);
   EXPECT_NE(CurrentGraph(), nullptr);  // still loaded, ready for another try
+}
+
+TEST_F(ConvertMovieTest, ConvertsTheVideoItIsHandedNotTheOneTheWindowShows) {
+  // As the batch mode converts: loaded without a preview, while the window shows another.
+  const LoadResult loaded = LoadVideo(Clip("clip.mp4"), WindowObserver());
+  ASSERT_TRUE(loaded.loaded) << loaded.failure;
+  SetCurrentLoadedVideo(std::make_shared<LoadedVideo>(dir_.File("other.mp4")));
+  ConversionJob job;
+  job.video = loaded.video;
+  job.output = dir_.File("out.mp4");
+  job.temp_folder = temp_;
+  job.offer_another_compression = false;
+  job.settle_pauses = false;
+  const ConversionReport report = ConvertMovie(job, WindowObserver());
+  UnloadVideo(*loaded.video, WindowObserver());
+  EXPECT_TRUE(report.movie_written) << report.failure;
+  EXPECT_EQ(report.frames_delivered, 30);
+  EXPECT_EQ(CurrentVideo(), dir_.File("other.mp4"));
+  ExpectTempEmpty();
 }
 
 TEST_F(ConvertMovieTest, AVideoWithoutFramesEndsInTheIdleState) {
