@@ -9,23 +9,28 @@ JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX     ?= /usr/local
 
+# ccache keeps compiled objects between clones (paths taken relative to the checkout); the
+# launcher is decided when a recipe runs, after the bootstrap has installed ccache.
+CCACHE_ENV = CCACHE_BASEDIR=$(CURDIR) CCACHE_NOHASHDIR=1
+LAUNCHER   = $$(command -v ccache >/dev/null && echo -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
 .PHONY: run demo demo-only test fuzz build build-asan build-tsan bootstrap clean install deb windows test-windows
 
 bootstrap:
 	@scripts/bootstrap
 
 build: bootstrap
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
+	@$(CCACHE_ENV) cmake --build $(BUILD) -j $(JOBS)
 
 build-asan: bootstrap
-	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQR_SANITIZE=ON -DZQR_BENCH=OFF -DZQR_GUI=OFF $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZQR_SANITIZE=ON -DZQR_BENCH=OFF -DZQR_GUI=OFF $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
+	@$(CCACHE_ENV) cmake --build $(ASAN_BUILD) -j $(JOBS)
 
 # The threads of the integration tests (play loop, graph, conversion) under ThreadSanitizer.
 build-tsan: bootstrap
-	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQR_TSAN=ON -DZQR_BENCH=OFF -DZQR_GUI=OFF $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(TSAN_BUILD) -j $(JOBS)
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZQR_TSAN=ON -DZQR_BENCH=OFF -DZQR_GUI=OFF $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
+	@$(CCACHE_ENV) cmake --build $(TSAN_BUILD) -j $(JOBS)
 
 # Each fuzz target under libFuzzer for FUZZ_SECONDS (clang, ASan and UBSan).
 fuzz: bootstrap
@@ -67,19 +72,17 @@ deb: build
 # zqrstereo.exe for 64-bit Windows with its run layout (PLUG-IN\, the DLLs) in
 # $(WINDOWS_BUILD), cross-built against the prefix scripts/bootstrap-windows makes once and
 # keeps outside the checkout.
-# ccache, when there, keeps the cross-compiled objects between clones (paths relative to the
-# checkout), in the Windows cache beside the prefixes: an empty cache is a cold build.
-WINDOWS_LAUNCHER = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# ccache keeps the cross-compiled objects in the Windows cache beside the prefixes: an empty
+# cache is a cold build.
 windows:
 	@scripts/bootstrap-windows
 	@# A new prefix (a new recipe) starts the configuration afresh: found libraries are cached.
 	@grep -qsx "ZQR_WINDOWS_PREFIX:[A-Z]*=$$(scripts/bootstrap-windows --prefix)" \
 	  $(WINDOWS_BUILD)/CMakeCache.txt || rm -f $(WINDOWS_BUILD)/CMakeCache.txt
 	@cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw-w64.cmake $(WINDOWS_LAUNCHER) \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw-w64.cmake $(LAUNCHER) \
 	  -DZQR_WINDOWS_PREFIX=$$(scripts/bootstrap-windows --prefix) -DZQR_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
-	@CCACHE_DIR=$$(scripts/bootstrap-windows --cache)/ccache CCACHE_BASEDIR=$(CURDIR) CCACHE_NOHASHDIR=1 \
-	  cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+	@CCACHE_DIR=$$(scripts/bootstrap-windows --cache)/ccache $(CCACHE_ENV) cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 	@cmake --build $(WINDOWS_BUILD) --target windows_packages
 	@ls $(WINDOWS_BUILD)/zqrstereo-*-setup.exe $(WINDOWS_BUILD)/zqrstereo-*-win64.zip
 

@@ -283,9 +283,11 @@ TEST_F(BatchSafetyTest, AnInterruptedRunLeavesNoMovieAndNoFolderBehind) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.when);
     if (c.signal == SIGTERM) {
-      // An encoder that takes its time, so the signal meets it at work.
+      // An encoder that takes its time, so the signal meets it at work. It reads what it is
+      // fed first: one that does not would stall the recording on a full pipe until it ends.
       fs::remove(program_ + "/PLUG-IN/ffmpeg_III");
-      ASSERT_TRUE(test::WriteFile(program_ + "/PLUG-IN/ffmpeg_III", "#!/bin/sh\nexec sleep 30\n"));
+      ASSERT_TRUE(test::WriteFile(program_ + "/PLUG-IN/ffmpeg_III",
+                                  "#!/bin/sh\ncat >/dev/null\nexec sleep 30\n"));
       fs::permissions(program_ + "/PLUG-IN/ffmpeg_III", fs::perms::owner_all);
     }
     const test::RunResult r =
