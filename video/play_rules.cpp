@@ -20,9 +20,16 @@ bool AbbreviatedInThousands(std::string_view text) {
 
 int64_t TimePerFrameFromProbe(std::string_view video_info_text, int64_t connected_time_per_frame) {
   const int64_t fallback = connected_time_per_frame > 0 ? connected_time_per_frame : 0;
-  const size_t fps = video_info_text.find("fps,");
+  // The rate is the video stream's: the summary begins with the file's name, which may
+  // hold "fps," too ("Drone 60fps, 2.7K.mkv").
+  std::string_view streams = video_info_text;
+  if (streams.starts_with("VIDEO file: ")) {
+    const size_t name_end = streams.find("\r\n");
+    streams = name_end == std::string_view::npos ? std::string_view() : streams.substr(name_end + 2);
+  }
+  const size_t fps = streams.find("fps,");
   if (fps == std::string_view::npos) return fallback;
-  std::string_view rest = video_info_text.substr(fps + 4);
+  std::string_view rest = streams.substr(fps + 4);
   const size_t tbr = rest.find("tbr");
   if (tbr != std::string_view::npos) rest = rest.substr(0, tbr);
   double rate = LeadingNumber(rest);

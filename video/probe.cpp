@@ -48,7 +48,13 @@ std::string StreamSummary(std::string_view report_line) {
 }
 
 std::string ProbeSummaryText(const std::string& file_name, std::string_view report) {
-  std::string text = "VIDEO file: " + file_name + "\r\n";
+  // The name's own line breaks (a Linux name may hold them) become blanks: the summary's
+  // first line break ends the name.
+  std::string name = file_name;
+  for (char& c : name) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  std::string text = "VIDEO file: " + name + "\r\n";
   size_t start = 0;
   while (start < report.size()) {
     size_t end = report.find_first_of("\r\n", start);

@@ -4,6 +4,7 @@
 
 #include "core/numbers.h"
 #include "video/play_rules.h"
+#include "video/probe.h"
 
 namespace zqr {
 namespace {
@@ -17,6 +18,17 @@ TEST(FrameRateRule, TakesTheFigureBeforeTbr) {
   EXPECT_EQ(TimePerFrameFromProbe("video: mpeg4, 25 fps, 25 tbr, 25 tbn", 0), 400000);
   // The figure read is the one between "fps," and "tbr", not the fps figure itself.
   EXPECT_EQ(TimePerFrameFromProbe("video: h264, 23.98 fps, 50 tbr, 90k tbn", 0), 200000);
+}
+
+TEST(FrameRateRule, AFileNameHoldingFpsIsNotTheRate) {
+  EXPECT_EQ(TimePerFrameFromProbe("VIDEO file: Drone 60fps, 2.7K.mkv\r\n\r\nvideo: h264, "
+                                  "yuv420p, 640x480, 25 fps, 25 tbr, 1k tbn",
+                                  0),
+            400000);
+  EXPECT_EQ(TimePerFrameFromProbe("VIDEO file: Party 30fps, 1080p.mkv\r\n\r\naudio: aac", 333667),
+            333667);
+  // A name with a line break of its own is one line of the summary all the same.
+  EXPECT_EQ(ProbeSummaryText("a\n5 fps, 5 tbr.mkv", "").find("\n5 fps"), std::string::npos);
 }
 
 TEST(FrameRateRule, WithoutFpsUsesTheConnectedFormat) {
