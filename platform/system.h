@@ -67,6 +67,10 @@ uint64_t FreeSpaceBytes(const std::string& path);
 // Memory the programs of a conversion can still have (available memory and free swap,
 // within the container's limit); 0 when it cannot be read.
 uint64_t AvailableMemoryBytes();
+// Room left under the memory limits of the control groups that `self_cgroup` (the text of
+// /proc/self/cgroup) names, their files read below `root` (/sys/fs/cgroup); UINT64_MAX when no
+// limit applies. POSIX only.
+uint64_t CgroupMemoryRoomBytes(std::string_view self_cgroup, const std::string& root);
 // The most memory one process may map (ulimit -v, inherited by the tools); 0 for no limit.
 uint64_t ProcessMemoryLimitBytes();
 

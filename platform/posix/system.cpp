@@ -105,16 +105,64 @@ int64_t NumberAfter(const char* path, const std::string& key) {
 }
 }  // namespace
 
+uint64_t CgroupMemoryRoomBytes(std::string_view self_cgroup, const std::string& root) {
+  uint64_t room = UINT64_MAX;
+  // The limit of one folder, and of each folder above it up to the hierarchy's root: a
+  // parent's limit holds for its children too.
+  auto within = [&](std::string folder, const char* limit_name, const char* usage_name) {
+    while (true) {
+      const int64_t limit = NumberAfter((folder + "/" + limit_name).c_str(), "");
+      const int64_t used = NumberAfter((folder + "/" + usage_name).c_str(), "");
+      // cgroup v1 writes "no limit" as a number near 2^63.
+      if (limit > 0 && limit < (int64_t{1} << 60) && used >= 0) {
+        room = std::min<uint64_t>(room, limit > used ? static_cast<uint64_t>(limit - used) : 0);
+      }
+      if (folder.size() <= root.size()) break;
+      const size_t slash = folder.rfind('/');
+      if (slash == std::string::npos || slash < root.size()) break;
+      folder.resize(slash);
+    }
+  };
+  size_t start = 0;
+  while (start < self_cgroup.size()) {
+    size_t end = self_cgroup.find('\n', start);
+    if (end == std::string_view::npos) end = self_cgroup.size();
+    // "hierarchy:controllers:path"; v2 has the hierarchy 0 and no controllers.
+    const std::string_view line = self_cgroup.substr(start, end - start);
+    start = end + 1;
+    const size_t first = line.find(':');
+    const size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+    if (second == std::string_view::npos) continue;
+    const std::string_view controllers = line.substr(first + 1, second - first - 1);
+    std::string path(line.substr(second + 1));
+    if (path.find("/..") != std::string::npos) continue;
+    if (path == "/") path.clear();
+    if (controllers.empty()) {
+      within(root + path, "memory.max", "memory.current");
+    } else if (("," + std::string(controllers) + ",").find(",memory,") != std::string::npos) {
+      within(root + "/memory" + path, "memory.limit_in_bytes", "memory.usage_in_bytes");
+    }
+  }
+  return room;
+}
+
 uint64_t AvailableMemoryBytes() {
   const int64_t available_kb = NumberAfter("/proc/meminfo", "MemAvailable:");
   const int64_t swap_kb = NumberAfter("/proc/meminfo", "SwapFree:");
   if (available_kb < 0) return 0;
   uint64_t bytes = static_cast<uint64_t>(available_kb + std::max<int64_t>(swap_kb, 0)) * 1024;
-  // A container's own limit counts as well.
-  const int64_t limit = NumberAfter("/sys/fs/cgroup/memory.max", "");
-  const int64_t used = NumberAfter("/sys/fs/cgroup/memory.current", "");
-  if (limit > 0 && used >= 0) bytes = std::min<uint64_t>(bytes, limit > used ? limit - used : 0);
-  return bytes;
+  // The limits of the process's own control groups count as well (a container's, a
+  // systemd scope's), v1 or v2.
+  std::string self;
+  if (std::FILE* file = std::fopen("/proc/self/cgroup", "r")) {
+    char chunk[512];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 && self.size() < 65536) {
+      self.append(chunk, got);
+    }
+    std::fclose(file);
+  }
+  return std::min(bytes, CgroupMemoryRoomBytes(self, "/sys/fs/cgroup"));
 }
 
 uint64_t ProcessMemoryLimitBytes() {
