@@ -249,8 +249,18 @@ BatchPaths AbsolutePaths(const BatchArguments& args) {
   paths.output =
       platform::PathText(std::filesystem::absolute(platform::PathOf(args.paths[1]), error));
   if (std::filesystem::is_directory(platform::PathOf(paths.output), error)) {
-    paths.output = platform::PathText(platform::PathOf(paths.output) /
-                                      platform::PathOf(ProposedOutputName(paths.input) + ".mp4"));
+    // A name the program chose replaces nothing: a movie already there under it (an
+    // earlier run's, the user's) keeps it, and this one takes the next free "name (N)".
+    const std::filesystem::path folder = platform::PathOf(paths.output);
+    std::filesystem::path chosen;
+    for (int copy = 1; copy < 10000; ++copy) {
+      chosen = folder / platform::PathOf(ProposedOutputName(paths.input, copy) + ".mp4");
+      if (std::filesystem::symlink_status(chosen, error).type() ==
+          std::filesystem::file_type::not_found) {
+        break;
+      }
+    }
+    paths.output = platform::PathText(chosen);
   }
   if (!args.log.empty())
     paths.log = platform::PathText(std::filesystem::absolute(platform::PathOf(args.log), error));
@@ -291,6 +301,12 @@ std::optional<int> CheckBeforeLoading(const BatchPaths& paths) {
   }
   // Anything else that is there (a named pipe, a device) is named by the load.
   if (!std::filesystem::exists(platform::PathOf(paths.input), error)) {
+    // A name that is there but leads nowhere (a loop of links, a folder that may not be
+    // entered) is not a missing file.
+    if (error && error != std::errc::no_such_file_or_directory) {
+      return Fail("the input file " + paths.input + " cannot be reached (" +
+                  platform::FileErrorText(error.value()) + ")");
+    }
     return Fail("the input file " + paths.input + " does not exist");
   }
   // Runs killed beside this movie left their partial movies.
@@ -452,7 +468,8 @@ int BatchMain(int argc, char** argv) {
       " (nothing of the movie is left).\n"
       "Output formats by extension: .flv .avi .mov .mp4 .m4v .ogg .ogv .webm .mkv\n"
       "OUT may be a folder: the movie then takes the name the window proposes, with the\n"
-      "suffix players look for in the side-by-side and top-and-bottom layouts.");
+      "suffix players look for in the side-by-side and top-and-bottom layouts, numbered\n"
+      "(\"name_Unwrapped (2).mp4\") when a file of that name is there.");
   try {
     app.parse(argc, argv);
     // Given without values, --convert holds one empty text.
@@ -462,6 +479,13 @@ int BatchMain(int argc, char** argv) {
     }
     if (args.paths.size() != 2) {
       throw CLI::ValidationError("--convert", "needs IN and OUT");
+    }
+    // An empty name given on purpose names nothing: taken silently, the run would work
+    // where the user did not ask it to.
+    for (const auto& [option, value] : {std::pair{"--temp", &args.temp}, {"--log", &args.log}}) {
+      if (app.count(option) > 0 && value->empty()) {
+        throw CLI::ValidationError(option, "needs a name; an empty one names nothing");
+      }
     }
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kBatchOk : kBatchUsage;

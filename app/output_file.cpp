@@ -21,8 +21,9 @@
 
 namespace zqr {
 
-std::string ProposedOutputName(const std::string& current_video) {
+std::string ProposedOutputName(const std::string& current_video, int copy) {
   return platform::PathText(platform::PathOf(current_video).stem()) + "_Unwrapped" +
+         (copy > 1 ? " (" + std::to_string(copy) + ")" : std::string()) +
          LayoutNameSuffix(Settings.StereoOn == 1 ? Settings.Layout.load() : 0);
 }
 

@@ -10,7 +10,9 @@ namespace zqr {
 // The name the save dialog proposes: the loaded video's name without folder and extension,
 // followed by "_Unwrapped" and, with stereo on in a side-by-side or top-and-bottom layout,
 // the suffix players look for (LayoutNameSuffix).
-std::string ProposedOutputName(const std::string& current_video);
+// `copy` above 1 numbers the name (" (2)") before the layout's suffix, which players read
+// at the name's end.
+std::string ProposedOutputName(const std::string& current_video, int copy = 1);
 // The suffix that VR and 3D players read as the full or half side-by-side or
 // top-and-bottom layout ("_LRF_Full_SBS-lr", "_LR_Half_SBS-lrh", "_TBF_Full_TB-tb",
 // "_TB_Half_OU-tbh"); empty for the anaglyphs.

@@ -114,7 +114,9 @@ TEST_F(BatchTest, BadCommandLinesExitWithTwo) {
        std::vector<std::vector<std::string>>{{"--convert", "in.mp4"},
                                              {"--convert", "a.mp4", "b.mp4", "--sharpen", "6"},
                                              {"--convert", "a.mp4", "b.mp4", "--bitrate", "300k"},
-                                             {"--convert", "a.mp4", "b.mp4", "--frobnicate"}}) {
+                                             {"--convert", "a.mp4", "b.mp4", "--frobnicate"},
+                                             {"--convert", "a.mp4", "b.mp4", "--temp", ""},
+                                             {"--convert", "a.mp4", "b.mp4", "--log", ""}}) {
     const test::RunResult r = Batch(args);
     EXPECT_EQ(r.exit_code, 2) << args.back();
     EXPECT_FALSE(r.errors.empty());
@@ -139,6 +141,14 @@ TEST_F(BatchTest, FailedConversionsExitWithOneAndSayWhy) {
   const test::RunResult missing = Batch({"--convert", dir_.File("none.mp4"), dir_.File("o.mp4")});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.errors.find("does not exist"), std::string::npos);
+  // A loop of links is there, only it leads nowhere.
+  std::filesystem::create_symlink("loop-b.mp4", dir_.File("loop-a.mp4"));
+  std::filesystem::create_symlink("loop-a.mp4", dir_.File("loop-b.mp4"));
+  const test::RunResult loop = Batch({"--convert", dir_.File("loop-a.mp4"), dir_.File("o.mp4")});
+  EXPECT_EQ(loop.exit_code, 1);
+  EXPECT_NE(loop.errors.find("cannot be reached (too many levels of symbolic links)"),
+            std::string::npos)
+      << loop.errors;
 
   // A temporary folder in use by another conversion (the window's, say) is shared: the run
   // works in a folder of its own inside it and leaves the other's lock alone.

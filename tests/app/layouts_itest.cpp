@@ -77,6 +77,16 @@ TEST_F(LayoutsTest, AFolderAsOutputTakesTheProposedNameAndFullColourIsKept) {
   const std::string movie = dir_.File("clip_Unwrapped_LR_Half_SBS-lrh.mp4");
   ASSERT_TRUE(test::FileExists(movie)) << named.output;
   EXPECT_NE(Probe(movie).find("pix_fmt=yuv444p"), std::string::npos);
+  // Run again, the name the program proposes is taken: the next free one is used, numbered
+  // before the layout's suffix, and the first movie stays as it was.
+  const uintmax_t first_size = std::filesystem::file_size(movie);
+  ASSERT_TRUE(test::WriteFile(dir_.File("clip_Unwrapped (2)_LR_Half_SBS-lrh.mp4"), "mine"));
+  const test::RunResult again =
+      Batch({"--convert", clip_, dir_.path(), "--stereo", "static", "--layout", "half-sbs"});
+  ASSERT_EQ(again.exit_code, 0) << again.errors;
+  EXPECT_EQ(std::filesystem::file_size(movie), first_size);
+  EXPECT_EQ(test::ReadFile(dir_.File("clip_Unwrapped (2)_LR_Half_SBS-lrh.mp4")), "mine");
+  EXPECT_GT(test::ProbeMovie(dir_.File("clip_Unwrapped (3)_LR_Half_SBS-lrh.mp4")).width, 0);
 }
 
 // Players learn the layout from the name the program proposes, from the MP4's st3d box
