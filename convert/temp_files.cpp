@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/run_log.h"
 #include "core/shell_state.h"
 #include "frames/frame_file.h"
 #include "platform/files.h"
@@ -51,6 +52,14 @@ bool IsSoundFileName(std::string_view name) {
 }
 
 void CleanTempFolder(const std::string& folder, int32_t /*keep_avi*/) {
+  // A folder a conversion holds (another window's, started before this one) is that
+  // conversion's: its frames and sound are still to be encoded, perhaps again. Held for
+  // both passes, so that no conversion starts in it between them.
+  platform::FolderLock lock;
+  if (!lock.TryLock(folder) && lock.busy()) {
+    LogLine("Temporary files left alone: another conversion holds " + folder);
+    return;
+  }
   platform::DeleteFilesMatching(folder, IsFrameFileName);
   // Frame-file writers still finishing when the clean-up starts leave files behind;
   // the second pass catches them.

@@ -54,6 +54,20 @@ TEST_F(CleanTempFilesTest, RemovesOnlyTheProgramsOwnFilesWhateverKeepAviSays) {
   }
 }
 
+TEST_F(CleanTempFilesTest, AFolderAnotherConversionHoldsKeepsItsFiles) {
+  // A second window's start-up clean-up while the first window converts in the folder.
+  Shell.TempFolder = dir_.path();
+  Fill();
+  {
+    platform::FolderLock converting;
+    ASSERT_TRUE(converting.TryLock(dir_.path()));
+    CleanTempFiles(0);
+    for (const char* name : kOwn) EXPECT_TRUE(test::FileExists(dir_.File(name))) << name;
+  }
+  CleanTempFiles(0);
+  for (const char* name : kOwn) EXPECT_FALSE(test::FileExists(dir_.File(name))) << name;
+}
+
 TEST_F(CleanTempFilesTest, FramesWrittenDuringTheWaitAreRemovedToo) {
   Shell.TempFolder = dir_.path();
   ASSERT_TRUE(StartCleanTempFiles(1));
