@@ -93,6 +93,10 @@ RecordEnd RecordLoop(platform::MediaGraph& graph, const FrameRecording& recordin
     const bool event = platform::Succeeded(graph.GetEvent(&code, &p1, &p2, 0));
     if (event) graph.FreeEventParams(code, p1, p2);
     if ((event && code == platform::kEcComplete) || stall_count > kStallLimit) {
+      // The window shows where the recording ended, not where its last look left it.
+      *frames_done = FrameStore.FrameCounter;
+      observer.Label(kIdFramesDoneLabel, NumberText(*frames_done));
+      observer.PositionBar(kPositionBarMaxWidth);
       return RecordEnd::kEnded;
     }
     wait(10);
