@@ -25,7 +25,8 @@ int64_t TimePerFrameFromProbe(std::string_view video_info_text, int64_t connecte
   std::string_view streams = video_info_text;
   if (streams.starts_with("VIDEO file: ")) {
     const size_t name_end = streams.find("\r\n");
-    streams = name_end == std::string_view::npos ? std::string_view() : streams.substr(name_end + 2);
+    streams =
+        name_end == std::string_view::npos ? std::string_view() : streams.substr(name_end + 2);
   }
   const size_t fps = streams.find("fps,");
   if (fps == std::string_view::npos) return fallback;

@@ -39,8 +39,7 @@ TEST(CgroupMemory, TheOwnGroupAndItsParentsLimitTheRoom) {
   Put(root, "/memory/docker/c1/memory.usage_in_bytes", "100");
   Put(root, "/memory/docker/memory.limit_in_bytes", "3000");
   Put(root, "/memory/docker/memory.usage_in_bytes", "1000");
-  EXPECT_EQ(CgroupMemoryRoomBytes("12:cpu,cpuacct:/docker/c1\n5:memory:/docker/c1\n", root),
-            2000u);
+  EXPECT_EQ(CgroupMemoryRoomBytes("12:cpu,cpuacct:/docker/c1\n5:memory:/docker/c1\n", root), 2000u);
   // A hierarchy without the memory controller says nothing of memory.
   EXPECT_EQ(CgroupMemoryRoomBytes("12:cpu,cpuacct:/docker/c1\n", root), UINT64_MAX);
   EXPECT_EQ(CgroupMemoryRoomBytes("", root), UINT64_MAX);
