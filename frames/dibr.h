@@ -32,10 +32,10 @@ struct DibrSettings {
   SyntheticView synthetic = SyntheticView::kBoth;
 };
 
-// The shift in pixels, for each depth level, of one eye's view against the picture: a pixel
-// at x lands at x + shift. Zero throughout for an eye that is the picture itself.
+// The shift in 1/256 pixel, for each depth level, of one eye's view against the picture: a
+// pixel at x lands at x + shift / 256. Zero throughout for an eye that is the picture itself.
 struct EyeShifts {
-  std::array<float, 256> at{};
+  std::array<int32_t, 256> at{};
   bool identity = true;
 };
 EyeShifts LeftEyeShifts(const DibrSettings& settings, int32_t width);
@@ -44,13 +44,16 @@ EyeShifts RightEyeShifts(const DibrSettings& settings, int32_t width);
 // A row's work space: depth and coverage of the target row. Kept by the caller (one per
 // thread), so that no frame allocates.
 struct DibrRowScratch {
-  std::vector<float> depth;
+  std::vector<int32_t> depth;
 };
 
 // The plain kernel: one eye's row from one picture row and its depth row (`width` pixels,
-// BGRX), into `out`.
+// BGRX), into `out`, a span between two neighbours at a time.
 void RenderEyeRowScalar(const uint32_t* picture, const uint8_t* depth, int32_t width,
                         const EyeShifts& shifts, uint32_t* out, DibrRowScratch& scratch);
+// The same bytes, a run of pixels of one depth at a time (depth planes are mostly such runs).
+void RenderEyeRow(const uint32_t* picture, const uint8_t* depth, int32_t width,
+                  const EyeShifts& shifts, uint32_t* out, DibrRowScratch& scratch);
 
 // Both views of rows begin .. end - 1 of a picture: rows `stride` pixels apart in the
 // picture and the views, `depth_stride` bytes apart in the depth plane.
