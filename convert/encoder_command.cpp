@@ -119,7 +119,8 @@ std::string StereoFragment(int32_t layout, const std::string& extension) {
   if (layout < kFirstSideBySide || layout > kFirstTopAndBottom + 1) return std::string();
   const bool side_by_side = layout < kFirstTopAndBottom;
   std::string fragment;
-  if (extension == ".mkv") {
+  // WebM is Matroska, and its StereoMode is one of the few elements it keeps.
+  if (extension == ".mkv" || extension == ".webm") {
     fragment += side_by_side ? " -metadata:s:v:0 stereo_mode=left_right "
                              : " -metadata:s:v:0 stereo_mode=top_bottom ";
   }

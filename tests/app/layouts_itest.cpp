@@ -132,6 +132,12 @@ TEST_F(LayoutsTest, PlayersAreToldTheLayoutByNameBoxAndStereoMode) {
     EXPECT_NE(Probe(movie).find(std::string("TAG:stereo_mode=") + mode), std::string::npos);
     EXPECT_TRUE(test::ProbeMovie(movie).sound);
   }
+  // WebM keeps Matroska's StereoMode for the layouts that show both views.
+  const std::string webm = dir_.File("tab.webm");
+  const test::RunResult r =
+      Batch({"--convert", clip_, webm, "--stereo", "static", "--layout", "half-tab"});
+  ASSERT_EQ(r.exit_code, 0) << r.errors;
+  EXPECT_NE(Probe(webm).find("TAG:stereo_mode=top_bottom"), std::string::npos) << Probe(webm);
 }
 
 // Without the stereo effect there are no views to lay out: the movie is a plain one, and
