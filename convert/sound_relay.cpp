@@ -46,6 +46,9 @@ void SoundRelay::Run(const std::string& sound_file, const SoundExtraction& extra
     platform::SleepMs(5);
   }
   if (file != nullptr) std::fclose(file);
+  // Passed on whole, the sound must reach the encoder whole before the pipe goes. A stop
+  // does not wait: the encoder is being stopped too.
+  if (!stop_.load()) pipe_.Drain();
   pipe_.Close();
 }
 

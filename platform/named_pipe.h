@@ -29,6 +29,11 @@ class NamedPipeWriter {
   // Writes all of `bytes`, waiting while the pipe is full. False when the reader has closed
   // its end or `stop` was set.
   bool Write(const void* data, size_t bytes, const std::atomic<bool>& stop);
+  // Waits until the reader has taken everything written or has closed its end: a Windows
+  // pipe drops what is still unread when its writer closes (Wine does so at once), so a
+  // stream written faster than it is read would lose its tail, or all of it. At once on
+  // POSIX systems, whose pipes keep what is written until it is read.
+  void Drain();
   // The reader sees the end of the stream.
   void Close();
 

@@ -47,6 +47,8 @@ bool NamedPipeWriter::Write(const void* data, size_t bytes, const std::atomic<bo
   return fd_ >= 0 && WriteToPipe(fd_, static_cast<const char*>(data), bytes, &stop);
 }
 
+void NamedPipeWriter::Drain() {}
+
 void NamedPipeWriter::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;

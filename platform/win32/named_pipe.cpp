@@ -80,6 +80,11 @@ bool NamedPipeWriter::Write(const void* data, size_t bytes, const std::atomic<bo
                                         true, &stop);
 }
 
+void NamedPipeWriter::Drain() {
+  // Returns once the reader has read the pipe empty, or with an error when it has gone.
+  if (fd_ >= 0) FlushFileBuffers(win32::HandleOf(fd_));
+}
+
 void NamedPipeWriter::Close() {
   // What the reader has not taken yet stays readable until it reaches the end.
   if (fd_ >= 0) CloseHandle(win32::HandleOf(fd_));
