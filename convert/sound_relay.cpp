@@ -4,6 +4,7 @@
 #include "convert/sound_relay.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/files.h"
@@ -33,6 +34,17 @@ void SoundRelay::Run(const std::string& sound_file, const SoundExtraction& extra
   if (!pipe_.Connect(stop_)) return;
   std::FILE* file = platform::OpenFile(sound_file, "rb");
   std::vector<char> buffer(1 << 16);
+  // Nothing goes on before the file begins as a WAVE file does. Under Wine a reader has been
+  // seen to find the first bytes still zero while later ones were there; passed on, they
+  // made the encoder refuse the whole sound ("invalid start code in RIFF header").
+  while (file != nullptr && !stop_.load()) {
+    const bool ended = !extraction.Running();
+    char head[4] = {};
+    const size_t got = std::fread(head, 1, sizeof head, file);
+    std::rewind(file);
+    if ((got == sizeof head && std::memcmp(head, "RIFF", 4) == 0) || ended) break;
+    platform::SleepMs(5);
+  }
   while (file != nullptr && !stop_.load()) {
     // Asked before reading: a tool seen ended has written all it will.
     const bool ended = !extraction.Running();
