@@ -105,7 +105,15 @@ void FillGaps(const uint32_t* picture, int32_t width, uint32_t* out, const int32
   }
 }
 
-int32_t* FreshDepth(DibrRowScratch& scratch, int32_t width) {
+// The row's depth buffer, all uncovered; null when there is nothing to warp (no pixels, or
+// an eye that is the picture itself, copied here).
+int32_t* StartEyeRow(const uint32_t* picture, int32_t width, const EyeShifts& shifts, uint32_t* out,
+                     DibrRowScratch& scratch) {
+  if (width <= 0) return nullptr;
+  if (shifts.identity) {
+    std::memcpy(out, picture, static_cast<size_t>(width) * sizeof(uint32_t));
+    return nullptr;
+  }
   scratch.depth.assign(static_cast<size_t>(width), -1);
   return scratch.depth.data();
 }
@@ -127,12 +135,8 @@ EyeShifts RightEyeShifts(const DibrSettings& settings, int32_t width) {
 
 void RenderEyeRowScalar(const uint32_t* picture, const uint8_t* depth, int32_t width,
                         const EyeShifts& shifts, uint32_t* out, DibrRowScratch& scratch) {
-  if (width <= 0) return;
-  if (shifts.identity) {
-    std::memcpy(out, picture, static_cast<size_t>(width) * sizeof(uint32_t));
-    return;
-  }
-  int32_t* const z = FreshDepth(scratch, width);
+  int32_t* const z = StartEyeRow(picture, width, shifts, out, scratch);
+  if (z == nullptr) return;
   for (int32_t x = 0; x < width; ++x) PixelSpans(picture, depth, width, shifts, x, out, z);
   FillGaps(picture, width, out, z);
 }
@@ -141,12 +145,8 @@ void RenderEyeRowScalar(const uint32_t* picture, const uint8_t* depth, int32_t w
 // run by a fixed amount, every covered pixel the same blend of two neighbours.
 void RenderEyeRow(const uint32_t* picture, const uint8_t* depth, int32_t width,
                   const EyeShifts& shifts, uint32_t* out, DibrRowScratch& scratch) {
-  if (width <= 0) return;
-  if (shifts.identity) {
-    std::memcpy(out, picture, static_cast<size_t>(width) * sizeof(uint32_t));
-    return;
-  }
-  int32_t* const z = FreshDepth(scratch, width);
+  int32_t* const z = StartEyeRow(picture, width, shifts, out, scratch);
+  if (z == nullptr) return;
   int32_t x = 0;
   while (x < width) {
     int32_t last = x;
