@@ -41,6 +41,7 @@
 #include "platform/files.h"
 #include "platform/path.h"
 #include "platform/system.h"
+#include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/load.h"
 #include "video/video_state.h"
@@ -72,6 +73,8 @@ struct BatchArguments {
   std::vector<std::pair<std::string, std::string>> settings;
   std::string temp;
   std::string log;
+  std::string depth_video;
+  std::string depth_out;
   bool keep_frames = false;
 };
 
@@ -240,6 +243,7 @@ struct BatchPaths {
   std::string output;
   std::string log;   // empty: the usual run log
   std::string temp;  // empty: the usual temporary folder
+  DepthChoice depth;
 };
 BatchPaths AbsolutePaths(const BatchArguments& args) {
   std::error_code error;
@@ -262,10 +266,15 @@ BatchPaths AbsolutePaths(const BatchArguments& args) {
     }
     paths.output = platform::PathText(chosen);
   }
-  if (!args.log.empty())
-    paths.log = platform::PathText(std::filesystem::absolute(platform::PathOf(args.log), error));
-  if (!args.temp.empty())
-    paths.temp = platform::PathText(std::filesystem::absolute(platform::PathOf(args.temp), error));
+  const auto absolute = [&error](const std::string& name) {
+    return name.empty()
+               ? name
+               : platform::PathText(std::filesystem::absolute(platform::PathOf(name), error));
+  };
+  paths.log = absolute(args.log);
+  paths.temp = absolute(args.temp);
+  paths.depth.video = absolute(args.depth_video);
+  paths.depth.out = absolute(args.depth_out);
   return paths;
 }
 
@@ -370,7 +379,8 @@ int Outcome(const LoadResult& loaded, const ConversionReport& report, const Batc
     std::printf("%s\n", report.output_name.c_str());
     std::fprintf(stderr, "zqrstereo: wrote %s (%d frames)\n", report.output_name.c_str(),
                  report.frame_files);
-    return kBatchOk;
+    // What went with the movie (its depth output) may still have failed.
+    if (report.failure.empty()) return kBatchOk;
   }
   std::string failure_line = report.failure.empty() ? "the conversion failed" : report.failure;
   if (failure_line.ends_with('.')) failure_line.pop_back();
@@ -392,6 +402,21 @@ int Convert(const BatchArguments& args) {
   }
   const BatchPaths paths = AbsolutePaths(args);
   if (const std::optional<int> refused = CheckBeforeLoading(paths)) return *refused;
+  const bool depth_map = Settings.StereoOn == 1 && Settings.StereoMode == kDepthMapMode;
+  if (!depth_map && (!args.depth_video.empty() || !args.depth_out.empty())) {
+    std::fprintf(stderr, "zqrstereo: --depth-video and --depth-out go with --stereo depth-map\n");
+    return kBatchUsage;
+  }
+  if (depth_map) {
+    for (const auto& [option, value] : args.settings) {
+      if (option == "--tuning" || option == "--depth") {
+        std::fprintf(stderr,
+                     "zqrstereo: note: %s is one of the shift effects' and is ignored "
+                     "with --stereo depth-map\n",
+                     option.c_str());
+      }
+    }
+  }
 
   platform::CatchStopSignals();
   platform::FolderLock run_lock;
@@ -415,6 +440,7 @@ int Convert(const BatchArguments& args) {
     job.keep_work_files = args.keep_frames;
     job.temp_folder_held = run_lock.held();
     job.settle_pauses = false;
+    job.depth = paths.depth;
     report = ConvertMovie(job, observer);
   }
   UnloadVideo(*loaded.video, observer);
@@ -458,6 +484,13 @@ int BatchMain(int argc, char** argv) {
       ->type_name("DIR");
   app.add_option("--log", args.log, "write the run log to FILE instead of beside the program")
       ->type_name("FILE");
+  app.add_option("--depth-video", args.depth_video,
+                 "depth map: the depth of each frame from a grey video or picture FILE "
+                 "(white nearest; default: lower in the picture is nearer)")
+      ->type_name("FILE");
+  app.add_option("--depth-out", args.depth_out,
+                 "depth map: write the depth of every frame to FILE (.mkv: lossless)")
+      ->type_name("FILE");
   app.add_flag("--keep-frames", args.keep_frames,
                "leave the frame files and the sound file in the temporary folder");
   app.footer(
@@ -482,7 +515,10 @@ int BatchMain(int argc, char** argv) {
     }
     // An empty name given on purpose names nothing: taken silently, the run would work
     // where the user did not ask it to.
-    for (const auto& [option, value] : {std::pair{"--temp", &args.temp}, {"--log", &args.log}}) {
+    for (const auto& [option, value] : {std::pair{"--temp", &args.temp},
+                                        {"--log", &args.log},
+                                        {"--depth-video", &args.depth_video},
+                                        {"--depth-out", &args.depth_out}}) {
       if (app.count(option) > 0 && value->empty()) {
         throw CLI::ValidationError(option, "needs a name; an empty one names nothing");
       }

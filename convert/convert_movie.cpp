@@ -295,6 +295,7 @@ class MovieConversion {
  private:
   void Begin();
   bool CheckPaths();
+  bool OpenDepth();
   bool Prepare();
   void StartSoundAndShowTheVideo();
   bool ArmRecording();
@@ -304,6 +305,7 @@ class MovieConversion {
   std::optional<ConversionJob> LongerRecording();
   void NoteShortPicture();
   void ExportAsAsked();
+  void FinishDepth();
   bool ExportOnce(const std::string& current, ExportResult& exported, std::string& unfinished);
   // The next name another compression writes to; empty when the user has had enough.
   std::string NextOutput(const std::string& current, const ExportResult& exported,
@@ -351,6 +353,8 @@ class MovieConversion {
   int32_t width_ = 0;
   int32_t height_ = 0;
   bool stereo_views_ = false;
+  bool depth_map_ = false;
+  std::shared_ptr<DepthStage> depth_;  // the depth-map effect's, shared with the recording
   frames::OutputLayout layout_ = frames::OutputLayout::kAnaglyph;
   bool layout_frames_ = false;
   frames::LayoutSize file_size_{};
@@ -416,7 +420,8 @@ bool MovieConversion::CheckPaths() {
   }
   stereo_views_ = Settings.StereoOn == 1;
   layout_ = RecordedLayout(Settings.StereoOn, Settings.Layout);
-  layout_frames_ = layout_ != frames::OutputLayout::kAnaglyph;
+  depth_map_ = Settings.StereoOn == 1 && Settings.StereoMode == kDepthMapMode;
+  layout_frames_ = layout_ != frames::OutputLayout::kAnaglyph || depth_map_;
   file_size_ = layout_frames_
                    ? frames::LayoutOutputSize(layout_, width_ - frames::kCropColumns, height_)
                    : frames::LayoutSize{width_ - frames::kCropColumns, height_, 0};
@@ -452,9 +457,30 @@ bool MovieConversion::CheckPaths() {
                       " is in use by another conversion.\r\nPlease choose another one.",
                   "the temporary folder " + temp_folder_ + " is in use by another conversion");
   }
+  if (depth_map_ && !OpenDepth()) return false;
   if (!movie_.Reserve(output_)) {
     return Refuse("The output file cannot be created in its folder:\r\n" + output_);
   }
+  return true;
+}
+
+// The depth-map effect's depth source and output, refused before anything is written when
+// the file cannot be read or the output would replace a file the run reads or writes.
+bool MovieConversion::OpenDepth() {
+  const DepthChoice& choice = job_.depth;
+  if (!choice.out.empty() && (SameFile(choice.out, input_) || SameFile(choice.out, output_) ||
+                              (!choice.video.empty() && SameFile(choice.out, choice.video)))) {
+    return Refuse("The depth output " + choice.out +
+                      " is a file this conversion reads or writes.\r\nPlease choose another name.",
+                  "the depth output is a file this conversion reads or writes");
+  }
+  depth_ = std::make_shared<DepthStage>();
+  std::string failure;
+  if (!depth_->Open(choice, width_, height_, FramesPerSecond(figures_.TimePerFrame), failure)) {
+    depth_.reset();
+    return Refuse(failure);
+  }
+  LogLine("Depth map from " + depth_->SourceText());
   return true;
 }
 
@@ -554,6 +580,7 @@ bool MovieConversion::ArmRecording() {
   plan.observer = &observer_;
   plan.numframes = numframes_;
   plan.layout = layout_frames_ ? layout_ : frames::OutputLayout::kAnaglyph;
+  plan.depth = depth_;
   recording_.emplace(std::move(plan));
   LogLine("Determine CUTOFF");
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4");
@@ -689,6 +716,7 @@ std::optional<ConversionJob> MovieConversion::LongerRecording() {
   AbortFeed(*feed_);
   relay_.Stop();
   movie_.Discard();
+  if (depth_) depth_->Discard();  // the next recording writes it anew
   CleanUp(temp_folder_, job_.video.get(), Recording(), sound_, job_.keep_work_files, observer_);
   ConversionJob again = job_;
   again.recorded_seconds = picture_seconds_;
@@ -800,6 +828,20 @@ void MovieConversion::ExportAsAsked() {
   Publish(report_);
 }
 
+// The depth output is kept with the movie it goes with: a run that wrote none leaves none.
+void MovieConversion::FinishDepth() {
+  if (!depth_) return;
+  std::string failure;
+  if (!report_.movie_written) {
+    depth_->Discard();
+  } else if (!depth_->Finish(failure)) {
+    observer_.Ask(failure, kErrorCaption, platform::kMbIconError);
+    LogLine(OneLine(failure));
+    report_.failure = OneLine(failure);
+    Publish(report_);
+  }
+}
+
 ConversionReport MovieConversion::Run() {
   Begin();
   if (!CheckPaths() || !Prepare()) return report_;
@@ -810,6 +852,7 @@ ConversionReport MovieConversion::Run() {
   }
   NoteShortPicture();
   ExportAsAsked();
+  FinishDepth();
   return report_;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/observer.h"
+#include "video/depth_stage.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -42,6 +43,9 @@ struct ConversionJob {
   // Set for a recording made again because the first delivered more than the video
   // announced: its length in seconds, which the encoder's -t then covers.
   double recorded_seconds = 0.0;
+  // With the depth-map effect: the depth file the views are rendered from (none: the vertical
+  // prior), and where the depth of every frame is written (none: nowhere).
+  DepthChoice depth;
 };
 
 // What a run came to, for the batch mode's exit status and tests.

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <string>
 
 #include "core/control_ids.h"
 
@@ -28,7 +30,8 @@ constexpr const char* kChannelWords[] = {"stereo", "mono"};
 constexpr const char* kRateItems[] = {"  Auto", "  48000Hz", "  44100Hz", "  22050Hz", "  11025Hz"};
 constexpr const char* kRateWords[] = {"auto", "48000", "44100", "22050", "11025"};
 constexpr const char* kStereoItems[] = {"  Dynamic stereo effect", "  Static stereo effect"};
-constexpr const char* kStereoWords[] = {"dynamic", "static"};
+constexpr const char* kStereoWords[] = {"dynamic", "static", "depth-map"};
+constexpr const char* kSyntheticWords[] = {"both", "left", "right"};
 // In the order of frames::OutputLayout.
 constexpr const char* kLayoutItems[] = {"  Red/cyan anaglyph",        "  Red/cyan, Dubois colours",
                                         "  Red/cyan, half colour",    "  Red/cyan, grey",
@@ -43,6 +46,7 @@ constexpr const char* kChromaWords[] = {"420", "444"};
 constexpr OptionDef kOptions[] = {
     {.field = &S::StereoMode,
      .key = "STEREOMODE",
+     .high = 2,
      .control = C::kPopup,
      .control_id = 897,
      .popup_title = "Set type of ZQR Stereo",
@@ -82,6 +86,27 @@ constexpr OptionDef kOptions[] = {
      .tooltip = " ZQR Stereo Vision Tuning ",
      .flag = "--tuning",
      .flag_help = "the stereo tuning shift"},
+    {.field = &S::Divergence,
+     .key = "DIVERGENCE",
+     .start = 25,
+     .high = 250,
+     .flag = "--divergence",
+     .flag_help = "depth map: the 3D strength, the largest parallax in percent of the width",
+     .flag_scale = 10},
+    {.field = &S::Convergence,
+     .key = "CONVERGENCE",
+     .start = 50,
+     .high = 100,
+     .flag = "--convergence",
+     .flag_help = "depth map: the depth level at the screen's plane (0 farthest, 1 nearest)",
+     .flag_scale = 100},
+    {.field = &S::SyntheticView,
+     .key = "SYNTHVIEW",
+     .high = 2,
+     .flag = "--synthetic-view",
+     .flag_help = "depth map: the eyes rendered (both shifted by half, or the left or the right "
+                  "one by the whole parallax)",
+     .flag_words = kSyntheticWords},
     {.field = &S::DepthDivisor,
      .key = "DEPTH",
      .start = 30,
@@ -287,8 +312,19 @@ constexpr OptionDef kOptions[] = {
      .control_id = kIdPreviewConverted},
 };
 
-std::string RangeText(int32_t low, int32_t high) {
-  return "a number from " + std::to_string(low) + " to " + std::to_string(high);
+// A field's value as its flag writes it: value / scale with the scale's decimals.
+std::string ScaledText(int32_t value, int32_t scale) {
+  if (scale <= 1) return std::to_string(value);
+  std::string fraction = std::to_string(std::abs(value) % scale);
+  const size_t decimals = std::to_string(scale).size() - 1;
+  fraction.insert(0, decimals - fraction.size(), '0');
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  const std::string whole = (value < 0 ? "-" : "") + std::to_string(std::abs(value) / scale);
+  return fraction.empty() ? whole : whole + "." + fraction;
+}
+
+std::string RangeText(int32_t low, int32_t high, int32_t scale = 1) {
+  return "a number from " + ScaledText(low, scale) + " to " + ScaledText(high, scale);
 }
 
 // "a, b or c"
@@ -311,6 +347,27 @@ bool WholeNumber(std::string_view text, int32_t* value) {
     number = number * 10 + (text[k] - '0');
   }
   *value = at == 1 ? -number : number;
+  return true;
+}
+
+// A number with at most as many decimals as `scale` has zeros, as value x scale.
+bool ScaledNumber(std::string_view text, int32_t scale, int32_t* value) {
+  if (scale <= 1) return WholeNumber(text, value);
+  const size_t decimals = std::to_string(scale).size() - 1;
+  const size_t point = text.find('.');
+  std::string_view whole = text.substr(0, point);
+  std::string fraction(point == std::string_view::npos ? "" : text.substr(point + 1));
+  if (fraction.size() > decimals || (point != std::string_view::npos && fraction.empty())) {
+    return false;
+  }
+  fraction.append(decimals - fraction.size(), '0');
+  int32_t units = 0;
+  int32_t parts = 0;
+  if (whole.empty() || whole == "-" || !WholeNumber(whole, &units) ||
+      !WholeNumber(fraction, &parts) || fraction[0] == '-' || std::abs(units) > 100000) {
+    return false;
+  }
+  *value = whole[0] == '-' ? units * scale - parts : units * scale + parts;
   return true;
 }
 
@@ -360,7 +417,8 @@ std::string FlagValues(const OptionDef& option) {
     }
     return values;
   }
-  return values + std::to_string(option.low) + ".." + std::to_string(option.high);
+  return values + ScaledText(option.low, option.flag_scale) + ".." +
+         ScaledText(option.high, option.flag_scale);
 }
 
 std::string ApplyFlag(const OptionDef& option, std::string_view value) {
@@ -378,7 +436,8 @@ std::string ApplyFlag(const OptionDef& option, std::string_view value) {
     known = found != option.flag_words.end();
     number = option.low + static_cast<int32_t>(found - option.flag_words.begin());
   } else {
-    known = WholeNumber(value, &number) && number >= option.low && number <= option.high;
+    known = ScaledNumber(value, option.flag_scale, &number) && number >= option.low &&
+            number <= option.high;
   }
   if (!known) {
     std::string takes;
@@ -386,7 +445,7 @@ std::string ApplyFlag(const OptionDef& option, std::string_view value) {
       takes = option.flag_switch != nullptr ? Listed(option.flag_words, "off")
                                             : "one of " + FlagValues(option);
     } else {
-      takes = RangeText(option.low, option.high);
+      takes = RangeText(option.low, option.high, option.flag_scale);
       if (option.zero_word != nullptr) takes = std::string(option.zero_word) + " or " + takes;
       if (option.flag_switch != nullptr) takes = "off or " + takes;
     }

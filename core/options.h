@@ -44,6 +44,9 @@ struct OptionDef {
   SettingsField flag_switch = nullptr;           // "off" switches this off, a value switches it on
   std::span<const char* const> flag_words = {};  // the flag's words for low, low + 1, ...
   const char* zero_word = nullptr;               // a word the flag takes for 0 below the range
+  // The flag's number is the field divided by this (10: "2.5" stores 25), with as many
+  // decimals as the scale has zeros.
+  int32_t flag_scale = 1;
 };
 
 // Every row, the batch flags' rows first in the order --help lists them.

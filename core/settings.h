@@ -51,6 +51,12 @@ struct SettingsRecord {
   // Whether the playing preview shows each frame as a conversion would write it (sharpen,
   // stereo, the output layout) rather than the filtered picture alone.
   Shared32 PreviewConverted;
+  // The depth-map effect's parallax (tenths of a percent of the width), the depth level at
+  // the screen's plane (percent of the nearest), and which eyes it renders
+  // (frames::SyntheticView).
+  Shared32 Divergence;
+  Shared32 Convergence;
+  Shared32 SyntheticView;
 };
 
 // The one process-wide record.

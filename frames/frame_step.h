@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "frames/dibr.h"
 #include "frames/filter_chain.h"
 #include "frames/stereo.h"
 
@@ -18,6 +19,9 @@ struct FrameStepSettings {
   int32_t sharpen_radius = 1;
   bool stereo_on = false;
   StereoSettings stereo;
+  // With stereo on: the views rendered from a depth plane instead of the shift effects.
+  bool depth_map = false;
+  DibrSettings dibr;
 };
 
 // The arrays of one step; the frame arrays are width x (height + 1) pixels and distinct.

@@ -220,25 +220,8 @@ void ComposeHalfTopAndBottom(const LayoutJob& job) {
     }
   }
 }
-}  // namespace
-
-bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t* previous,
-                   int32_t width, int32_t height, const StereoSettings& settings, uint32_t* out,
-                   LayoutScratch& scratch, int32_t picture_width) {
-  if (current == nullptr || out == nullptr || width < 1 || height < 1 ||
-      (settings.mode == 0 && previous == nullptr) ||
-      int64_t{width} * (height + 1) > FrameArray::kMaxPixels) {
-    return false;
-  }
-  if (layout == OutputLayout::kAnaglyph) {
-    ComposeAnaglyph(current, previous, width, height, settings, out);
-    return true;
-  }
-  const std::array<int16_t, 256> table = DepthTableFor(DepthFactor(settings.divisor));
-  const StereoViewArgs args = MakeStereoViewArgs(current, previous, width, height, settings, table);
-  // The columns of each view the output shows (the frame files leave the right edge out).
-  const int64_t shown = picture_width > 0 ? std::min(picture_width, width) : width;
-  const LayoutJob job{ActiveKernels().layouts, args, width, shown, height, out, scratch};
+// Every layout but the red/cyan merge.
+void ComposeViews(const LayoutJob& job, OutputLayout layout) {
   switch (layout) {
     case OutputLayout::kDubois:
     case OutputLayout::kHalfColour:
@@ -260,6 +243,56 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
     case OutputLayout::kAnaglyph:
       break;
   }
+}
+}  // namespace
+
+bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t* previous,
+                   int32_t width, int32_t height, const StereoSettings& settings, uint32_t* out,
+                   LayoutScratch& scratch, int32_t picture_width) {
+  if (current == nullptr || out == nullptr || width < 1 || height < 1 ||
+      (settings.mode == 0 && previous == nullptr) ||
+      int64_t{width} * (height + 1) > FrameArray::kMaxPixels) {
+    return false;
+  }
+  if (layout == OutputLayout::kAnaglyph) {
+    ComposeAnaglyph(current, previous, width, height, settings, out);
+    return true;
+  }
+  const std::array<int16_t, 256> table = DepthTableFor(DepthFactor(settings.divisor));
+  const StereoViewArgs args = MakeStereoViewArgs(current, previous, width, height, settings, table);
+  // The columns of each view the output shows (the frame files leave the right edge out).
+  const int64_t shown = picture_width > 0 ? std::min(picture_width, width) : width;
+  const LayoutJob job{ActiveKernels().layouts, args, width, shown, height, out, scratch};
+  ComposeViews(job, layout);
+  return true;
+}
+
+bool ComposeLayoutOfViews(OutputLayout layout, const uint32_t* left, const uint32_t* right,
+                          int32_t width, int32_t height, uint32_t* out, LayoutScratch& scratch,
+                          int32_t picture_width) {
+  if (left == nullptr || right == nullptr || out == nullptr || width < 1 || height < 1 ||
+      int64_t{width} * (height + 1) > FrameArray::kMaxPixels) {
+    return false;
+  }
+  const int64_t shown = picture_width > 0 ? std::min(picture_width, width) : width;
+  if (layout == OutputLayout::kAnaglyph) {
+    for (int64_t y = 0; y < height; ++y) {
+      const uint32_t* l = left + y * width;
+      const uint32_t* r = right + y * width;
+      uint32_t* o = out + y * shown;
+      for (int64_t x = 0; x < shown; ++x) o[x] = (l[x] & 0xFFFF0000u) | (r[x] & 0x0000FFFFu);
+    }
+    return true;
+  }
+  // Views without a shift or a displacement are read where they lie: the second view is the
+  // left one, the current frame the right one.
+  StereoViewArgs args;
+  args.current = right;
+  args.second = left;
+  args.width = width;
+  args.picture = int64_t{width} * height;
+  const LayoutJob job{ActiveKernels().layouts, args, width, shown, height, out, scratch};
+  ComposeViews(job, layout);
   return true;
 }
 

@@ -67,4 +67,12 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
                    int32_t width, int32_t height, const StereoSettings& settings, uint32_t* out,
                    LayoutScratch& scratch, int32_t picture_width = 0);
 
+// The same layouts made from a pair of views already rendered (width x height each, rows
+// `width` apart): kAnaglyph then takes red and the fourth byte from the left view and green
+// and blue from the right one, pixel for pixel, into picture_width x height pixels (no spare
+// line). The other layouts are made exactly as from the shift views.
+bool ComposeLayoutOfViews(OutputLayout layout, const uint32_t* left, const uint32_t* right,
+                          int32_t width, int32_t height, uint32_t* out, LayoutScratch& scratch,
+                          int32_t picture_width = 0);
+
 }  // namespace zqr::frames

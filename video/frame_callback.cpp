@@ -69,6 +69,11 @@ frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& s) {
   settings.stereo.tuning = s.StereoTuning;
   settings.stereo.depth_on = s.DepthOn;
   settings.stereo.divisor = s.DepthDivisor;
+  settings.depth_map = settings.stereo_on && s.StereoMode == kDepthMapMode;
+  settings.dibr.divergence_percent = s.Divergence / 10.0;
+  settings.dibr.convergence = s.Convergence / 100.0;
+  settings.dibr.synthetic =
+      static_cast<frames::SyntheticView>(std::clamp<int32_t>(s.SyntheticView, 0, 2));
   return settings;
 }
 
@@ -113,6 +118,21 @@ void StepFrameInLayout(const FrameStepArrays& a, int64_t pixels, frames::OutputL
                         settings.stereo, a.layout_frame->data(), *a.scratch,
                         width - frames::kCropColumns);
   swap(*a.sharpened, *a.previous);
+}
+
+void StepFrameWithDepth(const FrameStepArrays& a, int64_t pixels, frames::OutputLayout layout,
+                        const frames::FrameStepSettings& settings, DepthStage& depth,
+                        int32_t number) {
+  FilterFrame(*a.work, pixels, settings.filter);
+  const int32_t width = a.work->width();
+  const int32_t rows = a.work->rows();
+  const int32_t height = rows - 1;
+  frames::SharpenCopy(a.work->data(), a.sharpened->data(), width, height, rows,
+                      settings.sharpen_amount, settings.sharpen_radius);
+  depth.NextDepth(number);
+  depth.RenderViews(a.sharpened->data(), settings.dibr);
+  frames::ComposeLayoutOfViews(layout, depth.left(), depth.right(), width, height,
+                               a.layout_frame->data(), *a.scratch, width - frames::kCropColumns);
 }
 
 void StepFrameInStrips(const FrameStepArrays& a, const uint32_t* delivered,
@@ -190,15 +210,20 @@ void FrameRecording::ProcessInStages(const Destination& destination,
   }
 }
 
-// A recording in another layout than the red/cyan merge: the stages, then the layout of the
-// two views composed straight into its file frame (FrameStore.LayoutFrame, which the
-// preview shows), handed on and written from there. DMEM3 keeps the frame before the
-// stereo stage, the next frame's previous frame.
+// A recording in another layout than the red/cyan merge, or with views from a depth plane:
+// the stages, then the layout of the two views composed straight into its file frame
+// (FrameStore.LayoutFrame, which the preview shows), handed on and written from there. DMEM3 keeps
+// the frame before the stereo stage, the next frame's previous frame.
 void FrameRecording::ProcessInLayout(const Destination& destination,
                                      const frames::FrameStepSettings& settings) {
   FrameStoreState& s = FrameStore;
   FlushPendingFile();
-  StepFrameInLayout(Arrays(), s.FramePixelCount, plan_.layout, settings);
+  if (plan_.depth) {
+    StepFrameWithDepth(Arrays(), s.FramePixelCount, plan_.layout, settings, *plan_.depth,
+                       destination.number);
+  } else {
+    StepFrameInLayout(Arrays(), s.FramePixelCount, plan_.layout, settings);
+  }
   ShowFrame();  // the preview shows this frame's layout
   const int32_t out_width = s.LayoutWidth;
   const int32_t out_height = s.LayoutHeight;
@@ -321,8 +346,10 @@ void BufferCB(FrameRecording& recording, const void* buffer, int64_t length, dou
   const frames::FrameStepSettings settings = FrameSettings();
   // A layout recording keeps its layout to the end (the frame files' size depends on it),
   // even when the stereo switch is turned meanwhile.
-  if (recording.plan_.layout != frames::OutputLayout::kAnaglyph && count == picture && count > 0 &&
-      ConversionArraysReady(s) && !s.LayoutFrame.empty()) {
+  const bool layout_frames =
+      recording.plan_.layout != frames::OutputLayout::kAnaglyph || recording.plan_.depth != nullptr;
+  if (layout_frames && count == picture && count > 0 && ConversionArraysReady(s) &&
+      !s.LayoutFrame.empty()) {
     std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
     recording.ProcessInLayout(destination, settings);
   } else if (count == picture && count > 0 && ConversionArraysReady(s) &&

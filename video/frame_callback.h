@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "frames/layouts.h"
 #include "frames/throttle.h"
 #include "platform/media.h"
+#include "video/depth_stage.h"
 
 namespace zqr {
 
@@ -58,6 +60,17 @@ void StepFrameInStrips(const FrameStepArrays& arrays, const uint32_t* delivered,
 // `previous` then holds this frame before stereo, `sharpened` the previous frame given.
 void StepFrameInLayout(const FrameStepArrays& arrays, int64_t pixels, frames::OutputLayout layout,
                        const frames::FrameStepSettings& settings);
+
+// The stereo mode whose views are rendered from a depth plane (0 dynamic, 1 static).
+inline constexpr int32_t kDepthMapMode = 2;
+
+// A step of one frame whose picture is in `work` (the first `pixels` pixels) with its views
+// rendered from a depth plane: the chain, sharpen, the depth stage's plane for the movie's
+// frame `number` and its views, and `layout` of them into `layout_frame`, cut to the frame
+// file's width.
+void StepFrameWithDepth(const FrameStepArrays& arrays, int64_t pixels, frames::OutputLayout layout,
+                        const frames::FrameStepSettings& settings, DepthStage& depth,
+                        int32_t number);
 
 // What a frame is processed with, from one snapshot of the settings.
 frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& values);
@@ -126,6 +139,10 @@ struct RecordingPlan {
   // With stereo on and another layout than the red/cyan merge, the file frame is that layout
   // of the two views (FrameStore.LayoutFrame, allocated by the driver for its size).
   frames::OutputLayout layout = frames::OutputLayout::kAnaglyph;
+  // A depth-map recording: its depth stage, which renders the two views every layout (the
+  // red/cyan merge too) is made of; the recording then has a layout frame whatever the
+  // layout.
+  std::shared_ptr<DepthStage> depth;
 };
 
 // One recording's frame path, and the grabber's callback while it runs: each frame is
