@@ -240,6 +240,9 @@ void HandleSlider(int id, int position) {
   // The position travels in the low 16 bits; a range below 0 reads them signed.
   const int32_t low = position & 0xFFFF;
   Settings.*option->field = option->low < 0 ? static_cast<int16_t>(low) : low;
+  if (option->value_label_id != 0) {
+    CurrentUi().SetLabel(option->value_label_id, ValueLabelText(*option, Settings.*option->field));
+  }
 }
 
 namespace {
@@ -313,11 +316,13 @@ void HandleCommand(int id, int code) {
       TickSound();
       ToggleFromMenuMark(id, s.StereoOn);
       return;
-    case kIdPreviewConverted: {
+    case kIdPreviewConverted:
+    case kIdShowDepth: {
       // A menu item alone: the field follows its mark.
       SettingsChange change;
-      s.PreviewConverted = ui.IsMenuChecked(id) ? 0 : 1;
-      ui.SetMenuChecked(id, s.PreviewConverted == 1);
+      Shared32& field = id == kIdShowDepth ? s.ShowDepth : s.PreviewConverted;
+      field = ui.IsMenuChecked(id) ? 0 : 1;
+      ui.SetMenuChecked(id, field == 1);
       return;
     }
     case kIdOutputStream:
@@ -372,7 +377,7 @@ void HandleCommand(int id, int code) {
   }
   if (const OptionPopup* popup = FindOptionPopup(id)) {
     SettingsChange change;
-    s.*popup->field = id - popup->base_id;
+    s.*popup->field = PopupItemIndex(*popup->option, id);
     SetMenuChoice(*popup);
   }
 }

@@ -108,6 +108,15 @@ std::vector<ControlRow> MakeRows() {
   r.push_back(
       Row(kIdDepthSwitch, K::kCheckBox, "3D Depth", 620, 243, 80, 18, check_fg, kBlack, kEdge));
   r.push_back(List(kIdDepthList, 701, 240, 40, 90, 0, DepthItems(), 2));
+  // The depth map's strength and screen plane, with their values.
+  r.push_back(
+      Row(kIdDivergenceCaption, K::kLabel, "Strength", 800, 222, 54, 17, check_fg, kBlack, 0));
+  r.push_back(Slider(kIdDivergence, 855, 222, 100, 17, Grey(75), 0));
+  r.push_back(Row(kIdDivergenceValue, K::kLabel, "", 958, 222, 40, 17, check_fg, kBlack, 0));
+  r.push_back(
+      Row(kIdConvergenceCaption, K::kLabel, "Screen", 800, 243, 54, 17, check_fg, kBlack, 0));
+  r.push_back(Slider(kIdConvergence, 855, 243, 100, 17, Grey(75), 0));
+  r.push_back(Row(kIdConvergenceValue, K::kLabel, "", 958, 243, 40, 17, check_fg, kBlack, 0));
   r.push_back(Row(kIdAutoSave, K::kCheckBox, "Auto saving a parameters", 620, 159, 171, 18,
                   check_fg, kBlack, kEdge));
   const char* captions[] = {
@@ -196,7 +205,7 @@ std::vector<OptionPopup> MakePopups() {
        {&S::BitrateChoice, &S::CodecModeChoice, &S::ResizeMode, &S::AudioChannels,
         &S::SampleRateChoice, &S::StereoMode, &S::Layout, &S::Chroma444}) {
     const OptionDef* option = OptionOfField(field);
-    popups.push_back({option->popup_title, option->control_id, option->popup_items, field});
+    popups.push_back({option->popup_title, option, option->popup_items, field});
   }
   return popups;
 }
@@ -269,8 +278,8 @@ MenuItemSpec Popup(const OptionPopup& popup) {
   menu.text = popup.title;
   const int value = Settings.*popup.field;
   for (size_t i = 0; i < popup.items.size(); ++i) {
-    menu.children.push_back(Item(popup.items[i], popup.base_id + static_cast<int>(i), true,
-                                 static_cast<int>(i) == value));
+    menu.children.push_back(
+        Item(popup.items[i], PopupItemId(*popup.option, i), true, static_cast<int>(i) == value));
     if (i == 0) menu.children.push_back(Separator());
   }
   return menu;
@@ -290,6 +299,7 @@ std::vector<MenuSpec> MakeMenus() {
                    Popup(Popups()[5]), Popup(Popups()[6]), Popup(Popups()[7]),
                    Item("Preview the converted picture", kIdPreviewConverted, true,
                         Settings.PreviewConverted == 1),
+                   Item("Show depth (depth map)", kIdShowDepth, true, Settings.ShowDepth == 1),
                    Separator(), Popup(Popups()[0]), Popup(Popups()[1]), Separator(),
                    Popup(Popups()[2]), Separator(), Popup(Popups()[3]), Popup(Popups()[4])}};
   MenuSpec help{"&Help", {Item("Help\tF1", kIdHelp), Separator(), Item("About", kIdAbout)}};
@@ -331,9 +341,7 @@ const ControlRow* FindControlRow(int id) {
 
 const OptionPopup* FindOptionPopup(int id) {
   for (const OptionPopup& popup : Popups()) {
-    if (id >= popup.base_id && id < popup.base_id + static_cast<int>(popup.items.size())) {
-      return &popup;
-    }
+    if (PopupItemIndex(*popup.option, id) >= 0) return &popup;
   }
   return nullptr;
 }
@@ -374,6 +382,10 @@ platform::WindowLayout MainWindowLayout() {
       if (value >= 0 && value < static_cast<int32_t>(spec.items.size())) spec.value = value;
     }
     if (spec.id == kIdTempPathLabel) spec.text = Shell.TempFolder;
+    for (SettingsField field : {&S::Divergence, &S::Convergence}) {
+      const OptionDef* option = OptionOfField(field);
+      if (spec.id == option->value_label_id) spec.text = ValueLabelText(*option, Settings.*field);
+    }
     layout.controls.push_back(std::move(spec));
   }
   layout.accelerators.assign(kAccelerators, kAccelerators + std::size(kAccelerators));

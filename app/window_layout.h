@@ -27,8 +27,8 @@ struct ControlRow {
 
 // The option popups: each item sets its field to the item's index.
 struct OptionPopup {
-  const char* title;  // the Option menu's item that opens it
-  int base_id;
+  const char* title;        // the Option menu's item that opens it
+  const OptionDef* option;  // its items' ids (PopupItemId)
   std::span<const char* const> items;
   Shared32 SettingsRecord::*field;
 };

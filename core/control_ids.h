@@ -51,6 +51,14 @@ enum ControlId : int {
   kIdDepthSwitch = 899,
   kIdDepthList = 900,
   kIdPreviewConverted = 930,
+  kIdDepthMapItem = 931,  // the stereo type popup's third item
+  kIdDivergence = 932,    // the depth map's sliders, their captions and value labels
+  kIdConvergence = 933,
+  kIdShowDepth = 934,
+  kIdDivergenceValue = 935,
+  kIdConvergenceValue = 936,
+  kIdDivergenceCaption = 937,
+  kIdConvergenceCaption = 938,
   kIdPreview = 2007,
   kIdPositionFrame = 3011,
   kIdPositionBar = 3012,

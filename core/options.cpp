@@ -29,7 +29,9 @@ constexpr const char* kChannelItems[] = {"  Stereo", "  Mono"};
 constexpr const char* kChannelWords[] = {"stereo", "mono"};
 constexpr const char* kRateItems[] = {"  Auto", "  48000Hz", "  44100Hz", "  22050Hz", "  11025Hz"};
 constexpr const char* kRateWords[] = {"auto", "48000", "44100", "22050", "11025"};
-constexpr const char* kStereoItems[] = {"  Dynamic stereo effect", "  Static stereo effect"};
+constexpr const char* kStereoItems[] = {"  Dynamic stereo effect", "  Static stereo effect",
+                                        "  Depth map"};
+constexpr int kStereoItemIds[] = {897, 898, kIdDepthMapItem};
 constexpr const char* kStereoWords[] = {"dynamic", "static", "depth-map"};
 constexpr const char* kSyntheticWords[] = {"both", "left", "right"};
 // In the order of frames::OutputLayout.
@@ -51,6 +53,7 @@ constexpr OptionDef kOptions[] = {
      .control_id = 897,
      .popup_title = "Set type of ZQR Stereo",
      .popup_items = kStereoItems,
+     .popup_ids = kStereoItemIds,
      .flag = "--stereo",
      .flag_help = "the stereo effect",
      .flag_switch = &S::StereoOn,
@@ -90,16 +93,27 @@ constexpr OptionDef kOptions[] = {
      .key = "DIVERGENCE",
      .start = 25,
      .high = 250,
+     .control = C::kSlider,
+     .control_id = kIdDivergence,
+     .page = 5,
+     .tooltip = " 3D strength: the nearest and the farthest depth's parallax ",
      .flag = "--divergence",
      .flag_help = "depth map: the 3D strength, the largest parallax in percent of the width",
-     .flag_scale = 10},
+     .flag_scale = 10,
+     .value_label_id = kIdDivergenceValue,
+     .value_unit = "%"},
     {.field = &S::Convergence,
      .key = "CONVERGENCE",
      .start = 50,
      .high = 100,
+     .control = C::kSlider,
+     .control_id = kIdConvergence,
+     .page = 10,
+     .tooltip = " Screen plane: the depth that stays at the screen's distance ",
      .flag = "--convergence",
      .flag_help = "depth map: the depth level at the screen's plane (0 farthest, 1 nearest)",
-     .flag_scale = 100},
+     .flag_scale = 100,
+     .value_label_id = kIdConvergenceValue},
     {.field = &S::SyntheticView,
      .key = "SYNTHVIEW",
      .high = 2,
@@ -310,6 +324,7 @@ constexpr OptionDef kOptions[] = {
      .start = 1,
      .control = C::kSwitch,
      .control_id = kIdPreviewConverted},
+    {.field = &S::ShowDepth, .key = "SHOWDEPTH", .control = C::kSwitch, .control_id = kIdShowDepth},
 };
 
 // A field's value as its flag writes it: value / scale with the scale's decimals.
@@ -387,9 +402,10 @@ const OptionDef* OptionOfField(SettingsField field) {
 const OptionDef* OptionOfControl(int control_id) {
   for (const OptionDef& option : kOptions) {
     if (option.control == OptionControl::kNone) continue;
-    const int count =
-        option.control == OptionControl::kPopup ? static_cast<int>(option.popup_items.size()) : 1;
-    if (control_id >= option.control_id && control_id < option.control_id + count) return &option;
+    if (option.control == OptionControl::kPopup ? PopupItemIndex(option, control_id) >= 0
+                                                : control_id == option.control_id) {
+      return &option;
+    }
   }
   return nullptr;
 }
@@ -401,10 +417,30 @@ const OptionDef* OptionOfFlag(std::string_view flag) {
   return nullptr;
 }
 
+std::string FlagValueText(const OptionDef& option, int32_t value) {
+  return ScaledText(value, option.flag_scale);
+}
+
+std::string ValueLabelText(const OptionDef& option, int32_t value) {
+  return FlagValueText(option, value) + option.value_unit;
+}
+
+int PopupItemId(const OptionDef& option, size_t index) {
+  return index < option.popup_ids.size() ? option.popup_ids[index]
+                                         : option.control_id + static_cast<int>(index);
+}
+
+int PopupItemIndex(const OptionDef& option, int id) {
+  for (size_t i = 0; i < option.popup_items.size(); ++i) {
+    if (PopupItemId(option, i) == id) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 void ShowPopupChoice(const OptionDef& option, Observer& observer) {
   const int32_t value = Settings.*option.field;
   for (size_t i = 0; i < option.popup_items.size(); ++i) {
-    observer.MenuChecked(option.control_id + static_cast<int>(i), static_cast<int32_t>(i) == value);
+    observer.MenuChecked(PopupItemId(option, i), static_cast<int32_t>(i) == value);
   }
 }
 

@@ -38,6 +38,9 @@ struct OptionDef {
   int32_t reset_value = 0;
   const char* popup_title = nullptr;              // the Option menu's item that opens its popup
   std::span<const char* const> popup_items = {};  // in value order
+  // The items' ids when they are not control_id, control_id + 1, ... (an item added later
+  // where the next id was already taken).
+  std::span<const int> popup_ids = {};
 
   const char* flag = nullptr;                    // its batch flag; null: none
   const char* flag_help = nullptr;               // the flag's line in --help
@@ -47,6 +50,9 @@ struct OptionDef {
   // The flag's number is the field divided by this (10: "2.5" stores 25), with as many
   // decimals as the scale has zeros.
   int32_t flag_scale = 1;
+  // A label beside a slider that shows its value as the flag writes it, and its unit.
+  int value_label_id = 0;
+  const char* value_unit = "";
 };
 
 // Every row, the batch flags' rows first in the order --help lists them.
@@ -57,6 +63,15 @@ std::span<const OptionDef> Options();
 const OptionDef* OptionOfField(SettingsField field);
 const OptionDef* OptionOfControl(int control_id);
 const OptionDef* OptionOfFlag(std::string_view flag);
+
+// A value as the option's flag writes it ("2.5" for 25 with a scale of 10), and with the
+// unit its value label shows.
+std::string FlagValueText(const OptionDef& option, int32_t value);
+std::string ValueLabelText(const OptionDef& option, int32_t value);
+
+// The id of a popup's item `index`, and the index of the item with that id (-1: none).
+int PopupItemId(const OptionDef& option, size_t index);
+int PopupItemIndex(const OptionDef& option, int id);
 
 // The window's check mark in an option's popup moved to the item of the field's value.
 void ShowPopupChoice(const OptionDef& option, Observer& observer);

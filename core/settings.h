@@ -57,6 +57,8 @@ struct SettingsRecord {
   Shared32 Divergence;
   Shared32 Convergence;
   Shared32 SyntheticView;
+  // Whether the preview draws the depth map instead of the picture (depth-map effect).
+  Shared32 ShowDepth;
 };
 
 // The one process-wide record.

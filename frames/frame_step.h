@@ -22,6 +22,8 @@ struct FrameStepSettings {
   // With stereo on: the views rendered from a depth plane instead of the shift effects.
   bool depth_map = false;
   DibrSettings dibr;
+  // The preview's: the depth plane drawn as both views instead of the rendered eyes.
+  bool show_depth = false;
 };
 
 // The arrays of one step; the frame arrays are width x (height + 1) pixels and distinct.

@@ -112,6 +112,14 @@ void DepthStage::RenderViews(const uint32_t* picture, const frames::DibrSettings
                          left_.data(), right_.data(), scratch_[0]);
 }
 
+void DepthStage::DepthAsViews() {
+  for (size_t i = 0; i < plane_.size(); ++i) {
+    const uint32_t g = plane_[i];
+    left_[i] = g | g << 8 | g << 16;
+  }
+  right_ = left_;
+}
+
 bool DepthStage::Finish(std::string& failure) {
   if (!writer_) return true;
   const bool finished = writer_->Finish() && out_failure_.empty();

@@ -42,6 +42,8 @@ class DepthStage {
   // Both views of `picture` (width x height, rows `width` apart) from the last plane, split
   // across two threads for large pictures.
   void RenderViews(const uint32_t* picture, const frames::DibrSettings& settings);
+  // The plane as a grey picture in both views, for a preview that shows the depth.
+  void DepthAsViews();
   const uint32_t* left() const { return left_.data(); }
   const uint32_t* right() const { return right_.data(); }
   const uint8_t* depth() const { return plane_.data(); }

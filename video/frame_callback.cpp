@@ -130,7 +130,11 @@ void StepFrameWithDepth(const FrameStepArrays& a, int64_t pixels, frames::Output
   frames::SharpenCopy(a.work->data(), a.sharpened->data(), width, height, rows,
                       settings.sharpen_amount, settings.sharpen_radius);
   depth.NextDepth(number);
-  depth.RenderViews(a.sharpened->data(), settings.dibr);
+  if (settings.show_depth) {
+    depth.DepthAsViews();
+  } else {
+    depth.RenderViews(a.sharpened->data(), settings.dibr);
+  }
   frames::ComposeLayoutOfViews(layout, depth.left(), depth.right(), width, height,
                                a.layout_frame->data(), *a.scratch, width - frames::kCropColumns);
 }
@@ -301,12 +305,14 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
     return false;
   }
   const frames::OutputLayout layout = RecordedLayout(values.StereoOn, values.Layout);
+  const bool depth_map = values.StereoOn == 1 && values.StereoMode == kDepthMapMode;
   const frames::LayoutSize layout_size =
-      layout == frames::OutputLayout::kAnaglyph
+      layout == frames::OutputLayout::kAnaglyph && !depth_map
           ? frames::LayoutSize{}
           : frames::LayoutOutputSize(layout, width - frames::kCropColumns, height);
   if (!AllocatePreviewStep(width, height, layout_size.width, layout_size.height)) return false;
-  const frames::FrameStepSettings settings = FrameSettingsOf(values);
+  frames::FrameStepSettings settings = FrameSettingsOf(values);
+  settings.show_depth = values.ShowDepth == 1;
   // A picture polled again is paired with the frame before it again (see PreviewStepState).
   const size_t bytes = static_cast<size_t>(width) * height * 4;
   const bool repeated =
@@ -320,7 +326,23 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
   const FrameStepArrays arrays{&s.WorkFrame, &p.Spare,       &p.Spare,
                                &p.Previous,  &p.LayoutFrame, &p.Scratch};
   p.PreviousAdvanced = layout != frames::OutputLayout::kAnaglyph || settings.stereo_on;
-  if (layout == frames::OutputLayout::kAnaglyph) {
+  if (depth_map) {
+    // The preview's own depth stage, on the prior: it has no frame numbers to pair a depth
+    // video's frames with.
+    if (!p.Depth || p.DepthWidth != width || p.DepthHeight != height) {
+      p.Depth = std::make_unique<DepthStage>();
+      std::string failure;
+      if (!p.Depth->Open(DepthChoice{}, width, height, 0.0, failure)) {
+        p.Depth.reset();
+        return false;
+      }
+      p.DepthWidth = width;
+      p.DepthHeight = height;
+    }
+    std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), bytes);
+    StepFrameWithDepth(arrays, int64_t{width} * height, layout, settings, *p.Depth, 0);
+    p.Shown = PreviewStepState::Shows::kLayout;
+  } else if (layout == frames::OutputLayout::kAnaglyph) {
     StepFrameInStrips(arrays, s.GrabBuffer.data(), settings, p.Output.data());
     p.Shown = PreviewStepState::Shows::kFrame;
   } else {

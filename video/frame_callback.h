@@ -142,7 +142,7 @@ struct RecordingPlan {
   // A depth-map recording: its depth stage, which renders the two views every layout (the
   // red/cyan merge too) is made of; the recording then has a layout frame whatever the
   // layout.
-  std::shared_ptr<DepthStage> depth;
+  std::shared_ptr<DepthStage> depth = nullptr;
 };
 
 // One recording's frame path, and the grabber's callback while it runs: each frame is

@@ -91,6 +91,9 @@ void ClearPreviewStep() {
   p.LayoutFrame.Free();
   p.LayoutWidth = 0;
   p.LayoutHeight = 0;
+  p.Depth.reset();
+  p.DepthWidth = 0;
+  p.DepthHeight = 0;
 }
 
 bool AllocateInitialFrameStorage() {

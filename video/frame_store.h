@@ -8,11 +8,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/shared_value.h"
 #include "frames/estimate.h"
 #include "frames/frame.h"
 #include "frames/layouts.h"
+#include "video/depth_stage.h"
 
 namespace zqr {
 
@@ -64,6 +66,9 @@ struct PreviewStepState {
   frames::FrameArray LastPicture;  // the last picture as polled
   frames::FrameArray LayoutFrame;
   frames::LayoutScratch Scratch;
+  std::unique_ptr<DepthStage> Depth;  // the depth-map effect's, for pictures of this size
+  int32_t DepthWidth = 0;
+  int32_t DepthHeight = 0;
   int32_t LayoutWidth = 0;
   int32_t LayoutHeight = 0;
   bool HasLastPicture = false;

@@ -55,11 +55,21 @@ TEST(BatchSettings, OutOfRangeNamesTheOptionAndLeavesTheSetting) {
   EXPECT_NE(ApplyBatchSetting("--resize", "75").find("100|90|80|70|60|50"), std::string::npos);
   EXPECT_NE(ApplyBatchSetting("--depth", "on"), "");
   const std::vector<BatchSettingOption> options = BatchSettingOptions();
-  EXPECT_EQ(options.size(), 17u);
+  EXPECT_EQ(options.size(), 20u);
   for (const BatchSettingOption& option : options) {
     EXPECT_NE(ApplyBatchSetting(option.name, "nonsense"), "") << option.name;
   }
-  EXPECT_EQ(ApplyBatchSetting("--stereo", "on"), "--stereo takes off, dynamic or static");
+  EXPECT_EQ(ApplyBatchSetting("--stereo", "on"),
+            "--stereo takes off, dynamic, static or depth-map");
+  // Decimal flags store tenths or hundredths; more decimals than that are refused.
+  EXPECT_EQ(ApplyBatchSetting("--divergence", "2.5"), "");
+  EXPECT_EQ(Settings.Divergence, 25);
+  EXPECT_EQ(ApplyBatchSetting("--convergence", "0.35"), "");
+  EXPECT_EQ(Settings.Convergence, 35);
+  EXPECT_EQ(ApplyBatchSetting("--divergence", "2.55"), "--divergence takes a number from 0 to 25");
+  EXPECT_EQ(ApplyBatchSetting("--convergence", "1.5"), "--convergence takes a number from 0 to 1");
+  EXPECT_EQ(ApplyBatchSetting("--divergence", "-0.5"), "--divergence takes a number from 0 to 25");
+  EXPECT_EQ(Settings.Divergence, 25);
   EXPECT_EQ(ApplyBatchSetting("--quality", "0"),
             "--quality takes default or a number from 1 to 21");
 }

@@ -137,7 +137,7 @@ TEST_F(CommandsTest, LayoutTableBuildsEveryControlOnce) {
     EXPECT_TRUE(ids.insert(row.spec.id).second) << "id " << row.spec.id << " twice";
     EXPECT_TRUE(ui_->HasControl(row.spec.id)) << row.spec.id;
   }
-  EXPECT_EQ(ids.size(), 62u);
+  EXPECT_EQ(ids.size(), 68u);
   // The help button at the top right, Stop 29 pixels below About, the others 24 apart.
   EXPECT_EQ(FindControlRow(kIdHelp)->spec.x, 900);
   EXPECT_EQ(FindControlRow(kIdHelp)->spec.y, 8);

@@ -75,7 +75,11 @@ TEST_F(SettingsTest, FirstRunFileExactly) {
             "<CHANNELS>0</CHANNELS>\r\n"
             "<SAMPLERATE>0</SAMPLERATE>\r\n"
             "<COMPRESSION>0</COMPRESSION>\r\n"
-            "<PREVIEW>1</PREVIEW>\r\n");
+            "<PREVIEW>1</PREVIEW>\r\n"
+            "<DIVERGENCE>25</DIVERGENCE>\r\n"
+            "<CONVERGENCE>50</CONVERGENCE>\r\n"
+            "<SYNTHVIEW>0</SYNTHVIEW>\r\n"
+            "<SHOWDEPTH>0</SHOWDEPTH>\r\n");
 }
 
 TEST_F(SettingsTest, StereoAndOutputChoicesRoundTripAndOlderFilesLoadWithoutThem) {
