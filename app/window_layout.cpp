@@ -108,15 +108,6 @@ std::vector<ControlRow> MakeRows() {
   r.push_back(
       Row(kIdDepthSwitch, K::kCheckBox, "3D Depth", 620, 243, 80, 18, check_fg, kBlack, kEdge));
   r.push_back(List(kIdDepthList, 701, 240, 40, 90, 0, DepthItems(), 2));
-  // The depth map's strength and screen plane, with their values.
-  r.push_back(
-      Row(kIdDivergenceCaption, K::kLabel, "Strength", 800, 222, 54, 17, check_fg, kBlack, 0));
-  r.push_back(Slider(kIdDivergence, 855, 222, 100, 17, Grey(75), 0));
-  r.push_back(Row(kIdDivergenceValue, K::kLabel, "", 958, 222, 40, 17, check_fg, kBlack, 0));
-  r.push_back(
-      Row(kIdConvergenceCaption, K::kLabel, "Screen", 800, 243, 54, 17, check_fg, kBlack, 0));
-  r.push_back(Slider(kIdConvergence, 855, 243, 100, 17, Grey(75), 0));
-  r.push_back(Row(kIdConvergenceValue, K::kLabel, "", 958, 243, 40, 17, check_fg, kBlack, 0));
   r.push_back(Row(kIdAutoSave, K::kCheckBox, "Auto saving a parameters", 620, 159, 171, 18,
                   check_fg, kBlack, kEdge));
   const char* captions[] = {
@@ -188,6 +179,15 @@ std::vector<ControlRow> MakeRows() {
   r.back().spec.enabled = false;
   r.push_back(
       Row(214, K::kLabel, "Output compression", 620, 473, 98, 15, kWhite, kBlack, kCentred));
+  // The depth map's strength and screen plane, with their values, beside the compression.
+  r.push_back(Row(kIdDivergenceCaption, K::kLabel, " Strength", 735, 473, 60, 17, kWhite,
+                  kCaptionGrey, kSunken));
+  r.push_back(Slider(kIdDivergence, 800, 473, 140, 17, Grey(75), 0));
+  r.push_back(Row(kIdDivergenceValue, K::kLabel, "", 945, 473, 45, 17, value_fg, kBlack, 0));
+  r.push_back(Row(kIdConvergenceCaption, K::kLabel, " Screen", 735, 494, 60, 17, kWhite,
+                  kCaptionGrey, kSunken));
+  r.push_back(Slider(kIdConvergence, 800, 494, 140, 17, Grey(75), 0));
+  r.push_back(Row(kIdConvergenceValue, K::kLabel, "", 945, 494, 45, 17, value_fg, kBlack, 0));
   r.push_back(List(kIdCompressionList, 620, 489, 99, 90, platform::kStyleClientEdge,
                    CompressionItems(), 0));
   // Transparent over the Input-Output group's dark grey, so its text is white.
