@@ -40,9 +40,9 @@ bool DepthStage::Open(const DepthChoice& choice, int32_t width, int32_t height,
     // Written under a name of its own beside it, and given its name once whole: a run that
     // fails leaves whatever had that name as it was.
     const std::filesystem::path out = platform::PathOf(choice.out);
-    partial_ =
-        (out.parent_path() / ("." + out.stem().string() + ".partial" + out.extension().string()))
-            .string();
+    partial_ = platform::PathText(
+        out.parent_path() / platform::PathOf("." + platform::PathText(out.stem()) + ".partial" +
+                                             platform::PathText(out.extension())));
     writer_ = platform::CreateGreyVideo(partial_, width, height, frames_per_second, why);
     if (!writer_) {
       failure = "The depth output " + choice.out + " cannot be written: " + why + ".";
