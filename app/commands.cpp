@@ -9,12 +9,14 @@
 #include <mutex>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app/window_layout.h"
 #include "app/window_observer.h"
 #include "convert/convert_state.h"
 #include "core/numbers.h"
 #include "core/places.h"
+#include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
 #include "platform/system.h"
@@ -157,6 +159,34 @@ void SetTempPath() {
   const std::string chosen = PickFolder(Shell.TempFolder);
   if (!chosen.empty()) Shell.TempFolder = UsableTempFolder(chosen);
   CurrentUi().SetLabel(kIdTempPathLabel, Shell.TempFolder);
+}
+
+// The two depth-source items are marked as a pair: one of them names the source.
+void MarkDepthSource() {
+  const bool from_file = !Shell.DepthSource.Get().empty();
+  CurrentUi().SetMenuChecked(kIdDepthFromFile, from_file);
+  CurrentUi().SetMenuChecked(kIdDepthFromPrior, !from_file);
+}
+
+// The depth-map effect's depth from a depth video or picture made by another tool. A cancel
+// keeps the source there was; a file that cannot be read is named when a conversion opens it.
+void ChooseDepthFile() {
+  TickSound();
+  platform::FileDialogRequest request;
+  request.title = "Depth video or picture";
+  const std::string current = Shell.DepthSource;
+  request.folder = current.empty() ? std::string(Shell.VideoFolder) : FolderOfFile(current);
+  std::vector<std::pair<std::string, std::string>> videos = OpenDialogFilters();
+  request.filters.emplace_back("Depth videos and pictures",
+                               videos.front().second + ";*.png;*.jpg;*.jpeg;*.bmp;*.tif;*.tiff");
+  request.filters.emplace_back("All files", "*");
+  request.file_must_exist = true;
+  const std::string chosen = CurrentUi().ShowFileDialog(request);
+  if (!chosen.empty()) {
+    Shell.DepthSource = chosen;
+    LogLine("Depth map from the file " + chosen);
+  }
+  MarkDepthSource();
 }
 
 void ImageSwitch(int id, Shared32& field) {
@@ -325,6 +355,14 @@ void HandleCommand(int id, int code) {
       ui.SetMenuChecked(id, field == 1);
       return;
     }
+    case kIdDepthFromFile:
+      ChooseDepthFile();
+      return;
+    case kIdDepthFromPrior:
+      TickSound();
+      Shell.DepthSource = std::string();
+      MarkDepthSource();
+      return;
     case kIdOutputStream:
       ui.OpenOutputStreamWindow();
       return;

@@ -293,15 +293,29 @@ std::vector<MenuSpec> MakeMenus() {
        Item("File Information", kIdFileInformation), Separator(), Item("Exit\tAlt + F4", kIdExit)}};
   MenuSpec option{"&Option",
                   {Item("Auto saving a parameters", kIdAutoSave, true, Settings.AutoSave == 1),
-                   Separator(), Item("Save Parameters\tCtrl + S", kIdSave),
-                   Item("Set path for temporary Stream", kIdSetTempPath), Separator(),
+                   Separator(),
+                   Item("Save Parameters\tCtrl + S", kIdSave),
+                   Item("Set path for temporary Stream", kIdSetTempPath),
+                   Separator(),
                    Item("ZQR Stereo Vision", kIdStereo, true, Settings.StereoOn == 1),
-                   Popup(Popups()[5]), Popup(Popups()[6]), Popup(Popups()[7]),
+                   Popup(Popups()[5]),
+                   Popup(Popups()[6]),
+                   Popup(Popups()[7]),
                    Item("Preview the converted picture", kIdPreviewConverted, true,
                         Settings.PreviewConverted == 1),
                    Item("Show depth (depth map)", kIdShowDepth, true, Settings.ShowDepth == 1),
-                   Separator(), Popup(Popups()[0]), Popup(Popups()[1]), Separator(),
-                   Popup(Popups()[2]), Separator(), Popup(Popups()[3]), Popup(Popups()[4])}};
+                   Item("Depth from a video or picture...", kIdDepthFromFile, true,
+                        !Shell.DepthSource.Get().empty()),
+                   Item("Depth from the height in the picture", kIdDepthFromPrior, true,
+                        Shell.DepthSource.Get().empty()),
+                   Separator(),
+                   Popup(Popups()[0]),
+                   Popup(Popups()[1]),
+                   Separator(),
+                   Popup(Popups()[2]),
+                   Separator(),
+                   Popup(Popups()[3]),
+                   Popup(Popups()[4])}};
   MenuSpec help{"&Help", {Item("Help\tF1", kIdHelp), Separator(), Item("About", kIdAbout)}};
   return {file, option, help};
 }

@@ -59,6 +59,8 @@ enum ControlId : int {
   kIdConvergenceValue = 936,
   kIdDivergenceCaption = 937,
   kIdConvergenceCaption = 938,
+  kIdDepthFromFile = 939,  // the depth map's source: a file the user picks, or the prior
+  kIdDepthFromPrior = 940,
   kIdPreview = 2007,
   kIdPositionFrame = 3011,
   kIdPositionBar = 3012,

@@ -96,12 +96,12 @@ void UseFirstRunValues();
 // Returns false when the file could not be written (the save is lost silently).
 bool SaveSettings();
 // Reads the settings file (see the loader's rules in settings.cpp). Sets Settings
-// fields, TempFolder and VideoFolder.
+// fields, TempFolder, VideoFolder and DepthSource.
 // Returns true when every key was read; false when loading stopped early.
 bool LoadSettings();
 
 // The text SaveSettings writes, for the given record and paths.
 std::string SettingsFileText(const SettingsRecord& record, const std::string& temp_folder,
-                             const std::string& video_folder);
+                             const std::string& video_folder, const std::string& depth_source = {});
 
 }  // namespace zqr

@@ -17,6 +17,8 @@ struct ShellState {
   std::string SettingsFile;  // ExeFolder + ExeName + ".ini"
   std::string TempFolder;    // working folder for frame and sound files, no trailing separator
   SharedString VideoFolder;  // folder offered by the video dialogs (loader thread and window)
+  // The depth-map effect's depth video or picture; empty: the vertical prior.
+  SharedString DepthSource;
   SharedText8 EstimateText{"00.00.00"};
   SharedText8 ElapsedText{"00.00.00"};
   // False when other instances may run beside this one (a batch run, or a window started

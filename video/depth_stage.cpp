@@ -76,7 +76,7 @@ const uint8_t* DepthStage::NextDepth(int32_t number) {
     ++frames_read_;
     ReadAhead();
   }
-  if (source_ended_ && !said_ended_ && due > shown_seconds_ + frame_seconds_) {
+  if (choice_.log_end && source_ended_ && !said_ended_ && due > shown_seconds_ + frame_seconds_) {
     said_ended_ = true;
     LogLine("The depth video " + choice_.video + " ended after " + std::to_string(frames_read_) +
             " frames; its last frame serves the rest of the video");

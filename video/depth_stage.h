@@ -16,8 +16,9 @@ namespace zqr {
 
 // What a run takes its depth from and writes it to (empty: the prior; no output).
 struct DepthChoice {
-  std::string video;  // a depth video or a still depth picture
-  std::string out;    // the depth of every frame, written as a grey movie
+  std::string video;    // a depth video or a still depth picture
+  std::string out;      // the depth of every frame, written as a grey movie
+  bool log_end = true;  // a log line when a depth video ends before the picture
 };
 
 class DepthStage {

@@ -327,20 +327,31 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
                                &p.Previous,  &p.LayoutFrame, &p.Scratch};
   p.PreviousAdvanced = layout != frames::OutputLayout::kAnaglyph || settings.stereo_on;
   if (depth_map) {
-    // The preview's own depth stage, on the prior: it has no frame numbers to pair a depth
-    // video's frames with.
-    if (!p.Depth || p.DepthWidth != width || p.DepthHeight != height) {
+    // The preview's own depth stage. It reads a depth video forward only, so a picture
+    // before its plane's (a rewind, a seek back) opens it again.
+    const std::string file = Shell.DepthSource;
+    const int32_t number = p.PictureNumber >= 0 ? p.PictureNumber : p.DepthNumber;
+    if (!p.Depth || p.DepthWidth != width || p.DepthHeight != height || p.DepthFile != file ||
+        number < p.DepthNumber) {
       p.Depth = std::make_unique<DepthStage>();
       std::string failure;
-      if (!p.Depth->Open(DepthChoice{}, width, height, 0.0, failure)) {
-        p.Depth.reset();
-        return false;
+      DepthChoice choice{.video = file, .out = {}, .log_end = false};
+      if (!p.Depth->Open(choice, width, height, p.FramesPerSecond, failure)) {
+        // A depth file that cannot be read is named by the conversion; the preview shows
+        // the prior meanwhile.
+        choice.video.clear();
+        if (!p.Depth->Open(choice, width, height, 0.0, failure)) {
+          p.Depth.reset();
+          return false;
+        }
       }
       p.DepthWidth = width;
       p.DepthHeight = height;
+      p.DepthFile = file;
     }
+    p.DepthNumber = number;
     std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), bytes);
-    StepFrameWithDepth(arrays, int64_t{width} * height, layout, settings, *p.Depth, 0);
+    StepFrameWithDepth(arrays, int64_t{width} * height, layout, settings, *p.Depth, number);
     p.Shown = PreviewStepState::Shows::kLayout;
   } else if (layout == frames::OutputLayout::kAnaglyph) {
     StepFrameInStrips(arrays, s.GrabBuffer.data(), settings, p.Output.data());

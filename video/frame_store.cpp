@@ -94,6 +94,9 @@ void ClearPreviewStep() {
   p.Depth.reset();
   p.DepthWidth = 0;
   p.DepthHeight = 0;
+  p.DepthFile.clear();
+  p.DepthNumber = 0;
+  p.PictureNumber = -1;
 }
 
 bool AllocateInitialFrameStorage() {

@@ -42,6 +42,14 @@ void PollPreviewFrame(const LoadedVideo& video, Observer& observer) {
     if (!s.GrabBuffer.empty() && size > 0 &&
         static_cast<size_t>(size) <= s.GrabBuffer.byte_size()) {
       graph->GetCurrentBuffer(&size, s.GrabBuffer.data());
+      // The depth-map effect pairs a depth video's frame with the picture by its time.
+      platform::RefTime position = 0;
+      const int64_t per_frame = video.figures().TimePerFrame;
+      PreviewStep.FramesPerSecond = per_frame > 0 ? 1e7 / static_cast<double>(per_frame) : 0.0;
+      PreviewStep.PictureNumber =
+          graph->GetCurrentPosition(&position) == platform::MediaStatus::kOk && per_frame > 0
+              ? static_cast<int32_t>(std::min<int64_t>(position / per_frame, INT32_MAX))
+              : -1;
       ShowPolledFrame(observer);
     }
   }

@@ -79,7 +79,8 @@ TEST_F(SettingsTest, FirstRunFileExactly) {
             "<DIVERGENCE>25</DIVERGENCE>\r\n"
             "<CONVERGENCE>50</CONVERGENCE>\r\n"
             "<SYNTHVIEW>0</SYNTHVIEW>\r\n"
-            "<SHOWDEPTH>0</SHOWDEPTH>\r\n");
+            "<SHOWDEPTH>0</SHOWDEPTH>\r\n"
+            "<DEPTHFILE></DEPTHFILE>\r\n");
 }
 
 TEST_F(SettingsTest, StereoAndOutputChoicesRoundTripAndOlderFilesLoadWithoutThem) {
@@ -295,6 +296,20 @@ TEST_F(SettingsTest, DamagedPathsCountAsMissingAndNeverReachAnotherKey) {
   WriteSettings(FileWith("CONTRAST", "<CONTRAST>-1e999</CONTRAST>\r\n"));
   ASSERT_TRUE(LoadSettings());
   EXPECT_EQ(Settings.Contrast, 127);  // taken to 0, which loads as 127
+}
+
+TEST_F(SettingsTest, TheDepthFileIsKeptWholeAndAFileWithoutItMeansThePrior) {
+  const std::string long_name = "/videos/" + std::string(300, 'd') + " depth é.mkv";
+  Shell.DepthSource = long_name;
+  ASSERT_TRUE(SaveSettings());
+  Shell.DepthSource = std::string();
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Shell.DepthSource, long_name);
+  // A file of the release before the key.
+  const std::string text = test::ReadFile(Shell.SettingsFile);
+  WriteSettings(text.substr(0, text.find("<DEPTHFILE>")));
+  EXPECT_TRUE(LoadSettings());
+  EXPECT_EQ(Shell.DepthSource, "");
 }
 
 TEST_F(SettingsTest, PathFieldIsCutTo260AndTrimmed) {

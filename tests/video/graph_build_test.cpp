@@ -176,6 +176,8 @@ class GraphBuildTest : public ::testing::Test {
       calls.clear();
     }
     buffer_polls = 0;
+    // The polled picture is checked as it came: no image control of an earlier test acts.
+    ResetSettingsToStartValues();
     InstallMediaGraphFactory(&MakeScripted);
     SetGraphSettleMs(0);
     log_ = dir_.File("run.log");
