@@ -437,5 +437,74 @@ TEST_F(WindowEndToEnd, BadFilesAreExplainedAndTheWindowGoesOn) {
   CloseWindow(program);
 }
 
+// Path 6: the depth map chosen in the Option menu, its depth taken from a depth video
+// picked in a dialog, the strength slider moved; the conversion uses that depth, and the
+// program started again keeps every choice.
+TEST_F(WindowEndToEnd, DepthMapChosenConvertedAndKeptForTheNextStart) {
+  RunningProgram program([](const test::ScratchDir& dir) {
+    test::MakeClip(dir.File("depth.mkv"), "gradients=size=320x240:rate=25:speed=0.05", 6.0, "",
+                   {"-pix_fmt", "gray", "-c:v", "ffv1"});
+    return ClipOnCommandLine(dir);
+  });
+  ASSERT_NO_FATAL_FAILURE(Start(program));
+  ASSERT_TRUE(PreviewPlays());
+  ClickControl(kIdStereo);  // "3D Vision" on
+  Pause(300ms);
+  // Option menu: the stereo type's popup (fifth entry), its third item; then the depth file.
+  auto option_menu = [&](int entry) {
+    x_.Focus(main_);
+    ASSERT_TRUE(x_.WaitForActive(kMainCaption, 10000));
+    Pause(200ms);
+    x_.Key("o", false, true);
+    ASSERT_TRUE(WaitUntil([&] { return x_.PopupMenu() != 0; }, 10s)) << "no Option menu";
+    Pause(300ms);
+    WalkMenu(entry);
+  };
+  option_menu(4);
+  x_.Key("Right");
+  Pause(300ms);
+  WalkMenu(2);
+  x_.Key("Return");
+  Pause(300ms);
+  option_menu(9);
+  x_.Key("Return");
+  AnswerFileDialog("Depth video or picture", program.dir().File("depth.mkv"));
+  ASSERT_TRUE(WaitUntil([&] { return !x_.WindowExists("Depth video or picture"); }, 10s));
+  // Clicks right of the strength slider's knob move it up from 2.5 %.
+  const ControlRow* slider = FindControlRow(kIdDivergence);
+  ASSERT_NE(slider, nullptr);
+  for (int i = 0; i < 2; ++i) {
+    x_.Click(left_ + slider->spec.x + slider->spec.width - 6, top_ + slider->spec.y + 8);
+    Pause(300ms);
+  }
+
+  const std::string movie = program.dir().File("depth.mp4");
+  ConvertTo(movie, "Escape");
+  EXPECT_EQ(test::ProbeMovie(movie).width, 304);
+  const std::string depth_file = test::ProgramPath(program.dir().File("depth.mkv"));
+  const std::string depth_line = "Depth map from the depth video " + depth_file;
+  EXPECT_NE(Log(program).find(depth_line), std::string::npos) << Log(program);
+  CloseWindow(program);
+  const std::string settings = test::ReadFile(program.dir().File("zqrstereo.ini"));
+  for (const std::string& line :
+       {std::string("<STEREO_CH>1</STEREO_CH>"), std::string("<STEREOMODE>2</STEREOMODE>"),
+        "<DEPTHFILE>" + depth_file + "</DEPTHFILE>"}) {
+    EXPECT_NE(settings.find(line), std::string::npos) << line << "\n" << settings;
+  }
+  EXPECT_EQ(settings.find("<DIVERGENCE>25</DIVERGENCE>"), std::string::npos) << settings;
+
+  // Started again: the same choices, and a conversion from the same depth.
+  ASSERT_TRUE(program.StartAgain({program.dir().File("clip.mp4")}));
+  ASSERT_NO_FATAL_FAILURE(ReachMainWindow());
+  ASSERT_TRUE(PreviewPlays());
+  ConvertTo(program.dir().File("again.mp4"), "Escape");
+  // Each start begins its log afresh: the line is the second run's.
+  const std::string log = Log(program);
+  EXPECT_NE(log.find(depth_line), std::string::npos) << "the second run used another depth\n"
+                                                     << log;
+  CloseWindow(program);
+  EXPECT_EQ(test::ReadFile(program.dir().File("zqrstereo.ini")), settings);
+}
+
 }  // namespace
 }  // namespace zqr

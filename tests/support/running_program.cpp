@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -73,19 +74,30 @@ std::string RunningProgram::Output() const {
   return ReadFile(dir_.File("program.out"));
 }
 
+bool RunningProgram::StartAgain(std::vector<std::string> arguments) {
+  if (Alive()) return false;
+  ended_ = false;
+  status_ = -1;
+  Start(std::move(arguments));
+  return started();
+}
+
 void RunningProgram::Start(std::vector<std::string> arguments) {
   std::vector<std::string> words;
   if (UnderWine()) {
     // The Windows program with its DLLs beside it, as the portable zip lays it out.
-    std::filesystem::copy_file(ProgramBuildDir() + "/zqrstereo.exe", dir_.File("zqrstereo.exe"));
+    std::filesystem::copy_file(ProgramBuildDir() + "/zqrstereo.exe", dir_.File("zqrstereo.exe"),
+                               std::filesystem::copy_options::skip_existing);
     for (const auto& entry : std::filesystem::directory_iterator(ProgramBuildDir())) {
-      if (entry.path().extension() == ".dll") {
+      if (entry.path().extension() == ".dll" &&
+          !std::filesystem::is_symlink(dir_.File(entry.path().filename().string()))) {
         std::filesystem::create_symlink(entry.path(), dir_.File(entry.path().filename().string()));
       }
     }
     words = {"wine", dir_.File("zqrstereo.exe")};
   } else {
-    std::filesystem::copy_file(BinDir() + "/zqrstereo", dir_.File("zqrstereo"));
+    std::filesystem::copy_file(BinDir() + "/zqrstereo", dir_.File("zqrstereo"),
+                               std::filesystem::copy_options::skip_existing);
     words = {dir_.File("zqrstereo")};
   }
   for (std::string& argument : arguments) words.push_back(ProgramPath(argument));

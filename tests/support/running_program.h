@@ -43,6 +43,8 @@ class RunningProgram {
   int WaitForExit(int timeout_ms);
   // What it wrote on standard output and error.
   std::string Output() const;
+  // Once it has ended: started again in the same folder, with the settings and log it left.
+  bool StartAgain(std::vector<std::string> arguments);
 
  private:
   void Start(std::vector<std::string> arguments);
