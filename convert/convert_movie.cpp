@@ -432,9 +432,9 @@ bool MovieConversion::CheckPaths() {
   // programs) halfway; they are refused first.
   const FrameSize movie_size =
       ResizedFrameSize(Settings.ResizeMode, file_size_.width, file_size_.height);
-  if (std::string problem =
-          MemoryProblem(width_, height_, movie_size.width, movie_size.height,
-                        platform::AvailableMemoryBytes(), platform::ProcessMemoryLimitBytes());
+  if (std::string problem = MemoryProblem(width_, height_, movie_size.width, movie_size.height,
+                                          platform::AvailableMemoryBytes(),
+                                          platform::ProcessMemoryLimitBytes(), depth_map_);
       !problem.empty()) {
     return Refuse(problem);
   }

@@ -75,27 +75,29 @@ std::string SizeProblem(int32_t file_width, int32_t height) {
 }
 
 MemoryNeed ConversionMemoryNeed(int32_t width, int32_t height, int64_t movie_width,
-                                int64_t movie_height) {
+                                int64_t movie_height, bool depth_map) {
   // By an 8K clip's runs: the converter's frame arrays, pictures queued and frame files in
   // flight take 62 bytes a pixel of the video, and its mappings a quarter more; the encoder
   // took 248 bytes a pixel of the movie with many threads, under 90 with two, so 96 are
   // counted.
   constexpr uint64_t kConverterBytes = 62;
+  // The depth map's stage adds its plane, the depth source's next one and both views.
+  constexpr uint64_t kDepthStageBytes = 1 + 1 + 4 + 4;
   constexpr uint64_t kEncoderBytes = 96;
   const auto pixels =
       static_cast<uint64_t>(std::max(width, 0)) * static_cast<uint64_t>(std::max(height, 0));
   const auto movie_pixels = static_cast<uint64_t>(std::max<int64_t>(movie_width, 0)) *
                             static_cast<uint64_t>(std::max<int64_t>(movie_height, 0));
   MemoryNeed need;
-  need.converter = pixels * kConverterBytes;
+  need.converter = pixels * (kConverterBytes + (depth_map ? kDepthStageBytes : 0));
   need.encoder = movie_pixels * kEncoderBytes;
   need.converter_mapped = need.converter + need.converter / 4;
   return need;
 }
 
 std::string MemoryProblem(int32_t width, int32_t height, int64_t movie_width, int64_t movie_height,
-                          uint64_t available, uint64_t process_limit) {
-  const MemoryNeed need = ConversionMemoryNeed(width, height, movie_width, movie_height);
+                          uint64_t available, uint64_t process_limit, bool depth_map) {
+  const MemoryNeed need = ConversionMemoryNeed(width, height, movie_width, movie_height, depth_map);
   auto megabytes = [](uint64_t bytes) {
     return NumberText(static_cast<int64_t>((bytes + 999999) / 1000000)) + " MB";
   };

@@ -23,20 +23,21 @@ std::string OutputProblem(const std::string& output);
 std::string SizeProblem(int32_t file_width, int32_t height);
 
 // Memory a conversion of width x height frames into a movie_width x movie_height movie
-// takes: the converter's (and what it maps for it) and the encoder tool's.
+// takes: the converter's (and what it maps for it, with the depth map's stage when asked)
+// and the encoder tool's.
 struct MemoryNeed {
   uint64_t converter = 0;
   uint64_t converter_mapped = 0;
   uint64_t encoder = 0;
 };
 MemoryNeed ConversionMemoryNeed(int32_t width, int32_t height, int64_t movie_width,
-                                int64_t movie_height);
+                                int64_t movie_height, bool depth_map = false);
 
 // The message refusing a conversion whose frames would not fit in the `available` memory,
 // or in the memory one program may have (`process_limit`, 0 for none); checked before
 // anything is recorded. Empty when they fit or nothing is known.
 std::string MemoryProblem(int32_t width, int32_t height, int64_t movie_width, int64_t movie_height,
-                          uint64_t available, uint64_t process_limit);
+                          uint64_t available, uint64_t process_limit, bool depth_map = false);
 
 // A recording that ended well short of the video's length has less picture than sound: the
 // movie's streams are copied up to `seconds` into a new file that takes its place.

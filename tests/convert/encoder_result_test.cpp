@@ -55,6 +55,9 @@ TEST(EncoderResult, FramesThatWouldNotFitInMemoryAreRefusedBeforeRecording) {
   EXPECT_EQ(MemoryProblem(7680, 4320, 7664, 4320, 0, 0), "");  // nothing known: no refusal
   const std::string limited = MemoryProblem(7680, 4320, 7664, 4320, 64 * kGigabyte, 2 * kGigabyte);
   EXPECT_NE(limited.find("ulimit -v"), std::string::npos) << limited;
+  // The depth map's views and planes count too: 1080p fits in 335 MB without them only.
+  EXPECT_EQ(MemoryProblem(1920, 1080, 1904, 1080, 335000000, 0), "");
+  EXPECT_NE(MemoryProblem(1920, 1080, 1904, 1080, 335000000, 0, true), "");
 }
 
 }  // namespace
