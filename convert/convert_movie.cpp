@@ -234,6 +234,7 @@ void CleanUp(const std::string& temp_folder, LoadedVideo* video, FrameRecording*
   Shell.ElapsedText.Set("00.00.00");
   LogLine("Convert Movie End " + ClockText());
   observer.ResetPreview();
+  ForgetShownPreview();  // the cleared area gets the next poll's picture
   observer.Label(kIdFramesDoneLabel, "");
   observer.Label(kIdOperationLabel, " Operation:");
   LogLine("Convert Movie End 2");

@@ -160,6 +160,14 @@ SettingsRecord::SettingsRecord() {
   for (const OptionDef& option : Options()) this->*option.field = option.start;
 }
 
+bool SameSettingsValues(const SettingsRecord& a, const SettingsRecord& b) {
+  // Every field has its row in the options table.
+  for (const OptionDef& option : Options()) {
+    if ((a.*option.field).load() != (b.*option.field).load()) return false;
+  }
+  return true;
+}
+
 void ResetSettingsToStartValues() {
   Settings = SettingsRecord{};
 }

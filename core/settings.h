@@ -85,6 +85,9 @@ struct SettingsSnapshot {
 };
 SettingsSnapshot TakeSettingsSnapshot();
 
+// Whether two records hold the same value in every field.
+bool SameSettingsValues(const SettingsRecord& a, const SettingsRecord& b);
+
 // Gives every field of `Settings` its start-up value (the options table's).
 void ResetSettingsToStartValues();
 // A first run, without a settings file: the values that a stored 0 stands for (sharpen

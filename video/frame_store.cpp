@@ -97,6 +97,13 @@ void ClearPreviewStep() {
   p.DepthFile.clear();
   p.DepthNumber = 0;
   p.PictureNumber = -1;
+  ForgetShownPreview();
+  p.ShownPicture.clear();
+  p.ShownPicture.shrink_to_fit();
+}
+
+void ForgetShownPreview() {
+  PreviewStep.HasShown = false;
 }
 
 bool AllocateInitialFrameStorage() {

@@ -7,9 +7,13 @@
 // a conversion only the streaming thread (BufferCB) touches the arrays.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "core/settings.h"
 #include "core/shared_value.h"
 #include "frames/estimate.h"
 #include "frames/frame.h"
@@ -73,6 +77,13 @@ struct PreviewStepState {
   int32_t DepthNumber = 0;     // the frame its plane belongs to
   int32_t PictureNumber = -1;  // the polled picture's frame at the graph's position; -1: unknown
   double FramesPerSecond = 0.0;
+  // What the last poll showed: the same picture with the same settings is not processed
+  // again (a clip at its end or paused is still polled).
+  std::vector<uint8_t> ShownPicture;
+  SettingsRecord ShownValues;
+  std::string ShownDepthFile;
+  int32_t ShownNumber = -1;
+  std::atomic<bool> HasShown{false};
   int32_t LayoutWidth = 0;
   int32_t LayoutHeight = 0;
   bool HasLastPicture = false;
@@ -93,6 +104,9 @@ bool AllocatePreviewStep(int32_t width, int32_t height, int32_t layout_width,
 // (both clear the frames first) the preview starts from a black previous frame again, and
 // a conversion started from the window holds no memory for the preview meanwhile.
 void ClearPreviewStep();
+// The next poll processes and shows its picture even when it is the last one shown (the
+// preview was cleared, or the frames used by a conversion).
+void ForgetShownPreview();
 
 // Start-up storage for a 400 x 300 picture: WorkFrame and GrabBuffer of 400 x 301 pixels,
 // the six conversion arrays of 1201 x 301; FrameW = 400, FrameH = 300.

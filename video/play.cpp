@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "core/numbers.h"
 #include "core/settings.h"
+#include "core/shell_state.h"
 #include "platform/system.h"
 #include "video/frame_callback.h"
 #include "video/frame_store.h"
@@ -56,10 +58,37 @@ void PollPreviewFrame(const LoadedVideo& video, Observer& observer) {
   ReleasePollLock();
 }
 
+namespace {
+// Whether the polled picture, the settings and the depth it would take are those of the
+// last poll, which showed them; remembered for the next poll when not.
+bool ShownAlready(const SettingsRecord& values) {
+  const FrameStoreState& s = FrameStore;
+  PreviewStepState& p = PreviewStep;
+  const size_t bytes = static_cast<size_t>(std::max<int64_t>(
+                           0, std::min<int64_t>(s.FramePixelCount, s.GrabBuffer.pixel_count()))) *
+                       4;
+  const auto* picture = reinterpret_cast<const uint8_t*>(s.GrabBuffer.data());
+  const std::string depth_file = Shell.DepthSource;
+  if (p.HasShown && p.ShownPicture.size() == bytes &&
+      std::memcmp(p.ShownPicture.data(), picture, bytes) == 0 &&
+      SameSettingsValues(p.ShownValues, values) && p.ShownDepthFile == depth_file &&
+      p.ShownNumber == p.PictureNumber) {
+    return true;
+  }
+  p.ShownPicture.assign(picture, picture + bytes);
+  p.ShownValues = values;
+  p.ShownDepthFile = depth_file;
+  p.ShownNumber = p.PictureNumber;
+  p.HasShown = true;
+  return false;
+}
+}  // namespace
+
 void ShowPolledFrame(Observer& observer) {
   FrameStoreState& s = FrameStore;
   if (s.WorkFrame.empty()) return;
   const SettingsRecord values = TakeSettingsSnapshot().values;  // the frame's one snapshot
+  if (ShownAlready(values)) return;
   if (StepPreviewFrame(values, observer)) return;
   const int64_t count = std::min<int64_t>(
       {int64_t{s.FramePixelCount}, s.GrabBuffer.pixel_count(), s.WorkFrame.pixel_count()});

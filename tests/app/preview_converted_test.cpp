@@ -156,9 +156,18 @@ TEST_F(PreviewConvertedTest, OnShowsTheConversionsFramesInTheMergeAndInALayout) 
     auto shown = Previewed(pictures_);
     ASSERT_TRUE(shown);
     ExpectShows(*shown, converted, width, kHeight);
-    // Polled again (a paused video), the picture is still paired with the frame before it.
+    // Polled again (a paused video, a clip at its end), the picture is not processed nor
+    // drawn again; with a setting changed it is, still paired with the frame before it.
     ShowPolledFrame(WindowObserver());
+    EXPECT_EQ(ui_->LastPreview(), shown);
+    {
+      SettingsChange change;
+      Settings.CpuUsage = Settings.CpuUsage + 1;  // a change the picture does not show
+    }
+    ShowPolledFrame(WindowObserver());
+    EXPECT_NE(ui_->LastPreview(), shown);
     ExpectShows(*ui_->LastPreview(), converted, width, kHeight);
+    Settings.CpuUsage = Settings.CpuUsage - 1;
     EXPECT_EQ(0, std::memcmp(FrameStore.DMEM1.data(), dmem1.data(), dmem1.size() * 4));
     EXPECT_EQ(0, std::memcmp(FrameStore.DMEM3.data(), dmem3.data(), dmem3.size() * 4));
   }
