@@ -144,6 +144,20 @@ class FfmpegGreyReader final : public GreyVideoReader {
     const AVColorRange range = frame_->color_range;
     const bool limited = luma && (range == AVCOL_RANGE_MPEG ||
                                   (range == AVCOL_RANGE_UNSPECIFIED && !UntaggedFullRange(format)));
+    // 8-bit luma in a plane of its own at the plane's size (a grey or YUV depth video made
+    // from the clip itself) is the plane already: copied row by row, bottom row first.
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+    if (luma && descriptor->comp[0].depth == 8 && descriptor->comp[0].step == 1 &&
+        descriptor->comp[0].shift == 0 && frame_->width == width_ && frame_->height == height_) {
+      const int luma_plane = descriptor->comp[0].plane;
+      for (int32_t y = 0; y < height_; ++y) {
+        std::memcpy(plane + (height_ - 1 - y) * stride,
+                    frame_->data[luma_plane] + y * frame_->linesize[luma_plane],
+                    static_cast<size_t>(width_));
+      }
+      if (limited) StretchLimitedRange(plane, stride);
+      return true;
+    }
     if (!scaler_ || frame_->width != source_width_ || frame_->height != source_height_ ||
         format != source_format_) {
       scaler_.reset(sws_getContext(frame_->width, frame_->height, format, width_, height_,
@@ -166,20 +180,22 @@ class FfmpegGreyReader final : public GreyVideoReader {
                   strides) != height_) {
       return false;
     }
-    if (limited) {
-      // 16 -> 0, 235 -> 255, rounded.
-      std::array<uint8_t, 256> stretch{};
-      for (int v = 0; v < 256; ++v) {
-        const int scaled = (v - 16) * 510 + 219;
-        stretch[static_cast<size_t>(v)] =
-            static_cast<uint8_t>(scaled < 0 ? 0 : std::min(255, scaled / 438));
-      }
-      for (int32_t y = 0; y < height_; ++y) {
-        uint8_t* row = plane + y * stride;
-        for (int32_t x = 0; x < width_; ++x) row[x] = stretch[row[x]];
-      }
-    }
+    if (limited) StretchLimitedRange(plane, stride);
     return true;
+  }
+
+  // 16 -> 0, 235 -> 255, rounded.
+  void StretchLimitedRange(uint8_t* plane, std::ptrdiff_t stride) const {
+    std::array<uint8_t, 256> stretch{};
+    for (int v = 0; v < 256; ++v) {
+      const int scaled = (v - 16) * 510 + 219;
+      stretch[static_cast<size_t>(v)] =
+          static_cast<uint8_t>(scaled < 0 ? 0 : std::min(255, scaled / 438));
+    }
+    for (int32_t y = 0; y < height_; ++y) {
+      uint8_t* row = plane + y * stride;
+      for (int32_t x = 0; x < width_; ++x) row[x] = stretch[row[x]];
+    }
   }
 
   int32_t width_;
