@@ -17,7 +17,7 @@ cd "$WORK"
     -pix_fmt yuv420p -c:a aac clip.mp4
 [ -f depth.mkv ] || ffmpeg -v error -y -f lavfi -i \
     "gradients=size=1920x1080:rate=30:c0=black:c1=white:x0=0:y0=0:x1=0:y1=1079:nb_colors=2,format=gray,drawbox=x=t*60:y=300:w=400:h=400:c=white:t=fill" \
-    -t 20 -c:v ffv1 depth.mkv
+    -t 20 -pix_fmt gray -c:v ffv1 depth.mkv
 
 run() { # label, then the options
     label=$1
