@@ -352,6 +352,15 @@ void Yuv420RowPair(const uint8_t* upper, const uint8_t* lower, int32_t pairs, ui
 
 }  // namespace
 
+void Avx2StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
+  StereoRange(args, range_begin, range_end);
+}
+
+void Avx2SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t begin, int64_t end,
+                      int32_t amount, int32_t radius) {
+  SharpenRange(src, dst, width, begin, end, amount, radius);
+}
+
 FrameKernels Avx2Kernels() {
   return {SmoothRange,
           SmoothRangeFrom,

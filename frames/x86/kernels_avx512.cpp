@@ -80,9 +80,6 @@ void BrightnessContrast(uint32_t* frame, int64_t count, const BrightnessContrast
   }
 }
 
-// The AVX2 set's stereo kernel, for what this one leaves to it.
-void (*avx2_stereo_range)(const StereoPassArgs&, int64_t, int64_t) = nullptr;
-
 // Stereo with 3D Depth displacements of at most 8 pixels, sixteen pixels at a time: the
 // displacement of every byte by a table lookup, and each view's sixteen sources, which lie
 // within 24 pixels, by one two-register permute. `kStream` stores past the cache.
@@ -118,40 +115,36 @@ int64_t StereoBlocks(const StereoPassArgs& args, const __m512i table[4], int64_t
 void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
   __m512i table[4];
   if (!args.depth || zmm::DepthTableRegisters(args.depth_table, args.depth_factor, table) > 8) {
-    return avx2_stereo_range(args, range_begin, range_end);
+    return Avx2StereoRange(args, range_begin, range_end);
   }
   const int64_t begin = std::clamp(kStereoMergeStart, range_begin, range_end);
   const int64_t end =
       std::clamp(std::min(args.picture + kStereoMergeStart, args.total), begin, range_end);
-  avx2_stereo_range(args, range_begin, begin);
+  Avx2StereoRange(args, range_begin, begin);
   int64_t i = begin;
   if (args.stream_out) {
     // Whole 64-byte lines past the cache: the pixels before the first line boundary by the
     // AVX2 kernel.
     const auto line_offset = static_cast<int64_t>(reinterpret_cast<uintptr_t>(args.out + i) & 63);
     const int64_t aligned = std::min(end, i + ((64 - line_offset) & 63) / 4);
-    avx2_stereo_range(args, i, aligned);
+    Avx2StereoRange(args, i, aligned);
     i = StereoBlocks<true>(args, table, aligned, end);
   } else {
     i = StereoBlocks<false>(args, table, i, end);
   }
-  avx2_stereo_range(args, i, range_end);
+  Avx2StereoRange(args, i, range_end);
 }
 
 void StereoPass(const StereoPassArgs& args) {
   StereoRange(args, 0, args.total);
 }
 
-// The AVX2 set's sharpen kernel, for the tails and the radii this one leaves to it.
-void (*avx2_sharpen_range)(const uint32_t*, uint32_t*, int32_t, int64_t, int64_t, int32_t,
-                           int32_t) = nullptr;
-
 // Sharpen as the AVX2 kernel does it (see there), sixteen pixels at a time; radius 1 and 2
 // only, whose blend is one or two byte half-sums.
 void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t begin, int64_t end,
                   int32_t amount, int32_t radius) {
   if (radius != 1 && radius != 2) {
-    return avx2_sharpen_range(src, dst, width, begin, end, amount, radius);
+    return Avx2SharpenRange(src, dst, width, begin, end, amount, radius);
   }
   const int64_t w = width;
   auto pair = [](int32_t first, int32_t second) {
@@ -186,7 +179,7 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
     const __m512i q = half_sum(_mm512_packus_epi16(s_lo, s_hi), o);
     _mm512_storeu_si512(dst + i, radius == 1 ? q : half_sum(q, o));
   }
-  avx2_sharpen_range(src, dst, width, i, end, amount, radius);
+  Avx2SharpenRange(src, dst, width, i, end, amount, radius);
 }
 
 // Smoothing (frames/x86/smooth_ymm.h) with the next block's sums formed before each
@@ -204,8 +197,6 @@ void SmoothRange(uint32_t* frame, int32_t width, int64_t begin, int64_t end) {
 
 FrameKernels Avx512Kernels() {
   FrameKernels kernels = Avx2Kernels();
-  avx2_stereo_range = kernels.stereo_range;
-  avx2_sharpen_range = kernels.sharpen_range;
   kernels.smooth_range = SmoothRange;
   kernels.smooth_range_from = SmoothRangeFrom;
   kernels.stereo_range = StereoRange;

@@ -31,6 +31,10 @@ FrameKernels Avx2Kernels();
 // The output-layout kernels of the SSE2 and AVX2 sets (layouts_sse2.cpp, layouts_avx2.cpp).
 LayoutKernels Sse2LayoutKernels();
 LayoutKernels Avx2LayoutKernels();
+// The AVX2 set's stereo and sharpen kernels by name, for what the AVX-512 set leaves to them.
+void Avx2StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end);
+void Avx2SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t begin, int64_t end,
+                      int32_t amount, int32_t radius);
 // AVX2 plus AVX-512 F, VL, BW, VBMI and VNNI (kernels_avx512.cpp), and its output-layout
 // kernels (layouts_avx512.cpp).
 FrameKernels Avx512Kernels();
