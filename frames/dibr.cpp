@@ -15,8 +15,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "frames/kernels.h"
+
 #if defined(ZQR_FRAMES_X86)
 #include "frames/x86/dibr_x86.h"
+#include "frames/x86/kernels_x86.h"
 #endif
 
 namespace zqr::frames {
@@ -93,6 +96,21 @@ inline void PixelSpans(const uint32_t* picture, const uint8_t* depth, int32_t wi
 
 // Each run of uncovered pixels takes the colour of its farther neighbour (the background the
 // edge uncovered); at the row's ends, of the one neighbour it has.
+void FillGap(const uint32_t* picture, int32_t width, uint32_t* out, const int32_t* z, int32_t begin,
+             int32_t end) {
+  const int32_t before = begin - 1;
+  uint32_t fill = picture[0];
+  if (before >= 0 && end < width) {
+    fill = z[before] <= z[end] ? out[before] : out[end];
+  } else if (before >= 0) {
+    fill = out[before];
+  } else if (end < width) {
+    fill = out[end];
+  }
+  std::fill(out + begin, out + end, fill);
+}
+
+// Every gap of the row, found pixel by pixel.
 void FillGaps(const uint32_t* picture, int32_t width, uint32_t* out, const int32_t* z) {
   int32_t x = 0;
   while (x < width) {
@@ -102,17 +120,7 @@ void FillGaps(const uint32_t* picture, int32_t width, uint32_t* out, const int32
     }
     const int32_t begin = x;
     while (x < width && z[x] < 0) ++x;
-    const int32_t before = begin - 1;
-    const int32_t after = x;
-    uint32_t fill = picture[0];
-    if (before >= 0 && after < width) {
-      fill = z[before] <= z[after] ? out[before] : out[after];
-    } else if (before >= 0) {
-      fill = out[before];
-    } else if (after < width) {
-      fill = out[after];
-    }
-    std::fill(out + begin, out + x, fill);
+    FillGap(picture, width, out, z, begin, x);
   }
 }
 
@@ -253,17 +261,7 @@ void FillGapsWith(const uint32_t* picture, int32_t width, uint32_t* out, const i
     if (begin >= width) return;
     x = begin;
     while (x < width && z[x] < 0) ++x;
-    const int32_t before = begin - 1;
-    const int32_t after = x;
-    uint32_t fill = picture[0];
-    if (before >= 0 && after < width) {
-      fill = z[before] <= z[after] ? out[before] : out[after];
-    } else if (before >= 0) {
-      fill = out[before];
-    } else if (after < width) {
-      fill = out[after];
-    }
-    std::fill(out + begin, out + x, fill);
+    FillGap(picture, width, out, z, begin, x);
   }
 }
 
@@ -342,25 +340,6 @@ struct Avx512RowPasses {
   }
   static constexpr bool kPairs = true;
 };
-#endif
-
-bool ScalarForced() {
-  const char* value = std::getenv("ZQR_FORCE_SCALAR");
-  return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
-}
-
-#if defined(ZQR_FRAMES_X86)
-bool HasAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
-// The features the AVX-512 file is built for.
-bool HasAvx512Vbmi() {
-  __builtin_cpu_init();
-  return HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
-         __builtin_cpu_supports("avx512vnni");
-}
 #endif
 
 DibrKernels ChooseDibrKernels() {

@@ -16,11 +16,12 @@
 
 namespace zqr::frames {
 
-namespace {
 bool ScalarForced() {
   const char* value = std::getenv("ZQR_FORCE_SCALAR");
   return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
 }
+
+namespace {
 
 FrameKernels ChooseKernels() {
   FrameKernels kernels = ScalarKernels();

@@ -118,6 +118,8 @@ struct FrameKernels {
 const FrameKernels& ScalarKernels();
 // The plain layout kernels (layouts.cpp).
 LayoutKernels ScalarLayoutKernels();
+// Whether ZQR_FORCE_SCALAR (set, not "0") keeps every plain kernel.
+bool ScalarForced();
 // The kernels chosen for this CPU (plain ones when ZQR_FORCE_SCALAR=1).
 const FrameKernels& ActiveKernels();
 // Every kernel set this CPU can run, plain ones first, whatever the environment says

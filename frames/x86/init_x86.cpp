@@ -3,7 +3,6 @@
 
 namespace zqr::frames {
 
-namespace {
 bool HasAvx2() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2");
@@ -15,7 +14,6 @@ bool HasAvx512Vbmi() {
          __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
          __builtin_cpu_supports("avx512vnni");
 }
-}  // namespace
 
 void InstallX86Kernels(FrameKernels& kernels) {
   if (HasAvx512Vbmi()) {

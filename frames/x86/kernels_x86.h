@@ -20,6 +20,10 @@
 
 namespace zqr::frames {
 
+// What this CPU runs: AVX2, and the AVX-512 features the AVX-512 files are built for.
+bool HasAvx2();
+bool HasAvx512Vbmi();
+
 // Replaces the entries of `kernels` by the best vector kernels this CPU can run.
 void InstallX86Kernels(FrameKernels& kernels);
 // Appends each vector kernel set this CPU can run, baseline first.
