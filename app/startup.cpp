@@ -13,6 +13,7 @@
 #include "core/shell_state.h"
 #include "platform/path.h"
 #include "platform/system.h"
+#include "video/frame_callback.h"
 #include "video/frame_store.h"
 
 namespace zqr {
@@ -25,17 +26,18 @@ std::string ScreenCheckMessage(int32_t width, int32_t height) {
          "Please change the Screen resolution. The programm cannot be run.";
 }
 
-void LoadSettingsAtStart() {
+bool LoadSettingsAtStart() {
   std::error_code ec;
   if (!std::filesystem::exists(platform::PathOf(Shell.SettingsFile), ec)) {
     UseFirstRunValues();
-    return;
+    return false;
   }
   if (!LoadSettings()) {
     FrameStore.FrameW = 400;
     FrameStore.FrameH = 300;
   }
   Shell.TempFolder = UsableTempFolder(Shell.TempFolder);
+  return true;
 }
 
 void StartShell(const std::string& executable_path) {
@@ -52,7 +54,12 @@ void StartShell(const std::string& executable_path) {
   ResetSettingsToStartValues();
   AllocateInitialFrameStorage();
 
-  LoadSettingsAtStart();
+  if (!LoadSettingsAtStart()) {
+    // A new user's first "Convert to 3D" makes a 3D movie: the window starts with the
+    // effect that needs nothing else given. A batch run keeps what its options say.
+    Settings.StereoOn = 1;
+    Settings.StereoMode = kDepthMapMode;
+  }
   std::error_code ec;
   // Without its working folder a conversion would write no frame and encode nothing.
   std::filesystem::create_directories(platform::PathOf(Shell.TempFolder), ec);

@@ -20,8 +20,8 @@ std::string ScreenCheckMessage(int32_t width, int32_t height);
 
 // Reads the settings file when there is one: the values, the temporary-folder rule, and
 // the 400 x 300 frame size back when loading stopped early; without one, the first run's
-// values (UseFirstRunValues). Every client's start runs it.
-void LoadSettingsAtStart();
+// values (UseFirstRunValues). Every client's start runs it. False at a first run.
+bool LoadSettingsAtStart();
 
 // Runs the window-less start-up steps for the executable at `executable_path`.
 void StartShell(const std::string& executable_path);

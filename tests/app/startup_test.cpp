@@ -11,6 +11,7 @@
 #include "core/shell_state.h"
 #include "platform/system.h"
 #include "tests/support/test_support.h"
+#include "video/frame_callback.h"
 #include "video/frame_store.h"
 
 namespace zqr {
@@ -61,6 +62,8 @@ TEST_F(StartupTest, FreshLogAndStartValuesWithoutSettingsFile) {
   EXPECT_EQ(Settings.Contrast, 127);
   EXPECT_EQ(Settings.CpuUsage, 100);
   EXPECT_EQ(Settings.NoisePasses, 1);
+  EXPECT_EQ(Settings.StereoOn, 1) << "a first start converts to 3D";
+  EXPECT_EQ(Settings.StereoMode, kDepthMapMode);
   EXPECT_TRUE(test::FileExists(dir_.File("TEMP"))) << "the working folder is made when missing";
   EXPECT_FALSE(test::FileExists(dir_.File("zqrstereo.ini"))) << "start-up never writes settings";
 
@@ -71,6 +74,7 @@ TEST_F(StartupTest, FreshLogAndStartValuesWithoutSettingsFile) {
   StartShell(Exe());
   EXPECT_EQ(Settings.SharpenAmount, 1);
   EXPECT_EQ(Settings.Brightness, 0);
+  EXPECT_EQ(Settings.StereoOn, 0) << "a stored choice stands";
 }
 
 TEST_F(StartupTest, InitialFrameStorageAndFirstCleanUpThatSparesTheUsersFiles) {

@@ -284,7 +284,9 @@ TEST_F(WindowEndToEnd, ConvertsAClipGivenOnTheCommandLineAndCloses) {
   EXPECT_NEAR(figures.duration, 6.0, 0.2);
   ExpectTempClean(program);
   const std::string log = Log(program);
-  for (const char* line : {"Begin Convert Process", "ConvertRectExport End", "Convert Movie End"}) {
+  // A first start converts to 3D without being asked.
+  for (const char* line : {"Begin Convert Process", "Depth map from", "ConvertRectExport End",
+                           "Convert Movie End"}) {
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   }
   CloseWindow(program);
@@ -448,9 +450,7 @@ TEST_F(WindowEndToEnd, DepthMapChosenConvertedAndKeptForTheNextStart) {
   });
   ASSERT_NO_FATAL_FAILURE(Start(program));
   ASSERT_TRUE(PreviewPlays());
-  ClickControl(kIdStereo);  // "3D Vision" on
-  Pause(300ms);
-  // Option menu: the stereo type's popup (fifth entry), its third item; then the depth file.
+  // "3D Vision" is on at a first start. Option menu: the stereo type's popup (fifth entry), its third item; then the depth file.
   auto option_menu = [&](int entry) {
     x_.Focus(main_);
     ASSERT_TRUE(x_.WaitForActive(kMainCaption, 10000));
