@@ -674,6 +674,10 @@ bool MovieConversion::Record() {
       frame_files_ ? static_cast<int32_t>(stats.written) + RepeatFrames(temp_folder_, recorded.gaps)
                    : slots_;
   report_.recorded = true;
+  // Done means the whole movie: the counter gives its frames, repeats included, not the
+  // frames decoded, and the bar is full.
+  observer_.Label(kIdFramesDoneLabel, NumberText(slots_));
+  observer_.PositionBar(kPositionBarMaxWidth);
   feed.Finish(slots_);
   return true;
 }

@@ -20,6 +20,7 @@
 #include "app/window_observer.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
+#include "core/control_ids.h"
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
@@ -458,6 +459,12 @@ TEST_F(ConvertMovieTest, FramesWithAGapAreRepeatedSoPictureAndSoundKeepStep) {
   EXPECT_NE(test::ReadFile(frames::FrameFileName(temp_, 9)),
             test::ReadFile(frames::FrameFileName(temp_, 40)));
   EXPECT_NEAR(test::ProbeMovie(dir_.File("gap.mp4")).frames, 60, 1);
+  // The counter's last figure is the movie's, not the decoded frames'.
+  std::string counted;
+  for (const auto& [id, text] : ui().LabelHistory()) {
+    if (id == kIdFramesDoneLabel && !text.empty()) counted = text;
+  }
+  EXPECT_NEAR(std::stoi(counted), 60, 1);
 }
 
 TEST_F(ConvertMovieTest, AFailingEncoderIsReportedAndStillOffersAnotherCompression) {
