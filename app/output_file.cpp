@@ -74,6 +74,8 @@ std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/
   request.folder = initial_folder;
   request.proposed_name = ProposedOutputName(CurrentVideo());
   request.filters = RectangularVideoFilters();
+  // The proposed name has no extension: the type it gets is the one every player plays.
+  request.filter_index = kMp4FilterIndex;
   request.save = true;
   request.overwrite_prompt = true;
   request.path_must_exist = true;

@@ -228,6 +228,9 @@ std::vector<std::pair<std::string, std::string>> RectangularVideoFilters() {
       {head + " MOV VIDEO files (*.MOV)", "*.mov"},
       {head + " MP4 VIDEO files (*.MP4)", "*.mp4"},
       {head + " MKV VIDEO files (*.MKV)", "*.mkv"},
+      {head + " WEBM VIDEO files (*.WEBM)", "*.webm"},
+      {head + " M4V VIDEO files (*.M4V)", "*.m4v"},
+      {head + " OGG VIDEO files (*.OGG, *.OGV)", "*.ogg;*.ogv"},
   };
 }
 

@@ -71,8 +71,9 @@ std::string AnotherCompressionDialog(const std::string& output_name, Observer& o
 // The save dialog of that window, opened in `folder`; the chosen name or empty text.
 std::string ChooseRectangularVideo(const std::string& folder, Observer& observer);
 
-// The four output filters of the save dialogs.
+// The output filters of the save dialogs, one per movie type the encoder writes.
 std::vector<std::pair<std::string, std::string>> RectangularVideoFilters();
+inline constexpr size_t kMp4FilterIndex = 3;  // its MP4 entry
 
 // The texts of the compression list (22 entries) and of the resize list (6 entries).
 std::vector<std::string> CompressionListEntries();

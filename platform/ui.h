@@ -41,6 +41,7 @@ struct FileDialogRequest {
   std::string proposed_name;  // the file name it proposes
   std::vector<std::pair<std::string, std::string>> filters;
   std::string default_extension;  // without the dot; empty for none
+  size_t filter_index = 0;        // the filter chosen when it opens
   bool save = false;
   bool overwrite_prompt = false;  // save: ask before replacing an existing file
   bool path_must_exist = false;   // the chosen file's folder must exist

@@ -178,7 +178,7 @@ void ApplyFrameFilters(const frames::FilterSettings& settings, Observer& observe
 }
 
 void FrameRecording::ShowFrame() const {
-  if (plan_.observer != nullptr) plan_.observer->ShowPreviewFrame();
+  if (plan_.observer != nullptr && !quiet_) plan_.observer->ShowPreviewFrame();
 }
 
 // The conversion's arrays, as the frame steps take them.
@@ -325,6 +325,10 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
   // The sharpened frame goes to Spare in both steps, never into the previous frame's storage.
   const FrameStepArrays arrays{&s.WorkFrame, &p.Spare,       &p.Spare,
                                &p.Previous,  &p.LayoutFrame, &p.Scratch};
+  // Previous holds no picture of this clip yet (just allocated, or not advanced while the
+  // effect was off): the dynamic effect pairs the picture with itself, as a recording's first
+  // frame, rather than with black.
+  const bool prime = settings.stereo_on && settings.stereo.mode == 0 && !p.PreviousAdvanced;
   p.PreviousAdvanced = layout != frames::OutputLayout::kAnaglyph || settings.stereo_on;
   if (depth_map) {
     // The preview's own depth stage. It reads a depth video forward only, so a picture
@@ -354,11 +358,15 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
     StepFrameWithDepth(arrays, int64_t{width} * height, layout, settings, *p.Depth, number);
     p.Shown = PreviewStepState::Shows::kLayout;
   } else if (layout == frames::OutputLayout::kAnaglyph) {
-    StepFrameInStrips(arrays, s.GrabBuffer.data(), settings, p.Output.data());
+    for (int pass = prime ? 0 : 1; pass < 2; ++pass) {
+      StepFrameInStrips(arrays, s.GrabBuffer.data(), settings, p.Output.data());
+    }
     p.Shown = PreviewStepState::Shows::kFrame;
   } else {
-    std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), bytes);
-    StepFrameInLayout(arrays, int64_t{width} * height, layout, settings);
+    for (int pass = prime ? 0 : 1; pass < 2; ++pass) {
+      std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), bytes);
+      StepFrameInLayout(arrays, int64_t{width} * height, layout, settings);
+    }
     p.Shown = PreviewStepState::Shows::kLayout;
   }
   observer.ShowPreviewFrame();
@@ -381,17 +389,32 @@ void BufferCB(FrameRecording& recording, const void* buffer, int64_t length, dou
   // even when the stereo switch is turned meanwhile.
   const bool layout_frames =
       recording.plan_.layout != frames::OutputLayout::kAnaglyph || recording.plan_.depth != nullptr;
-  if (layout_frames && count == picture && count > 0 && ConversionArraysReady(s) &&
-      !s.LayoutFrame.empty()) {
-    std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
-    recording.ProcessInLayout(destination, settings);
-  } else if (count == picture && count > 0 && ConversionArraysReady(s) &&
-             frame_step_strip.load() > 0) {
-    recording.ProcessInStrips(buffer, std::move(destination), settings);
-  } else {
-    std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
-    recording.ProcessInStages(destination, settings);
+  // The dynamic effect's first frame has no frame before it: a step that shows and records
+  // nothing makes this frame its own previous one, so the first picture is not half black.
+  const bool prime = !recording.primed_ && settings.stereo_on && settings.stereo.mode == 0 &&
+                     recording.plan_.depth == nullptr;
+  recording.primed_ = true;
+  frames::FrameStepSettings unthrottled = settings;
+  unthrottled.filter.cpu_limit_on = false;
+  for (int pass = prime ? 0 : 1; pass < 2; ++pass) {
+    FrameRecording::Destination shown =
+        pass == 1 ? std::move(destination) : FrameRecording::Destination{};
+    // The priming step is neither shown nor throttled: it is not a frame of its own.
+    recording.quiet_ = pass == 0;
+    const frames::FrameStepSettings& step = pass == 1 ? settings : unthrottled;
+    if (layout_frames && count == picture && count > 0 && ConversionArraysReady(s) &&
+        !s.LayoutFrame.empty()) {
+      std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
+      recording.ProcessInLayout(shown, step);
+    } else if (count == picture && count > 0 && ConversionArraysReady(s) &&
+               frame_step_strip.load() > 0) {
+      recording.ProcessInStrips(buffer, std::move(shown), step);
+    } else {
+      std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
+      recording.ProcessInStages(shown, step);
+    }
   }
+  recording.quiet_ = false;
 
   // Time estimate every 30 frames, then the frame counter.
   recording.UpdateEstimate();

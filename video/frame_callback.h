@@ -193,6 +193,10 @@ class FrameRecording final : public platform::SampleGrabberCallback {
   void UpdateEstimate();
 
   const RecordingPlan plan_;
+  // The first frame has been its own previous frame; a step that is only that shows nothing
+  // (the streaming thread's).
+  bool primed_ = false;
+  bool quiet_ = false;
   std::mutex mutex_;  // the placement: the streaming thread advances it, the driver ends it
   bool active_ = true;
   FramePlacer placer_;

@@ -118,6 +118,7 @@ std::string AskForFile(const FileDialogRequest& r) {
   for (;;) {
     wxFileDialog dialog(owner, Utf8(r.title), folder, name, wildcard, style);
     dialog.SetFilename(name);
+    if (r.filter_index < r.filters.size()) dialog.SetFilterIndex(static_cast<int>(r.filter_index));
     if (dialog.ShowModal() != wxID_OK) return std::string();
     wxFileName chosen(dialog.GetPath());
     const int filter = dialog.GetFilterIndex();

@@ -371,6 +371,13 @@ TEST_F(CommandsTest, CancelledSaveDialogKeepsTheClipLoadedWithItsFigures) {
   ui_->SetLabel(kIdFileNameLabel, " /v/clip.mp4 ");
   ui_->SetLabel(kIdDurationLabel, "00:00:05");
   ChooseOutputFile(dir_.path(), 0);  // no answer: Cancel
+  // It offers every type the encoder writes, MP4 chosen for the proposed name.
+  const auto requests = ui_->FileDialogRequests();
+  ASSERT_EQ(requests.size(), 1u);
+  std::string patterns;
+  for (const auto& filter : requests[0].filters) patterns += filter.second + " ";
+  EXPECT_EQ(patterns, "*.flv *.avi *.mov *.mp4 *.mkv *.webm *.m4v *.ogg;*.ogv ");
+  EXPECT_EQ(requests[0].filters[requests[0].filter_index].second, "*.mp4");
   EXPECT_TRUE(ui_->Messages().empty());
   EXPECT_EQ(Video.PlayState, 1);
   EXPECT_EQ(CurrentGraph(), graph);

@@ -173,6 +173,23 @@ TEST_F(PreviewConvertedTest, OnShowsTheConversionsFramesInTheMergeAndInALayout) 
   }
 }
 
+TEST_F(PreviewConvertedTest, TheDynamicEffectTurnedOnAtAStillPicturePairsItWithItself) {
+  // Played with the effect off to the clip's end, then 3D Vision ticked: no frame before the
+  // still picture was kept, so it is its own previous frame, as a recording's first frame is
+  // (not a black one: an all-cyan picture).
+  Settings.StereoOn = 0;
+  ASSERT_TRUE(Previewed(pictures_));
+  {
+    SettingsChange change;
+    Settings.StereoOn = 1;
+  }
+  ShowPolledFrame(WindowObserver());
+  int32_t width = 0;
+  const std::vector<uint32_t> first =
+      Converted({pictures_.back()}, frames::OutputLayout::kAnaglyph, &width);
+  ExpectShows(*ui_->LastPreview(), first, width, kHeight);
+}
+
 TEST_F(PreviewConvertedTest, OffShowsTheFilteredPictureAsBefore) {
   Settings.PreviewConverted = 0;
   auto shown = Previewed(pictures_);

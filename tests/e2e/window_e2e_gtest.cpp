@@ -271,9 +271,9 @@ TEST_F(WindowEndToEnd, ConvertsAClipGivenOnTheCommandLineAndCloses) {
   RunningProgram program(ClipOnCommandLine);
   ASSERT_NO_FATAL_FAILURE(Start(program));
   ASSERT_TRUE(PreviewPlays()) << "the clip does not play";
-  // Wine's save dialog gives a name of another type than the chosen one (FLV, the first)
-  // that type's extension as well: first.mp4.flv.
-  const std::string movie = program.dir().File(test::UnderWine() ? "first.flv" : "first.mp4");
+  // MP4 is the type chosen when the dialog opens (Wine's dialog would add the chosen type's
+  // extension to a name of another type).
+  const std::string movie = program.dir().File("first.mp4");
   ConvertTo(movie, "Escape");
   EXPECT_TRUE(program.Alive()) << program.Output();
 
@@ -285,8 +285,8 @@ TEST_F(WindowEndToEnd, ConvertsAClipGivenOnTheCommandLineAndCloses) {
   ExpectTempClean(program);
   const std::string log = Log(program);
   // A first start converts to 3D without being asked.
-  for (const char* line : {"Begin Convert Process", "Depth map from", "ConvertRectExport End",
-                           "Convert Movie End"}) {
+  for (const char* line :
+       {"Begin Convert Process", "Depth map from", "ConvertRectExport End", "Convert Movie End"}) {
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   }
   CloseWindow(program);
@@ -450,7 +450,8 @@ TEST_F(WindowEndToEnd, DepthMapChosenConvertedAndKeptForTheNextStart) {
   });
   ASSERT_NO_FATAL_FAILURE(Start(program));
   ASSERT_TRUE(PreviewPlays());
-  // "3D Vision" is on at a first start. Option menu: the stereo type's popup (fifth entry), its third item; then the depth file.
+  // "3D Vision" is on at a first start. Option menu: the stereo type's popup (fifth entry), its
+  // third item; then the depth file.
   auto option_menu = [&](int entry) {
     x_.Focus(main_);
     ASSERT_TRUE(x_.WaitForActive(kMainCaption, 10000));

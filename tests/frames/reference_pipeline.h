@@ -29,6 +29,12 @@ class ReferencePipeline {
   }
   // The file pixels ((w - 16) x h) of one delivered frame.
   std::vector<uint32_t> Frame(const std::vector<uint32_t>& delivered) {
+    // The dynamic effect's first frame is its own previous frame.
+    if (!primed_ && Settings.StereoOn == 1 && Settings.StereoMode == 0) {
+      primed_ = true;
+      Frame(delivered);
+    }
+    primed_ = true;
     std::vector<uint32_t> work(delivered);
     work.resize(static_cast<size_t>(w_) * (h_ + 1), 0);
     const int64_t n = int64_t{w_} * h_;
@@ -75,6 +81,7 @@ class ReferencePipeline {
   int32_t w_;
   int32_t h_;
   frames::OutputLayout layout_;
+  bool primed_ = false;
   frames::FrameArray d1_, d2_, d3_, d4_, v1_, v2_;
 };
 
