@@ -404,7 +404,10 @@ void MovieConversion::Begin() {
 // Everything that can be refused before anything is written.
 bool MovieConversion::CheckPaths() {
   if (input_.empty()) return Refuse(kNoVideoText, "no video is loaded");
-  if (SameFile(output_, input_)) return Refuse(kSameNameText, "the output file is the input file");
+  if (SameFile(output_, input_)) {
+    return Refuse(std::string(kSameNameText) + kSameNameReason,
+                  "the output file is the input file");
+  }
   if (!graph_) {
     report_.failure = "no video is loaded";
     Publish(report_);
@@ -809,7 +812,8 @@ std::string MovieConversion::NextOutput(const std::string& current, const Export
     std::string next = AnotherCompressionDialog(current, observer_);
     if (next.empty()) return next;
     // Encoding over the input would destroy the very video the frames came from.
-    std::string problem = SameFile(next, input_) ? std::string(kSameNameText) : OutputProblem(next);
+    std::string problem =
+        SameFile(next, input_) ? std::string(kSameNameText) + kSameNameReason : OutputProblem(next);
     if (problem.empty() && !movie_.Reserve(next)) {
       problem = "The output file cannot be created in its folder:\r\n" + next;
     }

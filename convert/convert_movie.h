@@ -18,6 +18,8 @@ namespace zqr {
 // Texts of the driver's message boxes.
 inline constexpr const char* kNoVideoText = "VIDEO file not found!";
 inline constexpr const char* kSameNameText = "Incorrect name of output file";
+// Why it is refused: writing over the video being converted would destroy it.
+inline constexpr const char* kSameNameReason = "\r\nIt is the VIDEO being converted.";
 inline constexpr const char* kSuccessCaption = "Successful termination";
 inline constexpr const char* kSuccessText =
     "Movie converted successfully.\r\nDo you want to save it with another compression value ?";

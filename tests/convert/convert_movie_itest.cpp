@@ -424,7 +424,7 @@ TEST_F(ConvertMovieTest, RefusalsLeaveThePlaybackUsable) {
   ChooseOutputFile(dir_.path(), 0);
   const auto messages = ui().Messages();
   ASSERT_EQ(messages.size(), 3u);
-  EXPECT_EQ(messages[0].text, "Incorrect name of output file");
+  EXPECT_EQ(messages[0].text, "Incorrect name of output file\r\nIt is the VIDEO being converted.");
   EXPECT_NE(messages[1].text.find("does not exist"), std::string::npos);
   EXPECT_NE(messages[2].text.find(".webm"), std::string::npos);
   for (const auto& m : messages) EXPECT_EQ(m.caption, "Error Monitoring");
