@@ -117,7 +117,9 @@ std::string AskForFile(const FileDialogRequest& r) {
   wxString name = Utf8(r.proposed_name);
   for (;;) {
     wxFileDialog dialog(owner, Utf8(r.title), folder, name, wildcard, style);
-    dialog.SetFilename(name);
+    // GTK's chooser takes an empty name as the folder itself to select, and so opens in its
+    // parent.
+    if (!name.empty()) dialog.SetFilename(name);
     if (r.filter_index < r.filters.size()) dialog.SetFilterIndex(static_cast<int>(r.filter_index));
     if (dialog.ShowModal() != wxID_OK) return std::string();
     wxFileName chosen(dialog.GetPath());

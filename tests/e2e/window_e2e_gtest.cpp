@@ -434,6 +434,9 @@ TEST_F(WindowEndToEnd, BadFilesAreExplainedAndTheWindowGoesOn) {
     x_.Focus(main_);
   }
   PressForDialog("l", kOpenCaption);
+  // It opens in the folder of the last file chosen, listing its clips, not in its parent.
+  const std::string listed = ReadWindow(kOpenCaption);
+  EXPECT_NE(listed.find("damaged.mp4"), std::string::npos) << listed;
   AnswerFileDialog(kOpenCaption, program.dir().File("clip.mp4"));
   EXPECT_TRUE(PreviewPlays()) << "a good clip no longer plays";
   CloseWindow(program);
