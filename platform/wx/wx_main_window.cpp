@@ -641,13 +641,12 @@ class MainWindow : public wxFrame {
         c.kind != ControlKind::kPictureButton && c.kind != ControlKind::kStretchedPicture) {
       w->SetForegroundColour(ToWx(c.foreground));
       if (!(c.style & kStyleTransparent)) w->SetBackgroundColour(ToWx(c.background));
-#ifdef __WXMSW__
-      // A native Windows button paints its own light face under the white text: there
-      // "transparent" has to be the colour it stands on.
+      // A native button paints its own light face under the white text (on Windows always,
+      // under GTK when the pointer is over it): "transparent" has to be the colour it stands
+      // on.
       if (c.kind == ControlKind::kPushButton && (c.style & kStyleTransparent)) {
         w->SetBackgroundColour(ToWx(c.background));
       }
-#endif
     }
     if (c.id >= 0) {
       w->Bind(wxEVT_ENTER_WINDOW, [this, id = c.id](wxMouseEvent& e) {

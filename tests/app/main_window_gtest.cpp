@@ -131,6 +131,18 @@ void CheckTooltips(test::X11Driver& x) {
     Approach(x, at_x, at_y);
     unsigned long tip = x.WaitForTooltip(3000);
     EXPECT_NE(tip, 0u) << "no tooltip over " << t.control_id;
+    if (t.control_id == kIdSetTempPath) {
+      // Its white text stays on the dark grey it stands on while hovered, not on a light
+      // face of the button.
+      const std::vector<uint8_t> face =
+          x.Capture(c->screen_x, c->screen_y, c->spec.width, c->spec.height);
+      size_t light = 0;
+      for (size_t i = 0; i + 2 < face.size(); i += 3) {
+        light += face[i] > 160 && face[i + 1] > 160 && face[i + 2] > 160 ? 1 : 0;
+      }
+      // The text alone lights about 14 % of it; a light face twice that.
+      EXPECT_LT(light * 100, face.size() / 3 * 22) << "hovered, the button face is light";
+    }
     int tip_x = 0, tip_y = 0, tip_w = 0, tip_h = 0;
     if (tip != 0 && x.Geometry(tip, &tip_x, &tip_y, &tip_w, &tip_h)) {
       EXPECT_LT(std::abs(tip_y - at_y), 80) << t.control_id;
