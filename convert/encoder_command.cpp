@@ -3,6 +3,8 @@
 // two of them meet, and the tool splits the line into arguments.
 #include "convert/encoder_command.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -165,10 +167,12 @@ FrameSize ResizedFrameSize(int32_t resize_mode, int32_t width, int32_t height) {
   // The float widens to double exactly, and the product and the division by 16 are
   // exact in double for any 32-bit size, so truncation sees the float's true value.
   double factor = static_cast<double>(kResizeFactors[resize_mode - 1]);
-  auto scaled = [factor](int32_t value) {
-    return 16 * static_cast<int64_t>(factor * static_cast<double>(value) / 16.0);
-  };
-  return FrameSize{scaled(width), scaled(height)};
+  const int64_t scaled_width =
+      16 * static_cast<int64_t>(factor * static_cast<double>(width) / 16.0);
+  // The height follows the width to the nearest even row: each rounded to 16 on its own would
+  // change the picture's shape by up to 3 %.
+  const int64_t twice_height = scaled_width * height * 2 / std::max(width, 1);
+  return FrameSize{scaled_width, 2 * ((twice_height + 2) / 4)};
 }
 
 std::string EncoderCommandLine(const EncoderInputs& in) {

@@ -119,7 +119,7 @@ TEST(EncoderCommandLine, ResizeModeZeroHasNoSizeOption) {
   EncoderInputs in = WorkedExample();
   EXPECT_FALSE(Contains(EncoderCommandLine(in), " -s "));
   in.resize_mode = 1;
-  EXPECT_TRUE(Contains(EncoderCommandLine(in), " -t 00:01:30 -s 560x416  -crf 22"));
+  EXPECT_TRUE(Contains(EncoderCommandLine(in), " -t 00:01:30 -s 560x420  -crf 22"));
 }
 
 TEST(ResizedFrameSize, SinglePrecisionFactors) {
@@ -129,10 +129,10 @@ TEST(ResizedFrameSize, SinglePrecisionFactors) {
   EXPECT_EQ(ResizedFrameSize(3, 640, 480).width, 432);
   EXPECT_EQ(ResizedFrameSize(4, 640, 480).width, 384);
   EXPECT_EQ(ResizedFrameSize(5, 640, 480).width, 320);
-  EXPECT_EQ(ResizedFrameSize(1, 640, 480).height, 416);
-  EXPECT_EQ(ResizedFrameSize(3, 640, 480).height, 320);
+  EXPECT_EQ(ResizedFrameSize(1, 640, 480).height, 420);  // the width's shape, to the even row
+  EXPECT_EQ(ResizedFrameSize(3, 640, 480).height, 324);
   EXPECT_EQ(ResizedFrameSize(5, 304, 240).width, 144);
-  EXPECT_EQ(ResizedFrameSize(5, 304, 240).height, 112);
+  EXPECT_EQ(ResizedFrameSize(5, 304, 240).height, 114);
   EXPECT_EQ(ResizedFrameSize(0, 304, 240).width, 304);
   // 0.6f * 1280 = 768.0000114..., exactly a multiple of 16 above.
   EXPECT_EQ(ResizedFrameSize(4, 1280, 720).width, 768);
@@ -379,14 +379,14 @@ TEST_F(EncoderRunTest, LogsBothLinesAndRunsTheToolOnTheFrameFiles) {
   EXPECT_EQ(Conversion.EncoderRunning, 0);
   std::string args = test::ReadFile(record);
   EXPECT_EQ(args, "-r\n25.00\n-i\n" + Shell.TempFolder + "/temp%06d.bmp\n-i\n" + Shell.TempFolder +
-                      "/temp.wav\n-ac\n1\n-ar\n48000\n-r\n30\n-t\n00:00:03\n-s\n144x112\n"
+                      "/temp.wav\n-ac\n1\n-ar\n48000\n-r\n30\n-t\n00:00:03\n-s\n144x114\n"
                       "-qscale\n4\n-colorspace\nsmpte170m\n-color_primaries\nbt709\n"
                       "-color_trc\nbt709\n-color_range\ntv\n-f\nmp4\n-y\n" +
                       dir_.File("out clip.MP4") + "\n");
   std::string log = test::ReadFile(Shell.LogFile);
   std::string command = "\"" + ToolPath("ffmpeg_III") + "\"  -r 25.00 -i \"" + Shell.TempFolder +
                         "/temp%06d.bmp\" -i \"" + Shell.TempFolder +
-                        "/temp.wav\" -ac 1  -ar 48000  -r 30  -t 00:00:03 -s 144x112  -qscale 4 "
+                        "/temp.wav\" -ac 1  -ar 48000  -r 30  -t 00:00:03 -s 144x114  -qscale 4 "
                         "-colorspace smpte170m -color_primaries bt709 -color_trc bt709 "
                         "-color_range tv  -f mp4  -y \"" +
                         dir_.File("out clip.MP4") + "\"";
