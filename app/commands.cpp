@@ -367,6 +367,7 @@ void HandleCommand(int id, int code) {
       ui.OpenOutputStreamWindow();
       return;
     case kIdFileInformation: {
+      if (NoClipLoaded()) return;
       const std::shared_ptr<LoadedVideo> video = CurrentLoadedVideo();
       const std::string info = video ? video->probe_text() : std::string();
       if (!TrimBlanks(info).empty()) {

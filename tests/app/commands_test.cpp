@@ -459,8 +459,9 @@ TEST_F(CommandsTest, HoverShowsOneButtonAtATime) {
 }
 
 TEST_F(CommandsTest, InformationOutputStreamAndAbout) {
-  ui_->Click(kIdFileInformation);  // no probe text: nothing
+  ui_->Click(kIdFileInformation);  // no clip: said where the buttons say it
   EXPECT_TRUE(ui_->Messages().empty());
+  EXPECT_EQ(ui_->GetLabel(kIdOperationLabel), "Load a video first");
   ui_->Accelerator(true, 'O');
   ui_->Accelerator(true, 'O');
   EXPECT_EQ(ui_->OutputStreamOpenings(), 2);
