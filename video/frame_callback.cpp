@@ -325,10 +325,13 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
   // The sharpened frame goes to Spare in both steps, never into the previous frame's storage.
   const FrameStepArrays arrays{&s.WorkFrame, &p.Spare,       &p.Spare,
                                &p.Previous,  &p.LayoutFrame, &p.Scratch};
-  // Previous holds no picture of this clip yet (just allocated, or not advanced while the
-  // effect was off): the dynamic effect pairs the picture with itself, as a recording's first
-  // frame, rather than with black.
-  const bool prime = settings.stereo_on && settings.stereo.mode == 0 && !p.PreviousAdvanced;
+  // Previous holds no picture just before this one (just allocated, not advanced while the
+  // effect was off, or from before a conversion that has since rewound the clip): the dynamic
+  // effect pairs the picture with itself, as a recording's first frame, rather than with black
+  // or with another moment.
+  const bool stale = p.PreviousStale.exchange(false);
+  const bool prime =
+      settings.stereo_on && settings.stereo.mode == 0 && (stale || !p.PreviousAdvanced);
   p.PreviousAdvanced = layout != frames::OutputLayout::kAnaglyph || settings.stereo_on;
   if (depth_map) {
     // The preview's own depth stage. It reads a depth video forward only, so a picture

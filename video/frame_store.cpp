@@ -104,6 +104,7 @@ void ClearPreviewStep() {
 
 void ForgetShownPreview() {
   PreviewStep.HasShown = false;
+  PreviewStep.PreviousStale = true;
 }
 
 bool AllocateInitialFrameStorage() {

@@ -84,6 +84,9 @@ struct PreviewStepState {
   std::string ShownDepthFile;
   int32_t ShownNumber = -1;
   std::atomic<bool> HasShown{false};
+  // Previous is not the picture before the next one polled (a conversion has rewound the
+  // clip since): set by whoever forgets the shown picture, taken by the next step.
+  std::atomic<bool> PreviousStale{false};
   int32_t LayoutWidth = 0;
   int32_t LayoutHeight = 0;
   bool HasLastPicture = false;

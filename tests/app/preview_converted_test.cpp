@@ -173,7 +173,7 @@ TEST_F(PreviewConvertedTest, OnShowsTheConversionsFramesInTheMergeAndInALayout) 
   }
 }
 
-TEST_F(PreviewConvertedTest, TheDynamicEffectTurnedOnAtAStillPicturePairsItWithItself) {
+TEST_F(PreviewConvertedTest, APictureWithoutTheOneBeforeItIsPairedWithItself) {
   // Played with the effect off to the clip's end, then 3D Vision ticked: no frame before the
   // still picture was kept, so it is its own previous frame, as a recording's first frame is
   // (not a black one: an all-cyan picture).
@@ -188,6 +188,14 @@ TEST_F(PreviewConvertedTest, TheDynamicEffectTurnedOnAtAStillPicturePairsItWithI
   const std::vector<uint32_t> first =
       Converted({pictures_.back()}, frames::OutputLayout::kAnaglyph, &width);
   ExpectShows(*ui_->LastPreview(), first, width, kHeight);
+
+  // A conversion stopped midway rewinds the clip: its first picture is not paired with the
+  // one the preview showed before the conversion.
+  ForgetShownPreview();
+  ASSERT_TRUE(Previewed({pictures_.front()}));
+  const std::vector<uint32_t> start =
+      Converted({pictures_.front()}, frames::OutputLayout::kAnaglyph, &width);
+  ExpectShows(*ui_->LastPreview(), start, width, kHeight);
 }
 
 TEST_F(PreviewConvertedTest, OffShowsTheFilteredPictureAsBefore) {
