@@ -158,11 +158,11 @@ void AbortFeed(EncoderFeed& feed) {
 // The first export: the encoder fed during the recording, when the settings are still the
 // ones it was started with; otherwise (or when it failed) an encoder run on the files.
 ExportResult FirstExport(const EncoderJob& job, EncoderFeed& feed, bool frame_files,
-                         Observer& observer) {
+                         Observer& observer, const std::function<bool()>& lost) {
   if (feed.started()) {
     // Without frame files the fed encoder is the only one there can be.
     if (!frame_files) {
-      ExportResult result = ConvertRectExport(job, observer, &feed);
+      ExportResult result = ConvertRectExport(job, observer, &feed, lost);
       LogLine("Pictures fed to the encoder " + NumberText(feed.pictures_sent()));
       return result;
     }
@@ -170,7 +170,7 @@ ExportResult FirstExport(const EncoderJob& job, EncoderFeed& feed, bool frame_fi
     now.frames_from_pipe = true;
     now.sound_from_pipe = feed.inputs().sound_from_pipe;
     if (now == feed.inputs()) {
-      ExportResult result = ConvertRectExport(job, observer, &feed);
+      ExportResult result = ConvertRectExport(job, observer, &feed, lost);
       if (result.written || result.stopped) return result;
       LogLine("Encoding while recording failed; encoding the frame files again");
     } else {
@@ -178,7 +178,7 @@ ExportResult FirstExport(const EncoderJob& job, EncoderFeed& feed, bool frame_fi
       AbortFeed(feed);
     }
   }
-  return ConvertRectExport(job, observer);
+  return ConvertRectExport(job, observer, nullptr, lost);
 }
 
 // The failure's cause as the user reads it: a full disk is named so.
@@ -190,6 +190,11 @@ std::string CauseText(const std::string& cause) {
   return " (" + cause + ")";
 }
 
+std::string OutputFolderLost(const std::string& output) {
+  return "the folder " + FolderOf(output) + " of the output file was renamed, replaced or " +
+         "removed during the conversion; nothing was written there";
+}
+
 // Why a movie the encoder has finished may not take its name; empty when it may. It must
 // still be where it was written (the output's folder renamed or replaced during the run
 // leaves nothing to rename) and read through whole: ffmpeg does not always say when it
@@ -197,11 +202,7 @@ std::string CauseText(const std::string& cause) {
 std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output,
                             const ExportResult& exported, double seconds, bool has_sound,
                             const std::string& temp_folder) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(movie.path(), error)) {
-    return "the finished movie could not be renamed to " + output + ": " + movie.path() +
-           " is gone (the folder was renamed, replaced or removed during the conversion)";
-  }
+  if (!movie.InPlace()) return OutputFolderLost(output);
   if (!exported.written) return std::string();
   const std::string problem = FinishedMovieProblem(
       movie.path(), has_sound, seconds, temp_folder + platform::kPathSeparator + "temp_check.txt");
@@ -332,6 +333,23 @@ class MovieConversion {
     Publish(report_);
     return false;
   }
+  // Looked at once a second: a partial movie no longer in the output's folder (renamed,
+  // replaced or removed) can never take the output's name, so the run ends at once.
+  bool OutputLost() {
+    if (!output_lost_.empty()) return true;
+    const int64_t now = platform::MonotonicMs();
+    if (now < next_output_check_ms_) return false;
+    next_output_check_ms_ = now + 1000;
+    if (movie_.InPlace()) return false;
+    output_lost_ = OutputFolderLost(watched_output_);
+    LogLine("No movie: " + output_lost_);
+    return true;
+  }
+  bool FailForOutput() {
+    return Fail("The movie could not be written:\r\n" + output_lost_ + ".\r\n" +
+                    "The conversion has been stopped.",
+                output_lost_);
+  }
   bool FailForSound() {
     return Fail("The sound of the VIDEO " + input_ + " could not be extracted:\r\n" +
                     sound_.Reason() + "\r\nThe conversion has been stopped.",
@@ -371,6 +389,10 @@ class MovieConversion {
   bool feed_begun_ = false;
   bool sound_seen_ = false;
   std::string sound_problem_;
+  // Why the movie cannot be finished where it is made, found while recording or encoding.
+  std::string output_lost_;
+  std::string watched_output_ = output_;
+  int64_t next_output_check_ms_ = 0;
   int32_t slots_ = 0;
   double fps_ = 0.0;
   double picture_seconds_ = 0.0;
@@ -628,6 +650,7 @@ bool MovieConversion::Record() {
   const RecordEnd end = RecordLoop(
       *graph_, *recording_, &frames_done,
       [&] {
+        if (OutputLost()) return true;
         if (sound_seen_ || sound_.Running()) return false;
         sound_seen_ = true;
         // A sound track that cannot be had ends the run now rather than after the recording.
@@ -638,7 +661,8 @@ bool MovieConversion::Record() {
       },
       [&feed] { return feed.recording_waits(); }, observer_);
   // The sound may be found lost in the very wait that saw the video's end.
-  const bool sound_lost = end == RecordEnd::kCalledOff || !sound_problem_.empty();
+  const bool sound_lost =
+      (end == RecordEnd::kCalledOff && output_lost_.empty()) || !sound_problem_.empty();
   // A frame waiting for room in the feed's queue would hold the recording's end.
   if (end != RecordEnd::kEnded || sound_lost) AbortFeed(feed);
   const RecordedFrames recorded = StopRecording(graph_.get(), &*recording_);
@@ -654,6 +678,7 @@ bool MovieConversion::Record() {
     report_.stopped = true;
     return Fail("", "stopped during recording");
   }
+  if (!output_lost_.empty()) return FailForOutput();
   if (sound_lost) {
     LogSoundEnd(sound_.Wait());
     return FailForSound();
@@ -752,8 +777,11 @@ bool MovieConversion::ExportOnce(const std::string& current, ExportResult& expor
   const int64_t export_start = platform::MonotonicMs();
   const bool first = report_.exports == 0;
   encoder_job_.OutputName = movie_.path();
-  exported = first ? FirstExport(encoder_job_, *feed_, frame_files_, observer_)
-                   : ConvertRectExport(encoder_job_, observer_);
+  watched_output_ = current;
+  output_lost_.clear();
+  const std::function<bool()> lost = [this] { return OutputLost(); };
+  exported = first ? FirstExport(encoder_job_, *feed_, frame_files_, observer_, lost)
+                   : ConvertRectExport(encoder_job_, observer_, nullptr, lost);
   if (exported.written && (short_picture_ || sound_outlasts_) && figures_.HasSound) {
     CutToPicture(movie_.path(), picture_seconds_);
   }
