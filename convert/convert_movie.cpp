@@ -215,6 +215,14 @@ std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output
   return "the movie written for " + output + " is damaged: " + problem;
 }
 
+// The success message; a movie that is not all the video holds says so in it.
+std::string SuccessText(const std::string& warning) {
+  if (warning.empty()) return kSuccessText;
+  const std::string text = kSuccessText;
+  const size_t question = text.find("\r\n") + 2;
+  return text.substr(0, question) + "Note: " + warning + ".\r\n" + text.substr(question);
+}
+
 // The end of every run that got as far as arming the recording: the state back to idle and
 // the temporary folder empty (unless the work files are to be kept). Whether the clip
 // stays loaded is the caller's choice.
@@ -768,6 +776,15 @@ void MovieConversion::NoteShortPicture() {
                       FormatMask0000(figures_.DurationSeconds) + " s)";
     LogLine("Warning: " + report_.warning);
   }
+  // Files of two codecs joined end to end: only the first stream is decoded.
+  if (const std::string beyond = graph_->VideoBeyondEnd(); !beyond.empty()) {
+    const std::string note = "the video goes on in another stream (" + beyond +
+                             ") that is not converted: the movie stops after " +
+                             NumberText(slots_) + " frames (" + FormatMask0000(picture_seconds_) +
+                             " s)";
+    LogLine("Warning: " + note);
+    report_.warning = report_.warning.empty() ? note : report_.warning + "; " + note;
+  }
 }
 
 // One export into `current`; false when it was stopped (the run has then ended).
@@ -822,7 +839,7 @@ std::string MovieConversion::NextOutput(const std::string& current, const Export
                                                      : "\r\nThe encoder says: " + exported.cause;
   const int answer =
       report_.movie_written
-          ? observer_.Ask(kSuccessText, kSuccessCaption,
+          ? observer_.Ask(SuccessText(report_.warning), kSuccessCaption,
                           platform::kMbOkCancel | platform::kMbIconInformation)
           : observer_.Ask("The movie could not be written:\r\n" + current + cause +
                               "\r\nThe encoder's messages are in the run log " + LogFilePath() +

@@ -34,6 +34,7 @@ class FfmpegGraph final : public MediaGraph {
 
   MediaStatus CreateSampleGrabber() override;
   std::string SourceFailure() const override { return demuxer_.Failure(); }
+  std::string VideoBeyondEnd() override;
   MediaStatus AddGrabberFilter(const std::string& filter_name) override;
   MediaStatus SetMediaType(const MediaType& type) override;
   MediaStatus AddSourceFilter(const std::string& file_name,
@@ -144,6 +145,7 @@ class FfmpegGraph final : public MediaGraph {
   bool seek_requested_ = false;
   RefTime seek_target_ = 0;
   bool end_posted_ = false;
+  std::string video_beyond_end_;
   RefTime position_ = 0;
   Clock::time_point anchor_wall_{};
   RefTime anchor_stream_ = 0;

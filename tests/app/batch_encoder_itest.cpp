@@ -173,6 +173,36 @@ TEST_F(BatchEncoderTest, AClipHoldingMoreThanItAnnouncesIsConvertedWhole) {
   }
 }
 
+// Two transport streams of other codecs on other PIDs joined with cat: only the first is
+// decoded, and the run says plainly that the movie stops where it ends. Two video streams
+// side by side (one a little longer) are no such change.
+TEST_F(BatchEncoderTest, AClipWhoseCodecChangesMidStreamSaysTheMovieStopsThere) {
+  const std::string first = Clip("h264.ts", "testsrc=size=160x120:rate=25", 3,
+                                 {"-c:v", "libx264", "-pix_fmt", "yuv420p"}, "");
+  const std::string second = Clip("mpeg2.ts", "testsrc2=size=160x120:rate=25", 3,
+                                  {"-c:v", "mpeg2video", "-streamid", "0:0x200"}, "");
+  ASSERT_TRUE(
+      test::WriteFile(dir_.File("joined.ts"), test::ReadFile(first) + test::ReadFile(second)));
+  const test::RunResult joined = Batch({"--convert", dir_.File("joined.ts"), dir_.File("j.mp4")});
+  EXPECT_NE(joined.errors.find("warning: the video goes on in another stream (mpeg2video"),
+            std::string::npos)
+      << joined.errors;
+  EXPECT_NE(joined.errors.find("the movie stops after 75 frames"), std::string::npos)
+      << joined.errors;
+  EXPECT_NE(Log().find("Warning: the video goes on in another stream"), std::string::npos);
+
+  const std::string side = dir_.File("side.mkv");
+  ASSERT_EQ(test::Run({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                       "testsrc=size=160x120:rate=25:duration=3", "-f", "lavfi", "-i",
+                       "testsrc2=size=160x120:rate=25:duration=3.4", "-map", "0", "-map", "1",
+                       "-c:v", "libx264", side})
+                .exit_code,
+            0);
+  const test::RunResult both = Batch({"--convert", side, dir_.File("s.mp4")});
+  EXPECT_EQ(both.exit_code, 0) << both.errors;
+  EXPECT_EQ(both.errors.find("warning"), std::string::npos) << both.errors;
+}
+
 // A picture of 2 s under a minute of sound, and a clip whose timestamps start at 100 s:
 // their length is the picture's, for the warning and for the room the run needs.
 TEST_F(BatchEncoderTest, ALongSoundOrALateStartIsNoLongerPicture) {
