@@ -88,6 +88,12 @@ std::string Megabytes(int64_t bytes) {
   return NumberText(static_cast<int64_t>((bytes + 999999) / 1000000)) + " MB";
 }
 
+// Below 10 MB, in kB.
+std::string SizeText(int64_t bytes) {
+  if (bytes >= 10'000'000) return Megabytes(bytes);
+  return NumberText(static_cast<int64_t>((bytes + 999) / 1000)) + " kB";
+}
+
 void LogSoundEnd(int32_t status) {
   LogLine("MakeWave End " + NumberText(status));
 }
@@ -542,9 +548,36 @@ bool MovieConversion::Prepare() {
     polled.numframes = numframes_;
   }
   frame_files_ = job_.offer_another_compression || job_.keep_work_files;
+  // A header may claim any length (a damaged FLV says 1000 hours of its 6 seconds); no
+  // file holds a second of video in fewer bytes than this, so a longer claim is not what
+  // the room is reckoned for.
+  constexpr double kLeastBytesPerSecond = 256.0;
+  double seconds = std::max(figures_.DurationSeconds, job_.recorded_seconds);
+  int32_t frames = numframes_;
+  std::error_code size_error;
+  const auto input_bytes = std::filesystem::file_size(platform::PathOf(input_), size_error);
+  if (!size_error && seconds > static_cast<double>(input_bytes) / kLeastBytesPerSecond) {
+    const double held = static_cast<double>(input_bytes) / kLeastBytesPerSecond;
+    LogLine("Note: the video announces " + FormatHms(seconds) + ", more than its " +
+            Megabytes(static_cast<int64_t>(input_bytes)) + " can hold; the room is reckoned for " +
+            FormatHms(held));
+    frames = static_cast<int32_t>(std::min<double>(
+        numframes_, std::ceil(held * std::max(FramesPerSecond(figures_.TimePerFrame), 1.0))));
+    seconds = held;
+  }
   const int64_t needed =
-      RecordingBytesNeeded(frame_files_ ? numframes_ : 0, file_size_.width, file_size_.height,
-                           std::max(figures_.DurationSeconds, job_.recorded_seconds));
+      RecordingBytesNeeded(frame_files_ ? frames : 0, file_size_.width, file_size_.height, seconds);
+  // A file past the limit ends its writer (the sound tool, or this process) at once.
+  const int64_t largest =
+      std::max(RecordingBytesNeeded(0, 0, 0, seconds),
+               frame_files_ ? frames::FrameFileSize(file_size_.width, file_size_.height) : 0);
+  if (const uint64_t limit = platform::FileSizeLimitBytes();
+      limit != 0 && static_cast<uint64_t>(largest) > limit) {
+    const std::string why = "files of at most " + SizeText(static_cast<int64_t>(limit)) +
+                            " may be written (ulimit -f), and the conversion needs one of about " +
+                            SizeText(largest);
+    return Refuse("This VIDEO cannot be converted here:\r\n" + why + ".", why);
+  }
   const auto free_bytes = static_cast<int64_t>(platform::FreeSpaceBytes(temp_folder_));
   if (needed > free_bytes) {
     return Refuse("Not enough free space in the temporary folder " + temp_folder_ +

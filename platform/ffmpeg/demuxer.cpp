@@ -141,6 +141,27 @@ VideoTiming Demuxer::Timing() const {
   return timing;
 }
 
+MediaStatus Demuxer::MeasureLength(VideoTiming& timing) {
+  if (timing.duration > 0) return MediaStatus::kOk;
+  const PacketPtr packet = MakePacket();
+  if (packet == nullptr) return MediaStatus::kOk;
+  int64_t count = 0;
+  for (int tries = 0; tries < 1'000'000; ++tries) {
+    const Read read = ReadPacket(*packet);
+    if (read == Read::kEnd) break;
+    if (read == Read::kVideo) ++count;
+    av_packet_unref(packet.get());
+  }
+  Seek(0);
+  const std::string_view name = format_->iformat->name;
+  if (count <= 1 && (name == "image2" || name.ends_with("_pipe"))) {
+    failure_ = "it holds a single picture, not a video";
+    return MediaStatus::kUnsupported;
+  }
+  if (timing.frame_duration > 0) timing.duration = count * timing.frame_duration;
+  return MediaStatus::kOk;
+}
+
 bool Demuxer::ChooseSound() {
   if (sound_ == nullptr) {
     const int index = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);

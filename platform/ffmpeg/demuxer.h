@@ -40,6 +40,10 @@ class Demuxer {
   const AVStream* Video() const { return video_; }
   const AVCodec* VideoCodec() const { return video_codec_; }
   VideoTiming Timing() const;
+  // For a file that names no length (a raw stream): its video packets counted through to
+  // the end, then back to the start; the length they make. kUnsupported for a single
+  // picture, which is no video.
+  MediaStatus MeasureLength(VideoTiming& timing);
 
   // Reads the best sound stream too; false when the file has none.
   bool ChooseSound();

@@ -33,7 +33,9 @@ class FfmpegGraph final : public MediaGraph {
   const char* Name() const override { return "ffmpeg"; }
 
   MediaStatus CreateSampleGrabber() override;
-  std::string SourceFailure() const override { return demuxer_.Failure(); }
+  std::string SourceFailure() const override {
+    return connect_failure_.empty() ? demuxer_.Failure() : connect_failure_;
+  }
   std::string VideoBeyondEnd() override;
   MediaStatus AddGrabberFilter(const std::string& filter_name) override;
   MediaStatus SetMediaType(const MediaType& type) override;
@@ -134,6 +136,7 @@ class FfmpegGraph final : public MediaGraph {
   // Streaming-thread state.
   RefTime discard_before_ = 0;  // frames before a seek's target are dropped
   bool sound_failed_ = false;
+  std::string connect_failure_;  // why the pictures cannot be delivered
 
   // Control state, guarded by mutex_.
   std::mutex mutex_;
