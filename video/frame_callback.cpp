@@ -403,6 +403,14 @@ int32_t FramePlacer::Place(double sample_time) {
   if (!started_) {
     started_ = true;
     first_time_ = sample_time;
+    // A picture that starts well after the file does (its sound first) keeps its place: its
+    // first frame is held over the lead, or picture and sound would be that far apart.
+    const int64_t lead = std::llround(sample_time * 1e7 / static_cast<double>(time_per_frame_));
+    if (sample_time > kHeldLeadSeconds && lead <= kMaxRepeatedFrames) {
+      first_time_ = 0.0;
+      gaps_.push_back({static_cast<int32_t>(lead), 0, static_cast<int32_t>(lead)});
+      next_ = static_cast<int32_t>(lead);
+    }
     return next_++;
   }
   const double slots = (sample_time - first_time_) * 1e7 / static_cast<double>(time_per_frame_);

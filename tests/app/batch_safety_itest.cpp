@@ -309,7 +309,8 @@ TEST_F(BatchSafetyTest, AnInterruptedRunLeavesNoMovieAndNoFolderBehind) {
 // Each run that cannot go as the user meant says what stood in its way, not a cause
 // that only looks like it: a header claiming 1000 hours is no shortage of disk, a raw
 // stream that names no length still has frames, a still picture is no video, a file-size
-// or memory limit is named as one, and a name's last dot stays.
+// or memory limit is named as one, a picture that starts late did not end early, and a
+// name's last dot stays.
 TEST_F(BatchSafetyTest, EachFailureNamesItsOwnCause) {
   const std::string six =
       Clip("six.flv", "testsrc2=size=160x120:rate=25", 6, true, {"-c:v", "flv1", "-c:a", "mp3"});
@@ -355,6 +356,14 @@ TEST_F(BatchSafetyTest, EachFailureNamesItsOwnCause) {
   EXPECT_EQ(mapped.exit_code, 1);
   EXPECT_NE(mapped.errors.find("not enough memory"), std::string::npos) << mapped.errors;
   EXPECT_NE(mapped.errors.find("ulimit -v"), std::string::npos) << mapped.errors;
+
+  // A picture from 2 s to 4 s under 4 s of sound: its first frame is held from the start.
+  const std::string late = Clip("late.mp4", "testsrc2=size=160x120:rate=25", 4, true,
+                                {"-vf", "setpts=PTS+2/TB", "-pix_fmt", "yuv420p"});
+  const test::RunResult behind = Batch({"--convert", late, dir_.File("late_out.mp4")});
+  EXPECT_EQ(behind.exit_code, 0) << behind.errors;
+  EXPECT_EQ(behind.errors.find("warning"), std::string::npos) << behind.errors;
+  EXPECT_NEAR(test::ProbeMovie(dir_.File("late_out.mp4")).duration, 4.0, 0.3);
 
   const test::RunResult dot = Batch({"--convert", clip, dir_.File("movie.")});
   EXPECT_EQ(dot.exit_code, 1);
