@@ -356,10 +356,10 @@ class MovieConversion {
     next_output_check_ms_ = now + 1000;
     if (movie_.InPlace()) return false;
     output_lost_ = OutputFolderLost(watched_output_);
-    LogLine("No movie: " + output_lost_);
     return true;
   }
   bool FailForOutput() {
+    LogLine("No movie: " + output_lost_);
     return Fail("The movie could not be written:\r\n" + output_lost_ + ".\r\n" +
                     "The conversion has been stopped.",
                 output_lost_);
