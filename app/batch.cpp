@@ -383,7 +383,10 @@ int Outcome(const LoadResult& loaded, const ConversionReport& report, const Batc
     if (report.failure.empty()) return kBatchOk;
   }
   std::string failure_line = report.failure.empty() ? "the conversion failed" : report.failure;
-  if (failure_line.ends_with('.')) failure_line.pop_back();
+  // A sentence's full stop goes before the "; see"; the last dot of a name stays.
+  const bool ends_in_name =
+      failure_line.ends_with(paths.output) || failure_line.ends_with(paths.input);
+  if (failure_line.ends_with('.') && !ends_in_name) failure_line.pop_back();
   return Fail(failure_line + "; see the run log " + LogFilePath());
 }
 

@@ -88,6 +88,12 @@ std::string Megabytes(int64_t bytes) {
   return NumberText(static_cast<int64_t>((bytes + 999999) / 1000000)) + " MB";
 }
 
+// Below 10 MB, in kB.
+std::string SizeText(int64_t bytes) {
+  if (bytes >= 10'000'000) return Megabytes(bytes);
+  return NumberText(static_cast<int64_t>((bytes + 999) / 1000)) + " kB";
+}
+
 void LogSoundEnd(int32_t status) {
   LogLine("MakeWave End " + NumberText(status));
 }
@@ -158,11 +164,11 @@ void AbortFeed(EncoderFeed& feed) {
 // The first export: the encoder fed during the recording, when the settings are still the
 // ones it was started with; otherwise (or when it failed) an encoder run on the files.
 ExportResult FirstExport(const EncoderJob& job, EncoderFeed& feed, bool frame_files,
-                         Observer& observer) {
+                         Observer& observer, const std::function<bool()>& lost) {
   if (feed.started()) {
     // Without frame files the fed encoder is the only one there can be.
     if (!frame_files) {
-      ExportResult result = ConvertRectExport(job, observer, &feed);
+      ExportResult result = ConvertRectExport(job, observer, &feed, lost);
       LogLine("Pictures fed to the encoder " + NumberText(feed.pictures_sent()));
       return result;
     }
@@ -170,7 +176,7 @@ ExportResult FirstExport(const EncoderJob& job, EncoderFeed& feed, bool frame_fi
     now.frames_from_pipe = true;
     now.sound_from_pipe = feed.inputs().sound_from_pipe;
     if (now == feed.inputs()) {
-      ExportResult result = ConvertRectExport(job, observer, &feed);
+      ExportResult result = ConvertRectExport(job, observer, &feed, lost);
       if (result.written || result.stopped) return result;
       LogLine("Encoding while recording failed; encoding the frame files again");
     } else {
@@ -178,7 +184,7 @@ ExportResult FirstExport(const EncoderJob& job, EncoderFeed& feed, bool frame_fi
       AbortFeed(feed);
     }
   }
-  return ConvertRectExport(job, observer);
+  return ConvertRectExport(job, observer, nullptr, lost);
 }
 
 // The failure's cause as the user reads it: a full disk is named so.
@@ -190,6 +196,11 @@ std::string CauseText(const std::string& cause) {
   return " (" + cause + ")";
 }
 
+std::string OutputFolderLost(const std::string& output) {
+  return "the folder " + FolderOf(output) + " of the output file was renamed, replaced or " +
+         "removed during the conversion; nothing was written there";
+}
+
 // Why a movie the encoder has finished may not take its name; empty when it may. It must
 // still be where it was written (the output's folder renamed or replaced during the run
 // leaves nothing to rename) and read through whole: ffmpeg does not always say when it
@@ -197,11 +208,7 @@ std::string CauseText(const std::string& cause) {
 std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output,
                             const ExportResult& exported, double seconds, bool has_sound,
                             const std::string& temp_folder) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(movie.path(), error)) {
-    return "the finished movie could not be renamed to " + output + ": " + movie.path() +
-           " is gone (the folder was renamed, replaced or removed during the conversion)";
-  }
+  if (!movie.InPlace()) return OutputFolderLost(output);
   if (!exported.written) return std::string();
   const std::string problem = FinishedMovieProblem(
       movie.path(), has_sound, seconds, temp_folder + platform::kPathSeparator + "temp_check.txt");
@@ -212,6 +219,14 @@ std::string UnfinishedMovie(const PartialMovie& movie, const std::string& output
     return "the encoder could not write " + output + CauseText("No space left on device");
   }
   return "the movie written for " + output + " is damaged: " + problem;
+}
+
+// The success message; a movie that is not all the video holds says so in it.
+std::string SuccessText(const std::string& warning) {
+  if (warning.empty()) return kSuccessText;
+  const std::string text = kSuccessText;
+  const size_t question = text.find("\r\n") + 2;
+  return text.substr(0, question) + "Note: " + warning + ".\r\n" + text.substr(question);
 }
 
 // The end of every run that got as far as arming the recording: the state back to idle and
@@ -332,6 +347,23 @@ class MovieConversion {
     Publish(report_);
     return false;
   }
+  // Looked at once a second: a partial movie no longer in the output's folder (renamed,
+  // replaced or removed) can never take the output's name, so the run ends at once.
+  bool OutputLost() {
+    if (!output_lost_.empty()) return true;
+    const int64_t now = platform::MonotonicMs();
+    if (now < next_output_check_ms_) return false;
+    next_output_check_ms_ = now + 1000;
+    if (movie_.InPlace()) return false;
+    output_lost_ = OutputFolderLost(watched_output_);
+    return true;
+  }
+  bool FailForOutput() {
+    LogLine("No movie: " + output_lost_);
+    return Fail("The movie could not be written:\r\n" + output_lost_ + ".\r\n" +
+                    "The conversion has been stopped.",
+                output_lost_);
+  }
   bool FailForSound() {
     return Fail("The sound of the VIDEO " + input_ + " could not be extracted:\r\n" +
                     sound_.Reason() + "\r\nThe conversion has been stopped.",
@@ -371,6 +403,10 @@ class MovieConversion {
   bool feed_begun_ = false;
   bool sound_seen_ = false;
   std::string sound_problem_;
+  // Why the movie cannot be finished where it is made, found while recording or encoding.
+  std::string output_lost_;
+  std::string watched_output_ = output_;
+  int64_t next_output_check_ms_ = 0;
   int32_t slots_ = 0;
   double fps_ = 0.0;
   double picture_seconds_ = 0.0;
@@ -515,9 +551,36 @@ bool MovieConversion::Prepare() {
     polled.numframes = numframes_;
   }
   frame_files_ = job_.offer_another_compression || job_.keep_work_files;
+  // A header may claim any length (a damaged FLV says 1000 hours of its 6 seconds); no
+  // file holds a second of video in fewer bytes than this, so a longer claim is not what
+  // the room is reckoned for.
+  constexpr double kLeastBytesPerSecond = 256.0;
+  double seconds = std::max(figures_.DurationSeconds, job_.recorded_seconds);
+  int32_t frames = numframes_;
+  std::error_code size_error;
+  const auto input_bytes = std::filesystem::file_size(platform::PathOf(input_), size_error);
+  if (!size_error && seconds > static_cast<double>(input_bytes) / kLeastBytesPerSecond) {
+    const double held = static_cast<double>(input_bytes) / kLeastBytesPerSecond;
+    LogLine("Note: the video announces " + FormatHms(seconds) + ", more than its " +
+            Megabytes(static_cast<int64_t>(input_bytes)) + " can hold; the room is reckoned for " +
+            FormatHms(held));
+    frames = static_cast<int32_t>(std::min<double>(
+        numframes_, std::ceil(held * std::max(FramesPerSecond(figures_.TimePerFrame), 1.0))));
+    seconds = held;
+  }
   const int64_t needed =
-      RecordingBytesNeeded(frame_files_ ? numframes_ : 0, file_size_.width, file_size_.height,
-                           std::max(figures_.DurationSeconds, job_.recorded_seconds));
+      RecordingBytesNeeded(frame_files_ ? frames : 0, file_size_.width, file_size_.height, seconds);
+  // A file past the limit ends its writer (the sound tool, or this process) at once.
+  const int64_t largest =
+      std::max(RecordingBytesNeeded(0, 0, 0, seconds),
+               frame_files_ ? frames::FrameFileSize(file_size_.width, file_size_.height) : 0);
+  if (const uint64_t limit = platform::FileSizeLimitBytes();
+      limit != 0 && static_cast<uint64_t>(largest) > limit) {
+    const std::string why = "files of at most " + SizeText(static_cast<int64_t>(limit)) +
+                            " may be written (ulimit -f), and the conversion needs one of about " +
+                            SizeText(largest);
+    return Refuse("This VIDEO cannot be converted here:\r\n" + why + ".", why);
+  }
   const auto free_bytes = static_cast<int64_t>(platform::FreeSpaceBytes(temp_folder_));
   if (needed > free_bytes) {
     return Refuse("Not enough free space in the temporary folder " + temp_folder_ +
@@ -631,6 +694,7 @@ bool MovieConversion::Record() {
   const RecordEnd end = RecordLoop(
       *graph_, *recording_, &frames_done,
       [&] {
+        if (OutputLost()) return true;
         if (sound_seen_ || sound_.Running()) return false;
         sound_seen_ = true;
         // A sound track that cannot be had ends the run now rather than after the recording.
@@ -641,7 +705,8 @@ bool MovieConversion::Record() {
       },
       [&feed] { return feed.recording_waits(); }, observer_);
   // The sound may be found lost in the very wait that saw the video's end.
-  const bool sound_lost = end == RecordEnd::kCalledOff || !sound_problem_.empty();
+  const bool sound_lost =
+      (end == RecordEnd::kCalledOff && output_lost_.empty()) || !sound_problem_.empty();
   // A frame waiting for room in the feed's queue would hold the recording's end.
   if (end != RecordEnd::kEnded || sound_lost) AbortFeed(feed);
   const RecordedFrames recorded = StopRecording(graph_.get(), &*recording_);
@@ -657,6 +722,7 @@ bool MovieConversion::Record() {
     report_.stopped = true;
     return Fail("", "stopped during recording");
   }
+  if (!output_lost_.empty()) return FailForOutput();
   if (sound_lost) {
     LogSoundEnd(sound_.Wait());
     return FailForSound();
@@ -750,6 +816,15 @@ void MovieConversion::NoteShortPicture() {
                       FormatMask0000(figures_.DurationSeconds) + " s)";
     LogLine("Warning: " + report_.warning);
   }
+  // Files of two codecs joined end to end: only the first stream is decoded.
+  if (const std::string beyond = graph_->VideoBeyondEnd(); !beyond.empty()) {
+    const std::string note = "the video goes on in another stream (" + beyond +
+                             ") that is not converted: the movie stops after " +
+                             NumberText(slots_) + " frames (" + FormatMask0000(picture_seconds_) +
+                             " s)";
+    LogLine("Warning: " + note);
+    report_.warning = report_.warning.empty() ? note : report_.warning + "; " + note;
+  }
 }
 
 // One export into `current`; false when it was stopped (the run has then ended).
@@ -759,8 +834,11 @@ bool MovieConversion::ExportOnce(const std::string& current, ExportResult& expor
   const int64_t export_start = platform::MonotonicMs();
   const bool first = report_.exports == 0;
   encoder_job_.OutputName = movie_.path();
-  exported = first ? FirstExport(encoder_job_, *feed_, frame_files_, observer_)
-                   : ConvertRectExport(encoder_job_, observer_);
+  watched_output_ = current;
+  output_lost_.clear();
+  const std::function<bool()> lost = [this] { return OutputLost(); };
+  exported = first ? FirstExport(encoder_job_, *feed_, frame_files_, observer_, lost)
+                   : ConvertRectExport(encoder_job_, observer_, nullptr, lost);
   if (exported.written && (short_picture_ || sound_outlasts_) && figures_.HasSound) {
     CutToPicture(movie_.path(), picture_seconds_);
   }
@@ -801,7 +879,7 @@ std::string MovieConversion::NextOutput(const std::string& current, const Export
                                                      : "\r\nThe encoder says: " + exported.cause;
   const int answer =
       report_.movie_written
-          ? observer_.Ask(kSuccessText, kSuccessCaption,
+          ? observer_.Ask(SuccessText(report_.warning), kSuccessCaption,
                           platform::kMbOkCancel | platform::kMbIconInformation)
           : observer_.Ask("The movie could not be written:\r\n" + current + cause +
                               "\r\nThe encoder's messages are in the run log " + LogFilePath() +

@@ -26,6 +26,11 @@ void FeedOrder::Finish(int32_t slots) {
 FeedOrder::Step FeedOrder::Next() {
   for (;;) {
     if (slots_ >= 0 && next_ >= slots_) return {Step::kDone, -1};
+    // Numbers before the first picture (a picture that starts late) show that picture.
+    if (last_sent_ < 0 && !waiting_.empty() && waiting_.front() > next_) {
+      ++next_;
+      return {Step::kSend, waiting_.front()};
+    }
     if (!waiting_.empty() && waiting_.front() == next_) {
       waiting_.pop_front();
       last_sent_ = next_++;
@@ -36,7 +41,7 @@ FeedOrder::Step FeedOrder::Next() {
     if (highest_ <= next_ && slots_ < 0) return {Step::kWait, -1};
     ++next_;
     if (last_sent_ >= 0) return {Step::kSend, last_sent_};
-    // Nothing before it to repeat: the number is left out.
+    // Nothing before it to repeat, and nothing after it yet: the number is left out.
   }
 }
 

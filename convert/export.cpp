@@ -113,7 +113,8 @@ void LogEncoderMessages(const std::string& temp_folder) {
 }
 }  // namespace
 
-ExportResult ConvertRectExport(const EncoderJob& job, Observer& observer, EncoderFeed* feed) {
+ExportResult ConvertRectExport(const EncoderJob& job, Observer& observer, EncoderFeed* feed,
+                               const std::function<bool()>& lost) {
   platform::SleepMs(100);
   CompressionAnimation animation(NowSeconds());
   observer.CompressionProgress(true);
@@ -143,6 +144,14 @@ ExportResult ConvertRectExport(const EncoderJob& job, Observer& observer, Encode
   while (running) {
     if (Conversion.StopRequested != 0) {
       result.stopped = true;
+      if (feed != nullptr) {
+        feed->Abort();
+      } else {
+        encoder.Kill();
+      }
+      break;
+    }
+    if (lost && lost()) {
       if (feed != nullptr) {
         feed->Abort();
       } else {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,9 +48,10 @@ struct ExportResult {
 // Runs the encoder for the job's movie (OutputName) on the recorded frames, with the
 // settings current now, and shows the progress window until the tool ends; a stop request
 // (StopRequested) ends it. With `feed`, the encoder started while recording is waited for
-// instead of a new run (it writes that movie with the same settings).
+// instead of a new run (it writes that movie with the same settings). When `lost` says
+// the movie can no longer be finished, the encoder is ended.
 ExportResult ConvertRectExport(const EncoderJob& job, Observer& observer,
-                               EncoderFeed* feed = nullptr);
+                               EncoderFeed* feed = nullptr, const std::function<bool()>& lost = {});
 
 // The cause of an encoder failure that its messages name ("No space left on device", ...);
 // empty when they name none of those.

@@ -41,6 +41,8 @@ bool PartialMovie::Reserve(const std::string& output) {
     if (held_.CreateNew(candidate)) {
       output_ = output;
       path_ = candidate;
+      folder_ = folder;
+      folder_identity_ = platform::FileIdentity(folder);
       return true;
     }
   }
@@ -65,10 +67,22 @@ bool PartialMovie::Commit(std::string* problem) {
 
 void PartialMovie::Discard() {
   if (path_.empty()) return;
-  std::error_code error;
-  std::filesystem::remove(platform::PathOf(path_), error);
+  if (InPlace()) {
+    std::error_code error;
+    std::filesystem::remove(platform::PathOf(path_), error);
+    held_.Release();
+  } else {
+    // Whatever now has its name is someone else's.
+    held_.RemoveAndRelease();
+  }
   path_.clear();
-  held_.Release();
+}
+
+// By the folder: the movie itself may be replaced by a copy made of it (cut or marked).
+bool PartialMovie::InPlace() const {
+  std::error_code error;
+  return !path_.empty() && platform::FileIdentity(folder_) == folder_identity_ &&
+         std::filesystem::is_regular_file(platform::PathOf(path_), error);
 }
 
 namespace {

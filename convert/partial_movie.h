@@ -25,12 +25,17 @@ class PartialMovie {
   // The finished movie takes the output's name (replacing a file of that name). When it
   // cannot, `problem` (when given) says why.
   bool Commit(std::string* problem = nullptr);
-  // Removes the partial movie.
+  // Removes the partial movie, also from where its folder has been moved to.
   void Discard();
+  // Whether the partial movie is still where it was made: false once its folder has been
+  // renamed, replaced or removed (it could not take the output's name then).
+  bool InPlace() const;
 
  private:
   std::string output_;
   std::string path_;
+  std::string folder_;
+  std::string folder_identity_;
   platform::HeldFile held_;
 };
 

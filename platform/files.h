@@ -126,6 +126,11 @@ class HeldFile {
   std::string ReadStart(std::size_t bytes) const;
   // Empties the held file.
   bool Truncate();
+  // Where the held file is now (its folder may have been renamed since it was made);
+  // empty when it has no name any more.
+  std::string CurrentPath() const;
+  // Removes the held file by the name it has now, and lets it go.
+  void RemoveAndRelease();
   void Release();
   bool held() const { return fd_ >= 0; }
 

@@ -126,6 +126,10 @@ class MediaGraph {
   // Why the source could not be opened or connected, in the decoder's own words; empty
   // when the backend knows no more than the status.
   virtual std::string SourceFailure() const { return {}; }
+  // Once the stream has ended: another video stream the file went on with after the one
+  // delivered had ended (files of two codecs joined end to end), its codec and length;
+  // empty when there is none.
+  virtual std::string VideoBeyondEnd() { return {}; }
   virtual MediaStatus AddNullRenderer(const std::string& filter_name) = 0;
   virtual MediaStatus ConnectGrabberToNullRenderer() = 0;
 

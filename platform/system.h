@@ -74,6 +74,10 @@ uint64_t CgroupMemoryRoomBytes(std::string_view self_cgroup, const std::string& 
 // The most memory one process may map (ulimit -v, inherited by the tools); 0 for no limit.
 uint64_t ProcessMemoryLimitBytes();
 
+// The largest file this process (and the tools it starts) may write (ulimit -f); 0 for no
+// limit.
+uint64_t FileSizeLimitBytes();
+
 // Milliseconds from a monotonic clock (never jumps with the wall clock).
 int64_t MonotonicMs();
 

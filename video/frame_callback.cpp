@@ -429,6 +429,14 @@ int32_t FramePlacer::Place(double sample_time) {
   if (!started_) {
     started_ = true;
     first_time_ = sample_time;
+    // A picture that starts well after the file does (its sound first) keeps its place: its
+    // first frame is held over the lead, or picture and sound would be that far apart.
+    const int64_t lead = std::llround(sample_time * 1e7 / static_cast<double>(time_per_frame_));
+    if (sample_time > kHeldLeadSeconds && lead <= kMaxRepeatedFrames) {
+      first_time_ = 0.0;
+      gaps_.push_back({static_cast<int32_t>(lead), 0, static_cast<int32_t>(lead)});
+      next_ = static_cast<int32_t>(lead);
+    }
     return next_++;
   }
   const double slots = (sample_time - first_time_) * 1e7 / static_cast<double>(time_per_frame_);
@@ -451,11 +459,18 @@ void FrameRecording::RestartEstimate() {
   estimate_.Reset();
 }
 
-// The time estimate, every 30th frame.
+// The time estimate, every 30th frame. The pace is that of the frames delivered; a
+// variable-rate clip delivers fewer than the slots it announces (68 of 444), so the
+// announced count is scaled by the share of the slots so far that a frame filled.
 void FrameRecording::UpdateEstimate() {
   int32_t estimate = 0;
   int32_t elapsed = 0;
-  if (estimate_.Tick(plan_.numframes, &estimate, &elapsed)) {
+  const int64_t delivered = int64_t{FrameStore.FrameCounter.load()} + 1;
+  const int64_t slots = placer_.slots();
+  const int32_t coming = slots > delivered
+                             ? static_cast<int32_t>(int64_t{plan_.numframes} * delivered / slots)
+                             : plan_.numframes;
+  if (estimate_.Tick(coming, &estimate, &elapsed)) {
     Shell.EstimateText.Set(FormatHms(estimate));
     Shell.ElapsedText.Set(FormatHms(elapsed));
   }

@@ -112,6 +112,9 @@ class FramePlacer {
 };
 // A gap longer than this (a broken time stamp) is not filled.
 inline constexpr int32_t kMaxRepeatedFrames = 100000;
+// A first frame this late or later is held from the start; an earlier one (an encoder's
+// priming delay) simply starts the movie.
+inline constexpr double kHeldLeadSeconds = 1.0;
 
 struct RecordedFrames {
   std::vector<FrameGap> gaps;

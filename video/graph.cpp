@@ -100,7 +100,8 @@ std::string BuildGraph(LoadedVideo& video, std::shared_ptr<MediaGraph>& out, Obs
   graph->SetDefaultSyncSource();
   LogLine("Render file: " + file_name);
   if (Failed(graph->GetConnectedMediaType(&type))) {
-    return ShowGraphError(kFormatErrorText, observer);
+    if (graph->SourceFailure().empty()) return ShowGraphError(kFormatErrorText, observer);
+    return ShowSourceError(kFormatErrorText, file_name, *graph, observer);
   }
   const platform::VideoInfoHeader format = type.format;
   graph->SetOneShot(false);

@@ -20,6 +20,11 @@ namespace zqr::platform::ffmpeg {
 namespace {
 // Consecutive read errors after which a damaged file is taken to have ended.
 constexpr int kMaxReadErrors = 200;
+
+bool IsMovingVideo(const AVStream& stream) {
+  return stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+         (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+}
 }  // namespace
 
 MediaStatus Demuxer::Fail(int av_error) {
@@ -77,8 +82,12 @@ MediaStatus Demuxer::ChooseVideo() {
                "made from it; convert it to SDR first";
     return MediaStatus::kUnsupported;
   }
-  for (unsigned i = 0; i < format_->nb_streams; ++i) format_->streams[i]->discard = AVDISCARD_ALL;
-  stream->discard = AVDISCARD_DEFAULT;
+  // The other video streams are read (not decoded), to tell when the file goes on in one
+  // of them after the chosen stream has ended.
+  for (unsigned i = 0; i < format_->nb_streams; ++i) {
+    AVStream* other = format_->streams[i];
+    other->discard = IsMovingVideo(*other) ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+  }
   video_ = stream;
   video_codec_ = codec;
   origin_ = Timing().origin;
@@ -132,6 +141,27 @@ VideoTiming Demuxer::Timing() const {
   return timing;
 }
 
+MediaStatus Demuxer::MeasureLength(VideoTiming& timing) {
+  if (timing.duration > 0) return MediaStatus::kOk;
+  const PacketPtr packet = MakePacket();
+  if (packet == nullptr) return MediaStatus::kOk;
+  int64_t count = 0;
+  for (int tries = 0; tries < 1'000'000; ++tries) {
+    const Read read = ReadPacket(*packet);
+    if (read == Read::kEnd) break;
+    if (read == Read::kVideo) ++count;
+    av_packet_unref(packet.get());
+  }
+  Seek(0);
+  const std::string_view name = format_->iformat->name;
+  if (count <= 1 && (name == "image2" || name.ends_with("_pipe"))) {
+    failure_ = "it holds a single picture, not a video";
+    return MediaStatus::kUnsupported;
+  }
+  if (timing.frame_duration > 0) timing.duration = count * timing.frame_duration;
+  return MediaStatus::kOk;
+}
+
 bool Demuxer::ChooseSound() {
   if (sound_ == nullptr) {
     const int index = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
@@ -154,9 +184,53 @@ Demuxer::Read Demuxer::ReadPacket(AVPacket& packet) {
     return at_end ? Read::kEnd : Read::kRetry;
   }
   read_errors_ = 0;
-  if (packet.stream_index == video_->index) return Read::kVideo;
+  if (packet.stream_index == video_->index) {
+    if (packet.pos < 0) {
+      beyond_.clear();  // no place known: what came before it lies before it
+    } else {
+      chosen_end_ = std::max(chosen_end_, packet.pos);
+      while (!beyond_.empty() && beyond_.front().pos >= 0 && beyond_.front().pos <= chosen_end_) {
+        beyond_.pop_front();
+      }
+    }
+    return Read::kVideo;
+  }
   if (sound_ != nullptr && packet.stream_index == sound_->index) return Read::kSound;
+  if (IsMovingVideo(*format_->streams[packet.stream_index])) {
+    if (beyond_index_ != packet.stream_index) {
+      beyond_index_ = packet.stream_index;
+      beyond_.clear();
+    }
+    constexpr size_t kMostPlaced = 1 << 20;
+    if ((packet.pos < 0 || packet.pos > chosen_end_) && beyond_.size() < kMostPlaced) {
+      beyond_.push_back({packet.pos, packet.pts});
+    }
+  }
   return Read::kOther;
+}
+
+std::string Demuxer::VideoBeyondEnd() const {
+  if (beyond_.size() < 2 || beyond_index_ < 0) return std::string();
+  const AVStream* stream = format_->streams[beyond_index_];
+  int64_t first = INT64_MAX;
+  int64_t last = INT64_MIN;
+  for (const Placed& placed : beyond_) {
+    if (placed.pts == AV_NOPTS_VALUE) continue;
+    first = std::min(first, placed.pts);
+    last = std::max(last, placed.pts);
+  }
+  double seconds = 0.0;
+  if (last > first) {
+    seconds = static_cast<double>(last - first) * av_q2d(stream->time_base);
+    const AVRational rate = stream->avg_frame_rate;
+    if (rate.num > 0 && rate.den > 0) seconds += av_q2d(av_inv_q(rate));
+  }
+  // Two streams that end a moment apart are no stream that goes on.
+  if (seconds < 1.0 && beyond_.size() < 50) return std::string();
+  char text[160];
+  std::snprintf(text, sizeof text, "%s, %.2f s", avcodec_get_name(stream->codecpar->codec_id),
+                seconds);
+  return text;
 }
 
 // The seek falls back from the video stream's own index to the file's, and for the start
@@ -166,6 +240,8 @@ Demuxer::Read Demuxer::ReadPacket(AVPacket& packet) {
 // often after its key frame), and the decoder would drop that whole group.
 void Demuxer::Seek(RefTime target) {
   read_errors_ = 0;
+  beyond_.clear();
+  chosen_end_ = -1;
   const std::string_view name = format_->iformat->name;
   const bool packet_stream = name == "mpegts" || name == "mpeg";
   if (target <= 0 && packet_stream && av_seek_frame(format_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0) {

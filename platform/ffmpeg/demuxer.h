@@ -4,6 +4,8 @@
 // thread alone.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <string>
 
 #include "platform/ffmpeg/libav_handles.h"
@@ -38,6 +40,10 @@ class Demuxer {
   const AVStream* Video() const { return video_; }
   const AVCodec* VideoCodec() const { return video_codec_; }
   VideoTiming Timing() const;
+  // For a file that names no length (a raw stream): its video packets counted through to
+  // the end, then back to the start; the length they make. kUnsupported for a single
+  // picture, which is no video.
+  MediaStatus MeasureLength(VideoTiming& timing);
 
   // Reads the best sound stream too; false when the file has none.
   bool ChooseSound();
@@ -48,6 +54,10 @@ class Demuxer {
   Read ReadPacket(AVPacket& packet);
   // Moves to the key frame at or before `target`, stream time.
   void Seek(RefTime target);
+  // After the last packet: the codec and length of another video stream that the file went
+  // on with once the chosen one had ended (files of two codecs joined end to end), such as
+  // "mpeg2video, 3.00 s"; empty when there was none.
+  std::string VideoBeyondEnd() const;
 
  private:
   MediaStatus Fail(int av_error);
@@ -58,6 +68,16 @@ class Demuxer {
   const AVStream* sound_ = nullptr;
   RefTime origin_ = 0;
   int read_errors_ = 0;
+  // The packets of another video stream that lie in the file after the chosen stream's
+  // last one (its position and time stamp). By position, not by the order of reading: a
+  // transport stream hands out each stream's last packet only at the end of the file.
+  struct Placed {
+    int64_t pos = 0;
+    int64_t pts = 0;
+  };
+  int beyond_index_ = -1;
+  std::deque<Placed> beyond_;
+  int64_t chosen_end_ = -1;
 };
 
 }  // namespace zqr::platform::ffmpeg

@@ -5,6 +5,7 @@
 #include "platform/ffmpeg/ffmpeg_graph.h"
 
 #include "platform/ffmpeg/ffmpeg_graph_impl.h"
+#include "platform/system.h"
 
 namespace zqr::platform {
 namespace ffmpeg {
@@ -59,7 +60,10 @@ MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
   if (source_connected_) return MediaStatus::kAlreadyDone;
   const MediaStatus chosen = demuxer_.ChooseVideo();
   if (Failed(chosen)) return chosen;
-  const VideoTiming timing = demuxer_.Timing();
+  VideoTiming timing = demuxer_.Timing();
+  if (const MediaStatus measured = demuxer_.MeasureLength(timing); Failed(measured)) {
+    return measured;
+  }
   const AVStream& stream = *demuxer_.Video();
   const MediaStatus opened =
       video_.Open(stream, *demuxer_.VideoCodec(), timing.origin, timing.frame_duration);
@@ -71,6 +75,14 @@ MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
   if (scaler_.Setup(video_.Width(), video_.Height(), video_.PixelFormat(), video_.ColourSpace(),
                     video_.ColourRange(), QuarterTurns(stream))) {
     convertible_ = grabber_.Allocate(scaler_.SampleSize());
+  }
+  if (!convertible_) {
+    const uint64_t limit = ProcessMemoryLimitBytes();
+    connect_failure_ =
+        limit != 0 ? "there is not enough memory to turn its pictures into RGB (this process may "
+                     "map at most " +
+                         std::to_string(limit / 1000000) + " MB: ulimit -v)"
+                   : "its pictures cannot be turned into RGB";
   }
   source_connected_ = true;
   return MediaStatus::kOk;

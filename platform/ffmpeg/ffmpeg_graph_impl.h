@@ -33,7 +33,10 @@ class FfmpegGraph final : public MediaGraph {
   const char* Name() const override { return "ffmpeg"; }
 
   MediaStatus CreateSampleGrabber() override;
-  std::string SourceFailure() const override { return demuxer_.Failure(); }
+  std::string SourceFailure() const override {
+    return connect_failure_.empty() ? demuxer_.Failure() : connect_failure_;
+  }
+  std::string VideoBeyondEnd() override;
   MediaStatus AddGrabberFilter(const std::string& filter_name) override;
   MediaStatus SetMediaType(const MediaType& type) override;
   MediaStatus AddSourceFilter(const std::string& file_name,
@@ -133,6 +136,7 @@ class FfmpegGraph final : public MediaGraph {
   // Streaming-thread state.
   RefTime discard_before_ = 0;  // frames before a seek's target are dropped
   bool sound_failed_ = false;
+  std::string connect_failure_;  // why the pictures cannot be delivered
 
   // Control state, guarded by mutex_.
   std::mutex mutex_;
@@ -144,6 +148,7 @@ class FfmpegGraph final : public MediaGraph {
   bool seek_requested_ = false;
   RefTime seek_target_ = 0;
   bool end_posted_ = false;
+  std::string video_beyond_end_;
   RefTime position_ = 0;
   Clock::time_point anchor_wall_{};
   RefTime anchor_stream_ = 0;

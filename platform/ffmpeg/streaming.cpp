@@ -62,6 +62,10 @@ FfmpegGraph::Order FfmpegGraph::TakeOrder(const Cue& cue, RefTime* seek_target) 
 }
 
 void FfmpegGraph::Seek(RefTime target, Cue& cue) {
+  {
+    std::lock_guard lock(mutex_);
+    video_beyond_end_.clear();
+  }
   demuxer_.Seek(target);
   video_.Flush();
   sound_decoder_.Flush();
@@ -99,9 +103,12 @@ FfmpegGraph::Decoded FfmpegGraph::DecodeNextFrame(AVPacket& packet, AVFrame& fra
     switch (demuxer_.ReadPacket(packet)) {
       case Demuxer::Read::kRetry:
         continue;
-      case Demuxer::Read::kEnd:
+      case Demuxer::Read::kEnd: {
+        std::lock_guard lock(mutex_);
+        video_beyond_end_ = demuxer_.VideoBeyondEnd();
         video_.Drain();
         continue;
+      }
       case Demuxer::Read::kVideo:
         video_.Send(packet);
         break;
@@ -162,6 +169,11 @@ void FfmpegGraph::DeliverPending(Cue& cue) {
   position_ = std::clamp<RefTime>(cue.time, 0, duration_ > 0 ? duration_ : cue.time);
   // A one-shot grabber ends the stream after its first sample.
   if (one_shot_ && !seek_requested_) cue.at_end = true;
+}
+
+std::string FfmpegGraph::VideoBeyondEnd() {
+  std::lock_guard lock(mutex_);
+  return video_beyond_end_;
 }
 
 bool FfmpegGraph::SoundWanted() const {

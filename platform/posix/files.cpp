@@ -363,6 +363,29 @@ bool HeldFile::Truncate() {
   return fd_ >= 0 && ftruncate(fd_, 0) == 0;
 }
 
+std::string HeldFile::CurrentPath() const {
+  if (fd_ < 0) return std::string();
+  const std::string link = "/proc/self/fd/" + std::to_string(fd_);
+  std::string path(4096, '\0');
+  const ssize_t length = readlink(link.c_str(), path.data(), path.size());
+  if (length <= 0 || static_cast<size_t>(length) >= path.size()) return std::string();
+  path.resize(static_cast<size_t>(length));
+  struct stat named {};
+  struct stat held {};
+  // A removed file's link names its old path with " (deleted)".
+  if (lstat(path.c_str(), &named) != 0 || fstat(fd_, &held) != 0 || named.st_dev != held.st_dev ||
+      named.st_ino != held.st_ino) {
+    return std::string();
+  }
+  return path;
+}
+
+void HeldFile::RemoveAndRelease() {
+  const std::string path = CurrentPath();
+  if (!path.empty()) unlink(path.c_str());
+  Release();
+}
+
 void HeldFile::Release() {
   if (fd_ < 0) return;
   flock(fd_, LOCK_UN);

@@ -173,6 +173,12 @@ uint64_t ProcessMemoryLimitBytes() {
   return address_space.rlim_cur;
 }
 
+uint64_t FileSizeLimitBytes() {
+  struct rlimit file_size {};
+  if (getrlimit(RLIMIT_FSIZE, &file_size) != 0 || file_size.rlim_cur == RLIM_INFINITY) return 0;
+  return file_size.rlim_cur;
+}
+
 int64_t MonotonicMs() {
   struct timespec ts {};
   clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -474,6 +474,22 @@ bool HeldFile::Truncate() {
   return fd_ >= 0 && SetLength(HandleOf(fd_), 0);
 }
 
+std::string HeldFile::CurrentPath() const {
+  if (fd_ < 0) return std::string();
+  std::wstring path(32768, L'\0');
+  const DWORD length =
+      GetFinalPathNameByHandleW(HandleOf(fd_), path.data(), static_cast<DWORD>(path.size()), 0);
+  if (length == 0 || length >= path.size()) return std::string();
+  path.resize(length);
+  return win32::Narrow(path);
+}
+
+void HeldFile::RemoveAndRelease() {
+  const std::string path = CurrentPath();
+  Release();  // a file open here cannot be deleted
+  if (!path.empty()) DeleteFileW(Wide(path).c_str());
+}
+
 void HeldFile::Release() {
   if (fd_ < 0) return;
   const HANDLE file = HandleOf(fd_);

@@ -143,6 +143,10 @@ uint64_t AvailableMemoryBytes() {
   return bytes;
 }
 
+uint64_t FileSizeLimitBytes() {
+  return 0;  // Windows sets no such limit
+}
+
 uint64_t ProcessMemoryLimitBytes() {
   const JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = JobLimits();
   if ((limits.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) == 0) return 0;

@@ -96,29 +96,48 @@ TEST_F(BatchEncoderTest, AFullDiskAtOutKeepsTheOldMovieAndSaysSo) {
   }
 }
 
-TEST_F(BatchEncoderTest, AnOutputFolderRenamedDuringTheRunNamesTheRename) {
+// The folder goes while the frames are recorded (the throttle makes that take 30 s): the
+// run stops within a progress step, says why, and leaves nothing of the movie in the
+// folder under its new name or in the one put in its place.
+TEST_F(BatchEncoderTest, AnOutputFolderRenamedDuringTheRunEndsItEarly) {
   const std::string clip =
-      Clip("clip.mp4", "testsrc2=size=640x480:rate=25", 12, {"-pix_fmt", "yuv420p"});
-  const std::string folder = dir_.File("movies");
-  fs::create_directories(folder);
-  bool renamed = false;
-  const test::RunResult r = Batch({"--convert", clip, folder + "/out.mp4"}, [&](int) {
-    // The folder goes once the encoder writes the movie in it.
-    for (int k = 0; k < 3000 && !renamed; ++k) {
-      if (HasPartial(folder, true)) {
-        fs::rename(folder, dir_.File("movies-old"));
-        fs::create_directories(folder);
-        renamed = true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      Clip("clip.mp4", "testsrc2=size=160x120:rate=25", 12, {"-pix_fmt", "yuv420p"});
+  for (const bool replaced : {false, true}) {
+    SCOPED_TRACE(replaced ? "replaced" : "renamed");
+    const std::string folder = dir_.File("movies");
+    const std::string moved = dir_.File("movies-old");
+    fs::remove_all(folder);
+    fs::remove_all(moved);
+    fs::create_directories(folder);
+    bool renamed = false;
+    const test::RunResult r =
+        Batch({"--convert", clip, folder + "/out.mp4", "--cpu", "90"}, [&](int) {
+          for (int k = 0; k < 3000 && !renamed; ++k) {
+            if (HasPartial(folder)) {
+              std::this_thread::sleep_for(std::chrono::milliseconds(500));
+              fs::rename(folder, moved);
+              if (replaced) fs::create_directories(folder);
+              renamed = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
+        });
+    ASSERT_TRUE(renamed);
+    EXPECT_EQ(r.exit_code, 1) << r.errors;
+    EXPECT_NE(r.errors.find("the folder " + folder +
+                            " of the output file was renamed, replaced or removed"),
+              std::string::npos)
+        << r.errors;
+    const std::string log = Log();
+    const size_t delivered = log.find("Frames delivered ");
+    ASSERT_NE(delivered, std::string::npos) << log;
+    EXPECT_LT(std::stoi(log.substr(delivered + 17)), 200) << log;
+    EXPECT_TRUE(fs::is_empty(moved));
+    EXPECT_EQ(fs::exists(folder), replaced);
+    if (replaced) {
+      EXPECT_TRUE(fs::is_empty(folder));
     }
-  });
-  ASSERT_TRUE(renamed);
-  EXPECT_EQ(r.exit_code, 1) << r.errors;
-  EXPECT_NE(r.errors.find("could not be renamed to " + folder + "/out.mp4"), std::string::npos)
-      << r.errors;
-  EXPECT_EQ(r.errors.find("the encoder could not write"), std::string::npos) << r.errors;
-  EXPECT_FALSE(fs::exists(folder + "/out.mp4"));
+  }
 }
 
 // An FLV whose header says 2 s over 6 s of frames, and two transport streams joined with
@@ -152,6 +171,36 @@ TEST_F(BatchEncoderTest, AClipHoldingMoreThanItAnnouncesIsConvertedWhole) {
     EXPECT_NE(Log().find("more than the"), std::string::npos);
     EXPECT_NE(Log().find(" -t 00:00:06"), std::string::npos);
   }
+}
+
+// Two transport streams of other codecs on other PIDs joined with cat: only the first is
+// decoded, and the run says plainly that the movie stops where it ends. Two video streams
+// side by side (one a little longer) are no such change.
+TEST_F(BatchEncoderTest, AClipWhoseCodecChangesMidStreamSaysTheMovieStopsThere) {
+  const std::string first = Clip("h264.ts", "testsrc=size=160x120:rate=25", 3,
+                                 {"-c:v", "libx264", "-pix_fmt", "yuv420p"}, "");
+  const std::string second = Clip("mpeg2.ts", "testsrc2=size=160x120:rate=25", 3,
+                                  {"-c:v", "mpeg2video", "-streamid", "0:0x200"}, "");
+  ASSERT_TRUE(
+      test::WriteFile(dir_.File("joined.ts"), test::ReadFile(first) + test::ReadFile(second)));
+  const test::RunResult joined = Batch({"--convert", dir_.File("joined.ts"), dir_.File("j.mp4")});
+  EXPECT_NE(joined.errors.find("warning: the video goes on in another stream (mpeg2video"),
+            std::string::npos)
+      << joined.errors;
+  EXPECT_NE(joined.errors.find("the movie stops after 75 frames"), std::string::npos)
+      << joined.errors;
+  EXPECT_NE(Log().find("Warning: the video goes on in another stream"), std::string::npos);
+
+  const std::string side = dir_.File("side.mkv");
+  ASSERT_EQ(test::Run({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                       "testsrc=size=160x120:rate=25:duration=3", "-f", "lavfi", "-i",
+                       "testsrc2=size=160x120:rate=25:duration=3.4", "-map", "0", "-map", "1",
+                       "-c:v", "libx264", side})
+                .exit_code,
+            0);
+  const test::RunResult both = Batch({"--convert", side, dir_.File("s.mp4")});
+  EXPECT_EQ(both.exit_code, 0) << both.errors;
+  EXPECT_EQ(both.errors.find("warning"), std::string::npos) << both.errors;
 }
 
 // A picture of 2 s under a minute of sound, and a clip whose timestamps start at 100 s:

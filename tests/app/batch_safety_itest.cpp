@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -303,6 +304,70 @@ TEST_F(BatchSafetyTest, AnInterruptedRunLeavesNoMovieAndNoFolderBehind) {
     EXPECT_EQ(Others(dir_.path(), {"program", "clip.mp4"}), std::vector<std::string>{});
     EXPECT_EQ(Others(program_ + "/TEMP", {}), std::vector<std::string>{});  // the stale one too
   }
+}
+
+// Each run that cannot go as the user meant says what stood in its way, not a cause
+// that only looks like it: a header claiming 1000 hours is no shortage of disk, a raw
+// stream that names no length still has frames, a still picture is no video, a file-size
+// or memory limit is named as one, a picture that starts late did not end early, and a
+// name's last dot stays.
+TEST_F(BatchSafetyTest, EachFailureNamesItsOwnCause) {
+  const std::string six =
+      Clip("six.flv", "testsrc2=size=160x120:rate=25", 6, true, {"-c:v", "flv1", "-c:a", "mp3"});
+  std::string bytes = Contents(six);
+  const size_t key = bytes.find("duration");
+  ASSERT_NE(key, std::string::npos);
+  const double hours = 1000.0 * 3600.0;  // the AMF double after the key, big-endian
+  uint64_t bits = 0;
+  std::memcpy(&bits, &hours, sizeof bits);
+  for (int k = 0; k < 8; ++k) bytes[key + 9 + k] = static_cast<char>(bits >> (56 - 8 * k));
+  ASSERT_TRUE(test::WriteFile(dir_.File("long.flv"), bytes));
+  const test::RunResult flv = Batch({"--convert", dir_.File("long.flv"), dir_.File("flv.mp4")});
+  EXPECT_EQ(flv.exit_code, 0) << flv.errors;
+  EXPECT_EQ(flv.errors.find("free space"), std::string::npos) << flv.errors;
+  EXPECT_NEAR(test::ProbeMovie(dir_.File("flv.mp4")).duration, 6.0, 0.3);
+
+  const std::string raw = Clip("raw.h264", "testsrc2=size=160x120:rate=25", 2, false,
+                               {"-c:v", "libx264", "-f", "h264"});
+  const test::RunResult stream = Batch({"--convert", raw, dir_.File("raw.mp4")});
+  EXPECT_EQ(stream.exit_code, 0) << stream.errors;
+  EXPECT_NE(stream.errors.find("(50 frames)"), std::string::npos) << stream.errors;
+
+  const std::string still = dir_.File("still.png");
+  ASSERT_EQ(test::Run({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=160x120",
+                       "-frames:v", "1", still})
+                .exit_code,
+            0);
+  const test::RunResult picture = Batch({"--convert", still, dir_.File("still.mp4")});
+  EXPECT_EQ(picture.exit_code, 1);
+  EXPECT_NE(picture.errors.find("a single picture, not a video"), std::string::npos)
+      << picture.errors;
+
+  const std::string clip = Clip("clip.mp4", "testsrc2=size=160x120:rate=25", 4);
+  const std::string program = program_ + "/zqrstereo";
+  const test::RunResult sized =
+      test::Run({"prlimit", "--fsize=204800", program, "--convert", clip, dir_.File("f.mp4")});
+  EXPECT_EQ(sized.exit_code, 1);
+  EXPECT_NE(sized.errors.find("files of at most 205 kB may be written (ulimit -f)"),
+            std::string::npos)
+      << sized.errors;
+  const test::RunResult mapped =
+      test::Run({"prlimit", "--as=300000000", program, "--convert", clip, dir_.File("v.mp4")});
+  EXPECT_EQ(mapped.exit_code, 1);
+  EXPECT_NE(mapped.errors.find("not enough memory"), std::string::npos) << mapped.errors;
+  EXPECT_NE(mapped.errors.find("ulimit -v"), std::string::npos) << mapped.errors;
+
+  // A picture from 2 s to 4 s under 4 s of sound: its first frame is held from the start.
+  const std::string late = Clip("late.mp4", "testsrc2=size=160x120:rate=25", 4, true,
+                                {"-vf", "setpts=PTS+2/TB", "-pix_fmt", "yuv420p"});
+  const test::RunResult behind = Batch({"--convert", late, dir_.File("late_out.mp4")});
+  EXPECT_EQ(behind.exit_code, 0) << behind.errors;
+  EXPECT_EQ(behind.errors.find("warning"), std::string::npos) << behind.errors;
+  EXPECT_NEAR(test::ProbeMovie(dir_.File("late_out.mp4")).duration, 4.0, 0.3);
+
+  const test::RunResult dot = Batch({"--convert", clip, dir_.File("movie.")});
+  EXPECT_EQ(dot.exit_code, 1);
+  EXPECT_NE(dot.errors.find(dir_.File("movie.") + "; see"), std::string::npos) << dot.errors;
 }
 
 }  // namespace

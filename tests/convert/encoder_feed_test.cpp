@@ -49,12 +49,13 @@ TEST(FeedOrder, OnePicturePerNumberWithGapsFilledByTheFrameBefore) {
   EXPECT_TRUE(done);
 }
 
-TEST(FeedOrder, NothingBeforeTheFirstFileAndNothingAfterTheEnd) {
+TEST(FeedOrder, TheFirstFileFillsTheNumbersBeforeItAndNothingComesAfterTheEnd) {
   FeedOrder order;
-  order.Written(2);  // 0 and 1 have nothing before them to repeat
-  order.Finish(3);
+  order.Written(2);  // a picture that starts late is shown from the start
+  order.Written(3);
+  order.Finish(4);
   bool done = false;
-  EXPECT_EQ(Drain(order, &done), (std::vector<int32_t>{2}));
+  EXPECT_EQ(Drain(order, &done), (std::vector<int32_t>{2, 2, 2, 3}));
   EXPECT_TRUE(done);
 
   FeedOrder empty;

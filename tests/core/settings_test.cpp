@@ -1,6 +1,6 @@
 // The settings file, byte for byte on save, and the loader's rules: values closed on
 // their own line with their slashes kept, the early stop at the first key without a value, stored
-// zeros replaced, ties to even, the 260-character path field, and hostile files that must never
+// zeros replaced, ties to even, paths kept whole, and hostile files that must never
 // crash it.
 #include <gtest/gtest.h>
 
@@ -312,19 +312,21 @@ TEST_F(SettingsTest, TheDepthFileIsKeptWholeAndAFileWithoutItMeansThePrior) {
   EXPECT_EQ(Shell.DepthSource, "");
 }
 
-TEST_F(SettingsTest, PathFieldIsCutTo260AndTrimmed) {
-  std::string long_path = "   " + std::string(300, 'p');
+// A path longer than the 260 characters of old is kept whole, saved and loaded: a cut one
+// would name another folder.
+TEST_F(SettingsTest, LongPathsAreKeptWholeAndTrimmed) {
+  std::string long_path = "   " + std::string(300, 'p') + " ";
   Shell.TempFolder = long_path;
   ASSERT_TRUE(SaveSettings());
   std::string text = test::ReadFile(Shell.SettingsFile);
-  EXPECT_NE(text.find("<APATH>" + std::string(257, 'p') + "</APATH>"), std::string::npos);
+  EXPECT_NE(text.find("<APATH>" + std::string(300, 'p') + "</APATH>"), std::string::npos);
   ASSERT_TRUE(LoadSettings());
-  EXPECT_EQ(Shell.TempFolder, std::string(257, 'p'));
+  EXPECT_EQ(Shell.TempFolder, std::string(300, 'p'));
 
   std::string stored_long = std::string(270, 'q');
   WriteSettings(FileWith("APATH", "<APATH>" + stored_long + "</APATH>\r\n"));
   ASSERT_TRUE(LoadSettings());
-  EXPECT_EQ(Shell.TempFolder, std::string(260, 'q'));
+  EXPECT_EQ(Shell.TempFolder, stored_long);
 }
 
 TEST_F(SettingsTest, TextOutsideTagsAndTagOrderDoNotMatter) {

@@ -6,12 +6,14 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "core/settings.h"
 #include "core/shell_state.h"
 #include "frames/brightness_contrast.h"
+#include "frames/estimate.h"
 #include "frames/frame_file.h"
 #include "frames/sharpen.h"
 #include "frames/smooth.h"
@@ -115,6 +117,33 @@ class BufferCallback : public ::testing::Test {
   int32_t numframes_ = 0;
   std::mt19937 rng_{2024};
 };
+
+// A clip whose frames fill one slot in ten (a variable-rate AVI) is estimated by the
+// frames that come, not by the slots: the 30 frames' pace scaled to about 300, not 3000.
+TEST_F(BufferCallback, TheEstimateOfASparseClipCountsTheFramesThatCome) {
+  const int32_t w = 61;
+  const int32_t h = 9;
+  StartConversion(w, h, 3000);
+  Settings.CpuUsage = 98;  // 20 ms a frame, for a pace the estimate can see
+  SetThrottleSleep(nullptr);
+  RecordingPlan plan{dir_.path()};
+  plan.time_per_frame = 400000;  // 25 frames a second
+  plan.numframes = 3000;
+  plan.write_files = false;
+  recording_.emplace(std::move(plan));
+  const double start = frames::MonotonicSeconds();
+  for (int frame = 0; frame < 30; ++frame) {
+    const std::vector<uint32_t> pixels = RandomFrame(w, h);
+    BufferCB(*recording_, pixels.data(), static_cast<int64_t>(pixels.size()) * 4, frame * 0.4);
+  }
+  const double block = frames::MonotonicSeconds() - start;
+  const std::string text = Shell.EstimateText.Get();
+  ASSERT_EQ(text.size(), 8u);
+  const int seconds = std::stoi(text.substr(0, 2)) * 3600 + std::stoi(text.substr(3, 2)) * 60 +
+                      std::stoi(text.substr(6, 2));
+  EXPECT_GT(seconds, 0) << text;
+  EXPECT_LE(seconds, frames::EstimateSeconds(block, 400) + 1) << text << " for " << block << " s";
+}
 
 TEST_F(BufferCallback, ConvertsASequenceIntoNumberedFrameFiles) {
   const int32_t w = 61;

@@ -1,6 +1,6 @@
 // Frames placed on the constant-rate grid by their sample times: evenly spaced frames keep
-// their arrival numbers, a gap repeats the frame before it, a frame whose slot is taken
-// gets no file; and the output name the save dialog proposes.
+// their arrival numbers, a gap repeats the frame before it, a late start holds the first
+// frame, a frame whose slot is taken gets no file; and the output name the save dialog proposes.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -40,6 +40,21 @@ TEST(FramePlacer, GapsRepeatTheFrameBeforeAndLateFramesAreDropped) {
   EXPECT_EQ(placer.gaps()[0].first, 2);
   EXPECT_EQ(placer.gaps()[0].count, 13);
   EXPECT_EQ(placer.slots(), 17);
+}
+
+// A picture that starts 2 s after its sound keeps its place, its first frame held over
+// the lead; an encoder's priming delay of half a second just starts the movie.
+TEST(FramePlacer, APictureThatStartsLateIsHeldFromTheStart) {
+  FramePlacer late(400000);
+  EXPECT_EQ(PlaceAll(late, {2.0, 2.04, 2.08}), (std::vector<int32_t>{50, 51, 52}));
+  ASSERT_EQ(late.gaps().size(), 1u);
+  EXPECT_EQ(late.gaps()[0].source, 50);
+  EXPECT_EQ(late.gaps()[0].first, 0);
+  EXPECT_EQ(late.gaps()[0].count, 50);
+  EXPECT_EQ(late.slots(), 53);
+  FramePlacer primed(400000);
+  EXPECT_EQ(PlaceAll(primed, {0.5, 0.54}), (std::vector<int32_t>{0, 1}));
+  EXPECT_TRUE(primed.gaps().empty());
 }
 
 TEST(FramePlacer, SparseClipLastsAsLongAsItsSound) {
