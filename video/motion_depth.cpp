@@ -6,9 +6,10 @@
 // which is the depth wanted here. The parallax is trusted where the picture has texture and
 // the two flows agree, and only in frames where the camera's motion shows parallax at all;
 // the depth carried along the flow from earlier frames and the layout prior fill the rest.
-// The result is refined with a guided filter at the reduced size and brought to full size
-// by the filter's own linear model with the full picture as guide, so depth edges follow
-// the picture's edges at a fraction of a full-size filter's cost.
+// The result is refined with a guided filter at the reduced size, whose linear model is then
+// applied to the picture at twice that size (the filter's own edge-aware upsampling) before
+// a plain scaling to full size: depth edges follow the picture's to a pixel or two at a
+// fraction of a full-size filter's cost.
 #include "video/motion_depth.h"
 
 #include <algorithm>
@@ -83,9 +84,13 @@ struct MotionDepth::State {
   float low = 0.0f;
   float high = 1.0f;
   bool has_range = false;
+  // The picture's grey at full size and at the size the depth gets its edges (twice the
+  // working size at most), and the depth there.
+  cv::Size fine;
+  cv::Mat grey_full, grey_fine, level_fine;
   // Scratch of the working size, kept so that no frame allocates.
-  cv::Mat bgrx_small, to_last, to_this, map, back, texture, gx, gy, carried_depth, carried_weight,
-      observed, confidence, guide, a, b, scratch[6], a_rows, b_rows;
+  cv::Mat to_last, to_this, map, back, texture, gx, gy, carried_depth, carried_weight, observed,
+      confidence, guide, a, b, scratch[6], a_rows, b_rows;
   std::vector<cv::Point2f> fit_from, fit_to;
   std::vector<int> supporters, scratch_points;
   cv::Mat camera_last;  // the camera's motion found between the last two frames
@@ -253,6 +258,13 @@ void MotionDepth::Open(int32_t width, int32_t height) {
       std::max<int32_t>(1, static_cast<int32_t>(std::lround(static_cast<double>(height) *
                                                             work_width / std::max(width, 1))));
   s.work = cv::Size(std::max(work_width, 1), work_height);
+  const int32_t fine_width = std::min(width, 2 * s.work.width);
+  s.fine =
+      fine_width == width
+          ? cv::Size(width, height)
+          : cv::Size(fine_width,
+                     std::max<int32_t>(1, static_cast<int32_t>(std::lround(
+                                              static_cast<double>(height) * fine_width / width))));
   s.usable = s.work.width >= kMinWorkSide && s.work.height >= kMinWorkSide;
   s.prior.create(s.work, CV_32F);
   FillLayoutPrior(s.prior);
@@ -277,8 +289,13 @@ void MotionDepth::Estimate(const uint32_t* picture, std::ptrdiff_t stride, uint8
   if (s.width < 1 || s.height < 1) return;
   const cv::Mat full(s.height, s.width, CV_8UC4, const_cast<uint32_t*>(picture),
                      static_cast<size_t>(stride) * 4);
-  cv::resize(full, s.bgrx_small, s.work, 0, 0, cv::INTER_AREA);
-  cv::cvtColor(s.bgrx_small, s.grey, cv::COLOR_BGRA2GRAY);
+  cv::cvtColor(full, s.grey_full, cv::COLOR_BGRA2GRAY);
+  if (s.fine == s.grey_full.size()) {
+    s.grey_full.copyTo(s.grey_fine);
+  } else {
+    cv::resize(s.grey_full, s.grey_fine, s.fine, 0, 0, cv::INTER_AREA);
+  }
+  cv::resize(s.grey_fine, s.grey, s.work, 0, 0, cv::INTER_AREA);
   Histogram(s.grey, s.histogram);
 
   bool cut = !s.has_last;
@@ -421,7 +438,7 @@ void MotionDepth::Estimate(const uint32_t* picture, std::ptrdiff_t stride, uint8
   s.histogram_last = s.histogram;
   s.has_last = true;
 
-  // Edges onto the picture's at the working size, then the model at full size.
+  // Edges onto the picture's at the working size, then the model at the finer size.
   s.grey_last.convertTo(s.guide, CV_32F, 1.0 / 255.0);
   GuidedModel(s.guide, s.depth, s.a, s.b, s.scratch);
   s.levels.clear();
@@ -442,33 +459,22 @@ void MotionDepth::Estimate(const uint32_t* picture, std::ptrdiff_t stride, uint8
   s.has_range = true;
   const float range = std::max(high - low, kMinRange);
   const float centre = 0.5f * (low + high);
-  // Level = 255 (a·grey + b − bottom) / range, with grey the picture's luma over 255 · 256.
+  // Level = 255 (a·grey + b − bottom) / range, with grey the picture's luma over 255.
   const float bottom = std::clamp(centre - 0.5f * range, -1.0f, 1.0f);
   const float to_level = 255.0f / range;
-  s.a.convertTo(s.scratch[0], CV_32F, to_level / (255.0f * 256.0f));
-  s.b.convertTo(s.scratch[1], CV_32F, to_level, -bottom * to_level + 0.5f);
-  cv::resize(s.scratch[0], s.a_rows, cv::Size(s.width, rows), 0, 0, cv::INTER_LINEAR);
-  cv::resize(s.scratch[1], s.b_rows, cv::Size(s.width, rows), 0, 0, cv::INTER_LINEAR);
-  const float step = static_cast<float>(rows) / static_cast<float>(s.height);
-  for (int32_t y = 0; y < s.height; ++y) {
-    const float at = std::max(0.0f, (static_cast<float>(y) + 0.5f) * step - 0.5f);
-    const int y0 = std::min(static_cast<int>(at), rows - 1);
-    const int y1 = std::min(y0 + 1, rows - 1);
-    const float f1 = at - static_cast<float>(y0);
-    const float f0 = 1.0f - f1;
-    const float* a0 = s.a_rows.ptr<float>(y0);
-    const float* a1 = s.a_rows.ptr<float>(y1);
-    const float* b0 = s.b_rows.ptr<float>(y0);
-    const float* b1 = s.b_rows.ptr<float>(y1);
-    const uint32_t* in = picture + y * stride;
-    uint8_t* out = plane + static_cast<std::ptrdiff_t>(y) * s.width;
-    for (int32_t x = 0; x < s.width; ++x) {
-      const uint32_t p = in[x];
-      const auto luma =
-          static_cast<float>((p & 0xFF) * 29 + (p >> 8 & 0xFF) * 150 + (p >> 16 & 0xFF) * 77);
-      const float level = (f0 * a0[x] + f1 * a1[x]) * luma + f0 * b0[x] + f1 * b1[x];
-      out[x] = static_cast<uint8_t>(std::clamp(level, 0.0f, 255.0f));
-    }
+  s.a.convertTo(s.scratch[0], CV_32F, to_level / 255.0f);
+  s.b.convertTo(s.scratch[1], CV_32F, to_level, -bottom * to_level);
+  cv::resize(s.scratch[0], s.a_rows, s.fine, 0, 0, cv::INTER_LINEAR);
+  cv::resize(s.scratch[1], s.b_rows, s.fine, 0, 0, cv::INTER_LINEAR);
+  s.grey_fine.convertTo(s.scratch[2], CV_32F);
+  cv::multiply(s.a_rows, s.scratch[2], s.scratch[3]);
+  cv::add(s.scratch[3], s.b_rows, s.scratch[3]);
+  cv::Mat out(s.height, s.width, CV_8U, plane);
+  if (s.fine == out.size()) {
+    s.scratch[3].convertTo(out, CV_8U);
+  } else {
+    s.scratch[3].convertTo(s.level_fine, CV_8U);
+    cv::resize(s.level_fine, out, out.size(), 0, 0, cv::INTER_LINEAR);
   }
 }
 
