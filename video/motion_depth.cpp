@@ -33,15 +33,18 @@ constexpr float kParallaxFloor = 0.35f;
 constexpr float kParallaxFull = 1.2f;
 // Forward-backward disagreement (pixels) at which a flow vector keeps half its weight.
 constexpr float kConsistency = 0.6f;
-// Mean gradient (grey levels a pixel) at which a patch counts as fully textured.
-constexpr float kTexture = 6.0f;
+// Mean gradient (grey levels a pixel) at which a patch counts as fully textured, over a
+// window as wide as the flow's patches at their finest scale (8 pixels there, 32 here): a
+// flat inside of a textured outline moves with it, and its flow is as good.
+constexpr float kTexture = 4.0f;
+constexpr int kTextureWindow = 25;
 // The carried depth's weight left after one frame, the most it can gather, and the prior's
 // constant pull.
 constexpr float kCarry = 0.95f;
-constexpr float kMaxWeight = 4.0f;
+constexpr float kMaxWeight = 8.0f;
 constexpr float kPriorWeight = 0.02f;
 // How much of the layout prior stays in the depth the parallax gives.
-constexpr float kPriorInMotion = 0.15f;
+constexpr float kPriorInMotion = 0.3f;
 // Time constants (fraction of the new value each frame) of the parallax scale and of the
 // output's range.
 constexpr float kScaleRate = 0.1f;
@@ -56,8 +59,8 @@ constexpr float kCutAgreement = 0.12f;
 constexpr int kHistogramBins = 32;
 // The guided filter's radius (working pixels) and regularisation (on 0..1 grey): large
 // enough that the picture's fine texture is not printed into the depth.
-constexpr int kGuideRadius = 4;
-constexpr float kGuideEpsilon = 4e-3f;
+constexpr int kGuideRadius = 8;
+constexpr float kGuideEpsilon = 1.5e-3f;
 // Grid step (working pixels) of the points the camera's motion is fitted to, how far
 // (working pixels) a point may lie off the fit and still support it, and the share of a new
 // fit's support the surface followed so far needs to keep being followed.
@@ -327,7 +330,7 @@ void MotionDepth::Estimate(const uint32_t* picture, std::ptrdiff_t stride, uint8
     cv::Sobel(s.grey, s.gx, CV_32F, 1, 0, 3, 0.25);
     cv::Sobel(s.grey, s.gy, CV_32F, 0, 1, 3, 0.25);
     cv::magnitude(s.gx, s.gy, s.texture);
-    cv::blur(s.texture, s.texture, cv::Size(5, 5));
+    cv::blur(s.texture, s.texture, cv::Size(kTextureWindow, kTextureWindow));
 
     // Each pixel's agreement (0..1) kept in `confidence`, its texture in `texture`.
     s.confidence.create(s.work, CV_32F);
