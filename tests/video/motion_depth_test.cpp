@@ -1,5 +1,5 @@
 // The depth found in the video, on scenes whose depth is known: textured layers a camera
-// moving sideways sees slide by amounts proportional to their nearness (the estimate must
+// moving sideways sees slide by amounts that grow with their nearness (the estimate must
 // order them, and hold each steady), a still shot (a depth every frame, the same one), and a
 // cut to another shot (nothing of the first carried over). Then the depth stage's choice
 // between the estimator and the prior.
@@ -54,8 +54,10 @@ struct Layer {
   float nearness;
 };
 
+// The camera also turns against its travel, as when it follows a subject: the background
+// slides fastest the other way, so only parallax, not the flow's size, gives the order.
 float SlidePerFrame(float nearness) {
-  return 0.6f + 3.0f * nearness;
+  return -1.8f + 3.0f * nearness;
 }
 
 // Which layer a camera moving right past them sees at (x, y) of frame t (rows from the top):
