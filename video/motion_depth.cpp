@@ -21,6 +21,8 @@
 #include <opencv2/video/tracking.hpp>
 #include <vector>
 
+#include "frames/depth_prior.h"
+
 namespace zqr {
 
 namespace {
@@ -288,13 +290,24 @@ void MotionDepth::Reset() {
 }
 
 void MotionDepth::Estimate(const uint32_t* picture, std::ptrdiff_t stride, uint8_t* plane) {
+  if (state_->width < 1 || state_->height < 1) return;
+  try {
+    Measure(picture, stride, plane);
+  } catch (const cv::Exception&) {
+    // A frame OpenCV cannot take (out of memory, say) gets the prior, and the next starts
+    // afresh rather than from a half-updated state.
+    frames::FillVerticalDepthPrior(plane, state_->width, state_->width, state_->height);
+    Reset();
+  }
+}
+
+void MotionDepth::Measure(const uint32_t* picture, std::ptrdiff_t stride, uint8_t* plane) {
   State& s = *state_;
-  if (s.width < 1 || s.height < 1) return;
   const cv::Mat full(s.height, s.width, CV_8UC4, const_cast<uint32_t*>(picture),
                      static_cast<size_t>(stride) * 4);
   cv::cvtColor(full, s.grey_full, cv::COLOR_BGRA2GRAY);
   if (s.fine == s.grey_full.size()) {
-    s.grey_full.copyTo(s.grey_fine);
+    s.grey_fine = s.grey_full;
   } else {
     cv::resize(s.grey_full, s.grey_fine, s.fine, 0, 0, cv::INTER_AREA);
   }

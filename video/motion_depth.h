@@ -38,6 +38,8 @@ class MotionDepth {
   void Estimate(const uint32_t* picture, std::ptrdiff_t stride, uint8_t* plane);
 
  private:
+  void Measure(const uint32_t* picture, std::ptrdiff_t stride, uint8_t* plane);
+
   struct State;
   std::unique_ptr<State> state_;
 };
