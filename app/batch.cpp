@@ -444,6 +444,7 @@ int Convert(const BatchArguments& args) {
     job.temp_folder_held = run_lock.held();
     job.settle_pauses = false;
     job.depth = paths.depth;
+    job.depth.prior = Settings.DepthFromPrior == 1;
     report = ConvertMovie(job, observer);
   }
   UnloadVideo(*loaded.video, observer);
@@ -489,7 +490,7 @@ int BatchMain(int argc, char** argv) {
       ->type_name("FILE");
   app.add_option("--depth-video", args.depth_video,
                  "depth map: the depth of each frame from a grey video or picture FILE "
-                 "(white nearest; default: lower in the picture is nearer)")
+                 "(white nearest; default: the depth found in the video, see --depth-source)")
       ->type_name("FILE");
   app.add_option("--depth-out", args.depth_out,
                  "depth map: write the depth of every frame to FILE (.mkv: lossless)")

@@ -161,11 +161,14 @@ void SetTempPath() {
   CurrentUi().SetLabel(kIdTempPathLabel, Shell.TempFolder);
 }
 
-// The two depth-source items are marked as a pair: one of them names the source.
+// The depth-source items are marked as a set: one of them names the source, a depth file
+// before the choice between the estimator and the prior.
 void MarkDepthSource() {
   const bool from_file = !Shell.DepthSource.Get().empty();
+  const bool prior = Settings.DepthFromPrior == 1;
   CurrentUi().SetMenuChecked(kIdDepthFromFile, from_file);
-  CurrentUi().SetMenuChecked(kIdDepthFromPrior, !from_file);
+  CurrentUi().SetMenuChecked(kIdDepthFromMotion, !from_file && !prior);
+  CurrentUi().SetMenuChecked(kIdDepthFromPrior, !from_file && prior);
 }
 
 // The depth-map effect's depth from a depth video or picture made by another tool. A cancel
@@ -359,10 +362,14 @@ void HandleCommand(int id, int code) {
       ChooseDepthFile();
       return;
     case kIdDepthFromPrior:
+    case kIdDepthFromMotion: {
       TickSound();
+      SettingsChange change;
       Shell.DepthSource = std::string();
+      s.DepthFromPrior = id == kIdDepthFromPrior ? 1 : 0;
       MarkDepthSource();
       return;
+    }
     case kIdOutputStream:
       ui.OpenOutputStreamWindow();
       return;

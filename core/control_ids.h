@@ -59,8 +59,9 @@ enum ControlId : int {
   kIdConvergenceValue = 936,
   kIdDivergenceCaption = 937,
   kIdConvergenceCaption = 938,
-  kIdDepthFromFile = 939,  // the depth map's source: a file the user picks, or the prior
-  kIdDepthFromPrior = 940,
+  kIdDepthFromFile = 939,   // the depth map's source: a file the user picks, the prior, or
+  kIdDepthFromPrior = 940,  // the depth found in the video itself
+  kIdDepthFromMotion = 941,
   kIdPreview = 2007,
   kIdPositionFrame = 3011,
   kIdPositionBar = 3012,

@@ -34,6 +34,7 @@ constexpr const char* kStereoItems[] = {"  Dynamic stereo effect", "  Static ste
 constexpr int kStereoItemIds[] = {897, 898, kIdDepthMapItem};
 constexpr const char* kStereoWords[] = {"dynamic", "static", "depth-map"};
 constexpr const char* kSyntheticWords[] = {"both", "left", "right"};
+constexpr const char* kDepthSourceWords[] = {"video", "prior"};
 // In the order of frames::OutputLayout.
 constexpr const char* kLayoutItems[] = {"  Red/cyan anaglyph",        "  Red/cyan, Dubois colours",
                                         "  Red/cyan, half colour",    "  Red/cyan, grey",
@@ -121,6 +122,13 @@ constexpr OptionDef kOptions[] = {
      .flag_help = "depth map: the eyes rendered (both shifted by half, or the left or the right "
                   "one by the whole parallax)",
      .flag_words = kSyntheticWords},
+    {.field = &S::DepthFromPrior,
+     .key = "DEPTHPRIOR",
+     .high = 1,
+     .flag = "--depth-source",
+     .flag_help = "depth map without --depth-video: the depth found in the video itself (its "
+                  "motion), or the prior alone (lower in the picture is nearer)",
+     .flag_words = kDepthSourceWords},
     {.field = &S::DepthDivisor,
      .key = "DEPTH",
      .start = 30,

@@ -85,6 +85,7 @@ constexpr Key kKeys[] = {
     Added(&S::Convergence),
     Added(&S::SyntheticView),
     Added(&S::ShowDepth),
+    Added(&S::DepthFromPrior),
     {Kind::kDepthSource, nullptr, "DEPTHFILE", true},
 };
 

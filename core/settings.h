@@ -59,6 +59,9 @@ struct SettingsRecord {
   Shared32 SyntheticView;
   // Whether the preview draws the depth map instead of the picture (depth-map effect).
   Shared32 ShowDepth;
+  // Where the depth-map effect's depth comes from when no depth file is given: 0 found in
+  // the video itself, 1 the vertical prior (lower in the picture is nearer).
+  Shared32 DepthFromPrior;
 };
 
 // The one process-wide record.

@@ -16,6 +16,9 @@ namespace zqr {
 namespace {
 // Pictures of fewer rows are rendered on one thread: a second would cost more than it saves.
 constexpr int32_t kTwoBandRows = 64;
+// A frame further on than this from the last one the estimator saw is a jump (a seek), not
+// the next frame of the shot: the estimator starts again.
+constexpr int32_t kLongestGap = 8;
 }  // namespace
 
 bool DepthStage::Open(const DepthChoice& choice, int32_t width, int32_t height,
@@ -51,23 +54,33 @@ bool DepthStage::Open(const DepthChoice& choice, int32_t width, int32_t height,
     }
   }
   frame_seconds_ = frames_per_second > 0 ? 1.0 / frames_per_second : 1.0 / 25.0;
+  frames::FillVerticalDepthPrior(plane_.data(), width, width, height);
   if (reader_) {
     next_plane_.assign(pixels, 0);
     ReadAhead();
-  } else {
-    frames::FillVerticalDepthPrior(plane_.data(), width, width, height);
+  } else if (!choice.prior) {
+    motion_ = std::make_unique<MotionDepth>();
+    motion_->Open(width, height);
   }
   return true;
 }
 
 std::string DepthStage::SourceText() const {
+  if (motion_) return MotionDepth::SourceText();
   if (!reader_) return "the vertical prior (lower in the picture is nearer)";
   return (reader_->IsStill() ? "the depth picture " : "the depth video ") + choice_.video;
 }
 
-const uint8_t* DepthStage::NextDepth(int32_t number) {
-  if (number < 0) return plane_.data();
+const uint8_t* DepthStage::NextDepth(int32_t number, const uint32_t* picture) {
+  if (number < 0 || (motion_ && number == last_number_)) return plane_.data();
   while (writer_ && out_failure_.empty() && frames_written_ < number) Write();
+  if (motion_) {
+    if (last_number_ >= 0 && (number < last_number_ || number > last_number_ + kLongestGap)) {
+      motion_->Reset();
+    }
+    last_number_ = number;
+    motion_->Estimate(picture, width_, plane_.data());
+  }
   // The source's frames up to half a frame past this one's time: the last of them is shown.
   const double due = (number + 0.5) * frame_seconds_;
   while (has_next_ && (frames_read_ == 0 || next_seconds_ <= due)) {

@@ -1,6 +1,7 @@
 // The depth stage of a stream's frame step: where each picture's depth plane comes from (a
-// depth video or picture the user gives, else the vertical prior), the plane written out
-// when asked, and both eyes' views rendered from it. One per stream: a recording owns its
+// depth video or picture the user gives, else the depth found in the video itself or, when
+// asked for, the vertical prior), the plane written out when asked, and both eyes' views
+// rendered from it. One per stream: a recording owns its
 // own, so nothing of one stream's depth reaches another.
 #pragma once
 
@@ -11,12 +12,15 @@
 
 #include "frames/dibr.h"
 #include "platform/grey_video.h"
+#include "video/motion_depth.h"
 
 namespace zqr {
 
-// What a run takes its depth from and writes it to (empty: the prior; no output).
+// What a run takes its depth from and writes it to (no video: the depth found in the video,
+// or the vertical prior with `prior`; no output).
 struct DepthChoice {
   std::string video;    // a depth video or a still depth picture
+  bool prior = false;   // without a video: lower in the picture is nearer, nothing measured
   std::string out;      // the depth of every frame, written as a grey movie
   bool log_end = true;  // a log line when a depth video ends before the picture
 };
@@ -33,13 +37,14 @@ class DepthStage {
   // left of the output).
   bool Open(const DepthChoice& choice, int32_t width, int32_t height, double frames_per_second,
             std::string& failure);
-  // The depth plane (width x height, bottom row first) of the picture that is the movie's
-  // frame `number`: the source's frame shown at that frame's time (so a depth video made from
-  // the same clip pairs up whether it repeats the clip's held frames or keeps their times),
-  // its last one when it has no more, the prior's for every frame. Written out as that frame,
-  // after the plane before it for the frames a gap repeats the picture before over. A picture
-  // without a number (-1) keeps the plane as it is.
-  const uint8_t* NextDepth(int32_t number);
+  // The depth plane (width x height, bottom row first) of `picture` (rows `width` apart),
+  // the movie's frame `number`: the source's frame shown at that frame's time (so a depth
+  // video made from the same clip pairs up whether it repeats the clip's held frames or keeps
+  // their times), its last one when it has no more; else the depth found in this picture and
+  // the ones before it, or the prior's for every frame. Written out as that frame, after the
+  // plane before it for the frames a gap repeats the picture before over. A picture without a
+  // number (-1), or the same number again, keeps the plane as it is.
+  const uint8_t* NextDepth(int32_t number, const uint32_t* picture);
   // Both views of `picture` (width x height, rows `width` apart) from the last plane, split
   // across two threads for large pictures.
   void RenderViews(const uint32_t* picture, const frames::DibrSettings& settings);
@@ -53,7 +58,8 @@ class DepthStage {
   bool Finish(std::string& failure);
   // The output removed unfinished (a run that failed or was stopped).
   void Discard();
-  // What the source is, for the log: "the depth video NAME" or "the vertical prior".
+  // What the source is, for the log: "the depth video NAME", the depth found in the video or
+  // "the vertical prior".
   std::string SourceText() const;
 
  private:
@@ -65,6 +71,8 @@ class DepthStage {
   int32_t height_ = 0;
   std::unique_ptr<platform::GreyVideoReader> reader_;
   std::unique_ptr<platform::GreyVideoWriter> writer_;
+  std::unique_ptr<MotionDepth> motion_;
+  int32_t last_number_ = -1;  // the frame whose depth the estimator found last
   double frame_seconds_ = 0.0;
   bool source_ended_ = false;
   std::vector<uint8_t> next_plane_;  // the source's frame after the one in the plane

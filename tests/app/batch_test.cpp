@@ -55,12 +55,14 @@ TEST(BatchSettings, OutOfRangeNamesTheOptionAndLeavesTheSetting) {
   EXPECT_NE(ApplyBatchSetting("--resize", "75").find("100|90|80|70|60|50"), std::string::npos);
   EXPECT_NE(ApplyBatchSetting("--depth", "on"), "");
   const std::vector<BatchSettingOption> options = BatchSettingOptions();
-  EXPECT_EQ(options.size(), 20u);
+  EXPECT_EQ(options.size(), 21u);
   for (const BatchSettingOption& option : options) {
     EXPECT_NE(ApplyBatchSetting(option.name, "nonsense"), "") << option.name;
   }
   EXPECT_EQ(ApplyBatchSetting("--stereo", "on"),
             "--stereo takes off, dynamic, static or depth-map");
+  EXPECT_EQ(ApplyBatchSetting("--depth-source", "model"),
+            "--depth-source takes one of video|prior");
   // Decimal flags store tenths or hundredths; more decimals than that are refused.
   EXPECT_EQ(ApplyBatchSetting("--divergence", "2.5"), "");
   EXPECT_EQ(Settings.Divergence, 25);

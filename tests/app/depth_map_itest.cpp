@@ -1,6 +1,7 @@
 // zqrstereo --convert with the depth-map effect: the depth written out and read back makes
-// the same movie, a depth file's range is read as its tags say, and a depth file that cannot
-// be used is refused with nothing written.
+// the same movie, a depth file's range is read as its tags say, the depth without a file is
+// found in the video or is the prior as asked, and a depth file that cannot be used is
+// refused with nothing written.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -102,6 +103,34 @@ TEST_F(DepthMapTest, DepthFilesAreReadInTheirRangeAndAStillPictureServesEveryFra
         test::ReadFile(dir_.File("run.log")).find("ended after 5 frames") != std::string::npos,
         c.ends_early);
   }
+}
+
+TEST_F(DepthMapTest, WithoutADepthFileTheDepthIsFoundInTheVideoUnlessThePriorIsAskedFor) {
+  std::string planes[2];
+  std::string logs[2];
+  const char* sources[] = {"video", "prior"};
+  for (int k = 0; k < 2; ++k) {
+    const std::string out = dir_.File(std::string(sources[k]) + ".mkv");
+    const test::RunResult r = Batch({dir_.File("movie.mp4"), "--stereo", "depth-map",
+                                     "--depth-source", sources[k], "--depth-out", out});
+    ASSERT_EQ(r.exit_code, 0) << r.errors;
+    planes[k] = Pixels(out, "gray");
+    logs[k] = test::ReadFile(dir_.File("run.log"));
+  }
+  EXPECT_NE(logs[0].find("Depth map from the depth found in the video"), std::string::npos)
+      << logs[0];
+  EXPECT_NE(logs[1].find("Depth map from the vertical prior"), std::string::npos) << logs[1];
+  // The prior: every frame a ramp from the farthest level at the top to the nearest at the
+  // bottom, whatever the picture shows.
+  const size_t frame = size_t{96} * 64;
+  ASSERT_EQ(planes[1].size() % frame, 0u);
+  ASSERT_GT(planes[1].size(), frame);
+  for (size_t at = 0; at < planes[1].size(); at += frame) {
+    EXPECT_EQ(static_cast<uint8_t>(planes[1][at]), 0);
+    EXPECT_EQ(static_cast<uint8_t>(planes[1][at + frame - 1]), 255);
+  }
+  EXPECT_EQ(planes[0].size(), planes[1].size());
+  EXPECT_NE(planes[0], planes[1]);
 }
 
 TEST_F(DepthMapTest, ADepthFileThatCannotBeUsedIsRefusedWithNothingWritten) {

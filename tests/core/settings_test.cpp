@@ -80,6 +80,7 @@ TEST_F(SettingsTest, FirstRunFileExactly) {
             "<CONVERGENCE>50</CONVERGENCE>\r\n"
             "<SYNTHVIEW>0</SYNTHVIEW>\r\n"
             "<SHOWDEPTH>0</SHOWDEPTH>\r\n"
+            "<DEPTHPRIOR>0</DEPTHPRIOR>\r\n"
             "<DEPTHFILE></DEPTHFILE>\r\n");
 }
 
