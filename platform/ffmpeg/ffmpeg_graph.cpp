@@ -58,16 +58,28 @@ MediaStatus FfmpegGraph::AddSourceFilter(const std::string& file_name,
 MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
   if (!demuxer_.IsOpen() || !grabber_added_) return MediaStatus::kNotBuilt;
   if (source_connected_) return MediaStatus::kAlreadyDone;
+  // Under an address-space limit the decoder's own allocations are the likely cause of a
+  // failure that names none.
+  auto failed = [this](MediaStatus status) {
+    const uint64_t limit = ProcessMemoryLimitBytes();
+    if (connect_failure_.empty() && demuxer_.Failure().empty() && limit != 0) {
+      connect_failure_ =
+          "not enough memory to decode it, or it is damaged (this process may map "
+          "at most " +
+          std::to_string(limit / 1000000) + " MB: ulimit -v)";
+    }
+    return status;
+  };
   const MediaStatus chosen = demuxer_.ChooseVideo();
-  if (Failed(chosen)) return chosen;
+  if (Failed(chosen)) return failed(chosen);
   VideoTiming timing = demuxer_.Timing();
   if (const MediaStatus measured = demuxer_.MeasureLength(timing); Failed(measured)) {
-    return measured;
+    return failed(measured);
   }
   const AVStream& stream = *demuxer_.Video();
   const MediaStatus opened =
       video_.Open(stream, *demuxer_.VideoCodec(), timing.origin, timing.frame_duration);
-  if (Failed(opened)) return opened;
+  if (Failed(opened)) return failed(opened);
   avg_time_per_frame_ = timing.frame_duration;
   duration_ = timing.duration;
   // Whether the frames can be turned into RGB32 is known now; the grabber reports it
