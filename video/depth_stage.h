@@ -11,15 +11,20 @@
 
 #include "frames/dibr.h"
 #include "platform/grey_video.h"
+#include "video/model_depth.h"
 
 namespace zqr {
 
 // What a run takes its depth from and writes it to (empty: the prior; no output).
 struct DepthChoice {
   std::string video;    // a depth video or a still depth picture
+  ModelChoice model;    // a depth model run on the pictures (no file: none)
   std::string out;      // the depth of every frame, written as a grey movie
   bool log_end = true;  // a log line when a depth video ends before the picture
 };
+
+// A model `file` with the settings' keyframe interval and input size, the rest as usual.
+ModelChoice SettingsModelChoice(const std::string& file);
 
 class DepthStage {
  public:
@@ -39,7 +44,8 @@ class DepthStage {
   // its last one when it has no more, the prior's for every frame. Written out as that frame,
   // after the plane before it for the frames a gap repeats the picture before over. A picture
   // without a number (-1) keeps the plane as it is.
-  const uint8_t* NextDepth(int32_t number);
+  // A model's depth is that of `picture` (rows `width` apart), the same number again keeps it.
+  const uint8_t* NextDepth(int32_t number, const uint32_t* picture);
   // Both views of `picture` (width x height, rows `width` apart) from the last plane, split
   // across two threads for large pictures.
   void RenderViews(const uint32_t* picture, const frames::DibrSettings& settings);
@@ -65,6 +71,8 @@ class DepthStage {
   int32_t height_ = 0;
   std::unique_ptr<platform::GreyVideoReader> reader_;
   std::unique_ptr<platform::GreyVideoWriter> writer_;
+  std::unique_ptr<ModelDepth> model_;
+  int32_t model_number_ = -1;  // the frame the model's depth was made for last
   double frame_seconds_ = 0.0;
   bool source_ended_ = false;
   std::vector<uint8_t> next_plane_;  // the source's frame after the one in the plane

@@ -129,7 +129,7 @@ void StepFrameWithDepth(const FrameStepArrays& a, int64_t pixels, frames::Output
   const int32_t height = rows - 1;
   frames::SharpenCopy(a.work->data(), a.sharpened->data(), width, height, rows,
                       settings.sharpen_amount, settings.sharpen_radius);
-  depth.NextDepth(number);
+  depth.NextDepth(number, a.sharpened->data());
   if (settings.show_depth) {
     depth.DepthAsViews();
   } else {
@@ -334,16 +334,19 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
     // The preview's own depth stage. It reads a depth video forward only, so a picture
     // before its plane's (a rewind, a seek back) opens it again.
     const std::string file = Shell.DepthSource;
+    const std::string model = file.empty() ? std::string(Shell.DepthModel) : std::string();
     const int32_t number = p.PictureNumber >= 0 ? p.PictureNumber : p.DepthNumber;
     if (!p.Depth || p.DepthWidth != width || p.DepthHeight != height || p.DepthFile != file ||
-        number < p.DepthNumber) {
+        p.DepthModel != model || number < p.DepthNumber) {
       p.Depth = std::make_unique<DepthStage>();
       std::string failure;
-      DepthChoice choice{.video = file, .out = {}, .log_end = false};
+      DepthChoice choice{
+          .video = file, .model = SettingsModelChoice(model), .out = {}, .log_end = false};
       if (!p.Depth->Open(choice, width, height, p.FramesPerSecond, failure)) {
-        // A depth file that cannot be read is named by the conversion; the preview shows
-        // the prior meanwhile.
+        // A depth file or model that cannot be used is named by the conversion; the preview
+        // shows the prior meanwhile.
         choice.video.clear();
+        choice.model.file.clear();
         if (!p.Depth->Open(choice, width, height, 0.0, failure)) {
           p.Depth.reset();
           return false;
@@ -352,6 +355,7 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
       p.DepthWidth = width;
       p.DepthHeight = height;
       p.DepthFile = file;
+      p.DepthModel = model;
     }
     p.DepthNumber = number;
     std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), bytes);

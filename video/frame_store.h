@@ -74,6 +74,7 @@ struct PreviewStepState {
   int32_t DepthWidth = 0;
   int32_t DepthHeight = 0;
   std::string DepthFile;       // what Depth reads (empty: the prior)
+  std::string DepthModel;      // the model Depth runs (empty: none)
   int32_t DepthNumber = 0;     // the frame its plane belongs to
   int32_t PictureNumber = -1;  // the polled picture's frame at the graph's position; -1: unknown
   double FramesPerSecond = 0.0;
