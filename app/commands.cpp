@@ -161,11 +161,34 @@ void SetTempPath() {
   CurrentUi().SetLabel(kIdTempPathLabel, Shell.TempFolder);
 }
 
-// The two depth-source items are marked as a pair: one of them names the source.
+// The depth-source items are marked as a set: one of them names the source, a depth file
+// before a model.
 void MarkDepthSource() {
   const bool from_file = !Shell.DepthSource.Get().empty();
+  const bool from_model = !from_file && !Shell.DepthModel.Get().empty();
   CurrentUi().SetMenuChecked(kIdDepthFromFile, from_file);
-  CurrentUi().SetMenuChecked(kIdDepthFromPrior, !from_file);
+  CurrentUi().SetMenuChecked(kIdDepthFromModel, from_model);
+  CurrentUi().SetMenuChecked(kIdDepthFromPrior, !from_file && !from_model);
+}
+
+// The depth-map effect's depth from a monocular depth model (ONNX). A cancel keeps the source
+// there was; a model that cannot be used is named when a conversion opens it.
+void ChooseDepthModel() {
+  TickSound();
+  platform::FileDialogRequest request;
+  request.title = "Depth model";
+  const std::string current = Shell.DepthModel;
+  request.folder = current.empty() ? std::string(Shell.VideoFolder) : FolderOfFile(current);
+  request.filters.emplace_back("ONNX depth models", "*.onnx");
+  request.filters.emplace_back("All files", "*");
+  request.file_must_exist = true;
+  const std::string chosen = CurrentUi().ShowFileDialog(request);
+  if (!chosen.empty()) {
+    Shell.DepthModel = chosen;
+    Shell.DepthSource = std::string();
+    LogLine("Depth map from the depth model " + chosen);
+  }
+  MarkDepthSource();
 }
 
 // The depth-map effect's depth from a depth video or picture made by another tool. A cancel
@@ -358,9 +381,13 @@ void HandleCommand(int id, int code) {
     case kIdDepthFromFile:
       ChooseDepthFile();
       return;
+    case kIdDepthFromModel:
+      ChooseDepthModel();
+      return;
     case kIdDepthFromPrior:
       TickSound();
       Shell.DepthSource = std::string();
+      Shell.DepthModel = std::string();
       MarkDepthSource();
       return;
     case kIdOutputStream:

@@ -61,6 +61,7 @@ enum ControlId : int {
   kIdConvergenceCaption = 938,
   kIdDepthFromFile = 939,  // the depth map's source: a file the user picks, or the prior
   kIdDepthFromPrior = 940,
+  kIdDepthFromModel = 942,  // a depth model the user picks
   kIdPreview = 2007,
   kIdPositionFrame = 3011,
   kIdPositionBar = 3012,
