@@ -95,7 +95,7 @@ def midas_like(folder, size=256):
         src = conv(src, cout, cout, 1, f"down{level}b")
         skips.append((src, cout))
         cin = cout
-    features = 96
+    features = 128
     src = conv(src, cin, features, 1, "top", kernel=1)
     scales = numpy_helper.from_array(np.array([1, 1, 2, 2], np.float32), "scales")
     inits.append(scales)
