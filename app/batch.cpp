@@ -75,6 +75,10 @@ struct BatchArguments {
   std::string log;
   std::string depth_video;
   std::string depth_out;
+  std::string depth_model;
+  std::vector<float> model_mean;
+  std::vector<float> model_deviation;
+  bool model_invert = false;
   bool keep_frames = false;
 };
 
@@ -275,6 +279,7 @@ BatchPaths AbsolutePaths(const BatchArguments& args) {
   paths.temp = absolute(args.temp);
   paths.depth.video = absolute(args.depth_video);
   paths.depth.out = absolute(args.depth_out);
+  paths.depth.model.file = absolute(args.depth_model);
   return paths;
 }
 
@@ -406,8 +411,15 @@ int Convert(const BatchArguments& args) {
   const BatchPaths paths = AbsolutePaths(args);
   if (const std::optional<int> refused = CheckBeforeLoading(paths)) return *refused;
   const bool depth_map = Settings.StereoOn == 1 && Settings.StereoMode == kDepthMapMode;
-  if (!depth_map && (!args.depth_video.empty() || !args.depth_out.empty())) {
-    std::fprintf(stderr, "zqrstereo: --depth-video and --depth-out go with --stereo depth-map\n");
+  if (!depth_map &&
+      (!args.depth_video.empty() || !args.depth_out.empty() || !args.depth_model.empty())) {
+    std::fprintf(stderr,
+                 "zqrstereo: --depth-video, --depth-model and --depth-out go with --stereo "
+                 "depth-map\n");
+    return kBatchUsage;
+  }
+  if (!args.depth_video.empty() && !args.depth_model.empty()) {
+    std::fprintf(stderr, "zqrstereo: --depth-video and --depth-model: give one depth source\n");
     return kBatchUsage;
   }
   if (depth_map) {
@@ -445,6 +457,14 @@ int Convert(const BatchArguments& args) {
     job.settle_pauses = false;
     job.depth = paths.depth;
     job.depth.prior = Settings.DepthFromPrior == 1;
+    ModelChoice& model = job.depth.model;
+    model.every = Settings.DepthModelEvery;
+    model.size = Settings.DepthModelSize;
+    model.invert = args.model_invert;
+    if (!args.model_mean.empty()) std::copy_n(args.model_mean.begin(), 3, model.mean.begin());
+    if (!args.model_deviation.empty()) {
+      std::copy_n(args.model_deviation.begin(), 3, model.deviation.begin());
+    }
     report = ConvertMovie(job, observer);
   }
   UnloadVideo(*loaded.video, observer);
@@ -495,6 +515,25 @@ int BatchMain(int argc, char** argv) {
   app.add_option("--depth-out", args.depth_out,
                  "depth map: write the depth of every frame to FILE (.mkv: lossless)")
       ->type_name("FILE");
+  app.add_option("--depth-model", args.depth_model,
+                 "depth map: the depth of each frame from an ONNX monocular depth model FILE "
+                 "(its output larger nearer)")
+      ->type_name("FILE");
+  app.add_option("--depth-model-mean", args.model_mean,
+                 "depth model: the mean of R, G and B (0..1) taken from its input "
+                 "(default: ImageNet's, 0.485,0.456,0.406)")
+      ->expected(3)
+      ->delimiter(',')
+      ->type_name("R,G,B");
+  app.add_option("--depth-model-std", args.model_deviation,
+                 "depth model: the standard deviation its input is divided by "
+                 "(default: ImageNet's, 0.229,0.224,0.225)")
+      ->expected(3)
+      ->delimiter(',')
+      ->check(CLI::PositiveNumber)
+      ->type_name("R,G,B");
+  app.add_flag("--depth-model-invert", args.model_invert,
+               "depth model: its output is distance, larger farther");
   app.add_flag("--keep-frames", args.keep_frames,
                "leave the frame files and the sound file in the temporary folder");
   app.footer(
@@ -522,7 +561,8 @@ int BatchMain(int argc, char** argv) {
     for (const auto& [option, value] : {std::pair{"--temp", &args.temp},
                                         {"--log", &args.log},
                                         {"--depth-video", &args.depth_video},
-                                        {"--depth-out", &args.depth_out}}) {
+                                        {"--depth-out", &args.depth_out},
+                                        {"--depth-model", &args.depth_model}}) {
       if (app.count(option) > 0 && value->empty()) {
         throw CLI::ValidationError(option, "needs a name; an empty one names nothing");
       }

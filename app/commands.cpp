@@ -162,13 +162,35 @@ void SetTempPath() {
 }
 
 // The depth-source items are marked as a set: one of them names the source, a depth file
-// before the choice between the estimator and the prior.
+// before a model, then the choice between the estimator and the prior.
 void MarkDepthSource() {
   const bool from_file = !Shell.DepthSource.Get().empty();
+  const bool from_model = !from_file && !Shell.DepthModel.Get().empty();
   const bool prior = Settings.DepthFromPrior == 1;
   CurrentUi().SetMenuChecked(kIdDepthFromFile, from_file);
-  CurrentUi().SetMenuChecked(kIdDepthFromMotion, !from_file && !prior);
-  CurrentUi().SetMenuChecked(kIdDepthFromPrior, !from_file && prior);
+  CurrentUi().SetMenuChecked(kIdDepthFromModel, from_model);
+  CurrentUi().SetMenuChecked(kIdDepthFromMotion, !from_file && !from_model && !prior);
+  CurrentUi().SetMenuChecked(kIdDepthFromPrior, !from_file && !from_model && prior);
+}
+
+// The depth-map effect's depth from a monocular depth model (ONNX). A cancel keeps the source
+// there was; a model that cannot be used is named when a conversion opens it.
+void ChooseDepthModel() {
+  TickSound();
+  platform::FileDialogRequest request;
+  request.title = "Depth model";
+  const std::string current = Shell.DepthModel;
+  request.folder = current.empty() ? std::string(Shell.VideoFolder) : FolderOfFile(current);
+  request.filters.emplace_back("ONNX depth models", "*.onnx");
+  request.filters.emplace_back("All files", "*");
+  request.file_must_exist = true;
+  const std::string chosen = CurrentUi().ShowFileDialog(request);
+  if (!chosen.empty()) {
+    Shell.DepthModel = chosen;
+    Shell.DepthSource = std::string();
+    LogLine("Depth map from the depth model " + chosen);
+  }
+  MarkDepthSource();
 }
 
 // The depth-map effect's depth from a depth video or picture made by another tool. A cancel
@@ -361,12 +383,16 @@ void HandleCommand(int id, int code) {
     case kIdDepthFromFile:
       ChooseDepthFile();
       return;
+    case kIdDepthFromModel:
+      ChooseDepthModel();
+      return;
     case kIdDepthFromPrior:
     case kIdDepthFromMotion: {
       TickSound();
       SettingsChange change;
       Shell.DepthSource = std::string();
       s.DepthFromPrior = id == kIdDepthFromPrior ? 1 : 0;
+      Shell.DepthModel = std::string();
       MarkDepthSource();
       return;
     }

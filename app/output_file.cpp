@@ -96,6 +96,7 @@ std::string ChooseOutputFile(const std::string& initial_folder, int32_t /*mode*/
   job.keep_work_files = Conversion.KeepWorkFiles != 0;
   job.depth.video = Shell.DepthSource;
   job.depth.prior = Settings.DepthFromPrior == 1;
+  if (job.depth.video.empty()) job.depth.model = SettingsModelChoice(Shell.DepthModel);
   if (ConvertMovie(job, WindowObserver()).movie_written) {
     Video.PlayState = 0;
   } else {

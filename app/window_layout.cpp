@@ -306,10 +306,14 @@ std::vector<MenuSpec> MakeMenus() {
                    Item("Show depth (depth map)", kIdShowDepth, true, Settings.ShowDepth == 1),
                    Item("Depth from a video or picture...", kIdDepthFromFile, true,
                         !Shell.DepthSource.Get().empty()),
+                   Item("Depth model...", kIdDepthFromModel, true,
+                        Shell.DepthSource.Get().empty() && !Shell.DepthModel.Get().empty()),
                    Item("Depth found in the video", kIdDepthFromMotion, true,
-                        Shell.DepthSource.Get().empty() && Settings.DepthFromPrior != 1),
+                        Shell.DepthSource.Get().empty() && Shell.DepthModel.Get().empty() &&
+                            Settings.DepthFromPrior != 1),
                    Item("Depth from the height in the picture", kIdDepthFromPrior, true,
-                        Shell.DepthSource.Get().empty() && Settings.DepthFromPrior == 1),
+                        Shell.DepthSource.Get().empty() && Shell.DepthModel.Get().empty() &&
+                            Settings.DepthFromPrior == 1),
                    Separator(),
                    Popup(Popups()[0]),
                    Popup(Popups()[1]),

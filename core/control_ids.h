@@ -59,9 +59,10 @@ enum ControlId : int {
   kIdConvergenceValue = 936,
   kIdDivergenceCaption = 937,
   kIdConvergenceCaption = 938,
-  kIdDepthFromFile = 939,   // the depth map's source: a file the user picks, the prior, or
-  kIdDepthFromPrior = 940,  // the depth found in the video itself
+  kIdDepthFromFile = 939,   // the depth map's source: a file the user picks, the prior, the
+  kIdDepthFromPrior = 940,  // depth found in the video itself, or a depth model the user picks
   kIdDepthFromMotion = 941,
+  kIdDepthFromModel = 942,
   kIdPreview = 2007,
   kIdPositionFrame = 3011,
   kIdPositionBar = 3012,

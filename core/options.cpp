@@ -129,6 +129,22 @@ constexpr OptionDef kOptions[] = {
      .flag_help = "depth map without --depth-video: the depth found in the video itself (its "
                   "motion), or the prior alone (lower in the picture is nearer)",
      .flag_words = kDepthSourceWords},
+    {.field = &S::DepthModelEvery,
+     .key = "MODELEVERY",
+     .start = 8,
+     .low = 1,
+     .high = 300,
+     .flag = "--depth-model-every",
+     .flag_help = "depth model: run it on every N-th frame and at each scene cut, the depth "
+                  "carried between (1: every frame)"},
+    {.field = &S::DepthModelSize,
+     .key = "MODELSIZE",
+     .start = 384,
+     .low = 32,
+     .high = 2048,
+     .flag = "--depth-model-size",
+     .flag_help = "depth model: the input's longer side in pixels (a multiple of 32) when the "
+                  "model takes any size"},
     {.field = &S::DepthDivisor,
      .key = "DEPTH",
      .start = 30,

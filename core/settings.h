@@ -62,6 +62,10 @@ struct SettingsRecord {
   // Where the depth-map effect's depth comes from when no depth file is given: 0 found in
   // the video itself, 1 the vertical prior (lower in the picture is nearer).
   Shared32 DepthFromPrior;
+  // A depth model's keyframe interval (it runs on every N-th frame and at scene cuts) and
+  // its input's longer side when the model takes any size.
+  Shared32 DepthModelEvery;
+  Shared32 DepthModelSize;
 };
 
 // The one process-wide record.
@@ -102,12 +106,13 @@ void UseFirstRunValues();
 // Returns false when the file could not be written (the save is lost silently).
 bool SaveSettings();
 // Reads the settings file (see the loader's rules in settings.cpp). Sets Settings
-// fields, TempFolder, VideoFolder and DepthSource.
+// fields, TempFolder, VideoFolder, DepthSource and DepthModel.
 // Returns true when every key was read; false when loading stopped early.
 bool LoadSettings();
 
 // The text SaveSettings writes, for the given record and paths.
 std::string SettingsFileText(const SettingsRecord& record, const std::string& temp_folder,
-                             const std::string& video_folder, const std::string& depth_source = {});
+                             const std::string& video_folder, const std::string& depth_source = {},
+                             const std::string& depth_model = {});
 
 }  // namespace zqr

@@ -19,6 +19,9 @@ struct ShellState {
   SharedString VideoFolder;  // folder offered by the video dialogs (loader thread and window)
   // The depth-map effect's depth video or picture; empty: the vertical prior.
   SharedString DepthSource;
+  // The depth model the window's depth-map effect runs when no depth file is chosen; empty:
+  // none.
+  SharedString DepthModel;
   SharedText8 EstimateText{"00.00.00"};
   SharedText8 ElapsedText{"00.00.00"};
   // False when other instances may run beside this one (a batch run, or a window started

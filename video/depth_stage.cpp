@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/run_log.h"
+#include "core/settings.h"
 #include "frames/depth_prior.h"
 #include "platform/path.h"
 
@@ -20,6 +21,14 @@ constexpr int32_t kTwoBandRows = 64;
 // the next frame of the shot: the estimator starts again.
 constexpr int32_t kLongestGap = 8;
 }  // namespace
+
+ModelChoice SettingsModelChoice(const std::string& file) {
+  ModelChoice choice;
+  choice.file = file;
+  choice.every = Settings.DepthModelEvery;
+  choice.size = Settings.DepthModelSize;
+  return choice;
+}
 
 bool DepthStage::Open(const DepthChoice& choice, int32_t width, int32_t height,
                       double frames_per_second, std::string& failure) {
@@ -53,12 +62,22 @@ bool DepthStage::Open(const DepthChoice& choice, int32_t width, int32_t height,
       return false;
     }
   }
+  if (choice.video.empty() && !choice.model.file.empty()) {
+    model_ = std::make_unique<ModelDepth>();
+    std::string why;
+    if (!model_->Open(choice.model, width, height, why)) {
+      failure = "The depth model " + choice.model.file + " cannot be used: " + why + ".";
+      model_.reset();
+      Discard();
+      return false;
+    }
+  }
   frame_seconds_ = frames_per_second > 0 ? 1.0 / frames_per_second : 1.0 / 25.0;
   frames::FillVerticalDepthPrior(plane_.data(), width, width, height);
   if (reader_) {
     next_plane_.assign(pixels, 0);
     ReadAhead();
-  } else if (!choice.prior) {
+  } else if (!model_ && !choice.prior) {
     motion_ = std::make_unique<MotionDepth>();
     motion_->Open(width, height);
   }
@@ -66,20 +85,31 @@ bool DepthStage::Open(const DepthChoice& choice, int32_t width, int32_t height,
 }
 
 std::string DepthStage::SourceText() const {
+  if (model_) {
+    return "the depth model " + choice_.model.file + " at " + std::to_string(model_->InputWidth()) +
+           "x" + std::to_string(model_->InputHeight()) + ", every " +
+           std::to_string(std::max(1, choice_.model.every)) + " frames and at scene cuts";
+  }
   if (motion_) return MotionDepth::SourceText();
   if (!reader_) return "the vertical prior (lower in the picture is nearer)";
   return (reader_->IsStill() ? "the depth picture " : "the depth video ") + choice_.video;
 }
 
 const uint8_t* DepthStage::NextDepth(int32_t number, const uint32_t* picture) {
-  if (number < 0 || (motion_ && number == last_number_)) return plane_.data();
+  if (number < 0 || ((motion_ || model_) && number == last_number_)) return plane_.data();
   while (writer_ && out_failure_.empty() && frames_written_ < number) Write();
-  if (motion_) {
+  if (motion_ || model_) {
+    // Not the next frame (a seek, a rewind): what was carried from frame to frame starts anew.
     if (last_number_ >= 0 && (number < last_number_ || number > last_number_ + kLongestGap)) {
-      motion_->Reset();
+      if (model_) model_->Reset();
+      if (motion_) motion_->Reset();
     }
     last_number_ = number;
-    motion_->Estimate(picture, width_, plane_.data());
+    if (model_) {
+      model_->Estimate(picture, width_, plane_.data());
+    } else {
+      motion_->Estimate(picture, width_, plane_.data());
+    }
   }
   // The source's frames up to half a frame past this one's time: the last of them is shown.
   const double due = (number + 0.5) * frame_seconds_;

@@ -12,6 +12,7 @@
 
 #include "frames/dibr.h"
 #include "platform/grey_video.h"
+#include "video/model_depth.h"
 #include "video/motion_depth.h"
 
 namespace zqr {
@@ -20,10 +21,14 @@ namespace zqr {
 // or the vertical prior with `prior`; no output).
 struct DepthChoice {
   std::string video;    // a depth video or a still depth picture
-  bool prior = false;   // without a video: lower in the picture is nearer, nothing measured
+  ModelChoice model;    // a depth model run on the pictures (no file: none)
+  bool prior = false;   // without a video or model: lower in the picture is nearer
   std::string out;      // the depth of every frame, written as a grey movie
   bool log_end = true;  // a log line when a depth video ends before the picture
 };
+
+// A model `file` with the settings' keyframe interval and input size, the rest as usual.
+ModelChoice SettingsModelChoice(const std::string& file);
 
 class DepthStage {
  public:
@@ -40,10 +45,11 @@ class DepthStage {
   // The depth plane (width x height, bottom row first) of `picture` (rows `width` apart),
   // the movie's frame `number`: the source's frame shown at that frame's time (so a depth
   // video made from the same clip pairs up whether it repeats the clip's held frames or keeps
-  // their times), its last one when it has no more; else the depth found in this picture and
-  // the ones before it, or the prior's for every frame. Written out as that frame, after the
-  // plane before it for the frames a gap repeats the picture before over. A picture without a
-  // number (-1), or the same number again, keeps the plane as it is.
+  // their times), its last one when it has no more; else the model's depth of this picture,
+  // the depth found in this picture and the ones before it, or the prior's for every frame.
+  // Written out as that frame, after the plane before it for the frames a gap repeats the
+  // picture before over. A picture without a number (-1), or the same number again, keeps the
+  // plane as it is.
   const uint8_t* NextDepth(int32_t number, const uint32_t* picture);
   // Both views of `picture` (width x height, rows `width` apart) from the last plane, split
   // across two threads for large pictures.
@@ -71,8 +77,9 @@ class DepthStage {
   int32_t height_ = 0;
   std::unique_ptr<platform::GreyVideoReader> reader_;
   std::unique_ptr<platform::GreyVideoWriter> writer_;
+  std::unique_ptr<ModelDepth> model_;
   std::unique_ptr<MotionDepth> motion_;
-  int32_t last_number_ = -1;  // the frame whose depth the estimator found last
+  int32_t last_number_ = -1;  // the frame whose depth the model or the estimator made last
   double frame_seconds_ = 0.0;
   bool source_ended_ = false;
   std::vector<uint8_t> next_plane_;  // the source's frame after the one in the plane

@@ -337,17 +337,23 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
     // The preview's own depth stage. It reads a depth video forward only, so a picture
     // before its plane's (a rewind, a seek back) opens it again.
     const std::string file = Shell.DepthSource;
+    const std::string model = file.empty() ? std::string(Shell.DepthModel) : std::string();
     const int32_t number = p.PictureNumber >= 0 ? p.PictureNumber : p.DepthNumber;
     const bool prior = values.DepthFromPrior == 1;
     if (!p.Depth || p.DepthWidth != width || p.DepthHeight != height || p.DepthFile != file ||
-        p.DepthPrior != prior || number < p.DepthNumber) {
+        p.DepthPrior != prior || p.DepthModel != model || number < p.DepthNumber) {
       p.Depth = std::make_unique<DepthStage>();
       std::string failure;
-      DepthChoice choice{.video = file, .prior = prior, .out = {}, .log_end = false};
+      DepthChoice choice{.video = file,
+                         .model = SettingsModelChoice(model),
+                         .prior = prior,
+                         .out = {},
+                         .log_end = false};
       if (!p.Depth->Open(choice, width, height, p.FramesPerSecond, failure)) {
-        // A depth file that cannot be read is named by the conversion; the preview shows
-        // the prior meanwhile.
+        // A depth file or model that cannot be used is named by the conversion; the preview
+        // shows the prior meanwhile.
         choice.video.clear();
+        choice.model.file.clear();
         choice.prior = true;
         if (!p.Depth->Open(choice, width, height, 0.0, failure)) {
           p.Depth.reset();
@@ -358,6 +364,7 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
       p.DepthHeight = height;
       p.DepthFile = file;
       p.DepthPrior = prior;
+      p.DepthModel = model;
     }
     p.DepthNumber = number;
     std::memcpy(s.WorkFrame.data(), s.GrabBuffer.data(), bytes);

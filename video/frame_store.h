@@ -73,9 +73,10 @@ struct PreviewStepState {
   std::unique_ptr<DepthStage> Depth;  // the depth-map effect's, for pictures of this size
   int32_t DepthWidth = 0;
   int32_t DepthHeight = 0;
-  std::string DepthFile;       // what Depth reads (empty: found in the video, or the prior)
-  bool DepthPrior = false;     // without a file: the prior rather than the estimator
-  int32_t DepthNumber = 0;     // the frame its plane belongs to
+  std::string DepthFile;    // what Depth reads (empty: a model, found in the video, or the prior)
+  std::string DepthModel;   // the model Depth runs (empty: none)
+  bool DepthPrior = false;  // without a file or model: the prior rather than the estimator
+  int32_t DepthNumber = 0;  // the frame its plane belongs to
   int32_t PictureNumber = -1;  // the polled picture's frame at the graph's position; -1: unknown
   double FramesPerSecond = 0.0;
   // What the last poll showed: the same picture with the same settings is not processed

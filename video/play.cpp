@@ -68,7 +68,8 @@ bool ShownAlready(const SettingsRecord& values) {
                            0, std::min<int64_t>(s.FramePixelCount, s.GrabBuffer.pixel_count()))) *
                        4;
   const auto* picture = reinterpret_cast<const uint8_t*>(s.GrabBuffer.data());
-  const std::string depth_file = Shell.DepthSource;
+  // The model too: choosing another one shows its depth on a paused picture.
+  const std::string depth_file = Shell.DepthSource.Get() + '\n' + Shell.DepthModel.Get();
   if (p.HasShown && p.ShownPicture.size() == bytes &&
       std::memcmp(p.ShownPicture.data(), picture, bytes) == 0 &&
       SameSettingsValues(p.ShownValues, values) && p.ShownDepthFile == depth_file &&

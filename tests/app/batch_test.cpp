@@ -55,7 +55,7 @@ TEST(BatchSettings, OutOfRangeNamesTheOptionAndLeavesTheSetting) {
   EXPECT_NE(ApplyBatchSetting("--resize", "75").find("100|90|80|70|60|50"), std::string::npos);
   EXPECT_NE(ApplyBatchSetting("--depth", "on"), "");
   const std::vector<BatchSettingOption> options = BatchSettingOptions();
-  EXPECT_EQ(options.size(), 21u);
+  EXPECT_EQ(options.size(), 23u);
   for (const BatchSettingOption& option : options) {
     EXPECT_NE(ApplyBatchSetting(option.name, "nonsense"), "") << option.name;
   }
@@ -72,6 +72,10 @@ TEST(BatchSettings, OutOfRangeNamesTheOptionAndLeavesTheSetting) {
   EXPECT_EQ(ApplyBatchSetting("--convergence", "1.5"), "--convergence takes a number from 0 to 1");
   EXPECT_EQ(ApplyBatchSetting("--divergence", "-0.5"), "--divergence takes a number from 0 to 25");
   EXPECT_EQ(Settings.Divergence, 25);
+  EXPECT_EQ(ApplyBatchSetting("--depth-model-every", "0"),
+            "--depth-model-every takes a number from 1 to 300");
+  EXPECT_EQ(ApplyBatchSetting("--depth-model-size", "256"), "");
+  EXPECT_EQ(Settings.DepthModelSize, 256);
   EXPECT_EQ(ApplyBatchSetting("--quality", "0"),
             "--quality takes default or a number from 1 to 21");
 }

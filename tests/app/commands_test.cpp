@@ -243,6 +243,30 @@ TEST_F(CommandsTest, FolderPickerCancelledOrChosen) {
   EXPECT_EQ(ui_->GetLabel(kIdTempPathLabel), dir_.path() + "/work");
 }
 
+TEST_F(CommandsTest, DepthSourceItemsMarkOneSourceAndAModelIsRemembered) {
+  Shell.DepthSource = std::string();
+  Shell.DepthModel = std::string();
+  const std::string model = dir_.File("depth.onnx");
+  ui_->Click(kIdDepthFromModel);  // cancelled: still the depth found in the video
+  EXPECT_TRUE(ui_->IsMenuChecked(kIdDepthFromMotion));
+  EXPECT_FALSE(ui_->IsMenuChecked(kIdDepthFromModel));
+  Shell.DepthSource = dir_.File("depth.mkv");
+  ui_->QueueFileDialogAnswer(model);
+  ui_->Click(kIdDepthFromModel);
+  EXPECT_EQ(Shell.DepthModel, model);
+  EXPECT_EQ(Shell.DepthSource, "");  // the model, not the file, gives the depth now
+  EXPECT_TRUE(ui_->IsMenuChecked(kIdDepthFromModel));
+  EXPECT_FALSE(ui_->IsMenuChecked(kIdDepthFromFile));
+  EXPECT_FALSE(ui_->IsMenuChecked(kIdDepthFromPrior));
+  // A window built again (a model kept with the settings) marks it.
+  Build();
+  EXPECT_TRUE(ui_->IsMenuChecked(kIdDepthFromModel));
+  ui_->Click(kIdDepthFromPrior);
+  EXPECT_EQ(Shell.DepthModel, "");
+  EXPECT_TRUE(ui_->IsMenuChecked(kIdDepthFromPrior));
+  EXPECT_FALSE(ui_->IsMenuChecked(kIdDepthFromModel));
+}
+
 TEST_F(CommandsTest, PlayPauseNeedsAVideoAndRestartsAtTheEnd) {
   auto graph = std::make_shared<PlayedGraph>();
   ui_->Click(kIdPlayPause);  // nothing loaded

@@ -81,7 +81,10 @@ TEST_F(SettingsTest, FirstRunFileExactly) {
             "<SYNTHVIEW>0</SYNTHVIEW>\r\n"
             "<SHOWDEPTH>0</SHOWDEPTH>\r\n"
             "<DEPTHPRIOR>0</DEPTHPRIOR>\r\n"
-            "<DEPTHFILE></DEPTHFILE>\r\n");
+            "<DEPTHFILE></DEPTHFILE>\r\n"
+            "<MODELEVERY>8</MODELEVERY>\r\n"
+            "<MODELSIZE>384</MODELSIZE>\r\n"
+            "<DEPTHMODEL></DEPTHMODEL>\r\n");
 }
 
 TEST_F(SettingsTest, StereoAndOutputChoicesRoundTripAndOlderFilesLoadWithoutThem) {
@@ -302,15 +305,22 @@ TEST_F(SettingsTest, DamagedPathsCountAsMissingAndNeverReachAnotherKey) {
 TEST_F(SettingsTest, TheDepthFileIsKeptWholeAndAFileWithoutItMeansThePrior) {
   const std::string long_name = "/videos/" + std::string(300, 'd') + " depth é.mkv";
   Shell.DepthSource = long_name;
+  Shell.DepthModel = long_name + ".onnx";
+  Settings.DepthModelEvery = 3;
   ASSERT_TRUE(SaveSettings());
   Shell.DepthSource = std::string();
+  Shell.DepthModel = std::string();
+  Settings.DepthModelEvery = 8;
   EXPECT_TRUE(LoadSettings());
   EXPECT_EQ(Shell.DepthSource, long_name);
+  EXPECT_EQ(Shell.DepthModel, long_name + ".onnx");
+  EXPECT_EQ(Settings.DepthModelEvery, 3);
   // A file of the release before the key.
   const std::string text = test::ReadFile(Shell.SettingsFile);
   WriteSettings(text.substr(0, text.find("<DEPTHFILE>")));
   EXPECT_TRUE(LoadSettings());
   EXPECT_EQ(Shell.DepthSource, "");
+  EXPECT_EQ(Shell.DepthModel, "");
 }
 
 // A path longer than the 260 characters of old is kept whole, saved and loaded: a cut one

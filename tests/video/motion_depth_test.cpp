@@ -199,8 +199,8 @@ TEST(MotionDepth, TheDepthStageFindsDepthUnlessThePriorIsChosen) {
   for (const bool choose_prior : {false, true}) {
     DepthStage stage;
     std::string failure;
-    ASSERT_TRUE(stage.Open(DepthChoice{.video = {}, .prior = choose_prior, .out = {}}, kWidth,
-                           kHeight, 25.0, failure))
+    ASSERT_TRUE(stage.Open(DepthChoice{.video = {}, .model = {}, .prior = choose_prior, .out = {}},
+                           kWidth, kHeight, 25.0, failure))
         << failure;
     const uint8_t* depth = nullptr;
     for (int t = 0; t < 12; ++t) depth = stage.NextDepth(t, Render(kLayers, t).data());
