@@ -68,8 +68,11 @@ MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
   duration_ = timing.duration;
   // Whether the frames can be turned into RGB32 is known now; the grabber reports it
   // when asked for its connected type.
+  const int quarter_turns = QuarterTurns(stream);
+  pixel_aspect_ = ShownPixelAspect(stream, quarter_turns);
+  colours_ = DecodedColoursOf(stream);
   if (scaler_.Setup(video_.Width(), video_.Height(), video_.PixelFormat(), video_.ColourSpace(),
-                    video_.ColourRange(), QuarterTurns(stream))) {
+                    video_.ColourRange(), quarter_turns)) {
     convertible_ = grabber_.Allocate(scaler_.SampleSize());
   }
   source_connected_ = true;
@@ -126,6 +129,10 @@ MediaStatus FfmpegGraph::GetConnectedMediaType(MediaType* type) {
   connected.format.Planes = 1;
   connected.format.BitCount = 32;
   connected.format.SizeImage = static_cast<uint32_t>(grabber_.SampleSize());
+  connected.format.PixelAspectX = pixel_aspect_.x;
+  connected.format.PixelAspectY = pixel_aspect_.y;
+  connected.format.Primaries = colours_.primaries;
+  connected.format.Transfer = colours_.transfer;
   *type = connected;
   return MediaStatus::kOk;
 }

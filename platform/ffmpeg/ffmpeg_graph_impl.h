@@ -119,6 +119,8 @@ class FfmpegGraph final : public MediaGraph {
   std::string source_name_;
   RefTime avg_time_per_frame_ = 0;
   RefTime duration_ = 0;
+  PixelAspect pixel_aspect_;
+  DecodedColours colours_;
   TimeFormat time_format_ = TimeFormat::kMediaTime;
 
   // The parts: built by the building thread, then driven by the streaming thread alone
