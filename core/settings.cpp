@@ -86,6 +86,7 @@ constexpr Key kKeys[] = {
     Added(&S::Convergence),
     Added(&S::SyntheticView),
     Added(&S::ShowDepth),
+    Added(&S::Deinterlace),
     {Kind::kDepthSource, nullptr, "DEPTHFILE", true},
 };
 

@@ -134,6 +134,10 @@ class MediaGraph {
   // Why the source could not be opened or connected, in the decoder's own words; empty
   // when the backend knows no more than the status.
   virtual std::string SourceFailure() const { return {}; }
+  // Whether the frames of a stream that says it is interlaced are made whole before they
+  // are delivered (the default) or keep their two fields. Taken by ConnectSourceToGrabber;
+  // kUnsupported from a backend that cannot.
+  virtual MediaStatus SetDeinterlace(bool /*deinterlace*/) { return MediaStatus::kUnsupported; }
   virtual MediaStatus AddNullRenderer(const std::string& filter_name) = 0;
   virtual MediaStatus ConnectGrabberToNullRenderer() = 0;
 

@@ -76,6 +76,7 @@ std::string BuildGraph(LoadedVideo& video, std::shared_ptr<MediaGraph>& out, Obs
   if (Failed(graph->AddSourceFilter(source_name, "Source"))) {
     return ShowSourceError(kAddSourceErrorText, file_name, *graph, observer);
   }
+  graph->SetDeinterlace(Settings.Deinterlace != 0);
   if (Failed(graph->ConnectSourceToGrabber())) {
     return ShowSourceError(kUnsupportedText, file_name, *graph, observer);
   }

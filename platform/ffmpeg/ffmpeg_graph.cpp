@@ -64,6 +64,7 @@ MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
   const MediaStatus opened =
       video_.Open(stream, *demuxer_.VideoCodec(), timing.origin, timing.frame_duration);
   if (Failed(opened)) return opened;
+  deinterlacer_.Setup(stream, video_.PixelFormat(), deinterlace_);
   avg_time_per_frame_ = timing.frame_duration;
   duration_ = timing.duration;
   // Whether the frames can be turned into RGB32 is known now; the grabber reports it
@@ -76,6 +77,12 @@ MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
     convertible_ = grabber_.Allocate(scaler_.SampleSize());
   }
   source_connected_ = true;
+  return MediaStatus::kOk;
+}
+
+MediaStatus FfmpegGraph::SetDeinterlace(bool deinterlace) {
+  if (source_connected_) return MediaStatus::kAlreadyDone;
+  deinterlace_ = deinterlace;
   return MediaStatus::kOk;
 }
 

@@ -1,6 +1,7 @@
 // zqrstereo --convert keeps the picture as the video shows it: its colours to within two
 // levels and tagged as they were decoded, the shape of pixels that are not square in every
-// layout, and the length of a video faster than any movie plays.
+// layout, the length of a video faster than any movie plays, and whole frames of an
+// interlaced one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -193,6 +194,61 @@ TEST_F(BatchPictureTest, AVideoFasterThanAnyMoviePlaysKeepsItsLength) {
     }
     EXPECT_EQ(repeated, 0);
     EXPECT_GT(seen.size(), 700u);
+  }
+}
+
+// How much each line differs from the mean of its neighbours, on average over the luma of
+// frame 10: two fields of a moving picture woven together make it large.
+double Combing(const std::string& movie, const std::string& raw) {
+  test::Run({"ffmpeg", "-v", "error", "-i", movie, "-vf", "select=eq(n\\,10)", "-frames:v", "1",
+             "-f", "rawvideo", "-pix_fmt", "gray", "-y", raw});
+  const std::string luma = test::ReadFile(raw);
+  const int width = test::ProbeMovie(movie).width;
+  if (width <= 0 || luma.size() < static_cast<size_t>(width) * 3) return -1;
+  const int height = static_cast<int>(luma.size() / width);
+  auto at = [&](int x, int y) {
+    return static_cast<int>(static_cast<unsigned char>(luma[static_cast<size_t>(y) * width + x]));
+  };
+  double sum = 0;
+  for (int y = 1; y + 1 < height; ++y) {
+    for (int x = 0; x < width; ++x) sum += std::abs(2 * at(x, y) - at(x, y - 1) - at(x, y + 1));
+  }
+  return sum / (static_cast<double>(width) * (height - 2));
+}
+
+// An interlaced MPEG-2 clip (top field first, made of 50 pictures a second) comes out whole;
+// with --deinterlace off it keeps its fields, and a progressive clip is left as it is.
+TEST_F(BatchPictureTest, InterlacedVideoIsDeinterlacedUnlessTheFieldsAreKept) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> extra;
+    bool interlaced;
+  } cases[] = {
+      {"fields.mpg",
+       {"-vf", "tinterlace=mode=interleave_top,setfield=tff", "-c:v", "mpeg2video", "-flags",
+        "+ilme+ildct", "-top", "1", "-b:v", "8M"},
+       true},
+      {"frames.mpg", {"-c:v", "mpeg2video", "-b:v", "8M"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string clip = dir_.File(c.name);
+    ASSERT_TRUE(test::MakeClip(clip, "testsrc2=size=720x576:rate=50", 2, "", c.extra));
+    const std::string whole = clip + "-auto.mp4";
+    const std::string kept = clip + "-off.mp4";
+    ASSERT_EQ(Batch({"--convert", clip, whole, "--stereo", "off", "--quality", "1"}).exit_code, 0);
+    ASSERT_EQ(Batch({"--convert", clip, kept, "--stereo", "off", "--quality", "1", "--deinterlace",
+                     "off"})
+                  .exit_code,
+              0);
+    const double combed = Combing(kept, clip + "-off.y");
+    const double deinterlaced = Combing(whole, clip + "-auto.y");
+    ASSERT_GT(combed, 0);
+    if (c.interlaced) {
+      EXPECT_LT(deinterlaced, combed * 0.6) << combed;
+    } else {
+      EXPECT_NEAR(deinterlaced, combed, combed * 0.02);
+    }
   }
 }
 

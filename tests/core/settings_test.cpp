@@ -80,6 +80,7 @@ TEST_F(SettingsTest, FirstRunFileExactly) {
             "<CONVERGENCE>50</CONVERGENCE>\r\n"
             "<SYNTHVIEW>0</SYNTHVIEW>\r\n"
             "<SHOWDEPTH>0</SHOWDEPTH>\r\n"
+            "<DEINTERLACE>1</DEINTERLACE>\r\n"
             "<DEPTHFILE></DEPTHFILE>\r\n");
 }
 
