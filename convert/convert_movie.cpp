@@ -623,6 +623,10 @@ bool MovieConversion::ArmRecording() {
   encoder_job_.FrameFileHeight = file_size_.height;
   encoder_job_.Layout = layout_frames_ ? static_cast<int32_t>(layout_) : 0;
   encoder_job_.TimePerFrame = time_per_frame_;
+  encoder_job_.PixelAspectX = figures_.PixelAspectX;
+  encoder_job_.PixelAspectY = figures_.PixelAspectY;
+  encoder_job_.Primaries = figures_.Primaries;
+  encoder_job_.Transfer = figures_.Transfer;
   encoder_job_.DurationSeconds =
       job_.recorded_seconds > 0 ? job_.recorded_seconds : figures_.DurationSeconds;
   encoder_job_.TempFolder = temp_folder_;

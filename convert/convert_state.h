@@ -35,6 +35,11 @@ struct EncoderJob {
   // The output layout the frames were recorded in (frames::OutputLayout), fixed for the
   // recording: it decides the frame files' size and what the movie says of its views.
   int32_t Layout = 0;
+  // The shape of the frames' pixels as shown, and the primaries and transfer of their RGB.
+  int32_t PixelAspectX = 1;
+  int32_t PixelAspectY = 1;
+  std::string Primaries = "bt709";
+  std::string Transfer = "bt709";
 };
 
 }  // namespace zqr

@@ -133,8 +133,23 @@ std::string StereoFragment(int32_t layout, const std::string& extension) {
 }
 
 // Players assume BT.709 for untagged HD movies, which are made with BT.601's matrix.
-constexpr const char* kColourTags =
-    " -colorspace smpte170m -color_primaries bt709 -color_trc bt709 -color_range tv ";
+std::string ColourTags(const EncoderInputs& in) {
+  return " -colorspace smpte170m -color_primaries " + in.primaries + " -color_trc " + in.transfer +
+         " -color_range tv ";
+}
+
+// The shape of pixels that are not square, set on the encoder's picture, which a resize
+// then keeps the aspect of; empty for square ones. The filter replaces the tool's own cut
+// to even sizes, so it makes that cut itself where 4:2:0 needs it.
+std::string AspectFragment(const EncoderInputs& in, bool full_colour) {
+  if (in.pixel_aspect_x <= 0 || in.pixel_aspect_y <= 0 || in.pixel_aspect_x == in.pixel_aspect_y) {
+    return std::string();
+  }
+  const std::string shape =
+      "setsar=" + std::to_string(in.pixel_aspect_x) + "/" + std::to_string(in.pixel_aspect_y);
+  return full_colour ? " -vf " + shape + " "
+                     : " -vf crop=trunc(iw/2)*2:trunc(ih/2)*2," + shape + " ";
+}
 
 }  // namespace
 
@@ -226,6 +241,9 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
   const std::string output_fragment = " -y " + Quoted(output);
   std::string command = prefix;
   if (form->codecs != nullptr) {
+    const bool too_fast = in.time_per_frame > 0 &&
+                          10000000.0 / static_cast<double>(in.time_per_frame) > kMaxMovieRate;
+    if (too_fast) command += " -r " + FormatMask0000(kMaxMovieRate) + " ";
     command += form->codecs + timing;
     command += q == 0 ? std::string(" -crf 22 -qscale 15") : " -crf " + std::to_string(q + 10);
   } else {
@@ -235,7 +253,8 @@ std::string EncoderCommandLine(const EncoderInputs& in) {
   // Fragments of the newer choices, added only where they are chosen, so every command line
   // of the older choices stays as it was.
   command += StereoFragment(in.layout, extension);
-  if (in.tag_colours) command += kColourTags;
+  if (in.tag_colours) command += ColourTags(in);
+  command += AspectFragment(in, full_colour);
   if (full_colour) command += " -pix_fmt yuv444p ";
   command += container + output_fragment;
   return command;
@@ -270,6 +289,10 @@ EncoderInputs EncoderInputsFor(const EncoderJob& job) {
   in.layout = job.Layout;
   in.chroma444 = Settings.Chroma444 != 0 && TakesFullColour(in.output_name);
   in.tag_colours = true;
+  in.primaries = job.Primaries;
+  in.transfer = job.Transfer;
+  in.pixel_aspect_x = job.PixelAspectX;
+  in.pixel_aspect_y = job.PixelAspectY;
   in.sound_usable = SoundFileUsable(SoundFile(in.temp_folder));
   return in;
 }

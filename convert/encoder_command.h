@@ -39,9 +39,15 @@ struct EncoderInputs {
   // .avi); the piped frames then come as whole 32-bit pictures, top line first.
   bool chroma444 = false;
   // The movie is tagged with the colours its pictures are made in: BT.601's matrix (the
-  // frame kernels' and the tool's conversion from RGB) in the studio range, BT.709's
-  // primaries and transfer (the RGB the program works in, as the preview shows it).
+  // frame kernels' and the tool's conversion from RGB) in the studio range, and the
+  // primaries and transfer of the RGB the video was decoded into.
   bool tag_colours = false;
+  std::string primaries = "bt709";
+  std::string transfer = "bt709";
+  // The shape of the frames' pixels as shown: a movie of pixels that are not square says
+  // what its picture's aspect is, so that it is shown as the video was.
+  int32_t pixel_aspect_x = 1;
+  int32_t pixel_aspect_y = 1;
 
   bool operator==(const EncoderInputs&) const = default;
 };
@@ -64,6 +70,10 @@ struct FrameSize {
   int64_t height = 0;
 };
 FrameSize ResizedFrameSize(int32_t resize_mode, int32_t width, int32_t height);
+
+// The most frames a second a movie is written with: a faster video (a high-speed camera's)
+// keeps its length and gives up frames evenly, as no container's clock or player keeps up.
+inline constexpr double kMaxMovieRate = 240.0;
 
 // The complete command line; empty for an extension the encoder does not write, or when
 // a path in it cannot be quoted (see CheckPathForCommandLine).

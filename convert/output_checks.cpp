@@ -181,6 +181,11 @@ std::string MovieReportProblem(const std::string& report, int exit_code, bool wi
     return "it lasts " + FormatMask0000(length) + " s of the " + FormatMask0000(seconds) +
            " s recorded";
   }
+  // A movie much longer than its recording plays its frames at a wrong rate.
+  if (length > seconds + std::max(1.0, seconds / 20)) {
+    return "it lasts " + FormatMask0000(length) + " s, longer than the " + FormatMask0000(seconds) +
+           " s recorded (its frames play at a wrong rate)";
+  }
   return std::string();
 }
 

@@ -45,8 +45,8 @@ bool CutToPicture(const std::string& movie, double seconds);
 
 // What is wrong with a finished movie by the report of the tool that read it through
 // (ffmpeg -i MOVIE -c copy -f null) and its exit status: it must open, hold a picture, a
-// sound when `with_sound`, and last about `seconds`. Empty when nothing is wrong; an empty
-// report leaves the exit status alone to judge by.
+// sound when `with_sound`, and last about `seconds` (neither much less nor much more). Empty when
+// nothing is wrong; an empty report leaves the exit status alone to judge by.
 std::string MovieReportProblem(const std::string& report, int exit_code, bool with_sound,
                                double seconds);
 

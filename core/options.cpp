@@ -45,6 +45,7 @@ constexpr const char* kLayoutWords[] = {"anaglyph", "dubois",   "half-colour", "
 constexpr const char* kChromaItems[] = {"  Colour 4:2:0 (every player)",
                                         "  Colour 4:4:4 (sharper anaglyph colours)"};
 constexpr const char* kChromaWords[] = {"420", "444"};
+constexpr const char* kDeinterlaceWords[] = {"off", "auto"};
 
 constexpr OptionDef kOptions[] = {
     {.field = &S::StereoMode,
@@ -80,6 +81,13 @@ constexpr OptionDef kOptions[] = {
      .flag_help = "444 keeps the full colour resolution that carries the red/cyan separation, "
                   "in H.264 movies (.mp4 .m4v .mov .mkv .avi)",
      .flag_words = kChromaWords},
+    {.field = &S::Deinterlace,
+     .key = "DEINTERLACE",
+     .start = 1,
+     .flag = "--deinterlace",
+     .flag_help = "auto makes the frames of a video that says it is interlaced whole (bwdif's "
+                  "method); off keeps their two fields",
+     .flag_words = kDeinterlaceWords},
     {.field = &S::StereoTuning,
      .key = "TUNING",
      .start = 6,

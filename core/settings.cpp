@@ -86,6 +86,7 @@ constexpr Key kKeys[] = {
     Added(&S::SyntheticView),
     Added(&S::ShowDepth),
     Added(&S::DepthFromPrior),
+    Added(&S::Deinterlace),
     {Kind::kDepthSource, nullptr, "DEPTHFILE", true},
     Added(&S::DepthModelEvery),
     Added(&S::DepthModelSize),

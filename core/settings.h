@@ -48,6 +48,9 @@ struct SettingsRecord {
   // whether anaglyphs are encoded with full colour resolution (4:4:4) where the codec can.
   Shared32 Layout;
   Shared32 Chroma444;
+  // Whether the frames of a video that says it is interlaced are deinterlaced (1) or keep
+  // their two fields (0).
+  Shared32 Deinterlace;
   // Whether the playing preview shows each frame as a conversion would write it (sharpen,
   // stereo, the output layout) rather than the filtered picture alone.
   Shared32 PreviewConverted;

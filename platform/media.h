@@ -77,6 +77,14 @@ struct VideoInfoHeader {
   int16_t Planes = 0;
   int16_t BitCount = 0;
   uint32_t SizeImage = 0;
+  // The shape of one pixel as shown, width to height (64:45 for 16:9 PAL stored 720 wide),
+  // as VIDEOINFOHEADER2 gives the picture's aspect; 1:1 for square pixels.
+  int32_t PixelAspectX = 1;
+  int32_t PixelAspectY = 1;
+  // The colour primaries and transfer the delivered RGB is in, by the encoder tool's names
+  // ("bt709", "smpte170m", "bt470bg"), as VIDEOINFOHEADER2's colour information gives them.
+  std::string Primaries = "bt709";
+  std::string Transfer = "bt709";
 };
 
 // A media type record: what the grabber is asked for, and what it connected with.
@@ -130,6 +138,10 @@ class MediaGraph {
   // delivered had ended (files of two codecs joined end to end), its codec and length;
   // empty when there is none.
   virtual std::string VideoBeyondEnd() { return {}; }
+  // Whether the frames of a stream that says it is interlaced are made whole before they
+  // are delivered (the default) or keep their two fields. Taken by ConnectSourceToGrabber;
+  // kUnsupported from a backend that cannot.
+  virtual MediaStatus SetDeinterlace(bool /*deinterlace*/) { return MediaStatus::kUnsupported; }
   virtual MediaStatus AddNullRenderer(const std::string& filter_name) = 0;
   virtual MediaStatus ConnectGrabberToNullRenderer() = 0;
 

@@ -76,6 +76,7 @@ std::string BuildGraph(LoadedVideo& video, std::shared_ptr<MediaGraph>& out, Obs
   if (Failed(graph->AddSourceFilter(source_name, "Source"))) {
     return ShowSourceError(kAddSourceErrorText, file_name, *graph, observer);
   }
+  graph->SetDeinterlace(Settings.Deinterlace != 0);
   if (Failed(graph->ConnectSourceToGrabber())) {
     return ShowSourceError(kUnsupportedText, file_name, *graph, observer);
   }
@@ -121,6 +122,10 @@ std::string BuildGraph(LoadedVideo& video, std::shared_ptr<MediaGraph>& out, Obs
   const int32_t height = format.Height;
   figures.FrameW = width;
   figures.FrameH = height;
+  figures.PixelAspectX = format.PixelAspectX;
+  figures.PixelAspectY = format.PixelAspectY;
+  figures.Primaries = format.Primaries;
+  figures.Transfer = format.Transfer;
   video.AwaitProbe();
   const int64_t time_per_frame = TimePerFrameFromProbe(video.probe_text(), format.AvgTimePerFrame);
   figures.TimePerFrame = time_per_frame;

@@ -38,6 +38,12 @@ struct VideoFigures {
   int32_t FrameH = 0;
   int32_t numframes = 0;
   bool HasSound = false;  // a conversion must then carry a sound track
+  // The shape of a pixel as shown, and the primaries and transfer of the frames' RGB
+  // (platform::VideoInfoHeader): a movie made of them says so.
+  int32_t PixelAspectX = 1;
+  int32_t PixelAspectY = 1;
+  std::string Primaries = "bt709";
+  std::string Transfer = "bt709";
 };
 
 class LoadedVideo {

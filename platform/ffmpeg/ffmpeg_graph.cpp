@@ -80,12 +80,16 @@ MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
   const MediaStatus opened =
       video_.Open(stream, *demuxer_.VideoCodec(), timing.origin, timing.frame_duration);
   if (Failed(opened)) return failed(opened);
+  deinterlacer_.Setup(stream, video_.PixelFormat(), deinterlace_);
   avg_time_per_frame_ = timing.frame_duration;
   duration_ = timing.duration;
   // Whether the frames can be turned into RGB32 is known now; the grabber reports it
   // when asked for its connected type.
+  const int quarter_turns = QuarterTurns(stream);
+  pixel_aspect_ = ShownPixelAspect(stream, quarter_turns);
+  colours_ = DecodedColoursOf(stream);
   if (scaler_.Setup(video_.Width(), video_.Height(), video_.PixelFormat(), video_.ColourSpace(),
-                    video_.ColourRange(), QuarterTurns(stream))) {
+                    video_.ColourRange(), quarter_turns)) {
     convertible_ = grabber_.Allocate(scaler_.SampleSize());
   }
   if (!convertible_) {
@@ -97,6 +101,12 @@ MediaStatus FfmpegGraph::ConnectSourceToGrabber() {
                    : "its pictures cannot be turned into RGB";
   }
   source_connected_ = true;
+  return MediaStatus::kOk;
+}
+
+MediaStatus FfmpegGraph::SetDeinterlace(bool deinterlace) {
+  if (source_connected_) return MediaStatus::kAlreadyDone;
+  deinterlace_ = deinterlace;
   return MediaStatus::kOk;
 }
 
@@ -150,6 +160,10 @@ MediaStatus FfmpegGraph::GetConnectedMediaType(MediaType* type) {
   connected.format.Planes = 1;
   connected.format.BitCount = 32;
   connected.format.SizeImage = static_cast<uint32_t>(grabber_.SampleSize());
+  connected.format.PixelAspectX = pixel_aspect_.x;
+  connected.format.PixelAspectY = pixel_aspect_.y;
+  connected.format.Primaries = colours_.primaries;
+  connected.format.Transfer = colours_.transfer;
   *type = connected;
   return MediaStatus::kOk;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/ffmpeg/deinterlacer.h"
 #include "platform/ffmpeg/demuxer.h"
 #include "platform/ffmpeg/event_queue.h"
 #include "platform/ffmpeg/preview_sound.h"
@@ -42,6 +43,7 @@ class FfmpegGraph final : public MediaGraph {
   MediaStatus AddSourceFilter(const std::string& file_name,
                               const std::string& filter_name) override;
   MediaStatus ConnectSourceToGrabber() override;
+  MediaStatus SetDeinterlace(bool deinterlace) override;
   MediaStatus AddNullRenderer(const std::string& filter_name) override;
   MediaStatus ConnectGrabberToNullRenderer() override;
 
@@ -119,15 +121,19 @@ class FfmpegGraph final : public MediaGraph {
   bool source_connected_ = false;
   bool renderer_connected_ = false;
   bool convertible_ = false;
+  bool deinterlace_ = true;
   std::string source_name_;
   RefTime avg_time_per_frame_ = 0;
   RefTime duration_ = 0;
+  PixelAspect pixel_aspect_;
+  DecodedColours colours_;
   TimeFormat time_format_ = TimeFormat::kMediaTime;
 
   // The parts: built by the building thread, then driven by the streaming thread alone
   // (the grabber and the event queue guard what other threads reach).
   Demuxer demuxer_;
   VideoDecoder video_;
+  Deinterlacer deinterlacer_;
   UprightScaler scaler_;
   SoundDecoder sound_decoder_;
   SampleGrabber grabber_;

@@ -1,8 +1,8 @@
 // The FFmpeg graph's streaming thread: it takes the control side's orders (quit, seek,
-// run), decodes the next frame, converts it into the grabber buffer that is not kept,
-// waits for the frame's turn (at once without a clock, paced to real time with one), and
-// delivers it. The file's sound is decoded on the same thread while the graph runs with
-// its clock.
+// run), decodes the next frame, makes it whole when it is interlaced, converts it into the
+// grabber buffer that is not kept, waits for the frame's turn (at once without a clock,
+// paced to real time with one), and delivers it. The file's sound is decoded on the same
+// thread while the graph runs with its clock.
 extern "C" {
 #include <libavcodec/avcodec.h>
 }
@@ -68,6 +68,7 @@ void FfmpegGraph::Seek(RefTime target, Cue& cue) {
   }
   demuxer_.Seek(target);
   video_.Flush();
+  deinterlacer_.Flush();
   sound_decoder_.Flush();
   discard_before_ = target;
   cue = Cue{};
@@ -78,6 +79,7 @@ void FfmpegGraph::DecodeOne(AVPacket& packet, AVFrame& frame, Cue& cue) {
   const Decoded decoded = DecodeNextFrame(packet, frame);
   if (decoded == Decoded::kEnd) cue.at_end = true;
   if (decoded != Decoded::kFrame) return;
+  deinterlacer_.Apply(frame);
   const RefTime time = video_.FrameTime(frame);
   const RefTime half_frame = video_.NominalFrameDuration() / 2;
   const bool before_target = discard_before_ > 0 && time + half_frame <= discard_before_;

@@ -5,17 +5,27 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libavutil/rational.h>
 #include <libswscale/swscale.h>
 }
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <string_view>
+#include <utility>
 
 namespace zqr::platform::ffmpeg {
 namespace {
 // Largest frame the graph converts (a 32-bit sample size must hold it).
 constexpr int64_t kMaxSampleBytes = int64_t{1} << 30;
+
+// Whether a colour tag names something: neither unspecified nor reserved.
+bool Named(int value, int unspecified, const char* name) {
+  return value != unspecified && value != 0 && name != nullptr &&
+         std::string_view(name) != "reserved";
+}
 }  // namespace
 
 int QuarterTurns(const AVStream& stream) {
@@ -30,6 +40,51 @@ int QuarterTurns(const AVStream& stream) {
   // Only whole quarter turns are applied, as ffmpeg applies them.
   if (std::fabs(clockwise - 90.0 * static_cast<double>(turns)) >= 1.0) return 0;
   return static_cast<int>(turns % 4);
+}
+
+PixelAspect ShownPixelAspect(const AVStream& stream, int quarter_turns) {
+  AVRational aspect = stream.sample_aspect_ratio;
+  if (aspect.num <= 0 || aspect.den <= 0) aspect = stream.codecpar->sample_aspect_ratio;
+  int x = 1;
+  int y = 1;
+  // A pixel more than ten times wider than high (or higher than wide) is a damaged header.
+  const bool sensible = aspect.num > 0 && aspect.den > 0 &&
+                        av_reduce(&x, &y, aspect.num, aspect.den, 1 << 16) != 0 && x <= 10 * y &&
+                        y <= 10 * x;
+  if (!sensible) x = y = 1;
+  if (quarter_turns % 2 == 1) std::swap(x, y);
+  return PixelAspect{x, y};
+}
+
+DecodedColours DecodedColoursOf(const AVStream& stream) {
+  const AVCodecParameters& parameters = *stream.codecpar;
+  DecodedColours colours;
+  const char* primaries = av_color_primaries_name(parameters.color_primaries);
+  if (Named(parameters.color_primaries, AVCOL_PRI_UNSPECIFIED, primaries)) {
+    colours.primaries = primaries;
+  } else if (parameters.color_space == AVCOL_SPC_BT709) {
+    colours.primaries = "bt709";
+  } else if (parameters.color_space == AVCOL_SPC_SMPTE170M) {
+    colours.primaries = "smpte170m";
+  } else if (parameters.color_space == AVCOL_SPC_BT470BG) {
+    colours.primaries = "bt470bg";
+  } else if (parameters.color_space == AVCOL_SPC_BT2020_NCL ||
+             parameters.color_space == AVCOL_SPC_BT2020_CL) {
+    colours.primaries = "bt2020";
+  } else if (parameters.height > 0 && parameters.height < 720) {
+    colours.primaries = parameters.height == 576 ? "bt470bg" : "smpte170m";
+  } else {
+    colours.primaries = "bt709";
+  }
+  const char* transfer = av_color_transfer_name(parameters.color_trc);
+  if (Named(parameters.color_trc, AVCOL_TRC_UNSPECIFIED, transfer)) {
+    colours.transfer = transfer;
+  } else if (colours.primaries == "smpte170m" || colours.primaries == "bt470bg") {
+    colours.transfer = "smpte170m";
+  } else {
+    colours.transfer = "bt709";
+  }
+  return colours;
 }
 
 bool UprightScaler::Setup(int width, int height, AVPixelFormat format, AVColorSpace space,
@@ -66,7 +121,8 @@ bool UprightScaler::MakeContext(int width, int height, AVPixelFormat format, AVC
   av_opt_set_int(context.get(), "dstw", decoded_width_, 0);
   av_opt_set_int(context.get(), "dsth", decoded_height_, 0);
   av_opt_set_int(context.get(), "dst_format", AV_PIX_FMT_BGRA, 0);
-  av_opt_set_int(context.get(), "sws_flags", SWS_BICUBIC, 0);
+  av_opt_set_int(context.get(), "sws_flags", SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
+                 0);
   av_opt_set_int(context.get(), "threads", 0, 0);
   if (sws_init_context(context.get(), nullptr, nullptr) < 0) return false;
   int* source_table = nullptr;

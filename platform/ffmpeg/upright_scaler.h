@@ -4,7 +4,9 @@
 // ffmpeg's own autorotation turns it, so every consumer sees it upright. Each frame is
 // read with the colour matrix and range it is tagged with (BT.709 for most HD video), as
 // ffmpeg's own scale filter reads it; an untagged frame gets swscale's default, BT.601 in
-// the studio range (full range for the JPEG pixel formats).
+// the studio range (full range for the JPEG pixel formats). Frames are read with full
+// chroma interpolation and exact rounding: swscale's fast path is up to three levels off
+// in the studio range.
 #pragma once
 
 extern "C" {
@@ -12,6 +14,7 @@ extern "C" {
 }
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/ffmpeg/libav_handles.h"
@@ -23,6 +26,24 @@ namespace zqr::platform::ffmpeg {
 // Clockwise quarter turns (0..3) the stream's display matrix asks for, rounded as
 // ffmpeg's autorotation rounds them; 0 without one.
 int QuarterTurns(const AVStream& stream);
+
+// The shape of one pixel of the picture as shown (turned by `quarter_turns`), reduced;
+// 1:1 when the stream gives none or a nonsense one.
+struct PixelAspect {
+  int32_t x = 1;
+  int32_t y = 1;
+};
+PixelAspect ShownPixelAspect(const AVStream& stream, int quarter_turns);
+
+// The primaries and transfer of the RGB the scaler makes, by the encoder tool's names. A
+// stream tagged with them is in them; one tagged with a matrix only is in that standard's;
+// an untagged one in the standard its size was made for: BT.601's below 720 lines (625
+// lines: "bt470bg", else "smpte170m"), BT.709's above.
+struct DecodedColours {
+  std::string primaries;
+  std::string transfer;
+};
+DecodedColours DecodedColoursOf(const AVStream& stream);
 
 class UprightScaler {
  public:

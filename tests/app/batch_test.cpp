@@ -55,7 +55,7 @@ TEST(BatchSettings, OutOfRangeNamesTheOptionAndLeavesTheSetting) {
   EXPECT_NE(ApplyBatchSetting("--resize", "75").find("100|90|80|70|60|50"), std::string::npos);
   EXPECT_NE(ApplyBatchSetting("--depth", "on"), "");
   const std::vector<BatchSettingOption> options = BatchSettingOptions();
-  EXPECT_EQ(options.size(), 23u);
+  EXPECT_EQ(options.size(), 24u);
   for (const BatchSettingOption& option : options) {
     EXPECT_NE(ApplyBatchSetting(option.name, "nonsense"), "") << option.name;
   }

@@ -320,6 +320,44 @@ TEST(EncoderCommandLine, LayoutsAndFullColourAddTheirFragmentsOnlyWhereChosen) {
   EXPECT_FALSE(Contains(command, "yuv444p")) << command;
 }
 
+// What the movie says of its picture: the aspect of pixels that are not square, the colours
+// the video was decoded in, and a rate no container or player keeps up with, given up.
+TEST(EncoderCommandLine, TheMovieKeepsThePicturesShapeColoursAndAPlayableRate) {
+  EncoderInputs in = WorkedExample();
+  in.output_name = "/o/a.mkv";
+  in.tag_colours = true;
+  const std::string square = EncoderCommandLine(in);
+  EXPECT_FALSE(Contains(square, "setsar")) << square;
+  EXPECT_TRUE(Contains(square, " -color_primaries bt709 -color_trc bt709 ")) << square;
+  EXPECT_FALSE(Contains(square, " -r 240")) << square;
+  // 720x576 PAL at 64:45, its frame files 704 wide; both views side by side twice as wide.
+  in.frame_width = 704;
+  in.frame_height = 576;
+  in.pixel_aspect_x = 64;
+  in.pixel_aspect_y = 45;
+  in.primaries = "bt470bg";
+  in.transfer = "smpte170m";
+  std::string command = EncoderCommandLine(in);
+  EXPECT_TRUE(Contains(command, " -vf crop=trunc(iw/2)*2:trunc(ih/2)*2,setsar=64/45 ")) << command;
+  EXPECT_TRUE(Contains(command,
+                       " -colorspace smpte170m -color_primaries bt470bg -color_trc "
+                       "smpte170m -color_range tv "))
+      << command;
+  in.chroma444 = true;
+  in.frames_from_pipe = true;
+  command = EncoderCommandLine(in);
+  EXPECT_TRUE(Contains(command, " -vf setsar=64/45  -pix_fmt yuv444p ")) << command;
+  in.chroma444 = false;
+  in.frames_from_pipe = false;
+  // 2000 frames a second: written at 240, in the forms that keep the input's rate.
+  in.time_per_frame = 5000;
+  command = EncoderCommandLine(in);
+  EXPECT_TRUE(Contains(command, " -r 2000.00 -i ")) << command;
+  EXPECT_TRUE(Contains(command, " -r 240.00  -vcodec libx264")) << command;
+  in.time_per_frame = 41708;  // 239.76
+  EXPECT_FALSE(Contains(EncoderCommandLine(in), " -r 240")) << EncoderCommandLine(in);
+}
+
 TEST(SoundFileUsable, MissingOrEmptyFileIsNotUsed) {
   test::ScratchDir dir;
   EXPECT_FALSE(SoundFileUsable(dir.File("temp.wav")));

@@ -33,6 +33,12 @@ TEST(EncoderResult, AFinishedMovieMustOpenHoldItsStreamsAndLastAsLongAsTheRecord
       "frame=   75 fps=0.0 q=-1.0 Lsize=N/A time=00:00:02.98 bitrate=N/A speed= 983x\n";
   EXPECT_EQ(MovieReportProblem(whole, 0, true, 3.0), "");
   EXPECT_EQ(MovieReportProblem(whole, 0, true, 6.0), "it lasts 02.98 s of the 06.00 s recorded");
+  // Frames played at a wrong rate make a movie too long as well.
+  std::string stretched = whole;
+  stretched.replace(stretched.find("time=00:00:02.98"), 16, "time=00:00:10.00");
+  EXPECT_EQ(MovieReportProblem(stretched, 0, true, 3.0),
+            "it lasts 10.00 s, longer than the 03.00 s recorded (its frames play at a wrong rate)");
+  EXPECT_EQ(MovieReportProblem(stretched, 0, true, 9.5), "");
   EXPECT_EQ(MovieReportProblem(
                 "[mov,mp4,m4a,3gp,3g2,mj2 @ 0x55] moov atom not found\nm.mp4: Invalid data "
                 "found when processing input\n",

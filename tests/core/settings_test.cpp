@@ -81,6 +81,7 @@ TEST_F(SettingsTest, FirstRunFileExactly) {
             "<SYNTHVIEW>0</SYNTHVIEW>\r\n"
             "<SHOWDEPTH>0</SHOWDEPTH>\r\n"
             "<DEPTHPRIOR>0</DEPTHPRIOR>\r\n"
+            "<DEINTERLACE>1</DEINTERLACE>\r\n"
             "<DEPTHFILE></DEPTHFILE>\r\n"
             "<MODELEVERY>8</MODELEVERY>\r\n"
             "<MODELSIZE>384</MODELSIZE>\r\n"
