@@ -2,10 +2,12 @@
 // refuses much of what today's exporters write), the picture made into the model's input,
 // the output brought to levels and to the picture's size by a guided filter whose
 // coefficients are found at the model's size and applied at the picture's (a guided filter
-// at 1080p itself costs about twenty times as much).
+// at 1080p itself costs about twenty times as much). Between keyframes the depth follows
+// the picture's motion.
 #include <opencv2/core.hpp>
 #include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/video/tracking.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -29,6 +31,10 @@ constexpr double kRadiusPer100 = 1.0;
 constexpr double kEpsilon = 1e-3;
 // Far more than a monocular depth model that runs on a desktop's cores weighs.
 constexpr size_t kLargestModel = size_t{2} << 30;
+// The width the motion between keyframes is measured at, and the least either side needs
+// for the flow to say anything; smaller pictures keep the keyframe's depth.
+constexpr int32_t kFlowWidth = 480;
+constexpr int32_t kMinFlowSide = 32;
 
 // The first line of OpenCV's message, without the source file's place.
 std::string Reason(const cv::Exception& e) {
@@ -37,6 +43,97 @@ std::string Reason(const cv::Exception& e) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '.')) text.pop_back();
   return text;
 }
+// Carries the depth along the picture's motion between keyframes: dense flow (DIS) from each
+// picture back to the one before, measured at about 480 pixels wide and chained back to the
+// keyframe, moves the keyframe's depth plane at full size, so that a pan does not leave the
+// depth behind the things it belongs to. The keyframe's refined plane is resampled once for
+// each frame, not the last frame's again, so its edges stay as sharp as the keyframe made them.
+class FollowMotion final : public DepthCarry {
+ public:
+  FollowMotion(int32_t width, int32_t height) : width_(width), height_(height) {
+    const int32_t work_width = std::min(width, kFlowWidth);
+    work_ = cv::Size(
+        work_width,
+        std::max<int32_t>(1, static_cast<int32_t>(std::lround(static_cast<double>(height) *
+                                                              work_width / std::max(width, 1)))));
+    if (work_.width >= kMinFlowSide && work_.height >= kMinFlowSide) {
+      flow_ = cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_ULTRAFAST);
+    }
+  }
+  void Keyframe(const uint32_t* picture, std::ptrdiff_t stride, const uint8_t* plane) override {
+    has_last_ = flow_ && Grey(picture, stride, last_);
+    if (!has_last_) return;
+    cv::Mat(height_, width_, CV_8U, const_cast<uint8_t*>(plane)).copyTo(keyframe_);
+    to_keyframe_ = cv::Mat::zeros(work_, CV_32FC2);
+  }
+  void Carry(const uint32_t* picture, std::ptrdiff_t stride, uint8_t* plane) override {
+    if (!has_last_ || !Grey(picture, stride, grey_)) {
+      has_last_ = false;
+      return;
+    }
+    try {
+      Follow(plane);
+      cv::swap(grey_, last_);
+    } catch (const cv::Exception&) {
+      // The plane stays the last frame's, as it would without a carry, until the next keyframe.
+      has_last_ = false;
+    }
+  }
+  void Reset() override { has_last_ = false; }
+
+ private:
+  bool Grey(const uint32_t* picture, std::ptrdiff_t stride, cv::Mat& out) {
+    try {
+      const cv::Mat full(height_, width_, CV_8UC4, const_cast<uint32_t*>(picture),
+                         static_cast<size_t>(stride) * 4);
+      cv::cvtColor(full, full_grey_, cv::COLOR_BGRA2GRAY);
+      cv::resize(full_grey_, out, work_, 0, 0, cv::INTER_AREA);
+      return true;
+    } catch (const cv::Exception&) {
+      return false;
+    }
+  }
+  void Follow(uint8_t* plane) {
+    // Where each pixel of this picture was in the last one, and from there in the keyframe.
+    flow_->calc(grey_, last_, to_last_);
+    step_.create(work_, CV_32FC2);
+    for (int y = 0; y < work_.height; ++y) {
+      const auto* f = to_last_.ptr<cv::Point2f>(y);
+      auto* m = step_.ptr<cv::Point2f>(y);
+      for (int x = 0; x < work_.width; ++x) {
+        m[x] = cv::Point2f(static_cast<float>(x) + f[x].x, static_cast<float>(y) + f[x].y);
+      }
+    }
+    cv::remap(to_keyframe_, chained_, step_, cv::noArray(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    cv::add(chained_, to_last_, to_keyframe_);
+
+    // The same at full size, and the keyframe's plane moved by it.
+    const cv::Size full(width_, height_);
+    cv::resize(to_keyframe_, full_flow_, full, 0, 0, cv::INTER_LINEAR);
+    const float sx = static_cast<float>(width_) / static_cast<float>(work_.width);
+    const float sy = static_cast<float>(height_) / static_cast<float>(work_.height);
+    map_.create(full, CV_32FC2);
+    for (int y = 0; y < height_; ++y) {
+      const auto* f = full_flow_.ptr<cv::Point2f>(y);
+      auto* m = map_.ptr<cv::Point2f>(y);
+      for (int x = 0; x < width_; ++x) {
+        m[x] =
+            cv::Point2f(static_cast<float>(x) + f[x].x * sx, static_cast<float>(y) + f[x].y * sy);
+      }
+    }
+    cv::Mat depth(full, CV_8U, plane);
+    cv::remap(keyframe_, depth, map_, cv::noArray(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+  }
+
+  int32_t width_;
+  int32_t height_;
+  cv::Size work_;
+  cv::Ptr<cv::DISOpticalFlow> flow_;
+  bool has_last_ = false;
+  cv::Mat keyframe_;     // CV_8U at full size: the depth the model made last
+  cv::Mat to_keyframe_;  // CV_32FC2 at the working size: where each pixel was at the keyframe
+  cv::Mat full_grey_, grey_, last_, to_last_, step_, chained_, full_flow_, map_;
+};
 }  // namespace
 
 struct ModelDepth::State {
@@ -222,6 +319,7 @@ bool ModelDepth::Open(const ModelChoice& choice, int32_t width, int32_t height,
   const cv::Mat grey(height, width, CV_8UC4, cv::Scalar(128, 128, 128, 0));
   if (!s.Run(grey, failure)) return false;
   s.runs = 0;
+  if (s.keyframes.Every() > 1) s.carry = std::make_unique<FollowMotion>(width, height);
   return true;
 }
 

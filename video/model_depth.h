@@ -27,7 +27,7 @@ struct ModelChoice {
 };
 
 // What the frames between two runs of the model get. The simplest holds the model's last
-// depth; a carry that follows the picture's motion can take its place.
+// depth; the model's own carry follows the picture's motion.
 class DepthCarry {
  public:
   virtual ~DepthCarry() = default;
@@ -70,6 +70,7 @@ class Keyframes {
     return key;
   }
   void Reset() { since_ = -1; }
+  int32_t Every() const { return every_; }
 
  private:
   int32_t every_;

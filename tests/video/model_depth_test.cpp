@@ -1,8 +1,10 @@
 // The model's depth stage on small models: the plane follows the model's output at the
 // picture's size, the model runs on keyframes and scene cuts only, and the input takes the
-// model's declared size or the picture's aspect.
+// model's declared size or the picture's aspect; between keyframes the depth follows the
+// picture's motion.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -114,6 +116,59 @@ TEST_F(ModelDepthTest, RunsOnKeyframesAndHoldsTheDepthBetween) {
   model.Reset();
   model.Estimate(mirrored.data(), kWidth, plane.data());
   EXPECT_EQ(model.Runs(), 4);
+}
+
+// A textured picture panned `shift` pixels to the left.
+std::vector<uint32_t> Panned(int32_t shift) {
+  std::vector<uint32_t> picture(static_cast<size_t>(kWidth) * kHeight);
+  for (int32_t y = 0; y < kHeight; ++y) {
+    for (int32_t x = 0; x < kWidth; ++x) {
+      const double u = x + shift;
+      const auto g = static_cast<uint32_t>(128 + 60 * std::sin(u / 5.0) + 40 * std::cos(y / 7.0) +
+                                           20 * std::sin((u + y) / 11.0));
+      picture[static_cast<size_t>(y * kWidth + x)] = g | g << 8 | g << 16;
+    }
+  }
+  return picture;
+}
+
+TEST_F(ModelDepthTest, BetweenKeyframesTheDepthFollowsAPan) {
+  std::string failure;
+  ModelChoice choice;
+  choice.file = ModelFile("follow.onnx");
+  choice.size = kWidth;
+  ModelDepth every_frame;
+  ASSERT_TRUE(every_frame.Open(choice, kWidth, kHeight, failure)) << failure;
+  choice.every = 6;
+  ModelDepth keyframes;
+  ASSERT_TRUE(keyframes.Open(choice, kWidth, kHeight, failure)) << failure;
+  const size_t pixels = static_cast<size_t>(kWidth) * kHeight;
+  std::vector<uint8_t> truth(pixels);
+  std::vector<uint8_t> carried(pixels);
+  std::vector<uint8_t> keyframe;
+  for (int32_t k = 0; k < 6; ++k) {
+    const std::vector<uint32_t> picture = Panned(2 * k);
+    every_frame.Estimate(picture.data(), kWidth, truth.data());
+    keyframes.Estimate(picture.data(), kWidth, carried.data());
+    if (k == 0) keyframe = carried;
+  }
+  EXPECT_EQ(keyframes.Runs(), 1);
+  // Ten pixels on, away from the edges the pan uncovers: the carried depth is near the
+  // model's own, and much nearer than the keyframe's held.
+  const auto error = [&](const std::vector<uint8_t>& depth) {
+    double sum = 0;
+    int count = 0;
+    for (int32_t y = 8; y < kHeight - 8; ++y) {
+      for (int32_t x = 8; x < kWidth - 24; ++x) {
+        const size_t at = static_cast<size_t>(y * kWidth + x);
+        sum += std::abs(depth[at] - truth[at]);
+        ++count;
+      }
+    }
+    return sum / count;
+  };
+  EXPECT_LT(error(carried), 6.0);
+  EXPECT_LT(error(carried), 0.3 * error(keyframe));
 }
 
 TEST_F(ModelDepthTest, RefusesWhatCannotServe) {
