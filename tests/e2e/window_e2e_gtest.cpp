@@ -19,6 +19,7 @@
 #include "tests/support/running_program.h"
 #include "tests/support/test_support.h"
 #include "tests/support/x11_driver.h"
+#include "video/model_depth.h"
 
 namespace zqr {
 namespace {
@@ -444,7 +445,7 @@ TEST_F(WindowEndToEnd, BadFilesAreExplainedAndTheWindowGoesOn) {
 
 // Path 6: the depth map chosen in the Option menu, its depth taken from a depth video
 // picked in a dialog, the strength slider moved; the conversion uses that depth, and the
-// program started again keeps every choice.
+// program started again keeps every choice. Then a depth model in the depth video's place.
 TEST_F(WindowEndToEnd, DepthMapChosenConvertedAndKeptForTheNextStart) {
   RunningProgram program([](const test::ScratchDir& dir) {
     test::MakeClip(dir.File("depth.mkv"), "gradients=size=320x240:rate=25:speed=0.05", 6.0, "",
@@ -508,6 +509,27 @@ TEST_F(WindowEndToEnd, DepthMapChosenConvertedAndKeptForTheNextStart) {
                                                      << log;
   CloseWindow(program);
   EXPECT_EQ(test::ReadFile(program.dir().File("zqrstereo.ini")), settings);
+
+  // A depth model, the source entry after the depth file: the next conversion takes its
+  // depth, and the choice is kept.
+  if (!ModelDepth::Available()) return;
+  ASSERT_TRUE(program.StartAgain({program.dir().File("clip.mp4")}));
+  ASSERT_NO_FATAL_FAILURE(ReachMainWindow());
+  const std::string model = program.dir().File("depth model.onnx");
+  std::filesystem::copy_file(std::string(ZQR_SOURCE_DIR) + "/tests/video/models/follow.onnx",
+                             model);
+  option_menu(10);
+  x_.Key("Return");
+  AnswerFileDialog("Depth model", model);
+  ASSERT_TRUE(WaitUntil([&] { return !x_.WindowExists("Depth model"); }, 10s));
+  ConvertTo(program.dir().File("model.mp4"), "Escape");
+  const std::string model_line =
+      "Depth map from the depth model " + test::ProgramPath(model) + " at ";
+  EXPECT_NE(Log(program).find(model_line), std::string::npos) << Log(program);
+  CloseWindow(program);
+  EXPECT_NE(test::ReadFile(program.dir().File("zqrstereo.ini"))
+                .find("<DEPTHMODEL>" + test::ProgramPath(model) + "</DEPTHMODEL>"),
+            std::string::npos);
 }
 
 }  // namespace
