@@ -36,7 +36,7 @@ int RunWindow(const std::string& file) {
   }
   zqr::platform::InstallFfmpegMedia();
   zqr::StartShell(zqr::platform::ExecutablePath());
-  // Another instance holds the usual log: say where this one's is, and open beside it.
+  // Another instance holds the usual log: say where this one's is.
   const bool another_instance = zqr::RunLogOfAnotherInstance();
   if (another_instance) {
     std::fprintf(stderr, "zqrstereo: another instance holds the run log; this window's log is %s\n",
@@ -47,7 +47,11 @@ int RunWindow(const std::string& file) {
   zqr::platform::MainWindowSpec spec;
   spec.layout = zqr::MainWindowLayout();
   spec.events = zqr::MainWindowEvents();
-  if (another_instance) spec.centre_offset = 40;
+  // Each further window one step further down and right, in a cascade that starts again
+  // before it leaves a small screen.
+  if (const int before = zqr::RunLogInstancesBefore(); before > 0) {
+    spec.centre_offset = 40 * ((before - 1) % 6 + 1);
+  }
   spec.on_created = [file] {
     zqr::LogLine("Main Form Created Ok");
     if (!file.empty()) zqr::LoadGivenFile(file);

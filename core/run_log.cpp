@@ -33,7 +33,8 @@ platform::HeldFile& HeldLog() {
   static platform::HeldFile held;
   return held;
 }
-bool log_taken_over = false;
+// 0 when this instance has the usual log; else how many live ones it found beside it.
+int instances_before = 0;
 std::string log_problem;
 
 constexpr std::string_view kHeaderLine =
@@ -73,8 +74,7 @@ std::string NameWithProcessNumber(const std::string& path, int64_t pid) {
 }
 
 bool RunLogOfAnotherInstance() {
-  std::lock_guard lock(LogMutex());
-  return log_taken_over;
+  return RunLogInstancesBefore() > 0;
 }
 
 std::string RunLogProblem() {
@@ -82,16 +82,19 @@ std::string RunLogProblem() {
   return log_problem;
 }
 
-int PruneInstanceLogs(const std::string& log_path) {
+namespace {
+struct InstanceLog {
+  std::filesystem::path path;
+  std::filesystem::file_time_type changed;
+};
+
+// The instance logs beside `log_path` (its stem, a dot, digits, its extension), newest first.
+std::vector<InstanceLog> InstanceLogs(const std::string& log_path) {
   namespace fs = std::filesystem;
   const fs::path base(platform::PathOf(log_path));
   const std::string stem = platform::PathText(base.stem()) + ".";
   const std::string extension = platform::PathText(base.extension());
-  struct Found {
-    fs::path path;
-    fs::file_time_type changed;
-  };
-  std::vector<Found> logs;
+  std::vector<InstanceLog> logs;
   std::error_code error;
   for (fs::directory_iterator it(base.parent_path(), error), end; !error && it != end;
        it.increment(error)) {
@@ -111,7 +114,15 @@ int PruneInstanceLogs(const std::string& log_path) {
     if (!entry_error) logs.push_back({it->path(), changed});
   }
   std::sort(logs.begin(), logs.end(),
-            [](const Found& a, const Found& b) { return a.changed > b.changed; });
+            [](const InstanceLog& a, const InstanceLog& b) { return a.changed > b.changed; });
+  return logs;
+}
+
+}  // namespace
+
+int PruneInstanceLogs(const std::string& log_path) {
+  namespace fs = std::filesystem;
+  const std::vector<InstanceLog> logs = InstanceLogs(log_path);
   const fs::file_time_type week_ago = fs::file_time_type::clock::now() - std::chrono::days(7);
   int removed = 0;
   for (size_t i = 0; i < logs.size(); ++i) {
@@ -122,17 +133,33 @@ int PruneInstanceLogs(const std::string& log_path) {
   return removed;
 }
 
+int LiveInstanceLogs(const std::string& log_path, const std::string& own) {
+  int live = 0;
+  for (const InstanceLog& log : InstanceLogs(log_path)) {
+    const std::string path = platform::PathText(log.path);
+    if (path == own) continue;
+    platform::HeldFile probe;
+    if (probe.TryHold(path) == platform::HeldFile::Result::kBusy) ++live;
+  }
+  return live;
+}
+
+int RunLogInstancesBefore() {
+  std::lock_guard lock(LogMutex());
+  return instances_before;
+}
+
 void StartRunLog(bool given_by_user) {
   std::string usual_log;
   {
     std::lock_guard lock(LogMutex());
     usual_log = LogPath();
-    log_taken_over = false;
+    instances_before = 0;
     log_problem.clear();
     if (!LogPath().empty()) {
       platform::HeldFile::Result held = HeldLog().TryHold(LogPath());
       if (held == platform::HeldFile::Result::kBusy) {
-        log_taken_over = true;
+        instances_before = 1;
         LogPath() = NameWithProcessNumber(LogPath(), platform::ProcessId());
         held = HeldLog().TryHold(LogPath());
       }
@@ -153,6 +180,12 @@ void StartRunLog(bool given_by_user) {
   }
   // Instances that ran beside another left logs of their own, which no start reuses.
   if (!usual_log.empty()) PruneInstanceLogs(usual_log);
+  // Counted outside the lock: the probe of each log takes time, and LogLine must not wait.
+  if (RunLogInstancesBefore() > 0) {
+    const int beside = LiveInstanceLogs(usual_log, LogFilePath());
+    std::lock_guard lock(LogMutex());
+    instances_before += beside;
+  }
   LogLine(kHeaderLine);
   platform::LocalTime now = platform::LocalNow();
   LogLine(TwoDigits(now.month) + "-" + TwoDigits(now.day) + "-" + std::to_string(now.year) + " " +

@@ -35,5 +35,10 @@ std::string NameWithProcessNumber(const std::string& path, int64_t pid);
 // instance still holds. StartRunLog does this; returns how many went.
 inline constexpr size_t kInstanceLogsKept = 5;
 int PruneInstanceLogs(const std::string& log_path);
+// How many of those a live instance holds, `own` not counted.
+int LiveInstanceLogs(const std::string& log_path, const std::string& own);
+// How many live instances the last StartRunLog found beside this one: 0 when it has the
+// usual log, else its holder and the live instance logs (a new window opens past them).
+int RunLogInstancesBefore();
 
 }  // namespace zqr

@@ -112,5 +112,25 @@ TEST_F(RunLogTest, StartRemovesOldAndSurplusInstanceLogs) {
   EXPECT_TRUE(test::FileExists(dir_.File("zqrstereo.log")));
 }
 
+// A start beside live instances counts them, for its window to open past theirs: the usual
+// log's holder and each live instance log, neither an ended instance's log nor its own.
+TEST_F(RunLogTest, AStartBesideOthersCountsTheLiveOnes) {
+  platform::HeldFile first;
+  platform::HeldFile second;
+  ASSERT_TRUE(test::WriteFile(dir_.File("zqrstereo.7.log"), "log\r\n"));
+  ASSERT_EQ(first.TryHold(dir_.File("zqrstereo.log")), platform::HeldFile::Result::kHeld);
+  ASSERT_EQ(second.TryHold(dir_.File("zqrstereo.8.log")), platform::HeldFile::Result::kHeld);
+  StartRunLog();
+  EXPECT_EQ(RunLogInstancesBefore(), 2);
+  EXPECT_TRUE(RunLogOfAnotherInstance());
+  EXPECT_TRUE(test::FileExists(dir_.File("zqrstereo.7.log")));
+
+  first.Release();
+  SetLogFile(dir_.File("zqrstereo.log"));
+  StartRunLog();
+  EXPECT_EQ(RunLogInstancesBefore(), 0);
+  EXPECT_FALSE(RunLogOfAnotherInstance());
+}
+
 }  // namespace
 }  // namespace zqr
