@@ -297,7 +297,17 @@ std::string AnotherCompressionDialog(const std::string& output_name, Observer& o
     Settings.ResizeMode = index;
     ShowPopupChoice(*OptionOfField(&SettingsRecord::ResizeMode), observer);
   };
-  if (!observer.AnotherCompression(model, events)) return std::string();
+  const int32_t compression_before = Settings.CompressionValue;
+  const int32_t resize_before = Settings.ResizeMode;
+  if (!observer.AnotherCompression(model, events)) {
+    // Exit/Cancel changes nothing: what was picked there goes, and the main window shows
+    // the choices there were again.
+    Settings.CompressionValue = compression_before;
+    Settings.ResizeMode = resize_before;
+    observer.ListSelection(kIdCompressionList, compression_before);
+    ShowPopupChoice(*OptionOfField(&SettingsRecord::ResizeMode), observer);
+    return std::string();
+  }
   return model.path_text;
 }
 

@@ -294,7 +294,8 @@ TEST_F(WindowEndToEnd, ConvertsAClipGivenOnTheCommandLineAndCloses) {
 }
 
 // Path 2: Yes to another compression; another size and compression picked in its window;
-// the second movie has that size, and the main window's list shows the compression.
+// the second movie has that size, and the main window's list shows the compression. Its
+// Exit/Cancel keeps what there was.
 TEST_F(WindowEndToEnd, AnotherCompressionWritesASecondMovieAndKeepsTheChoice) {
   RunningProgram program(ClipOnCommandLine);
   ASSERT_NO_FATAL_FAILURE(Start(program));
@@ -355,10 +356,27 @@ TEST_F(WindowEndToEnd, AnotherCompressionWritesASecondMovieAndKeepsTheChoice) {
   PressForDialog("l", kOpenCaption);
   AnswerFileDialog(kOpenCaption, program.dir().File("clip.mp4"));
   ASSERT_TRUE(PreviewPlays());
-  ConvertTo(third, "Escape");
+  ConvertTo(third, "Return");
+
+  // Exit/Cancel there after picking another size and compression: neither stays.
+  ASSERT_TRUE(x_.WaitForActive(kAnotherCaption, 15000));
+  ASSERT_TRUE(x_.Geometry(x_.WaitForWindow(kAnotherCaption, 1000), &x, &y, &width, &height));
+  PickFromList(x + 118 + 40, y + 64 + 8, 1);
+  PickFromList(x + 5 + 40, y + 64 + 8, 2);
+  x_.Click(x + 368 + 50, y + 80 + 12);  // "Exit/Cancel"
+  ASSERT_TRUE(WaitUntil([&] { return !x_.WindowExists(kAnotherCaption); }, 10s));
   const test::MovieFigures three = test::ProbeMovie(third);
   EXPECT_EQ(three.width, 208);
   EXPECT_EQ(three.height, 164);
+  x_.Focus(main_);
+  Pause(300ms);
+  EXPECT_EQ(after_another, list_picture()) << "the list no longer shows 7:";
+  const std::string fourth = program.dir().File("fourth.mp4");
+  PressForDialog("l", kOpenCaption);
+  AnswerFileDialog(kOpenCaption, program.dir().File("clip.mp4"));
+  ASSERT_TRUE(PreviewPlays());
+  ConvertTo(fourth, "Escape");
+  EXPECT_EQ(test::ProbeMovie(fourth).width, 208);
   CloseWindow(program);
 }
 
