@@ -14,6 +14,7 @@
 #include "app/window_layout.h"
 #include "convert/convert_movie.h"
 #include "convert/convert_state.h"
+#include "convert/export.h"
 #include "core/options.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
@@ -179,9 +180,13 @@ void CheckPictureButtonHover(test::X11Driver& x) {
 }
 
 // The another-compression window, as the conversion offers it: a compression and a size
-// picked from its two lists, then "Exit/Cancel". The picks stay for the next exports, and
-// the main window's compression list and its output size menu show them.
+// picked from its two lists, which the main window's compression list and output size
+// menu show at once, then "Exit/Cancel", which takes them back there too.
 void PickAnotherCompression(test::X11Driver& x, unsigned long again) {
+  const int32_t compression_before = Settings.CompressionValue;
+  const int32_t resize_before = Settings.ResizeMode;
+  ASSERT_NE(compression_before, 15);
+  ASSERT_NE(resize_before, 3);
   int left = 0, top = 0, width = 0, height = 0;
   ASSERT_TRUE(x.Geometry(again, &left, &top, &width, &height));
   EXPECT_EQ(width, 480);
@@ -202,20 +207,24 @@ void PickAnotherCompression(test::X11Driver& x, unsigned long again) {
   pick(118, 3);  // "Resize 70%"
   EXPECT_TRUE(WaitFor([] { return Settings.CompressionValue == 15; }, 3000));
   EXPECT_TRUE(WaitFor([] { return Settings.ResizeMode == 3; }, 3000));
+  const auto shows = [](const std::string& entry, int size_item) {
+    const std::vector<platform::LiveControl> live = platform::LiveControls();
+    const platform::LiveControl* list = FindLive(live, kIdCompressionList);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->spec.text, entry);
+    EXPECT_EQ(platform::CurrentUi().ListText(kIdCompressionList), entry);
+    for (int id = 870; id <= 875; ++id) {
+      EXPECT_EQ(platform::LiveMenuChecked(id), id == size_item) << id;
+    }
+  };
+  shows("15:", 873);
   Shot(again, "another-compression.png");
   x.Click(left + 368 + 50, top + 80 + 12);  // "Exit/Cancel"
   EXPECT_TRUE(
       WaitFor([&] { return !x.WindowExists("Save a VIDEO with another compression"); }, 5000));
-  EXPECT_EQ(Settings.CompressionValue, 15);
-  EXPECT_EQ(Settings.ResizeMode, 3);
-  const std::vector<platform::LiveControl> live = platform::LiveControls();
-  const platform::LiveControl* list = FindLive(live, kIdCompressionList);
-  ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->spec.text, "15:");
-  EXPECT_EQ(platform::CurrentUi().ListText(kIdCompressionList), "15:");
-  for (int id = 870; id <= 875; ++id) {
-    EXPECT_EQ(platform::LiveMenuChecked(id), id == 873) << id;
-  }
+  EXPECT_EQ(Settings.CompressionValue, compression_before);
+  EXPECT_EQ(Settings.ResizeMode, resize_before);
+  shows(CompressionListEntries()[static_cast<size_t>(compression_before)], 870 + resize_before);
 }
 
 TEST(MainWindowGui, ControlsKeysMenusAndAPlayingClip) {
