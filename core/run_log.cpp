@@ -134,12 +134,14 @@ int PruneInstanceLogs(const std::string& log_path) {
 }
 
 int LiveInstanceLogs(const std::string& log_path, const std::string& own) {
+  // By name within the folder: the folder's own spelling may differ from `own`'s, and this
+  // process's held log would otherwise count as another's.
+  const std::filesystem::path own_name = platform::PathOf(own).filename();
   int live = 0;
   for (const InstanceLog& log : InstanceLogs(log_path)) {
-    const std::string path = platform::PathText(log.path);
-    if (path == own) continue;
+    if (log.path.filename() == own_name) continue;
     platform::HeldFile probe;
-    if (probe.TryHold(path) == platform::HeldFile::Result::kBusy) ++live;
+    if (probe.TryHold(platform::PathText(log.path)) == platform::HeldFile::Result::kBusy) ++live;
   }
   return live;
 }

@@ -57,27 +57,21 @@ class AnotherCompression : public ::testing::Test {
 };
 
 TEST_F(AnotherCompression, PicksAreKeptBySaveAndTakenBackByCancel) {
-  HeadlessUi::CompressionAnswer answer;
-  answer.resize_index = 3;
-  answer.compression_index = 7;
-  answer.save = true;
-  ui().QueueAnotherCompressionAnswer(answer);
-  EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4", WindowObserver()), "/out/a.mp4");
-  EXPECT_EQ(Settings.ResizeMode, 3);
-  EXPECT_EQ(Settings.CompressionValue, 7);
-  // The main window shows them: its compression list and the output size menu's mark.
-  EXPECT_EQ(ui().ListSelection(kIdCompressionList), 7);
-  for (int id = 870; id <= 875; ++id) EXPECT_EQ(ui().IsMenuChecked(id), id == 873) << id;
-  // Other picks, then Exit/Cancel: the saved ones stand, in the settings and on screen.
-  answer.resize_index = 1;
-  answer.compression_index = 2;
-  answer.save = false;
-  ui().QueueAnotherCompressionAnswer(answer);
-  EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4", WindowObserver()), "");
-  EXPECT_EQ(Settings.ResizeMode, 3);
-  EXPECT_EQ(Settings.CompressionValue, 7);
-  EXPECT_EQ(ui().ListSelection(kIdCompressionList), 7);
-  for (int id = 870; id <= 875; ++id) EXPECT_EQ(ui().IsMenuChecked(id), id == 873) << id;
+  // Picks 3 and 7, then Save; then picks 1 and 2, then Exit/Cancel: the saved ones stand,
+  // in the settings and in the main window's compression list and output size menu mark.
+  for (const bool save : {true, false}) {
+    SCOPED_TRACE(save ? "save" : "cancel");
+    HeadlessUi::CompressionAnswer answer;
+    answer.resize_index = save ? 3 : 1;
+    answer.compression_index = save ? 7 : 2;
+    answer.save = save;
+    ui().QueueAnotherCompressionAnswer(answer);
+    EXPECT_EQ(AnotherCompressionDialog("/out/a.mp4", WindowObserver()), save ? "/out/a.mp4" : "");
+    EXPECT_EQ(Settings.ResizeMode, 3);
+    EXPECT_EQ(Settings.CompressionValue, 7);
+    EXPECT_EQ(ui().ListSelection(kIdCompressionList), 7);
+    for (int id = 870; id <= 875; ++id) EXPECT_EQ(ui().IsMenuChecked(id), id == 873) << id;
+  }
   ASSERT_EQ(ui().AnotherCompressionModels().size(), 2u);
   EXPECT_EQ(ui().AnotherCompressionModels()[0].path_text, "/out/a.mp4");
   EXPECT_EQ(ui().AnotherCompressionModels()[0].compression_index, 0);

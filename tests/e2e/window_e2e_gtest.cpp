@@ -352,11 +352,14 @@ TEST_F(WindowEndToEnd, AnotherCompressionWritesASecondMovieAndKeepsTheChoice) {
 
   // The size picked there stays for the next conversion from the main window (of the clip
   // loaded again: a conversion that wrote its movie ends the clip).
+  auto convert_again = [&](const std::string& movie, const char* success_answer) {
+    PressForDialog("l", kOpenCaption);
+    AnswerFileDialog(kOpenCaption, program.dir().File("clip.mp4"));
+    ASSERT_TRUE(PreviewPlays());
+    ConvertTo(movie, success_answer);
+  };
   const std::string third = program.dir().File("third.mp4");
-  PressForDialog("l", kOpenCaption);
-  AnswerFileDialog(kOpenCaption, program.dir().File("clip.mp4"));
-  ASSERT_TRUE(PreviewPlays());
-  ConvertTo(third, "Return");
+  ASSERT_NO_FATAL_FAILURE(convert_again(third, "Return"));
 
   // Exit/Cancel there after picking another size and compression: neither stays.
   ASSERT_TRUE(x_.WaitForActive(kAnotherCaption, 15000));
@@ -372,10 +375,7 @@ TEST_F(WindowEndToEnd, AnotherCompressionWritesASecondMovieAndKeepsTheChoice) {
   Pause(300ms);
   EXPECT_EQ(after_another, list_picture()) << "the list no longer shows 7:";
   const std::string fourth = program.dir().File("fourth.mp4");
-  PressForDialog("l", kOpenCaption);
-  AnswerFileDialog(kOpenCaption, program.dir().File("clip.mp4"));
-  ASSERT_TRUE(PreviewPlays());
-  ConvertTo(fourth, "Escape");
+  ASSERT_NO_FATAL_FAILURE(convert_again(fourth, "Escape"));
   EXPECT_EQ(test::ProbeMovie(fourth).width, 208);
   CloseWindow(program);
 }
