@@ -72,8 +72,11 @@ void PartialMovie::Discard() {
     std::filesystem::remove(platform::PathOf(path_), error);
     held_.Release();
   } else {
-    // Whatever now has its name is someone else's.
     held_.RemoveAndRelease();
+    // The encoder opens the movie by its name: one started after the folder was replaced
+    // made a file of that name in the new folder. The name carries this process's number,
+    // so nothing but this run can have made it.
+    platform::RemoveIfUnheld(path_);
   }
   path_.clear();
 }

@@ -25,7 +25,8 @@ class PartialMovie {
   // The finished movie takes the output's name (replacing a file of that name). When it
   // cannot, `problem` (when given) says why.
   bool Commit(std::string* problem = nullptr);
-  // Removes the partial movie, also from where its folder has been moved to.
+  // Removes the partial movie, also from where its folder has been moved to, and what the
+  // encoder made of its name in a folder put in the old one's place.
   void Discard();
   // Whether the partial movie is still where it was made: false once its folder has been
   // renamed, replaced or removed (it could not take the output's name then).

@@ -109,6 +109,15 @@ TEST_F(BatchEncoderTest, AnOutputFolderRenamedDuringTheRunEndsItEarly) {
     fs::remove_all(folder);
     fs::remove_all(moved);
     fs::create_directories(folder);
+    if (replaced) {
+      // An encoder slow to start opens the movie's name once the new folder is there, and
+      // before the run looks at the folder again.
+      const std::string encoder = program_ + "/PLUG-IN/ffmpeg_III";
+      fs::remove(encoder);
+      ASSERT_TRUE(test::WriteFile(encoder, "#!/bin/sh\nsleep 0.8\nexec " + test::BinDir() +
+                                               "/PLUG-IN/ffmpeg_III \"$@\"\n"));
+      fs::permissions(encoder, fs::perms::owner_all);
+    }
     bool renamed = false;
     const test::RunResult r =
         Batch({"--convert", clip, folder + "/out.mp4", "--cpu", "90"}, [&](int) {
