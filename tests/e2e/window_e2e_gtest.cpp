@@ -77,13 +77,14 @@ class WindowEndToEnd : public ::testing::Test {
   }
 
   // The title window, passed with its close box as a user may; then the main window,
-  // active, and its client area's place on the screen.
-  void ReachMainWindow() {
+  // active, and its client area's place on the screen. The main window `except` is another
+  // instance's.
+  void ReachMainWindow(unsigned long except = 0) {
     const unsigned long title = x_.WaitForWindow(kTitleCaption, 30000);
     ASSERT_NE(title, 0u) << "no title window";
     Pause(300ms);
     x_.Close(title);
-    main_ = x_.WaitForWindow(kMainCaption, 30000);
+    main_ = x_.WaitForWindow(kMainCaption, 30000, except);
     ASSERT_NE(main_, 0u) << "no main window";
     ASSERT_TRUE(x_.WaitForActive(kMainCaption, 10000)) << "active: " << x_.ActiveCaption();
     int width = 0, height = 0;
@@ -548,6 +549,65 @@ TEST_F(WindowEndToEnd, DepthMapChosenConvertedAndKeptForTheNextStart) {
   EXPECT_NE(test::ReadFile(program.dir().File("zqrstereo.ini"))
                 .find("<DEPTHMODEL>" + test::ProgramPath(model) + "</DEPTHMODEL>"),
             std::string::npos);
+}
+
+// Path 7: the program started a second time while the first window records: the second
+// start leaves the first one's work files alone, so the first window's movie and another
+// compression of it are written whole; then both windows close.
+TEST_F(WindowEndToEnd, ASecondWindowLeavesTheFirstOnesConversionAlone) {
+  RunningProgram first([](const test::ScratchDir& dir) {
+    LongClip(dir);
+    return std::vector<std::string>{dir.File("long.mp4")};
+  });
+  ASSERT_NO_FATAL_FAILURE(Start(first));
+  const unsigned long first_main = main_;
+  ASSERT_TRUE(PreviewPlays()) << "the clip does not play";
+  const std::string movie = first.dir().File("first.mp4");
+  const std::string again = first.dir().File("again.mp4");
+  PressForDialog("c", kSaveCaption);
+  AnswerFileDialog(kSaveCaption, movie);
+  const std::string temp = first.dir().File("TEMP");
+  ASSERT_TRUE(WaitUntil([&] { return WorkFilesIn(temp).size() >= 10; }, 60s)) << "no recording";
+
+  RunningProgram second(first, {});
+  ASSERT_NO_FATAL_FAILURE(ReachMainWindow(first_main));
+  const unsigned long second_main = main_;
+  EXPECT_TRUE(second.Alive()) << second.Output();
+
+  // The first window's question comes over the second window.
+  const unsigned long question = x_.WaitForWindow(kSuccessCaption, 120000);
+  ASSERT_NE(question, 0u) << Log(first);
+  x_.Focus(question);
+  Answer(kSuccessCaption, "Return");
+  const unsigned long another = x_.WaitForWindow(kAnotherCaption, 15000);
+  ASSERT_NE(another, 0u);
+  x_.Focus(another);
+  ASSERT_TRUE(x_.WaitForActive(kAnotherCaption, 10000));
+  int x = 0, y = 0, width = 0, height = 0;
+  ASSERT_TRUE(x_.Geometry(another, &x, &y, &width, &height));
+  x_.Click(x + 200, y + 23 + 8);  // the edit box
+  Pause(200ms);
+  x_.Key("a", true);
+  x_.Type(again);
+  x_.Click(x + 260 + 50, y + 80 + 12);  // "Save VIDEO"
+  ASSERT_TRUE(WaitUntil([&] { return !x_.WindowExists(kAnotherCaption); }, 10s));
+  x_.Focus(x_.WaitForWindow(kSuccessCaption, 120000));
+  Answer(kSuccessCaption, "Escape");
+
+  for (const std::string& written : {movie, again}) {
+    SCOPED_TRACE(written);
+    const test::MovieFigures figures = test::ProbeMovie(written);
+    EXPECT_EQ(figures.width, 1264);
+    EXPECT_TRUE(figures.sound);
+    EXPECT_NEAR(figures.duration, 12.0, 0.2);
+  }
+  EXPECT_EQ(Log(first).find("No movie"), std::string::npos) << Log(first);
+  ExpectTempClean(first);
+  EXPECT_TRUE(second.Alive()) << second.Output();
+  main_ = second_main;
+  CloseWindow(second);
+  main_ = first_main;
+  CloseWindow(first);
 }
 
 }  // namespace

@@ -42,6 +42,11 @@ RunningProgram::RunningProgram(
   Start(arguments(dir_));
 }
 
+RunningProgram::RunningProgram(const RunningProgram& first, std::vector<std::string> arguments)
+    : folder_(first.folder_), output_("program-" + std::to_string(first.pid_) + "-beside.out") {
+  Start(std::move(arguments));
+}
+
 RunningProgram::~RunningProgram() {
   if (pid_ == 0 || ended_) return;
   // A window left behind would be found by the next test's searches for its caption.
@@ -71,7 +76,7 @@ int RunningProgram::WaitForExit(int timeout_ms) {
 }
 
 std::string RunningProgram::Output() const {
-  return ReadFile(dir_.File("program.out"));
+  return ReadFile(folder_->File(output_));
 }
 
 bool RunningProgram::StartAgain(std::vector<std::string> arguments) {
@@ -86,19 +91,20 @@ void RunningProgram::Start(std::vector<std::string> arguments) {
   std::vector<std::string> words;
   if (UnderWine()) {
     // The Windows program with its DLLs beside it, as the portable zip lays it out.
-    std::filesystem::copy_file(ProgramBuildDir() + "/zqrstereo.exe", dir_.File("zqrstereo.exe"),
+    std::filesystem::copy_file(ProgramBuildDir() + "/zqrstereo.exe", folder_->File("zqrstereo.exe"),
                                std::filesystem::copy_options::skip_existing);
     for (const auto& entry : std::filesystem::directory_iterator(ProgramBuildDir())) {
       if (entry.path().extension() == ".dll" &&
-          !std::filesystem::is_symlink(dir_.File(entry.path().filename().string()))) {
-        std::filesystem::create_symlink(entry.path(), dir_.File(entry.path().filename().string()));
+          !std::filesystem::is_symlink(folder_->File(entry.path().filename().string()))) {
+        std::filesystem::create_symlink(entry.path(),
+                                        folder_->File(entry.path().filename().string()));
       }
     }
-    words = {"wine", dir_.File("zqrstereo.exe")};
+    words = {"wine", folder_->File("zqrstereo.exe")};
   } else {
-    std::filesystem::copy_file(BinDir() + "/zqrstereo", dir_.File("zqrstereo"),
+    std::filesystem::copy_file(BinDir() + "/zqrstereo", folder_->File("zqrstereo"),
                                std::filesystem::copy_options::skip_existing);
-    words = {dir_.File("zqrstereo")};
+    words = {folder_->File("zqrstereo")};
   }
   for (std::string& argument : arguments) words.push_back(ProgramPath(argument));
   std::vector<char*> argv;
@@ -106,7 +112,7 @@ void RunningProgram::Start(std::vector<std::string> arguments) {
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  const std::string output = dir_.File("program.out");
+  const std::string output = folder_->File(output_);
   posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;

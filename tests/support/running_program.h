@@ -30,6 +30,9 @@ class RunningProgram {
   // is there before the program starts, for the files the arguments name.
   explicit RunningProgram(
       const std::function<std::vector<std::string>(const ScratchDir&)>& arguments);
+  // Another instance of `first`'s copy, started in its folder beside it, as a user starts
+  // the program a second time; `first` outlives it. Its output goes to a file of its own.
+  RunningProgram(const RunningProgram& first, std::vector<std::string> arguments);
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
@@ -37,7 +40,7 @@ class RunningProgram {
   bool started() const { return pid_ != 0; }
   // True while the process has not ended (a crash ends it too).
   bool Alive();
-  const ScratchDir& dir() const { return dir_; }
+  const ScratchDir& dir() const { return *folder_; }
   // Its exit status once it has ended by itself within `timeout_ms`; -1 while it runs or
   // when a signal ended it.
   int WaitForExit(int timeout_ms);
@@ -50,6 +53,8 @@ class RunningProgram {
   void Start(std::vector<std::string> arguments);
 
   ScratchDir dir_;
+  const ScratchDir* folder_ = &dir_;
+  std::string output_ = "program.out";
   pid_t pid_ = 0;
   bool ended_ = false;
   int status_ = -1;

@@ -59,17 +59,18 @@ bool HasWindowType(Display* d, Window w, Atom wanted) {
   return found;
 }
 
-Window FindByName(Display* d, Window root, const std::string& caption) {
+Window FindByName(Display* d, Window root, const std::string& caption, Window except = 0) {
   Window parent = 0, root_return = 0;
   Window* children = nullptr;
   unsigned int count = 0;
   if (!XQueryTree(d, root, &root_return, &parent, &children, &count)) return 0;
   Window found = 0;
   for (unsigned int i = 0; i < count && found == 0; ++i) {
-    if (WindowName(d, children[i]) == caption && Viewable(d, children[i])) {
+    if (children[i] != except && WindowName(d, children[i]) == caption &&
+        Viewable(d, children[i])) {
       found = children[i];
     } else {
-      found = FindByName(d, children[i], caption);
+      found = FindByName(d, children[i], caption, except);
     }
   }
   if (children != nullptr) XFree(children);
@@ -100,11 +101,12 @@ bool X11Driver::WindowExists(const std::string& caption) {
   return ok() && FindByName(display_, DefaultRootWindow(display_), caption) != 0;
 }
 
-unsigned long X11Driver::WaitForWindow(const std::string& caption, int timeout_ms) {
+unsigned long X11Driver::WaitForWindow(const std::string& caption, int timeout_ms,
+                                       unsigned long except) {
   if (!ok()) return 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (std::chrono::steady_clock::now() < deadline) {
-    Window w = FindByName(display_, DefaultRootWindow(display_), caption);
+    Window w = FindByName(display_, DefaultRootWindow(display_), caption, except);
     if (w != 0) return w;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

@@ -20,8 +20,9 @@ class X11Driver {
   bool ok() const { return display_ != nullptr; }
 
   // The top-level window captioned `caption`, waiting up to `timeout_ms` for it to be
-  // mapped; 0 when it does not appear.
-  unsigned long WaitForWindow(const std::string& caption, int timeout_ms);
+  // mapped; 0 when it does not appear. A window `except` (another instance's, of the same
+  // caption) is passed over.
+  unsigned long WaitForWindow(const std::string& caption, int timeout_ms, unsigned long except = 0);
   bool WindowExists(const std::string& caption);
   // The tooltip on the screen (a mapped window of the tooltip type); 0 when none shows.
   unsigned long Tooltip();
