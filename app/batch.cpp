@@ -304,8 +304,8 @@ std::optional<int> CheckBeforeLoading(const BatchPaths& paths) {
   if (Settings.StereoOn != 1 && Settings.Layout != 0) {
     std::fprintf(
         stderr,
-        "zqrstereo: warning: the layout %s needs the stereo effect (--stereo dynamic or "
-        "static); this movie has none\n",
+        "zqrstereo: warning: the layout %s needs the stereo effect (--stereo depth-map, "
+        "dynamic or static); this movie has none\n",
         std::string(frames::LayoutName(static_cast<frames::OutputLayout>(Settings.Layout.load())))
             .c_str());
   }

@@ -147,7 +147,9 @@ TEST_F(LayoutsTest, ALayoutWithoutTheStereoEffectIsToldAndThePictureKeepsItsSize
   const test::RunResult r =
       Batch({"--convert", clip_, movie, "--stereo", "off", "--layout", "sbs"});
   ASSERT_EQ(r.exit_code, 0) << r.errors;
-  EXPECT_NE(r.errors.find("the layout sbs needs the stereo effect"), std::string::npos) << r.errors;
+  EXPECT_NE(r.errors.find("the layout sbs needs the stereo effect (--stereo depth-map,"),
+            std::string::npos)
+      << r.errors;
   EXPECT_EQ(test::ProbeMovie(movie).width, 48);
   EXPECT_EQ(Probe(movie).find("stereo_mode"), std::string::npos);
 }
