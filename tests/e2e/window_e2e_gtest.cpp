@@ -160,6 +160,25 @@ class WindowEndToEnd : public ::testing::Test {
     x_.Key("Return");
   }
 
+  // In "Save a VIDEO with another compression": the size and compression entries picked
+  // (-1 keeps them), `movie` typed over the proposed name, and "Save VIDEO".
+  void SaveAnother(const std::string& movie, int size_entry = -1, int compression_entry = -1) {
+    const unsigned long another = x_.WaitForWindow(kAnotherCaption, 15000);
+    ASSERT_NE(another, 0u);
+    x_.Focus(another);
+    ASSERT_TRUE(x_.WaitForActive(kAnotherCaption, 10000));
+    int x = 0, y = 0, width = 0, height = 0;
+    ASSERT_TRUE(x_.Geometry(another, &x, &y, &width, &height));
+    if (size_entry >= 0) PickFromList(x + 118 + 40, y + 64 + 8, size_entry);
+    if (compression_entry >= 0) PickFromList(x + 5 + 40, y + 64 + 8, compression_entry);
+    x_.Click(x + 200, y + 23 + 8);  // the edit box
+    Pause(200ms);
+    x_.Key("a", true);
+    x_.Type(movie);
+    x_.Click(x + 260 + 50, y + 80 + 12);  // "Save VIDEO"
+    ASSERT_TRUE(WaitUntil([&] { return !x_.WindowExists(kAnotherCaption); }, 10s));
+  }
+
   // The text of the window captioned `caption`, read off the screen.
   std::string ReadWindow(const std::string& caption) {
     const unsigned long w = x_.WaitForWindow(caption, 15000);
@@ -304,19 +323,7 @@ TEST_F(WindowEndToEnd, AnotherCompressionWritesASecondMovieAndKeepsTheChoice) {
   const std::string second = program.dir().File("second.mp4");
   ConvertTo(first, "Return");
 
-  const unsigned long another = x_.WaitForWindow(kAnotherCaption, 15000);
-  ASSERT_NE(another, 0u);
-  ASSERT_TRUE(x_.WaitForActive(kAnotherCaption, 10000));
-  int x = 0, y = 0, width = 0, height = 0;
-  ASSERT_TRUE(x_.Geometry(another, &x, &y, &width, &height));
-  PickFromList(x + 118 + 40, y + 64 + 8, 3);  // "Resize 70%"
-  PickFromList(x + 5 + 40, y + 64 + 8, 7);    // "7:"
-  x_.Click(x + 200, y + 23 + 8);              // the edit box
-  Pause(200ms);
-  x_.Key("a", true);
-  x_.Type(second);
-  x_.Click(x + 260 + 50, y + 80 + 12);  // "Save VIDEO"
-  ASSERT_TRUE(WaitUntil([&] { return !x_.WindowExists(kAnotherCaption); }, 10s));
+  ASSERT_NO_FATAL_FAILURE(SaveAnother(second, 3, 7));  // "Resize 70%", "7:"
   Answer(kSuccessCaption, "Escape");
   EXPECT_TRUE(program.Alive()) << program.Output();
 
@@ -364,6 +371,7 @@ TEST_F(WindowEndToEnd, AnotherCompressionWritesASecondMovieAndKeepsTheChoice) {
 
   // Exit/Cancel there after picking another size and compression: neither stays.
   ASSERT_TRUE(x_.WaitForActive(kAnotherCaption, 15000));
+  int x = 0, y = 0, width = 0, height = 0;
   ASSERT_TRUE(x_.Geometry(x_.WaitForWindow(kAnotherCaption, 1000), &x, &y, &width, &height));
   PickFromList(x + 118 + 40, y + 64 + 8, 1);
   PickFromList(x + 5 + 40, y + 64 + 8, 2);
@@ -579,18 +587,7 @@ TEST_F(WindowEndToEnd, ASecondWindowLeavesTheFirstOnesConversionAlone) {
   ASSERT_NE(question, 0u) << Log(first);
   x_.Focus(question);
   Answer(kSuccessCaption, "Return");
-  const unsigned long another = x_.WaitForWindow(kAnotherCaption, 15000);
-  ASSERT_NE(another, 0u);
-  x_.Focus(another);
-  ASSERT_TRUE(x_.WaitForActive(kAnotherCaption, 10000));
-  int x = 0, y = 0, width = 0, height = 0;
-  ASSERT_TRUE(x_.Geometry(another, &x, &y, &width, &height));
-  x_.Click(x + 200, y + 23 + 8);  // the edit box
-  Pause(200ms);
-  x_.Key("a", true);
-  x_.Type(again);
-  x_.Click(x + 260 + 50, y + 80 + 12);  // "Save VIDEO"
-  ASSERT_TRUE(WaitUntil([&] { return !x_.WindowExists(kAnotherCaption); }, 10s));
+  ASSERT_NO_FATAL_FAILURE(SaveAnother(again));
   x_.Focus(x_.WaitForWindow(kSuccessCaption, 120000));
   Answer(kSuccessCaption, "Escape");
 
