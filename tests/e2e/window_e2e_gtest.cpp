@@ -5,6 +5,7 @@
 // still running, TEMP without frame or sound files, and the run log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -287,7 +288,8 @@ std::vector<std::string> LongClip(const test::ScratchDir& dir) {
 }
 
 // Path 1: a clip named on the command line, Convert (Ctrl+C), the name typed in the save
-// dialog, the success question answered No, then the window closed with Alt+F4.
+// dialog, the success question (shown with the progress bar full) answered No, then the
+// window closed with Alt+F4.
 TEST_F(WindowEndToEnd, ConvertsAClipGivenOnTheCommandLineAndCloses) {
   RunningProgram program(ClipOnCommandLine);
   ASSERT_NO_FATAL_FAILURE(Start(program));
@@ -295,7 +297,27 @@ TEST_F(WindowEndToEnd, ConvertsAClipGivenOnTheCommandLineAndCloses) {
   // MP4 is the type chosen when the dialog opens (Wine's dialog would add the chosen type's
   // extension to a name of another type).
   const std::string movie = program.dir().File("first.mp4");
-  ConvertTo(movie, "Escape");
+  ASSERT_NO_FATAL_FAILURE(PressForDialog("c", kSaveCaption));
+  ASSERT_NO_FATAL_FAILURE(AnswerFileDialog(kSaveCaption, movie));
+  ASSERT_NE(x_.WaitForWindow(kSuccessCaption, 60000), 0u);
+  // Success is announced with the progress bar full: it covers its frame's grey to the end
+  // (looked at until the window has repainted under the question).
+  const ControlRow* bar = FindControlRow(kIdPositionBar);
+  ASSERT_NE(bar, nullptr);
+  size_t empty = 0;  // columns of the frame's grey, which the bar has not reached
+  const bool full = WaitUntil(
+      [&] {
+        const std::vector<uint8_t> row =
+            x_.Capture(left_ + bar->spec.x, top_ + bar->spec.y + bar->spec.height / 2, 596, 1);
+        empty = row.empty() ? 596 : 0;
+        for (size_t i = 0; i + 2 < row.size(); i += 3) {
+          empty += row[i] == 128 && row[i + 1] == 128 && row[i + 2] == 128 ? 1 : 0;
+        }
+        return empty == 0;
+      },
+      3s);
+  EXPECT_TRUE(full) << empty << " columns of the bar are empty";
+  Answer(kSuccessCaption, "Escape");
   EXPECT_TRUE(program.Alive()) << program.Output();
 
   const test::MovieFigures figures = test::ProbeMovie(movie);
