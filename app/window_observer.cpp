@@ -41,8 +41,8 @@ class Window final : public Observer {
   void MenuChecked(int item_id, bool checked) override {
     platform::CurrentUi().SetMenuChecked(item_id, checked);
   }
-  void ShowPreviewFrame() override {
-    if (PreviewConnected()) DrawPreviewFrame();
+  void ShowPreviewFrame(const PreviewFrame& frame) override {
+    if (PreviewConnected()) DrawPreviewFrame(frame);
   }
   void ResetPreview() override {
     if (PreviewConnected()) DrawIdlePreview();

@@ -25,6 +25,7 @@
 #include "core/settings.h"
 #include "core/shell_state.h"
 #include "frames/layouts.h"
+#include "frames/scale_to_rgb.h"
 #include "platform/ffmpeg/ffmpeg_graph.h"
 #include "platform/process.h"
 #include "platform/system.h"
@@ -66,13 +67,12 @@ int64_t distinct_frames = 0;
 int64_t first_ms = 0, last_ms = 0;
 int64_t converted_pictures = 0;  // pictures the preview showed as a conversion writes them
 
-void CountingPreview() {
-  const FrameStoreState& s = FrameStore;
-  const int32_t w = s.FrameW, h = s.FrameH;
-  if (w > 200 && h > 60 && !s.WorkFrame.empty()) {
+void CountingPreview(const PreviewFrame& frame) {
+  const int32_t w = frame.width, h = frame.height;
+  if (w > 200 && h > 60 && frame.pixels != nullptr) {
     uint64_t hash = 1469598103934665603ull;
     for (int32_t row = h - 60; row < h; ++row) {
-      const uint32_t* line = s.WorkFrame.data() + int64_t{row} * w;
+      const uint32_t* line = frame.pixels + int64_t{row} * frame.stride;
       for (int32_t x = 0; x < 200; ++x) hash = (hash ^ line[x]) * 1099511628211ull;
     }
     std::lock_guard lock(seen_mutex);
@@ -84,21 +84,21 @@ void CountingPreview() {
       if (first_ms == 0) first_ms = last_ms;
     }
   }
-  DrawPreviewFrame();
+  DrawPreviewFrame(frame);
 }
 
 // The window's observer with its preview replaced by the count above.
 class CountingObserver final : public ObserverRelay {
  public:
   CountingObserver() : ObserverRelay(WindowObserver()) {}
-  void ShowPreviewFrame() override { CountingPreview(); }
+  void ShowPreviewFrame(const PreviewFrame& frame) override { CountingPreview(frame); }
 };
 
 // The window's observer, drawing every preview.
 class DrawingObserver final : public ObserverRelay {
  public:
   DrawingObserver() : ObserverRelay(WindowObserver()) {}
-  void ShowPreviewFrame() override { DrawPreviewFrame(); }
+  void ShowPreviewFrame(const PreviewFrame& frame) override { DrawPreviewFrame(frame); }
 };
 
 void BM_PlayingClipInWindow(benchmark::State& state) {
@@ -184,7 +184,8 @@ void BM_ScalePreview1080p(benchmark::State& state) {
   for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint32_t>(i * 2654435761u);
   std::vector<uint8_t> area(size_t{600} * 600 * 3);
   for (auto _ : state) {
-    ScaleFrameToRgb(frame.data(), 1920, 1920, 1080, area.data(), 600 * 3, 600, 338, 131, 600);
+    frames::ScaleFrameToRgb(frame.data(), 1920, 1920, 1080, area.data(), 600 * 3, 600, 338, 131,
+                            600);
     benchmark::DoNotOptimize(area.data());
   }
 }

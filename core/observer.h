@@ -7,11 +7,25 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/system.h"
 #include "platform/ui.h"
 
 namespace zqr {
+
+// One picture for the preview, valid for the call that hands it over: 32-bit BGRX pixels,
+// rows bottom first and `stride` pixels apart, of which the first `width` columns of
+// `height` rows are shown. A picture is letter-boxed to the area's width; a layout frame
+// taller than wide (top and bottom) is pillar-boxed instead, so both eyes stay in sight.
+struct PreviewFrame {
+  const uint32_t* pixels = nullptr;
+  int32_t stride = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  bool pillarbox_tall = false;
+  std::vector<platform::PreviewPicture::Caption> captions;
+};
 
 class Observer {
  public:
@@ -42,11 +56,10 @@ class Observer {
   virtual void ListSelection(int /*control_id*/, int /*index*/) {}
   virtual void MenuChecked(int /*item_id*/, bool /*checked*/) {}
 
-  // The preview: the frame just processed is in the frame store (the WorkFrame, DMEM1 or
-  // the layout frame), to be drawn before the next one replaces it; called on the thread
-  // that processed it, the graph's during a recording. ResetPreview: back to the idle
-  // picture.
-  virtual void ShowPreviewFrame() {}
+  // The preview: the picture to draw now (the filtered picture, or during a recording the
+  // last finished output frame with the conversion's captions); called on the thread that
+  // processed it, the graph's during a recording. ResetPreview: back to the idle picture.
+  virtual void ShowPreviewFrame(const PreviewFrame& /*frame*/) {}
   virtual void ResetPreview() {}
 };
 
@@ -76,7 +89,7 @@ class ObserverRelay : public Observer {
     target_.ListSelection(control_id, index);
   }
   void MenuChecked(int item_id, bool checked) override { target_.MenuChecked(item_id, checked); }
-  void ShowPreviewFrame() override { target_.ShowPreviewFrame(); }
+  void ShowPreviewFrame(const PreviewFrame& frame) override { target_.ShowPreviewFrame(frame); }
   void ResetPreview() override { target_.ResetPreview(); }
 
  private:

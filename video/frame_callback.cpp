@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/numbers.h"
+#include "core/observer.h"
 #include "core/settings.h"
 #include "core/shell_state.h"
 #include "frames/crop.h"
@@ -39,6 +40,31 @@ frames::FrameFileWriter::Options WriterOptions() {
 // Pixels of the picture in the WorkFrame (without the spare row).
 int64_t PicturePixels(const frames::FrameArray& frame) {
   return frame.empty() ? 0 : int64_t{frame.width()} * (frame.rows() - 1);
+}
+
+// The first `width` columns of `frame`'s picture rows (all but its spare row), or nothing
+// when it is not that wide.
+PreviewFrame PictureOf(const frames::FrameArray& frame, int32_t width, int32_t height) {
+  if (frame.empty() || width <= 0 || height <= 0 || frame.width() < width ||
+      frame.rows() < height) {
+    return {};
+  }
+  PreviewFrame picture;
+  picture.pixels = frame.data();
+  picture.stride = frame.width();
+  picture.width = width;
+  picture.height = height;
+  return picture;
+}
+
+// The three caption lines of a conversion.
+std::vector<platform::PreviewPicture::Caption> ConversionCaptions() {
+  std::vector<platform::PreviewPicture::Caption> captions;
+  captions.push_back({10, 10, " Estimated processing time = " + Shell.EstimateText.Get() + " "});
+  captions.push_back({10, 30, " Time passed = " + Shell.ElapsedText.Get() + " "});
+  captions.push_back(
+      {10, 50, " Resize Mode = " + NumberText(100 - 10 * Settings.ResizeMode) + "% "});
+  return captions;
 }
 
 bool ConversionArraysReady(const FrameStoreState& s) {
@@ -174,11 +200,26 @@ void ApplyFrameFilters(Observer& observer) {
 
 void ApplyFrameFilters(const frames::FilterSettings& settings, Observer& observer) {
   FilterWorkFrame(settings);
-  observer.ShowPreviewFrame();
+  const FrameStoreState& s = FrameStore;
+  observer.ShowPreviewFrame(s.WorkFrame.width() == s.FrameW
+                                ? PictureOf(s.WorkFrame, s.FrameW, s.FrameH)
+                                : PreviewFrame{});
 }
 
+// The preview of a recording shows its last finished output frame: the layout frame, or
+// the columns of DMEM1 a frame file keeps.
 void FrameRecording::ShowFrame() const {
-  if (plan_.observer != nullptr && !quiet_) plan_.observer->ShowPreviewFrame();
+  if (plan_.observer == nullptr || quiet_) return;
+  const FrameStoreState& s = FrameStore;
+  PreviewFrame frame;
+  if (s.LayoutWidth > 0) {
+    frame = PictureOf(s.LayoutFrame, s.LayoutWidth, s.LayoutHeight);
+    frame.pillarbox_tall = true;
+  } else if (s.DMEM1.width() == s.FrameW) {
+    frame = PictureOf(s.DMEM1, s.FrameW - frames::kCropColumns, s.FrameH);
+  }
+  frame.captions = ConversionCaptions();
+  plan_.observer->ShowPreviewFrame(frame);
 }
 
 // The conversion's arrays, as the frame steps take them.
@@ -292,6 +333,19 @@ void FrameRecording::ProcessInStrips(const void* buffer, Destination destination
   pending_height_ = height;
 }
 
+PreviewFrame ShownPreviewPicture() {
+  const PreviewStepState& p = PreviewStep;
+  if (p.Shown == PreviewStepState::Shows::kLayout) {
+    PreviewFrame frame = PictureOf(p.LayoutFrame, p.LayoutWidth, p.LayoutHeight);
+    frame.pillarbox_tall = true;
+    return frame;
+  }
+  if (p.Shown == PreviewStepState::Shows::kFrame) {
+    return PictureOf(p.Output, p.Output.width() - frames::kCropColumns, p.Output.rows() - 1);
+  }
+  return {};
+}
+
 bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
   FrameStoreState& s = FrameStore;
   PreviewStepState& p = PreviewStep;
@@ -382,7 +436,7 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
     }
     p.Shown = PreviewStepState::Shows::kLayout;
   }
-  observer.ShowPreviewFrame();
+  observer.ShowPreviewFrame(ShownPreviewPicture());
   return true;
 }
 

@@ -27,7 +27,7 @@ void SetThrottleSleep(frames::SleepFunction sleep);
 
 // The filter chain on FrameStore.WorkFrame (the first FramePixelCount pixels) with the
 // current settings (one snapshot of them), or the given ones, ending with the observer's
-// ShowPreviewFrame.
+// ShowPreviewFrame of the filtered picture.
 void ApplyFrameFilters(Observer& observer);
 void ApplyFrameFilters(const frames::FilterSettings& settings, Observer& observer);
 
@@ -81,6 +81,9 @@ frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& values);
 // receives the filtered picture as in the plain preview. False (nothing done) when the option is
 // off or the frame cannot take that step; the caller then filters as before.
 bool StepPreviewFrame(const SettingsRecord& values, Observer& observer);
+// What the last StepPreviewFrame left to show: the columns of its frame a frame file keeps,
+// or its layout frame; no picture after the option was off or the frames cleared.
+PreviewFrame ShownPreviewPicture();
 
 // Frames of a variable-rate video arrive unevenly, but the encoder plays the frame files at
 // one constant rate. So each frame goes to the slot of the constant-rate grid its sample

@@ -16,6 +16,7 @@
 #include "frames/crop.h"
 #include "frames/filter_chain.h"
 #include "frames/layouts.h"
+#include "frames/scale_to_rgb.h"
 #include "platform/headless/headless_ui.h"
 #include "platform/ui.h"
 #include "video/frame_callback.h"
@@ -126,8 +127,8 @@ class PreviewConvertedTest : public ::testing::Test {
                           int32_t width, int32_t height) {
     const Letterbox box = PreviewLetterbox(width, height);
     std::vector<uint8_t> expected(size_t{kPreviewSize} * kPreviewSize * 3, 0);
-    ScaleFrameToRgb(frame.data(), width, width, height, expected.data(), kPreviewSize * 3,
-                    kPreviewSize, box.height, box.top, kPreviewSize);
+    frames::ScaleFrameToRgb(frame.data(), width, width, height, expected.data(), kPreviewSize * 3,
+                            kPreviewSize, box.height, box.top, kPreviewSize);
     ASSERT_EQ(shown.rgb.size(), expected.size());
     const size_t row = size_t{kPreviewSize} * 3;
     for (int y = box.top + 1; y < box.top + box.height; ++y) {

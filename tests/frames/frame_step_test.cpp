@@ -298,14 +298,13 @@ TEST(FrameStepStrips, AGapTooSmallEndsTheStepInsteadOfHanging) {
   EXPECT_EQ(FirstDifference(delivered.data(), work.data(), int64_t{w} * h), "");
 }
 
-// DMEM1 as the preview sees it.
+// The pictures the preview is handed during a conversion, whole rows.
 std::vector<uint32_t> seen_dmem1;
 class Dmem1Keeper final : public Observer {
  public:
   int Ask(const std::string&, const std::string&, int) override { return 0; }
-  void ShowPreviewFrame() override {
-    const FrameArray& d1 = FrameStore.DMEM1;
-    seen_dmem1.assign(d1.data(), d1.data() + d1.pixel_count());
+  void ShowPreviewFrame(const PreviewFrame& frame) override {
+    seen_dmem1.assign(frame.pixels, frame.pixels + int64_t{frame.stride} * frame.height);
   }
 };
 

@@ -38,7 +38,7 @@ int previews = 0;
 class PreviewCounter final : public Observer {
  public:
   int Ask(const std::string&, const std::string&, int) override { return 0; }
-  void ShowPreviewFrame() override { ++previews; }
+  void ShowPreviewFrame(const PreviewFrame& /*frame*/) override { ++previews; }
 };
 
 class BufferCallback : public ::testing::Test {

@@ -69,8 +69,10 @@ std::atomic<int> previewed_frame{-1};
 class PreviewRecorder final : public ObserverRelay {
  public:
   PreviewRecorder() : ObserverRelay(WindowObserver()) {}
-  void ShowPreviewFrame() override {
-    previewed_frame = FrameNumber(reinterpret_cast<const uint8_t*>(FrameStore.WorkFrame.data()));
+  void ShowPreviewFrame(const PreviewFrame& frame) override {
+    if (frame.pixels != nullptr) {
+      previewed_frame = FrameNumber(reinterpret_cast<const uint8_t*>(frame.pixels));
+    }
   }
 };
 
