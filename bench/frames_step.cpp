@@ -247,12 +247,15 @@ void WholeStep(benchmark::State& state, Size size, int64_t strip) {
   options.write = Discard;
   zqr::ConfigureFrameFileWriters(options);
   zqr::AllocateGrabFrames(size.w, size.h);
-  zqr::AllocateConversionFrames();
   const FrameArray input = RandomFrame(size, 9);
   const int64_t bytes = int64_t{size.w} * size.h * 4;
   zqr::RecordingPlan plan{"/nonexistent"};
   plan.numframes = 1000;
   zqr::FrameRecording recording(std::move(plan));
+  if (!recording.AllocateArrays()) {
+    state.SkipWithError("out of memory");
+    return;
+  }
   for (auto _ : state) zqr::BufferCB(recording, input.data(), bytes);
   recording.WaitForFiles();
   zqr::SetFrameStepStrip(zqr::frames::kFrameStepStrip);

@@ -243,8 +243,7 @@ void CleanUp(const std::string& temp_folder, LoadedVideo* video, FrameRecording*
   std::filesystem::remove(platform::PathOf(EncoderMessagesFile(temp_folder)), error);
   std::filesystem::remove(platform::PathOf(SoundMessagesFile(temp_folder)), error);
   if (!keep_work_files) DeleteWorkFiles(temp_folder);
-  AllocateLayoutFrame(0, 0);
-  FrameStore.DMEM1.Zero();
+  if (recording != nullptr) recording->ReleaseArrays();
   Shell.EstimateText.Set("00.00.00");
   Shell.ElapsedText.Set("00.00.00");
   LogLine("Convert Movie End " + ClockText());
@@ -655,8 +654,7 @@ bool MovieConversion::ArmRecording() {
   recording_.emplace(std::move(plan));
   LogLine("Determine CUTOFF");
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4");
-  const bool arrays = AllocateConversionArrays() &&
-                      AllocateLayoutFrame(layout_frames_ ? file_size_.width : 0, file_size_.height);
+  const bool arrays = recording_->AllocateArrays();
   LogLine("Determine DMEM1, DMEM2, DMEM3, DMEM4 END");
   LogLine("Determine sDIB");
   PrepareFileFrame();

@@ -67,15 +67,6 @@ std::vector<platform::PreviewPicture::Caption> ConversionCaptions() {
   return captions;
 }
 
-bool ConversionArraysReady(const FrameStoreState& s) {
-  const frames::FrameArray* arrays[] = {&s.DMEM1, &s.DMEM2,     &s.DMEM3,
-                                        &s.DMEM4, &s.ViewCopy1, &s.ViewCopy2};
-  for (const frames::FrameArray* array : arrays) {
-    if (array->empty() || !array->SameShape(s.WorkFrame)) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& s) {
@@ -211,21 +202,34 @@ void ApplyFrameFilters(const frames::FilterSettings& settings, Observer& observe
 void FrameRecording::ShowFrame() const {
   if (plan_.observer == nullptr || quiet_) return;
   const FrameStoreState& s = FrameStore;
+  const FramePipeline& p = pipeline_;
   PreviewFrame frame;
-  if (s.LayoutWidth > 0) {
-    frame = PictureOf(s.LayoutFrame, s.LayoutWidth, s.LayoutHeight);
+  if (p.LayoutWidth > 0) {
+    frame = PictureOf(p.LayoutFrame, p.LayoutWidth, p.LayoutHeight);
     frame.pillarbox_tall = true;
-  } else if (s.DMEM1.width() == s.FrameW) {
-    frame = PictureOf(s.DMEM1, s.FrameW - frames::kCropColumns, s.FrameH);
+  } else if (p.DMEM1.width() == s.FrameW) {
+    frame = PictureOf(p.DMEM1, s.FrameW - frames::kCropColumns, s.FrameH);
   }
   frame.captions = ConversionCaptions();
   plan_.observer->ShowPreviewFrame(frame);
 }
 
-// The conversion's arrays, as the frame steps take them.
-FrameStepArrays FrameRecording::Arrays() {
-  FrameStoreState& s = FrameStore;
-  return {&s.WorkFrame, &s.DMEM1, &s.DMEM2, &s.DMEM3, &s.LayoutFrame, &scratch_};
+bool FrameRecording::AllocateArrays() {
+  const FrameStoreState& s = FrameStore;
+  const bool layout_frames =
+      plan_.layout != frames::OutputLayout::kAnaglyph || plan_.depth != nullptr;
+  const frames::LayoutSize size =
+      layout_frames
+          ? frames::LayoutOutputSize(plan_.layout, s.FrameW - frames::kCropColumns, s.FrameH)
+          : frames::LayoutSize{};
+  std::lock_guard lock(pending_mutex_);
+  return pipeline_.Allocate(s.FrameW, s.FrameH, size.width, size.height);
+}
+
+void FrameRecording::ReleaseArrays() {
+  WaitForFiles();
+  std::lock_guard lock(pending_mutex_);
+  pipeline_.Free();
 }
 
 // The conversion steps one after the other over whole frames: the chain on the WorkFrame
@@ -233,50 +237,51 @@ FrameStepArrays FrameRecording::Arrays() {
 void FrameRecording::ProcessInStages(const Destination& destination,
                                      const frames::FrameStepSettings& settings) {
   FrameStoreState& s = FrameStore;
+  FramePipeline& p = pipeline_;
   FlushPendingFile();
   FilterWorkFrame(settings.filter);
   ShowFrame();
-  if (!ConversionArraysReady(s)) return;
+  if (!p.Ready(s.WorkFrame)) return;
   const int32_t width = s.WorkFrame.width();
   const int32_t rows = s.WorkFrame.rows();
   const int32_t height = rows - 1;
-  frames::SharpenCopy(s.WorkFrame.data(), s.DMEM1.data(), width, height, rows,
+  frames::SharpenCopy(s.WorkFrame.data(), p.DMEM1.data(), width, height, rows,
                       settings.sharpen_amount, settings.sharpen_radius);
   if (settings.stereo_on) {
-    frames::StereoFrameStep({&s.DMEM1, &s.DMEM2, &s.DMEM3, &s.DMEM4, &s.ViewCopy1, &s.ViewCopy2},
+    frames::StereoFrameStep({&p.DMEM1, &p.DMEM2, &p.DMEM3, &p.DMEM4, &p.ViewCopy1, &p.ViewCopy2},
                             settings.stereo);
   }
   const int32_t file_width = width - frames::kCropColumns;
   if (destination.sink != nullptr) {
-    destination.sink->Picture(destination.number, s.DMEM1.data(), width);
+    destination.sink->Picture(destination.number, p.DMEM1.data(), width);
   }
   if (file_width > 0 && !destination.path.empty()) {
-    writers_.Submit(destination.path, s.DMEM1.data(), file_width, height, width);
+    writers_.Submit(destination.path, p.DMEM1.data(), file_width, height, width);
   }
 }
 
 // A recording in another layout than the red/cyan merge, or with views from a depth plane:
 // the stages, then the layout of the two views composed straight into its file frame
-// (FrameStore.LayoutFrame, which the preview shows), handed on and written from there. DMEM3 keeps
-// the frame before the stereo stage, the next frame's previous frame.
+// (the recording's layout frame, which the preview shows), handed on and written from there. DMEM3
+// keeps the frame before the stereo stage, the next frame's previous frame.
 void FrameRecording::ProcessInLayout(const Destination& destination,
                                      const frames::FrameStepSettings& settings) {
   FrameStoreState& s = FrameStore;
   FlushPendingFile();
   if (plan_.depth) {
-    StepFrameWithDepth(Arrays(), s.FramePixelCount, plan_.layout, settings, *plan_.depth,
-                       destination.number);
+    StepFrameWithDepth(pipeline_.Arrays(s.WorkFrame), s.FramePixelCount, plan_.layout, settings,
+                       *plan_.depth, destination.number);
   } else {
-    StepFrameInLayout(Arrays(), s.FramePixelCount, plan_.layout, settings);
+    StepFrameInLayout(pipeline_.Arrays(s.WorkFrame), s.FramePixelCount, plan_.layout, settings);
   }
   ShowFrame();  // the preview shows this frame's layout
-  const int32_t out_width = s.LayoutWidth;
-  const int32_t out_height = s.LayoutHeight;
+  const FramePipeline& p = pipeline_;
   if (destination.sink != nullptr) {
-    destination.sink->Picture(destination.number, s.LayoutFrame.data(), out_width);
+    destination.sink->Picture(destination.number, p.LayoutFrame.data(), p.LayoutWidth);
   }
   if (!destination.path.empty()) {
-    writers_.Submit(destination.path, s.LayoutFrame.data(), out_width, out_height, out_width);
+    writers_.Submit(destination.path, p.LayoutFrame.data(), p.LayoutWidth, p.LayoutHeight,
+                    p.LayoutWidth);
   }
 }
 
@@ -310,7 +315,8 @@ void FrameRecording::ProcessInStrips(const void* buffer, Destination destination
     ProcessInStages(destination, settings);
     return;
   }
-  StepFrameInStrips(Arrays(), static_cast<const uint32_t*>(buffer), settings, final_frame.data());
+  StepFrameInStrips(pipeline_.Arrays(s.WorkFrame), static_cast<const uint32_t*>(buffer), settings,
+                    final_frame.data());
   ShowFrame();
   if (destination.sink != nullptr) {
     destination.sink->Picture(destination.number, final_frame.data(), width);
@@ -318,7 +324,7 @@ void FrameRecording::ProcessInStrips(const void* buffer, Destination destination
   // DMEM1 <- this frame (the step has left this frame before stereo in DMEM3). DMEM1 and
   // the waiting file change together, so a flush from another thread sees both or neither.
   std::lock_guard lock(pending_mutex_);
-  swap(s.DMEM1, final_frame);
+  swap(pipeline_.DMEM1, final_frame);
   if (pending_waiting_) {
     writers_.QueueFrame(std::move(pending_path_), std::move(final_frame), pending_width_,
                         pending_height_);
@@ -469,12 +475,11 @@ void BufferCB(FrameRecording& recording, const void* buffer, int64_t length, dou
     // The priming step is neither shown nor throttled: it is not a frame of its own.
     recording.quiet_ = pass == 0;
     const frames::FrameStepSettings& step = pass == 1 ? settings : unthrottled;
-    if (layout_frames && count == picture && count > 0 && ConversionArraysReady(s) &&
-        !s.LayoutFrame.empty()) {
+    const bool ready = count == picture && count > 0 && recording.pipeline_.Ready(s.WorkFrame);
+    if (layout_frames && ready && !recording.pipeline_.LayoutFrame.empty()) {
       std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
       recording.ProcessInLayout(shown, step);
-    } else if (count == picture && count > 0 && ConversionArraysReady(s) &&
-               frame_step_strip.load() > 0) {
+    } else if (ready && frame_step_strip.load() > 0) {
       recording.ProcessInStrips(buffer, std::move(shown), step);
     } else {
       std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
@@ -577,7 +582,7 @@ void FrameRecording::FlushPendingFile() {
   std::lock_guard lock(pending_mutex_);
   if (!pending_waiting_) return;
   pending_waiting_ = false;
-  const frames::FrameArray& frame = FrameStore.DMEM1;
+  const frames::FrameArray& frame = pipeline_.DMEM1;
   if (frame.empty() || frame.width() < pending_width_ || frame.rows() < pending_height_) {
     return;  // the arrays were replaced under it: there is no such frame any more
   }

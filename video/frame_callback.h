@@ -19,6 +19,7 @@
 #include "frames/throttle.h"
 #include "platform/media.h"
 #include "video/depth_stage.h"
+#include "video/frame_pipeline.h"
 
 namespace zqr {
 
@@ -30,18 +31,6 @@ void SetThrottleSleep(frames::SleepFunction sleep);
 // ShowPreviewFrame of the filtered picture.
 void ApplyFrameFilters(Observer& observer);
 void ApplyFrameFilters(const frames::FilterSettings& settings, Observer& observer);
-
-// The arrays one frame step works in. A conversion steps in FrameStore's (WorkFrame, DMEM1,
-// DMEM2, DMEM3, LayoutFrame), the preview in its own (PreviewStep) beside the WorkFrame, so
-// neither ever sees the other's previous frame or scratch.
-struct FrameStepArrays {
-  frames::FrameArray* work = nullptr;          // receives the picture, filtered in place
-  frames::FrameArray* sharpened = nullptr;     // a layout's sharpened frame
-  frames::FrameArray* spare = nullptr;         // takes turns with previous
-  frames::FrameArray* previous = nullptr;      // the frame before, as it was before stereo
-  frames::FrameArray* layout_frame = nullptr;  // a layout's output
-  frames::LayoutScratch* scratch = nullptr;
-};
 
 // The layout a recording with these settings makes: the chosen one with stereo on, else
 // the frame as the red/cyan step leaves it.
@@ -143,7 +132,7 @@ struct RecordingPlan {
   Observer* observer = nullptr;  // shown each frame (ShowPreviewFrame); none: not shown
   int32_t numframes = 0;         // the frames the video announces: the estimate goes by them
   // With stereo on and another layout than the red/cyan merge, the file frame is that layout
-  // of the two views (FrameStore.LayoutFrame, allocated by the driver for its size).
+  // of the two views (the recording's layout frame).
   frames::OutputLayout layout = frames::OutputLayout::kAnaglyph;
   // A depth-map recording: its depth stage, which renders the two views every layout (the
   // red/cyan merge too) is made of; the recording then has a layout frame whatever the
@@ -173,6 +162,12 @@ class FrameRecording final : public platform::SampleGrabberCallback {
   RecordedFrames End();
   // Returns when the file of every frame processed so far has been written.
   void WaitForFiles();
+  // The recording's arrays, zero, for the WorkFrame's pictures and its layout's frame. False
+  // when memory is short (the frames then take only the filter chain). Made before the
+  // first frame comes, and released by ReleaseArrays once the last file is written.
+  bool AllocateArrays();
+  void ReleaseArrays();
+  const FramePipeline& pipeline() const { return pipeline_; }
   // The estimate's count back to 0 and its marks at the clock's reading: the video is about
   // to run. A recording starts so.
   void RestartEstimate();
@@ -194,7 +189,6 @@ class FrameRecording final : public platform::SampleGrabberCallback {
   void ProcessInLayout(const Destination& destination, const frames::FrameStepSettings& settings);
   void ProcessInStrips(const void* buffer, Destination destination,
                        const frames::FrameStepSettings& settings);
-  FrameStepArrays Arrays();
   void ShowFrame() const;
   void UpdateEstimate();
 
@@ -214,21 +208,23 @@ class FrameRecording final : public platform::SampleGrabberCallback {
   std::string pending_path_;
   int32_t pending_width_ = 0;
   int32_t pending_height_ = 0;
-  frames::LayoutScratch scratch_;   // the recording's thread alone uses it
-  frames::EstimateClock estimate_;  // and this
+  // The streaming thread alone uses the arrays while frames come, but the output frame
+  // (DMEM1) under pending_mutex_, since a flush from the driver's thread reads it.
+  FramePipeline pipeline_;
+  frames::EstimateClock estimate_;  // the streaming thread's
   // The output frame the strip pipeline steps into when no file takes it (a recording
   // without frame files): DMEM1's storage takes turns with it.
   frames::FrameArray spare_output_;
 };
 
 // The body of BufferCB for one delivered frame of `length` bytes of `recording`: copy into
-// the WorkFrame, ApplyFrameFilters, copy into DMEM1 and sharpen (one pass), stereo when
-// StereoOn, the frame's number from the recording's placement, its hand-off and its frame
-// file (DMEM1 cropped by 16 columns, written off this thread from a frame the writers
-// own), the estimate every 30 frames, FrameCounter + 1. Does nothing for a null buffer or a
-// length of 0. A buffer longer than the picture is cut to FrameW x FrameH pixels, so the
-// spare row stays zero. Without conversion arrays of the WorkFrame's shape only the chain
-// runs (and the frame is counted).
+// the WorkFrame, ApplyFrameFilters, copy into the recording's DMEM1 and sharpen (one pass),
+// stereo when StereoOn, the frame's number from the recording's placement, its hand-off and
+// its frame file (DMEM1 cropped by 16 columns, written off this thread from a frame the
+// writers own), the estimate every 30 frames, FrameCounter + 1. Does nothing for a null
+// buffer or a length of 0. A buffer longer than the picture is cut to FrameW x FrameH
+// pixels, so the spare row stays zero. Without the recording's arrays of the WorkFrame's
+// shape only the chain runs (and the frame is counted).
 //
 // A whole picture with the conversion arrays ready runs as one strip pipeline over the
 // frame (frames/frame_step.h) with the same results: the stages' bytes in WorkFrame, DMEM1,

@@ -10,8 +10,7 @@ namespace zqr {
 namespace {
 // A layout frame of `width` x `height` (and its spare row), its size recorded only once
 // it is there; none for a size of 0.
-template <typename Size>
-bool ReallocateLayout(frames::FrameArray& frame, Size& frame_width, Size& frame_height,
+bool ReallocateLayout(frames::FrameArray& frame, int32_t& frame_width, int32_t& frame_height,
                       int32_t width, int32_t height) {
   frame_width = 0;
   frame_height = 0;
@@ -29,25 +28,6 @@ FrameStoreState FrameStore;
 namespace {
 constexpr int32_t kInitialWidth = 400;
 constexpr int32_t kInitialHeight = 300;
-constexpr int32_t kInitialConversionWidth = 1201;
-
-// Frames the sharpened frame slides down by, one gap per frame, before it moves to the
-// other of DMEM2 and DMEM3 (see ProcessFrameInStrips): one frame in this many builds its
-// sharpened frame in lines that must first come from memory.
-constexpr int64_t kSlideFrames = 32;
-
-bool AllocateConversionShape(int32_t width, int32_t rows) {
-  FrameStoreState& s = FrameStore;
-  frames::FrameArray* arrays[] = {&s.DMEM1, &s.DMEM4, &s.ViewCopy1, &s.ViewCopy2};
-  bool ok = true;
-  for (frames::FrameArray* array : arrays) ok = array->Allocate(width, rows) && ok;
-  // DMEM2 and DMEM3 take turns holding the sharpened frame, which slides down through
-  // each of them: kSlideFrames gaps of eight rows (at 1920x1080 2 MB more each).
-  const int64_t slack = kSlideFrames * frames::PreviousGapFor(width);
-  ok = s.DMEM2.AllocateSliding(width, rows, slack) && ok;
-  ok = s.DMEM3.AllocateSliding(width, rows, slack) && ok;
-  return ok;
-}
 }  // namespace
 
 PreviewStepState PreviewStep;
@@ -108,9 +88,7 @@ void ForgetShownPreview() {
 }
 
 bool AllocateInitialFrameStorage() {
-  bool ok = AllocateGrabFrames(kInitialWidth, kInitialHeight);
-  ok = AllocateConversionShape(kInitialConversionWidth, kInitialHeight + 1) && ok;
-  return ok;
+  return AllocateGrabFrames(kInitialWidth, kInitialHeight);
 }
 
 bool AllocateGrabFrames(int32_t width, int32_t height) {
@@ -127,23 +105,8 @@ bool AllocateGrabFrames(int32_t width, int32_t height) {
   return ok;
 }
 
-bool AllocateConversionArrays() {
-  return AllocateConversionShape(FrameStore.FrameW, FrameStore.FrameH + 1);
-}
-
 bool PrepareFileFrame() {
   return FrameStore.FrameW > frames::kCropColumns;
-}
-
-bool AllocateConversionFrames() {
-  bool ok = AllocateConversionArrays();
-  ok = PrepareFileFrame() && ok;
-  return ok;
-}
-
-bool AllocateLayoutFrame(int32_t width, int32_t height) {
-  FrameStoreState& s = FrameStore;
-  return ReallocateLayout(s.LayoutFrame, s.LayoutWidth, s.LayoutHeight, width, height);
 }
 
 }  // namespace zqr

@@ -1,10 +1,10 @@
-// The process-wide frame storage: the frame arrays the graph, the filter chain, the
-// conversion and the frame files share, the frame geometry and counters, the bitmap
-// headers and the estimate's timing state.
+// The process-wide frame storage: the arrays the graph delivers its pictures into, which the
+// filter chain works on, and the frame geometry and counters. A conversion's own arrays
+// belong to its recording (FrameRecording), the preview's to PreviewStep.
 //
-// Ownership by thread: the graph build (re)allocates WorkFrame and GrabBuffer, the
-// conversion driver the conversion arrays, each while no frame is being processed; during
-// a conversion only the streaming thread (BufferCB) touches the arrays.
+// Ownership by thread: the graph build (re)allocates WorkFrame and GrabBuffer while no
+// frame is being processed; during a conversion only the streaming thread (BufferCB)
+// touches them.
 #pragma once
 
 #include <atomic>
@@ -25,31 +25,11 @@ namespace zqr {
 struct FrameStoreState {
   frames::FrameArray WorkFrame;   // FrameW x (FrameH + 1): receives every frame
   frames::FrameArray GrabBuffer;  // same shape: the preview poll's copy of the grabber
-  frames::FrameArray DMEM1;       // output frame
-  frames::FrameArray DMEM2;       // sharpen scratch and second view
-  frames::FrameArray DMEM3;       // previous frame
-  // DMEM2 and DMEM3 have storage below them to slide into (FrameArray::AllocateSliding):
-  // the strip pipeline builds each sharpened frame in DMEM3's storage a few rows below the
-  // previous one (see ProcessFrameInStrips).
-  frames::FrameArray DMEM4;      // pre-stereo stash
-  frames::FrameArray ViewCopy1;  // copy of the first view
-  frames::FrameArray ViewCopy2;  // copy of the second view
-  // The file frame ((FrameW - 16) x FrameH) has no shared array: each frame file is written
-  // cropped from a frame the writers own, DMEM1's storage handed over whole once the next
-  // frame replaces it, or a copy (see frame_callback.h), so no writer can ever see the next
-  // frame's pixels.
 
   Shared32 FrameW{0};
   Shared32 FrameH{0};
   Shared32 FramePixelCount{0};  // pixels of the current frame (delivered bytes / 4)
   Shared32 FrameCounter{0};     // frames delivered since the conversion began
-
-  // A recording in another output layout than the red/cyan merge composes each frame's file
-  // frame here (LayoutWidth x LayoutHeight, contiguous), which the preview then shows;
-  // LayoutWidth is 0 otherwise.
-  frames::FrameArray LayoutFrame;
-  Shared32 LayoutWidth{0};
-  Shared32 LayoutHeight{0};
 };
 
 extern FrameStoreState FrameStore;
@@ -113,8 +93,8 @@ void ClearPreviewStep();
 // preview was cleared, or the frames used by a conversion).
 void ForgetShownPreview();
 
-// Start-up storage for a 400 x 300 picture: WorkFrame and GrabBuffer of 400 x 301 pixels,
-// the six conversion arrays of 1201 x 301; FrameW = 400, FrameH = 300.
+// Start-up storage for a 400 x 300 picture: WorkFrame and GrabBuffer of 400 x 301 pixels;
+// FrameW = 400, FrameH = 300.
 bool AllocateInitialFrameStorage();
 
 // Graph build: FrameW, FrameH, WorkFrame and GrabBuffer of width x (height + 1) zero
@@ -122,18 +102,8 @@ bool AllocateInitialFrameStorage();
 // are then empty).
 bool AllocateGrabFrames(int32_t width, int32_t height);
 
-// Conversion start, in the driver's order:
-// DMEM1..DMEM4, ViewCopy1, ViewCopy2 freed and allocated anew, FrameW x (FrameH + 1), zero
-// (DMEM2 and DMEM3 with room to slide).
-bool AllocateConversionArrays();
 // Whether frame files can be made for this video (FrameW > 16; narrower frames give files
 // without a valid width, and BufferCB then writes none).
 bool PrepareFileFrame();
-// All of the above in that order.
-bool AllocateConversionFrames();
-
-// The layout frame of a recording: width x height pixels (and a spare line), or none (0
-// x 0). False when it cannot be allocated.
-bool AllocateLayoutFrame(int32_t width, int32_t height);
 
 }  // namespace zqr

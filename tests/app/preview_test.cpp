@@ -99,7 +99,6 @@ class DrawingObserver final : public Observer {
 
 TEST_F(PreviewTest, ConversionShowsItsThreeLinesAndTheSwitchTurnsItOff) {
   ASSERT_TRUE(AllocateGrabFrames(400, 300));
-  ASSERT_TRUE(AllocateConversionFrames());
   for (Shared32* on : {&Settings.StereoOn, &Settings.CpuLimitOn, &Settings.NoiseOn,
                        &Settings.BrightnessOn, &Settings.ContrastOn, &Settings.SharpenOn}) {
     *on = 0;
@@ -112,6 +111,7 @@ TEST_F(PreviewTest, ConversionShowsItsThreeLinesAndTheSwitchTurnsItOff) {
   plan.write_files = false;
   plan.observer = &observer;
   FrameRecording recording(std::move(plan));
+  ASSERT_TRUE(recording.AllocateArrays());
   const std::vector<uint32_t> black(400 * 300, 0), white(400 * 300, 0x00FFFFFF);
   BufferCB(recording, black.data(), int64_t{400} * 300 * 4);
   BufferCB(recording, white.data(), int64_t{400} * 300 * 4);

@@ -92,8 +92,6 @@ TEST_F(StartupTest, InitialFrameStorageAndFirstCleanUpThatSparesTheUsersFiles) {
   EXPECT_EQ(FrameStore.FrameH, 300);
   EXPECT_EQ(FrameStore.WorkFrame.width(), 400);
   EXPECT_EQ(FrameStore.WorkFrame.rows(), 301);
-  EXPECT_EQ(FrameStore.DMEM1.width(), 1201);
-  EXPECT_EQ(FrameStore.DMEM1.rows(), 301);
   // The clean-up runs on its own thread and takes about half a second.
   for (int i = 0; i < 50 && test::FileExists(folder + "/temp.wav"); ++i) platform::SleepMs(50);
   platform::SleepMs(100);

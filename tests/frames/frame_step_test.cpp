@@ -322,7 +322,7 @@ Outcome Convert(int32_t w, int32_t h, int32_t frames, int64_t strip, uint32_t se
   Shell.TempFolder = dir.path();
   SetFrameStepStrip(strip);
   EXPECT_TRUE(AllocateGrabFrames(w, h));
-  EXPECT_TRUE(AllocateConversionFrames());
+  EXPECT_TRUE(PrepareFileFrame());
   FrameStore.FrameCounter = 0;
   Dmem1Keeper keeper;
   RecordingPlan plan{dir.path()};
@@ -330,6 +330,7 @@ Outcome Convert(int32_t w, int32_t h, int32_t frames, int64_t strip, uint32_t se
   plan.observer = &keeper;
   plan.numframes = frames;
   FrameRecording recording(std::move(plan));
+  EXPECT_TRUE(recording.AllocateArrays());
   std::mt19937 rng(seed);
   Outcome out;
   auto all = [](const FrameArray& a) {
@@ -341,8 +342,8 @@ Outcome Convert(int32_t w, int32_t h, int32_t frames, int64_t strip, uint32_t se
     SetFrameStepStrip(alternate && k % 2 == 1 ? 0 : strip);
     BufferCB(recording, pixels.data(), static_cast<int64_t>(pixels.size()) * 4);
     out.work.push_back(all(FrameStore.WorkFrame));
-    out.dmem1.push_back(all(FrameStore.DMEM1));
-    out.dmem3.push_back(all(FrameStore.DMEM3));
+    out.dmem1.push_back(all(recording.pipeline().DMEM1));
+    out.dmem3.push_back(all(recording.pipeline().DMEM3));
     out.previews.push_back(seen_dmem1);
   }
   recording.WaitForFiles();

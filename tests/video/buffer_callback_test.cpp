@@ -77,16 +77,18 @@ class BufferCallback : public ::testing::Test {
     recording_.reset();  // the one before ends first, its last file written
     ASSERT_TRUE(AllocateGrabFrames(w, h));
     numframes_ = numframes;
-    ASSERT_TRUE(AllocateConversionFrames());
+    ASSERT_TRUE(PrepareFileFrame());
     FrameStore.FrameCounter = 0;
   }
-  // The recording the frames go to: numbered by arrival, files in the temporary folder.
+  // The recording the frames go to, its arrays made: numbered by arrival, files in the
+  // temporary folder.
   FrameRecording& Recording() {
     if (!recording_) {
       RecordingPlan plan{dir_.path()};
       plan.observer = &counter_;
       plan.numframes = numframes_;
       recording_.emplace(std::move(plan));
+      EXPECT_TRUE(recording_->AllocateArrays());
     }
     return *recording_;
   }
@@ -131,6 +133,7 @@ TEST_F(BufferCallback, TheEstimateOfASparseClipCountsTheFramesThatCome) {
   plan.numframes = 3000;
   plan.write_files = false;
   recording_.emplace(std::move(plan));
+  ASSERT_TRUE(recording_->AllocateArrays());
   const double start = frames::MonotonicSeconds();
   for (int frame = 0; frame < 30; ++frame) {
     const std::vector<uint32_t> pixels = RandomFrame(w, h);
@@ -289,9 +292,8 @@ TEST_F(BufferCallback, ApplyFrameFiltersWorksOnTheWorkFrameAndShowsIt) {
 
 TEST_F(BufferCallback, FramesOfSixteenColumnsOrFewerGiveNoFiles) {
   ASSERT_TRUE(AllocateGrabFrames(16, 5));
-  EXPECT_FALSE(AllocateConversionFrames());  // the arrays are there, the files cannot be
-  EXPECT_FALSE(PrepareFileFrame());
-  EXPECT_EQ(FrameStore.DMEM1.width(), 16);
+  EXPECT_FALSE(PrepareFileFrame());  // the arrays are there, the files cannot be
+  EXPECT_EQ(Recording().pipeline().DMEM1.width(), 16);
   FrameStore.FrameCounter = 0;
   const std::vector<uint32_t> delivered = RandomFrame(16, 5);
   BufferCB(Recording(), delivered.data(), static_cast<int64_t>(delivered.size()) * 4);
@@ -307,19 +309,28 @@ TEST(FrameStore, InitialStorageIsFourHundredByThreeHundred) {
   EXPECT_EQ(FrameStore.WorkFrame.width(), 400);
   EXPECT_EQ(FrameStore.WorkFrame.rows(), 301);
   EXPECT_EQ(FrameStore.GrabBuffer.rows(), 301);
-  for (const FrameArray* a : {&FrameStore.DMEM1, &FrameStore.DMEM2, &FrameStore.DMEM3,
-                              &FrameStore.DMEM4, &FrameStore.ViewCopy1, &FrameStore.ViewCopy2}) {
-    EXPECT_EQ(a->width(), 1201);
-    EXPECT_EQ(a->rows(), 301);
-  }
 }
 
-TEST(FrameStore, ConversionArraysFollowTheVideo) {
+// A recording's arrays follow the video, with a layout frame only for a layout, and go
+// when it is done with them.
+TEST(FrameStore, ARecordingsArraysFollowTheVideoAndItsLayout) {
   ASSERT_TRUE(AllocateGrabFrames(640, 480));
   EXPECT_EQ(FrameStore.FramePixelCount, 307200);
-  ASSERT_TRUE(AllocateConversionFrames());
-  EXPECT_EQ(FrameStore.DMEM3.width(), 640);
-  EXPECT_EQ(FrameStore.DMEM3.rows(), 481);
+  FrameRecording merge(RecordingPlan{});
+  ASSERT_TRUE(merge.AllocateArrays());
+  EXPECT_EQ(merge.pipeline().DMEM3.width(), 640);
+  EXPECT_EQ(merge.pipeline().DMEM3.rows(), 481);
+  EXPECT_TRUE(merge.pipeline().LayoutFrame.empty());
+  RecordingPlan plan;
+  plan.layout = frames::OutputLayout::kTab;
+  FrameRecording tab(std::move(plan));
+  ASSERT_TRUE(tab.AllocateArrays());
+  EXPECT_EQ(tab.pipeline().LayoutWidth, 624);
+  EXPECT_EQ(tab.pipeline().LayoutHeight, 960);
+  EXPECT_EQ(tab.pipeline().LayoutFrame.rows(), 961);
+  tab.ReleaseArrays();
+  EXPECT_TRUE(tab.pipeline().DMEM1.empty());
+  EXPECT_TRUE(tab.pipeline().LayoutFrame.empty());
 }
 
 }  // namespace
