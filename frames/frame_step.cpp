@@ -76,16 +76,16 @@ int64_t PrepareStereo(const FrameStepBuffers& b, const FrameStepSettings& settin
   stereo.picture = n;
   stereo.total = total;
   stereo.shift = StereoShift(settings.stereo.tuning);
-  stereo.depth = settings.stereo.depth_on == 1;
-  stereo.depth_factor = DepthFactor(settings.stereo.divisor);
+  stereo.displacement = settings.stereo.displacement_on == 1;
+  stereo.displacement_factor = DisplacementFactor(settings.stereo.divisor);
   stereo.stream_out = total * 4 >= stream_bytes;
-  if (stereo.depth) {
+  if (stereo.displacement) {
     for (int32_t v = 0; v < 256; ++v) {
-      table[v] = static_cast<int16_t>(DepthDisplacement(v, stereo.depth_factor));
+      table[v] = static_cast<int16_t>(ColourDisplacement(v, stereo.displacement_factor));
     }
-    stereo.depth_table = table;
+    stereo.displacement_table = table;
   }
-  return std::max<int64_t>({0, stereo.shift, stereo.depth ? table[255] : 0});
+  return std::max<int64_t>({0, stereo.shift, stereo.displacement ? table[255] : 0});
 }
 
 // Pixels [from, to) of the sharpened frame: the first and last rows copied, the rows
@@ -148,7 +148,7 @@ void RunFrameStepInStrips(const FrameStepBuffers& b, const FrameStepSettings& se
   // target that a vector kernel's window may load.
   const bool reads_previous = settings.stereo_on && settings.stereo.mode == 0;
   const int64_t read_behind =
-      reads_previous ? stereo.shift - (stereo.depth ? table[255] : 0) - 16 : 0;
+      reads_previous ? stereo.shift - (stereo.displacement ? table[255] : 0) - 16 : 0;
   const int64_t gap = reads_previous ? b.previous_gap : 0;
   // With smoothing, the first pass reads the delivered picture itself and only the first
   // row and the last two rows are copied: the first row before the pass (it reads that row

@@ -26,11 +26,11 @@ struct StereoPassArgs {
   int64_t picture = 0;  // width x height: the pixels the merge covers
   int64_t total = 0;    // width x (height + 1): the whole array
   int32_t shift = 0;    // 2 x tuning
-  bool depth = false;
-  float depth_factor = 0.0f;  // 1 / divisor in single precision
-  // round(v x depth_factor) for v = 0..255 when the caller has it already (a pass over a
+  bool displacement = false;
+  float displacement_factor = 0.0f;  // 1 / divisor in single precision
+  // round(v x displacement_factor) for v = 0..255 when the caller has it already (a pass over a
   // strip of the frame should not compute it again); null: computed by the kernel.
-  const int16_t* depth_table = nullptr;
+  const int16_t* displacement_table = nullptr;
   // The vector kernels may store `out` past the cache (a large frame nobody reads during
   // the step): no reading of its old contents from memory first. Such stores are complete
   // only after stream_fence.
@@ -46,10 +46,10 @@ struct StereoViewArgs {
   int32_t width = 0;
   int64_t picture = 0;  // width x height: only these pixels of each input are read
   int32_t shift = 0;    // 2 x tuning
-  bool depth = false;
-  float depth_factor = 0.0f;  // 1 / divisor in single precision
-  // round(v x depth_factor) for v = 0..255, or null: computed by the kernel.
-  const int16_t* depth_table = nullptr;
+  bool displacement = false;
+  float displacement_factor = 0.0f;  // 1 / divisor in single precision
+  // round(v x displacement_factor) for v = 0..255, or null: computed by the kernel.
+  const int16_t* displacement_table = nullptr;
 };
 
 // The kernels of the output layouts other than today's anaglyph (see layouts.h).

@@ -34,7 +34,7 @@ struct ViewPair {
 // `scratch` (two times end - begin pixels).
 ViewPair Views(const LayoutKernels& kernels, const StereoViewArgs& args, int64_t begin, int64_t end,
                uint32_t* scratch) {
-  if (!args.depth && begin + args.shift >= 0 && end + args.shift <= args.picture) {
+  if (!args.displacement && begin + args.shift >= 0 && end + args.shift <= args.picture) {
     return {args.second + begin + args.shift, args.current + begin};
   }
   kernels.stereo_views(args, begin, end, scratch, scratch + (end - begin));
@@ -51,8 +51,8 @@ void ComposeAnaglyph(const uint32_t* current, const uint32_t* previous, int32_t 
   args.picture = int64_t{width} * height;
   args.total = args.picture + width;
   args.shift = StereoShift(settings.tuning);
-  args.depth = settings.depth_on == 1;
-  args.depth_factor = DepthFactor(settings.divisor);
+  args.displacement = settings.displacement_on == 1;
+  args.displacement_factor = DisplacementFactor(settings.divisor);
   ActiveKernels().stereo_pass(args);
 }
 
@@ -119,7 +119,7 @@ void ComposeColourAnaglyph(const LayoutJob& job, OutputLayout layout) {
   const auto in_one_pass = layout == OutputLayout::kHalfColour ? kernels.half_colour_views
                            : layout == OutputLayout::kGrey     ? kernels.grey_views
                                                                : nullptr;
-  if (args.depth && in_one_pass != nullptr) {
+  if (args.displacement && in_one_pass != nullptr) {
     if (pw == w) {
       in_one_pass(args, 0, n, out);
     } else {
@@ -199,7 +199,7 @@ void ComposeHalfTopAndBottom(const LayoutJob& job) {
   const int64_t pw = job.pw;
   const int64_t height = job.height;
   uint32_t* out = job.out;
-  if (args.depth && kernels.average_rows_views != nullptr) {
+  if (args.displacement && kernels.average_rows_views != nullptr) {
     for (int64_t k = (height + 1) / 2 - 1; k >= 0; --k) {
       const int64_t upper = height - 1 - 2 * k;
       const int64_t lower = std::max<int64_t>(upper - 1, 0);
@@ -258,7 +258,7 @@ bool ComposeLayout(OutputLayout layout, const uint32_t* current, const uint32_t*
     ComposeAnaglyph(current, previous, width, height, settings, out);
     return true;
   }
-  const std::array<int16_t, 256> table = DepthTableFor(DepthFactor(settings.divisor));
+  const std::array<int16_t, 256> table = DisplacementTableFor(DisplacementFactor(settings.divisor));
   const StereoViewArgs args = MakeStereoViewArgs(current, previous, width, height, settings, table);
   // The columns of each view the output shows (the frame files leave the right edge out).
   const int64_t shown = picture_width > 0 ? std::min(picture_width, width) : width;

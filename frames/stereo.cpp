@@ -24,11 +24,11 @@ int32_t StereoShift(int32_t tuning) {
   return 2 * std::clamp(tuning, -10, 10);
 }
 
-float DepthFactor(int32_t divisor) {
+float DisplacementFactor(int32_t divisor) {
   return 1.0f / static_cast<float>(std::max(divisor, 1));
 }
 
-int32_t DepthDisplacement(int32_t value, float k) {
+int32_t ColourDisplacement(int32_t value, float k) {
   const float product = static_cast<float>(value) * k;
   // The program never changes the rounding mode, so this rounds to nearest, ties to even.
   return static_cast<int32_t>(std::nearbyint(product));
@@ -49,13 +49,13 @@ void ComposeStereo(const StereoArrays& arrays, int32_t width, int32_t height,
   std::memcpy(arrays.view2, d2, bytes);
   // 3. Parameters.
   const int64_t s = StereoShift(settings.tuning);
-  const float k = DepthFactor(settings.divisor);
+  const float k = DisplacementFactor(settings.divisor);
   // 4. 3D Depth displacement.
-  if (settings.depth_on == 1) {
+  if (settings.displacement_on == 1) {
     for (int64_t p = w; p < n - w; ++p) {
       const uint32_t own = d1[p];
-      const int64_t dr = DepthDisplacement(static_cast<int32_t>(Red(own)), k);
-      const int64_t dg = DepthDisplacement(static_cast<int32_t>(Green(own)), k);
+      const int64_t dr = ColourDisplacement(static_cast<int32_t>(Red(own)), k);
+      const int64_t dg = ColourDisplacement(static_cast<int32_t>(Green(own)), k);
       d1[p] = arrays.view1[p + dr];
       d2[p] = arrays.view2[p - dg];
     }
@@ -86,21 +86,21 @@ void StereoPassScalarRange(const StereoPassArgs& args, int64_t begin, int64_t en
   const int64_t n = args.picture;
   if (begin >= end) return;
   int16_t own_table[256] = {};
-  const int16_t* table = args.depth_table;
-  if (args.depth && table == nullptr) {
+  const int16_t* table = args.displacement_table;
+  if (args.displacement && table == nullptr) {
     for (int32_t v = 0; v < 256; ++v) {
-      own_table[v] = static_cast<int16_t>(DepthDisplacement(v, args.depth_factor));
+      own_table[v] = static_cast<int16_t>(ColourDisplacement(v, args.displacement_factor));
     }
     table = own_table;
   }
   // First view of pixel i and second view of pixel j after the optional displacement.
   auto first = [&](int64_t i) {
     const uint32_t own = cur[i];
-    if (args.depth && i >= w && i < n - w) return cur[i + table[Red(own)]];
+    if (args.displacement && i >= w && i < n - w) return cur[i + table[Red(own)]];
     return own;
   };
   auto second = [&](int64_t j) {
-    if (args.depth && j >= w && j < n - w) return sec[j - table[Green(cur[j])]];
+    if (args.displacement && j >= w && j < n - w) return sec[j - table[Green(cur[j])]];
     return sec[j];
   };
   const int64_t merge_end = std::min(n + kMergeStart, args.total);
@@ -129,8 +129,8 @@ bool StereoFrameStep(const StereoFrameSet& frames, const StereoSettings& setting
   args.total = frames.dmem1->pixel_count();
   args.picture = args.total - args.width;
   args.shift = StereoShift(settings.tuning);
-  args.depth = settings.depth_on == 1;
-  args.depth_factor = DepthFactor(settings.divisor);
+  args.displacement = settings.displacement_on == 1;
+  args.displacement_factor = DisplacementFactor(settings.divisor);
   ActiveKernels().stereo_pass(args);
   // DMEM1 <- composed frame, DMEM3 <- frame on entry, DMEM4 <- old previous frame (scratch).
   swap(*frames.dmem1, *frames.dmem4);

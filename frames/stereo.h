@@ -14,16 +14,16 @@ namespace zqr::frames {
 struct StereoSettings {
   int32_t mode = 0;    // 0 dynamic (second view = previous frame), otherwise static
   int32_t tuning = 6;  // parallax t: red taken 2 x t pixels further on; used within -10..10
-  int32_t depth_on = 0;
+  int32_t displacement_on = 0;
   int32_t divisor = 30;  // 3D Depth divisor D; values below 1 are taken as 1
 };
 
 // 2 x tuning, the tuning taken within -10..10.
 int32_t StereoShift(int32_t tuning);
 // k = 1 / D rounded to single precision.
-float DepthFactor(int32_t divisor);
+float DisplacementFactor(int32_t divisor);
 // round(value x k), the product formed in single precision, ties to even.
-int32_t DepthDisplacement(int32_t value, float k);
+int32_t ColourDisplacement(int32_t value, float k);
 
 // The arrays of the composition, each width x (height + 1) pixels.
 struct StereoArrays {

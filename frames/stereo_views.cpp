@@ -7,10 +7,11 @@
 
 namespace zqr::frames {
 
-std::array<int16_t, 256> DepthTableFor(float depth_factor) {
+std::array<int16_t, 256> DisplacementTableFor(float displacement_factor) {
   std::array<int16_t, 256> table;
   for (int32_t v = 0; v < 256; ++v) {
-    table[static_cast<size_t>(v)] = static_cast<int16_t>(DepthDisplacement(v, depth_factor));
+    table[static_cast<size_t>(v)] =
+        static_cast<int16_t>(ColourDisplacement(v, displacement_factor));
   }
   return table;
 }
@@ -24,9 +25,9 @@ StereoViewArgs MakeStereoViewArgs(const uint32_t* current, const uint32_t* previ
   args.width = width;
   args.picture = int64_t{width} * height;
   args.shift = StereoShift(settings.tuning);
-  args.depth = settings.depth_on == 1;
-  args.depth_factor = DepthFactor(settings.divisor);
-  args.depth_table = table.data();
+  args.displacement = settings.displacement_on == 1;
+  args.displacement_factor = DisplacementFactor(settings.divisor);
+  args.displacement_table = table.data();
   return args;
 }
 
@@ -39,7 +40,7 @@ void StereoViewsScalar(const StereoViewArgs& args, int64_t begin, int64_t end, u
   const int64_t n = args.picture;
   const int64_t s = args.shift;
   auto inside = [n](int64_t p) { return std::clamp<int64_t>(p, 0, n - 1); };
-  if (!args.depth) {
+  if (!args.displacement) {
     std::memcpy(right, cur + begin, static_cast<size_t>(end - begin) * 4);
     // Pixels whose shifted source lies in the picture are one copy.
     const int64_t from = std::clamp(-s, begin, end);
@@ -50,9 +51,9 @@ void StereoViewsScalar(const StereoViewArgs& args, int64_t begin, int64_t end, u
     return;
   }
   std::array<int16_t, 256> own_table;
-  const int16_t* table = args.depth_table;
+  const int16_t* table = args.displacement_table;
   if (table == nullptr) {
-    own_table = DepthTableFor(args.depth_factor);
+    own_table = DisplacementTableFor(args.displacement_factor);
     table = own_table.data();
   }
   auto displaced = [&](int64_t p) { return p >= w && p < n - w; };
@@ -71,7 +72,7 @@ bool ComposeStereoViews(const uint32_t* current, const uint32_t* previous, int32
       (settings.mode == 0 && previous == nullptr)) {
     return false;
   }
-  const std::array<int16_t, 256> table = DepthTableFor(DepthFactor(settings.divisor));
+  const std::array<int16_t, 256> table = DisplacementTableFor(DisplacementFactor(settings.divisor));
   const StereoViewArgs args = MakeStereoViewArgs(current, previous, width, height, settings, table);
   ActiveKernels().layouts.stereo_views(args, 0, args.picture, left, right);
   return true;

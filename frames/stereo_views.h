@@ -22,7 +22,7 @@
 namespace zqr::frames {
 
 // round(v x k) for v = 0..255, the table the view kernels take.
-std::array<int16_t, 256> DepthTableFor(float depth_factor);
+std::array<int16_t, 256> DisplacementTableFor(float displacement_factor);
 
 // The arguments of the view kernels for one frame: the second view's source is `previous`
 // in the dynamic mode and `current` in the static one (as in the stereo step). `table`

@@ -84,7 +84,7 @@ frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& s) {
   settings.stereo_on = s.StereoOn == 1;
   settings.stereo.mode = s.StereoMode;
   settings.stereo.tuning = s.StereoTuning;
-  settings.stereo.depth_on = s.DepthOn;
+  settings.stereo.displacement_on = s.DepthOn;
   settings.stereo.divisor = s.DepthDivisor;
   settings.depth_map = settings.stereo_on && s.StereoMode == kDepthMapMode;
   settings.dibr.divergence_percent = s.Divergence / 10.0;

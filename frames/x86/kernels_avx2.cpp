@@ -155,7 +155,7 @@ __m256i Pick24(const uint32_t* p, __m256i offset) {
 // all but the first and last row of the frame). Returns where it stopped.
 int64_t StereoDepthWithin8(const StereoPassArgs& args, int64_t i, int64_t end) {
   const __m256i low = _mm256_set1_epi32(static_cast<int32_t>(kLowHalf));
-  const __m256 k = _mm256_set1_ps(args.depth_factor);
+  const __m256 k = _mm256_set1_ps(args.displacement_factor);
   const __m256i first = _mm256_set1_epi32(args.width);  // first displaced pixel
   const __m256i past = _mm256_set1_epi32(static_cast<int32_t>(args.picture - args.width));
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
@@ -208,7 +208,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
   const __m256i low = _mm256_set1_epi32(static_cast<int32_t>(kLowHalf));
   StereoPassScalarRange(args, range_begin, begin);
   int64_t i = begin;
-  if (!args.depth) {
+  if (!args.displacement) {
     for (; i + 8 <= end; i += 8) {
       PrefetchPixels(args.second + i);
       const __m256i own = Load(args.current + i);
@@ -218,7 +218,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
                args.stream_out);
     }
   } else {
-    const __m256 k = _mm256_set1_ps(args.depth_factor);
+    const __m256 k = _mm256_set1_ps(args.displacement_factor);
     const __m256i byte = _mm256_set1_epi32(0xFF);
     const __m256i first = _mm256_set1_epi32(args.width);  // first displaced pixel
     const __m256i past = _mm256_set1_epi32(static_cast<int32_t>(args.picture - args.width));
@@ -228,7 +228,7 @@ void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_
     const int* second = reinterpret_cast<const int*>(args.second);
     // Displacements grow with the byte, so 255 gives the largest. Up to 16 pixels the
     // sources of eight pixels lie within 24 pixels and permutes replace the gathers.
-    const int32_t reach = DepthDisplacement(255, args.depth_factor);
+    const int32_t reach = ColourDisplacement(255, args.displacement_factor);
     if (reach <= 8) i = StereoDepthWithin8(args, i, end);
     if (reach <= 16) {
       const __m256i sixteen = _mm256_set1_epi32(16);

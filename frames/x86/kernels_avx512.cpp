@@ -114,7 +114,8 @@ int64_t StereoBlocks(const StereoPassArgs& args, const __m512i table[4], int64_t
 
 void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
   __m512i table[4];
-  if (!args.depth || zmm::DepthTableRegisters(args.depth_table, args.depth_factor, table) > 8) {
+  if (!args.displacement || zmm::DisplacementTableRegisters(args.displacement_table,
+                                                            args.displacement_factor, table) > 8) {
     return Avx2StereoRange(args, range_begin, range_end);
   }
   const int64_t begin = std::clamp(kStereoMergeStart, range_begin, range_end);

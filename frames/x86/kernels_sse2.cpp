@@ -140,7 +140,7 @@ void SharpenRange(const uint32_t* src, uint32_t* dst, int32_t width, int64_t beg
 // The merge without displacement in vectors; with 3D Depth the baseline keeps the plain
 // kernel (no gather before AVX2).
 void StereoRange(const StereoPassArgs& args, int64_t range_begin, int64_t range_end) {
-  if (args.depth) return StereoPassScalarRange(args, range_begin, range_end);
+  if (args.displacement) return StereoPassScalarRange(args, range_begin, range_end);
   const int64_t begin = std::clamp(kStereoMergeStart, range_begin, range_end);
   const int64_t end =
       std::clamp(std::min(args.picture + kStereoMergeStart, args.total), begin, range_end);

@@ -26,13 +26,13 @@ using ymm::Store;
 // picture as the plain kernel holds them.
 void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_t* left,
                  uint32_t* right) {
-  if (!args.depth) return StereoViewsScalar(args, begin, end, left, right);
+  if (!args.displacement) return StereoViewsScalar(args, begin, end, left, right);
   const int64_t n = args.picture;
   const int64_t s = args.shift;
   const int64_t first_block = std::clamp<int64_t>(std::max<int64_t>(8 - s, 0), begin, end);
   const int64_t last_block = std::min(n - 16, n - 8 - s);
   StereoViewsScalar(args, begin, first_block, left, right);
-  const __m256 k = _mm256_set1_ps(args.depth_factor);
+  const __m256 k = _mm256_set1_ps(args.displacement_factor);
   const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const __m256i eight = _mm256_set1_epi32(8);
   const __m256i first = _mm256_set1_epi32(args.width);  // first displaced pixel
@@ -49,7 +49,7 @@ void StereoViews(const StereoViewArgs& args, int64_t begin, int64_t end, uint32_
     const __m256i b = _mm256_permutevar8x32_epi32(Load(p + 8), offset);
     return _mm256_blendv_epi8(a, b, _mm256_cmpgt_epi32(offset, _mm256_set1_epi32(7)));
   };
-  const bool near = DepthDisplacement(255, args.depth_factor) <= 8;
+  const bool near = ColourDisplacement(255, args.displacement_factor) <= 8;
   // Blocks whose pixels and shifted pixels all lie in the displaced rows need no masks
   // (all but the first and last row of the frame).
   const int64_t inside_begin = std::max<int64_t>(args.width, args.width - s);

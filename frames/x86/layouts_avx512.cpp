@@ -87,7 +87,8 @@ template <typename Block, typename Rest>
 [[gnu::always_inline]] inline void ForEachViewBlock(const StereoViewArgs& args, int64_t begin,
                                                     int64_t end, Block block, Rest rest) {
   __m512i table[4];
-  if (!args.depth || zmm::DepthTableRegisters(args.depth_table, args.depth_factor, table) > 8) {
+  if (!args.displacement || zmm::DisplacementTableRegisters(args.displacement_table,
+                                                            args.displacement_factor, table) > 8) {
     return rest(begin, end);
   }
   const int64_t n = args.picture;
@@ -191,7 +192,8 @@ void AverageRowsViews(const StereoViewArgs& args, int64_t a, int64_t b, int64_t 
     }
   };
   __m512i table[4];
-  if (!args.depth || zmm::DepthTableRegisters(args.depth_table, args.depth_factor, table) > 8) {
+  if (!args.displacement || zmm::DisplacementTableRegisters(args.displacement_table,
+                                                            args.displacement_factor, table) > 8) {
     return through_band(0, count);
   }
   const int64_t n = args.picture;

@@ -27,9 +27,9 @@ namespace zqr::frames::zmm {
 // The displacement of every byte value as table registers: the low bytes of the frame's
 // 16-bit table when the caller has one (the kernels are called for every strip or band,
 // too often to fill it byte by byte), else worked out here. Returns the largest.
-inline int32_t DepthTableRegisters(const int16_t* depth_table, float depth_factor,
-                                   __m512i table[4]) {
-  if (depth_table != nullptr) {
+inline int32_t DisplacementTableRegisters(const int16_t* displacement_table,
+                                          float displacement_factor, __m512i table[4]) {
+  if (displacement_table != nullptr) {
     alignas(64) static constexpr std::array<uint8_t, 64> kEvenBytes = [] {
       std::array<uint8_t, 64> even{};
       for (size_t k = 0; k < even.size(); ++k) even[k] = static_cast<uint8_t>(2 * k);
@@ -37,14 +37,16 @@ inline int32_t DepthTableRegisters(const int16_t* depth_table, float depth_facto
     }();
     const __m512i low_bytes = _mm512_load_si512(kEvenBytes.data());
     for (int k = 0; k < 4; ++k) {
-      table[k] = _mm512_permutex2var_epi8(_mm512_loadu_si512(depth_table + 64 * k), low_bytes,
-                                          _mm512_loadu_si512(depth_table + 64 * k + 32));
+      table[k] =
+          _mm512_permutex2var_epi8(_mm512_loadu_si512(displacement_table + 64 * k), low_bytes,
+                                   _mm512_loadu_si512(displacement_table + 64 * k + 32));
     }
-    return depth_table[255];
+    return displacement_table[255];
   }
   alignas(64) std::array<uint8_t, 256> bytes;
   for (int32_t v = 0; v < 256; ++v) {
-    bytes[static_cast<size_t>(v)] = static_cast<uint8_t>(DepthDisplacement(v, depth_factor));
+    bytes[static_cast<size_t>(v)] =
+        static_cast<uint8_t>(ColourDisplacement(v, displacement_factor));
   }
   for (int k = 0; k < 4; ++k) table[k] = _mm512_load_si512(bytes.data() + 64 * k);
   return bytes[255];

@@ -31,7 +31,7 @@ std::vector<FrameKernels> Checkasm::sets_ = AvailableKernelSets();
 std::array<int16_t, 256> DepthTable(float factor) {
   std::array<int16_t, 256> table;
   for (int32_t v = 0; v < 256; ++v) {
-    table[static_cast<size_t>(v)] = static_cast<int16_t>(DepthDisplacement(v, factor));
+    table[static_cast<size_t>(v)] = static_cast<int16_t>(ColourDisplacement(v, factor));
   }
   return table;
 }
@@ -154,9 +154,10 @@ TEST_P(Checkasm, StereoPass) {
         args.picture = int64_t{w} * h;
         args.total = int64_t{w} * (h + 1);
         args.shift = StereoShift(static_cast<int32_t>(rng() % 21) - 10);
-        args.depth = round != 0;
-        args.depth_factor = DepthFactor(round == 3 ? 1 + static_cast<int32_t>(rng() % 30)
-                                                   : 20 + static_cast<int32_t>(rng() % 81));
+        args.displacement = round != 0;
+        args.displacement_factor =
+            DisplacementFactor(round == 3 ? 1 + static_cast<int32_t>(rng() % 30)
+                                          : 20 + static_cast<int32_t>(rng() % 81));
         args.out = a.data();
         ref().stereo_pass(args);
         args.out = b.data();
@@ -164,8 +165,9 @@ TEST_P(Checkasm, StereoPass) {
         candidate().stereo_pass(args);
         candidate().stream_fence();
         ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
-            << Name() << " " << w << "x" << h << " shift " << args.shift << " depth " << args.depth
-            << " k " << args.depth_factor << " streamed " << args.stream_out;
+            << Name() << " " << w << "x" << h << " shift " << args.shift << " depth "
+            << args.displacement << " k " << args.displacement_factor << " streamed "
+            << args.stream_out;
         ASSERT_TRUE(test::GuardsZero(b));
       }
     }
@@ -187,16 +189,22 @@ TEST_P(Checkasm, StereoPassEveryDisplacement) {
     a.Allocate(w, h + 1);
     FrameArray b;
     b.Allocate(w, h + 1);
-    StereoPassArgs args{current.data(),      current.data(),       a.data(), w,
-                        int64_t{w} * h,      int64_t{w} * (h + 1), 12,       true,
-                        DepthFactor(divisor)};
+    StereoPassArgs args{current.data(),
+                        current.data(),
+                        a.data(),
+                        w,
+                        int64_t{w} * h,
+                        int64_t{w} * (h + 1),
+                        12,
+                        true,
+                        DisplacementFactor(divisor)};
     ref().stereo_pass(args);
     // The kernels take the displacements from the frame step's table when it gives one.
-    const std::array<int16_t, 256> table = DepthTable(args.depth_factor);
+    const std::array<int16_t, 256> table = DepthTable(args.displacement_factor);
     for (const int16_t* given : {static_cast<const int16_t*>(nullptr), table.data()}) {
       std::memset(b.data(), 0, b.byte_size());
       args.out = b.data();
-      args.depth_table = given;
+      args.displacement_table = given;
       candidate().stereo_pass(args);
       ASSERT_EQ(test::FirstDifference(a.data(), b.data(), a.pixel_count()), "")
           << Name() << " divisor " << divisor << (given != nullptr ? " with table" : "");
@@ -254,12 +262,12 @@ TEST_P(Checkasm, SharpenAndStereoInRandomPieces) {
       args.picture = n;
       args.total = n + w;
       args.shift = StereoShift(static_cast<int32_t>(rng() % 21) - 10);
-      args.depth = rng() % 4 != 0;
-      args.depth_factor = DepthFactor(1 + static_cast<int32_t>(rng() % 60));
+      args.displacement = rng() % 4 != 0;
+      args.displacement_factor = DisplacementFactor(1 + static_cast<int32_t>(rng() % 60));
       args.out = a.data();
       ref().stereo_pass(args);
-      const std::array<int16_t, 256> table = DepthTable(args.depth_factor);
-      if (rng() % 2 == 0) args.depth_table = table.data();
+      const std::array<int16_t, 256> table = DepthTable(args.displacement_factor);
+      if (rng() % 2 == 0) args.displacement_table = table.data();
       // In pieces of random lengths, as the frame step calls it, into a frame that starts at
       // any pixel of a cache line (the stores past the cache need whole aligned blocks).
       const size_t skew = rng() % 16;
@@ -274,7 +282,7 @@ TEST_P(Checkasm, SharpenAndStereoInRandomPieces) {
       candidate().stream_fence();
       ASSERT_EQ(test::FirstDifference(a.data(), args.out, a.pixel_count()), "")
           << Name() << " stereo " << w << "x" << h << " shift " << args.shift << " k "
-          << args.depth_factor << " skew " << skew << " streamed " << args.stream_out;
+          << args.displacement_factor << " skew " << skew << " streamed " << args.stream_out;
       EXPECT_EQ(out[15 + skew], 0x5A5A5A5Au) << "a store before the output";
       EXPECT_EQ(out[16 + skew + static_cast<size_t>(n + w)], 0x5A5A5A5Au) << "a store after it";
     }

@@ -50,8 +50,9 @@ std::string Describe(const StepCase& c) {
          "/" + std::to_string(s.filter.contrast) + " sharpen=" + std::to_string(s.sharpen_amount) +
          "/" + std::to_string(s.sharpen_radius) + " stereo=" + std::to_string(s.stereo_on) +
          " mode=" + std::to_string(s.stereo.mode) + " tuning=" + std::to_string(s.stereo.tuning) +
-         " depth=" + std::to_string(s.stereo.depth_on) + "/" + std::to_string(s.stereo.divisor) +
-         " strip=" + std::to_string(c.strip) + (c.stream ? " streamed" : "") +
+         " depth=" + std::to_string(s.stereo.displacement_on) + "/" +
+         std::to_string(s.stereo.divisor) + " strip=" + std::to_string(c.strip) +
+         (c.stream ? " streamed" : "") +
          (c.previous_gap > 0 ? " gap=" + std::to_string(c.previous_gap) : "");
 }
 
@@ -89,8 +90,8 @@ void CheckCase(const StepCase& c, std::mt19937& rng) {
     args.picture = n;
     args.total = n + w;
     args.shift = StereoShift(s.stereo.tuning);
-    args.depth = s.stereo.depth_on == 1;
-    args.depth_factor = DepthFactor(s.stereo.divisor);
+    args.displacement = s.stereo.displacement_on == 1;
+    args.displacement_factor = DisplacementFactor(s.stereo.divisor);
     StereoPassScalar(args);
   }
 
@@ -158,7 +159,7 @@ FrameStepSettings RandomSettings(std::mt19937& rng) {
   s.stereo_on = stereo != 0;
   s.stereo.mode = stereo == 2 ? 1 : 0;
   s.stereo.tuning = pick(-11, 11);
-  s.stereo.depth_on = pick(0, 1);
+  s.stereo.displacement_on = pick(0, 1);
   const int32_t divisors[] = {1, 2, 5, 16, 30, 200};
   s.stereo.divisor = divisors[pick(0, 5)];
   return s;
@@ -182,7 +183,7 @@ TEST(FrameStepStrips, EveryStageCombinationMatchesTheStagesOnWholeFrames) {
         c.settings.sharpen_radius = radius;
         c.settings.stereo_on = stereo != 0;
         c.settings.stereo.mode = stereo >= 3 ? 1 : 0;
-        c.settings.stereo.depth_on = stereo % 2 == 0 ? 1 : 0;
+        c.settings.stereo.displacement_on = stereo % 2 == 0 ? 1 : 0;
         const int64_t strips[] = {1, 7, 8, c.width, 3 * int64_t{c.width} + 5, kFrameStepStrip};
         c.strip = strips[k % 6];
         c.stream = k % 2 == 0;
@@ -231,7 +232,7 @@ TEST(FrameStepStrips, StripSizeNeverChangesTheResult) {
     c.settings.filter.noise_on = 1;
     c.settings.filter.noise_passes = 5;
     c.settings.stereo_on = true;
-    c.settings.stereo.depth_on = 1;
+    c.settings.stereo.displacement_on = 1;
     c.settings.stereo.divisor = 1;
     c.settings.stereo.tuning = 10;
     c.strip = strip;
@@ -255,7 +256,7 @@ TEST(FrameStepStrips, SharpenedFrameBuiltOverThePreviousOne) {
     c.settings.sharpen_amount = repeat % 3;
     c.settings.stereo_on = repeat % 8 != 7;
     c.settings.stereo.mode = repeat % 8 == 6 ? 1 : 0;
-    c.settings.stereo.depth_on = repeat % 4 == 3 ? 0 : 1;
+    c.settings.stereo.displacement_on = repeat % 4 == 3 ? 0 : 1;
     c.settings.stereo.divisor = repeat % 2 == 0 ? 1 : 30;
     c.settings.stereo.tuning = repeat % 3 == 0 ? -10 : 10;
     const int64_t strips[] = {5, 64, 4 * int64_t{size[0]}, kFrameStepStrip};
@@ -283,7 +284,7 @@ TEST(FrameStepStrips, AGapTooSmallEndsTheStepInsteadOfHanging) {
   ASSERT_TRUE(shared.AllocateSliding(w, h + 1, 16));
   FrameStepSettings s;
   s.stereo_on = true;
-  s.stereo.depth_on = 1;
+  s.stereo.displacement_on = 1;
   s.stereo.divisor = 1;
   FrameStepBuffers b;
   b.width = w;
@@ -371,7 +372,7 @@ TEST(FrameStepCallback, StripsGiveTheStagesResultsFrameByFrame) {
     Settings.StereoOn = s.stereo_on ? 1 : 0;
     Settings.StereoMode = s.stereo.mode;
     Settings.StereoTuning = s.stereo.tuning;
-    Settings.DepthOn = s.stereo.depth_on;
+    Settings.DepthOn = s.stereo.displacement_on;
     Settings.DepthDivisor = s.stereo.divisor;
     const int32_t w = round % 2 == 0 ? 45 : 97;
     const int32_t h = 3 + round;

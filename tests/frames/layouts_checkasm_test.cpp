@@ -56,13 +56,13 @@ TEST_P(LayoutCheckasm, StereoViewsInRandomPieces) {
                                              : 1 + static_cast<int32_t>(rng() % 100);
         const StereoSettings settings{static_cast<int32_t>(rng() % 2),
                                       static_cast<int32_t>(rng() % 21) - 10, round != 3, divisor};
-        const auto table = DepthTableFor(DepthFactor(divisor));
+        const auto table = DisplacementTableFor(DisplacementFactor(divisor));
         StereoViewArgs args =
             MakeStereoViewArgs(current.data(), previous.data(), w, h, settings, table);
         Pixels left_a(static_cast<size_t>(n)), right_a(left_a.size());
         ref().stereo_views(args, 0, n, left_a.data(), right_a.data());
         // The vector kernels work the displacements out themselves when given no table.
-        if (rng() % 2 == 0) args.depth_table = nullptr;
+        if (rng() % 2 == 0) args.displacement_table = nullptr;
         Pixels left_b(left_a.size(), 0x5A5A5A5Au), right_b(left_a.size(), 0x5A5A5A5Au);
         for (int64_t start = 0; start < n;) {
           const int64_t stop = std::min<int64_t>(n, start + 1 + static_cast<int64_t>(rng() % 90));
@@ -72,9 +72,9 @@ TEST_P(LayoutCheckasm, StereoViewsInRandomPieces) {
         }
         ASSERT_EQ(test::FirstDifference(left_a.data(), left_b.data(), n), "")
             << Name() << " left " << w << "x" << h << " shift " << args.shift << " depth "
-            << args.depth << " divisor " << divisor;
+            << args.displacement << " divisor " << divisor;
         ASSERT_EQ(test::FirstDifference(right_a.data(), right_b.data(), n), "")
-            << Name() << " right " << w << "x" << h << " depth " << args.depth << " divisor "
+            << Name() << " right " << w << "x" << h << " depth " << args.displacement << " divisor "
             << divisor;
       }
     }
@@ -99,7 +99,7 @@ TEST_P(LayoutCheckasm, ViewsAndLayoutInOnePass) {
           h == 2 ? 1 + static_cast<int32_t>(rng() % 31) : 32 + static_cast<int32_t>(rng() % 80);
       const StereoSettings settings{static_cast<int32_t>(rng() % 2),
                                     static_cast<int32_t>(rng() % 21) - 10, true, divisor};
-      const auto table = DepthTableFor(DepthFactor(divisor));
+      const auto table = DisplacementTableFor(DisplacementFactor(divisor));
       const StereoViewArgs args =
           MakeStereoViewArgs(current.data(), previous.data(), w, h, settings, table);
       Pixels left(static_cast<size_t>(n)), right(left.size());

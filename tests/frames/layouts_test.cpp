@@ -44,8 +44,8 @@ Views ReferenceViews(const Pixels& current, const Pixels& previous, int32_t widt
                      const StereoSettings& settings) {
   const int64_t n = static_cast<int64_t>(current.size());
   const Pixels& second = settings.mode == 0 ? previous : current;
-  const float k = DepthFactor(settings.divisor);
-  const bool depth = settings.depth_on == 1;
+  const float k = DisplacementFactor(settings.divisor);
+  const bool depth = settings.displacement_on == 1;
   auto at = [n](const Pixels& frame, int64_t p) {
     return frame[static_cast<size_t>(std::clamp<int64_t>(p, 0, n - 1))];
   };
@@ -54,12 +54,12 @@ Views ReferenceViews(const Pixels& current, const Pixels& previous, int32_t widt
   for (int64_t i = 0; i < n; ++i) {
     const uint32_t own = at(current, i);
     views.right[static_cast<size_t>(i)] =
-        moved(i) ? at(current, i + DepthDisplacement(static_cast<int32_t>(test::Red(own)), k))
+        moved(i) ? at(current, i + ColourDisplacement(static_cast<int32_t>(test::Red(own)), k))
                  : own;
     const int64_t j = std::clamp<int64_t>(i + StereoShift(settings.tuning), 0, n - 1);
     const int32_t green = static_cast<int32_t>(test::Green(at(current, j)));
     views.left[static_cast<size_t>(i)] =
-        moved(j) ? at(second, j - DepthDisplacement(green, k)) : at(second, j);
+        moved(j) ? at(second, j - ColourDisplacement(green, k)) : at(second, j);
   }
   return views;
 }
@@ -87,7 +87,7 @@ TEST(StereoViews, FollowTheirDefinitionOnFramesOfAnyWidth) {
         ASSERT_EQ(test::FirstDifference(expected.left.data(), actual.left.data(), n), "")
             << width << "x" << height << " tuning " << settings.tuning;
         ASSERT_EQ(test::FirstDifference(expected.right.data(), actual.right.data(), n), "")
-            << width << "x" << height << " depth " << settings.depth_on;
+            << width << "x" << height << " depth " << settings.displacement_on;
       }
     }
   }
@@ -121,7 +121,7 @@ TEST(StereoViews, AnaglyphOfTheViewsIsTheMerge) {
           const size_t p = static_cast<size_t>(i);
           ASSERT_EQ(arrays[0].data()[i], (views.right[p] & kLowHalf) | (views.left[p] & kHighHalf))
               << width << "x" << height << " pixel " << i << " tuning " << settings.tuning
-              << " depth " << settings.depth_on << " divisor " << settings.divisor;
+              << " depth " << settings.displacement_on << " divisor " << settings.divisor;
         }
       }
     }

@@ -30,16 +30,16 @@ StereoSettings Static(int32_t tuning) {
 }
 
 TEST(StereoParameters, DepthDisplacementRoundsTheSinglePrecisionProductToEven) {
-  const float k30 = DepthFactor(30);
-  EXPECT_EQ(DepthDisplacement(255, k30), 8);  // exactly 8.5 in single precision
-  EXPECT_EQ(DepthDisplacement(15, k30), 0);   // 0.5
-  EXPECT_EQ(DepthDisplacement(45, k30), 2);   // 1.5
-  const float k20 = DepthFactor(20);
-  EXPECT_EQ(DepthDisplacement(255, k20), 13);  // 12.75
-  EXPECT_EQ(DepthDisplacement(10, k20), 0);    // 0.5
-  EXPECT_EQ(DepthDisplacement(30, k20), 2);    // 1.5
-  EXPECT_EQ(DepthDisplacement(0, DepthFactor(100)), 0);
-  EXPECT_EQ(DepthDisplacement(255, DepthFactor(0)), 255);  // divisor taken as 1
+  const float k30 = DisplacementFactor(30);
+  EXPECT_EQ(ColourDisplacement(255, k30), 8);  // exactly 8.5 in single precision
+  EXPECT_EQ(ColourDisplacement(15, k30), 0);   // 0.5
+  EXPECT_EQ(ColourDisplacement(45, k30), 2);   // 1.5
+  const float k20 = DisplacementFactor(20);
+  EXPECT_EQ(ColourDisplacement(255, k20), 13);  // 12.75
+  EXPECT_EQ(ColourDisplacement(10, k20), 0);    // 0.5
+  EXPECT_EQ(ColourDisplacement(30, k20), 2);    // 1.5
+  EXPECT_EQ(ColourDisplacement(0, DisplacementFactor(100)), 0);
+  EXPECT_EQ(ColourDisplacement(255, DisplacementFactor(0)), 255);  // divisor taken as 1
 }
 
 TEST(StereoParameters, ShiftIsTwiceTheTuningWithinItsRange) {
