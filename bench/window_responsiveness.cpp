@@ -35,6 +35,7 @@
 #include "video/frame_store.h"
 #include "video/graph.h"
 #include "video/play.h"
+#include "video/preview_step.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -76,7 +77,11 @@ void CountingPreview(const PreviewFrame& frame) {
       for (int32_t x = 0; x < 200; ++x) hash = (hash ^ line[x]) * 1099511628211ull;
     }
     std::lock_guard lock(seen_mutex);
-    if (PreviewStep.Shown != PreviewStepState::Shows::kNothing) ++converted_pictures;
+    // Called from the poll, which holds the playing video's preview step.
+    const std::shared_ptr<LoadedVideo> video = CurrentLoadedVideo();
+    if (video && video->preview_step().Shown != PreviewStepState::Shows::kNothing) {
+      ++converted_pictures;
+    }
     if (hash != last_hash) {
       last_hash = hash;
       ++distinct_frames;
@@ -208,11 +213,12 @@ void BM_PolledPicture1080p(benchmark::State& state) {
   for (int64_t i = 0; i < int64_t{1920} * 1080; ++i)
     grab[i] = static_cast<uint32_t>(i * 2654435761u);
   DrawingObserver drawing;
+  PreviewStepState step;
   for (auto _ : state) {
     grab[0] ^= 0x00010101;  // each poll a new picture, as while the clip plays
-    ShowPolledFrame(drawing);
+    ShowPolledFrame(step, drawing);
   }
-  ClearPreviewFrames();
+  ClearPreviewFrames(nullptr);
 }
 BENCHMARK(BM_PolledPicture1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

@@ -51,6 +51,7 @@
 #include "video/graph.h"
 #include "video/play.h"
 #include "video/play_rules.h"
+#include "video/preview_step.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -248,7 +249,7 @@ void CleanUp(const std::string& temp_folder, LoadedVideo* video, FrameRecording*
   Shell.ElapsedText.Set("00.00.00");
   LogLine("Convert Movie End " + ClockText());
   observer.ResetPreview();
-  ForgetShownPreview();  // the cleared area gets the next poll's picture
+  if (video != nullptr) video->preview_step().Forget();  // the cleared area gets the next poll's
   observer.Label(kIdFramesDoneLabel, "");
   observer.Label(kIdOperationLabel, " Operation:");
   LogLine("Convert Movie End 2");

@@ -339,8 +339,7 @@ void FrameRecording::ProcessInStrips(const void* buffer, Destination destination
   pending_height_ = height;
 }
 
-PreviewFrame ShownPreviewPicture() {
-  const PreviewStepState& p = PreviewStep;
+PreviewFrame ShownPreviewPicture(const PreviewStepState& p) {
   if (p.Shown == PreviewStepState::Shows::kLayout) {
     PreviewFrame frame = PictureOf(p.LayoutFrame, p.LayoutWidth, p.LayoutHeight);
     frame.pillarbox_tall = true;
@@ -352,9 +351,8 @@ PreviewFrame ShownPreviewPicture() {
   return {};
 }
 
-bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
+bool StepPreviewFrame(PreviewStepState& p, const SettingsRecord& values, Observer& observer) {
   FrameStoreState& s = FrameStore;
-  PreviewStepState& p = PreviewStep;
   p.Shown = PreviewStepState::Shows::kNothing;
   const int32_t width = s.WorkFrame.width();
   const int32_t height = s.WorkFrame.rows() - 1;
@@ -370,7 +368,7 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
       layout == frames::OutputLayout::kAnaglyph && !depth_map
           ? frames::LayoutSize{}
           : frames::LayoutOutputSize(layout, width - frames::kCropColumns, height);
-  if (!AllocatePreviewStep(width, height, layout_size.width, layout_size.height)) return false;
+  if (!p.Allocate(width, height, layout_size.width, layout_size.height)) return false;
   frames::FrameStepSettings settings = FrameSettingsOf(values);
   settings.show_depth = values.ShowDepth == 1;
   // A picture polled again is paired with the frame before it again (see PreviewStepState).
@@ -442,7 +440,7 @@ bool StepPreviewFrame(const SettingsRecord& values, Observer& observer) {
     }
     p.Shown = PreviewStepState::Shows::kLayout;
   }
-  observer.ShowPreviewFrame(ShownPreviewPicture());
+  observer.ShowPreviewFrame(ShownPreviewPicture(p));
   return true;
 }
 

@@ -20,6 +20,7 @@
 #include "platform/media.h"
 #include "video/depth_stage.h"
 #include "video/frame_pipeline.h"
+#include "video/preview_step.h"
 
 namespace zqr {
 
@@ -69,10 +70,10 @@ frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& values);
 // step with the preview's own arrays, and the observer's ShowPreviewFrame runs. The WorkFrame
 // receives the filtered picture as in the plain preview. False (nothing done) when the option is
 // off or the frame cannot take that step; the caller then filters as before.
-bool StepPreviewFrame(const SettingsRecord& values, Observer& observer);
-// What the last StepPreviewFrame left to show: the columns of its frame a frame file keeps,
-// or its layout frame; no picture after the option was off or the frames cleared.
-PreviewFrame ShownPreviewPicture();
+bool StepPreviewFrame(PreviewStepState& step, const SettingsRecord& values, Observer& observer);
+// What the last StepPreviewFrame on `step` left to show: the columns of its frame a frame
+// file keeps, or its layout frame; no picture after the option was off or the frames cleared.
+PreviewFrame ShownPreviewPicture(const PreviewStepState& step);
 
 // Frames of a variable-rate video arrive unevenly, but the encoder plays the frame files at
 // one constant rate. So each frame goes to the slot of the constant-rate grid its sample

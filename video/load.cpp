@@ -64,7 +64,7 @@ void PlayChosenFile(const std::string& name, Observer& observer) {
   }
   Video.PlayState = 0;
   platform::SleepMs(100);
-  ClearPreviewFrames();
+  ClearPreviewFrames(CurrentLoadedVideo().get());
   observer.ResetPreview();
   Loader.Playbacks.fetch_add(-1);
 }

@@ -14,6 +14,7 @@
 #include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/play_rules.h"
+#include "video/preview_step.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -47,12 +48,13 @@ void PollPreviewFrame(const LoadedVideo& video, Observer& observer) {
       // The depth-map effect pairs a depth video's frame with the picture by its time.
       platform::RefTime position = 0;
       const int64_t per_frame = video.figures().TimePerFrame;
-      PreviewStep.FramesPerSecond = per_frame > 0 ? 1e7 / static_cast<double>(per_frame) : 0.0;
-      PreviewStep.PictureNumber =
+      PreviewStepState& step = video.preview_step();
+      step.FramesPerSecond = per_frame > 0 ? 1e7 / static_cast<double>(per_frame) : 0.0;
+      step.PictureNumber =
           graph->GetCurrentPosition(&position) == platform::MediaStatus::kOk && per_frame > 0
               ? static_cast<int32_t>(std::min<int64_t>(position / per_frame, INT32_MAX))
               : -1;
-      ShowPolledFrame(observer);
+      ShowPolledFrame(step, observer);
     }
   }
   ReleasePollLock();
@@ -61,9 +63,8 @@ void PollPreviewFrame(const LoadedVideo& video, Observer& observer) {
 namespace {
 // Whether the polled picture, the settings and the depth it would take are those of the
 // last poll, which showed them; remembered for the next poll when not.
-bool ShownAlready(const SettingsRecord& values) {
+bool ShownAlready(PreviewStepState& p, const SettingsRecord& values) {
   const FrameStoreState& s = FrameStore;
-  PreviewStepState& p = PreviewStep;
   const size_t bytes = static_cast<size_t>(std::max<int64_t>(
                            0, std::min<int64_t>(s.FramePixelCount, s.GrabBuffer.pixel_count()))) *
                        4;
@@ -85,12 +86,12 @@ bool ShownAlready(const SettingsRecord& values) {
 }
 }  // namespace
 
-void ShowPolledFrame(Observer& observer) {
+void ShowPolledFrame(PreviewStepState& step, Observer& observer) {
   FrameStoreState& s = FrameStore;
   if (s.WorkFrame.empty()) return;
   const SettingsRecord values = TakeSettingsSnapshot().values;  // the frame's one snapshot
-  if (ShownAlready(values)) return;
-  if (StepPreviewFrame(values, observer)) return;
+  if (ShownAlready(step, values)) return;
+  if (StepPreviewFrame(step, values, observer)) return;
   const int64_t count = std::min<int64_t>(
       {int64_t{s.FramePixelCount}, s.GrabBuffer.pixel_count(), s.WorkFrame.pixel_count()});
   if (count > 0) {
@@ -99,11 +100,11 @@ void ShowPolledFrame(Observer& observer) {
   ApplyFrameFilters(FrameSettingsOf(values).filter, observer);
 }
 
-void ClearPreviewFrames() {
+void ClearPreviewFrames(LoadedVideo* video) {
   TakePollLock();
   FrameStore.WorkFrame.Zero();
   FrameStore.GrabBuffer.Zero();
-  ClearPreviewStep();
+  if (video != nullptr) video->preview_step().Clear();
   ReleasePollLock();
 }
 

@@ -17,13 +17,14 @@ namespace zqr {
 // WorkFrame, then the filter chain (which repaints the preview). One thread at a time (spin
 // lock).
 void PollPreviewFrame(const LoadedVideo& video, Observer& observer);
-// The second half of a poll, on the picture in GrabBuffer: the conversion's step when
-// PreviewConverted is on (StepPreviewFrame), else the copy into WorkFrame and the chain.
-void ShowPolledFrame(Observer& observer);
+// The second half of a poll, on the picture in GrabBuffer: the conversion's step with the
+// preview's `step` when PreviewConverted is on (StepPreviewFrame), else the copy into
+// WorkFrame and the chain.
+void ShowPolledFrame(PreviewStepState& step, Observer& observer);
 
-// Zeroes WorkFrame and GrabBuffer; never while a preview poll or another clear runs (the
-// loader and the Convert dialog both clear them after a playback).
-void ClearPreviewFrames();
+// Zeroes WorkFrame and GrabBuffer and clears `video`'s preview step (when there is one);
+// never while a preview poll or another clear runs (the loader clears them after a playback).
+void ClearPreviewFrames(LoadedVideo* video);
 
 // Returns once a preview poll under way has finished. After Converting is set, no poll
 // touches the frames any more once this has returned.

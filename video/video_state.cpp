@@ -3,13 +3,15 @@
 
 #include <utility>
 
+#include "video/preview_step.h"
 #include "video/probe.h"
 
 namespace zqr {
 
 VideoStateRecord Video;
 
-LoadedVideo::LoadedVideo(std::string path) : path_(std::move(path)) {}
+LoadedVideo::LoadedVideo(std::string path)
+    : path_(std::move(path)), preview_step_(std::make_unique<PreviewStepState>()) {}
 
 LoadedVideo::~LoadedVideo() {
   AwaitProbe();

@@ -17,6 +17,8 @@
 
 namespace zqr {
 
+struct PreviewStepState;
+
 struct VideoStateRecord {
   // 0 stop requested / nothing playing, 1 play loop running, 2 a video is being armed.
   Shared32 PlayState{0};
@@ -73,6 +75,9 @@ class LoadedVideo {
   std::string probe_text() const;
   void SetProbeText(std::string text);
 
+  // What its preview keeps from one poll to the next (the poll's lock guards it).
+  PreviewStepState& preview_step() const { return *preview_step_; }
+
  private:
   const std::string path_;
   mutable std::mutex mutex_;
@@ -81,6 +86,7 @@ class LoadedVideo {
   std::string probe_text_;
   std::mutex probe_mutex_;
   std::thread probe_thread_;
+  const std::unique_ptr<PreviewStepState> preview_step_;
 };
 
 // The video the window shows and its commands drive: the last one loaded, kept after its

@@ -22,6 +22,7 @@
 #include "video/frame_callback.h"
 #include "video/frame_store.h"
 #include "video/play.h"
+#include "video/preview_step.h"
 #include "video/video_state.h"
 
 namespace zqr {
@@ -61,11 +62,13 @@ class PreviewConvertedTest : public ::testing::Test {
     SetThrottleSleep(NoSleep);
     Video.Converting = 0;
     ASSERT_TRUE(AllocateGrabFrames(kWidth, kHeight));
-    ClearPreviewFrames();
+    ClearPreviewFrames(nullptr);
+    step_.Clear();
   }
   void TearDown() override {
     ConnectPreview(false);
-    ClearPreviewFrames();
+    ClearPreviewFrames(nullptr);
+    step_.Clear();
     SetThrottleSleep(nullptr);
     AllocateInitialFrameStorage();
     ResetSettingsToStartValues();
@@ -113,7 +116,7 @@ class PreviewConvertedTest : public ::testing::Test {
     ConnectPreview();
     for (const auto& picture : pictures) {
       std::memcpy(FrameStore.GrabBuffer.data(), picture.data(), picture.size() * 4);
-      ShowPolledFrame(WindowObserver());
+      ShowPolledFrame(step_, WindowObserver());
     }
     return ui_->LastPreview();
   }
@@ -136,6 +139,7 @@ class PreviewConvertedTest : public ::testing::Test {
   }
 
   platform::HeadlessUi* ui_ = nullptr;
+  PreviewStepState step_;  // the preview's, as a loaded video holds it
   const std::vector<std::vector<uint32_t>> pictures_ = {Picture(1), Picture(2)};
 };
 
@@ -146,19 +150,20 @@ TEST_F(PreviewConvertedTest, OnShowsTheConversionsFramesInTheMergeAndInALayout) 
     Settings.Layout = static_cast<int32_t>(layout);
     int32_t width = 0;
     const std::vector<uint32_t> converted = Converted(pictures_, layout, &width);
-    ClearPreviewFrames();
+    ClearPreviewFrames(nullptr);
+    step_.Clear();
     auto shown = Previewed(pictures_);
     ASSERT_TRUE(shown);
     ExpectShows(*shown, converted, width, kHeight);
     // Polled again (a paused video, a clip at its end), the picture is not processed nor
     // drawn again; with a setting changed it is, still paired with the frame before it.
-    ShowPolledFrame(WindowObserver());
+    ShowPolledFrame(step_, WindowObserver());
     EXPECT_EQ(ui_->LastPreview(), shown);
     {
       SettingsChange change;
       Settings.CpuUsage = Settings.CpuUsage + 1;  // a change the picture does not show
     }
-    ShowPolledFrame(WindowObserver());
+    ShowPolledFrame(step_, WindowObserver());
     EXPECT_NE(ui_->LastPreview(), shown);
     ExpectShows(*ui_->LastPreview(), converted, width, kHeight);
     Settings.CpuUsage = Settings.CpuUsage - 1;
@@ -175,7 +180,7 @@ TEST_F(PreviewConvertedTest, APictureWithoutTheOneBeforeItIsPairedWithItself) {
     SettingsChange change;
     Settings.StereoOn = 1;
   }
-  ShowPolledFrame(WindowObserver());
+  ShowPolledFrame(step_, WindowObserver());
   int32_t width = 0;
   const std::vector<uint32_t> first =
       Converted({pictures_.back()}, frames::OutputLayout::kAnaglyph, &width);
@@ -183,7 +188,7 @@ TEST_F(PreviewConvertedTest, APictureWithoutTheOneBeforeItIsPairedWithItself) {
 
   // A conversion stopped midway rewinds the clip: its first picture is not paired with the
   // one the preview showed before the conversion.
-  ForgetShownPreview();
+  step_.Forget();
   ASSERT_TRUE(Previewed({pictures_.front()}));
   const std::vector<uint32_t> start =
       Converted({pictures_.front()}, frames::OutputLayout::kAnaglyph, &width);
