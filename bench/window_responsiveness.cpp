@@ -114,10 +114,16 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
   }
   platform::InstallFfmpegMedia();
   ResetSettingsToStartValues();
-  const bool converted = state.range(0) == 1;
+  // 1: dynamic stereo side by side; 2: the depth map found in the video, 3: the depth map
+  // from the prior alone, both half side by side.
+  const bool converted = state.range(0) >= 1;
+  const bool depth_map = state.range(0) >= 2;
   Settings.PreviewConverted = converted ? 1 : 0;
   Settings.StereoOn = converted ? 1 : 0;
-  Settings.Layout = static_cast<int32_t>(frames::OutputLayout::kSbs);
+  Settings.StereoMode = depth_map ? kDepthMapMode : 0;
+  Settings.DepthFromPrior = state.range(0) == 3 ? 1 : 0;
+  Settings.Layout = static_cast<int32_t>(depth_map ? frames::OutputLayout::kHalfSbs
+                                                   : frames::OutputLayout::kSbs);
   Settings.SharpenAmount = 1;  // what a settings file's stored 0 loads as
   {
     std::lock_guard lock(seen_mutex);
@@ -222,10 +228,13 @@ void BM_PolledPicture1080p(benchmark::State& state) {
 }
 BENCHMARK(BM_PolledPicture1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// Argument 0: the filtered picture; 1: the converted picture, dynamic stereo, side by side.
+// Argument 0: the filtered picture; 1: the converted picture, dynamic stereo, side by side;
+// 2: the depth map found in the video, 3: the depth map from the prior, half side by side.
 BENCHMARK(BM_PlayingClipInWindow)
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
