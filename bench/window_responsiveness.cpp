@@ -122,8 +122,8 @@ void BM_PlayingClipInWindow(benchmark::State& state) {
   Settings.StereoOn = converted ? 1 : 0;
   Settings.StereoMode = depth_map ? kDepthMapMode : 0;
   Settings.DepthFromPrior = state.range(0) == 3 ? 1 : 0;
-  Settings.Layout = static_cast<int32_t>(depth_map ? frames::OutputLayout::kHalfSbs
-                                                   : frames::OutputLayout::kSbs);
+  Settings.Layout =
+      static_cast<int32_t>(depth_map ? frames::OutputLayout::kHalfSbs : frames::OutputLayout::kSbs);
   Settings.SharpenAmount = 1;  // what a settings file's stored 0 loads as
   {
     std::lock_guard lock(seen_mutex);
