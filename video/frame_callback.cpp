@@ -216,6 +216,8 @@ void FrameRecording::ShowFrame() const {
 
 bool FrameRecording::AllocateArrays() {
   const FrameStoreState& s = FrameStore;
+  // Another layout than the red/cyan merge, or views from a depth plane, compose a layout
+  // frame (the red/cyan merge of depth views too).
   const bool layout_frames =
       plan_.layout != frames::OutputLayout::kAnaglyph || plan_.depth != nullptr;
   const frames::LayoutSize size =
@@ -339,6 +341,9 @@ void FrameRecording::ProcessInStrips(const void* buffer, Destination destination
   pending_height_ = height;
 }
 
+namespace {
+// What the last step on `p` left to show: the columns of its frame a frame file keeps, or
+// its layout frame; no picture after the option was off or the frames cleared.
 PreviewFrame ShownPreviewPicture(const PreviewStepState& p) {
   if (p.Shown == PreviewStepState::Shows::kLayout) {
     PreviewFrame frame = PictureOf(p.LayoutFrame, p.LayoutWidth, p.LayoutHeight);
@@ -350,6 +355,7 @@ PreviewFrame ShownPreviewPicture(const PreviewStepState& p) {
   }
   return {};
 }
+}  // namespace
 
 bool StepPreviewFrame(PreviewStepState& p, const SettingsRecord& values, Observer& observer) {
   FrameStoreState& s = FrameStore;
@@ -456,10 +462,9 @@ void BufferCB(FrameRecording& recording, const void* buffer, int64_t length, dou
   FrameRecording::Destination destination =
       recording.NextDestination(s.WorkFrame.width() - frames::kCropColumns, sample_time);
   const frames::FrameStepSettings settings = FrameSettings();
-  // A layout recording keeps its layout to the end (the frame files' size depends on it),
-  // even when the stereo switch is turned meanwhile.
-  const bool layout_frames =
-      recording.plan_.layout != frames::OutputLayout::kAnaglyph || recording.plan_.depth != nullptr;
+  // A layout recording (the one AllocateArrays gave a layout frame) keeps its layout to the
+  // end (the frame files' size depends on it), even when the stereo switch is turned meanwhile.
+  const bool layout_frames = !recording.pipeline_.LayoutFrame.empty();
   // The dynamic effect's first frame has no frame before it: a step that shows and records
   // nothing makes this frame its own previous one, so the first picture is not half black.
   const bool prime = !recording.primed_ && settings.stereo_on && settings.stereo.mode == 0 &&
@@ -474,7 +479,7 @@ void BufferCB(FrameRecording& recording, const void* buffer, int64_t length, dou
     recording.quiet_ = pass == 0;
     const frames::FrameStepSettings& step = pass == 1 ? settings : unthrottled;
     const bool ready = count == picture && count > 0 && recording.pipeline_.Ready(s.WorkFrame);
-    if (layout_frames && ready && !recording.pipeline_.LayoutFrame.empty()) {
+    if (layout_frames && ready) {
       std::memcpy(s.WorkFrame.data(), buffer, static_cast<size_t>(count) * 4);
       recording.ProcessInLayout(shown, step);
     } else if (ready && frame_step_strip.load() > 0) {

@@ -71,9 +71,6 @@ frames::FrameStepSettings FrameSettingsOf(const SettingsRecord& values);
 // receives the filtered picture as in the plain preview. False (nothing done) when the option is
 // off or the frame cannot take that step; the caller then filters as before.
 bool StepPreviewFrame(PreviewStepState& step, const SettingsRecord& values, Observer& observer);
-// What the last StepPreviewFrame on `step` left to show: the columns of its frame a frame
-// file keeps, or its layout frame; no picture after the option was off or the frames cleared.
-PreviewFrame ShownPreviewPicture(const PreviewStepState& step);
 
 // Frames of a variable-rate video arrive unevenly, but the encoder plays the frame files at
 // one constant rate. So each frame goes to the slot of the constant-rate grid its sample
